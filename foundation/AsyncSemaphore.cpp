@@ -1,0 +1,61 @@
+#include "foundation/AsyncSemaphore.h"
+
+#include "platform/runtime/Actor.h"
+#include "platform/runtime/Continuation.h"
+#include "platform/runtime/MainQueue.h"
+
+namespace ambrell {
+
+using platform::Awaitable;
+using platform::MainQueue;
+
+std::shared_ptr<AsyncSemaphore> AsyncSemaphore::make(std::int64_t value) {
+    return std::shared_ptr<AsyncSemaphore>(new AsyncSemaphore(value));
+}
+
+std::int64_t AsyncSemaphore::value() const {
+    std::lock_guard guard(lock_);
+    return value_;
+}
+
+// Neither operation is a cancellation point: a cancelled caller still waits
+// for its turn, and still hands it on.
+Awaitable<void> AsyncSemaphore::wait() {
+    return platform::runOn<void>(MainQueue::shared().executor(), waitOnMain(shared_from_this()));
+}
+
+Awaitable<bool> AsyncSemaphore::signal() {
+    return platform::runOn<bool>(MainQueue::shared().executor(), signalOnMain(shared_from_this()));
+}
+
+Awaitable<void> AsyncSemaphore::waitOnMain(std::shared_ptr<AsyncSemaphore> self) {
+    std::shared_ptr<platform::Continuation> continuation;
+    {
+        std::lock_guard guard(self->lock_);
+        if (--self->value_ >= 0) co_return;
+        continuation = platform::Continuation::make(MainQueue::shared().executor());
+        self->suspensions_.insert(self->suspensions_.begin(), Suspension{Suspension::Suspended{continuation}});
+    }
+    co_await continuation->wait();
+}
+
+Awaitable<bool> AsyncSemaphore::signalOnMain(std::shared_ptr<AsyncSemaphore> self) {
+    std::shared_ptr<platform::Continuation> continuation;
+    {
+        std::lock_guard guard(self->lock_);
+        ++self->value_;
+        if (self->suspensions_.empty()) co_return false;
+        auto oldest = std::move(self->suspensions_.back());
+        self->suspensions_.pop_back();
+        if (auto* s = std::get_if<Suspension::Suspended>(&oldest.state)) {
+            continuation = s->continuation;
+        } else if (auto* u = std::get_if<Suspension::SuspendedUnlessCancelled>(&oldest.state)) {
+            continuation = u->continuation;
+        }
+    }
+    if (!continuation) co_return false;
+    continuation->resume();
+    co_return true;
+}
+
+}  // namespace ambrell

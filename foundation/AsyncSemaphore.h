@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <variant>
+#include <vector>
+
+#include "platform/runtime/Executor.h"
+
+namespace ambrell {
+
+namespace platform {
+class Continuation;
+}
+
+// A counting semaphore whose waiters suspend instead of blocking a thread and
+// resume strictly in the order they began to wait. Both operations run on the
+// main queue, which must be running. Pair every wait() with one signal().
+class AsyncSemaphore : public std::enable_shared_from_this<AsyncSemaphore> {
+public:
+    static std::shared_ptr<AsyncSemaphore> make(std::int64_t value);
+
+    // Returns when the caller may go on; cannot time out or be cancelled.
+    platform::Awaitable<void> wait();
+    // Returns true when it resumed a waiter.
+    platform::Awaitable<bool> signal();
+
+    // The count; when negative, its magnitude is the number of suspended waiters.
+    [[nodiscard]] std::int64_t value() const;
+
+private:
+    explicit AsyncSemaphore(std::int64_t value) : value_(value) {}
+
+    static platform::Awaitable<void> waitOnMain(std::shared_ptr<AsyncSemaphore> self);
+    static platform::Awaitable<bool> signalOnMain(std::shared_ptr<AsyncSemaphore> self);
+
+    struct Suspension {
+        struct SuspendedUnlessCancelled {
+            std::shared_ptr<platform::Continuation> continuation;
+        };
+        struct Suspended {
+            std::shared_ptr<platform::Continuation> continuation;
+        };
+        struct Pending {};
+        struct Cancelled {};
+        std::variant<SuspendedUnlessCancelled, Suspended, Pending, Cancelled> state;
+    };
+
+    mutable std::recursive_mutex lock_;
+    std::int64_t value_;
+    std::vector<Suspension> suspensions_;  // newest first, oldest at the end
+};
+
+}  // namespace ambrell

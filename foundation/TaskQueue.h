@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "platform/runtime/Executor.h"
+
+namespace ambrell {
+
+// Runs asynchronous operations one at a time, in the order they were handed
+// in, and refuses an operation outright when too many already wait. The map
+// control's render pipeline (limit 0: one running, at most one waiting) and its
+// live-data pipeline (limit 5) are built on it.
+class TaskQueue {
+public:
+    using Operation = std::function<platform::Awaitable<void>()>;
+
+    TaskQueue();
+    // Every call still waiting for its turn fails with CancellationError; its
+    // operation never runs. The running operation runs to its end.
+    ~TaskQueue();
+    TaskQueue(const TaskQueue&) = delete;
+    TaskQueue& operator=(const TaskQueue&) = delete;
+
+    // Waits for the turn, runs the operation and waits for it. Returns true when
+    // the operation was refused because more than `dropIfQueueLengthIsOver`
+    // calls were already waiting; false once it ran to its end. Throws
+    // CancellationError when the calling task is cancelled before it is queued
+    // or while it waits (it keeps its place until its turn comes, then gives
+    // the turn on at once), or the operation's own error.
+    platform::Awaitable<bool> enqueue(std::int64_t dropIfQueueLengthIsOver, Operation operation);
+
+    // Calls waiting for their turn (the running one excluded).
+    platform::Awaitable<std::size_t> waitingCount() const;
+
+    struct State;
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace ambrell

@@ -1,0 +1,73 @@
+#include "foundation/CVThreadSafeDictionary.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace ambrell {
+namespace {
+
+TEST(CVThreadSafeDictionary, ReadAfterWriteOnTheSameThreadSeesTheWrite) {
+    CVThreadSafeDictionary<std::string, int> dictionary("test.dictionary");
+    dictionary.setValue(1, "a");
+    EXPECT_EQ(dictionary.getValue("a"), 1);
+    dictionary.setValue(2, "a");
+    EXPECT_EQ(dictionary.getValue("a"), 2);
+    EXPECT_EQ(dictionary.getValue("missing"), std::nullopt);
+}
+
+TEST(CVThreadSafeDictionary, SettingNothingRemovesTheKeyAndValuesNeverHoldNothing) {
+    CVThreadSafeDictionary<std::string, int> dictionary("test.dictionary");
+    dictionary.set("a", 1);
+    dictionary.set("b", 2);
+    dictionary.set("a", std::nullopt);
+    EXPECT_EQ(dictionary.keys(), std::vector<std::string>{"b"});
+    EXPECT_EQ(dictionary.values(), std::vector<int>{2});
+    EXPECT_EQ(dictionary.count(), 1u);
+
+    dictionary.removeAll();
+    EXPECT_EQ(dictionary.count(), 0u);
+}
+
+TEST(CVThreadSafeDictionary, ModifyWritesTheChangedValueBack) {
+    CVThreadSafeDictionary<int, std::vector<int>> dictionary("test.dictionary");
+    dictionary.modify(7, [](std::optional<std::vector<int>>& v) { v = std::vector<int>{1}; });
+    dictionary.modify(7, [](std::optional<std::vector<int>>& v) { v->push_back(2); });
+    EXPECT_EQ(dictionary.getValue(7), (std::vector<int>{1, 2}));
+    dictionary.modify(7, [](std::optional<std::vector<int>>& v) { v.reset(); });
+    EXPECT_EQ(dictionary.count(), 0u);
+}
+
+TEST(CVThreadSafeDictionary, ConcurrentWritersEachReadTheirOwnWrites) {
+    CVThreadSafeDictionary<int, int> dictionary("test.dictionary");
+    constexpr int writers = 8;
+    constexpr int perWriter = 200;
+    std::vector<std::thread> threads;
+    std::vector<int> mismatches(writers, 0);
+    for (int w = 0; w < writers; ++w) {
+        threads.emplace_back([&, w] {
+            for (int i = 0; i < perWriter; ++i) {
+                const int key = w * perWriter + i;
+                dictionary.setValue(key * 10, key);
+                if (dictionary.getValue(key) != key * 10) ++mismatches[w];
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_TRUE(std::all_of(mismatches.begin(), mismatches.end(), [](int m) { return m == 0; }));
+    EXPECT_EQ(dictionary.count(), static_cast<std::size_t>(writers * perWriter));
+}
+
+TEST(CVThreadSafeDictionary, WritesQueuedBeforeDestructionStillRunSafely) {
+    for (int round = 0; round < 50; ++round) {
+        auto dictionary = std::make_unique<CVThreadSafeDictionary<int, std::string>>("test.dictionary");
+        for (int i = 0; i < 20; ++i) dictionary->setValue(std::string(100, 'x'), i);
+        dictionary.reset();
+    }
+}
+
+}  // namespace
+}  // namespace ambrell

@@ -1,0 +1,96 @@
+#include "platform/Logger.h"
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/CapturingLogSink.h"
+#include "tests/support/WaitFor.h"
+
+namespace ambrell::platform {
+namespace {
+
+using test::CapturingLogSink;
+using test::ScopedLogCapture;
+
+TEST(LoggerTest, SinkReceivesLevelChannelAndMessage) {
+    ScopedLogCapture capture;
+    const Logger logger("maps");
+    logger.debug("first");
+    logger.info("second");
+    logger.error("third");
+
+    const auto messages = capture.sink().messages();
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0].level, LogLevel::debug);
+    EXPECT_EQ(messages[1].level, LogLevel::info);
+    EXPECT_EQ(messages[2].level, LogLevel::error);
+    EXPECT_EQ(messages[2].channel, "maps");
+    EXPECT_EQ(messages[2].message, "third");
+}
+
+TEST(LoggerTest, FormatsArgumentsButNotPlainMessages) {
+    ScopedLogCapture capture;
+    const Logger logger("maps");
+    logger.info("{} of {} floors", 3, std::string("five"));
+    const std::string userText = "a {} in {0} text";
+    logger.error(userText);
+
+    const auto messages = capture.sink().messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].message, "3 of five floors");
+    EXPECT_EQ(messages[1].message, userText);
+}
+
+TEST(LoggerTest, BadRuntimeFormatIsLoggedNotThrown) {
+    ScopedLogCapture capture;
+    Logger("maps").error(fmt::runtime("{} and {}"), 1);
+    EXPECT_TRUE(capture.sink().contains("format error"));
+}
+
+TEST(LoggerTest, FailingSinkDoesNotReachTheCaller) {
+    struct ThrowingSink : LogSink {
+        void write(LogLevel, std::string_view, std::string_view) override { throw std::runtime_error("disk full"); }
+    };
+    Logger::setSink(std::make_shared<ThrowingSink>());
+    EXPECT_NO_THROW(Logger("maps").error("lost"));
+    Logger::setSink(nullptr);
+}
+
+TEST(LoggerTest, NullSinkRestoresStandardError) {
+    {
+        ScopedLogCapture capture;
+        EXPECT_NE(Logger::sink(), nullptr);
+    }
+    EXPECT_EQ(Logger::sink(), nullptr);
+
+    testing::internal::CaptureStderr();
+    Logger("maps").error("to standard error {}", 42);
+    const auto written = testing::internal::GetCapturedStderr();
+    EXPECT_NE(written.find("[maps] to standard error 42"), std::string::npos) << written;
+}
+
+TEST(LoggerTest, SinkCanBeReplacedWhileOtherThreadsLog) {
+    auto first = std::make_shared<CapturingLogSink>();
+    auto second = std::make_shared<CapturingLogSink>();
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> writers;
+    for (int index = 0; index < 4; ++index) {
+        writers.emplace_back([&, index] {
+            const Logger logger("thread");
+            while (!stop) logger.debug("line from {}", index);
+        });
+    }
+    for (int swap = 0; swap < 200; ++swap) Logger::setSink(swap % 2 == 0 ? first : second);
+    // The last sink set is the one the writers end up on.
+    EXPECT_TRUE(test::waitFor([&] { return second->contains("line from"); }));
+    stop = true;
+    for (auto& writer : writers) writer.join();
+    Logger::setSink(nullptr);
+}
+
+}  // namespace
+}  // namespace ambrell::platform

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <boost/asio/this_coro.hpp>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "platform/runtime/Continuation.h"
+#include "platform/runtime/Task.h"
+
+namespace ambrell::test {
+
+// A gate that asynchronous operations wait at until the test opens it, so a
+// test decides exactly when each operation may end.
+class AsyncGate {
+public:
+    platform::Awaitable<void> wait() {
+        auto turn = platform::Continuation::make(co_await boost::asio::this_coro::executor);
+        {
+            std::lock_guard lock(mutex_);
+            ++arrivals_;
+            if (open_) {
+                turn->resume();
+            } else {
+                waiters_.push_back(turn);
+            }
+        }
+        co_await turn->wait();
+    }
+
+    void open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        for (auto& waiter : waiters_) waiter->resume();
+        waiters_.clear();
+    }
+
+    [[nodiscard]] int arrivals() const {
+        std::lock_guard lock(mutex_);
+        return arrivals_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    bool open_ = false;
+    int arrivals_ = 0;
+    std::vector<std::shared_ptr<platform::Continuation>> waiters_;
+};
+
+// A task started by a test, with its outcome to wait for.
+template <typename T>
+struct StartedTask {
+    platform::Task task;
+    std::shared_future<platform::TaskResult<T>> outcome;
+
+    [[nodiscard]] bool finished() const {
+        return outcome.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    }
+    // The outcome, waiting at most `bound`; none when the task has not ended.
+    std::optional<platform::TaskResult<T>> result(std::chrono::milliseconds bound = std::chrono::seconds(10)) const {
+        if (outcome.wait_for(bound) != std::future_status::ready) return std::nullopt;
+        return outcome.get();
+    }
+};
+
+template <typename T>
+StartedTask<T> startTask(platform::Awaitable<T> work) {
+    auto promise = std::make_shared<std::promise<platform::TaskResult<T>>>();
+    std::shared_future<platform::TaskResult<T>> outcome = promise->get_future().share();
+    auto task = platform::Task::start<T>(std::move(work), [promise](platform::TaskResult<T> result) {
+        promise->set_value(std::move(result));
+    });
+    return StartedTask<T>{std::move(task), std::move(outcome)};
+}
+
+template <typename Error, typename T>
+bool failedWith(const std::optional<platform::TaskResult<T>>& result) {
+    if (!result || !result->error()) return false;
+    try {
+        std::rethrow_exception(result->error());
+    } catch (const Error&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace ambrell::test
