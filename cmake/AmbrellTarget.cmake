@@ -53,6 +53,7 @@ function(ambrell_add_test name)
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
+    NO_PRETTY_VALUES
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 120)
 endfunction()

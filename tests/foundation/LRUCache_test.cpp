@@ -139,13 +139,6 @@ TEST_F(LRUCacheTest, AMemoryWarningEmptiesTheCacheWhichThenFillsToItsLimitsAgain
     EXPECT_EQ(cache.totalCost(), 100);
 }
 
-TEST_F(LRUCacheTest, OtherNotificationsLeaveTheCacheAlone) {
-    Cache cache(100, 3, center);
-    cache.setValue("A", "a");
-    center.post(platform::NotificationName{"SomethingElse"});
-    EXPECT_EQ(cache.count(), 1);
-}
-
 TEST_F(LRUCacheTest, ADestroyedCacheIsNotTouchedByLaterWarnings) {
     auto cache = std::make_unique<Cache>(100, 3, center);
     cache->setValue("A", "a");

@@ -18,7 +18,7 @@ class ExtendedAttributesTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(writeFileAtomically(file_, "contents"));
-        if (const auto error = setExtendedAttribute(file_, "probe", "1"); error == std::errc::operation_not_supported) {
+        if (setExtendedAttribute(file_, "probe", "1") == std::errc::operation_not_supported) {
             GTEST_SKIP() << "the temp folder's file system has no user extended attributes";
         }
         ASSERT_FALSE(removeExtendedAttribute(file_, "probe"));
@@ -30,32 +30,32 @@ protected:
 
 TEST_F(ExtendedAttributesTest, PlatformNamesLiveInTheUserNamespace) {
     ASSERT_FALSE(setExtendedAttribute(file_, "com.corvay.url", "https://example.com/a.json"));
-    EXPECT_EQ(getExtendedAttribute(file_, "com.corvay.url"), "https://example.com/a.json");
     EXPECT_EQ(getExtendedAttribute(file_, "user.com.corvay.url"), "https://example.com/a.json");
-
     // What other tools see: the kernel's name carries the prefix once.
-    char value[64];
-    const auto size = ::getxattr(file_.c_str(), "user.com.corvay.url", value, sizeof value);
-    EXPECT_EQ(std::string(value, size > 0 ? static_cast<std::size_t>(size) : 0), "https://example.com/a.json");
+    EXPECT_EQ(::getxattr(file_.c_str(), "user.com.corvay.url", nullptr, 0), 26);
+
+    ASSERT_FALSE(setExtendedAttribute(file_, "user.com.corvay.date", "d"));
+    auto names = listExtendedAttributes(file_);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"com.corvay.date", "com.corvay.url"}));
 }
 
 TEST_F(ExtendedAttributesTest, ValuesAreBytesAndSettingReplaces) {
     const std::string binary("a\0b\xFF", 4);
     ASSERT_FALSE(setExtendedAttribute(file_, "com.corvay.etag", binary));
     EXPECT_EQ(getExtendedAttribute(file_, "com.corvay.etag"), binary);
-
     ASSERT_FALSE(setExtendedAttribute(file_, "com.corvay.etag", ""));
     EXPECT_EQ(getExtendedAttribute(file_, "com.corvay.etag"), "");
-
     const std::string large(2048, 'x');  // ext4 keeps values within one block
     ASSERT_FALSE(setExtendedAttribute(file_, "com.corvay.etag", large));
     EXPECT_EQ(getExtendedAttribute(file_, "com.corvay.etag"), large);
+
+    ASSERT_FALSE(removeExtendedAttribute(file_, "com.corvay.etag"));
+    EXPECT_EQ(getExtendedAttribute(file_, "com.corvay.etag"), std::nullopt);
+    EXPECT_FALSE(removeExtendedAttribute(file_, "com.corvay.etag"));  // already gone: fine
 }
 
-TEST_F(ExtendedAttributesTest, MissingAttributeOrFile) {
-    EXPECT_EQ(getExtendedAttribute(file_, "com.corvay.none"), std::nullopt);
-    EXPECT_FALSE(removeExtendedAttribute(file_, "com.corvay.none"));
-
+TEST_F(ExtendedAttributesTest, MissingFile) {
     const auto missing = folder_ / "missing";
     EXPECT_EQ(getExtendedAttribute(missing, "com.corvay.url"), std::nullopt);
     EXPECT_EQ(setExtendedAttribute(missing, "com.corvay.url", "x"), std::errc::no_such_file_or_directory);
@@ -63,38 +63,18 @@ TEST_F(ExtendedAttributesTest, MissingAttributeOrFile) {
     EXPECT_TRUE(listExtendedAttributes(missing).empty());
 }
 
-TEST_F(ExtendedAttributesTest, ListsNamesWithoutThePrefix) {
-    ASSERT_FALSE(setExtendedAttribute(file_, "com.corvay.url", "u"));
-    ASSERT_FALSE(setExtendedAttribute(file_, "user.com.corvay.date", "d"));
-    auto names = listExtendedAttributes(file_);
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"com.corvay.date", "com.corvay.url"}));
-
-    ASSERT_FALSE(removeExtendedAttribute(file_, "com.corvay.url"));
-    EXPECT_EQ(listExtendedAttributes(file_), std::vector<std::string>{"com.corvay.date"});
-}
-
-TEST_F(ExtendedAttributesTest, RefusesNamesTheKernelWouldMisread) {
+TEST_F(ExtendedAttributesTest, RefusesNamesAndPathsTheKernelWouldMisread) {
     const std::string withNul("com.corvay\0.url", 15);
     EXPECT_EQ(setExtendedAttribute(file_, withNul, "x"), std::errc::invalid_argument);
     EXPECT_EQ(setExtendedAttribute(file_, "", "x"), std::errc::invalid_argument);
     EXPECT_EQ(setExtendedAttribute(file_, "user.", "x"), std::errc::invalid_argument);
+    // The kernel answers ERANGE to a long name, which would pass for a race.
     EXPECT_EQ(setExtendedAttribute(file_, std::string(300, 'n'), "x"), std::errc::filename_too_long);
     EXPECT_EQ(getExtendedAttribute(file_, std::string(300, 'n')), std::nullopt);
-    EXPECT_EQ(getExtendedAttribute(file_, withNul), std::nullopt);
+
+    const std::filesystem::path cutShort(file_.native() + std::string("\0.other", 7));
+    EXPECT_EQ(setExtendedAttribute(cutShort, "com.corvay.url", "x"), std::errc::invalid_argument);
     EXPECT_TRUE(listExtendedAttributes(file_).empty());
-
-    // A path cut short by a NUL would name another file.
-    const std::filesystem::path cutPath(file_.native() + std::string("\0.other", 7));
-    EXPECT_EQ(setExtendedAttribute(cutPath, "com.corvay.url", "x"), std::errc::invalid_argument);
-    EXPECT_EQ(getExtendedAttribute(file_, "com.corvay.url"), std::nullopt);
-}
-
-TEST_F(ExtendedAttributesTest, FollowsSymbolicLinks) {
-    const auto link = folder_ / "link";
-    std::filesystem::create_symlink(file_, link);
-    ASSERT_FALSE(setExtendedAttribute(link, "com.corvay.url", "through the link"));
-    EXPECT_EQ(getExtendedAttribute(file_, "com.corvay.url"), "through the link");
 }
 
 TEST_F(ExtendedAttributesTest, ReadsAWholeValueWhileAnotherThreadResizesIt) {
@@ -108,9 +88,8 @@ TEST_F(ExtendedAttributesTest, ReadsAWholeValueWhileAnotherThreadResizesIt) {
         }
     });
     for (int read = 0; read < 2000; ++read) {
-        const auto value = getExtendedAttribute(file_, "com.corvay.url");
-        // None only when a writer won every retry; never a torn value.
-        if (value) {
+        // None only when the writer won every retry; never a torn value.
+        if (const auto value = getExtendedAttribute(file_, "com.corvay.url")) {
             EXPECT_TRUE(*value == shortValue || *value == longValue) << value->size();
         }
     }

@@ -16,63 +16,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Sets or unsets an environment variable for the scope of a test.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const char* value) : name_(name) {
-        if (const char* previous = std::getenv(name)) previous_ = previous;
-        if (value != nullptr) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnvironment() {
-        if (previous_) {
-            ::setenv(name_, previous_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
+TEST(PathsDefaultsTest, RootIsUnderHomeOrElseTheTempFolder) {
+    test::TempDirectory home;
+    const char* originalHome = std::getenv("HOME");
+    const std::optional<std::string> savedHome = originalHome != nullptr ? std::optional<std::string>(originalHome) : std::nullopt;
+    Paths::resetForTesting();
 
-private:
-    const char* name_;
-    std::optional<std::string> previous_;
-};
+    ::setenv("HOME", home.path().c_str(), 1);
+    EXPECT_EQ(Paths::containerRoot(), home / ".local/share/AmbrellCore");
+    EXPECT_TRUE(fs::is_directory(home / ".local/share/AmbrellCore"));
 
-class PathsDefaultsTest : public testing::Test {
-protected:
-    PathsDefaultsTest() { Paths::resetForTesting(); }
-    ~PathsDefaultsTest() override { Paths::resetForTesting(); }
+    ::unsetenv("HOME");
+    ::setenv("TMPDIR", home.path().c_str(), 1);
+    EXPECT_EQ(Paths::containerRoot(), home / "AmbrellCore");
 
-    test::TempDirectory home_;
-};
-
-TEST_F(PathsDefaultsTest, RootIsUnderTheHomeFolder) {
-    ScopedEnvironment home("HOME", home_.path().c_str());
-    EXPECT_EQ(Paths::containerRoot(), home_ / ".local/share/AmbrellCore");
-    EXPECT_TRUE(fs::is_directory(home_ / ".local/share/AmbrellCore"));
-}
-
-TEST_F(PathsDefaultsTest, WithoutHomeTheRootIsInTheTempFolder) {
-    ScopedEnvironment home("HOME", nullptr);
-    ScopedEnvironment temporary("TMPDIR", home_.path().c_str());
-    EXPECT_EQ(Paths::containerRoot(), home_ / "AmbrellCore");
-}
-
-TEST_F(PathsDefaultsTest, RelativeRootIsAnchoredWhenSet) {
-    Paths::setContainerRoot("relative/container");
-    // resources() creates nothing, so the current folder stays clean.
-    EXPECT_EQ(Paths::resources(), fs::current_path() / "relative/container/Resources");
-}
-
-TEST_F(PathsDefaultsTest, EmptyOrNulRootIsRefused) {
-    Paths::setContainerRoot(home_.path());
-    test::ScopedLogCapture capture;
-    Paths::setContainerRoot("");
-    Paths::setContainerRoot(std::string("/tmp\0/elsewhere", 15));
-    EXPECT_EQ(Paths::containerRoot(), home_.path());
-    EXPECT_TRUE(capture.sink().contains("Ignoring"));
+    ::unsetenv("TMPDIR");
+    if (savedHome) ::setenv("HOME", savedHome->c_str(), 1);
 }
 
 class PathsTest : public test::ContainerFixture {};
@@ -90,12 +49,21 @@ TEST_F(PathsTest, FoldersAreCreatedUnderTheRoot) {
 TEST_F(PathsTest, ResourcesAreTheHostsAndNeverCreated) {
     EXPECT_EQ(Paths::resources(), containerRoot() / "Resources");
     EXPECT_FALSE(fs::exists(containerRoot() / "Resources"));
-
     Paths::setResourcesFolder(containerRoot() / "bundle");
-    EXPECT_EQ(Paths::resources(), containerRoot() / "bundle");
-    // Moving the container does not move the host's resources.
     Paths::setContainerRoot(containerRoot() / "moved");
     EXPECT_EQ(Paths::resources(), containerRoot() / "bundle");
+}
+
+TEST_F(PathsTest, RelativeRootIsAnchoredAndEmptyOrNulRootsRefused) {
+    test::ScopedLogCapture capture;
+    Paths::setContainerRoot("");
+    Paths::setContainerRoot(std::string("/tmp\0/elsewhere", 15));
+    EXPECT_EQ(Paths::containerRoot(), containerRoot());
+    EXPECT_TRUE(capture.sink().contains("Ignoring"));
+
+    Paths::setContainerRoot("relative/container");
+    // resources() creates nothing, so the current folder stays clean.
+    EXPECT_EQ(Paths::resources(), fs::current_path() / "relative/container/Resources");
 }
 
 TEST_F(PathsTest, FolderThatCannotBeCreatedIsLoggedNotThrown) {
@@ -113,10 +81,8 @@ TEST_F(PathsTest, RootCanChangeWhileOtherThreadsAskForFolders) {
     for (int index = 0; index < 3; ++index) {
         readers.emplace_back([&] {
             for (int read = 0; read < 200; ++read) {
-                const auto caches = Paths::caches();
-                EXPECT_TRUE(caches == first / "Library/Caches" || caches == second / "Library/Caches" ||
-                            caches == containerRoot() / "Library/Caches")
-                    << caches;
+                const auto root = Paths::caches().parent_path().parent_path();
+                EXPECT_TRUE(root == first || root == second || root == containerRoot()) << root;
             }
         });
     }
