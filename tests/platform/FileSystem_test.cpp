@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "tests/support/TempDirectory.h"
@@ -62,7 +64,6 @@ TEST_F(FileSystemTest, PathWithANulIsRefusedNotCutShort) {
     EXPECT_EQ(replaceItem(cutShort, folder_ / "nothing"), std::errc::invalid_argument);
     EXPECT_EQ(readFile(cutShort), std::nullopt);
     EXPECT_EQ(readTextFile(file), "original");
-    EXPECT_EQ(permissions(file), permissions(folder_ / "target"));
 }
 
 TEST_F(FileSystemTest, ReplaceItemMovesTheSourceOverTheDestination) {

@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 #include <optional>
-#include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -72,22 +70,6 @@ TEST_F(PathsTest, FolderThatCannotBeCreatedIsLoggedNotThrown) {
     test::ScopedLogCapture capture;
     EXPECT_EQ(Paths::caches(), containerRoot() / "file/Library/Caches");
     EXPECT_TRUE(capture.sink().contains("Cannot create the folder"));
-}
-
-TEST_F(PathsTest, RootCanChangeWhileOtherThreadsAskForFolders) {
-    const auto first = containerRoot() / "first";
-    const auto second = containerRoot() / "second";
-    std::vector<std::thread> readers;
-    for (int index = 0; index < 3; ++index) {
-        readers.emplace_back([&] {
-            for (int read = 0; read < 200; ++read) {
-                const auto root = Paths::caches().parent_path().parent_path();
-                EXPECT_TRUE(root == first || root == second || root == containerRoot()) << root;
-            }
-        });
-    }
-    for (int change = 0; change < 200; ++change) Paths::setContainerRoot(change % 2 == 0 ? first : second);
-    for (auto& reader : readers) reader.join();
 }
 
 }  // namespace

@@ -7,15 +7,11 @@
 namespace ambrell::platform {
 namespace {
 
-TEST(TextEncodingTest, UTF8AcceptsEveryLengthUpToTheLastCodePoint) {
-    for (const std::string_view text : {"", "plain", "\xC2\x80", "Caf\xC3\xA9 \xE2\x82\xAC", "\xED\x9F\xBF" /* U+D7FF */,
-                                        "\xEE\x80\x80" /* U+E000 */, "\xF0\x9F\x97\xBA", "\xF4\x8F\xBF\xBF" /* U+10FFFF */}) {
+TEST(TextEncodingTest, UTF8IsStrict) {
+    for (const std::string_view text : {"", "plain", "\xC2\x80", "\xED\x9F\xBF" /* U+D7FF */, "\xEE\x80\x80" /* U+E000 */,
+                                        "\xF0\x9F\x97\xBA", "\xF4\x8F\xBF\xBF" /* U+10FFFF */}) {
         EXPECT_TRUE(isValidUTF8(text)) << testing::PrintToString(std::string(text));
     }
-    EXPECT_TRUE(isValidUTF8(std::string_view("\0", 1)));
-}
-
-TEST(TextEncodingTest, UTF8RefusesOverlongsSurrogatesAndTruncation) {
     for (const std::string_view text : {
              "\x80", "\xC0\x80", "\xC1\xBF", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF",  // stray continuation, overlongs
              "\xED\xA0\x80", "\xED\xBF\xBF",                                      // surrogates
@@ -28,16 +24,13 @@ TEST(TextEncodingTest, UTF8RefusesOverlongsSurrogatesAndTruncation) {
 
 TEST(TextEncodingTest, CP437MapsTheUpperHalfToUnicode) {
     EXPECT_EQ(decodeCP437("readme.txt"), "readme.txt");
-    EXPECT_EQ(decodeCP437("\x80\x81\xE1"), "\xC3\x87\xC3\xBC\xC3\x9F");              // Ç ü ß
-    EXPECT_EQ(decodeCP437("\xC9\xCD\xBB"), "\xE2\x95\x94\xE2\x95\x90\xE2\x95\x97");  // ╔═╗
+    EXPECT_EQ(decodeCP437("\x80\x81\xE1\xC9"), "\xC3\x87\xC3\xBC\xC3\x9F\xE2\x95\x94");  // Ç ü ß ╔
     EXPECT_EQ(decodeCP437(""), "");
-
     std::vector<std::uint8_t> everyByte;
     for (int byte = 0; byte < 256; ++byte) everyByte.push_back(static_cast<std::uint8_t>(byte));
-    const auto text = decodeCP437(everyByte);
-    ASSERT_TRUE(text);
-    EXPECT_TRUE(isValidUTF8(*text));
-    EXPECT_EQ(text->substr(text->size() - 2), "\xC2\xA0");  // 0xFF, the no-break space
+    const auto text = decodeCP437(everyByte).value_or("");
+    EXPECT_TRUE(isValidUTF8(text));
+    EXPECT_TRUE(text.ends_with("\xC2\xA0"));  // 0xFF, the no-break space
 }
 
 }  // namespace
