@@ -25,7 +25,7 @@ namespace ambrell::platform {
 [[nodiscard]] std::optional<std::string> readTextFile(const std::filesystem::path& path);
 
 // Writes a sibling temporary file, flushes it to disk and renames it over the
-// path, so that readers see the old contents or the new ones, never a part.
+// path, so that readers see the old contents or the new ones, never half a file.
 // Creates the missing parent folders.
 std::error_code writeFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 std::error_code writeFileAtomically(const std::filesystem::path& path, std::string_view text);

@@ -70,7 +70,9 @@ struct UserDefaults::Storage {
         }
 
         std::filesystem::path movedTo;
-        if (const auto error = moveAside(file, movedTo)) {
+        const auto error = moveAside(file, movedTo);
+        if (error == std::errc::no_such_file_or_directory) return;  // removed meanwhile: nothing to keep
+        if (error) {
             writesBlocked = true;
             logger().error("User defaults {} are {} and cannot be moved aside ({}); starting empty without saving",
                            file.string(), problem, error.message());

@@ -23,6 +23,7 @@ TEST(ErrorTest, DescriptionAndTypedLookupsRefuseOtherKinds) {
 TEST(ErrorTest, EqualityComparesUnderlyingErrorsByValue) {
     const auto cause = [](std::int64_t code) { return std::make_shared<const NSError>(NSError{"NSPOSIXErrorDomain", code, {}}); };
     const NSError error{"com.corvay.Ambrell", 10, {{underlyingKey, cause(2)}}};
+    ASSERT_TRUE(error.underlyingError());
     EXPECT_EQ(error.underlyingError()->code, 2);
     EXPECT_EQ(error, (NSError{"com.corvay.Ambrell", 10, {{underlyingKey, cause(2)}}}));
     EXPECT_NE(error, (NSError{"com.corvay.Ambrell", 10, {{underlyingKey, cause(13)}}}));
