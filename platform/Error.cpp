@@ -1,5 +1,7 @@
 #include "platform/Error.h"
 
+#include <algorithm>
+
 #include <fmt/format.h>
 
 namespace ambrell::platform {
@@ -13,12 +15,19 @@ const T* valueOfKind(const UserInfo& userInfo, std::string_view key) {
     return std::get_if<T>(&entry->second);
 }
 
+bool sameError(const std::shared_ptr<const NSError>& left, const std::shared_ptr<const NSError>& right) {
+    if (left == right) return true;  // same object, or both null
+    return left && right && *left == *right;
+}
+
 bool sameValue(const UserInfoValue& lhs, const UserInfoValue& rhs) {
     if (lhs.index() != rhs.index()) return false;
     if (const auto* left = std::get_if<std::shared_ptr<const NSError>>(&lhs)) {
-        const auto& right = std::get<std::shared_ptr<const NSError>>(rhs);
-        if (*left == right) return true;  // same object, or both null
-        return *left && right && **left == *right;
+        return sameError(*left, std::get<std::shared_ptr<const NSError>>(rhs));
+    }
+    if (const auto* left = std::get_if<std::vector<std::shared_ptr<const NSError>>>(&lhs)) {
+        const auto& right = std::get<std::vector<std::shared_ptr<const NSError>>>(rhs);
+        return std::equal(left->begin(), left->end(), right.begin(), right.end(), sameError);
     }
     return lhs == rhs;
 }

@@ -9,14 +9,17 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace ambrell::platform {
 
 struct NSError;
 
 // The kinds of value an error's user info carries. An underlying error is
-// shared and immutable, so errors can be copied and chained cheaply.
-using UserInfoValue = std::variant<std::string, std::int64_t, double, bool, std::shared_ptr<const NSError>>;
+// shared and immutable, so errors can be copied and chained cheaply; an array
+// of them carries the several causes of one failure.
+using UserInfoValue = std::variant<std::string, std::int64_t, double, bool, std::shared_ptr<const NSError>,
+                                   std::vector<std::shared_ptr<const NSError>>>;
 using UserInfo = std::map<std::string, UserInfoValue, std::less<>>;
 
 inline constexpr std::string_view NSLocalizedDescriptionKey = "NSLocalizedDescription";

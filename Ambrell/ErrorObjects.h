@@ -1,0 +1,24 @@
+#pragma once
+
+#include <exception>
+#include <string>
+#include <system_error>
+
+#include "platform/Error.h"
+
+namespace ambrell {
+
+// The error object of any error the library throws, as a completion handler
+// or a stored error field needs it: an NSErrorException gives its own error;
+// CVError bridges to the domain "Ambrell.CVError" with its case as code; a
+// cancellation to "Swift.CancellationError"; anything else to the library's
+// domain with its text as description.
+[[nodiscard]] platform::NSError errorObjectFor(const std::exception_ptr& error);
+
+// A file-system failure as the platform reports it ("NSPOSIXErrorDomain").
+[[nodiscard]] platform::NSError fileSystemError(const std::error_code& error);
+
+// The platform's one-line description of an error object, as log lines print it.
+[[nodiscard]] std::string errorDescription(const platform::NSError& error);
+
+}  // namespace ambrell

@@ -1,0 +1,431 @@
+#include "Source/AXCommon/AXLocationService.h"
+
+#include "Source/AXCommon/AXBoxTree.h"
+#include "Source/AXCommon/AXFilterMatcher.h"
+#include "Source/AXCommon/AXGeodesy.h"
+#include "Source/AXCommon/AXPropertyKeys.h"
+#include "Source/AXCommon/AXSearchText.h"
+#include "Source/AXCommon/AXTokenIndex.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+namespace ambrell {
+
+using axsearch::KeyId;
+using axsearch::Slot;
+using axsearch::Term;
+
+namespace {
+
+// Removed locations leave holes so that slot order stays store order; the
+// store closes them once they outnumber the live ones.
+constexpr std::size_t kMinHolesBeforeCompaction = 1024;
+
+// A whole name that equals the whole query earns this on top of the per-word score.
+constexpr std::uint32_t kExactNameBonus = 8;
+
+struct SearchTexts {
+    std::vector<Term> terms;
+    // Each name's words joined by one space, to spot a query that is the whole name.
+    std::vector<std::string> foldedNames;
+};
+
+struct Entry {
+    AXLocation location;
+    axgeo::AXBox box;
+    std::vector<std::string> foldedNames;
+    bool live = false;
+};
+
+struct Ranked {
+    std::uint32_t score = 0;
+    double distance = 0;
+    Slot slot = 0;
+};
+
+std::string joined(const std::vector<std::string>& words) {
+    std::string text;
+    for (const auto& word : words) {
+        if (!text.empty()) {
+            text += ' ';
+        }
+        text += word;
+    }
+    return text;
+}
+
+bool sameTexts(const AXLocation& a, const AXLocation& b) {
+    return a.properties == b.properties && a.aliases == b.aliases;
+}
+
+std::uint32_t saturatingAdd(std::uint32_t a, std::uint32_t b) {
+    return b > std::numeric_limits<std::uint32_t>::max() - a ? std::numeric_limits<std::uint32_t>::max() : a + b;
+}
+
+void validateGeometry(const AXLocation& location) {
+    const auto& geometry = location.geometry;
+    if (!axgeo::isFinite(geometry.position) || !axgeo::isFinite(geometry.bounds.northeast) ||
+        !axgeo::isFinite(geometry.bounds.southwest) || !std::isfinite(location.altitude)) {
+        throw std::invalid_argument("AXLocation " + std::to_string(location.locationId) +
+                                    ": coordinates and altitude must be finite");
+    }
+}
+
+}  // namespace
+
+struct AXLocationService::Impl {
+    using Tree = axgeo::AXBoxTree<Slot>;
+
+    std::vector<Entry> entries;  // by slot
+    std::size_t liveCount = 0;
+    std::unordered_map<std::int32_t, Slot> slotById;
+    axsearch::AXPropertyKeys keys;
+    axsearch::AXTokenIndex words;
+    Tree tree;
+
+    SearchTexts searchTexts(const AXLocation& location) {
+        SearchTexts texts;
+        std::string currentKey;
+        try {
+            for (const auto& property : location.properties) {
+                currentKey = property.key;
+                const std::string folded = axsearch::foldedKey(property.key);
+                const KeyId key = keys.intern(folded);
+                auto tokens = axsearch::searchTokens(property.value);
+                if (folded == axsearch::kNameKey && !tokens.empty()) {
+                    texts.foldedNames.push_back(joined(tokens));
+                }
+                for (auto& token : tokens) {
+                    texts.terms.push_back({std::move(token), key});
+                }
+            }
+            currentKey = axsearch::kAliasesKey;
+            const KeyId aliasKey = keys.intern(axsearch::kAliasesKey);
+            for (const auto& alias : location.aliases) {
+                for (auto& token : axsearch::searchTokens(alias)) {
+                    texts.terms.push_back({std::move(token), aliasKey});
+                }
+            }
+        } catch (const std::invalid_argument&) {
+            throw std::invalid_argument("AXLocation " + std::to_string(location.locationId) + ": text of \"" +
+                                        currentKey + "\" is not valid UTF-8");
+        }
+        return texts;
+    }
+
+    void insertNew(const AXLocation& location, SearchTexts texts, bool maintainTree) {
+        if (entries.size() >= std::numeric_limits<Slot>::max()) {
+            throw std::length_error("AXLocationService holds too many locations");
+        }
+        const auto slot = static_cast<Slot>(entries.size());
+        const auto box = axgeo::AXBox::fromBounds(location.geometry.bounds);
+        entries.push_back({location, box, std::move(texts.foldedNames), true});
+        slotById.emplace(location.locationId, slot);
+        words.add(slot, std::move(texts.terms));
+        if (maintainTree) {
+            tree.insert({axgeo::treeBox(box), slot});
+        }
+        ++liveCount;
+    }
+
+    void replace(Slot slot, const AXLocation& location, std::optional<SearchTexts> texts, bool maintainTree) {
+        Entry& entry = entries[slot];
+        if (!sameTexts(entry.location, location)) {
+            // Texts of a location already stored once were valid, so this
+            // cannot throw for bad input (only a duplicate id within one
+            // batch gets here without prepared texts).
+            if (!texts) {
+                texts = searchTexts(location);
+            }
+            words.remove(slot);
+            words.add(slot, std::move(texts->terms));
+            entry.foldedNames = std::move(texts->foldedNames);
+        }
+        const auto box = axgeo::AXBox::fromBounds(location.geometry.bounds);
+        if (maintainTree && !(box == entry.box)) {
+            tree.remove({axgeo::treeBox(entry.box), slot});
+            tree.insert({axgeo::treeBox(box), slot});
+        }
+        entry.box = box;
+        entry.location = location;
+    }
+
+    void remove(Slot slot) {
+        Entry& entry = entries[slot];
+        tree.remove({axgeo::treeBox(entry.box), slot});
+        words.remove(slot);
+        slotById.erase(entry.location.locationId);
+        entry = Entry{};
+        --liveCount;
+    }
+
+    void rebuildTree() {
+        std::vector<Tree::value_type> values;
+        values.reserve(liveCount);
+        for (std::size_t slot = 0; slot < entries.size(); ++slot) {
+            if (entries[slot].live) {
+                values.emplace_back(axgeo::treeBox(entries[slot].box), static_cast<Slot>(slot));
+            }
+        }
+        // The range constructor packs the tree in one go, far faster than
+        // inserting one box after another.
+        tree = Tree(values.begin(), values.end());
+    }
+
+    void clear() {
+        entries.clear();
+        liveCount = 0;
+        slotById.clear();
+        words.clear();
+        tree.clear();
+    }
+
+    void compactIfSparse() {
+        if (liveCount == 0) {
+            clear();
+            return;
+        }
+        const std::size_t holes = entries.size() - liveCount;
+        if (holes < kMinHolesBeforeCompaction || holes <= liveCount) {
+            return;
+        }
+        std::vector<Slot> newSlotOf(entries.size(), 0);
+        std::vector<Entry> kept;
+        kept.reserve(liveCount);
+        for (std::size_t old = 0; old < entries.size(); ++old) {
+            if (entries[old].live) {
+                newSlotOf[old] = static_cast<Slot>(kept.size());
+                kept.push_back(std::move(entries[old]));
+            }
+        }
+        words.renumber(newSlotOf, kept.size());
+        entries = std::move(kept);
+        for (auto& [id, slot] : slotById) {
+            slot = newSlotOf[slot];
+        }
+        rebuildTree();
+    }
+
+    // Every location whose words start with each query word, with its score:
+    // per query word the best weight of a key times 2 for a whole-word match
+    // or 1 for a prefix match.
+    std::vector<Ranked> textMatches(const std::vector<std::string>& queryWords, const AXQuery& query,
+                                    const axsearch::AXFilterMatcher& matcher) const {
+        const bool restricted = !query.propertyKeys.empty();
+        std::vector<char> allowedKeys(keys.size(), 0);
+        for (const auto& key : query.propertyKeys) {
+            std::string folded;
+            try {
+                folded = axsearch::foldedKey(key);
+            } catch (const std::invalid_argument&) {
+                throw std::invalid_argument("AXQuery property key is not valid UTF-8");
+            }
+            if (const auto id = keys.find(folded)) {
+                allowedKeys[*id] = 1;
+            }
+        }
+        const auto nameKey = keys.find(axsearch::kNameKey);
+        const bool namesCount = !restricted || (nameKey && allowedKeys[*nameKey] != 0);
+
+        struct Tally {
+            std::size_t matchedWords = 0;
+            std::uint32_t best = 0;
+            std::uint32_t score = 0;
+        };
+        std::vector<Tally> tally(entries.size());
+        std::vector<Slot> touched;
+        for (std::size_t k = 0; k < queryWords.size(); ++k) {
+            touched.clear();
+            words.forEachPrefixMatch(queryWords[k], [&](Slot slot, KeyId key, bool exact) {
+                if (restricted && allowedKeys[key] == 0) {
+                    return;
+                }
+                Tally& t = tally[slot];
+                const std::uint32_t value = keys.weight(key) * (exact ? 2 : 1);
+                if (t.matchedWords == k) {
+                    t.matchedWords = k + 1;
+                    t.best = value;
+                    touched.push_back(slot);
+                } else if (t.matchedWords == k + 1) {
+                    t.best = std::max(t.best, value);
+                }
+            });
+            if (touched.empty()) {
+                return {};
+            }
+            for (const Slot slot : touched) {
+                tally[slot].score = saturatingAdd(tally[slot].score, tally[slot].best);
+            }
+        }
+
+        const std::string wholeQuery = joined(queryWords);
+        std::vector<Ranked> ranked;
+        for (const Slot slot : touched) {
+            const Entry& entry = entries[slot];
+            if (!matcher.matches(entry.location, entry.box)) {
+                continue;
+            }
+            std::uint32_t score = tally[slot].score;
+            if (namesCount && std::find(entry.foldedNames.begin(), entry.foldedNames.end(), wholeQuery) !=
+                                  entry.foldedNames.end()) {
+                score = saturatingAdd(score, kExactNameBonus);
+            }
+            ranked.push_back({score, 0, slot});
+        }
+        return ranked;
+    }
+
+    std::vector<Ranked> filterMatches(const AXFilter& filter, const axsearch::AXFilterMatcher& matcher) const {
+        std::vector<Slot> candidates;
+        if (matcher.bounds()) {
+            std::vector<Tree::value_type> hits;
+            tree.query(boost::geometry::index::intersects(axgeo::treeBox(*matcher.bounds())), std::back_inserter(hits));
+            candidates.reserve(hits.size());
+            for (const auto& hit : hits) {
+                candidates.push_back(hit.second);
+            }
+            std::sort(candidates.begin(), candidates.end());
+        } else if (filter.locationIds && filter.locationIds->size() < liveCount) {
+            for (const auto id : *filter.locationIds) {
+                if (const auto it = slotById.find(id); it != slotById.end()) {
+                    candidates.push_back(it->second);
+                }
+            }
+            std::sort(candidates.begin(), candidates.end());
+            candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+        } else {
+            candidates.reserve(liveCount);
+            for (std::size_t slot = 0; slot < entries.size(); ++slot) {
+                if (entries[slot].live) {
+                    candidates.push_back(static_cast<Slot>(slot));
+                }
+            }
+        }
+        std::vector<Ranked> ranked;
+        for (const Slot slot : candidates) {
+            if (matcher.matches(entries[slot].location, entries[slot].box)) {
+                ranked.push_back({0, 0, slot});
+            }
+        }
+        return ranked;
+    }
+};
+
+AXLocationService AXLocationService::create() {
+    return AXLocationService();
+}
+
+AXLocationService::AXLocationService() : impl_(std::make_unique<Impl>()) {}
+AXLocationService::AXLocationService(AXLocationService&&) noexcept = default;
+AXLocationService& AXLocationService::operator=(AXLocationService&&) noexcept = default;
+AXLocationService::~AXLocationService() = default;
+
+void AXLocationService::addOrUpdateLocations(const std::vector<AXLocation>& locations) {
+    // Check and tokenise everything before touching the store, so bad input
+    // changes nothing.
+    std::vector<std::optional<SearchTexts>> prepared;
+    prepared.reserve(locations.size());
+    for (const auto& location : locations) {
+        validateGeometry(location);
+        const auto existing = impl_->slotById.find(location.locationId);
+        if (existing != impl_->slotById.end() && sameTexts(impl_->entries[existing->second].location, location)) {
+            prepared.emplace_back();  // unchanged texts need no new words
+        } else {
+            prepared.emplace_back(impl_->searchTexts(location));
+        }
+    }
+
+    // A first load goes in as one packed tree instead of box by box.
+    const bool maintainTree = !impl_->tree.empty() || locations.size() < 64;
+    for (std::size_t i = 0; i < locations.size(); ++i) {
+        const auto& location = locations[i];
+        const auto existing = impl_->slotById.find(location.locationId);
+        if (existing == impl_->slotById.end()) {
+            impl_->insertNew(location, prepared[i] ? std::move(*prepared[i]) : impl_->searchTexts(location),
+                             maintainTree);
+        } else {
+            impl_->replace(existing->second, location, std::move(prepared[i]), maintainTree);
+        }
+    }
+    if (!maintainTree) {
+        impl_->rebuildTree();
+    }
+}
+
+void AXLocationService::removeLocationsWithIds(const std::vector<std::int32_t>& locationIds) {
+    for (const auto id : locationIds) {
+        if (const auto it = impl_->slotById.find(id); it != impl_->slotById.end()) {
+            impl_->remove(it->second);
+        }
+    }
+    impl_->compactIfSparse();
+}
+
+void AXLocationService::removeAllLocations() {
+    impl_->clear();
+}
+
+std::size_t AXLocationService::count() const {
+    return impl_->liveCount;
+}
+
+std::vector<std::int32_t> AXLocationService::locationIdsForQuery(const AXQuery& query, const AXFilter& filter) const {
+    if (query.near && !axgeo::isFinite(*query.near)) {
+        throw std::invalid_argument("AXQuery near must be a finite coordinate");
+    }
+    const axsearch::AXFilterMatcher matcher(filter);
+    std::vector<std::string> queryWords;
+    try {
+        queryWords = axsearch::searchTokens(query.text);
+    } catch (const std::invalid_argument&) {
+        throw std::invalid_argument("AXQuery text is not valid UTF-8");
+    }
+
+    std::vector<Ranked> ranked =
+        queryWords.empty() ? impl_->filterMatches(filter, matcher) : impl_->textMatches(queryWords, query, matcher);
+
+    const bool byScore = query.ordering == AXOrdering::relevance && !queryWords.empty();
+    const bool byDistance = query.near.has_value();
+    if (byDistance) {
+        for (auto& item : ranked) {
+            item.distance = axgeo::haversineMeters(*query.near, impl_->entries[item.slot].location.geometry.position);
+        }
+    }
+    const auto before = [&](const Ranked& a, const Ranked& b) {
+        if (byScore && a.score != b.score) {
+            return a.score > b.score;
+        }
+        if (byDistance && a.distance != b.distance) {
+            return a.distance < b.distance;
+        }
+        return a.slot < b.slot;
+    };
+    // Only the ranks up to skip + take are ever answered.
+    const std::size_t end =
+        static_cast<std::size_t>(std::min<std::uint64_t>(ranked.size(), std::uint64_t{filter.skip} + filter.take));
+    const std::size_t begin = std::min<std::size_t>(ranked.size(), filter.skip);
+    // Filter matches come out in slot order, which is store order already.
+    const bool needsSorting = !queryWords.empty() || byDistance;
+    if (needsSorting && end < ranked.size()) {
+        std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(end), ranked.end(), before);
+    } else if (needsSorting) {
+        std::sort(ranked.begin(), ranked.end(), before);
+    }
+
+    std::vector<std::int32_t> ids;
+    ids.reserve(end - begin);
+    for (std::size_t i = begin; i < end; ++i) {
+        ids.push_back(impl_->entries[ranked[i].slot].location.locationId);
+    }
+    return ids;
+}
+
+}  // namespace ambrell

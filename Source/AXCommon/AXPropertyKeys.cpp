@@ -1,0 +1,41 @@
+#include "Source/AXCommon/AXPropertyKeys.h"
+
+namespace ambrell::axsearch {
+namespace {
+
+std::uint32_t weightOfKey(std::string_view key) {
+    if (key == kNameKey) {
+        return 4;
+    }
+    if (key == kAliasesKey) {
+        return 3;
+    }
+    if (key == "externalid") {
+        return 2;
+    }
+    return 1;
+}
+
+}  // namespace
+
+KeyId AXPropertyKeys::intern(std::string_view foldedKey) {
+    if (const auto found = find(foldedKey)) {
+        return *found;
+    }
+    const auto id = static_cast<KeyId>(weights_.size());
+    ids_.emplace(std::string(foldedKey), id);
+    weights_.push_back(weightOfKey(foldedKey));
+    return id;
+}
+
+std::optional<KeyId> AXPropertyKeys::find(std::string_view foldedKey) const {
+    // Heterogeneous lookup on unordered_map needs C++20 library support that
+    // g++ 12's libstdc++ lacks, hence the temporary string.
+    const auto it = ids_.find(std::string(foldedKey));
+    if (it == ids_.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+}  // namespace ambrell::axsearch

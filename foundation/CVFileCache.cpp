@@ -1,0 +1,282 @@
+#include "foundation/CVFileCache.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+#include <utility>
+
+#include <boost/asio/post.hpp>
+
+#include "Ambrell/CVLog.h"
+#include "foundation/CVExtendedFileAttributes.h"
+#include "platform/FileSystem.h"
+#include "platform/UUID.h"
+#include "platform/runtime/ThreadPool.h"
+
+namespace ambrell {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view initOperation = "-[CVFileCache initWithFolder:]";
+constexpr std::string_view createOperation = "-[CVFileCache createCacheFolderIfNeeded]";
+constexpr std::string_view removeItemOperation = "-[CVFileCache removeDataForItem:]";
+constexpr std::string_view removeFolderOperation = "-[CVFileCache removeCacheFolder]";
+constexpr std::string_view saveItemOperation = "-[CVFileCache saveData:item:]";
+constexpr std::string_view saveFilenameOperation = "-[CVFileCache saveData:filename:]";
+constexpr std::string_view readFilenameOperation = "-[CVFileCache cachedDataForFilename:]";
+
+std::error_code lastError() {
+    return {errno, std::generic_category()};
+}
+
+void replaceAll(std::string& text, std::string_view from, std::string_view to) {
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+}
+
+// Unlike std::filesystem::rename, never replaces what is already at the
+// destination: an empty folder left there would otherwise be swapped for the
+// cache silently, and a folder still being deleted could be raced.
+std::error_code renameWithoutReplacing(const fs::path& from, const fs::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
+    if (errno != EINVAL) return lastError();
+    // EINVAL also stands for a file system without the flag; check by hand there.
+    struct stat status {};
+    if (::lstat(to.c_str(), &status) == 0) return std::make_error_code(std::errc::file_exists);
+    if (::rename(from.c_str(), to.c_str()) != 0) return lastError();
+    return {};
+}
+
+// The folder's new name, and the move itself.
+std::error_code moveAside(const fs::path& folder, fs::path& movedTo) {
+    movedTo = folder;
+    movedTo += ".DELETED";
+    auto error = renameWithoutReplacing(folder, movedTo);
+    // A few tries: a clash of two random names is next to impossible.
+    for (int attempt = 0; error == std::errc::file_exists && attempt < 4; ++attempt) {
+        movedTo = folder;
+        movedTo += "." + platform::UUID::random().uuidString() + ".DELETED";
+        error = renameWithoutReplacing(folder, movedTo);
+    }
+    return error;
+}
+
+// A name that stays inside the folder it is joined to.
+bool isPlainFileName(std::string_view name) {
+    constexpr std::string_view separators("/\0", 2);
+    return !name.empty() && name != "." && name != ".." && name.find_first_of(separators) == std::string_view::npos;
+}
+
+std::error_code removeAll(const fs::path& path) {
+    std::error_code error;
+    fs::remove_all(path, error);
+    return error;
+}
+
+std::uint64_t sizeOfEntriesBelow(const fs::path& folder) {
+    std::uint64_t total = 0;
+    std::vector<fs::path> pending{folder};
+    while (!pending.empty()) {
+        const auto current = std::move(pending.back());
+        pending.pop_back();
+        std::error_code error;
+        for (fs::directory_iterator entry(current, error), end; !error && entry != end; entry.increment(error)) {
+            // lstat: a link counts as itself, and a link to a folder above
+            // cannot make the walk loop.
+            struct stat status {};
+            if (::lstat(entry->path().c_str(), &status) != 0) continue;
+            total += static_cast<std::uint64_t>(std::max<off_t>(status.st_size, 0));
+            if (S_ISDIR(status.st_mode)) pending.push_back(entry->path());
+        }
+    }
+    return total;
+}
+
+}  // namespace
+
+std::optional<fs::path> CVFileCache::folderForCache(const Path& folder) {
+    auto normal = folder.lexically_normal();
+    if (!normal.empty() && !normal.has_filename()) normal = normal.parent_path();
+    const auto name = normal.filename();
+    if (name.empty() || name == "." || name == ".." || platform::validateSystemPath(normal)) return std::nullopt;
+    return normal;
+}
+
+std::shared_ptr<CVFileCache> CVFileCache::newWithFolder(const Path& folder) {
+    auto cache = initWithFolder(folder);
+    if (!cache) return nullptr;
+    return std::make_shared<CVFileCache>(std::move(*cache));
+}
+
+std::optional<CVFileCache> CVFileCache::initWithFolder(const Path& folder) {
+    const auto usable = folderForCache(folder);
+    if (!usable) {
+        CVLog::core().error("{} [E] failed to create cache folder at {}, err={}", initOperation, folder.string(),
+                            std::make_error_code(std::errc::invalid_argument).message());
+        return std::nullopt;
+    }
+    CVFileCache cache(*usable);
+    if (!cache.createFolder(initOperation)) return std::nullopt;
+    return cache;
+}
+
+bool CVFileCache::createCacheFolderIfNeeded() const {
+    return createFolder(createOperation);
+}
+
+bool CVFileCache::createFolder(std::string_view operation) const {
+    std::error_code error;
+    fs::create_directories(cacheFolder_, error);
+    if (!error && !fs::is_directory(cacheFolder_, error)) error = std::make_error_code(std::errc::not_a_directory);
+    if (error) {
+        CVLog::core().error("{} [E] failed to create cache folder at {}, err={}", operation, cacheFolder_.string(),
+                            error.message());
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::string> CVFileCache::cacheKeyForCachingItem(std::string_view item) {
+    std::string key(item);
+    std::replace(key.begin(), key.end(), '/', '_');
+    replaceAll(key, "%20", "_");
+    if (const auto lastDot = key.rfind('.'); lastDot != std::string::npos) {
+        std::replace(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(lastDot), '.', '_');
+    }
+    if (key.empty() || key == "." || key.find('\0') != std::string::npos) return std::nullopt;
+    return key;
+}
+
+std::optional<fs::path> CVFileCache::pathForCachingItem(std::string_view item, const Path& folder) {
+    const auto key = cacheKeyForCachingItem(item);
+    if (!key) return std::nullopt;
+    return folder / *key;
+}
+
+std::optional<fs::path> CVFileCache::pathForCachedItem(std::string_view item, const Path& folder) {
+    auto path = pathForCachingItem(item, folder);
+    struct stat status {};
+    if (!path || ::stat(path->c_str(), &status) != 0) return std::nullopt;
+    return path;
+}
+
+std::vector<fs::path> CVFileCache::pathsForCacheItemsWithApiEndpointAttr(std::string_view endpoint,
+                                                                        const Path& folder) {
+    std::vector<fs::path> paths;
+    std::error_code error;
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
+        if (xattr_apiEndpoint(entry->path()) == endpoint) paths.push_back(entry->path());
+    }
+    // The system lists entries in no particular order.
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+std::optional<fs::path> CVFileCache::pathForCachingItem(std::string_view item) const {
+    return pathForCachingItem(item, cacheFolder_);
+}
+
+std::optional<fs::path> CVFileCache::pathForCachedItem(std::string_view item) const {
+    return pathForCachedItem(item, cacheFolder_);
+}
+
+std::optional<CVFileCache::Bytes> CVFileCache::cachedDataForItem(std::string_view item) const {
+    const auto path = pathForCachingItem(item);
+    if (!path) return std::nullopt;
+    return platform::readFile(*path);
+}
+
+bool CVFileCache::saveData(std::optional<std::span<const std::uint8_t>> data, std::string_view item) const {
+    const auto path = pathForCachingItem(item);
+    if (!data || !path) return false;
+    return write(*data, *path, saveItemOperation);
+}
+
+bool CVFileCache::saveDataWithFilename(std::optional<std::span<const std::uint8_t>> data,
+                                       std::string_view filename) const {
+    const auto path = pathForFilename(filename, saveFilenameOperation);
+    if (!data || !path) return false;
+    return write(*data, *path, saveFilenameOperation);
+}
+
+std::optional<CVFileCache::Bytes> CVFileCache::cachedDataForFilename(std::string_view filename) const {
+    const auto path = pathForFilename(filename, readFilenameOperation);
+    if (!path) return std::nullopt;
+    return platform::readFile(*path);
+}
+
+std::optional<fs::path> CVFileCache::pathForFilename(std::string_view filename, std::string_view operation) const {
+    if (!isPlainFileName(filename)) {
+        CVLog::core().error("{} [E] invalid cache file name '{}'", operation, filename);
+        return std::nullopt;
+    }
+    return cacheFolder_ / filename;
+}
+
+bool CVFileCache::write(std::span<const std::uint8_t> data, const Path& path, std::string_view operation) const {
+    if (const auto error = platform::writeFileAtomically(path, data)) {
+        CVLog::core().error("{} [E] failed to save cache at '{}', err={}", operation, path.string(), error.message());
+        return false;
+    }
+    return true;
+}
+
+bool CVFileCache::removeDataForItem(std::string_view item) const {
+    const auto path = pathForCachingItem(item);
+    std::error_code error;
+    struct stat status {};
+    if (!path) {
+        error = std::make_error_code(std::errc::invalid_argument);
+    } else if (::lstat(path->c_str(), &status) != 0) {
+        error = lastError();
+    } else {
+        error = removeAll(*path);
+    }
+    if (error) {
+        CVLog::core().error("{} [E] failed to remove cache for item '{}', filePath={}, err={}", removeItemOperation,
+                            item, path ? path->string() : std::string(), error.message());
+        return false;
+    }
+    return true;
+}
+
+void CVFileCache::removeCacheFolder() const {
+    struct stat status {};
+    if (::lstat(cacheFolder_.c_str(), &status) != 0 && errno == ENOENT) return;
+
+    fs::path movedTo;
+    if (const auto renameError = moveAside(cacheFolder_, movedTo); renameError) {
+        CVLog::core().error("{} [E] failed to rename cache at '{}' to '{}', err={}", removeFolderOperation,
+                            cacheFolder_.string(), movedTo.string(), renameError.message());
+        if (const auto error = removeAll(cacheFolder_)) {
+            CVLog::core().error("{} [E] failed to remove cache at '{}', err={}", removeFolderOperation,
+                                cacheFolder_.string(), error.message());
+        }
+        return;
+    }
+    // Deleting a large cache takes a while; the folder's path is already free.
+    boost::asio::post(platform::ThreadPool::shared().executor(), [movedTo = std::move(movedTo)] {
+        if (const auto error = removeAll(movedTo)) {
+            CVLog::core().error("{} [E] failed to remove cache at '{}', err={}", removeFolderOperation,
+                                movedTo.string(), error.message());
+        }
+    });
+}
+
+bool CVFileCache::clearCache() const {
+    removeCacheFolder();
+    return createCacheFolderIfNeeded();
+}
+
+std::uint64_t CVFileCache::cacheSize() const {
+    return sizeOfEntriesBelow(cacheFolder_);
+}
+
+}  // namespace ambrell

@@ -1,0 +1,384 @@
+#include "jsonmodel/JSONModel/JSONModel.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <exception>
+#include <functional>
+#include <utility>
+
+#include <boost/json/monotonic_resource.hpp>
+#include <boost/json/serialize.hpp>
+#include <boost/json/value.hpp>
+#include <fmt/format.h>
+
+#include "Ambrell/CVLog.h"
+#include "jsonmodel/JSONModel/JSONParsing.h"
+#include "jsonmodel/JSONModel/JSONValueTransformer.h"
+
+namespace ambrell {
+namespace {
+
+namespace json = boost::json;
+
+// The diagnostic form of the mapping's log lines: "[file:line] text".
+#define AMBRELL_JSONMODEL_LOG(text) CVLog::core().debug("[{}:{}] {}", __FILE_NAME__, __LINE__, (text))
+
+const JSONModelClass& baseModelClass() {
+    static const JSONModelClass instance("JSONModel", {}, nullptr, [] { return std::make_shared<JSONModel>(); });
+    return instance;
+}
+
+// The value at a key path. A step onto something that is not an object makes
+// the path unusable, and then the whole path is tried as one plain key.
+const json::value* valueForKeyPath(const json::object& object, const JSONKeyPath& keyPath) {
+    if (keyPath.segments.empty()) return object.if_contains(keyPath.path);
+    const json::object* current = &object;
+    for (std::size_t i = 0; i < keyPath.segments.size(); ++i) {
+        const json::value* found = current->if_contains(keyPath.segments[i]);
+        if (found == nullptr) return nullptr;
+        if (i + 1 == keyPath.segments.size()) return found;
+        current = found->if_object();
+        if (current == nullptr) return object.if_contains(keyPath.path);
+    }
+    return nullptr;
+}
+
+// Room for the looked-up values of one import without a heap allocation for
+// the usual class size.
+class ValueSlots {
+public:
+    explicit ValueSlots(std::size_t count) {
+        if (count > inline_.size()) heap_.resize(count);
+        data_ = count > inline_.size() ? heap_.data() : inline_.data();
+    }
+    const json::value*& operator[](std::size_t i) { return data_[i]; }
+
+private:
+    std::array<const json::value*, 48> inline_{};
+    std::vector<const json::value*> heap_;
+    const json::value** data_;
+};
+
+std::span<const std::uint8_t> bytesOf(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+bool hasNonFiniteNumber(const json::value& value) {
+    switch (value.kind()) {
+        case json::kind::double_: return !std::isfinite(value.get_double());
+        case json::kind::array:
+            for (const auto& element : value.get_array()) {
+                if (hasNonFiniteNumber(element)) return true;
+            }
+            return false;
+        case json::kind::object:
+            for (const auto& entry : value.get_object()) {
+                if (hasNonFiniteNumber(entry.value())) return true;
+            }
+            return false;
+        default: return false;
+    }
+}
+
+std::string indexComponent(std::size_t index) { return "[" + std::to_string(index) + "]"; }
+
+}  // namespace
+
+const JSONModelClass& JSONModel::modelClass() const { return baseModelClass(); }
+
+bool JSONModel::initWithDictionary(const json::value& dictionary, JSONModelErrorOut error) {
+    if (!dictionary.is_object()) {
+        setJSONModelError(error, JSONModelError::errorInvalidDataWithMessage(
+                                     "Attempt to initialize JSONModel object using initWithDictionary:error: but the "
+                                     "dictionary parameter was not an 'NSDictionary'."));
+        return false;
+    }
+    if (!importDictionary(dictionary, true, true, true, error)) return false;
+    return validate(error);
+}
+
+bool JSONModel::initWithData(const std::vector<std::uint8_t>* data, JSONModelErrorOut error) {
+    if (data == nullptr) {
+        setJSONModelError(error, JSONModelError::errorInputIsNil());
+        return false;
+    }
+    return initWithData(std::span<const std::uint8_t>(*data), error);
+}
+
+bool JSONModel::initWithData(std::span<const std::uint8_t> data, JSONModelErrorOut error) {
+    // The parsed document only lives for the import: one arena for all of it.
+    json::monotonic_resource arena;
+    std::string failure;
+    auto parsed = parseJSON(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), &failure,
+                            json::storage_ptr(&arena));
+    if (!parsed) {
+        AMBRELL_JSONMODEL_LOG(fmt::format("Malformed JSON: {}", failure));
+        setJSONModelError(error, JSONModelError::errorBadJSON());
+        return false;
+    }
+    return initWithDictionary(*parsed, error);
+}
+
+bool JSONModel::initWithString(const std::string* text, JSONModelErrorOut error) {
+    if (text == nullptr) {
+        setJSONModelError(error, JSONModelError::errorInputIsNil());
+        return false;
+    }
+    return initWithData(bytesOf(*text), error);
+}
+
+bool JSONModel::initWithString(std::string_view text, JSONModelErrorOut error) {
+    return initWithData(bytesOf(text), error);
+}
+
+bool JSONModel::mergeFromDictionary(const json::value& dictionary, bool useKeyMapping, JSONModelErrorOut error) {
+    if (!dictionary.is_object()) {
+        setJSONModelError(error, JSONModelError::errorInvalidDataWithMessage(
+                                     "Attempt to initialize JSONModel object using initWithDictionary:error: but the "
+                                     "dictionary parameter was not an 'NSDictionary'."));
+        return false;
+    }
+    return importDictionary(dictionary, useKeyMapping, false, false, error);
+}
+
+bool JSONModel::validate(JSONModelErrorOut /*error*/) { return true; }
+
+bool JSONModel::importDictionary(const json::value& dictionary, bool useClassKeyMapper, bool validation,
+                                 bool checkRequired, JSONModelErrorOut error) {
+    const JSONModelClass& modelClass = this->modelClass();
+    const auto& properties = modelClass.properties();
+    const auto keyPaths = modelClass.keyPaths(useClassKeyMapper);
+    const json::object& object = dictionary.get_object();
+
+    ValueSlots values(properties.size());
+    for (std::size_t i = 0; i < properties.size(); ++i) values[i] = valueForKeyPath(object, (*keyPaths)[i]);
+
+    if (checkRequired) {
+        std::vector<std::string> missing;
+        for (std::size_t i = 0; i < properties.size(); ++i) {
+            // A key present with null counts as present here; the import step rejects it.
+            if (!properties[i].isOptional && values[i] == nullptr) missing.push_back(properties[i].name);
+        }
+        if (!missing.empty()) {
+            std::string names;
+            for (const auto& name : missing) names += (names.empty() ? "" : ", ") + name;
+            AMBRELL_JSONMODEL_LOG(fmt::format("Incoming data was invalid [{} initWithDictionary:]. Keys missing: {}",
+                                              modelClass.name(), names));
+            setJSONModelError(error, JSONModelError::errorInvalidDataWithMissingKeys(missing));
+            return false;
+        }
+    }
+
+    JSONImportContext context;
+    context.modelClass = &modelClass;
+    context.validation = validation;
+    for (std::size_t i = 0; i < properties.size(); ++i) {
+        const JSONModelClassProperty& property = properties[i];
+        const json::value* value = values[i];
+        if (value == nullptr || value->is_null()) {
+            if (property.isOptional || !validation) continue;
+            setJSONModelError(error, JSONModelError::errorInvalidDataWithMessage(
+                                         fmt::format("Value of required model key {} is null", property.name))
+                                         .errorByPrependingKeyPathComponent(property.name));
+            return false;
+        }
+        if (!property.customSetters.empty()) {
+            auto setter = property.customSetters.find(JSONValueTransformer::classByResolvingClusterClasses(*value));
+            if (setter == property.customSetters.end()) setter = property.customSetters.find("generic");
+            if (setter != property.customSetters.end()) {
+                try {
+                    setter->second.call(*this, *value);
+                } catch (const std::exception& failure) {
+                    // A setter is the model's own code: its failure is reported like any other.
+                    setJSONModelError(error, JSONModelError::errorInvalidDataWithMessage(failure.what())
+                                                 .errorByPrependingKeyPathComponent(property.name));
+                    return false;
+                }
+                continue;
+            }
+        }
+        context.propertyName = property.name;
+        context.isOptional = property.isOptional;
+        context.error.reset();
+        if (!property.access->importValue(*this, *value, context)) {
+            if (context.error) {
+                setJSONModelError(error, context.error->errorByPrependingKeyPathComponent(property.name));
+            }
+            return false;
+        }
+    }
+    return true;
+}
+
+json::object JSONModel::toDictionary() const { return toDictionaryWithKeys({}); }
+
+json::object JSONModel::toDictionaryWithKeys(std::span<const std::string> propertyNames) const {
+    const JSONModelClass& modelClass = this->modelClass();
+    const auto& properties = modelClass.properties();
+    const auto keyPaths = modelClass.keyPaths(true);
+    const bool filtered = !propertyNames.empty();
+    json::object result;
+    for (std::size_t i = 0; i < properties.size(); ++i) {
+        const JSONModelClassProperty& property = properties[i];
+        if (filtered && std::find(propertyNames.begin(), propertyNames.end(), property.name) == propertyNames.end()) {
+            continue;
+        }
+        const JSONKeyPath& keyPath = (*keyPaths)[i];
+        json::object* target = &result;
+        std::string_view key = keyPath.path;
+        if (!keyPath.segments.empty()) {
+            for (std::size_t s = 0; s + 1 < keyPath.segments.size(); ++s) {
+                json::value& slot = (*target)[keyPath.segments[s]];
+                if (!slot.is_object()) slot = json::object();
+                target = &slot.get_object();
+            }
+            key = keyPath.segments.back();
+        }
+        json::value value;
+        if (property.customGetter) {
+            property.customGetter->call(*this, value);
+            (*target)[key] = std::move(value);
+            continue;
+        }
+        switch (property.access->exportValue(*this, value)) {
+            case JSONExportState::absent: result.erase(keyPath.path); break;
+            case JSONExportState::null: (*target)[key] = nullptr; break;
+            case JSONExportState::value: (*target)[key] = std::move(value); break;
+        }
+    }
+    return result;
+}
+
+std::optional<std::vector<std::uint8_t>> JSONModel::toJSONData() const { return toJSONDataWithKeys({}); }
+
+std::optional<std::vector<std::uint8_t>> JSONModel::toJSONDataWithKeys(std::span<const std::string> names) const {
+    auto text = toJSONStringWithKeys(names);
+    if (!text) return std::nullopt;
+    return std::vector<std::uint8_t>(text->begin(), text->end());
+}
+
+std::optional<std::string> JSONModel::toJSONString() const { return toJSONStringWithKeys({}); }
+
+std::optional<std::string> JSONModel::toJSONStringWithKeys(std::span<const std::string> names) const {
+    json::value dictionary = toDictionaryWithKeys(names);
+    if (hasNonFiniteNumber(dictionary)) {
+        AMBRELL_JSONMODEL_LOG("EXCEPTION: Invalid number value (NaN or infinity) in JSON write");
+        return std::nullopt;
+    }
+    return json::serialize(dictionary);
+}
+
+bool JSONModel::isEqual(const JSONModel& other) const {
+    if (&modelClass() != &other.modelClass()) return false;
+    if (const auto* index = modelClass().indexProperty()) return index->access->equal(*this, other);
+    return this == &other;
+}
+
+std::size_t JSONModel::hash() const {
+    if (const auto* index = modelClass().indexProperty()) {
+        if (auto value = index->access->hash(*this)) return *value;
+    }
+    return std::hash<const void*>{}(this);
+}
+
+int JSONModel::compare(const JSONModel& other) const {
+    const auto* index = modelClass().indexProperty();
+    if (index == nullptr || &modelClass() != &other.modelClass()) return 0;
+    return index->access->compare(*this, other);
+}
+
+std::string JSONModel::description() const {
+    const JSONModelClass& modelClass = this->modelClass();
+    std::string text = "<" + modelClass.name() + "> \n";
+    for (const auto& property : modelClass.properties()) {
+        const std::string value = property.access->describe(*this);
+        std::string indented;
+        for (char c : value) {
+            indented += c;
+            if (c == '\n') indented += "   ";
+        }
+        text += "   [" + property.name + "]: " + indented + "\n";
+    }
+    text += "</" + modelClass.name() + ">";
+    return text;
+}
+
+std::shared_ptr<JSONModel> JSONModel::copy() const {
+    auto text = toJSONString();
+    if (!text) return nullptr;
+    auto model = modelClass().create();
+    std::optional<JSONModelError> error;
+    if (!model->initWithString(*text, &error)) {
+        AMBRELL_JSONMODEL_LOG(error ? error->localizedDescription() : std::string("copy failed"));
+        return nullptr;
+    }
+    return model;
+}
+
+namespace detail {
+
+bool collectModelsFromArray(const json::value& array, void* collection, JSONModelSink sink, JSONModelErrorOut error) {
+    const json::array* elements = array.if_array();
+    if (elements == nullptr) return true;
+    for (std::size_t i = 0; i < elements->size(); ++i) {
+        const json::value& element = (*elements)[i];
+        if (element.is_object()) {
+            std::optional<JSONModelError> failure;
+            if (!sink(collection, element, {}, &failure)) {
+                if (failure) setJSONModelError(error, failure->errorByPrependingKeyPathComponent(indexComponent(i)));
+                return false;
+            }
+        } else if (element.is_array()) {
+            // A nested array adds its models; its failure is reported without stopping the rest.
+            std::optional<JSONModelError> failure;
+            collectModelsFromArray(element, collection, sink, &failure);
+            if (failure) setJSONModelError(error, failure->errorByPrependingKeyPathComponent(indexComponent(i)));
+        }
+    }
+    return true;
+}
+
+bool collectModelsFromDictionary(const json::value& dictionary, void* collection, JSONModelSink sink,
+                                 JSONModelSink arraySink, JSONModelErrorOut error) {
+    const json::object* entries = dictionary.if_object();
+    if (entries == nullptr) return false;
+    for (const auto& entry : *entries) {
+        std::optional<JSONModelError> failure;
+        bool added = false;
+        if (entry.value().is_object()) {
+            added = sink(collection, entry.value(), entry.key(), &failure);
+        } else if (entry.value().is_array() && arraySink != nullptr) {
+            added = arraySink(collection, entry.value(), entry.key(), &failure);
+        } else {
+            failure = JSONModelError::errorInvalidDataWithTypeMismatch("Only dictionaries and arrays are supported");
+        }
+        if (!added) {
+            if (failure) setJSONModelError(error, failure->errorByPrependingKeyPathComponent(entry.key()));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool parseForCollection(std::span<const std::uint8_t> data, bool wantArray, void* collection, JSONModelSink sink,
+                        JSONModelSink arraySink, JSONModelErrorOut error) {
+    json::monotonic_resource arena;
+    std::string failure;
+    auto parsed = parseJSON(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), &failure,
+                            json::storage_ptr(&arena));
+    if (!parsed) {
+        AMBRELL_JSONMODEL_LOG(fmt::format("Malformed JSON: {}", failure));
+        setJSONModelError(error, JSONModelError::errorBadJSON());
+        return false;
+    }
+    if (wantArray) {
+        if (!parsed->is_array()) return false;
+        return collectModelsFromArray(*parsed, collection, sink, error);
+    }
+    if (!parsed->is_object()) return false;
+    return collectModelsFromDictionary(*parsed, collection, sink, arraySink, error);
+}
+
+}  // namespace detail
+}  // namespace ambrell

@@ -1,0 +1,146 @@
+#include "jsonmodel/JSONModel/JSONModelClass.h"
+
+#include <mutex>
+#include <utility>
+
+#include <boost/core/demangle.hpp>
+
+namespace ambrell {
+namespace {
+
+struct GlobalKeyMapper {
+    std::mutex mutex;
+    std::shared_ptr<const JSONKeyMapper> mapper;
+    // Bumped at every change, so the classes' path tables know when to remap.
+    std::atomic<std::uint64_t> generation{1};
+};
+
+GlobalKeyMapper& globalMapperState() {
+    static GlobalKeyMapper state;
+    return state;
+}
+
+}  // namespace
+
+std::string JSONModelClassProperty::description() const {
+    std::string text = "@property ";
+    if (type) {
+        text += *type + "*";
+    } else if (structName) {
+        text += *structName;
+    } else {
+        text += "primitive";
+    }
+    if (protocol) text += "<" + *protocol + ">";
+    text += " " + name + " ";
+    std::vector<std::string> flags;
+    if (isIndex) flags.emplace_back("Index");
+    if (isOptional) flags.emplace_back("Optional");
+    if (isMutable) flags.emplace_back("Mutable");
+    if (isStandardJSONType) flags.emplace_back("Standard JSON type");
+    if (customGetter) flags.push_back("Getter = " + customGetter->selector);
+    std::string setters;
+    for (const auto& [key, setter] : customSetters) {
+        if (!setters.empty()) setters += ", ";
+        setters += setter.selector;
+    }
+    flags.push_back("Setters = [" + setters + "]");
+    text += "(";
+    for (std::size_t i = 0; i < flags.size(); ++i) {
+        if (i > 0) text += ", ";
+        text += flags[i];
+    }
+    text += ")";
+    return text;
+}
+
+JSONModelClass::JSONModelClass(std::string name, std::vector<JSONModelClassProperty> properties,
+                               std::shared_ptr<const JSONKeyMapper> keyMapper, Factory factory)
+    : name_(std::move(name)), properties_(std::move(properties)), keyMapper_(std::move(keyMapper)),
+      factory_(factory) {
+    for (const auto& property : properties_) {
+        if (!property.isOptional) requiredNames_.push_back(property.name);
+        // The last index marker met wins.
+        if (property.isIndex) {
+            indexName_ = property.name;
+            indexProperty_ = &property;
+        }
+    }
+}
+
+const JSONModelClassProperty* JSONModelClass::property(std::string_view name) const {
+    for (const auto& property : properties_) {
+        if (property.name == name) return &property;
+    }
+    return nullptr;
+}
+
+std::string JSONModelClass::mapName(std::string_view propertyName, bool useClassKeyMapper) const {
+    auto global = globalKeyMapper();
+    if (useClassKeyMapper && keyMapper_) {
+        std::string mapped = keyMapper_->convertValue(propertyName);
+        if (mapped == propertyName && global) return global->convertValue(propertyName);
+        return mapped;
+    }
+    if (global) return global->convertValue(propertyName);
+    return std::string(propertyName);
+}
+
+std::shared_ptr<const std::vector<JSONKeyPath>> JSONModelClass::keyPaths(bool useClassKeyMapper) const {
+    auto& slot = pathTables_[useClassKeyMapper ? 1 : 0];
+    const std::uint64_t generation = globalMapperState().generation.load(std::memory_order_acquire);
+    auto table = slot.load(std::memory_order_acquire);
+    if (!table || table->generation != generation) {
+        auto fresh = std::make_shared<PathTable>();
+        fresh->generation = generation;
+        fresh->paths.reserve(properties_.size());
+        for (const auto& property : properties_) {
+            JSONKeyPath keyPath;
+            keyPath.path = mapName(property.name, useClassKeyMapper);
+            if (keyPath.path.find('.') != std::string::npos) {
+                std::string_view rest = keyPath.path;
+                while (true) {
+                    auto dot = rest.find('.');
+                    keyPath.segments.emplace_back(rest.substr(0, dot));
+                    if (dot == std::string_view::npos) break;
+                    rest.remove_prefix(dot + 1);
+                }
+            }
+            fresh->paths.push_back(std::move(keyPath));
+        }
+        table = fresh;
+        slot.store(table, std::memory_order_release);
+    }
+    return std::shared_ptr<const std::vector<JSONKeyPath>>(table, &table->paths);
+}
+
+void JSONModelClass::setGlobalKeyMapper(std::shared_ptr<const JSONKeyMapper> mapper) {
+    auto& state = globalMapperState();
+    std::lock_guard lock(state.mutex);
+    state.mapper = std::move(mapper);
+    state.generation.fetch_add(1, std::memory_order_acq_rel);
+}
+
+std::shared_ptr<const JSONKeyMapper> JSONModelClass::globalKeyMapper() {
+    auto& state = globalMapperState();
+    std::lock_guard lock(state.mutex);
+    return state.mapper;
+}
+
+namespace detail {
+
+std::string shortTypeName(const std::type_info& type) {
+    std::string full = boost::core::demangle(type.name());
+    // Drop namespaces (but not the ones inside template arguments).
+    std::size_t depth = 0;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i + 1 < full.size(); ++i) {
+        if (full[i] == '<') ++depth;
+        if (full[i] == '>' && depth > 0) --depth;
+        if (depth == 0 && full[i] == ':' && full[i + 1] == ':') start = i + 2;
+    }
+    return full.substr(start);
+}
+
+}  // namespace detail
+}  // namespace ambrell

@@ -1,0 +1,88 @@
+#include "jsonmodel/JSONModel/JSONModelError.h"
+
+#include <utility>
+
+namespace ambrell {
+namespace {
+
+JSONModelError makeError(std::int64_t code, std::string description) {
+    JSONModelError error;
+    error.domain = std::string(JSONModelErrorDomain);
+    error.code = code;
+    error.userInfo.emplace(std::string(platform::NSLocalizedDescriptionKey), std::move(description));
+    return error;
+}
+
+}  // namespace
+
+JSONModelError JSONModelError::errorInvalidDataWithMessage(std::string_view message) {
+    return makeError(kJSONModelErrorInvalidData, "Invalid JSON data: " + std::string(message));
+}
+
+JSONModelError JSONModelError::errorInvalidDataWithMissingKeys(std::span<const std::string> keys) {
+    auto error = makeError(kJSONModelErrorInvalidData,
+                           "Invalid JSON data. Required JSON keys are missing from the input. Check the error user "
+                           "information.");
+    std::string joined;
+    for (const auto& key : keys) {
+        if (!joined.empty()) joined += ", ";
+        joined += key;
+    }
+    error.userInfo.emplace(std::string(kJSONModelMissingKeys), std::move(joined));
+    return error;
+}
+
+JSONModelError JSONModelError::errorInvalidDataWithTypeMismatch(std::string_view mismatch) {
+    auto error = makeError(kJSONModelErrorInvalidData,
+                           "Invalid JSON data. The JSON type mismatches the expected type. Check the error user "
+                           "information.");
+    error.userInfo.emplace(std::string(kJSONModelTypeMismatch), std::string(mismatch));
+    return error;
+}
+
+JSONModelError JSONModelError::errorBadResponse() {
+    return makeError(kJSONModelErrorBadResponse, "Bad network response. Probably the JSON URL is unreachable.");
+}
+
+JSONModelError JSONModelError::errorBadJSON() {
+    return makeError(kJSONModelErrorBadJSON, "Malformed JSON. Check the JSONModel data input.");
+}
+
+JSONModelError JSONModelError::errorModelIsInvalid() {
+    return makeError(kJSONModelErrorModelIsInvalid,
+                     "Model does not validate. The custom validation for the input data failed.");
+}
+
+JSONModelError JSONModelError::errorInputIsNil() {
+    return makeError(kJSONModelErrorNilInput, "Initializing model with nil input object.");
+}
+
+JSONModelError JSONModelError::errorByPrependingKeyPathComponent(std::string_view component) const {
+    JSONModelError copy;
+    copy.domain = domain;
+    copy.code = code;
+    copy.userInfo = userInfo;
+    std::string path(component);
+    if (auto old = keyPath()) {
+        if (!old->starts_with('[')) path += '.';
+        path += *old;
+    }
+    copy.userInfo.insert_or_assign(std::string(kJSONModelKeyPath), std::move(path));
+    return copy;
+}
+
+std::vector<std::string> JSONModelError::missingKeys() const {
+    std::vector<std::string> keys;
+    auto joined = stringForKey(kJSONModelMissingKeys);
+    if (!joined || joined->empty()) return keys;
+    std::string_view rest = *joined;
+    while (true) {
+        auto comma = rest.find(", ");
+        keys.emplace_back(rest.substr(0, comma));
+        if (comma == std::string_view::npos) break;
+        rest.remove_prefix(comma + 2);
+    }
+    return keys;
+}
+
+}  // namespace ambrell

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Error.h"
+#include "platform/http/HttpTypes.h"
+
+namespace ambrell {
+
+inline constexpr std::string_view JSONModelErrorDomain = "JSONModelErrorDomain";
+inline constexpr std::string_view kJSONModelMissingKeys = "kJSONModelMissingKeys";
+inline constexpr std::string_view kJSONModelTypeMismatch = "kJSONModelTypeMismatch";
+inline constexpr std::string_view kJSONModelKeyPath = "kJSONModelKeyPath";
+
+enum JSONModelErrorCode : std::int64_t {
+    kJSONModelErrorInvalidData = 1,
+    kJSONModelErrorBadResponse = 2,
+    kJSONModelErrorBadJSON = 3,
+    kJSONModelErrorModelIsInvalid = 4,
+    kJSONModelErrorNilInput = 5,
+};
+
+// A failure of the JSON object mapping. The key path under kJSONModelKeyPath
+// locates the failing value from the outermost model and grows as the error
+// travels outwards through nested models and collections.
+struct JSONModelError : platform::NSError {
+    // Set only by the JSON HTTP client: the response that came with the failure and its body.
+    std::optional<platform::HttpResponse> httpResponse;
+    std::optional<std::vector<std::uint8_t>> responseData;
+
+    [[nodiscard]] static JSONModelError errorInvalidDataWithMessage(std::string_view message);
+    // The missing names travel in the user info as one text, joined by ", "
+    // (the user info holds no arrays); missingKeys() gives them back.
+    [[nodiscard]] static JSONModelError errorInvalidDataWithMissingKeys(std::span<const std::string> keys);
+    [[nodiscard]] static JSONModelError errorInvalidDataWithTypeMismatch(std::string_view mismatch);
+    [[nodiscard]] static JSONModelError errorBadResponse();
+    [[nodiscard]] static JSONModelError errorBadJSON();
+    [[nodiscard]] static JSONModelError errorModelIsInvalid();
+    [[nodiscard]] static JSONModelError errorInputIsNil();
+
+    // A copy whose key path starts with the component: "a" before "b" gives
+    // "a.b", before "[0]" gives "a[0]"; the response fields are not carried over.
+    [[nodiscard]] JSONModelError errorByPrependingKeyPathComponent(std::string_view component) const;
+
+    [[nodiscard]] std::optional<std::string> keyPath() const { return stringForKey(kJSONModelKeyPath); }
+    [[nodiscard]] std::optional<std::string> typeMismatch() const { return stringForKey(kJSONModelTypeMismatch); }
+    [[nodiscard]] std::vector<std::string> missingKeys() const;
+};
+
+// Where a mapping operation reports its failure: the caller passes the address
+// of an empty optional, or nullptr when it does not want the error.
+using JSONModelErrorOut = std::optional<JSONModelError>*;
+
+inline void setJSONModelError(JSONModelErrorOut out, JSONModelError error) {
+    if (out != nullptr) *out = std::move(error);
+}
+
+}  // namespace ambrell

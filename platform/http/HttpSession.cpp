@@ -1,0 +1,117 @@
+#include "platform/http/HttpSession.h"
+
+#include <boost/asio/this_coro.hpp>
+
+#include <optional>
+#include <stdexcept>
+#include <system_error>
+#include <type_traits>
+
+#include "platform/http/HttpSessionCore.h"
+#include "platform/runtime/Cancellation.h"
+#include "platform/runtime/Continuation.h"
+
+namespace ambrell::platform {
+
+namespace {
+
+using detail::CurlTransfer;
+using detail::HttpSessionCore;
+
+// The platform's default port for a plain HTTP proxy named without one.
+constexpr std::int32_t kDefaultProxyPort = 80;
+
+std::optional<std::string> proxyUrl(const std::optional<HttpProxy>& proxy) {
+    if (!proxy || proxy->host.empty()) return std::nullopt;
+    const std::string& host = proxy->host;
+    if (host.find_first_of(" \t\r\n/@?#") != std::string::npos) {
+        throw std::invalid_argument("Unusable HTTP proxy host \"" + host + "\"");
+    }
+    const std::int32_t port = (proxy->port && *proxy->port > 0) ? *proxy->port : kDefaultProxyPort;
+    if (port > 65535) throw std::invalid_argument("Unusable HTTP proxy port " + std::to_string(port));
+    // An IPv6 address needs its brackets in a URL.
+    const bool bareIpv6 = host.find(':') != std::string::npos && host.front() != '[';
+    return "http://" + (bareIpv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+template <typename Result>
+using Starter = std::function<HttpTransferHandle(std::function<void(TaskResult<Result>)>)>;
+
+// A transfer that ended after its awaiting task gave up on it leaves nothing
+// behind.
+void discard(HttpDataResult&) {}
+void discard(HttpDownloadResult& result) {
+    std::error_code ignored;
+    std::filesystem::remove(result.temporaryFile, ignored);
+}
+
+template <typename Result>
+Awaitable<Result> awaitTransfer(Starter<Result> start) {
+    co_await checkCancellation();
+    auto turn = Continuation::make(co_await boost::asio::this_coro::executor);
+    auto outcome = std::make_shared<std::optional<TaskResult<Result>>>();
+    const HttpTransferHandle handle = start([turn, outcome](TaskResult<Result> result) {
+        *outcome = std::move(result);
+        turn->resume();
+    });
+    const bool ended = co_await turn->waitInterruptibly();
+    if (!ended) {
+        handle.cancel();
+        co_await turn->wait();
+        if ((*outcome)->hasValue()) discard((*outcome)->get());
+        throw CancellationError();
+    }
+    co_return std::move((*outcome)->get());
+}
+
+}  // namespace
+
+void HttpTransferHandle::cancel() const {
+    if (auto core = core_.lock()) core->cancel(id_);
+}
+
+HttpSession::HttpSession() : HttpSession(Configuration{}) {}
+
+HttpSession::HttpSession(Configuration configuration)
+    : configuration_(std::move(configuration)), core_(HttpSessionCore::start(proxyUrl(configuration_.proxy))) {}
+
+HttpSession::~HttpSession() { core_->stop(); }
+
+HttpTransferHandle HttpSession::data(HttpRequest request, DataCompletion completion) {
+    return core_->submit(CurlTransfer::Kind::data, std::move(request), {}, std::move(completion));
+}
+
+HttpTransferHandle HttpSession::download(HttpRequest request, std::filesystem::path temporaryFolder,
+                                         DownloadCompletion completion) {
+    return core_->submit(CurlTransfer::Kind::download, std::move(request), std::move(temporaryFolder),
+                         std::move(completion));
+}
+
+HttpTransferHandle HttpSession::upload(HttpRequest request, DataCompletion completion) {
+    return core_->submit(CurlTransfer::Kind::upload, std::move(request), {}, std::move(completion));
+}
+
+// The awaitable forms hold the core, not the session: a session destroyed
+// before the awaitable starts then cancels it rather than dangling.
+Awaitable<HttpDataResult> HttpSession::data(HttpRequest request) {
+    return awaitTransfer<HttpDataResult>([core = core_, request = std::move(request)](DataCompletion completion) mutable {
+        return core->submit(CurlTransfer::Kind::data, std::move(request), {}, std::move(completion));
+    });
+}
+
+Awaitable<HttpDownloadResult> HttpSession::download(HttpRequest request, std::filesystem::path temporaryFolder) {
+    return awaitTransfer<HttpDownloadResult>(
+        [core = core_, request = std::move(request), folder = std::move(temporaryFolder)](
+            DownloadCompletion completion) mutable {
+            return core->submit(CurlTransfer::Kind::download, std::move(request), std::move(folder),
+                                std::move(completion));
+        });
+}
+
+Awaitable<HttpDataResult> HttpSession::upload(HttpRequest request) {
+    return awaitTransfer<HttpDataResult>([core = core_, request = std::move(request)](DataCompletion completion) mutable {
+        return core->submit(CurlTransfer::Kind::upload, std::move(request), {}, std::move(completion));
+    });
+}
+
+}  // namespace ambrell::platform

@@ -1,0 +1,98 @@
+#include "Source/AXCommon/AXObjectBoundingboxHittester.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
+#include <stdexcept>
+
+namespace ambrell {
+namespace {
+
+using Tags = std::vector<std::int32_t>;
+
+Tags sorted(Tags tags) {
+    std::sort(tags.begin(), tags.end());
+    return tags;
+}
+
+TEST(AXObjectBoundingboxHittester, FindsOverlappingTouchingAndDegenerateBoxes) {
+    auto hittester = AXObjectBoundingboxHittester::create();
+    // north, east, south, west
+    hittester.addObjectWithBoundingBox(10, 10, 0, 0, 1);          // a square
+    hittester.addObjectWithBoundingBox(5, 30, 5, 20, 2);          // a horizontal wall: zero height
+    hittester.addObjectWithBoundingBox(30, 25, 20, 25, 3);        // a vertical wall: zero width
+    hittester.addObjectWithBoundingBox(40, 40, 40, 40, 4);        // a point
+    hittester.addObjectWithBoundingBox(0, 10, 10, 0, 5);          // the square again, north and south swapped
+    hittester.addObjectWithBoundingBox(-10, -170, -20, -180, 6);  // negative longitudes and latitudes
+
+    const struct {
+        const char* name;
+        double north, east, south, west;
+        Tags expected;
+    } cases[] = {
+        {"inside the square", 6, 6, 4, 4, {1, 5}},
+        {"touching the square's east edge", 6, 12, 4, 10, {1, 5}},
+        {"touching the square's corner only", 12, 12, 10, 10, {1, 5}},
+        {"just beside the square", 6, 12, 4, 10.000001, {}},
+        {"crossing the horizontal wall", 6, 22, 4, 21, {2}},
+        {"touching the wall from below", 5, 22, 4, 21, {2}},
+        {"crossing the vertical wall", 26, 26, 24, 24, {3}},
+        {"a zero-area rect on the point", 40, 40, 40, 40, {4}},
+        {"a zero-area rect on the wall", 5, 25, 5, 25, {2}},
+        {"corners swapped", 4, 4, 6, 6, {1, 5}},
+        {"negative longitudes", -15, -175, -16, -176, {6}},
+        {"east and west swapped, negative", -15, -176, -16, -175, {6}},
+        {"disjoint", 100, 100, 90, 90, {}},
+        {"everything", 90, 180, -90, -180, {1, 2, 3, 4, 5, 6}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(sorted(hittester.objectsOverlappingRect(c.north, c.east, c.south, c.west)), c.expected);
+    }
+}
+
+// Enough boxes for the tree to split many times; it must agree with a plain
+// test of every box.
+TEST(AXObjectBoundingboxHittester, AgreesWithTestingEveryBox) {
+    auto hittester = AXObjectBoundingboxHittester::create();
+    struct Box {
+        double north, east, south, west;
+    };
+    std::vector<Box> boxes;
+    for (int i = 0; i < 2000; ++i) {
+        const double west = (i * 37 % 1000) / 10.0;
+        const double south = (i * 91 % 1000) / 10.0;
+        boxes.push_back({south + (i % 7), west + (i % 5), south, west});
+        hittester.addObjectWithBoundingBox(boxes.back().north, boxes.back().east, boxes.back().south,
+                                           boxes.back().west, i);
+    }
+    for (int q = 0; q < 50; ++q) {
+        const double west = q * 2.0;
+        const double south = 100 - q * 2.0;
+        const double east = west + 3 + q % 4;
+        const double north = south + 3;
+        Tags expected;
+        for (int i = 0; i < static_cast<int>(boxes.size()); ++i) {
+            const auto& b = boxes[static_cast<std::size_t>(i)];
+            if (b.west <= east && west <= b.east && b.south <= north && south <= b.north) {
+                expected.push_back(i);
+            }
+        }
+        EXPECT_EQ(sorted(hittester.objectsOverlappingRect(north, east, south, west)), expected) << "query " << q;
+    }
+}
+
+TEST(AXObjectBoundingboxHittester, NonFiniteEdgesAreRefused) {
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    auto hittester = AXObjectBoundingboxHittester::create();
+    EXPECT_THROW(hittester.addObjectWithBoundingBox(nan, 1, 0, 0, 1), std::invalid_argument);
+    EXPECT_THROW(hittester.addObjectWithBoundingBox(1, inf, 0, 0, 2), std::invalid_argument);
+    EXPECT_THROW((void)hittester.objectsOverlappingRect(1, 1, -inf, 0), std::invalid_argument);
+    EXPECT_EQ(hittester.objectsOverlappingRect(90, 180, -90, -180), Tags{});
+    EXPECT_EQ(AXObjectBoundingboxHittester::create().objectsOverlappingRect(1, 1, 0, 0), Tags{});
+}
+
+}  // namespace
+}  // namespace ambrell

@@ -1,0 +1,276 @@
+#include "foundation/CVFileCache.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "foundation/CVExtendedFileAttributes.h"
+#include "foundation/CVFileCacheJSON.h"
+#include "platform/ExtendedAttributes.h"
+#include "platform/FileSystem.h"
+#include "tests/support/CapturingLogSink.h"
+#include "tests/support/TempDirectory.h"
+#include "tests/support/WaitFor.h"
+
+namespace ambrell {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::uint8_t> bytes(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+std::vector<fs::path> entriesOf(const fs::path& folder) {
+    std::vector<fs::path> entries;
+    std::error_code error;
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
+        entries.push_back(entry->path());
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+std::uint64_t ownSize(const fs::path& path) {
+    struct stat status {};
+    EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
+struct Key {
+    std::string_view item;
+    std::optional<std::string> key;
+};
+
+class CacheKeyTest : public ::testing::TestWithParam<Key> {};
+
+TEST_P(CacheKeyTest, NamesTheItemsFile) {
+    EXPECT_EQ(CVFileCache::cacheKeyForCachingItem(GetParam().item), GetParam().key);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Items, CacheKeyTest,
+    ::testing::Values(Key{"a/b.c/d.json", "a_b_c_d.json"}, Key{"a/b", "a_b"}, Key{"x%20y.png", "x_y.png"},
+                      Key{"https://api.example.com/v1/venues.json?lang=de&v=1",
+                          "https:__api_example_com_v1_venues.json?lang=de&v=1"},
+                      Key{"https://example.com/t?scale=1.5", "https:__example_com_t?scale=1.5"},
+                      Key{"readme", "readme"}, Key{"..", "_."}, Key{"/", "_"},
+                      // These would name the folder itself or be cut short by the system.
+                      Key{"", std::nullopt}, Key{".", std::nullopt}, Key{std::string_view("a\0b", 3), std::nullopt}));
+
+class FileCacheTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        cache_ = CVFileCache::newWithFolder(folder_);
+        ASSERT_NE(cache_, nullptr);
+    }
+
+    test::TempDirectory root_;
+    const fs::path folder_ = root_ / "Caches/datasets/0a1b";
+    std::shared_ptr<CVFileCache> cache_;
+    test::ScopedLogCapture log_;
+};
+
+TEST_F(FileCacheTest, CreatesItsFolderOrGivesNoCache) {
+    EXPECT_TRUE(fs::is_directory(folder_));
+    EXPECT_EQ(CVFileCache::initWithFolder(root_ / "other/")->cacheFolder(), root_ / "other");
+
+    ASSERT_TRUE(cache_->saveData(bytes("x"), "plain-file"));
+    const auto blocked = folder_ / "plain-file" / "cache";
+    EXPECT_EQ(CVFileCache::newWithFolder(blocked), nullptr);
+    EXPECT_TRUE(log_.sink().contains("-[CVFileCache initWithFolder:] [E] failed to create cache folder at " +
+                                     blocked.string() + ", err="));
+    // Removing the cache would wipe these out.
+    for (const auto* folder : {"", "/", ".", "..", "/tmp/.."}) {
+        EXPECT_EQ(CVFileCache::newWithFolder(folder), nullptr) << folder;
+    }
+}
+
+TEST_F(FileCacheTest, SavesReadsAndRemovesItems) {
+    const std::string url = "https://example.com/api/venues.json?lang=en";
+    const auto path = folder_ / "https:__example_com_api_venues.json?lang=en";
+    EXPECT_EQ(cache_->pathForCachingItem(url), path);
+    EXPECT_EQ(cache_->pathForCachedItem(url), std::nullopt);
+    EXPECT_EQ(cache_->cachedDataForItem(url), std::nullopt);
+
+    ASSERT_TRUE(cache_->saveData(bytes("first"), url));
+    ASSERT_TRUE(cache_->saveData(bytes("[1,2]"), url));
+    EXPECT_EQ(cache_->pathForCachedItem(url), path);
+    EXPECT_EQ(CVFileCache::pathForCachedItem(url, folder_), path);
+    EXPECT_EQ(platform::readTextFile(path), "[1,2]");
+    EXPECT_EQ(cache_->cachedDataForItem(url), bytes("[1,2]"));
+    EXPECT_EQ(entriesOf(folder_), std::vector<fs::path>{path});  // no temporary file left behind
+
+    EXPECT_TRUE(cache_->removeDataForItem(url));
+    EXPECT_EQ(cache_->pathForCachedItem(url), std::nullopt);
+    EXPECT_TRUE(log_.sink().messages().empty());
+
+    EXPECT_FALSE(cache_->saveData(std::nullopt, url));
+    EXPECT_FALSE(cache_->saveData(bytes("x"), ""));
+    EXPECT_TRUE(entriesOf(folder_).empty());
+}
+
+TEST_F(FileCacheTest, FailedRemovalIsLogged) {
+    EXPECT_FALSE(cache_->removeDataForItem("a/missing.json"));
+    const auto messages = log_.sink().messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].level, platform::LogLevel::error);
+    EXPECT_EQ(messages[0].message, "-[CVFileCache removeDataForItem:] [E] failed to remove cache for item "
+                                   "'a/missing.json', filePath=" + (folder_ / "a_missing.json").string() +
+                                       ", err=No such file or directory");
+}
+
+TEST_F(FileCacheTest, FilenamesStayInsideTheFolder) {
+    ASSERT_TRUE(cache_->saveDataWithFilename(bytes("{\"events\":[]}"), "log-1.json"));
+    EXPECT_EQ(platform::readTextFile(folder_ / "log-1.json"), "{\"events\":[]}");
+    EXPECT_EQ(cache_->cachedDataForFilename("log-1.json"), bytes("{\"events\":[]}"));
+    EXPECT_EQ(cache_->cachedDataForFilename("log-2.json"), std::nullopt);
+    EXPECT_FALSE(cache_->saveDataWithFilename(std::nullopt, "log-2.json"));
+
+    for (const auto name : {std::string_view("../escape"), std::string_view("a/b"), std::string_view(""),
+                            std::string_view("."), std::string_view(".."), std::string_view("a\0b", 3)}) {
+        EXPECT_FALSE(cache_->saveDataWithFilename(bytes("x"), name));
+        EXPECT_EQ(cache_->cachedDataForFilename(name), std::nullopt);
+    }
+    EXPECT_EQ(entriesOf(folder_), std::vector<fs::path>{folder_ / "log-1.json"});
+    EXPECT_FALSE(fs::exists(folder_.parent_path() / "escape"));
+    EXPECT_TRUE(log_.sink().contains("-[CVFileCache saveData:filename:] [E] invalid cache file name '../escape'"));
+}
+
+TEST_F(FileCacheTest, FindsItemsByApiEndpoint) {
+    ASSERT_TRUE(cache_->saveData(bytes("1"), "venues-en.json"));
+    const auto probe = platform::setExtendedAttribute(folder_ / "venues-en.json", "probe", "1");
+    if (probe == std::errc::operation_not_supported) {
+        GTEST_SKIP() << "the temp folder's file system has no user extended attributes";
+    }
+    ASSERT_TRUE(cache_->saveData(bytes("2"), "venues-de.json"));
+    ASSERT_TRUE(cache_->saveData(bytes("3"), "buildings.json"));
+    ASSERT_FALSE(platform::writeFileAtomically(folder_ / "tiles/venues.json", "4"));
+    ASSERT_TRUE(xattr_setApiEndpoint(folder_ / "venues-en.json", "/api/venues"));
+    ASSERT_TRUE(xattr_setApiEndpoint(folder_ / "venues-de.json", "/api/venues"));
+    ASSERT_TRUE(xattr_setApiEndpoint(folder_ / "buildings.json", "/api/buildings"));
+    ASSERT_TRUE(xattr_setApiEndpoint(folder_ / "tiles", "/api/venues"));
+    ASSERT_TRUE(xattr_setApiEndpoint(folder_ / "tiles/venues.json", "/api/venues"));  // not a direct entry
+
+    EXPECT_EQ(CVFileCache::pathsForCacheItemsWithApiEndpointAttr("/api/venues", folder_),
+              (std::vector<fs::path>{folder_ / "tiles", folder_ / "venues-de.json", folder_ / "venues-en.json"}));
+    EXPECT_TRUE(CVFileCache::pathsForCacheItemsWithApiEndpointAttr("/api/floors", folder_).empty());
+    EXPECT_TRUE(CVFileCache::pathsForCacheItemsWithApiEndpointAttr("", folder_).empty());
+    EXPECT_TRUE(CVFileCache::pathsForCacheItemsWithApiEndpointAttr("/api/venues", root_ / "missing").empty());
+}
+
+TEST_F(FileCacheTest, SizeCountsFilesAndFoldersAtAllLevels) {
+    EXPECT_EQ(cache_->cacheSize(), 0u);
+    ASSERT_TRUE(cache_->saveData(std::vector<std::uint8_t>(10, 'a'), "top.json"));
+    ASSERT_FALSE(platform::writeFileAtomically(folder_ / "tiles/3/a.png", std::string(100, 'b')));
+    ASSERT_FALSE(platform::writeFileAtomically(folder_ / "tiles/3/7/b.png", std::string(1000, 'c')));
+    // A link back up counts as the link itself and is not walked into.
+    fs::create_directory_symlink("..", folder_ / "tiles/up");
+
+    const auto folders = ownSize(folder_ / "tiles") + ownSize(folder_ / "tiles/3") + ownSize(folder_ / "tiles/3/7");
+    EXPECT_EQ(cache_->cacheSize(), 1110u + folders + ownSize(folder_ / "tiles/up"));
+
+    cache_->removeCacheFolder();
+    EXPECT_EQ(cache_->cacheSize(), 0u);
+    EXPECT_TRUE(test::waitFor([&] { return entriesOf(folder_.parent_path()).empty(); }));
+}
+
+class FolderRemovalTest : public FileCacheTest {
+protected:
+    // The parent holds nothing but these once every background deletion is done.
+    bool onlyLeft(const std::vector<fs::path>& expected) {
+        return test::waitFor([&] { return entriesOf(folder_.parent_path()) == expected; });
+    }
+
+    const fs::path movedAside_ = fs::path(folder_.string() + ".DELETED");
+};
+
+TEST_F(FolderRemovalTest, FreesThePathAtOnceAndDeletesInTheBackground) {
+    for (int i = 0; i < 50; ++i) ASSERT_TRUE(cache_->saveData(bytes("data"), "item" + std::to_string(i) + ".json"));
+
+    cache_->removeCacheFolder();
+    EXPECT_FALSE(fs::exists(folder_));
+    ASSERT_TRUE(cache_->createCacheFolderIfNeeded());
+    EXPECT_TRUE(fs::is_directory(folder_));
+    EXPECT_TRUE(entriesOf(folder_).empty());
+
+    EXPECT_TRUE(onlyLeft({folder_}));
+    EXPECT_TRUE(log_.sink().messages().empty());
+}
+
+TEST_F(FolderRemovalTest, RemovingAgainRightAfterward) {
+    ASSERT_TRUE(cache_->saveData(bytes("1"), "a.json"));
+    ASSERT_TRUE(cache_->clearCache());
+    ASSERT_TRUE(cache_->saveData(bytes("2"), "b.json"));
+    ASSERT_TRUE(cache_->clearCache());  // the first one's moved folder may still be there
+    EXPECT_TRUE(entriesOf(folder_).empty());
+
+    cache_->removeCacheFolder();
+    cache_->removeCacheFolder();  // gone already: nothing to do
+    EXPECT_FALSE(fs::exists(folder_));
+    EXPECT_TRUE(onlyLeft({}));
+    EXPECT_TRUE(log_.sink().messages().empty());
+}
+
+TEST_F(FolderRemovalTest, StaleDeletedFolderDoesNotBlockTheMove) {
+    ASSERT_FALSE(platform::writeFileAtomically(movedAside_ / "left-over.json", "old"));
+    ASSERT_TRUE(cache_->saveData(bytes("new"), "a.json"));
+
+    cache_->removeCacheFolder();
+    EXPECT_FALSE(fs::exists(folder_));
+    EXPECT_TRUE(onlyLeft({movedAside_}));
+    EXPECT_EQ(platform::readTextFile(movedAside_ / "left-over.json"), "old");  // not ours to delete
+}
+
+TEST_F(FolderRemovalTest, FailedMoveDeletesInPlace) {
+    // One name past the system's limit once ".DELETED" is added.
+    const auto longFolder = root_ / std::string(250, 'c');
+    auto cache = CVFileCache::newWithFolder(longFolder);
+    ASSERT_NE(cache, nullptr);
+    ASSERT_TRUE(cache->saveData(bytes("x"), "a.json"));
+
+    cache->removeCacheFolder();
+    EXPECT_FALSE(fs::exists(longFolder));
+    EXPECT_TRUE(log_.sink().contains("-[CVFileCache removeCacheFolder] [E] failed to rename cache at '" +
+                                     longFolder.string() + "' to '" + longFolder.string() +
+                                     ".DELETED', err=File name too long"));
+    EXPECT_FALSE(log_.sink().contains("failed to remove cache at"));
+}
+
+class CachedJsonTest : public FileCacheTest {
+protected:
+    const std::string url_ = "https://example.com/api/solution.json";
+};
+
+TEST_F(CachedJsonTest, ParsesTheCachedFile) {
+    EXPECT_EQ(dictionaryFromCachedFileForUrl(*cache_, url_), std::nullopt);
+    ASSERT_TRUE(cache_->saveData(bytes(R"({"id":"s1","venues":[{"name":"HQ"}],"v":2})"), url_));
+    const auto json = dictionaryFromCachedFileForUrl(*cache_, url_);
+    ASSERT_TRUE(json && json->is_object());
+    EXPECT_EQ(json->at("id"), "s1");
+    EXPECT_EQ(json->at("venues").at(0).at("name"), "HQ");
+    EXPECT_EQ(json->at("v").to_number<int>(), 2);
+    EXPECT_TRUE(log_.sink().messages().empty());
+}
+
+TEST_F(CachedJsonTest, MalformedJsonIsLoggedAndGivesNone) {
+    ASSERT_TRUE(cache_->saveData(bytes(R"({"id":"s1",)"), url_));
+    EXPECT_EQ(dictionaryFromCachedFileForUrl(*cache_, url_), std::nullopt);
+    const auto messages = log_.sink().messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].message, "-[CVFileCache(NSDictionary) dictionaryFromCachedFileForUrl:] [E] Failed to load "
+                                   "JSON from " + cache_->pathForCachingItem(url_)->string());
+}
+
+TEST_F(CachedJsonTest, UnreadableEntryGivesNone) {
+    fs::create_directory(*cache_->pathForCachingItem(url_));
+    EXPECT_EQ(dictionaryFromCachedFileForUrl(*cache_, url_), std::nullopt);
+    EXPECT_TRUE(log_.sink().contains("[E] Failed to read cached file at "));
+}
+
+}  // namespace
+}  // namespace ambrell

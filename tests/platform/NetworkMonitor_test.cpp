@@ -1,0 +1,106 @@
+#include "platform/NetworkMonitor.h"
+
+#include <gtest/gtest.h>
+#include <net/if.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+
+#include "tests/support/WaitFor.h"
+
+namespace ambrell::platform {
+namespace {
+
+constexpr unsigned kUpAndRunning = IFF_UP | IFF_RUNNING;
+
+NetworkSnapshot::Interface interface(int index, std::string name, unsigned flags = kUpAndRunning,
+                                     bool global = false, unsigned short type = 1 /* Ethernet */) {
+    return {index, std::move(name), flags, type, global};
+}
+
+TEST(NetworkMonitor, AssessesSnapshots) {
+    const auto lo = interface(1, "lo", kUpAndRunning | IFF_LOOPBACK, true, 772);
+    const auto eth = interface(2, "eth0", kUpAndRunning, true);
+    const auto wwan = interface(3, "wwan0", kUpAndRunning, true);
+    const auto modem = interface(4, "mhi_hwip0", kUpAndRunning, true, 519);  // raw IP link
+    const auto cableOut = interface(5, "eth1", IFF_UP, true);
+    const auto down = interface(6, "wlan0", 0, true);
+
+    struct Case {
+        const char* what;
+        NetworkSnapshot snapshot;
+        Connectivity expected;
+    };
+    const Case cases[] = {
+        {"nothing", {}, {false, false}},
+        {"loopback only", {{lo}, {}}, {false, false}},
+        {"default route on ethernet", {{lo, eth}, {{2, 100}}}, {true, false}},
+        {"default route on a modem", {{lo, wwan}, {{3, 100}}}, {true, true}},
+        {"lowest metric wins", {{eth, wwan}, {{2, 600}, {3, 100}}}, {true, true}},
+        {"lowest metric wins the other way", {{eth, wwan}, {{3, 700}, {2, 100}}}, {true, false}},
+        {"raw IP link type", {{modem}, {{4, 0}}}, {true, true}},
+        {"route on an interface without carrier", {{cableOut}, {{5, 0}}}, {false, false}},
+        {"route on a down interface, global address elsewhere", {{down, eth}, {{6, 0}}}, {true, false}},
+        {"route on an unknown interface", {{lo}, {{42, 0}}}, {false, false}},
+        {"global address, no route", {{lo, eth}, {}}, {true, false}},
+        {"only cellular addresses", {{lo, wwan, modem}, {}}, {true, true}},
+        {"mixed addresses", {{wwan, eth}, {}}, {true, false}},
+        {"no global address", {{interface(2, "eth0")}, {}}, {false, false}},
+    };
+    for (const auto& [what, snapshot, expected] : cases) {
+        EXPECT_EQ(NetworkMonitor::assess(snapshot), expected) << what;
+    }
+
+    EXPECT_TRUE(NetworkMonitor::isCellular(interface(0, "rmnet_data0")));
+    EXPECT_TRUE(NetworkMonitor::isCellular(interface(0, "ppp0")));
+    EXPECT_TRUE(NetworkMonitor::isCellular(interface(0, "x", 0, false, 512)));
+    EXPECT_FALSE(NetworkMonitor::isCellular(interface(0, "wlan0")));
+}
+
+TEST(NetworkMonitor, ReadsThisMachinesTables) {
+    const auto snapshot = NetworkMonitor::readSnapshot();
+    ASSERT_TRUE(snapshot.has_value());
+    const auto loopback = std::find_if(snapshot->interfaces.begin(), snapshot->interfaces.end(),
+                                       [](const auto& i) { return (i.flags & IFF_LOOPBACK) != 0; });
+    ASSERT_NE(loopback, snapshot->interfaces.end());
+    EXPECT_EQ(loopback->name, "lo");
+    EXPECT_EQ(NetworkMonitor::evaluate(), NetworkMonitor::assess(*snapshot));
+}
+
+TEST(NetworkMonitor, ReportsAFirstEvaluationAndStops) {
+    NetworkMonitor monitor;
+    std::mutex mutex;
+    std::vector<Connectivity> reports;
+    ASSERT_FALSE(monitor.start([&](Connectivity connectivity) {
+        std::lock_guard lock(mutex);
+        reports.push_back(connectivity);
+    }));
+    EXPECT_TRUE(monitor.isRunning());
+    ASSERT_TRUE(test::waitFor([&] {
+        std::lock_guard lock(mutex);
+        return !reports.empty();
+    }));
+    monitor.stop();
+    EXPECT_FALSE(monitor.isRunning());
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(reports.front(), NetworkMonitor::evaluate());
+}
+
+TEST(NetworkMonitor, StopsFromItsOwnHandlerAndRestarts) {
+    NetworkMonitor monitor;
+    std::atomic<int> calls{0};
+    ASSERT_FALSE(monitor.start([&](Connectivity) {
+        ++calls;
+        monitor.stop();
+    }));
+    ASSERT_TRUE(test::waitFor([&] { return !monitor.isRunning(); }));
+    EXPECT_EQ(calls.load(), 1);
+
+    std::atomic<int> again{0};
+    ASSERT_FALSE(monitor.start([&](Connectivity) { ++again; }));
+    ASSERT_TRUE(test::waitFor([&] { return again.load() > 0; }));
+}
+
+}  // namespace
+}  // namespace ambrell::platform

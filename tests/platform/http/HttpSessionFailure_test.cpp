@@ -1,0 +1,260 @@
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/http/HttpErrors.h"
+#include "platform/http/HttpSession.h"
+#include "platform/runtime/MainQueue.h"
+#include "tests/platform/http/HttpTestSupport.h"
+#include "tests/support/AsyncTesting.h"
+#include "tests/support/LoopbackWebService.h"
+#include "tests/support/WaitFor.h"
+
+namespace ambrell::platform {
+namespace {
+
+using namespace std::chrono_literals;
+using test::LoopbackWebService;
+
+class HttpFailureTest : public ::testing::Test {
+protected:
+    LoopbackWebService service;
+    HttpSession session;
+};
+
+// A port on which nothing listens: bound once to learn a free one, then closed.
+int closedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+std::int64_t codeOf(const TaskResult<HttpDataResult>& result) {
+    try {
+        std::rethrow_exception(result.error());
+    } catch (const NSErrorException& error) {
+        return error.error().code;
+    } catch (...) {
+        return 0;
+    }
+}
+
+TEST_F(HttpFailureTest, TransportFailuresAreUrlErrorsNamingTheUrl) {
+    service.dropConnection("/dropped");
+    struct Case {
+        std::string url;
+        std::int64_t code;
+    };
+    const std::vector<Case> cases = {
+        {"http://127.0.0.1:" + std::to_string(closedPort()) + "/refused", NSURLErrorCannotConnectToHost},
+        {service.url("/dropped"), NSURLErrorNetworkConnectionLost},
+        {"", NSURLErrorBadURL},
+        {"http://exa mple.com/", NSURLErrorBadURL},
+        {"http://[::1/", NSURLErrorBadURL},
+        {"ftp://127.0.0.1/file", NSURLErrorUnsupportedURL},
+        {"127.0.0.1/no-scheme", NSURLErrorUnsupportedURL},
+    };
+    for (const auto& c : cases) {
+        const auto error = urlErrorOf(session.data(requestFor(c.url)));
+        ASSERT_TRUE(error) << c.url;
+        EXPECT_EQ(error->domain, "NSURLErrorDomain") << c.url;
+        EXPECT_EQ(error->code, c.code) << c.url;
+        EXPECT_EQ(error->stringForKey(NSErrorFailingURLStringKey), c.url);
+        EXPECT_FALSE(error->stringForKey(NSLocalizedDescriptionKey).value_or("").empty()) << c.url;
+    }
+}
+
+TEST_F(HttpFailureTest, RequestsThatCannotBeSentFailBeforeReachingTheServer) {
+    std::vector<HttpRequest> requests(4, requestFor(service.url("/x")));
+    requests[0].headers.add("Bad Name", "v");
+    requests[1].headers.add("X-Injected", "v\r\nX-Evil: 1");
+    requests[2].method = "GE T";
+    requests[3].timeout = 0s;
+    for (const auto& request : requests) {
+        const auto error = urlErrorOf(session.data(request));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code, NSURLErrorUnknown);
+    }
+    EXPECT_TRUE(service.requests().empty());
+}
+
+TEST_F(HttpFailureTest, SilenceLongerThanTheTimeoutTimesOut) {
+    service.delay("/silent", 10s);
+    service.respond("/silent", {200, "late", {}});
+    auto request = requestFor(service.url("/silent"));
+    request.timeout = 1s;
+
+    const auto started = std::chrono::steady_clock::now();
+    const auto error = urlErrorOf(session.data(request));
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, NSURLErrorTimedOut);
+    EXPECT_GE(elapsed, 1s);
+    EXPECT_LT(elapsed, 5s);
+}
+
+TEST_F(HttpFailureTest, CancellingTheAwaitingTaskAbortsTheTransfer) {
+    service.delay("/hang", 60s);
+    auto task = test::startTask(session.data(requestFor(service.url("/hang"))));
+    ASSERT_TRUE(service.waitForRequests(1));
+
+    task.task.cancel();
+
+    EXPECT_TRUE(test::failedWith<CancellationError>(task.result(5s)));
+}
+
+TEST_F(HttpFailureTest, AnAlreadyCancelledTaskSendsNothing) {
+    test::AsyncGate gate;
+    auto task = test::startTask([](test::AsyncGate& g, HttpSession& s, std::string url) -> Awaitable<HttpDataResult> {
+        co_await g.wait();
+        co_return co_await s.data(requestFor(std::move(url)));
+    }(gate, session, service.url("/x")));
+    ASSERT_TRUE(test::waitFor([&] { return gate.arrivals() == 1; }));
+    task.task.cancel();
+    gate.open();
+
+    EXPECT_TRUE(test::failedWith<CancellationError>(task.result()));
+    EXPECT_TRUE(service.requests().empty());
+}
+
+TEST_F(HttpFailureTest, CancellingACompletionFormTransferReportsCancelled) {
+    service.delay("/hang", 60s);
+    std::promise<TaskResult<HttpDataResult>> outcome;
+    const auto handle = session.data(requestFor(service.url("/hang")),
+                                     [&](TaskResult<HttpDataResult> result) { outcome.set_value(std::move(result)); });
+    ASSERT_TRUE(service.waitForRequests(1));
+
+    handle.cancel();
+    handle.cancel();
+
+    auto future = outcome.get_future();
+    ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(codeOf(future.get()), NSURLErrorCancelled);
+}
+
+TEST_F(HttpFailureTest, CompletionsRunOnTheNetworkThread) {
+    MainQueueThread mainQueue;
+    service.respond("/ping", {200, "pong", {}});
+    std::promise<std::pair<std::thread::id, bool>> where;
+    session.data(requestFor(service.url("/ping")), [&](TaskResult<HttpDataResult>) {
+        where.set_value({std::this_thread::get_id(), MainQueue::shared().isCurrent()});
+    });
+    const auto [thread, onMainQueue] = where.get_future().get();
+    EXPECT_NE(thread, std::this_thread::get_id());
+    EXPECT_FALSE(onMainQueue);
+}
+
+TEST_F(HttpFailureTest, ConcurrentRequestsFromManyThreadsEachCompleteOnce) {
+    service.handle("/item", [](const test::RecordedRequest& request) {
+        return LoopbackWebService::Response{200, request.query, {{"Content-Type", "text/plain"}}};
+    });
+    constexpr int kThreads = 8;
+    constexpr int kPerThread = 12;
+    std::mutex mutex;
+    std::map<std::string, int> calls;
+    std::map<std::string, std::string> answers;
+    std::atomic<int> completed{0};
+
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kPerThread; ++i) {
+                const std::string id = std::to_string(t) + "-" + std::to_string(i);
+                session.data(requestFor(service.url("/item?" + id)), [&, id](TaskResult<HttpDataResult> result) {
+                    {
+                        std::lock_guard lock(mutex);
+                        ++calls[id];
+                        answers[id] = result.hasValue() ? text(result.get().body) : "error";
+                    }
+                    ++completed;
+                });
+            }
+        });
+    }
+    // Awaitable requests from tasks at the same time.
+    std::vector<test::StartedTask<HttpDataResult>> tasks;
+    for (int i = 0; i < 8; ++i) tasks.push_back(test::startTask(session.data(requestFor(service.url("/item?task")))));
+    for (auto& thread : threads) thread.join();
+
+    ASSERT_TRUE(test::waitFor([&] { return completed == kThreads * kPerThread; }, 30s));
+    for (auto& task : tasks) {
+        auto result = task.result(30s);
+        ASSERT_TRUE(result && result->hasValue());
+        EXPECT_EQ(text(result->get().body), "task");
+    }
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(calls.size(), static_cast<std::size_t>(kThreads * kPerThread));
+    for (const auto& [id, count] : calls) {
+        EXPECT_EQ(count, 1) << id;
+        EXPECT_EQ(answers[id], id);
+    }
+}
+
+TEST(HttpSessionLifetime, DestroyingTheSessionCancelsEachTransferOnce) {
+    LoopbackWebService service;
+    service.delay("/hang", 60s);
+    std::mutex mutex;
+    std::vector<std::int64_t> codes;
+    {
+        HttpSession session;
+        for (int i = 0; i < 3; ++i) {
+            session.data(requestFor(service.url("/hang")), [&](TaskResult<HttpDataResult> result) {
+                std::lock_guard lock(mutex);
+                codes.push_back(codeOf(result));
+            });
+        }
+        ASSERT_TRUE(service.waitForRequests(3));
+    }
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(codes, (std::vector<std::int64_t>(3, NSURLErrorCancelled)));
+}
+
+TEST(HttpSessionLifetime, ASessionMayEndFromItsOwnCompletion) {
+    LoopbackWebService service;
+    service.respond("/ping", {200, "pong", {}});
+    auto session = std::make_unique<HttpSession>();
+    std::promise<void> ended;
+    std::mutex mutex;  // holds the completion back until `session` is no longer in use here
+    {
+        std::lock_guard lock(mutex);
+        session->data(requestFor(service.url("/ping")), [&](TaskResult<HttpDataResult>) {
+            std::lock_guard guard(mutex);
+            session.reset();
+            ended.set_value();
+        });
+    }
+    EXPECT_EQ(ended.get_future().wait_for(10s), std::future_status::ready);
+}
+
+TEST(HttpSessionLifetime, AnAwaitableOutlivingItsSessionIsCancelled) {
+    LoopbackWebService service;
+    std::optional<Awaitable<HttpDataResult>> pending;
+    {
+        HttpSession session;
+        pending.emplace(session.data(requestFor(service.url("/x"))));
+    }
+    const auto error = urlErrorOf(std::move(*pending));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, NSURLErrorCancelled);
+    EXPECT_TRUE(service.requests().empty());
+}
+
+}  // namespace
+}  // namespace ambrell::platform

@@ -1,0 +1,492 @@
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include "Ambrell/CVLog.h"
+#include "zip/DestinationFolder.h"
+#include "zip/SSZipArchive.h"
+#include "zip/ZipArchiveReader.h"
+#include "zip/ZipErrors.h"
+#include "zip/ZipHelpers.h"
+#include "zip/ZipResultCodes.h"
+
+namespace ambrell {
+
+namespace {
+
+constexpr unsigned readBufferSize = 4096;
+// Longer targets than the system takes are refused before reading on.
+constexpr std::size_t longestLinkTarget = 4096;
+
+using zipio::zipArchiveError;
+
+std::error_code lastError() { return {errno, std::generic_category()}; }
+
+// The destination joined with a relative path as one more component: a
+// leading "/" does not make it absolute and no separator is doubled.
+std::string joinPath(const std::string& destination, const std::string& relative) {
+    std::string result = destination;
+    while (result.size() > 1 && result.back() == '/') result.pop_back();
+    for (const auto& component : zipio::pathComponents(relative)) {
+        if (result.empty() || result.back() != '/') result += '/';
+        result += component;
+    }
+    return result;
+}
+
+bool hasZipExtension(const std::string& name) {
+    const auto dot = name.rfind('.');
+    if (dot == std::string::npos || name.size() - dot != 4) return false;
+    std::string extension = name.substr(dot + 1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == "zip";
+}
+
+bool writeAll(int fd, const std::uint8_t* bytes, std::size_t count) {
+    while (count > 0) {
+        const ssize_t n = ::write(fd, bytes, count);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes += n;
+        count -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+struct DateRecord {
+    std::string path;
+    std::vector<std::string> components;
+    std::chrono::system_clock::time_point modDate;
+};
+
+// Settings of one extraction, as the worker received them.
+struct Request {
+    const std::string& path;
+    const std::string& destination;
+    bool preserveAttributes;
+    bool overwrite;
+    int nestedZipLevel;
+    const std::optional<std::string>& password;
+    SSZipArchiveDelegate* delegate;
+    const SSZipArchiveProgressHandler& progressHandler;
+};
+
+// One extraction pass over an open archive. Each method handles one step
+// of an entry and returns false when the loop must stop.
+class Extraction {
+public:
+    Extraction(const Request& request, zipio::ZipArchiveReader& archive, long total)
+        : request_(request), archive_(archive), total_(total) {}
+
+    // The loop over the entries; false when it was stopped by the delegate.
+    bool run(std::uint64_t archiveSize);
+    void applyFolderDates();
+
+    bool success = true;
+    int lastCloseResult = zipio::resultOk;
+    std::optional<platform::NSError> pending;
+
+private:
+    enum class Step { next, stop, stopByDelegate };
+
+    Step handleEntry(std::uint64_t archiveSize);
+    Step skipEntry();
+    Step fail(platform::NSError error);
+    bool ensureDestination(std::error_code& error);
+    Step writeFile(int folder, const std::string& leaf, const std::string& fullPath,
+                   const std::vector<std::string>& components, const unz_file_info& info);
+    Step writeSymlink(const std::string& fullPath, const std::vector<std::string>& components);
+    void applyFileAttributes(int fd, const unz_file_info& info);
+    bool unzipNested(const std::string& fullPath, const std::vector<std::string>& components);
+
+    const Request& request_;
+    zipio::ZipArchiveReader& archive_;
+    long total_;
+    long currentFileNumber_ = -1;
+    std::uint64_t compressedSoFar_ = 0;
+    std::unique_ptr<zipio::DestinationFolder> folder_;
+    std::vector<DateRecord> records_;
+    std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(readBufferSize);
+};
+
+Extraction::Step Extraction::fail(platform::NSError error) {
+    pending = std::move(error);
+    success = false;
+    return Step::stop;
+}
+
+Extraction::Step Extraction::skipEntry() {
+    archive_.closeCurrentEntry();
+    const int next = archive_.goToNextEntry();
+    if (next == zipio::resultOk) return Step::next;
+    if (next != zipio::resultEndOfList) return fail(zipArchiveError(-3, "failed to retrieve info for file"));
+    return Step::stop;
+}
+
+bool Extraction::ensureDestination(std::error_code& error) {
+    if (!folder_) folder_ = zipio::DestinationFolder::open(std::filesystem::path(request_.destination), error);
+    return folder_ != nullptr;
+}
+
+bool Extraction::run(std::uint64_t archiveSize) {
+    for (;;) {
+        switch (handleEntry(archiveSize)) {
+            case Step::next: continue;
+            case Step::stop: return true;
+            case Step::stopByDelegate: return false;
+        }
+    }
+}
+
+Extraction::Step Extraction::handleEntry(std::uint64_t archiveSize) {
+    zipio::ZipArchiveReader::Entry entry;
+    if (archive_.currentEntry(entry) != zipio::resultOk) {
+        archive_.close();
+        return fail(zipArchiveError(-3, "failed to retrieve info for file"));
+    }
+    const bool withPassword = request_.password && !request_.password->empty();
+    if (archive_.openCurrentEntry(withPassword ? std::optional<std::string_view>(*request_.password)
+                                               : std::nullopt) != zipio::resultOk) {
+        archive_.close();
+        return fail(zipArchiveError(-2, "failed to open file in zip file"));
+    }
+    const unz_file_info& info = entry.info;
+    ++currentFileNumber_;
+
+    SSZipArchiveDelegate* delegate = request_.delegate;
+    if (delegate &&
+        !delegate->zipArchiveShouldUnzipFileAtIndex(currentFileNumber_, total_, request_.path, info)) {
+        archive_.close();
+        success = false;
+        return Step::stopByDelegate;
+    }
+    if (delegate) delegate->zipArchiveWillUnzipFileAtIndex(currentFileNumber_, total_, request_.path, info);
+    compressedSoFar_ += info.compressed_size;
+    if (delegate) delegate->zipArchiveProgressEvent(compressedSoFar_, archiveSize);
+
+    const bool isSymlink = _fileIsSymbolicLink(info);
+    const std::string rawName(entry.name.c_str());  // a name ends at its first NUL
+    const std::string name =
+        SSZipArchive::_filenameStringWithCString(rawName.c_str(), info.version, info.flag, rawName.size());
+    if (name.starts_with("__MACOSX/")) return skipEntry();
+
+    const bool isDirectory = !rawName.empty() && (rawName.back() == '/' || rawName.back() == '\\');
+    const auto sanitized = _sanitizedPath(name);
+    const std::string relative =
+        sanitized && !sanitized->empty() ? *sanitized : std::to_string(currentFileNumber_);
+    const std::string fullPath = joinPath(request_.destination, relative);
+    const auto components = zipio::pathComponents(relative);
+
+    std::optional<std::chrono::system_clock::time_point> folderDate;
+    if (request_.preserveAttributes) {
+        folderDate = SSZipArchive::_dateWithMSDOSFormat(info.dos_date);
+        records_.push_back({fullPath, components, *folderDate});
+    }
+
+    // The folder that holds the entry, or the entry's own folder.
+    std::vector<std::string> folderComponents = components;
+    if (!isDirectory && !folderComponents.empty()) folderComponents.pop_back();
+    std::error_code folderError;
+    bool created = false;
+    zipio::UniqueFd folder;
+    if (ensureDestination(folderError)) folder = folder_->createFolders(folderComponents, created, folderError);
+    if (!folder) {
+        const std::string message = fmt::format("Failed to create folder \"{}\": {}",
+                                                joinPath(request_.destination, relative), folderError.message());
+        CVLog::core().error("[SSZipArchive] Error: {}", message);
+        archive_.closeCurrentEntry();
+        return fail(zipArchiveError(SSZipArchiveErrorCodeFailedToCreateFolder, message, folderError));
+    }
+    if (created && folderDate) zipio::setModificationDate(folder.get(), *folderDate);
+
+    if (!isDirectory) {
+        struct stat existing {};
+        const bool exists = !components.empty() &&
+                            ::fstatat(folder.get(), components.back().c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+        if (exists && !request_.overwrite) return skipEntry();
+    }
+
+    Step step = Step::next;
+    if (isSymlink) {
+        step = writeSymlink(fullPath, components);
+    } else if (!isDirectory) {
+        const std::string leaf = components.empty() ? std::string() : components.back();
+        step = writeFile(folder.get(), leaf, fullPath, components, info);
+    }
+    if (step != Step::next) return step;
+
+    lastCloseResult = archive_.closeCurrentEntry();
+    if (lastCloseResult == zipio::resultCrcError) {
+        success = false;
+        return Step::stop;
+    }
+    const int next = archive_.goToNextEntry();
+    if (delegate) sendDidUnzipFile(*delegate, currentFileNumber_, total_, request_.path, info, fullPath);
+    if (request_.progressHandler) request_.progressHandler(relative, info, currentFileNumber_, total_);
+    if (next == zipio::resultOk) return Step::next;
+    // Running out of entries ends the loop; a broken directory is an error.
+    if (next != zipio::resultEndOfList) return fail(zipArchiveError(-3, "failed to retrieve info for file"));
+    return Step::stop;
+}
+
+Extraction::Step Extraction::writeFile(int folder, const std::string& leaf, const std::string& fullPath,
+                                       const std::vector<std::string>& components, const unz_file_info& info) {
+    int read = archive_.readCurrentEntry(buffer_.data(), readBufferSize);
+    if (read < 0) return fail(zipArchiveError(-4, "failed to read contents of file entry"));
+
+    constexpr int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+    zipio::UniqueFd output(leaf.empty() ? -1 : ::openat(folder, leaf.c_str(), flags, 0666));
+    if (!output && !leaf.empty() && errno == ELOOP && request_.overwrite) {
+        // A link where the file goes is replaced, never written through.
+        if (::unlinkat(folder, leaf.c_str(), 0) == 0) output = zipio::UniqueFd(::openat(folder, leaf.c_str(), flags, 0666));
+    }
+    if (!output) {
+        const std::error_code cause = leaf.empty() ? std::make_error_code(std::errc::is_a_directory) : lastError();
+        const std::string message = fmt::format("Failed to open file on unzipping \"{}\": {}", fullPath, cause.message());
+        CVLog::core().error("[SSZipArchive] Failed to open file on unzipping.({})", message);
+        archive_.closeCurrentEntry();
+        return fail(zipArchiveError(SSZipArchiveErrorCodeFailedToOpenOutputFile, message, cause));
+    }
+
+    while (read > 0) {
+        if (!writeAll(output.get(), buffer_.data(), static_cast<std::size_t>(read))) {
+            CVLog::core().error("[SSZipArchive] {}", "Failed to write file (check your free space)");
+            return fail(zipArchiveError(-5, "Failed to write file (check your free space)"));
+        }
+        read = archive_.readCurrentEntry(buffer_.data(), readBufferSize);
+        if (read < 0) return fail(zipArchiveError(-4, "failed to read contents of file entry"));
+    }
+
+    if (request_.nestedZipLevel > 0 && hasZipExtension(leaf)) {
+        output.reset();
+        if (unzipNested(fullPath, components)) {
+            ::unlinkat(folder, leaf.c_str(), 0);
+            return Step::next;
+        }
+        output = zipio::UniqueFd(::openat(folder, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (!output) return Step::next;
+    }
+    if (request_.preserveAttributes) applyFileAttributes(output.get(), info);
+    if (::close(output.release()) != 0) {
+        CVLog::core().error("[SSZipArchive] {}", "Failed to write file (check your free space)");
+        return fail(zipArchiveError(-5, "Failed to write file (check your free space)"));
+    }
+    return Step::next;
+}
+
+bool Extraction::unzipNested(const std::string& fullPath, const std::vector<std::string>& components) {
+    std::vector<std::string> parent(components.begin(), components.end() - 1);
+    std::string holder = request_.destination;
+    for (const auto& component : parent) holder = joinPath(holder, component);
+    const bool unzipped = SSZipArchive::unzipFileAtPath(fullPath, holder, request_.preserveAttributes,
+                                                        request_.overwrite, request_.nestedZipLevel - 1,
+                                                        request_.password, nullptr, nullptr, {}, {});
+    if (unzipped && request_.preserveAttributes && !records_.empty()) records_.pop_back();
+    return unzipped;
+}
+
+void Extraction::applyFileAttributes(int fd, const unz_file_info& info) {
+    if (info.dos_date != 0 &&
+        zipio::setModificationDate(fd, SSZipArchive::_dateWithMSDOSFormat(info.dos_date))) {
+        CVLog::core().error("[SSZipArchive] Failed to set attributes - whilst setting modification date");
+    }
+    // Owner read and write are always granted; set-id and sticky bits never.
+    const mode_t mode = static_cast<mode_t>(((info.external_fa >> 16) & 0777u) | 0600u);
+    if (::fchmod(fd, mode) != 0) {
+        CVLog::core().error("[SSZipArchive] Failed to set attributes - whilst setting permissions");
+    }
+}
+
+Extraction::Step Extraction::writeSymlink(const std::string& fullPath, const std::vector<std::string>& components) {
+    std::string target;
+    for (;;) {
+        const int read = archive_.readCurrentEntry(buffer_.data(), readBufferSize);
+        if (read < 0) return fail(zipArchiveError(-4, "failed to read contents of file entry"));
+        if (read == 0) break;
+        target.append(reinterpret_cast<const char*>(buffer_.data()), static_cast<std::size_t>(read));
+        if (target.size() > longestLinkTarget) break;
+    }
+
+    const std::size_t depth = components.empty() ? 0 : components.size() - 1;
+    if (components.empty() || target.size() > longestLinkTarget || target.find('\0') != std::string::npos ||
+        !zipio::linkTargetStaysInside(target, depth)) {
+        const std::string message = fmt::format(
+            "Refused to create symbolic link at \"{}\" to \"{}\" - the target leaves the destination", fullPath,
+            target.substr(0, std::min(target.find('\0'), std::size_t{256})));
+        CVLog::core().error("[SSZipArchive] {}", message);
+        return fail(zipArchiveError(SSZipArchiveErrorCodeSymbolicLinkOutsideDestination, message));
+    }
+
+    std::error_code folderError;
+    const std::vector<std::string> parent(components.begin(), components.end() - 1);
+    zipio::UniqueFd folder = folder_->openFolder(parent, folderError);
+    const std::string& leaf = components.back();
+    struct stat existing {};
+    if (folder && request_.overwrite && ::fstatat(folder.get(), leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        std::error_code removal;
+        if (S_ISDIR(existing.st_mode)) {
+            std::filesystem::remove_all(std::filesystem::path(fullPath), removal);
+        } else if (::unlinkat(folder.get(), leaf.c_str(), 0) != 0) {
+            removal = lastError();
+        }
+        if (removal) {
+            const std::string message =
+                fmt::format("Failed to delete existing symbolic link at \"{}\"", removal.message());
+            CVLog::core().error("[SSZipArchive] {}", message);
+            pending = zipArchiveError(removal.value(), message);
+            success = false;
+        }
+    }
+    if (!folder || ::symlinkat(target.c_str(), folder.get(), leaf.c_str()) != 0) {
+        const int number = folder ? errno : folderError.value();
+        const std::string message = fmt::format("Failed to create symbolic link at \"{}\" to \"{}\" - symlink() error code: {}",
+                                                fullPath, target, number);
+        CVLog::core().error("[SSZipArchive] {}", message);
+        return fail(zipio::posixError(-1, message));
+    }
+    return success ? Step::next : Step::stop;
+}
+
+void Extraction::applyFolderDates() {
+    if (!folder_) return;
+    for (const auto& record : records_) {
+        std::error_code error;
+        std::vector<std::string> parent = record.components;
+        std::string leaf;
+        if (!parent.empty()) {
+            leaf = parent.back();
+            parent.pop_back();
+        }
+        zipio::UniqueFd folder = folder_->openFolder(parent, error);
+        if (folder) error = zipio::setModificationDateAt(folder.get(), leaf, record.modDate);
+        if (error) {
+            CVLog::core().error("[SSZipArchive] Set attributes failed for directory: {}.", record.path);
+            CVLog::core().error("[SSZipArchive] Error setting directory file modification date attribute: {}",
+                                error.message());
+        }
+    }
+}
+
+void report(SSZipArchiveErrorOut error, const SSZipArchiveCompletionHandler& completion,
+            const std::optional<std::string>& path, bool result, const std::optional<platform::NSError>& reported) {
+    if (error) *error = reported;
+    if (completion) completion(path, result, reported);
+}
+
+}  // namespace
+
+bool SSZipArchive::unzipFileAtPath(const std::string& path, const std::string& destination, bool preserveAttributes,
+                                   bool overwrite, int nestedZipLevel, const std::optional<std::string>& password,
+                                   SSZipArchiveErrorOut error, SSZipArchiveDelegate* delegate,
+                                   const SSZipArchiveProgressHandler& progressHandler,
+                                   const SSZipArchiveCompletionHandler& completionHandler) {
+    if (path.empty() || destination.empty() || path.find('\0') != std::string::npos ||
+        destination.find('\0') != std::string::npos) {
+        report(error, completionHandler, std::nullopt, false, zipArchiveError(-6, "received invalid argument(s)"));
+        return false;
+    }
+    auto archive = zipio::ZipArchiveReader::open(std::filesystem::path(path));
+    if (!archive) {
+        report(error, completionHandler, std::nullopt, false, zipArchiveError(-1, "failed to open zip file"));
+        return false;
+    }
+
+    std::error_code sizeError;
+    const auto fileSize = std::filesystem::file_size(std::filesystem::path(path), sizeError);
+    const std::uint64_t archiveSize = sizeError ? 0 : fileSize;
+    const unz_global_info globalInfo = archive->globalInfo();
+    const auto total = static_cast<long>(globalInfo.number_entry & 0xFFFFFFFFu);
+
+    const int first = archive->goToFirstEntry();
+    if (first != zipio::resultOk && first != zipio::resultEndOfList) {
+        archive->close();
+        report(error, completionHandler, std::nullopt, false,
+               zipArchiveError(-2, "failed to open first file in zip file"));
+        return false;
+    }
+
+    if (delegate) {
+        delegate->zipArchiveWillUnzipArchiveAtPath(path, globalInfo);
+        delegate->zipArchiveProgressEvent(0, archiveSize);
+    }
+
+    const Request request{path,   destination, preserveAttributes, overwrite, std::max(nestedZipLevel, 0),
+                          password, delegate,  progressHandler};
+    Extraction extraction(request, *archive, total);
+    const bool finished = first == zipio::resultOk ? extraction.run(archiveSize) : true;
+    archive->close();
+
+    bool result = false;
+    if (extraction.success) {
+        if (preserveAttributes) extraction.applyFolderDates();
+        if (delegate) delegate->zipArchiveDidUnzipArchiveAtPath(path, globalInfo, destination);
+        result = true;
+    }
+    if (finished && delegate) delegate->zipArchiveProgressEvent(archiveSize, archiveSize);
+
+    std::optional<platform::NSError> reported = extraction.pending;
+    if (!reported && extraction.lastCloseResult == zipio::resultCrcError) {
+        reported = zipArchiveError(-3, "crc check failed for file");
+    }
+    report(error, completionHandler, path, result, reported);
+    return result;
+}
+
+bool SSZipArchive::unzipFileAtPath(const std::string& path, const std::string& destination) {
+    return unzipFileAtPath(path, destination, true, true, 0, std::nullopt, nullptr, nullptr, {}, {});
+}
+
+bool SSZipArchive::unzipFileAtPath(const std::string& path, const std::string& destination,
+                                   SSZipArchiveDelegate* delegate) {
+    return unzipFileAtPath(path, destination, true, true, 0, std::nullopt, nullptr, delegate, {}, {});
+}
+
+bool SSZipArchive::unzipFileAtPath(const std::string& path, const std::string& destination, bool overwrite,
+                                   const std::optional<std::string>& password, SSZipArchiveErrorOut error) {
+    return unzipFileAtPath(path, destination, true, overwrite, 0, password, error, nullptr, {}, {});
+}
+
+bool SSZipArchive::unzipFileAtPath(const std::string& path, const std::string& destination, bool overwrite,
+                                   const std::optional<std::string>& password, SSZipArchiveErrorOut error,
+                                   SSZipArchiveDelegate* delegate) {
+    return unzipFileAtPath(path, destination, true, overwrite, 0, password, error, delegate, {}, {});
+}
+
+bool SSZipArchive::unzipFileAtPath(const std::string& path, const std::string& destination, bool overwrite,
+                                   const std::optional<std::string>& password,
+                                   const SSZipArchiveProgressHandler& progressHandler,
+                                   const SSZipArchiveCompletionHandler& completionHandler) {
+    return unzipFileAtPath(path, destination, true, overwrite, 0, password, nullptr, nullptr, progressHandler,
+                           completionHandler);
+}
+
+bool SSZipArchive::unzipFileAtPath(const std::string& path, const std::string& destination,
+                                   const SSZipArchiveProgressHandler& progressHandler,
+                                   const SSZipArchiveCompletionHandler& completionHandler) {
+    return unzipFileAtPath(path, destination, true, true, 0, std::nullopt, nullptr, nullptr, progressHandler,
+                           completionHandler);
+}
+
+bool SSZipArchive::unzipFileAtPath(const std::string& path, const std::string& destination, bool preserveAttributes,
+                                   bool overwrite, const std::optional<std::string>& password,
+                                   SSZipArchiveErrorOut error, SSZipArchiveDelegate* delegate) {
+    return unzipFileAtPath(path, destination, preserveAttributes, overwrite, 0, password, error, delegate, {}, {});
+}
+
+bool SSZipArchive::unzipFileAtPath(const std::string& path, const std::string& destination, bool preserveAttributes,
+                                   bool overwrite, const std::optional<std::string>& password,
+                                   SSZipArchiveErrorOut error, SSZipArchiveDelegate* delegate,
+                                   const SSZipArchiveProgressHandler& progressHandler,
+                                   const SSZipArchiveCompletionHandler& completionHandler) {
+    return unzipFileAtPath(path, destination, preserveAttributes, overwrite, 0, password, error, delegate,
+                           progressHandler, completionHandler);
+}
+
+}  // namespace ambrell

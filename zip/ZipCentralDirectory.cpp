@@ -1,0 +1,224 @@
+#include "zip/ZipCentralDirectory.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "zip/ZipFormat.h"
+
+namespace ambrell::zipformat {
+
+namespace {
+
+constexpr std::uint32_t endOfCentralDirectorySignature = 0x06054b50;
+constexpr std::uint32_t zip64EndSignature = 0x06064b50;
+constexpr std::uint32_t zip64LocatorSignature = 0x07064b50;
+constexpr std::uint32_t centralHeaderSignature = 0x02014b50;
+constexpr std::uint32_t localHeaderSignature = 0x04034b50;
+constexpr std::size_t endRecordSize = 22;
+constexpr std::size_t zip64LocatorSize = 20;
+constexpr std::size_t zip64EndSize = 56;
+constexpr std::size_t centralHeaderSize = 46;
+constexpr std::size_t localHeaderSize = 30;
+constexpr std::size_t maxCommentSize = 0xFFFF;
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    [[nodiscard]] int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+std::optional<std::uint64_t> fileSize(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+struct EndRecord {
+    std::uint64_t position = 0;
+    std::uint64_t entryCount = 0;
+    std::uint64_t directorySize = 0;
+    std::uint64_t directoryOffset = 0;
+    std::uint32_t diskWithCentralDirectory = 0;
+    // Where the central directory must end: the zip64 record or the classic one.
+    std::uint64_t directoryEnd = 0;
+};
+
+std::optional<EndRecord> findEndRecord(int fd, std::uint64_t size) {
+    if (size < endRecordSize) return std::nullopt;
+    const std::uint64_t searched = std::min<std::uint64_t>(size, endRecordSize + maxCommentSize);
+    std::vector<std::uint8_t> tail(searched);
+    if (!readAt(fd, size - searched, tail)) return std::nullopt;
+
+    for (std::size_t i = searched - endRecordSize + 1; i-- > 0;) {
+        const std::uint8_t* p = tail.data() + i;
+        if (readLE32(p) != endOfCentralDirectorySignature) continue;
+        EndRecord record;
+        record.position = size - searched + i;
+        record.diskWithCentralDirectory = readLE16(p + 6);
+        record.entryCount = readLE16(p + 10);
+        record.directorySize = readLE32(p + 12);
+        record.directoryOffset = readLE32(p + 16);
+        record.directoryEnd = record.position;
+
+        if (record.position >= zip64LocatorSize) {
+            std::uint8_t locator[zip64LocatorSize];
+            if (readAt(fd, record.position - zip64LocatorSize, locator) &&
+                readLE32(locator) == zip64LocatorSignature) {
+                const std::uint64_t zip64Position = readLE64(locator + 8);
+                std::uint8_t end64[zip64EndSize];
+                // The zip64 record sits right before its locator, even when
+                // the archive is shifted by bytes in front of it.
+                const std::uint64_t actual = record.position - zip64LocatorSize - zip64EndSize;
+                if (record.position < zip64LocatorSize + zip64EndSize || !readAt(fd, actual, end64) ||
+                    readLE32(end64) != zip64EndSignature || zip64Position > actual) {
+                    return std::nullopt;
+                }
+                record.diskWithCentralDirectory = readLE32(end64 + 20);
+                record.entryCount = readLE64(end64 + 32);
+                record.directorySize = readLE64(end64 + 40);
+                record.directoryOffset = readLE64(end64 + 48);
+                record.directoryEnd = actual;
+            }
+        }
+        return record;
+    }
+    return std::nullopt;
+}
+
+// Replaces the 32-bit fields that hold 0xFFFFFFFF with the zip64 block's values.
+bool applyZip64(CentralEntry& entry, std::uint32_t rawOffset) {
+    const bool sizeOverflow = entry.uncompressedSize == 0xFFFFFFFFu;
+    const bool compressedOverflow = entry.compressedSize == 0xFFFFFFFFu;
+    const bool offsetOverflow = rawOffset == 0xFFFFFFFFu;
+    if (!sizeOverflow && !compressedOverflow && !offsetOverflow) return true;
+    const auto block = findExtraField(entry.extra, extraZip64);
+    if (!block) return false;
+    std::size_t at = 0;
+    auto next = [&](std::uint64_t& value) {
+        if (at + 8 > block->size()) return false;
+        value = readLE64(block->data() + at);
+        at += 8;
+        return true;
+    };
+    if (sizeOverflow && !next(entry.uncompressedSize)) return false;
+    if (compressedOverflow && !next(entry.compressedSize)) return false;
+    if (offsetOverflow && !next(entry.localHeaderOffset)) return false;
+    return true;
+}
+
+}  // namespace
+
+bool readAt(int fd, std::uint64_t offset, std::span<std::uint8_t> bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::optional<CentralDirectory> readCentralDirectory(int fd) {
+    const auto size = fileSize(fd);
+    if (!size) return std::nullopt;
+    const auto end = findEndRecord(fd, *size);
+    if (!end || end->directorySize > end->directoryEnd) return std::nullopt;
+
+    const std::uint64_t start = end->directoryEnd - end->directorySize;
+    if (start < end->directoryOffset) return std::nullopt;
+    const std::uint64_t shift = start - end->directoryOffset;
+    // Every entry takes at least a fixed header, so a count that cannot fit is a lie.
+    if (end->entryCount > end->directorySize / centralHeaderSize) return std::nullopt;
+
+    std::vector<std::uint8_t> directory(static_cast<std::size_t>(end->directorySize));
+    if (!readAt(fd, start, directory)) return std::nullopt;
+
+    CentralDirectory result;
+    result.diskWithCentralDirectory = end->diskWithCentralDirectory;
+    result.entries.reserve(static_cast<std::size_t>(end->entryCount));
+    std::size_t at = 0;
+    for (std::uint64_t i = 0; i < end->entryCount; ++i) {
+        if (at + centralHeaderSize > directory.size()) return std::nullopt;
+        const std::uint8_t* p = directory.data() + at;
+        if (readLE32(p) != centralHeaderSignature) return std::nullopt;
+        const std::size_t nameSize = readLE16(p + 28);
+        const std::size_t extraSize = readLE16(p + 30);
+        const std::size_t commentSize = readLE16(p + 32);
+        const std::size_t total = centralHeaderSize + nameSize + extraSize + commentSize;
+        if (at + total > directory.size()) return std::nullopt;
+
+        CentralEntry entry;
+        entry.centralHeaderOffset = start + at;
+        entry.versionNeeded = readLE16(p + 6);
+        entry.flags = readLE16(p + 8);
+        entry.method = readLE16(p + 10);
+        entry.compressedSize = readLE32(p + 20);
+        entry.uncompressedSize = readLE32(p + 24);
+        const std::uint32_t rawOffset = readLE32(p + 42);
+        entry.localHeaderOffset = rawOffset;
+        entry.name.assign(reinterpret_cast<const char*>(p + centralHeaderSize), nameSize);
+        entry.extra.assign(p + centralHeaderSize + nameSize, p + centralHeaderSize + nameSize + extraSize);
+        if (!applyZip64(entry, rawOffset)) return std::nullopt;
+        if (entry.localHeaderOffset > start - shift) return std::nullopt;
+        entry.localHeaderOffset += shift;
+        result.entries.push_back(std::move(entry));
+        at += total;
+    }
+    return result;
+}
+
+std::optional<CentralDirectory> readCentralDirectory(const std::filesystem::path& path) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return std::nullopt;
+    return readCentralDirectory(fd.get());
+}
+
+std::optional<std::uint64_t> entryDataOffset(int fd, const CentralEntry& entry) {
+    std::uint8_t header[localHeaderSize];
+    if (!readAt(fd, entry.localHeaderOffset, header) || readLE32(header) != localHeaderSignature) {
+        return std::nullopt;
+    }
+    return entry.localHeaderOffset + localHeaderSize + readLE16(header + 26) + readLE16(header + 28);
+}
+
+bool markAesEntries(const std::filesystem::path& archive) {
+    FileDescriptor fd(::open(archive.c_str(), O_RDWR | O_CLOEXEC));
+    if (fd.get() < 0) return false;
+    const auto directory = readCentralDirectory(fd.get());
+    if (!directory) return false;
+
+    auto patch = [&](std::uint64_t offset, std::uint16_t value) {
+        std::uint8_t bytes[2];
+        writeLE16(bytes, value);
+        return ::pwrite(fd.get(), bytes, 2, static_cast<off_t>(offset)) == 2;
+    };
+    for (const auto& entry : directory->entries) {
+        const auto block = findExtraField(entry.extra, extraAes);
+        if (!block || !AesExtraField::parse(*block) || entry.method == methodAes) continue;
+        std::uint8_t local[localHeaderSize];
+        if (!readAt(fd.get(), entry.localHeaderOffset, local) || readLE32(local) != localHeaderSignature) {
+            return false;
+        }
+        if (!patch(entry.centralHeaderOffset + 6, versionNeededForAes) ||
+            !patch(entry.centralHeaderOffset + 10, methodAes) ||
+            !patch(entry.localHeaderOffset + 4, versionNeededForAes) || !patch(entry.localHeaderOffset + 8, methodAes)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace ambrell::zipformat
