@@ -113,8 +113,7 @@ UniqueFd DestinationFolder::openFolder(const std::vector<std::string>& component
     return walk(components, false, created, error);
 }
 
-std::error_code setModificationDateAt(int folder, const std::string& name,
-                                      std::chrono::system_clock::time_point date) {
+std::error_code setModificationDateAt(int folder, const std::string& name, std::chrono::system_clock::time_point date) {
     const timespec times[2] = {{0, UTIME_OMIT}, toTimespec(date)};
     const char* target = name.empty() ? "." : name.c_str();
     if (::utimensat(folder, target, times, AT_SYMLINK_NOFOLLOW) != 0) return lastError();

@@ -10,9 +10,7 @@ namespace ambrell {
 
 namespace {
 
-bool isPosixSystem(std::uint8_t system) {
-    return system == MZ_HOST_SYSTEM_UNIX || system == MZ_HOST_SYSTEM_OSX_DARWIN;
-}
+bool isPosixSystem(std::uint8_t system) { return system == MZ_HOST_SYSTEM_UNIX || system == MZ_HOST_SYSTEM_OSX_DARWIN; }
 bool isDosSystem(std::uint8_t system) {
     return system == MZ_HOST_SYSTEM_MSDOS || system == MZ_HOST_SYSTEM_WINDOWS_NTFS;
 }
@@ -23,7 +21,9 @@ std::uint32_t mz_zip_tm_to_dosdate(const std::tm& ptm) {
     const long year = static_cast<long>(ptm.tm_year) + 1900;
     if (year < 1980) return (1u << 21) | (1u << 16);
     if (year > 2107) return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
-    const auto clamp = [](int value, int low, int high) { return static_cast<std::uint32_t>(std::clamp(value, low, high)); };
+    const auto clamp = [](int value, int low, int high) {
+        return static_cast<std::uint32_t>(std::clamp(value, low, high));
+    };
     return (static_cast<std::uint32_t>(year - 1980) << 25) | (clamp(ptm.tm_mon + 1, 1, 12) << 21) |
            (clamp(ptm.tm_mday, 1, 31) << 16) | (clamp(ptm.tm_hour, 0, 23) << 11) | (clamp(ptm.tm_min, 0, 59) << 5) |
            (clamp(ptm.tm_sec, 0, 59) / 2);

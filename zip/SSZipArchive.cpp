@@ -159,13 +159,12 @@ bool SSZipArchive::writeFileAtPath(const std::string& path, const std::optional<
     requireOpen();
     zip_fileinfo info;
     zipInfo(info, path);
-    return writeEntry(fileName.value_or(lastPathComponent(path)), info, compressionLevel, password, aes, false,
-                      nullptr, &path);
+    return writeEntry(fileName.value_or(lastPathComponent(path)), info, compressionLevel, password, aes, false, nullptr,
+                      &path);
 }
 
 bool SSZipArchive::writeSymlinkFileAtPath(const std::string& path, const std::optional<std::string>& fileName,
-                                          int compressionLevel, const std::optional<std::string>& password,
-                                          bool aes) {
+                                          int compressionLevel, const std::optional<std::string>& password, bool aes) {
     requireOpen();
     const auto target = mz_os_read_symlink(path);
     if (!target) {
@@ -202,18 +201,34 @@ void SSZipArchive::zipInfo(zip_fileinfo& zipInfo, const std::string& setAttribut
         ::lstat(setAttributesOfItemAtPath.c_str(), &st) != 0) {
         return;
     }
-    const auto modified = std::chrono::system_clock::time_point(
-        std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::seconds(st.st_mtim.tv_sec) +
-                                                                         std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+    const auto modified =
+        std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
     SSZipArchive::zipInfo(zipInfo, modified);
     zipInfo.external_fa = ((st.st_mode & 07777u) + 0100000u) << 16;
 }
 
 void SSZipArchive::zipInfo(zip_fileinfo& zipInfo, std::chrono::system_clock::time_point setDate) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(setDate);
+    if (const auto local = _gregorian().components(setDate)) zipInfo.dos_date = mz_zip_tm_to_dosdate(*local);
+}
+
+const SSZipArchive::Calendar& SSZipArchive::_gregorian() {
+    static const Calendar calendar;
+    return calendar;
+}
+
+std::optional<std::tm> SSZipArchive::Calendar::components(std::chrono::system_clock::time_point date) const {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(date);
     std::tm local{};
-    if (!localtime_r(&seconds, &local)) return;
-    zipInfo.dos_date = mz_zip_tm_to_dosdate(local);
+    std::lock_guard lock(mutex_);
+    if (!localtime_r(&seconds, &local)) return std::nullopt;
+    return local;
+}
+
+std::chrono::system_clock::time_point SSZipArchive::Calendar::date(std::tm components) const {
+    components.tm_isdst = -1;
+    std::lock_guard lock(mutex_);
+    return std::chrono::system_clock::from_time_t(std::mktime(&components));
 }
 
 std::string SSZipArchive::_filenameStringWithCString(const char* filename, std::uint16_t version_made_by,
@@ -236,9 +251,7 @@ std::chrono::system_clock::time_point SSZipArchive::_dateWithMSDOSFormat(std::ui
     components.tm_hour = static_cast<int>((msdosDateTime >> 11) & 31);
     components.tm_min = static_cast<int>((msdosDateTime >> 5) & 63);
     components.tm_sec = static_cast<int>(msdosDateTime & 31) * 2;
-    components.tm_isdst = -1;
-    // mktime normalises out-of-range parts the way a calendar rolls them over.
-    return std::chrono::system_clock::from_time_t(std::mktime(&components));
+    return _gregorian().date(components);
 }
 
 }  // namespace ambrell

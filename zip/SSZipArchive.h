@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,12 +42,11 @@ public:
                                 const SSZipArchiveProgressHandler& progressHandler,
                                 const SSZipArchiveCompletionHandler& completionHandler);
     static bool unzipFileAtPath(const std::string& path, const std::string& destination, bool preserveAttributes,
-                                bool overwrite, const std::optional<std::string>& password,
-                                SSZipArchiveErrorOut error, SSZipArchiveDelegate* delegate);
+                                bool overwrite, const std::optional<std::string>& password, SSZipArchiveErrorOut error,
+                                SSZipArchiveDelegate* delegate);
     static bool unzipFileAtPath(const std::string& path, const std::string& destination, bool preserveAttributes,
-                                bool overwrite, const std::optional<std::string>& password,
-                                SSZipArchiveErrorOut error, SSZipArchiveDelegate* delegate,
-                                const SSZipArchiveProgressHandler& progressHandler,
+                                bool overwrite, const std::optional<std::string>& password, SSZipArchiveErrorOut error,
+                                SSZipArchiveDelegate* delegate, const SSZipArchiveProgressHandler& progressHandler,
                                 const SSZipArchiveCompletionHandler& completionHandler);
     // The worker behind all of them. With a nested level above 0, zip files
     // found in the archive are unpacked where they lie (one level less each
@@ -81,18 +82,16 @@ public:
     static bool createZipFileAtPath(const std::string& path, const std::string& directoryPath, const char* password);
     static bool createZipFileAtPath(const std::string& path, const std::string& directoryPath,
                                     bool keepParentDirectory);
-    static bool createZipFileAtPath(const std::string& path, const std::string& directoryPath,
-                                    bool keepParentDirectory, const std::optional<std::string>& password);
-    static bool createZipFileAtPath(const std::string& path, const std::string& directoryPath,
-                                    bool keepParentDirectory, const std::optional<std::string>& password,
+    static bool createZipFileAtPath(const std::string& path, const std::string& directoryPath, bool keepParentDirectory,
+                                    const std::optional<std::string>& password);
+    static bool createZipFileAtPath(const std::string& path, const std::string& directoryPath, bool keepParentDirectory,
+                                    const std::optional<std::string>& password,
                                     const SSZipArchiveCreationProgressHandler& progressHandler);
-    static bool createZipFileAtPath(const std::string& path, const std::string& directoryPath,
-                                    bool keepParentDirectory, int compressionLevel,
-                                    const std::optional<std::string>& password, bool aes,
+    static bool createZipFileAtPath(const std::string& path, const std::string& directoryPath, bool keepParentDirectory,
+                                    int compressionLevel, const std::optional<std::string>& password, bool aes,
                                     const SSZipArchiveCreationProgressHandler& progressHandler);
-    static bool createZipFileAtPath(const std::string& path, const std::string& directoryPath,
-                                    bool keepParentDirectory, int compressionLevel,
-                                    const std::optional<std::string>& password, bool aes,
+    static bool createZipFileAtPath(const std::string& path, const std::string& directoryPath, bool keepParentDirectory,
+                                    int compressionLevel, const std::optional<std::string>& password, bool aes,
                                     const SSZipArchiveCreationProgressHandler& progressHandler, bool keepSymlinks);
 
     // ---- Writing an archive entry by entry.
@@ -137,6 +136,20 @@ public:
                                                   std::uint16_t general_purpose_flag, std::size_t size);
     // An MS-DOS date and time, in the local time zone; out-of-range parts roll over.
     static std::chrono::system_clock::time_point _dateWithMSDOSFormat(std::uint32_t msdosDateTime);
+
+    // The Gregorian calendar in the local time zone that all date conversions
+    // share. The C library's conversions reload the time zone under a lock
+    // that race detectors cannot see, so they are made one at a time here.
+    class Calendar {
+    public:
+        [[nodiscard]] std::optional<std::tm> components(std::chrono::system_clock::time_point date) const;
+        // Out-of-range components roll over into the next larger ones.
+        [[nodiscard]] std::chrono::system_clock::time_point date(std::tm components) const;
+
+    private:
+        mutable std::mutex mutex_;
+    };
+    static const Calendar& _gregorian();
 
 private:
     [[nodiscard]] bool openWithMode(int mode);

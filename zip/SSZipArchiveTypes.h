@@ -67,8 +67,8 @@ using SSZipArchiveProgressHandler =
     std::function<void(const std::string& entry, const unz_file_info& zipInfo, long entryNumber, long total)>;
 // Once per extraction: the archive path (none for the failures before the
 // archive is open), whether it succeeded, and the error.
-using SSZipArchiveCompletionHandler = std::function<void(
-    const std::optional<std::string>& path, bool succeeded, const std::optional<platform::NSError>& error)>;
+using SSZipArchiveCompletionHandler = std::function<void(const std::optional<std::string>& path, bool succeeded,
+                                                         const std::optional<platform::NSError>& error)>;
 // Archive creation: entries done, entries in total.
 using SSZipArchiveCreationProgressHandler = std::function<void(std::uint64_t entryNumber, std::uint64_t total)>;
 

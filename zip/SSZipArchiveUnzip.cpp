@@ -138,9 +138,12 @@ bool Extraction::ensureDestination(std::error_code& error) {
 bool Extraction::run(std::uint64_t archiveSize) {
     for (;;) {
         switch (handleEntry(archiveSize)) {
-            case Step::next: continue;
-            case Step::stop: return true;
-            case Step::stopByDelegate: return false;
+            case Step::next:
+                continue;
+            case Step::stop:
+                return true;
+            case Step::stopByDelegate:
+                return false;
         }
     }
 }
@@ -152,8 +155,8 @@ Extraction::Step Extraction::handleEntry(std::uint64_t archiveSize) {
         return fail(zipArchiveError(-3, "failed to retrieve info for file"));
     }
     const bool withPassword = request_.password && !request_.password->empty();
-    if (archive_.openCurrentEntry(withPassword ? std::optional<std::string_view>(*request_.password)
-                                               : std::nullopt) != zipio::resultOk) {
+    if (archive_.openCurrentEntry(withPassword ? std::optional<std::string_view>(*request_.password) : std::nullopt) !=
+        zipio::resultOk) {
         archive_.close();
         return fail(zipArchiveError(-2, "failed to open file in zip file"));
     }
@@ -161,8 +164,7 @@ Extraction::Step Extraction::handleEntry(std::uint64_t archiveSize) {
     ++currentFileNumber_;
 
     SSZipArchiveDelegate* delegate = request_.delegate;
-    if (delegate &&
-        !delegate->zipArchiveShouldUnzipFileAtIndex(currentFileNumber_, total_, request_.path, info)) {
+    if (delegate && !delegate->zipArchiveShouldUnzipFileAtIndex(currentFileNumber_, total_, request_.path, info)) {
         archive_.close();
         success = false;
         return Step::stopByDelegate;
@@ -179,8 +181,7 @@ Extraction::Step Extraction::handleEntry(std::uint64_t archiveSize) {
 
     const bool isDirectory = !rawName.empty() && (rawName.back() == '/' || rawName.back() == '\\');
     const auto sanitized = _sanitizedPath(name);
-    const std::string relative =
-        sanitized && !sanitized->empty() ? *sanitized : std::to_string(currentFileNumber_);
+    const std::string relative = sanitized && !sanitized->empty() ? *sanitized : std::to_string(currentFileNumber_);
     const std::string fullPath = joinPath(request_.destination, relative);
     const auto components = zipio::pathComponents(relative);
 
@@ -198,8 +199,10 @@ Extraction::Step Extraction::handleEntry(std::uint64_t archiveSize) {
     zipio::UniqueFd folder;
     if (ensureDestination(folderError)) folder = folder_->createFolders(folderComponents, created, folderError);
     if (!folder) {
-        const std::string message = fmt::format("Failed to create folder \"{}\": {}",
-                                                joinPath(request_.destination, relative), folderError.message());
+        std::string folderPath = request_.destination;
+        for (const auto& component : folderComponents) folderPath = joinPath(folderPath, component);
+        const std::string message =
+            fmt::format("Failed to create folder \"{}\": {}", folderPath, folderError.message());
         CVLog::core().error("[SSZipArchive] Error: {}", message);
         archive_.closeCurrentEntry();
         return fail(zipArchiveError(SSZipArchiveErrorCodeFailedToCreateFolder, message, folderError));
@@ -245,11 +248,14 @@ Extraction::Step Extraction::writeFile(int folder, const std::string& leaf, cons
     zipio::UniqueFd output(leaf.empty() ? -1 : ::openat(folder, leaf.c_str(), flags, 0666));
     if (!output && !leaf.empty() && errno == ELOOP && request_.overwrite) {
         // A link where the file goes is replaced, never written through.
-        if (::unlinkat(folder, leaf.c_str(), 0) == 0) output = zipio::UniqueFd(::openat(folder, leaf.c_str(), flags, 0666));
+        if (::unlinkat(folder, leaf.c_str(), 0) == 0) {
+            output = zipio::UniqueFd(::openat(folder, leaf.c_str(), flags, 0666));
+        }
     }
     if (!output) {
         const std::error_code cause = leaf.empty() ? std::make_error_code(std::errc::is_a_directory) : lastError();
-        const std::string message = fmt::format("Failed to open file on unzipping \"{}\": {}", fullPath, cause.message());
+        const std::string message =
+            fmt::format("Failed to open file on unzipping \"{}\": {}", fullPath, cause.message());
         CVLog::core().error("[SSZipArchive] Failed to open file on unzipping.({})", message);
         archive_.closeCurrentEntry();
         return fail(zipArchiveError(SSZipArchiveErrorCodeFailedToOpenOutputFile, message, cause));
@@ -285,16 +291,15 @@ bool Extraction::unzipNested(const std::string& fullPath, const std::vector<std:
     std::vector<std::string> parent(components.begin(), components.end() - 1);
     std::string holder = request_.destination;
     for (const auto& component : parent) holder = joinPath(holder, component);
-    const bool unzipped = SSZipArchive::unzipFileAtPath(fullPath, holder, request_.preserveAttributes,
-                                                        request_.overwrite, request_.nestedZipLevel - 1,
-                                                        request_.password, nullptr, nullptr, {}, {});
+    const bool unzipped =
+        SSZipArchive::unzipFileAtPath(fullPath, holder, request_.preserveAttributes, request_.overwrite,
+                                      request_.nestedZipLevel - 1, request_.password, nullptr, nullptr, {}, {});
     if (unzipped && request_.preserveAttributes && !records_.empty()) records_.pop_back();
     return unzipped;
 }
 
 void Extraction::applyFileAttributes(int fd, const unz_file_info& info) {
-    if (info.dos_date != 0 &&
-        zipio::setModificationDate(fd, SSZipArchive::_dateWithMSDOSFormat(info.dos_date))) {
+    if (info.dos_date != 0 && zipio::setModificationDate(fd, SSZipArchive::_dateWithMSDOSFormat(info.dos_date))) {
         CVLog::core().error("[SSZipArchive] Failed to set attributes - whilst setting modification date");
     }
     // Owner read and write are always granted; set-id and sticky bits never.
@@ -317,9 +322,9 @@ Extraction::Step Extraction::writeSymlink(const std::string& fullPath, const std
     const std::size_t depth = components.empty() ? 0 : components.size() - 1;
     if (components.empty() || target.size() > longestLinkTarget || target.find('\0') != std::string::npos ||
         !zipio::linkTargetStaysInside(target, depth)) {
-        const std::string message = fmt::format(
-            "Refused to create symbolic link at \"{}\" to \"{}\" - the target leaves the destination", fullPath,
-            target.substr(0, std::min(target.find('\0'), std::size_t{256})));
+        const std::string message =
+            fmt::format("Refused to create symbolic link at \"{}\" to \"{}\" - the target leaves the destination",
+                        fullPath, target.substr(0, std::min(target.find('\0'), std::size_t{256})));
         CVLog::core().error("[SSZipArchive] {}", message);
         return fail(zipArchiveError(SSZipArchiveErrorCodeSymbolicLinkOutsideDestination, message));
     }
@@ -346,8 +351,8 @@ Extraction::Step Extraction::writeSymlink(const std::string& fullPath, const std
     }
     if (!folder || ::symlinkat(target.c_str(), folder.get(), leaf.c_str()) != 0) {
         const int number = folder ? errno : folderError.value();
-        const std::string message = fmt::format("Failed to create symbolic link at \"{}\" to \"{}\" - symlink() error code: {}",
-                                                fullPath, target, number);
+        const std::string message = fmt::format(
+            "Failed to create symbolic link at \"{}\" to \"{}\" - symlink() error code: {}", fullPath, target, number);
         CVLog::core().error("[SSZipArchive] {}", message);
         return fail(zipio::posixError(-1, message));
     }
@@ -417,8 +422,8 @@ bool SSZipArchive::unzipFileAtPath(const std::string& path, const std::string& d
         delegate->zipArchiveProgressEvent(0, archiveSize);
     }
 
-    const Request request{path,   destination, preserveAttributes, overwrite, std::max(nestedZipLevel, 0),
-                          password, delegate,  progressHandler};
+    const Request request{path,     destination, preserveAttributes, overwrite, std::max(nestedZipLevel, 0),
+                          password, delegate,    progressHandler};
     Extraction extraction(request, *archive, total);
     const bool finished = first == zipio::resultOk ? extraction.run(archiveSize) : true;
     archive->close();

@@ -180,8 +180,7 @@ int ZipArchiveReader::openCurrentEntry(std::optional<std::string_view> password)
     if (result != resultOk) return result;
 
     auto decoder = std::make_unique<ZipEntryDecoder>(
-        [impl = impl_.get()](std::uint8_t* buffer, unsigned length) { return impl->rawRead(buffer, length); },
-        facts);
+        [impl = impl_.get()](std::uint8_t* buffer, unsigned length) { return impl->rawRead(buffer, length); }, facts);
     result = decoder->open(password);
     if (result != resultOk) {
         if (impl_->minizipEntryOpen) unzCloseCurrentFile(impl_->file);

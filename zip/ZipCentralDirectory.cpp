@@ -74,8 +74,7 @@ std::optional<EndRecord> findEndRecord(int fd, std::uint64_t size) {
 
         if (record.position >= zip64LocatorSize) {
             std::uint8_t locator[zip64LocatorSize];
-            if (readAt(fd, record.position - zip64LocatorSize, locator) &&
-                readLE32(locator) == zip64LocatorSignature) {
+            if (readAt(fd, record.position - zip64LocatorSize, locator) && readLE32(locator) == zip64LocatorSignature) {
                 const std::uint64_t zip64Position = readLE64(locator + 8);
                 std::uint8_t end64[zip64EndSize];
                 // The zip64 record sits right before its locator, even when
@@ -214,7 +213,8 @@ bool markAesEntries(const std::filesystem::path& archive) {
         }
         if (!patch(entry.centralHeaderOffset + 6, versionNeededForAes) ||
             !patch(entry.centralHeaderOffset + 10, methodAes) ||
-            !patch(entry.localHeaderOffset + 4, versionNeededForAes) || !patch(entry.localHeaderOffset + 8, methodAes)) {
+            !patch(entry.localHeaderOffset + 4, versionNeededForAes) ||
+            !patch(entry.localHeaderOffset + 8, methodAes)) {
             return false;
         }
     }

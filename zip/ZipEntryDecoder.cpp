@@ -138,7 +138,7 @@ int ZipEntryDecoder::open(std::optional<std::string_view> password) {
         // With a data descriptor the CRC was unknown when the header was
         // made, so the last byte repeats the time's high byte instead.
         const auto check = (f.flags & zipformat::flagDataDescriptor) ? static_cast<std::uint8_t>(f.dosDate >> 8)
-                                                                      : static_cast<std::uint8_t>(f.crc >> 24);
+                                                                     : static_cast<std::uint8_t>(f.crc >> 24);
         if (header.back() != check) return resultPasswordError;
     }
 

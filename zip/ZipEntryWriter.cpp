@@ -93,8 +93,8 @@ bool ZipEntryWriter::open(const Settings& settings) {
     // its place once the archive is closed.
     const int opened = zipOpenNewFileInZip4_64(
         s.file, settings.name.c_str(), &info, extra.empty() ? nullptr : extra.data(), static_cast<uInt>(extra.size()),
-        extra.empty() ? nullptr : extra.data(), static_cast<uInt>(extra.size()), nullptr, Z_DEFLATED, settings.level,
-        1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, settings.versionMadeBy, flags, settings.zip64 ? 1 : 0);
+        extra.empty() ? nullptr : extra.data(), static_cast<uInt>(extra.size()), nullptr, Z_DEFLATED, settings.level, 1,
+        -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, settings.versionMadeBy, flags, settings.zip64 ? 1 : 0);
     if (opened != ZIP_OK) return false;
     s.opened = true;
 

@@ -22,9 +22,7 @@ inline constexpr std::uint16_t flagUtf8Names = 0x0800;
 inline constexpr std::uint16_t extraZip64 = 0x0001;
 inline constexpr std::uint16_t extraAes = 0x9901;
 
-inline std::uint16_t readLE16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
+inline std::uint16_t readLE16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 inline std::uint32_t readLE32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);

@@ -21,8 +21,8 @@ std::optional<std::string> _sanitizedPath(std::string_view name) {
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = view.find('/', start);
-        const std::string_view segment = view.substr(start, end == std::string_view::npos ? view.size() - start
-                                                                                           : end - start);
+        const std::string_view segment =
+            view.substr(start, end == std::string_view::npos ? view.size() - start : end - start);
         const bool last = end == std::string_view::npos;
         if (segment == ".") {
             trailingSlash = last;

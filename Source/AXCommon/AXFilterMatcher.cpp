@@ -3,15 +3,10 @@
 #include "Source/AXCommon/AXGeodesy.h"
 
 #include <algorithm>
-#include <cmath>
 #include <stdexcept>
 
 namespace ambrell::axsearch {
 namespace {
-
-constexpr std::uint32_t kStatusActive = 1;
-constexpr std::uint32_t kStatusSearchable = 2;
-constexpr std::uint32_t kStatusOutsideActivityWindow = 4;
 
 std::optional<std::vector<std::int32_t>> sorted(const std::optional<std::vector<std::int32_t>>& ids) {
     if (!ids) {
@@ -22,12 +17,10 @@ std::optional<std::vector<std::int32_t>> sorted(const std::optional<std::vector<
     return copy;
 }
 
-bool contains(const std::vector<std::int32_t>& sortedIds, std::int32_t id) {
-    return std::binary_search(sortedIds.begin(), sortedIds.end(), id);
-}
-
 bool sharesGroup(const std::vector<std::int32_t>& sortedGroups, const std::vector<std::int32_t>& groups) {
-    return std::any_of(groups.begin(), groups.end(), [&](std::int32_t group) { return contains(sortedGroups, group); });
+    return std::any_of(groups.begin(), groups.end(), [&](std::int32_t group) {
+        return std::binary_search(sortedGroups.begin(), sortedGroups.end(), group);
+    });
 }
 
 }  // namespace
@@ -46,30 +39,6 @@ AXFilterMatcher::AXFilterMatcher(const AXFilter& filter)
         }
         bounds_ = axgeo::AXBox::fromBounds(*filter.bounds);
     }
-}
-
-bool AXFilterMatcher::statusPasses(std::uint32_t status, bool ignoreSearchableStatus, bool ignoreActiveStatus) {
-    if (!ignoreActiveStatus && ((status & kStatusActive) == 0 || (status & kStatusOutsideActivityWindow) != 0)) {
-        return false;
-    }
-    return ignoreSearchableStatus || (status & kStatusSearchable) != 0;
-}
-
-bool AXFilterMatcher::matchesFields(const AXFilterFields& fields) const {
-    if (!statusPasses(fields.status, ignoreSearchableStatus_, ignoreActiveStatus_)) {
-        return false;
-    }
-    if (locationIds_ && !contains(*locationIds_, fields.locationId)) {
-        return false;
-    }
-    if (parentIds_ && !contains(*parentIds_, fields.parentId)) {
-        return false;
-    }
-    if (typeIds_ && !contains(*typeIds_, fields.typeId)) {
-        return false;
-    }
-    // Stored altitudes are finite (checked at upsert), so the rounding is exact.
-    return !floor_ || !fields.isIndoor || std::round(fields.altitude) == static_cast<double>(*floor_);
 }
 
 bool AXFilterMatcher::matchesGroupsAndBox(const std::vector<std::int32_t>& groups, const axgeo::AXBox& box) const {

@@ -4,6 +4,8 @@
 #include "Source/AXCommon/AXFilter.h"
 #include "Source/AXCommon/AXLocation.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -35,17 +37,50 @@ public:
     explicit AXFilterMatcher(const AXFilter& filter);
 
     // Split in two so that the packed fields can rule most locations out
-    // before their groups and box are read.
-    [[nodiscard]] bool matchesFields(const AXFilterFields& fields) const;
+    // before their groups and box are read. Inline: it runs for every
+    // location of a filter-only query.
+    [[nodiscard]] bool matchesFields(const AXFilterFields& fields) const {
+        if (!statusPasses(fields.status, ignoreSearchableStatus_, ignoreActiveStatus_)) {
+            return false;
+        }
+        if (locationIds_ && !contains(*locationIds_, fields.locationId)) {
+            return false;
+        }
+        if (parentIds_ && !contains(*parentIds_, fields.parentId)) {
+            return false;
+        }
+        if (typeIds_ && !contains(*typeIds_, fields.typeId)) {
+            return false;
+        }
+        // Stored altitudes are finite (checked at upsert), so the rounding is exact.
+        return !floor_ || !fields.isIndoor ||
+               static_cast<double>(std::round(fields.altitude)) == static_cast<double>(*floor_);
+    }
     [[nodiscard]] bool matchesGroupsAndBox(const std::vector<std::int32_t>& groups, const axgeo::AXBox& box) const;
 
     [[nodiscard]] const std::optional<axgeo::AXBox>& bounds() const { return bounds_; }
 
     // Statuses are bits: 1 active, 4 outside its activity window, 2 searchable.
     [[nodiscard]] static bool statusPasses(std::uint32_t status, bool ignoreSearchableStatus,
-                                           bool ignoreActiveStatus);
+                                           bool ignoreActiveStatus) {
+        constexpr std::uint32_t active = 1;
+        constexpr std::uint32_t searchable = 2;
+        constexpr std::uint32_t outsideActivityWindow = 4;
+        if (!ignoreActiveStatus && ((status & active) == 0 || (status & outsideActivityWindow) != 0)) {
+            return false;
+        }
+        return ignoreSearchableStatus || (status & searchable) != 0;
+    }
 
 private:
+    [[nodiscard]] static bool contains(const std::vector<std::int32_t>& sortedIds, std::int32_t id) {
+        // Short lists (a type or two, a venue's parents) are faster to walk.
+        if (sortedIds.size() <= 8) {
+            return std::find(sortedIds.begin(), sortedIds.end(), id) != sortedIds.end();
+        }
+        return std::binary_search(sortedIds.begin(), sortedIds.end(), id);
+    }
+
     using IdList = std::optional<std::vector<std::int32_t>>;
 
     IdList locationIds_;

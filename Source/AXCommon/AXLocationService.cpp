@@ -41,7 +41,15 @@ struct SearchTexts {
 struct Entry {
     AXLocation location;
     axgeo::AXBox box;
+    std::vector<Term> terms;  // sorted, unique
     std::vector<std::string> foldedNames;
+    bool live = false;
+};
+
+// Kept apart from the entries so that a filter over every location walks a
+// small dense array.
+struct SlotFields {
+    axsearch::AXFilterFields fields;
     bool live = false;
 };
 
@@ -84,7 +92,8 @@ void validateGeometry(const AXLocation& location) {
 struct AXLocationService::Impl {
     using Tree = axgeo::AXBoxTree<Slot>;
 
-    std::vector<Entry> entries;  // by slot
+    std::vector<Entry> entries;      // by slot
+    std::vector<SlotFields> fields;  // by slot
     std::size_t liveCount = 0;
     std::unordered_map<std::int32_t, Slot> slotById;
     axsearch::AXPropertyKeys keys;
@@ -118,6 +127,8 @@ struct AXLocationService::Impl {
             throw std::invalid_argument("AXLocation " + std::to_string(location.locationId) + ": text of \"" +
                                         currentKey + "\" is not valid UTF-8");
         }
+        std::sort(texts.terms.begin(), texts.terms.end());
+        texts.terms.erase(std::unique(texts.terms.begin(), texts.terms.end()), texts.terms.end());
         return texts;
     }
 
@@ -127,9 +138,10 @@ struct AXLocationService::Impl {
         }
         const auto slot = static_cast<Slot>(entries.size());
         const auto box = axgeo::AXBox::fromBounds(location.geometry.bounds);
-        entries.push_back({location, box, std::move(texts.foldedNames), true});
+        words.add(slot, texts.terms);
+        entries.push_back({location, box, std::move(texts.terms), std::move(texts.foldedNames), true});
+        fields.push_back({axsearch::AXFilterFields::of(location), true});
         slotById.emplace(location.locationId, slot);
-        words.add(slot, std::move(texts.terms));
         if (maintainTree) {
             tree.insert({axgeo::treeBox(box), slot});
         }
@@ -146,16 +158,18 @@ struct AXLocationService::Impl {
                 texts = searchTexts(location);
             }
             words.remove(slot);
-            words.add(slot, std::move(texts->terms));
+            words.add(slot, texts->terms);
+            entry.terms = std::move(texts->terms);
             entry.foldedNames = std::move(texts->foldedNames);
         }
         const auto box = axgeo::AXBox::fromBounds(location.geometry.bounds);
-        if (maintainTree && !(box == entry.box)) {
+        if (maintainTree && box != entry.box) {
             tree.remove({axgeo::treeBox(entry.box), slot});
             tree.insert({axgeo::treeBox(box), slot});
         }
         entry.box = box;
         entry.location = location;
+        fields[slot].fields = axsearch::AXFilterFields::of(location);
     }
 
     void remove(Slot slot) {
@@ -164,6 +178,7 @@ struct AXLocationService::Impl {
         words.remove(slot);
         slotById.erase(entry.location.locationId);
         entry = Entry{};
+        fields[slot] = SlotFields{};
         --liveCount;
     }
 
@@ -182,6 +197,7 @@ struct AXLocationService::Impl {
 
     void clear() {
         entries.clear();
+        fields.clear();
         liveCount = 0;
         slotById.clear();
         words.clear();
@@ -199,28 +215,38 @@ struct AXLocationService::Impl {
         }
         std::vector<Slot> newSlotOf(entries.size(), 0);
         std::vector<Entry> kept;
+        std::vector<SlotFields> keptFields;
         kept.reserve(liveCount);
+        keptFields.reserve(liveCount);
         for (std::size_t old = 0; old < entries.size(); ++old) {
             if (entries[old].live) {
                 newSlotOf[old] = static_cast<Slot>(kept.size());
                 kept.push_back(std::move(entries[old]));
+                keptFields.push_back(fields[old]);
             }
         }
         words.renumber(newSlotOf, kept.size());
         entries = std::move(kept);
+        fields = std::move(keptFields);
         for (auto& [id, slot] : slotById) {
             slot = newSlotOf[slot];
         }
         rebuildTree();
     }
 
+    bool passes(const axsearch::AXFilterMatcher& matcher, Slot slot) const {
+        return fields[slot].live && matcher.matchesFields(fields[slot].fields) &&
+               matcher.matchesGroupsAndBox(entries[slot].location.groups, entries[slot].box);
+    }
+
     // Every location whose words start with each query word, with its score:
     // per query word the best weight of a key times 2 for a whole-word match
-    // or 1 for a prefix match.
+    // or 1 for a prefix match. Only the most selective word goes through the
+    // index; the few locations it finds are then checked word by word.
     std::vector<Ranked> textMatches(const std::vector<std::string>& queryWords, const AXQuery& query,
                                     const axsearch::AXFilterMatcher& matcher) const {
         const bool restricted = !query.propertyKeys.empty();
-        std::vector<char> allowedKeys(keys.size(), 0);
+        std::vector<char> allowedKeys(keys.size(), restricted ? 0 : 1);
         for (const auto& key : query.propertyKeys) {
             std::string folded;
             try {
@@ -234,46 +260,59 @@ struct AXLocationService::Impl {
         }
         const auto nameKey = keys.find(axsearch::kNameKey);
         const bool namesCount = !restricted || (nameKey && allowedKeys[*nameKey] != 0);
-
-        struct Tally {
-            std::size_t matchedWords = 0;
-            std::uint32_t best = 0;
-            std::uint32_t score = 0;
+        const auto value = [&](KeyId key, bool exact) -> std::uint32_t {
+            return allowedKeys[key] != 0 ? keys.weight(key) * (exact ? 2 : 1) : 0;
         };
-        std::vector<Tally> tally(entries.size());
-        std::vector<Slot> touched;
+
+        std::size_t first = 0;
+        std::size_t firstCount = std::numeric_limits<std::size_t>::max();
         for (std::size_t k = 0; k < queryWords.size(); ++k) {
-            touched.clear();
-            words.forEachPrefixMatch(queryWords[k], [&](Slot slot, KeyId key, bool exact) {
-                if (restricted && allowedKeys[key] == 0) {
-                    return;
-                }
-                Tally& t = tally[slot];
-                const std::uint32_t value = keys.weight(key) * (exact ? 2 : 1);
-                if (t.matchedWords == k) {
-                    t.matchedWords = k + 1;
-                    t.best = value;
-                    touched.push_back(slot);
-                } else if (t.matchedWords == k + 1) {
-                    t.best = std::max(t.best, value);
-                }
-            });
-            if (touched.empty()) {
-                return {};
-            }
-            for (const Slot slot : touched) {
-                tally[slot].score = saturatingAdd(tally[slot].score, tally[slot].best);
+            const std::size_t count = words.postingCount(queryWords[k], firstCount);
+            // Among prefixes too common to count, a longer one is likely rarer.
+            if (count < firstCount || (count == firstCount && queryWords[k].size() > queryWords[first].size())) {
+                first = k;
+                firstCount = count;
             }
         }
 
+        std::vector<std::uint32_t> best(entries.size(), 0);  // weights are at least 1, so 0 means not found
+        std::vector<Slot> candidates;
+        words.forEachPrefixMatch(queryWords[first], [&](Slot slot, KeyId key, bool exact) {
+            const std::uint32_t v = value(key, exact);
+            if (v == 0) {
+                return;
+            }
+            if (best[slot] == 0) {
+                candidates.push_back(slot);
+            }
+            best[slot] = std::max(best[slot], v);
+        });
+
         const std::string wholeQuery = joined(queryWords);
         std::vector<Ranked> ranked;
-        for (const Slot slot : touched) {
-            const Entry& entry = entries[slot];
-            if (!matcher.matches(entry.location, entry.box)) {
+        for (const Slot slot : candidates) {
+            if (!passes(matcher, slot)) {
                 continue;
             }
-            std::uint32_t score = tally[slot].score;
+            const Entry& entry = entries[slot];
+            std::uint32_t score = best[slot];
+            bool matchesAll = true;
+            for (std::size_t k = 0; k < queryWords.size() && matchesAll; ++k) {
+                if (k == first) {
+                    continue;
+                }
+                std::uint32_t wordBest = 0;
+                for (const Term& term : entry.terms) {
+                    if (term.token.starts_with(queryWords[k])) {
+                        wordBest = std::max(wordBest, value(term.key, term.token.size() == queryWords[k].size()));
+                    }
+                }
+                matchesAll = wordBest != 0;
+                score = saturatingAdd(score, wordBest);
+            }
+            if (!matchesAll) {
+                continue;
+            }
             if (namesCount && std::find(entry.foldedNames.begin(), entry.foldedNames.end(), wholeQuery) !=
                                   entry.foldedNames.end()) {
                 score = saturatingAdd(score, kExactNameBonus);
@@ -302,16 +341,17 @@ struct AXLocationService::Impl {
             std::sort(candidates.begin(), candidates.end());
             candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
         } else {
-            candidates.reserve(liveCount);
-            for (std::size_t slot = 0; slot < entries.size(); ++slot) {
-                if (entries[slot].live) {
-                    candidates.push_back(static_cast<Slot>(slot));
+            std::vector<Ranked> ranked;
+            for (std::size_t slot = 0; slot < fields.size(); ++slot) {
+                if (passes(matcher, static_cast<Slot>(slot))) {
+                    ranked.push_back({0, 0, static_cast<Slot>(slot)});
                 }
             }
+            return ranked;
         }
         std::vector<Ranked> ranked;
         for (const Slot slot : candidates) {
-            if (matcher.matches(entries[slot].location, entries[slot].box)) {
+            if (passes(matcher, slot)) {
                 ranked.push_back({0, 0, slot});
             }
         }
@@ -345,15 +385,24 @@ void AXLocationService::addOrUpdateLocations(const std::vector<AXLocation>& loca
 
     // A first load goes in as one packed tree instead of box by box.
     const bool maintainTree = !impl_->tree.empty() || locations.size() < 64;
-    for (std::size_t i = 0; i < locations.size(); ++i) {
-        const auto& location = locations[i];
-        const auto existing = impl_->slotById.find(location.locationId);
-        if (existing == impl_->slotById.end()) {
-            impl_->insertNew(location, prepared[i] ? std::move(*prepared[i]) : impl_->searchTexts(location),
-                             maintainTree);
-        } else {
-            impl_->replace(existing->second, location, std::move(prepared[i]), maintainTree);
+    try {
+        for (std::size_t i = 0; i < locations.size(); ++i) {
+            const auto& location = locations[i];
+            const auto existing = impl_->slotById.find(location.locationId);
+            if (existing == impl_->slotById.end()) {
+                impl_->insertNew(location, prepared[i] ? std::move(*prepared[i]) : impl_->searchTexts(location),
+                                 maintainTree);
+            } else {
+                impl_->replace(existing->second, location, std::move(prepared[i]), maintainTree);
+            }
         }
+    } catch (...) {
+        // Only running out of memory gets here; whatever went in must at
+        // least be found by bounds.
+        if (!maintainTree) {
+            impl_->rebuildTree();
+        }
+        throw;
     }
     if (!maintainTree) {
         impl_->rebuildTree();

@@ -29,9 +29,7 @@ KeyId AXPropertyKeys::intern(std::string_view foldedKey) {
 }
 
 std::optional<KeyId> AXPropertyKeys::find(std::string_view foldedKey) const {
-    // Heterogeneous lookup on unordered_map needs C++20 library support that
-    // g++ 12's libstdc++ lacks, hence the temporary string.
-    const auto it = ids_.find(std::string(foldedKey));
+    const auto it = ids_.find(foldedKey);
     if (it == ids_.end()) {
         return std::nullopt;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,7 +28,12 @@ public:
     [[nodiscard]] std::size_t size() const { return weights_.size(); }
 
 private:
-    std::unordered_map<std::string, KeyId> ids_;
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+    };
+
+    std::unordered_map<std::string, KeyId, Hash, std::equal_to<>> ids_;
     std::vector<std::uint32_t> weights_;
 };
 

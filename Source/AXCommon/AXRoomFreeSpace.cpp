@@ -29,6 +29,9 @@ std::optional<Polygon> ringAsPolygon(const AXPath& ring, const AXLocalProjection
             return std::nullopt;
         }
         const auto point = projection.project(coordinate);
+        if (!std::isfinite(point.x) || !std::isfinite(point.y)) {  // latitudes far out of range
+            return std::nullopt;
+        }
         polygon.outer().emplace_back(point.x, point.y);
         distinct.emplace_back(point.x, point.y);
     }

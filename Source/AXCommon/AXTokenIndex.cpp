@@ -2,21 +2,29 @@
 
 #include <algorithm>
 #include <cassert>
-#include <utility>
 
 namespace ambrell::axsearch {
+namespace {
 
-void AXTokenIndex::add(Slot slot, std::vector<Term> terms) {
-    std::sort(terms.begin(), terms.end());
-    terms.erase(std::unique(terms.begin(), terms.end()), terms.end());
+// Past this many words under one prefix, counting stops: the prefix is
+// common, and the exact figure would cost as much as the search.
+constexpr std::size_t kMaxWordsCounted = 256;
+
+}  // namespace
+
+void AXTokenIndex::add(Slot slot, const std::vector<Term>& terms) {
+    assert(std::is_sorted(terms.begin(), terms.end()));
     if (handles_.size() <= slot) {
         handles_.resize(static_cast<std::size_t>(slot) + 1);
     }
     auto& handles = handles_[slot];
     assert(handles.empty());
     handles.reserve(terms.size());
-    for (Term& term : terms) {
-        auto word = postings_.try_emplace(std::move(term.token)).first;
+    for (const Term& term : terms) {
+        auto word = postings_.lower_bound(term.token);
+        if (word == postings_.end() || word->first != term.token) {
+            word = postings_.emplace_hint(word, term.token, std::vector<Posting>{});
+        }
         const auto ordinal = static_cast<std::uint32_t>(handles.size());
         handles.push_back({word, static_cast<std::uint32_t>(word->second.size())});
         word->second.push_back({slot, ordinal, term.key});
@@ -41,6 +49,18 @@ void AXTokenIndex::remove(Slot slot) {
     }
     handles_[slot].clear();
     handles_[slot].shrink_to_fit();
+}
+
+std::size_t AXTokenIndex::postingCount(std::string_view prefix, std::size_t limit) const {
+    std::size_t count = 0;
+    std::size_t words = 0;
+    for (auto it = postings_.lower_bound(prefix); it != postings_.end() && it->first.starts_with(prefix); ++it) {
+        count += it->second.size();
+        if (count >= limit || ++words > kMaxWordsCounted) {
+            return limit;
+        }
+    }
+    return count;
 }
 
 void AXTokenIndex::clear() {

@@ -30,8 +30,8 @@ struct Term {
 // (possibly huge) posting lists of common words like "room".
 class AXTokenIndex {
 public:
-    // The slot must hold no terms yet. Duplicate terms are indexed once.
-    void add(Slot slot, std::vector<Term> terms);
+    // The slot must hold no terms yet; terms must be sorted and unique.
+    void add(Slot slot, const std::vector<Term>& terms);
     void remove(Slot slot);
     void clear();
     // After the store compacts: newSlotOf[old] is the new slot of every slot
@@ -49,6 +49,12 @@ public:
             }
         }
     }
+
+    // How many postings forEachPrefixMatch would visit, counted only until
+    // `limit` is reached or many words have been looked at; `limit` then
+    // stands for "at least that many". Cheap enough to ask for every word of
+    // a query to pick the most selective one.
+    [[nodiscard]] std::size_t postingCount(std::string_view prefix, std::size_t limit) const;
 
     [[nodiscard]] std::size_t wordCount() const { return postings_.size(); }
 

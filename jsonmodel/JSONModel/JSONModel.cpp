@@ -29,20 +29,54 @@ const JSONModelClass& baseModelClass() {
     return instance;
 }
 
-// The value at a key path. A step onto something that is not an object makes
-// the path unusable, and then the whole path is tried as one plain key.
-const json::value* valueForKeyPath(const json::object& object, const JSONKeyPath& keyPath) {
-    if (keyPath.segments.empty()) return object.if_contains(keyPath.path);
+// The object that holds a dotted path's last key; null when a step is
+// missing. `usable` turns false when a step lands on something that is not
+// an object: then the whole path is tried as one plain key instead.
+const json::object* parentOf(const json::object& object, const JSONKeyPath& keyPath, bool& usable) {
+    usable = true;
     const json::object* current = &object;
-    for (std::size_t i = 0; i < keyPath.segments.size(); ++i) {
+    for (std::size_t i = 0; i + 1 < keyPath.segments.size(); ++i) {
         const json::value* found = current->if_contains(keyPath.segments[i]);
         if (found == nullptr) return nullptr;
-        if (i + 1 == keyPath.segments.size()) return found;
         current = found->if_object();
-        if (current == nullptr) return object.if_contains(keyPath.path);
+        if (current == nullptr) {
+            usable = false;
+            return nullptr;
+        }
     }
-    return nullptr;
+    return current;
 }
+
+// Looks up every property's value, resolving each shared parent object once.
+class KeyPathLookup {
+public:
+    KeyPathLookup(const json::object& object, const JSONKeyPaths& keyPaths) : object_(object) {
+        if (keyPaths.parentSlots > inline_.size()) heap_.resize(keyPaths.parentSlots);
+        parents_ = keyPaths.parentSlots > inline_.size() ? heap_.data() : inline_.data();
+    }
+
+    const json::value* valueFor(const JSONKeyPath& keyPath) {
+        if (keyPath.segments.empty()) return object_.if_contains(keyPath.path);
+        Parent& parent = parents_[keyPath.parentSlot];
+        if (!parent.resolved) {
+            parent.object = parentOf(object_, keyPath, parent.usable);
+            parent.resolved = true;
+        }
+        if (!parent.usable) return object_.if_contains(keyPath.path);
+        return parent.object != nullptr ? parent.object->if_contains(keyPath.segments.back()) : nullptr;
+    }
+
+private:
+    struct Parent {
+        const json::object* object = nullptr;
+        bool resolved = false;
+        bool usable = true;
+    };
+    const json::object& object_;
+    std::array<Parent, 8> inline_{};
+    std::vector<Parent> heap_;
+    Parent* parents_ = nullptr;
+};
 
 // Room for the looked-up values of one import without a heap allocation for
 // the usual class size.
@@ -81,7 +115,16 @@ bool hasNonFiniteNumber(const json::value& value) {
     }
 }
 
-std::string indexComponent(std::size_t index) { return "[" + std::to_string(index) + "]"; }
+// A parsed document takes about twice its text's size.
+std::size_t arenaSizeFor(std::size_t textSize) { return std::max<std::size_t>(1024, textSize * 2); }
+
+std::string indexComponent(std::size_t index) {
+    // Built piece by piece: g++ 12 misreads "[" + text + "]" as an overlapping copy.
+    std::string component(1, '[');
+    component += std::to_string(index);
+    component += ']';
+    return component;
+}
 
 }  // namespace
 
@@ -107,8 +150,9 @@ bool JSONModel::initWithData(const std::vector<std::uint8_t>* data, JSONModelErr
 }
 
 bool JSONModel::initWithData(std::span<const std::uint8_t> data, JSONModelErrorOut error) {
-    // The parsed document only lives for the import: one arena for all of it.
-    json::monotonic_resource arena;
+    // The parsed document only lives for the import: one arena for all of it,
+    // its first block sized for the usual document so it seldom grows.
+    json::monotonic_resource arena(arenaSizeFor(data.size()));
     std::string failure;
     auto parsed = parseJSON(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), &failure,
                             json::storage_ptr(&arena));
@@ -152,7 +196,8 @@ bool JSONModel::importDictionary(const json::value& dictionary, bool useClassKey
     const json::object& object = dictionary.get_object();
 
     ValueSlots values(properties.size());
-    for (std::size_t i = 0; i < properties.size(); ++i) values[i] = valueForKeyPath(object, (*keyPaths)[i]);
+    KeyPathLookup lookup(object, *keyPaths);
+    for (std::size_t i = 0; i < properties.size(); ++i) values[i] = lookup.valueFor(keyPaths->paths[i]);
 
     if (checkRequired) {
         std::vector<std::string> missing;
@@ -224,7 +269,7 @@ json::object JSONModel::toDictionaryWithKeys(std::span<const std::string> proper
         if (filtered && std::find(propertyNames.begin(), propertyNames.end(), property.name) == propertyNames.end()) {
             continue;
         }
-        const JSONKeyPath& keyPath = (*keyPaths)[i];
+        const JSONKeyPath& keyPath = keyPaths->paths[i];
         json::object* target = &result;
         std::string_view key = keyPath.path;
         if (!keyPath.segments.empty()) {
@@ -363,7 +408,7 @@ bool collectModelsFromDictionary(const json::value& dictionary, void* collection
 
 bool parseForCollection(std::span<const std::uint8_t> data, bool wantArray, void* collection, JSONModelSink sink,
                         JSONModelSink arraySink, JSONModelErrorOut error) {
-    json::monotonic_resource arena;
+    json::monotonic_resource arena(arenaSizeFor(data.size()));
     std::string failure;
     auto parsed = parseJSON(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), &failure,
                             json::storage_ptr(&arena));

@@ -1,5 +1,6 @@
 #include "jsonmodel/JSONModel/JSONModelClass.h"
 
+#include <algorithm>
 #include <mutex>
 #include <utility>
 
@@ -86,18 +87,21 @@ std::string JSONModelClass::mapName(std::string_view propertyName, bool useClass
     return std::string(propertyName);
 }
 
-std::shared_ptr<const std::vector<JSONKeyPath>> JSONModelClass::keyPaths(bool useClassKeyMapper) const {
+std::shared_ptr<const JSONKeyPaths> JSONModelClass::keyPaths(bool useClassKeyMapper) const {
     auto& slot = pathTables_[useClassKeyMapper ? 1 : 0];
     const std::uint64_t generation = globalMapperState().generation.load(std::memory_order_acquire);
     auto table = slot.load(std::memory_order_acquire);
     if (!table || table->generation != generation) {
         auto fresh = std::make_shared<PathTable>();
         fresh->generation = generation;
-        fresh->paths.reserve(properties_.size());
+        auto& keyPaths = fresh->keyPaths;
+        keyPaths.paths.reserve(properties_.size());
+        std::vector<std::string> parents;
         for (const auto& property : properties_) {
             JSONKeyPath keyPath;
             keyPath.path = mapName(property.name, useClassKeyMapper);
-            if (keyPath.path.find('.') != std::string::npos) {
+            const auto lastDot = keyPath.path.rfind('.');
+            if (lastDot != std::string::npos) {
                 std::string_view rest = keyPath.path;
                 while (true) {
                     auto dot = rest.find('.');
@@ -105,13 +109,18 @@ std::shared_ptr<const std::vector<JSONKeyPath>> JSONModelClass::keyPaths(bool us
                     if (dot == std::string_view::npos) break;
                     rest.remove_prefix(dot + 1);
                 }
+                const std::string parent = keyPath.path.substr(0, lastDot);
+                auto found = std::find(parents.begin(), parents.end(), parent);
+                keyPath.parentSlot = static_cast<std::size_t>(found - parents.begin());
+                if (found == parents.end()) parents.push_back(parent);
             }
-            fresh->paths.push_back(std::move(keyPath));
+            keyPaths.paths.push_back(std::move(keyPath));
         }
+        keyPaths.parentSlots = parents.size();
         table = fresh;
         slot.store(table, std::memory_order_release);
     }
-    return std::shared_ptr<const std::vector<JSONKeyPath>>(table, &table->paths);
+    return std::shared_ptr<const JSONKeyPaths>(table, &table->keyPaths);
 }
 
 void JSONModelClass::setGlobalKeyMapper(std::shared_ptr<const JSONKeyMapper> mapper) {

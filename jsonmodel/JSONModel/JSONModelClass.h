@@ -102,6 +102,14 @@ struct JSONModelClassProperty {
 struct JSONKeyPath {
     std::string path;
     std::vector<std::string> segments;  // empty when the path has no "."
+    // Paths with the same segments before the last share a parent slot, so
+    // one import resolves "properties" once for all "properties.x" paths.
+    std::size_t parentSlot = 0;
+};
+
+struct JSONKeyPaths {
+    std::vector<JSONKeyPath> paths;
+    std::size_t parentSlots = 0;
 };
 
 // The per-class table: every mapped property of a model class and the class's
@@ -131,7 +139,7 @@ public:
     [[nodiscard]] std::string mapName(std::string_view propertyName, bool useClassKeyMapper) const;
     // The key path of every property, in property order, under the key
     // mappers in force; recomputed only when the global key mapper changes.
-    [[nodiscard]] std::shared_ptr<const std::vector<JSONKeyPath>> keyPaths(bool useClassKeyMapper) const;
+    [[nodiscard]] std::shared_ptr<const JSONKeyPaths> keyPaths(bool useClassKeyMapper) const;
 
     // The process-wide key mapper applied after (or instead of) each class's own.
     static void setGlobalKeyMapper(std::shared_ptr<const JSONKeyMapper> mapper);
@@ -140,7 +148,7 @@ public:
 private:
     struct PathTable {
         std::uint64_t generation = 0;
-        std::vector<JSONKeyPath> paths;
+        JSONKeyPaths keyPaths;
     };
 
     std::string name_;

@@ -42,12 +42,12 @@ enum class ReadResult {
 };
 
 struct TypeInfo {
-    std::optional<std::string> type;
-    std::optional<std::string> structName;
-    std::optional<std::string> protocol;
+    std::optional<std::string> type = std::nullopt;
+    std::optional<std::string> structName = std::nullopt;
+    std::optional<std::string> protocol = std::nullopt;
     bool standard = false;
     bool optionalType = false;
-    std::string primitiveName;
+    std::string primitiveName = {};
 };
 
 template <typename T>
@@ -129,7 +129,13 @@ inline ReadResult outOfRange(JSONImportContext& context, std::string_view target
     return ReadResult::failure;
 }
 
-inline std::string indexComponent(std::size_t index) { return "[" + std::to_string(index) + "]"; }
+inline std::string indexComponent(std::size_t index) {
+    // Built piece by piece: g++ 12 misreads "[" + text + "]" as an overlapping copy.
+    std::string component(1, '[');
+    component += std::to_string(index);
+    component += ']';
+    return component;
+}
 
 inline void prependToError(JSONImportContext& context, std::string_view component) {
     if (context.error) context.error = context.error->errorByPrependingKeyPathComponent(component);
@@ -457,9 +463,10 @@ bool readElement(E& out, const json::value& value, JSONImportContext& context, s
     return false;
 }
 
-template <typename E>
+template <typename Vector>
 bool addModelElement(void* collection, const json::value& dictionary, std::string_view, JSONModelErrorOut error) {
-    auto& models = *static_cast<std::vector<E>*>(collection);
+    using E = typename Vector::value_type;
+    auto& models = *static_cast<Vector*>(collection);
     if constexpr (SharedModelType<E>) {
         auto model = std::make_shared<typename E::element_type>();
         if (!model->initWithDictionary(dictionary, error)) return false;
@@ -494,7 +501,7 @@ struct Codec<std::vector<E, A>> {
             models.reserve(array->size());
             std::optional<JSONModelError> error;
             // A failure inside a nested array leaves the models but reports the error: it fails the property.
-            if (!collectModelsFromArray(value, &models, &addModelElement<E>, &error) || error) {
+            if (!collectModelsFromArray(value, &models, &addModelElement<std::vector<E, A>>, &error) || error) {
                 context.error = std::move(error);
                 return ReadResult::failure;
             }
@@ -657,6 +664,18 @@ struct Codec<T> {
 
 // ---- comparing, hashing and showing values (index properties and descriptions)
 
+// Whether a value holds models anywhere inside: those compare by their exported JSON.
+template <typename T>
+constexpr bool holdsModels = ModelElement<T>;
+template <typename T>
+constexpr bool holdsModels<std::optional<T>> = holdsModels<T>;
+template <typename E, typename A>
+constexpr bool holdsModels<std::vector<E, A>> = holdsModels<E>;
+template <typename K, typename V, typename C, typename A>
+constexpr bool holdsModels<std::map<K, V, C, A>> = holdsModels<V>;
+template <typename K, typename V, typename H, typename E, typename A>
+constexpr bool holdsModels<std::unordered_map<K, V, H, E, A>> = holdsModels<V>;
+
 template <typename T>
 bool exportsEqual(const T& lhs, const T& rhs) {
     json::value left;
@@ -673,7 +692,7 @@ bool valuesEqual(const T& lhs, const T& rhs) {
         return lhs->toDictionary() == rhs->toDictionary();
     } else if constexpr (ModelType<T>) {
         return lhs.toDictionary() == rhs.toDictionary();
-    } else if constexpr (std::equality_comparable<T>) {
+    } else if constexpr (std::equality_comparable<T> && !holdsModels<T>) {
         return lhs == rhs;
     } else {
         return exportsEqual(lhs, rhs);
@@ -703,7 +722,7 @@ std::optional<std::size_t> valueHash(const T& value) {
 
 template <typename T>
 int valueCompare(const T& lhs, const T& rhs) {
-    if constexpr (std::three_way_comparable<T> && !SharedModelType<T>) {
+    if constexpr (std::three_way_comparable<T> && !holdsModels<T>) {
         const auto order = lhs <=> rhs;
         if (order < 0) return -1;
         if (order > 0) return 1;

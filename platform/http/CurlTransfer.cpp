@@ -42,9 +42,8 @@ bool isValidHeaderValue(std::string_view text) {
 // libcurl parses the URL itself; what it would read differently from the
 // caller's text (a truncating NUL, line breaks, spaces) is refused here.
 bool isPlausibleUrl(std::string_view text) {
-    return !text.empty() && std::none_of(text.begin(), text.end(), [](char c) {
-        return static_cast<unsigned char>(c) <= 0x20 || c == 0x7f;
-    });
+    return !text.empty() && std::none_of(text.begin(), text.end(),
+                                         [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7f; });
 }
 
 bool hasScheme(std::string_view url, std::string_view scheme) {
@@ -174,8 +173,9 @@ void CurlTransfer::configureHeaders() {
         // libcurl drops "Name:" (that form removes a header of its own), but
         // sends "Name;" as an empty header. Its own header of that name (an
         // "Accept: */*", say) is removed first, so the two never clash.
-        const bool alreadySuppressed = std::any_of(suppressed.begin(), suppressed.end(),
-                                                   [&](std::string_view name) { return headerNamesEqual(name, field.name); });
+        const bool alreadySuppressed = std::any_of(suppressed.begin(), suppressed.end(), [&](std::string_view name) {
+            return headerNamesEqual(name, field.name);
+        });
         if (!alreadySuppressed) {
             append(field.name + ":");
             suppressed.push_back(field.name);
@@ -236,7 +236,8 @@ void CurlTransfer::openBodyFile() {
     struct stat status {};
     if (::fstat(fd, &status) != 0) {
         const int failure = errno;
-        throw NSErrorException(error(NSURLErrorCannotOpenFile, "Cannot read " + path + ": " + systemErrorText(failure)));
+        throw NSErrorException(
+            error(NSURLErrorCannotOpenFile, "Cannot read " + path + ": " + systemErrorText(failure)));
     }
     if (S_ISDIR(status.st_mode)) {
         throw NSErrorException(error(NSURLErrorFileIsDirectory, "Cannot upload " + path + ": it is a folder"));
@@ -254,8 +255,9 @@ void CurlTransfer::createDownloadFile() {
     const int fd = ::mkostemps(pattern.data(), 4, O_CLOEXEC);
     if (fd < 0) {
         const int failure = errno;
-        throw NSErrorException(error(NSURLErrorCannotCreateFile, "Cannot create a file in " + temporaryFolder_.string() +
-                                                                     ": " + systemErrorText(failure)));
+        throw NSErrorException(
+            error(NSURLErrorCannotCreateFile,
+                  "Cannot create a file in " + temporaryFolder_.string() + ": " + systemErrorText(failure)));
     }
     downloadFile_ = fd;
     downloadPath_ = pattern;
@@ -332,7 +334,7 @@ size_t CurlTransfer::onRead(char* buffer, size_t size, size_t count, void* self)
 int CurlTransfer::onSeek(void* self, curl_off_t offset, int origin) {
     auto& transfer = *static_cast<CurlTransfer*>(self);
     return ::lseek(transfer.bodyFile_, static_cast<off_t>(offset), origin) < 0 ? CURL_SEEKFUNC_CANTSEEK
-                                                                              : CURL_SEEKFUNC_OK;
+                                                                               : CURL_SEEKFUNC_OK;
 }
 
 std::string CurlTransfer::currentUrl() const {
@@ -365,7 +367,8 @@ void CurlTransfer::finish(CURLcode result) {
         const bool closed = ::close(fd) == 0;
         if (!madeReadable || !closed) {
             const int failure = !madeReadable ? chmodErrno : errno;
-            fail(error(NSURLErrorCannotWriteToFile, "Cannot finish " + downloadPath_.string() + ": " + systemErrorText(failure)));
+            fail(error(NSURLErrorCannotWriteToFile,
+                       "Cannot finish " + downloadPath_.string() + ": " + systemErrorText(failure)));
             return;
         }
         auto path = std::exchange(downloadPath_, std::filesystem::path());

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <system_error>
 #include <type_traits>
+#include <utility>
 
 #include "platform/http/HttpSessionCore.h"
 #include "platform/runtime/Cancellation.h"
@@ -50,9 +51,12 @@ Awaitable<Result> awaitTransfer(Starter<Result> start) {
     co_await checkCancellation();
     auto turn = Continuation::make(co_await boost::asio::this_coro::executor);
     auto outcome = std::make_shared<std::optional<TaskResult<Result>>>();
-    const HttpTransferHandle handle = start([turn, outcome](TaskResult<Result> result) {
+    const HttpTransferHandle handle = start([turn, outcome](TaskResult<Result> result) mutable {
         *outcome = std::move(result);
-        turn->resume();
+        // The awaiting side alone owns the result from here, so it is also
+        // destroyed there rather than on the network thread.
+        outcome.reset();
+        std::exchange(turn, nullptr)->resume();
     });
     const bool ended = co_await turn->waitInterruptibly();
     if (!ended) {
@@ -94,24 +98,25 @@ HttpTransferHandle HttpSession::upload(HttpRequest request, DataCompletion compl
 // The awaitable forms hold the core, not the session: a session destroyed
 // before the awaitable starts then cancels it rather than dangling.
 Awaitable<HttpDataResult> HttpSession::data(HttpRequest request) {
-    return awaitTransfer<HttpDataResult>([core = core_, request = std::move(request)](DataCompletion completion) mutable {
-        return core->submit(CurlTransfer::Kind::data, std::move(request), {}, std::move(completion));
-    });
-}
-
-Awaitable<HttpDownloadResult> HttpSession::download(HttpRequest request, std::filesystem::path temporaryFolder) {
-    return awaitTransfer<HttpDownloadResult>(
-        [core = core_, request = std::move(request), folder = std::move(temporaryFolder)](
-            DownloadCompletion completion) mutable {
-            return core->submit(CurlTransfer::Kind::download, std::move(request), std::move(folder),
-                                std::move(completion));
+    return awaitTransfer<HttpDataResult>(
+        [core = core_, request = std::move(request)](DataCompletion completion) mutable {
+            return core->submit(CurlTransfer::Kind::data, std::move(request), {}, std::move(completion));
         });
 }
 
+Awaitable<HttpDownloadResult> HttpSession::download(HttpRequest request, std::filesystem::path temporaryFolder) {
+    Starter<HttpDownloadResult> start = [core = core_, request = std::move(request),
+                                         folder = std::move(temporaryFolder)](DownloadCompletion completion) mutable {
+        return core->submit(CurlTransfer::Kind::download, std::move(request), std::move(folder), std::move(completion));
+    };
+    return awaitTransfer<HttpDownloadResult>(std::move(start));
+}
+
 Awaitable<HttpDataResult> HttpSession::upload(HttpRequest request) {
-    return awaitTransfer<HttpDataResult>([core = core_, request = std::move(request)](DataCompletion completion) mutable {
-        return core->submit(CurlTransfer::Kind::upload, std::move(request), {}, std::move(completion));
-    });
+    return awaitTransfer<HttpDataResult>(
+        [core = core_, request = std::move(request)](DataCompletion completion) mutable {
+            return core->submit(CurlTransfer::Kind::upload, std::move(request), {}, std::move(completion));
+        });
 }
 
 }  // namespace ambrell::platform

@@ -36,7 +36,8 @@ public:
 
 private:
     friend class detail::HttpSessionCore;
-    HttpTransferHandle(std::weak_ptr<detail::HttpSessionCore> core, std::uint64_t id) : core_(std::move(core)), id_(id) {}
+    HttpTransferHandle(std::weak_ptr<detail::HttpSessionCore> core, std::uint64_t id)
+        : core_(std::move(core)), id_(id) {}
 
     std::weak_ptr<detail::HttpSessionCore> core_;
     std::uint64_t id_ = 0;

@@ -53,8 +53,8 @@ HttpSessionCore::~HttpSessionCore() {
 HttpTransferHandle HttpSessionCore::submit(CurlTransfer::Kind kind, HttpRequest request,
                                            std::filesystem::path temporaryFolder, CurlTransfer::Completion completion) {
     const std::uint64_t id = nextId_++;
-    auto transfer = std::make_unique<CurlTransfer>(id, kind, std::move(request), std::move(temporaryFolder),
-                                                   std::move(completion));
+    auto transfer =
+        std::make_unique<CurlTransfer>(id, kind, std::move(request), std::move(temporaryFolder), std::move(completion));
     {
         std::lock_guard lock(mutex_);
         if (!closed_) {
@@ -136,6 +136,11 @@ void HttpSessionCore::takeCommands(bool& stopping) {
             }
             const auto id = transfer->id();
             active_.emplace(id, std::move(transfer));
+        } catch (const NSErrorException& error) {
+            // A fresh copy, not the exception in flight: that one is freed
+            // here as the catch ends, while the completion's side may still
+            // be reading the error.
+            transfer->fail(error.error());
         } catch (...) {
             transfer->fail(std::current_exception());
         }
@@ -183,8 +188,9 @@ void HttpSessionCore::expireIdle() {
         auto transfer = std::move(entry->second);
         entry = active_.erase(entry);
         remove(*transfer);
-        transfer->fail(transfer->error(NSURLErrorTimedOut, "Operation timed out: no data moved for " +
-                                                               std::to_string(transfer->timeout().count()) + " seconds"));
+        transfer->fail(transfer->error(
+            NSURLErrorTimedOut,
+            "Operation timed out: no data moved for " + std::to_string(transfer->timeout().count()) + " seconds"));
     }
 }
 
@@ -194,7 +200,8 @@ int HttpSessionCore::pollTimeoutMilliseconds() const {
     long timeout = (curlTimeout < 0) ? kLongestPollMilliseconds : std::min<long>(curlTimeout, kLongestPollMilliseconds);
     const auto now = CurlTransfer::Clock::now();
     for (const auto& [id, transfer] : active_) {
-        const auto untilIdle = std::chrono::duration_cast<std::chrono::milliseconds>(transfer->idleDeadline() - now).count();
+        const auto untilIdle =
+            std::chrono::duration_cast<std::chrono::milliseconds>(transfer->idleDeadline() - now).count();
         timeout = std::min<long>(timeout, std::max<long>(0, static_cast<long>(untilIdle) + 1));
     }
     return static_cast<int>(timeout);

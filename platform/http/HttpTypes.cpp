@@ -21,7 +21,8 @@ void appendQuoted(std::string& out, std::string_view text) {
             default:
                 if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
                     char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+                    std::snprintf(escaped, sizeof escaped, "\\u%04x",
+                                  static_cast<unsigned>(static_cast<unsigned char>(c)));
                     out += escaped;
                 } else {
                     out += c;
@@ -34,8 +35,8 @@ void appendQuoted(std::string& out, std::string_view text) {
 }  // namespace
 
 bool headerNamesEqual(std::string_view lhs, std::string_view rhs) {
-    return lhs.size() == rhs.size() &&
-           std::equal(lhs.begin(), lhs.end(), rhs.begin(), [](char a, char b) { return lowerAscii(a) == lowerAscii(b); });
+    return lhs.size() == rhs.size() && std::equal(lhs.begin(), lhs.end(), rhs.begin(),
+                                                  [](char a, char b) { return lowerAscii(a) == lowerAscii(b); });
 }
 
 HttpHeaders::HttpHeaders(std::initializer_list<HttpHeaderField> fields) : fields_(fields) {}

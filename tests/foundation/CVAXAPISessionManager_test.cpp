@@ -5,8 +5,11 @@
 #include <atomic>
 #include <future>
 
+#include "foundation/CVDataProvider.h"
+#include "platform/NSErrorException.h"
 #include "platform/UUID.h"
 #include "tests/foundation/WebServiceFixture.h"
+#include "tests/support/AsyncTesting.h"
 #include "tests/support/WaitFor.h"
 
 namespace ambrell {
@@ -124,6 +127,26 @@ TEST_F(SessionRefreshTest, ANetworkFailureForAValidKeyGivesALocalToken) {
     EXPECT_TRUE(settings()->apiKeyValid());
     EXPECT_TRUE(isLocalToken(settings()->sessionToken()));
     EXPECT_TRUE(logs.sink().contains("ERR Error Domain=NSURLErrorDomain"));
+}
+
+TEST_F(SessionRefreshTest, RequestsWaitingForATokenGoOnAfterTheRefresh) {
+    service.respond(kGateway, {200, R"({"sessionToken":"gw-token"})", {}});
+    service.serveBody("/content", "{}");
+    settings()->setSessionToken(std::nullopt);
+    auto waiting = test::startTask(CVDataProvider::data(service.url("/content"), std::nullopt, std::nullopt));
+    refresh();
+    auto outcome = waiting.result();
+    ASSERT_TRUE(outcome && outcome->hasValue());
+    EXPECT_EQ(service.lastRequest("/content")->header("Ambrell-Session-Token"), "gw-token");
+}
+
+TEST_F(SessionRefreshTest, RequestsWaitingForATokenFailWithTheRefreshError) {
+    service.respond(kGateway, {403, "", {}});
+    settings()->setSessionToken(std::nullopt);
+    auto waiting = test::startTask(CVDataProvider::data(service.url("/content"), std::nullopt, std::nullopt));
+    refresh();
+    EXPECT_TRUE(test::failedWith<platform::NSErrorException>(waiting.result()));
+    EXPECT_TRUE(service.requestsTo("/content").empty());
 }
 
 TEST_F(SessionRefreshTest, ASecondRefreshReplacesTheFirstCompletion) {

@@ -67,7 +67,8 @@ public:
     ChangeRecorder() {
         token_ = NotificationCenter::defaultCenter().addObserver(
             CVNetworkingReachabilityDidChangeNotification(), [this](const Notification& notification) {
-                const auto* manager = std::any_cast<std::shared_ptr<CVNetworkReachabilityManager>>(&notification.object);
+                using Manager = std::shared_ptr<CVNetworkReachabilityManager>;
+                const auto* manager = std::any_cast<Manager>(&notification.object);
                 const auto& status =
                     notification.userInfo.at(std::string(CVNetworkingReachabilityNotificationStatusItem));
                 std::lock_guard lock(mutex_);

@@ -113,7 +113,8 @@ private:
         while (start != std::string::npos) {
             start += 2;
             auto end = head.find("\r\n", start);
-            const std::string_view line = std::string_view(head).substr(start, end == std::string::npos ? std::string::npos : end - start);
+            const std::string_view line =
+                std::string_view(head).substr(start, end == std::string::npos ? std::string::npos : end - start);
             const auto colon = line.find(':');
             if (colon != std::string_view::npos) {
                 const std::string name = lowered(line.substr(0, colon));
@@ -154,7 +155,8 @@ LoopbackRelay::LoopbackRelay(int serverPort) : serverPort_(serverPort) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 128) != 0) {
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 128) != 0) {
         ::close(listener_);
         throw std::runtime_error("LoopbackRelay: cannot listen on 127.0.0.1");
     }

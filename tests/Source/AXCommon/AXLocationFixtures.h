@@ -18,8 +18,8 @@ inline AXLocation pointLocation(std::int32_t id, std::string name, double lat = 
     location.status = 3;
     location.properties = {AXTextProperty::TextPropertyWithLanguage("en", "name", std::move(name))};
     const auto position = AXCoordinate::CoordinateWithLat(lat, lng);
-    location.geometry =
-        AXGeometry::GeometryWithPosition(position, AXCoordinateBounds::CoordinateBoundsWithNortheast(position, position));
+    const auto bounds = AXCoordinateBounds::CoordinateBoundsWithNortheast(position, position);
+    location.geometry = AXGeometry::GeometryWithPosition(position, bounds);
     return location;
 }
 

@@ -37,6 +37,38 @@ TEST(AXLocationServiceStore, UpsertReplacesInPlaceAndKeepsTheStorePosition) {
     EXPECT_EQ(service.locationIdsForQuery({}, nearNewPlace), Ids{2});
 }
 
+// Live updates mostly change status or place and keep the texts; the store
+// keeps the words then, but every other field must still follow.
+TEST(AXLocationServiceStore, AnUpdateWithTheSameTextsStillChangesEverythingElse) {
+    auto service = AXLocationService::create();
+    service.addOrUpdateLocations({pointLocation(1, "Lobby", 55, 12), pointLocation(2, "Lobby bar", 55, 12)});
+    auto moved = pointLocation(1, "Lobby", 56, 13);
+    moved.status = 1;  // active, no longer searchable
+    moved.typeId = 9;
+    moved.isIndoor = true;
+    moved.altitude = 2;
+    service.addOrUpdateLocations({moved});
+
+    const AXQuery lobby{.text = "lobby"};
+    AXFilter anyStatus;
+    anyStatus.ignoreSearchableStatus = true;
+    EXPECT_EQ(service.locationIdsForQuery(lobby, {}), Ids{2});
+    EXPECT_EQ(service.locationIdsForQuery(lobby, anyStatus), (Ids{1, 2}));
+    anyStatus.typeIds = Ids{9};
+    anyStatus.floor = 2;
+    EXPECT_EQ(service.locationIdsForQuery(lobby, anyStatus), Ids{1});
+    anyStatus.floor = 0;
+    EXPECT_EQ(service.locationIdsForQuery(lobby, anyStatus), Ids{});
+
+    AXFilter oldPlace;
+    oldPlace.ignoreSearchableStatus = true;
+    oldPlace.bounds = AXCoordinateBounds::CoordinateBoundsWithNortheast({55, 12}, {55, 12});
+    EXPECT_EQ(service.locationIdsForQuery({}, oldPlace), Ids{2});
+    AXFilter newPlace = oldPlace;
+    newPlace.bounds = AXCoordinateBounds::CoordinateBoundsWithNortheast({56, 13}, {56, 13});
+    EXPECT_EQ(service.locationIdsForQuery({}, newPlace), Ids{1});
+}
+
 TEST(AXLocationServiceStore, ADuplicateIdInOneBatchLeavesOneEntryWithTheLastValues) {
     auto service = AXLocationService::create();
     service.addOrUpdateLocations({pointLocation(7, "First"), pointLocation(8, "Other"), pointLocation(7, "Second")});

@@ -158,8 +158,8 @@ TEST(AXPathOptimization, UnusableSegmentsComeBackUnchanged) {
     const auto edges = walk(corridorNodes());
     auto broken = edges;
     broken[1].v.nodeId = 99;  // no longer joins edge 2
-    auto nanNode = edges;
-    nanNode[1].v.position.lat = std::numeric_limits<double>::infinity();  // NaN would never compare equal
+    auto offMap = edges;
+    offMap[1].v.position.lat = std::numeric_limits<double>::infinity();  // NaN would never compare equal
     const struct {
         const char* name;
         AXPolygon room;
@@ -170,9 +170,10 @@ TEST(AXPathOptimization, UnusableSegmentsComeBackUnchanged) {
         {"self-crossing outline", room(ring({{-2, -1}, {2, -1}, {-2, 20}, {2, 20}})), edges},
         {"non-finite outline", room(AXPath{{{kLat0, std::numeric_limits<double>::infinity()}, at(1, 0), at(0, 1)}}),
          edges},
+        {"outline far off the globe", room(AXPath{{{1e300, 12}, {1e300, 13}, {-1e300, 12}}}), edges},
         {"degenerate obstacle", room(rectangle(-2, -1, 2, 20), {ring({{0, 1}, {0, 2}})}), edges},
         {"edges that do not join up", corridor(), broken},
-        {"a node off the map", corridor(), nanNode},
+        {"a node off the map", corridor(), offMap},
         {"room too narrow for the wall distance", room(rectangle(-0.1, -1, 0.1, 20)), edges},
         {"a single edge", corridor(), {edges[0]}},
     };
@@ -219,6 +220,8 @@ TEST(AXPathOptimization, AWallDistanceThatIsNotANumberIsRefused) {
     EXPECT_THROW((void)optimiser.optimizePathEx(segments, 7, std::numeric_limits<float>::infinity()),
                  std::invalid_argument);
     EXPECT_EQ(optimiser.optimizePathEx(segments, 7, -std::numeric_limits<float>::infinity()).size(), 1u);
+    // Far wider than the room: nothing is left to walk in.
+    EXPECT_EQ(optimiser.optimizePathEx(segments, 7, 1e30f), segments[0].path);
 }
 
 }  // namespace

@@ -1,7 +1,3 @@
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -31,19 +27,6 @@ protected:
     LoopbackWebService service;
     HttpSession session;
 };
-
-// A port on which nothing listens: bound once to learn a free one, then closed.
-int closedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 std::int64_t codeOf(const TaskResult<HttpDataResult>& result) {
     try {
@@ -229,18 +212,21 @@ TEST(HttpSessionLifetime, DestroyingTheSessionCancelsEachTransferOnce) {
 TEST(HttpSessionLifetime, ASessionMayEndFromItsOwnCompletion) {
     LoopbackWebService service;
     service.respond("/ping", {200, "pong", {}});
-    auto session = std::make_unique<HttpSession>();
-    std::promise<void> ended;
-    std::mutex mutex;  // holds the completion back until `session` is no longer in use here
+    struct Shared {
+        std::mutex mutex;  // holds the completion back until `session` is no longer in use here
+        std::unique_ptr<HttpSession> session = std::make_unique<HttpSession>();
+        std::atomic<bool> ended{false};
+    };
+    auto shared = std::make_shared<Shared>();
     {
-        std::lock_guard lock(mutex);
-        session->data(requestFor(service.url("/ping")), [&](TaskResult<HttpDataResult>) {
-            std::lock_guard guard(mutex);
-            session.reset();
-            ended.set_value();
+        std::lock_guard lock(shared->mutex);
+        shared->session->data(requestFor(service.url("/ping")), [shared](TaskResult<HttpDataResult>) {
+            std::lock_guard guard(shared->mutex);
+            shared->session.reset();
+            shared->ended = true;
         });
     }
-    EXPECT_EQ(ended.get_future().wait_for(10s), std::future_status::ready);
+    EXPECT_TRUE(test::waitFor([&] { return shared->ended.load(); }));
 }
 
 TEST(HttpSessionLifetime, AnAwaitableOutlivingItsSessionIsCancelled) {

@@ -82,7 +82,8 @@ TEST_F(LoopbackWebServiceTest, ServedFilesFollowIfModifiedSince) {
     std::ofstream(file) << R"({"venue":1})";
     const auto modified = std::chrono::system_clock::from_time_t(1'650'000'000);
     std::filesystem::last_write_time(
-        file, std::chrono::file_clock::from_sys(std::chrono::time_point_cast<std::chrono::file_clock::duration>(modified)));
+        file,
+        std::chrono::file_clock::from_sys(std::chrono::time_point_cast<std::chrono::file_clock::duration>(modified)));
     service.serveFile("/venue", file);
 
     const auto first = get("/venue");
@@ -124,9 +125,9 @@ TEST_F(LoopbackWebServiceTest, FoldersServeFilesByRelativePath) {
 
 TEST_F(LoopbackWebServiceTest, HandlersSeeMethodHeadersAndBody) {
     service.handle("/booking", [](const RecordedRequest& request) {
-        return LoopbackWebService::Response{
-            request.method == "PUT" ? 200 : 405, request.bodyText() + "|" + request.header("x-token").value_or("-"),
-            {{"Content-Type", "text/plain"}, {"Content-Language", "fr"}}};
+        return LoopbackWebService::Response{request.method == "PUT" ? 200 : 405,
+                                            request.bodyText() + "|" + request.header("x-token").value_or("-"),
+                                            {{"Content-Type", "text/plain"}, {"Content-Language", "fr"}}};
     });
     auto request = requestFor(service.url("/booking"), "PUT");
     request.body = platform::bytes("seat=4");
@@ -141,9 +142,8 @@ TEST_F(LoopbackWebServiceTest, HandlersSeeMethodHeadersAndBody) {
 }
 
 TEST_F(LoopbackWebServiceTest, AThrowingHandlerAnswers500) {
-    service.handle("/broken", [](const RecordedRequest&) -> LoopbackWebService::Response {
-        throw std::runtime_error("no");
-    });
+    service.handle("/broken",
+                   [](const RecordedRequest&) -> LoopbackWebService::Response { throw std::runtime_error("no"); });
     EXPECT_EQ(get("/broken").response.statusCode, 500);
 }
 

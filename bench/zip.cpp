@@ -1,0 +1,70 @@
+// Extraction throughput of a tile package: a few hundred PNG-like files of
+// 10 to 40 KB that deflate can hardly shrink, as map tiles are.
+#include <cstdint>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include "zip/SSZipArchive.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int tileCount = 300;
+
+struct TilePackage {
+    fs::path folder;
+    fs::path archive;
+    std::uint64_t bytes = 0;
+
+    TilePackage() {
+        folder = fs::temp_directory_path() / ("ambrell-bench-zip-" + std::to_string(::getpid()));
+        fs::create_directories(folder);
+        archive = folder / "tiles.zip";
+        std::mt19937 random(42);
+        std::uniform_int_distribution<int> size(10 * 1024, 40 * 1024);
+        std::uniform_int_distribution<int> byte(0, 255);
+        ambrell::SSZipArchive zip(archive.string());
+        zip.open();
+        for (int i = 0; i < tileCount; ++i) {
+            std::vector<std::uint8_t> tile(static_cast<std::size_t>(size(random)));
+            const std::uint8_t signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+            std::copy(std::begin(signature), std::end(signature), tile.begin());
+            // Mostly random bytes with some runs, roughly how compressed image data looks.
+            for (std::size_t j = sizeof signature; j < tile.size(); ++j) {
+                tile[j] = (j % 64 < 8) ? 0 : static_cast<std::uint8_t>(byte(random));
+            }
+            bytes += tile.size();
+            zip.writeData(tile, "17/" + std::to_string(i % 20) + "/" + std::to_string(i) + ".png", std::nullopt);
+        }
+        zip.close();
+    }
+    ~TilePackage() {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+};
+
+void BM_UnzipTilePackage(benchmark::State& state) {
+    static TilePackage package;
+    const fs::path destination = package.folder / "out";
+    for (auto _ : state) {
+        if (!ambrell::SSZipArchive::unzipFileAtPath(package.archive.string(), destination.string())) {
+            state.SkipWithError("extraction failed");
+            break;
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * package.bytes));
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * tileCount));
+    state.counters["archive_MB"] = static_cast<double>(fs::file_size(package.archive)) / 1e6;
+}
+BENCHMARK(BM_UnzipTilePackage)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

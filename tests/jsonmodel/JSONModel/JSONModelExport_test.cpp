@@ -1,0 +1,254 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <unordered_set>
+
+#include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
+
+#include "jsonmodel/JSONModel/JSONModelCollections.h"
+#include "tests/jsonmodel/JSONModel/TestModels.h"
+#include "tests/support/CapturingLogSink.h"
+
+namespace ambrell::test {
+namespace {
+
+namespace json = boost::json;
+
+template <typename M>
+std::shared_ptr<M> imported(std::string_view text) {
+    std::optional<JSONModelError> error;
+    auto model = M::fromString(text, &error);
+    EXPECT_TRUE(model) << text << ": " << (error ? error->localizedDescription() : "");
+    return model;
+}
+
+constexpr std::string_view kVenue = R"({
+    "id": "v1",
+    "venueInfo": {"name": "Main", "fields": {"lobby": {"value": "yes"}}},
+    "geometry": {"bbox": [1.5, 2, 3, 4]},
+    "neighbours": [{"id": "v2", "venueInfo": {"name": "Side"}}],
+    "defaultFloor": 2,
+    "tilesUrl": "https://tiles.example.com/{z}/{x}/{y}.png",
+    "anchor": {"lat": 55.5, "lng": 12.25},
+    "entryPoints": [{"lat": 1, "lng": 2}]
+})";
+
+// ---- export and round trips
+
+TEST(ExportTest, MappedKeyPathsBuildNestedObjects) {
+    auto venue = imported<Venue>(kVenue);
+    const json::object exported = venue->toDictionary();
+    EXPECT_EQ(exported.at("id"), "v1");
+    EXPECT_EQ(exported.at("venueInfo"), json::parse(R"({"name": "Main", "fields": {"lobby": {"value": "yes"}}})"));
+    EXPECT_EQ(exported.at("geometry"), json::parse(R"({"bbox": [1.5, 2.0, 3.0, 4.0]})"));
+    EXPECT_FALSE(exported.contains("hits"));
+    EXPECT_FALSE(exported.contains("kind"));
+    EXPECT_FALSE(exported.contains("onChange"));
+    // Importing the export gives the same export again.
+    auto again = Venue::fromDictionary(json::value(exported));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->toDictionary(), exported);
+}
+
+TEST(ExportTest, AKeyListLimitsTheExport) {
+    auto venue = imported<Venue>(kVenue);
+    const std::vector<std::string> keys{"venueId", "defaultFloor"};
+    EXPECT_EQ(json::value(venue->toDictionaryWithKeys(keys)), json::parse(R"({"id": "v1", "defaultFloor": 2})"));
+    EXPECT_EQ(venue->toJSONStringWithKeys(keys), R"({"id":"v1","defaultFloor":2})");
+}
+
+TEST(ExportTest, AbsentValuesAreLeftOutAndNullsWrittenAsNull) {
+    Everything model;
+    model.extra = json::value(nullptr);
+    const json::object exported = model.toDictionary();
+    EXPECT_FALSE(exported.contains("note"));
+    EXPECT_FALSE(exported.contains("date"));
+    EXPECT_TRUE(exported.at("extra").is_null());
+    EXPECT_TRUE(exported.at("raw").is_null());
+    EXPECT_EQ(exported.at("text"), "");
+    // A missing nested model is left out as well.
+    Venue venue;
+    EXPECT_FALSE(venue.toDictionary().contains("anchor"));
+}
+
+TEST(ExportTest, ValuesExportInTheirJSONForms) {
+    using namespace std::chrono;
+    Everything model;
+    model.link = JSONURL{"https://example.com/x"};
+    model.date = sys_days{year{2024} / 5 / 1} + hours{10} + minutes{30} + milliseconds{999};
+    model.tags = {"b", "a"};
+    model.flag = true;
+    model.unsignedLong = 18446744073709551615ULL;
+    model.tiny = -5;
+    const json::object exported = model.toDictionary();
+    EXPECT_EQ(exported.at("link"), "https://example.com/x");
+    EXPECT_EQ(exported.at("date"), "2024-05-01T10:30:00+0000");
+    EXPECT_EQ(exported.at("tags"), json::parse(R"(["a", "b"])"));
+    EXPECT_EQ(exported.at("flag"), true);
+    EXPECT_EQ(exported.at("unsignedLong"), 18446744073709551615ULL);
+    EXPECT_EQ(exported.at("tiny"), -5);
+}
+
+TEST(ExportTest, ACustomGetterDecidesTheExportedValue) {
+    auto badge = imported<Badge>(R"({"label": "gold"})");
+    EXPECT_EQ(badge->toJSONString(), R"({"label":"label:gold"})");
+}
+
+TEST(ExportTest, EveryKindSurvivesARoundTrip) {
+    auto model = imported<Everything>(R"({
+        "flag": true, "tiny": -8, "byte": 255, "shortNumber": -300, "unsignedShort": 65535,
+        "number": -70000, "unsignedNumber": 4000000000, "longNumber": -9007199254740993,
+        "unsignedLong": 18446744073709551615, "ratio": 0.5, "precise": 0.1, "text": "t\u00e9\"x",
+        "note": "n", "maybe": false, "maybeNumber": 1e-300, "date": "2024-05-01T10:30:00+0000",
+        "link": "https://example.com/", "words": ["a", ""], "tags": ["x"], "counts": {"a": 1},
+        "raw": {"nested": [1, null]}, "extra": [], "settings": {"k": "v"}})");
+    ASSERT_TRUE(model);
+    auto text = model->toJSONString();
+    ASSERT_TRUE(text);
+    auto again = Everything::fromString(*text);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->toDictionary(), model->toDictionary());
+    EXPECT_EQ(again->precise, 0.1);
+    EXPECT_EQ(again->longNumber, -9007199254740993LL);
+}
+
+TEST(ExportTest, NumbersJSONCannotWriteMakeNoText) {
+    ScopedLogCapture log;
+    Everything model;
+    model.precise = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_FALSE(model.toJSONString());
+    EXPECT_FALSE(model.toJSONData());
+    EXPECT_TRUE(log.sink().contains("EXCEPTION: "));
+    model.precise = 0;
+    model.ratio = std::numeric_limits<float>::infinity();
+    EXPECT_FALSE(model.toJSONString());
+}
+
+// ---- collections
+
+TEST(CollectionTest, ArraysOfModelsSkipScalarsAndFlattenNestedArrays) {
+    auto models = Field::arrayOfModelsFromString(R"([{"value": "a"}, 5, {"value": "b"}])");
+    ASSERT_TRUE(models);
+    ASSERT_EQ(models->size(), 2u);
+    EXPECT_EQ((*models)[1]->value, "b");
+
+    models = Field::arrayOfModelsFromString(R"([[{"value": "a"}], [{"value": "b"}]])");
+    ASSERT_TRUE(models);
+    EXPECT_EQ(models->size(), 2u);
+
+    std::optional<JSONModelError> error;
+    EXPECT_FALSE(Field::arrayOfModelsFromString(R"([{"value": "a"}, {"other": 1}])", &error));
+    EXPECT_EQ(error->keyPath(), "[1]");
+
+    // A failure inside a nested array is reported, and the other models are kept.
+    error.reset();
+    models = Field::arrayOfModelsFromString(R"([[{"value": 1}, {}], {"value": "c"}])", &error);
+    ASSERT_TRUE(models);
+    EXPECT_EQ(models->size(), 2u);
+    EXPECT_EQ(error->keyPath(), "[0][1]");
+
+    error.reset();
+    EXPECT_FALSE(Field::arrayOfModelsFromString(R"({"value": "a"})", &error));
+    EXPECT_FALSE(error);
+    EXPECT_FALSE(Field::arrayOfModelsFromDictionaries(nullptr, &error));
+    EXPECT_FALSE(error);
+    EXPECT_FALSE(Field::arrayOfModelsFromString("[", &error));
+    EXPECT_EQ(error->code, 3);
+}
+
+TEST(CollectionTest, DictionariesOfModelsTakeObjectsAndArrays) {
+    auto models = Field::dictionaryOfModelsFromString(R"({"one": {"value": "1"}, "many": [{"value": "2"}]})");
+    ASSERT_TRUE(models);
+    ASSERT_EQ(models->size(), 2u);
+    EXPECT_EQ(std::get<std::shared_ptr<Field>>(models->at("one"))->value, "1");
+    EXPECT_EQ(std::get<std::vector<std::shared_ptr<Field>>>(models->at("many")).size(), 1u);
+
+    std::optional<JSONModelError> error;
+    EXPECT_FALSE(Field::dictionaryOfModelsFromString(R"({"one": {"value": "1"}, "bad": 3})", &error));
+    EXPECT_EQ(error->typeMismatch(), "Only dictionaries and arrays are supported");
+    EXPECT_EQ(error->keyPath(), "bad");
+    EXPECT_FALSE(Field::dictionaryOfModelsFromString("[]"));
+}
+
+TEST(CollectionTest, ModelsExportBackToArraysAndDictionaries) {
+    auto models = Field::arrayOfModelsFromString(R"([{"value": "a"}, {"value": "b"}])");
+    ASSERT_TRUE(models);
+    EXPECT_EQ(json::value(*arrayOfDictionariesFromModels(*models)), json::parse(R"([{"value": "a"}, {"value": "b"}])"));
+    models->push_back(nullptr);
+    EXPECT_FALSE(arrayOfDictionariesFromModels(*models));
+
+    std::map<std::string, std::shared_ptr<Field>> byKey{{"k", (*models)[0]}};
+    EXPECT_EQ(json::value(*dictionaryOfDictionariesFromModels(byKey)), json::parse(R"({"k": {"value": "a"}})"));
+}
+
+// ---- copies, equality and hashing
+
+TEST(CopyTest, ACopyEqualsTheOriginalInEveryExportedProperty) {
+    auto venue = imported<Venue>(kVenue);
+    venue->hits = 9;
+    auto copy = venue->copy();
+    ASSERT_TRUE(copy);
+    EXPECT_NE(copy.get(), venue.get());
+    EXPECT_EQ(copy->toDictionary(), venue->toDictionary());
+    EXPECT_EQ(copy->entryPoints.size(), 1u);
+    EXPECT_EQ(copy->hits, 0);  // ignored: not carried over
+
+    auto room = imported<Room>(R"({"id": "r", "properties": {"name": 3}})");
+    std::shared_ptr<Location> asLocation = room;
+    auto roomCopy = asLocation->copy();
+    ASSERT_TRUE(std::dynamic_pointer_cast<Room>(roomCopy));
+    EXPECT_TRUE(roomCopy->isEqual(*room));
+}
+
+TEST(EqualityTest, ModelsWithAnIndexCompareByItAlone) {
+    auto a = imported<Location>(R"({"id": "same", "properties": {"name": "A"}, "floor": 1})");
+    auto b = imported<Location>(R"({"id": "same", "properties": {"name": "B"}})");
+    auto c = imported<Location>(R"({"id": "other", "properties": {"name": "A"}, "floor": 1})");
+    EXPECT_TRUE(a->isEqual(*b));
+    EXPECT_EQ(a->hash(), b->hash());
+    EXPECT_FALSE(a->isEqual(*c));
+    EXPECT_EQ(a->compare(*c), 1);
+    EXPECT_EQ(c->compare(*a), -1);
+    EXPECT_EQ(a->compare(*b), 0);
+
+    // A subclass instance is never equal to its base class's.
+    auto room = imported<Room>(R"({"id": "same"})");
+    EXPECT_FALSE(a->isEqual(*room));
+    EXPECT_FALSE(room->isEqual(*a));
+
+    // Without an index: identity.
+    auto f1 = imported<Field>(R"({"value": "x"})");
+    auto f2 = imported<Field>(R"({"value": "x"})");
+    EXPECT_TRUE(f1->isEqual(*f1));
+    EXPECT_FALSE(f1->isEqual(*f2));
+    EXPECT_EQ(f1->compare(*f2), 0);
+
+    struct Hash {
+        std::size_t operator()(const std::shared_ptr<Location>& m) const { return m->hash(); }
+    };
+    struct Equal {
+        bool operator()(const std::shared_ptr<Location>& l, const std::shared_ptr<Location>& r) const {
+            return l->isEqual(*r);
+        }
+    };
+    std::unordered_set<std::shared_ptr<Location>, Hash, Equal> set{a, b, c};
+    EXPECT_EQ(set.size(), 2u);
+}
+
+TEST(DescriptionTest, ListsEveryPropertyAndShortensLongTexts) {
+    auto badge = imported<Badge>(R"({"label": "gold"})");
+    EXPECT_EQ(badge->description(), "<Badge> \n   [label]: gold\n</Badge>");
+    auto location = imported<Location>(
+        R"({"id": "0123456789012345678901234567890123456789012345678901234567890", "properties": {"name": "x\ny"}})");
+    EXPECT_EQ(location->description(),
+              "<Location> \n"
+              "   [locationId]: 01234567890123456789012345678901234567890123456789012345678...\n"
+              "   [name]: x\n   y\n"
+              "   [floor]: <nil>\n"
+              "</Location>");
+}
+
+}  // namespace
+}  // namespace ambrell::test

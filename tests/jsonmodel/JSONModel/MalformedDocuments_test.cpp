@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include <boost/json/value.hpp>
+
+#include "jsonmodel/JSONModel/JSONParsing.h"
+#include "tests/jsonmodel/JSONModel/TestModels.h"
+#include "tests/support/TempDirectory.h"
+
+namespace ambrell::test {
+namespace {
+
+std::string nested(std::size_t depth, std::string_view open, std::string_view inner, std::string_view close) {
+    std::string text;
+    for (std::size_t i = 0; i < depth; ++i) text += open;
+    text += inner;
+    for (std::size_t i = 0; i < depth; ++i) text += close;
+    return text;
+}
+
+std::string manyKeysWithDuplicate() {
+    std::string text = "{";
+    for (int i = 0; i < 40; ++i) text += "\"k" + std::to_string(i) + "\": " + std::to_string(i) + ", ";
+    return text + "\"k17\": 0}";
+}
+
+struct Document {
+    std::string name;
+    std::string bytes;
+    // The import fails with this code (3 for text that is not JSON, 1 for JSON the model refuses).
+    std::int64_t code;
+};
+
+std::vector<Document> corpus() {
+    return {
+        {"truncated-object", R"({"text": "a", "settings": {"k": "v")", 3},
+        {"truncated-string", R"({"text": "abc)", 3},
+        {"truncated-escape", R"({"text": "\u12)", 3},
+        {"truncated-literal", R"({"flag": tru)", 3},
+        {"truncated-key", R"({"tex)", 3},
+        {"empty", "", 3},
+        {"blank", " \n\t ", 3},
+        {"nested-arrays-past-limit", "{\"raw\": " + nested(600, "[", "1", "]") + "}", 3},
+        {"nested-objects-past-limit", nested(600, "{\"raw\": ", "1", "}"), 3},
+        {"open-brackets-only", std::string(100000, '['), 3},
+        {"invalid-utf8-byte", "{\"text\": \"\xff\xfe\"}", 3},
+        {"overlong-utf8", "{\"text\": \"\xc0\xaf\"}", 3},
+        {"utf8-surrogate", "{\"text\": \"\xed\xa0\x80\"}", 3},
+        {"truncated-utf8", "{\"text\": \"\xe2\x82\"}", 3},
+        {"invalid-utf8-key", "{\"te\xffxt\": \"a\"}", 3},
+        {"lone-surrogate-escape", R"({"text": "\ud800"})", 3},
+        {"control-character", "{\"text\": \"a\x01\"}", 3},
+        {"number-past-double", R"({"precise": 1e400})", 3},
+        {"negative-number-past-double", R"({"raw": [-1e999]})", 3},
+        {"duplicate-key", R"({"text": "a", "text": "b"})", 3},
+        {"nested-duplicate-key", R"({"settings": {"a": {"k": 1, "k": 2}}})", 3},
+        {"duplicate-among-many-keys", "{\"raw\": " + manyKeysWithDuplicate() + "}", 3},
+        {"trailing-comma", R"({"words": ["a",]})", 3},
+        {"comment", R"({"text": "a" /* note */})", 3},
+        {"two-documents", R"({} {})", 3},
+        {"nan-literal", R"({"precise": NaN})", 3},
+        {"byte-order-mark", "\xef\xbb\xbf{}", 3},
+        {"single-quotes", R"({'text': 'a'})", 3},
+        {"huge-integer-for-int64", R"({"longNumber": 123456789012345678901234567890})", 1},
+        {"huge-integer-for-byte", R"({"byte": 1e30})", 1},
+        {"huge-number-for-float", R"({"ratio": 1.7976931348623157e308})", 1},
+        {"top-level-scalar", "42", 1},
+        {"top-level-array", R"([{"text": "a"}])", 1},
+        {"object-for-text", R"({"text": {"a": [1, 2]}})", 1},
+    };
+}
+
+class MalformedDocumentTest : public ::testing::Test {
+protected:
+    // Each document goes through a real file, as a cached download would.
+    std::vector<std::uint8_t> writtenAndReadBack(const Document& document) {
+        const auto path = folder_ / (document.name + ".json");
+        {
+            std::ofstream out(path, std::ios::binary);
+            out.write(document.bytes.data(), static_cast<std::streamsize>(document.bytes.size()));
+        }
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    TempDirectory folder_{"jsonmodel-corpus"};
+};
+
+TEST_F(MalformedDocumentTest, EveryDocumentGivesAnErrorAndNothingCrashes) {
+    for (const Document& document : corpus()) {
+        const auto bytes = writtenAndReadBack(document);
+        ASSERT_EQ(bytes.size(), document.bytes.size()) << document.name;
+        std::optional<JSONModelError> error;
+        EXPECT_FALSE(Everything::fromData(bytes, &error)) << document.name;
+        ASSERT_TRUE(error) << document.name;
+        EXPECT_EQ(error->domain, "JSONModelErrorDomain") << document.name;
+        EXPECT_EQ(error->code, document.code) << document.name;
+
+        // The collection readers refuse the text that is not JSON.
+        if (document.code == 3) {
+            std::optional<JSONModelError> arrayError;
+            EXPECT_FALSE(Everything::arrayOfModelsFromData(bytes, &arrayError)) << document.name;
+            ASSERT_TRUE(arrayError) << document.name;
+            EXPECT_EQ(arrayError->code, 3) << document.name;
+            EXPECT_FALSE(Everything::dictionaryOfModelsFromData(bytes)) << document.name;
+        }
+    }
+}
+
+TEST_F(MalformedDocumentTest, ParserSaysWhyAndAcceptsNestingWithinTheLimit) {
+    std::string failure;
+    EXPECT_FALSE(parseJSON(R"({"a": 1, "a": 2})", &failure));
+    EXPECT_EQ(failure, "duplicate key in an object");
+    EXPECT_FALSE(parseJSON("[1e400]", &failure));
+    EXPECT_EQ(failure, "number out of the range of a double");
+    EXPECT_FALSE(parseJSON(nested(kJSONMaxNestingDepth + 1, "[", "", "]"), &failure));
+    EXPECT_FALSE(failure.empty());
+
+    // Deep, but within the limit: GeoJSON needs far less.
+    const std::string deep = "{\"raw\": " + nested(kJSONMaxNestingDepth - 1, "[", "1", "]") + "}";
+    std::optional<JSONModelError> error;
+    auto model = Everything::fromString(deep, &error);
+    ASSERT_TRUE(model) << error->localizedDescription();
+    EXPECT_TRUE(model->raw.is_array());
+    // Keys compare after their escapes are read; keys that only share a
+    // prefix, and equal keys in different objects, are no duplicates.
+    EXPECT_FALSE(parseJSON(R"({"a": 1, "ab": 2, "\u0061b": 3})"));
+    EXPECT_TRUE(parseJSON(R"({"a": 1, "ab": 2, "b": 3, "": 4, "c": {"x": 1}, "d": {"x": 2}})"));
+}
+
+TEST(ConcurrentMappingTest, ManyThreadsImportAndExportTheSameClasses) {
+    // Run under ThreadSanitizer as well: the first use of a class builds its
+    // table while other threads use it too.
+    constexpr int kThreads = 8;
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &failures] {
+            for (int i = 0; i < 50; ++i) {
+                const std::string id = std::to_string(t * 1000 + i);
+                auto venue = Venue::fromString(R"({"id": ")" + id + R"(", "venueInfo": {"name": "n"},
+                    "neighbours": [{"id": "x", "venueInfo": {"name": "m"}}]})");
+                auto badge = Badge::fromString(R"({"label": ")" + id + R"("})");
+                if (!venue || !badge || venue->venueId != id || !venue->copy() || !badge->toJSONString()) ++failures;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(failures.load(), 0);
+}
+
+}  // namespace
+}  // namespace ambrell::test
