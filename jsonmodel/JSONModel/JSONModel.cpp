@@ -16,13 +16,13 @@
 #include "jsonmodel/JSONModel/JSONParsing.h"
 #include "jsonmodel/JSONModel/JSONValueTransformer.h"
 
+// The diagnostic form of the mapping's log lines: "[file:line] text".
+#define AMBRELL_JSONMODEL_LOG(text) ::ambrell::CVLog::core().debug("[{}:{}] {}", __FILE_NAME__, __LINE__, (text))
+
 namespace ambrell {
 namespace {
 
 namespace json = boost::json;
-
-// The diagnostic form of the mapping's log lines: "[file:line] text".
-#define AMBRELL_JSONMODEL_LOG(text) CVLog::core().debug("[{}:{}] {}", __FILE_NAME__, __LINE__, (text))
 
 const JSONModelClass& baseModelClass() {
     static const JSONModelClass instance("JSONModel", {}, nullptr, [] { return std::make_shared<JSONModel>(); });

@@ -140,6 +140,13 @@ TEST_F(JSONHTTPClientTest, FailuresCarryTheResponseAndItsBody) {
     ASSERT_TRUE(outcome.error);
     EXPECT_EQ(outcome.error->domain, platform::NSURLErrorDomain);
     EXPECT_TRUE(outcome.onMainQueue);
+
+    Recorder unusable;
+    JSONHTTPClient::getJSONFromURLWithString("not a url", unusable.completion());
+    outcome = unusable.wait();
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->domain, platform::NSURLErrorDomain);
+    EXPECT_FALSE(outcome.error->httpResponse);
 }
 
 TEST_F(JSONHTTPClientTest, RPCCallsNumberTheirIdsAndReadResultsAndErrors) {

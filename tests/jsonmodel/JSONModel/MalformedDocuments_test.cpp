@@ -131,6 +131,22 @@ TEST_F(MalformedDocumentTest, ParserSaysWhyAndAcceptsNestingWithinTheLimit) {
     EXPECT_TRUE(parseJSON(R"({"a": 1, "ab": 2, "b": 3, "": 4, "c": {"x": 1}, "d": {"x": 2}})"));
 }
 
+TEST(DeepModelTest, ModelsNestedToTheDepthLimitImportExportAndCopy) {
+    // Each level is an object in an array: 255 venues take 511 levels.
+    std::string text;
+    for (int i = 0; i < 255; ++i) text += R"({"id": "v", "venueInfo": {"name": "n"}, "neighbours": [)";
+    text += "]";
+    for (int i = 0; i < 254; ++i) text += "}]";
+    text += "}";
+    std::optional<JSONModelError> error;
+    auto venue = Venue::fromString(text, &error);
+    ASSERT_TRUE(venue) << error->localizedDescription();
+    ASSERT_TRUE(venue->copy());
+    EXPECT_FALSE(venue->description().empty());
+    // One level more is refused by the parser.
+    EXPECT_FALSE(Venue::fromString("[" + text + "]", &error));
+}
+
 TEST(ConcurrentMappingTest, ManyThreadsImportAndExportTheSameClasses) {
     // Run under ThreadSanitizer as well: the first use of a class builds its
     // table while other threads use it too.
