@@ -55,12 +55,12 @@ bool keptInPath(unsigned char c) {
 // Appends one path component the way the platform's URL type does: one "/"
 // between the parts, and characters a path cannot hold percent-encoded, so a
 // key or topic never breaks the URL's structure.
-std::string appendingPathComponent(std::string url, std::string_view component) {
+std::string appendingEncoded(std::string url, std::string_view component, bool keepSlashes) {
     if (url.empty() || url.back() != '/') url += '/';
     constexpr std::string_view hex = "0123456789ABCDEF";
     for (const char ch : component) {
         const auto c = static_cast<unsigned char>(ch);
-        if (keptInPath(c)) {
+        if (keptInPath(c) && (keepSlashes || c != '/')) {
             url += ch;
         } else {
             url += '%';
@@ -69,6 +69,21 @@ std::string appendingPathComponent(std::string url, std::string_view component) 
         }
     }
     return url;
+}
+
+std::string appendingPathComponent(std::string url, std::string_view component) {
+    return appendingEncoded(std::move(url), component, true);
+}
+
+// A key goes into a URL as exactly one path component: a "/" in it, or a key
+// that is a dot segment, must not reach another path on the service.
+std::string appendingKeyComponent(std::string url, std::string_view key) {
+    if (key == "." || key == "..") {
+        if (url.empty() || url.back() != '/') url += '/';
+        for (std::size_t i = 0; i < key.size(); ++i) url += "%2E";
+        return url;
+    }
+    return appendingEncoded(std::move(url), key, false);
 }
 
 std::string venueRestricted(std::string url, std::string_view venueId) {
@@ -535,7 +550,7 @@ std::string CVAXAPI::gatewayUrl() const {
 
 std::string CVAXAPI::loggingUrl(OptionalText apiKey) const {
     if (!apiKey || apiKey->empty()) return {};
-    return appendingPathComponent(appendingPathComponent(currentBaseUrl(), *apiKey), "api/logpackage");
+    return appendingPathComponent(appendingKeyComponent(currentBaseUrl(), *apiKey), "api/logpackage");
 }
 
 std::string CVAXAPI::liveDataUrl(std::string_view pathComponent, OptionalText apiKey) const {
@@ -543,7 +558,7 @@ std::string CVAXAPI::liveDataUrl(std::string_view pathComponent, OptionalText ap
     url += useDevEnvironment() ? CVAXAPIConfig::liveDataApiDevHost : CVAXAPIConfig::liveDataApiHost;
     url += "/api";
     url = appendingPathComponent(std::move(url), pathComponent);
-    if (apiKey) url = appendingPathComponent(std::move(url), *apiKey);
+    if (apiKey) url = appendingKeyComponent(std::move(url), *apiKey);
     return url;
 }
 

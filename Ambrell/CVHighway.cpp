@@ -1,0 +1,53 @@
+#include "Ambrell/CVHighway.h"
+
+#include <array>
+#include <cstddef>
+
+namespace ambrell {
+
+namespace {
+
+// Indexed by raw type.
+constexpr std::array<std::string_view, 12> typeStrings = {
+    "unclassified", "footway",  "residential",    "service",        "ramp",   "steps",
+    "escalator",    "travelator", "elevator",     "wheelchairramp", "wheelchairlift", "ladder",
+};
+
+bool equalsIgnoringASCIICase(std::string_view lhs, std::string_view rhs) {
+    if (lhs.size() != rhs.size()) return false;
+    for (std::size_t i = 0; i < lhs.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(lhs[i]) != lower(rhs[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+CVHighway CVHighway::initWithTypeString(std::string_view typeString) {
+    for (std::size_t raw = 0; raw < typeStrings.size(); ++raw) {
+        if (equalsIgnoringASCIICase(typeString, typeStrings[raw])) return withType(static_cast<long long>(raw));
+    }
+    if (equalsIgnoringASCIICase(typeString, "stairs")) return stairs();
+    return unclassified();
+}
+
+std::string_view CVHighway::typeString() const {
+    return typeStrings[static_cast<std::size_t>(rawType())];
+}
+
+std::vector<std::string> CVHighway::highwaysAsStrings(std::span<const CVHighway> highways) {
+    std::vector<std::string> strings;
+    strings.reserve(highways.size());
+    for (const auto& highway : highways) strings.emplace_back(highway.typeString());
+    return strings;
+}
+
+std::vector<CVHighway> CVHighway::stringsAsHighways(std::span<const std::string> strings) {
+    std::vector<CVHighway> highways;
+    highways.reserve(strings.size());
+    for (const auto& string : strings) highways.push_back(initWithTypeString(string));
+    return highways;
+}
+
+}  // namespace ambrell

@@ -1,0 +1,128 @@
+#include "data/CVBuildingInternal.h"
+
+#include "data/CVLocationSourceIndex.h"
+#include "data/CVModelText.h"
+#include "data/CVTextCase.h"
+#include "jsonmodel/JSONModel/JSONModelDeclaration.h"
+
+namespace ambrell {
+
+void CVBuildingInternal::declareJSON(JSONModelDeclaration<CVBuildingInternal>& d) {
+    d.keyMapper(JSONKeyMapper::initWithModelToJSONDictionary(
+         {{"buildingId", "id"}, {"name", "buildingInfo.name"}, {"properties", "buildingInfo.fields"}}))
+        .optional({"buildingInfo", "buildingId", "name", "properties", "administrativeId", "externalId", "address",
+                   "venueId", "floors", "defaultFloor", "currentFloor", "anchor"})
+        .setter("name", &CVBuildingInternal::setNameWithNSString)
+        .setter("buildingInfo", &CVBuildingInternal::setBuildingInfoWithNSDictionary)
+        .getter("buildingInfo", &CVBuildingInternal::JSONObjectForBuildingInfo);
+}
+
+bool CVBuildingInternal::initWithDictionary(const boost::json::value& dictionary, JSONModelErrorOut error) {
+    const auto* input = dictionary.if_object();
+    if (!JSONModel::initWithDictionary(dictionary, error) || input == nullptr) return false;
+    const auto* geometry = input->if_contains("geometry");
+    if (geometry != nullptr && geometry->is_object()) {
+        const auto* type = geometry->get_object().if_contains("type");
+        if (type != nullptr && type->is_string() && type->get_string() == "Polygon") {
+            cv_setPolygon(CVPolygonGeometry::initWithDictionary(*geometry));
+        }
+    }
+    cv_updateGeoDataStatusFromDict(dictionary);
+    for (auto& [key, floor] : floors) {
+        if (floor && !floor->floorIndex) floor->floorIndex = static_cast<double>(CVIntegerValueOfText(key));
+    }
+    return true;
+}
+
+void CVBuildingInternal::setNameWithNSString(std::string_view text) { name = CVNameWithLineBreaks(text); }
+
+void CVBuildingInternal::setBuildingInfoWithNSDictionary(const boost::json::object& info) {
+    auto read = CVEntityInfo::initWithDictionary(info);
+    buildingInfo = read ? std::make_shared<CVEntityInfo>(std::move(*read)) : nullptr;
+}
+
+boost::json::value CVBuildingInternal::JSONObjectForBuildingInfo() const {
+    if (!buildingInfo) return nullptr;
+    return buildingInfo->JSONObject();
+}
+
+std::optional<CVGeoBounds> CVBuildingInternal::boundingBox() const {
+    std::lock_guard lock(derived_.mutex);
+    if (!derived_.boundsDone) {
+        derived_.boundsDone = true;
+        if (const auto polygon = geometry()) {
+            std::optional<CVGeoBounds> bounds;
+            for (const auto& ring : polygon->coordinates()) {
+                for (const auto& point : ring) {
+                    bounds = bounds ? bounds->includingCoordinate(point) : CVGeoBounds(point, point);
+                }
+            }
+            derived_.bounds = bounds;
+        }
+    }
+    return derived_.bounds;
+}
+
+std::vector<std::shared_ptr<CVLocationInternal>> CVBuildingInternal::getLocationsForBuildingAndFloors() const {
+    std::lock_guard lock(derived_.mutex);
+    if (derived_.cvLocationObjects) return *derived_.cvLocationObjects;
+
+    const std::string buildingKey = lowercasedText(administrativeId.value_or(""));
+    auto index = CVLocationSourceIndex::current();
+    std::vector<std::shared_ptr<CVLocationInternal>> locations;
+
+    auto building = std::make_shared<CVLocationInternal>();
+    if (anchor) building->setPosition(*anchor);
+    building->name = name;
+    building->type = "BUILDING";
+    building->locationBaseTypeString = "BUILDING";
+    building->locationId = buildingId;
+    if (administrativeId) building->aliases = {buildingKey};
+    building->externalId = externalId.value_or("");
+    building->building.clear();
+    building->fields = properties;
+    if (address && !address->empty()) {
+        building->fields["address"] = std::make_shared<CVLocationFieldInternal>("text", "address", *address);
+    }
+    building->setFloorIndex(0);
+    building->categories = {"BUILDING"};
+    if (const auto polygon = geometry()) building->cv_setPolygon(std::make_shared<CVPolygonGeometry>(*polygon));
+    building->cv_setGeoDataStatus(cv_geoDataStatus());
+    // A building without an administrative id has no readable id to be found by.
+    if (administrativeId) index->setParentId(buildingId, "ax_b_" + buildingKey);
+    locations.push_back(std::move(building));
+
+    for (const auto& [key, floor] : floors) {
+        if (!floor) continue;
+        auto location = std::make_shared<CVLocationInternal>();
+        location->name = floor->name;
+        if (anchor) location->setPosition(*anchor);
+        location->type = "FLOOR";
+        location->locationBaseTypeString = "FLOOR";
+        location->building = buildingKey;
+        location->setFloorIndex(floor->floorIndex);
+        location->locationId = floor->floorId;
+        location->aliases = floor->aliases;
+        location->externalId.clear();
+        location->categories = {"FLOOR"};
+        location->cv_setMultiPolygon(floor->cv_multiPolygon());
+        // A floor drawn as one polygon keeps its outline as well.
+        location->cv_setPolygon(floor->cv_polygon());
+        location->cv_setGeoDataStatus(floor->cv_geoDataStatus());
+        if (const auto readableId = location->readableLocationIdForBuildingFloor()) {
+            index->setParentId(floor->floorId, *readableId);
+        }
+        locations.push_back(std::move(location));
+    }
+
+    derived_.cvLocationObjects = locations;
+    return locations;
+}
+
+std::shared_ptr<CVLocation> CVBuildingInternal::asLocationObject() const {
+    return getLocationsForBuildingAndFloors().front();
+}
+
+}  // namespace ambrell
+
+AMBRELL_JSON_MODEL_DEFINE(ambrell::CVBuildingInternal)

@@ -1,0 +1,44 @@
+#include "data/CVDataSetSeams.h"
+
+#include <mutex>
+
+namespace ambrell {
+
+namespace {
+
+struct Installed {
+    std::mutex mutex;
+    std::shared_ptr<const CVDataSetCachedFiles> cachedFiles;
+};
+
+Installed& installed() {
+    static Installed instance;
+    return instance;
+}
+
+std::shared_ptr<const CVDataSetCachedFiles> current() {
+    auto& state = installed();
+    std::lock_guard lock(state.mutex);
+    return state.cachedFiles;
+}
+
+}  // namespace
+
+void CVDataSetSeams::setCachedFiles(std::shared_ptr<const CVDataSetCachedFiles> cachedFiles) {
+    auto& state = installed();
+    std::lock_guard lock(state.mutex);
+    // The old one leaves with the parameter, after the lock is released.
+    state.cachedFiles.swap(cachedFiles);
+}
+
+std::optional<std::filesystem::path> CVDataSetSeams::pathForCachedUrl(std::string_view url,
+                                                                       std::string_view dataSetId) {
+    // Asked outside the lock: the manager may take its time on the disk.
+    const auto cachedFiles = current();
+    if (!cachedFiles) return std::nullopt;
+    return cachedFiles->pathForCachedUrl(url, dataSetId);
+}
+
+void CVDataSetSeams::resetForTesting() { setCachedFiles(nullptr); }
+
+}  // namespace ambrell

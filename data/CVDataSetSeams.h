@@ -1,0 +1,37 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace ambrell {
+
+// What the content models ask of the data-set cache manager, which sits above
+// them: where a URL's content is kept on disk. The manager installs itself
+// when it comes to life; until then nothing is cached anywhere.
+class CVDataSetCachedFiles {
+public:
+    virtual ~CVDataSetCachedFiles() = default;
+
+    // The file holding the URL's content in the data set, when it exists.
+    [[nodiscard]] virtual std::optional<std::filesystem::path> pathForCachedUrl(std::string_view url,
+                                                                                std::string_view dataSetId) const = 0;
+};
+
+class CVDataSetSeams {
+public:
+    CVDataSetSeams() = delete;
+
+    // Null removes the installed one.
+    static void setCachedFiles(std::shared_ptr<const CVDataSetCachedFiles> cachedFiles);
+
+    // Absent while nothing is installed.
+    [[nodiscard]] static std::optional<std::filesystem::path> pathForCachedUrl(std::string_view url,
+                                                                               std::string_view dataSetId);
+
+    // Test-only.
+    static void resetForTesting();
+};
+
+}  // namespace ambrell

@@ -1,0 +1,26 @@
+#include "data/CVEntrySeams.h"
+
+#include <mutex>
+
+namespace ambrell {
+
+namespace {
+
+std::mutex entryMutex;
+std::shared_ptr<const CVEntryObjectSeam> entryObject;
+
+}  // namespace
+
+void CVEntryObjectSeam::install(std::shared_ptr<const CVEntryObjectSeam> entry) {
+    std::shared_ptr<const CVEntryObjectSeam> previous;
+    std::lock_guard lock(entryMutex);
+    previous.swap(entryObject);
+    entryObject = std::move(entry);
+}
+
+std::shared_ptr<const CVEntryObjectSeam> CVEntryObjectSeam::installed() {
+    std::lock_guard lock(entryMutex);
+    return entryObject;
+}
+
+}  // namespace ambrell

@@ -1,0 +1,170 @@
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <boost/json/fwd.hpp>
+
+#include "Ambrell/CVLocation.h"
+#include "Source/AXCommon/AXLocation.h"
+#include "data/CVGeoDataProperties.h"
+#include "data/CVLocationFieldInternal.h"
+#include "jsonmodel/JSONModel/JSONModel.h"
+
+namespace ambrell {
+
+// The floor value of a location update that carries no floor.
+inline constexpr std::int64_t CVLocationUpdateFloorInvalid = std::numeric_limits<std::int64_t>::min();
+
+// The library's location, read from one GeoJSON feature of the locations
+// document:
+//
+//     {"id": "r-101", "geometry": {"type": "Polygon", "coordinates": [...]},
+//      "properties": {"name": "Room 101", "type": "MeetingRoom", "locationType": "ROOM",
+//                     "venue": "CAMPUS", "building": "B1", "floor": 1,
+//                     "anchor": {"type": "Point", "coordinates": [12.5, 55.7]}, "status": 3, ...}}
+//
+// Only "Point" and "Polygon" features make locations; a polygon's position
+// is its anchor. Floor and position are kept in step and guarded, because
+// live updates replace the position while the map reads it; the other
+// members are plain and belong to whoever owns the location.
+class CVLocationInternal : public JSONModelOf<CVLocationInternal>, public CVLocation, public CVGeoDataProperties {
+public:
+    std::string locationId = "0";
+    std::string name;
+    std::string type;
+    std::optional<std::string> locationBaseTypeString;
+    std::string venue;
+    std::string building;
+    std::optional<std::string> floorName;
+    std::string externalId;
+    std::optional<std::string> locationDescription;
+    std::vector<std::string> aliases;
+    std::vector<std::string> categories;
+    CVLocationFieldMap fields;
+    std::optional<std::string> imageURL;
+    // Seconds since 1970; both bounds exclusive.
+    std::optional<double> activeFrom;
+    std::optional<double> activeTo;
+    std::optional<bool> isBookable;
+    std::optional<std::vector<std::string>> restrictions;
+    std::shared_ptr<CVDisplayRule> displayRule;
+    std::optional<CVLocationSettings> locationSettings;
+
+    // Not read from JSON: set by the location source, the map and live updates.
+    std::int64_t state = 0;
+    std::shared_ptr<CVType> typeRef;
+    std::optional<std::string> labelCacheKey;
+    std::optional<double> priority;
+    std::optional<CLLocationCoordinate2D> iconMapAnchorValue;
+
+    // Defaults: empty texts, id "0", floor 0, a zero position.
+    CVLocationInternal();
+    // Only the name and the position (and its floor); nothing else is set.
+    CVLocationInternal(const CVPoint& point, std::string name);
+
+    // One GeoJSON feature; false with the "[E] Failed to construct CVLocation
+    // from dict" log line when it forms no location (no geometry object, a
+    // type other than Point and Polygon, a polygon that does not read, or a
+    // failed import, whose error goes to `error`).
+    bool initWithDictionary(const boost::json::value& dictionary, JSONModelErrorOut error = nullptr) override;
+
+    static void declareJSON(JSONModelDeclaration<CVLocationInternal>& d);
+    void setNameWithNSString(std::string_view text);
+    void setCategoriesWithNSDictionary(const boost::json::object& categories);
+    void setDisplayRuleWithJSONObject(const boost::json::value& value);
+    void setLocationSettingsWithJSONObject(const boost::json::value& value);
+    [[nodiscard]] boost::json::value JSONObjectForDisplayRule() const;
+    [[nodiscard]] boost::json::value JSONObjectForLocationSettings() const;
+
+    // Setting the floor moves a stored position to it; setting the position
+    // sets the floor to the position's floor index.
+    [[nodiscard]] std::optional<double> getFloorIndex() const override;
+    void setFloorIndex(std::optional<double> floorIndex);
+    // A zero point (not stored) when none is set.
+    [[nodiscard]] CVPoint getPosition() const override;
+    [[nodiscard]] bool hasPosition() const;
+    void setPosition(const CVPoint& position);
+
+    [[nodiscard]] const std::string& getLocationId() const override { return locationId; }
+    [[nodiscard]] const std::string& getName() const override { return name; }
+    [[nodiscard]] const std::string& getType() const override { return type; }
+    [[nodiscard]] std::shared_ptr<CVDisplayRule> getDisplayRule() const override { return displayRule; }
+    [[nodiscard]] const std::optional<CVLocationSettings>& getLocationSettings() const override {
+        return locationSettings;
+    }
+    [[nodiscard]] CVLocationBaseType baseType() const override;
+
+    // The multipolygon, else the polygon, else the position; first repairs a
+    // position whose floor drifted from the floor index, with a warning.
+    [[nodiscard]] CVLocationGeometry geometry() const override;
+    [[nodiscard]] CVGeoBounds coordinateBounds() const override;
+    [[nodiscard]] double area() const override;
+    [[nodiscard]] bool isIndoors() const override { return !building.empty(); }
+    // The icon of the rule the entry object resolves; none without one.
+    [[nodiscard]] std::optional<std::string> iconUrl() const override;
+    [[nodiscard]] bool isActiveForDate(double secondsSince1970) const override;
+    [[nodiscard]] std::shared_ptr<CVLocationProperty> getProperty(const std::string& key) const override;
+    [[nodiscard]] std::shared_ptr<CVLocationField> getPropertyForKey(
+        const std::optional<std::string>& key) const override;
+    [[nodiscard]] std::shared_ptr<CVLocationField> propertyWithKey(const std::optional<std::string>& key) const {
+        return getPropertyForKey(key);
+    }
+    // The icon anchor; the zero point when unset.
+    [[nodiscard]] CLLocationCoordinate2D iconMapAnchor() const {
+        return iconMapAnchorValue.value_or(CLLocationCoordinate2D{});
+    }
+
+    // "<building>-<floor>" lower-cased ("b1-2"); none without both.
+    [[nodiscard]] std::optional<std::string> readableLocationIdForBuildingFloor() const;
+    // The id of the floor, building or venue holding the location, found
+    // through the readable-id index; the location's own id when it names none.
+    [[nodiscard]] std::optional<std::string> parentId() const;
+    [[nodiscard]] std::int32_t axLocationId() const;
+    [[nodiscard]] std::int32_t axParentId() const override;
+    // A new search-engine record of the location as it is now.
+    [[nodiscard]] AXLocation axLocation() const;
+
+private:
+    // Copyable, so that the model stays a value: a copy gets its own lock.
+    struct Lock {
+        Lock() = default;
+        Lock(const Lock&) {}
+        Lock& operator=(const Lock&) { return *this; }
+        std::mutex mutex;
+    };
+
+    std::optional<double> floorIndex;
+    mutable Lock positionLock_;
+    mutable std::optional<CVPoint> position_;
+
+    BOOST_DESCRIBE_CLASS(CVLocationInternal, (JSONModel),
+                         (locationId, name, type, locationBaseTypeString, venue, building, floorName, externalId,
+                          locationDescription, aliases, categories, fields, imageURL, activeFrom, activeTo, isBookable,
+                          restrictions, displayRule, locationSettings),
+                         (), (floorIndex))
+};
+
+// The locations document: {"list": [feature, ...]} or a bare array of features.
+struct CVLocationDataset : JSONModelOf<CVLocationDataset> {
+    std::optional<std::vector<std::shared_ptr<CVLocationInternal>>> list;
+
+    CVLocationDataset() = default;
+    explicit CVLocationDataset(std::vector<std::shared_ptr<CVLocationInternal>> locations)
+        : list(std::move(locations)) {}
+
+    // An object's "list", or a top-level array, of features: each feature that
+    // forms a location is kept and the others are skipped, so one bad feature
+    // does not lose the rest. An object without a "list" array leaves the list
+    // unset and reports the bad-JSON error, yet the dataset is made; any other
+    // JSON value makes none (so initWithData refuses it).
+    bool initWithDictionary(const boost::json::value& dictionary, JSONModelErrorOut error = nullptr) override;
+};
+BOOST_DESCRIBE_STRUCT(CVLocationDataset, (JSONModel), (list))
+
+}  // namespace ambrell

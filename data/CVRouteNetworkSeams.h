@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Error.h"
+
+namespace ambrell {
+
+// The route networks of one load. Defined by the routing code above this
+// layer; the content models only hand it around.
+class CVRouteNetworkData;
+
+// What the content layer asks of the route-network service, which lives above
+// it. The routing code installs its service; until then the layer knows only
+// what the data sets on disk tell (see CVRouteNetworkSeams).
+class CVRouteNetworkServicing {
+public:
+    using Completion = std::function<void(std::shared_ptr<CVRouteNetworkData>, std::optional<platform::NSError>)>;
+
+    virtual ~CVRouteNetworkServicing() = default;
+
+    // Whether the solution's data set holds the route-network document. No side effects.
+    [[nodiscard]] virtual bool isCachedDataAvailableForSolutionId(std::string_view solutionId) const = 0;
+    // The venue's route networks, read from the data set or downloaded into
+    // it; or an error of the domain "com.corvay.Ambrell" (101400 when they can
+    // be neither downloaded nor read). Called exactly once, on any thread.
+    virtual void getRouteNetworkForSolutionAsync(std::string solutionId, std::string venueId,
+                                                 Completion completion) = 0;
+    // How many route networks the data holds (its `networks`).
+    [[nodiscard]] virtual std::size_t networkCount(const CVRouteNetworkData& data) const = 0;
+};
+
+class CVRouteNetworkSeams {
+public:
+    // The code of the error answered when the route network can be neither
+    // downloaded nor read.
+    static constexpr std::int64_t routeNetworkUnavailableCode = 101400;
+
+    CVRouteNetworkSeams() = delete;
+
+    // Null removes the installed one.
+    static void setService(std::shared_ptr<CVRouteNetworkServicing> service);
+
+    // The installed service's answer; without one, whether the data-set cache
+    // manager has a file for the solution's "graph" sync URL (no language
+    // given, so the current one applies) in the data set of that id.
+    [[nodiscard]] static bool isCachedDataAvailableForSolutionId(std::string_view solutionId);
+    // Without a service the completion gets the 101400 error at once.
+    static void getRouteNetworkForSolutionAsync(std::string solutionId, std::string venueId,
+                                                CVRouteNetworkServicing::Completion completion);
+    // No data, or no service to look inside it, holds no network.
+    [[nodiscard]] static std::size_t networkCount(const std::shared_ptr<CVRouteNetworkData>& data);
+
+    [[nodiscard]] static platform::NSError routeNetworkUnavailableError();
+
+    // Test-only.
+    static void resetForTesting();
+};
+
+}  // namespace ambrell

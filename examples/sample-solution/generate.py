@@ -1,0 +1,866 @@
+#!/usr/bin/env python3
+"""Writes the sample solution: a made-up customer's content, laid out as the
+web service serves it (service/) and as a host app bundles it (bundle/res/).
+
+The content is synthetic: two campuses, one astride the Greenwich meridian and
+one on the Aarhus harbour front, three buildings, twelve floors and a few
+hundred locations. Every run writes the same bytes (fixed seed, sorted keys,
+rounded coordinates), so the committed copy only changes when this script does.
+
+    python3 generate.py                  # the small solution, beside this script
+    python3 generate.py --out /tmp/big --large   # 50,000 locations, for benchmarks
+    python3 generate.py --check          # fails when the committed copy differs from what this script writes
+"""
+
+import argparse
+import hashlib
+import json
+import math
+import os
+import random
+import shutil
+import struct
+import sys
+import tempfile
+import zlib
+
+SOLUTION_ID = "d9f3a1c0e5b24f7a9c1e3b5d7f9a2c4e"
+LANGUAGES = ("en", "da")
+DEFAULT_LANGUAGE = "en"
+# 2025-01-01T00:00:00Z: when the bundled snapshot claims to have been taken.
+SNAPSHOT_TIMESTAMP = 1735689600
+MEDIA = "https://media.ambrell.com"
+LARGE_LOCATION_COUNT = 50000
+SEED = 20250101
+METRES_PER_DEGREE = 111320.0
+
+ENDPOINTS = ("solutions", "venues", "buildings", "locations", "categories", "appconfig", "appuserroles",
+             "derivedGeometry")
+# The endpoints whose URL can carry "&venueId=": the service also answers those per venue.
+VENUE_ENDPOINTS = ("buildings", "locations", "derivedGeometry")
+
+
+def object_id(*parts):
+    """A 24-digit hex id that depends only on what the object is, not on the order of creation."""
+    return hashlib.sha1(":".join(str(p) for p in parts).encode("utf-8")).hexdigest()[:24]
+
+
+def text(en, da):
+    return {"en": en, "da": da}
+
+
+def coordinate(value):
+    # Seven decimals is about a centimetre; "+ 0.0" turns -0.0 into 0.0.
+    return round(value, 7) + 0.0
+
+
+# --- geometry in a venue's local metres ------------------------------------------------------------------------
+
+class Frame:
+    """Metres east and north of a venue's origin, turned into longitude and latitude."""
+
+    def __init__(self, latitude, longitude):
+        self.latitude = latitude
+        self.longitude = longitude
+        self.metres_per_degree_longitude = METRES_PER_DEGREE * math.cos(math.radians(latitude))
+
+    def lnglat(self, x, y):
+        return [coordinate(self.longitude + x / self.metres_per_degree_longitude),
+                coordinate(self.latitude + y / METRES_PER_DEGREE)]
+
+    def ring(self, x0, y0, x1, y1, clockwise=False):
+        # GeoJSON's rule: outer rings counter-clockwise, holes clockwise; the first point repeats at the end.
+        points = [(x0, y0), (x1, y0), (x1, y1), (x0, y1), (x0, y0)]
+        if clockwise:
+            points.reverse()
+        return [self.lnglat(x, y) for x, y in points]
+
+    def polygon(self, rect):
+        return {"type": "Polygon", "coordinates": [self.ring(*rect)]}
+
+    def multipolygon(self, rects):
+        return {"type": "MultiPolygon", "coordinates": [[self.ring(*rect)] for rect in rects]}
+
+    def point(self, x, y):
+        return {"type": "Point", "coordinates": self.lnglat(x, y)}
+
+
+def bbox(geometry):
+    points = []
+    if geometry["type"] == "Polygon":
+        rings = geometry["coordinates"]
+    else:
+        rings = [ring for polygon in geometry["coordinates"] for ring in polygon]
+    for ring in rings:
+        points.extend(ring)
+    return [min(p[0] for p in points), min(p[1] for p in points), max(p[0] for p in points),
+            max(p[1] for p in points)]
+
+
+def with_bbox(geometry):
+    result = dict(geometry)
+    result["bbox"] = bbox(geometry)
+    return result
+
+
+# --- the solution's fixed vocabulary -----------------------------------------------------------------------------
+
+# name, base type, Danish name, icon, polygon colour (None: drawn as an icon only), zoom from
+LOCATION_TYPES = [
+    ("Office", "ROOM", "Kontor", "office", "#D9E4F5", 18),
+    ("Meeting Room", "ROOM", "Mødelokale", "meeting", "#F6D8AE", 17),
+    ("Toilet", "ROOM", "Toilet", "toilet", "#CDE8E4", 18),
+    ("Kitchen", "ROOM", "Køkken", "kitchen", "#F3E6A1", 18),
+    ("Elevator", "POI", "Elevator", "elevator", None, 17),
+    ("Stairs", "POI", "Trappe", "stairs", None, 17),
+    ("Reception", "POI", "Reception", "reception", None, 16),
+    ("Entrance", "POI", "Indgang", "entrance", None, 16),
+    ("Desk", "POI", "Skrivebord", "desk", None, 20),
+    ("Corridor", "AREA", "Gang", "corridor", "#F2F2F2", 18),
+    ("Lounge", "AREA", "Lounge", "lounge", "#E3F0D0", 17),
+    ("Parking", "POI", "Parkering", "parking", None, 15),
+]
+
+CATEGORIES = [
+    ("meeting", text("Meeting rooms", "Mødelokaler"), text("Rooms you can book", "Lokaler, du kan booke")),
+    ("facilities", text("Facilities", "Faciliteter"), text("Toilets and kitchens", "Toiletter og køkkener")),
+    ("food", text("Food and drink", "Mad og drikke"), text("Coffee, tea and lunch", "Kaffe, te og frokost")),
+    ("accessibility", text("Accessibility", "Tilgængelighed"),
+     text("Step-free routes and accessible toilets", "Trinfri ruter og handicaptoiletter")),
+    ("transport", text("Getting here", "Transport"), text("Entrances and parking", "Indgange og parkering")),
+]
+
+USER_ROLES = [
+    ("staff", text("Staff", "Medarbejder")),
+    ("visitor", text("Visitor", "Besøgende")),
+    ("facility", text("Facility manager", "Driftsansvarlig")),
+]
+
+# Meeting rooms carry the names of people who worked where their building stands.
+MEETING_ROOM_NAMES = {
+    "MERIDIAN": ["Halley", "Flamsteed", "Bradley", "Airy", "Maskelyne", "Bliss", "Pond", "Christie", "Dyson",
+                 "Harrison", "Herschel", "Maunder"],
+    "HARBOUR": ["Rømer", "Ørsted", "Brahe", "Lorenz", "Bohr", "Hertzsprung", "Strömgren", "Lehmann", "Horrebow"],
+}
+
+
+def floor_name(index):
+    if index < 0:
+        return text("Basement", "Kælder")
+    if index == 0:
+        return text("Ground floor", "Stueetage")
+    suffix = {1: "st", 2: "nd", 3: "rd"}.get(index, "th")
+    return text("%d%s floor" % (index, suffix), "%d. sal" % index)
+
+
+# --- the campuses ------------------------------------------------------------------------------------------------
+
+# Each building is a rectangle (width east-west, depth north-south) around its centre, with a corridor along its
+# length and rooms of `room_width` on both sides. `gap_floors` leaves the middle of a floor open (an atrium, that
+# many metres wide): that floor is two wings, a MultiPolygon.
+VENUES = [
+    {
+        "key": "MERIDIAN", "name": text("Meridian Campus", "Meridian-campus"),
+        # The origin lies on longitude 0: the campus, and its main hall, straddle the meridian.
+        "origin": (51.47790, 0.0), "extent": (-200.0, -70.0, 90.0, 80.0),
+        "address": "Blackheath Avenue, London SE10 8XJ", "phone": "+44 20 7946 0000",
+        "buildings": [
+            {"key": "MERIDIAN-HALL", "name": text("Meridian Hall", "Meridian Hall"), "centre": (0.0, 0.0),
+             "width": 84.0, "depth": 30.0, "room_width": 6.0, "floors": [0, 1, 2, 3, 4], "gap_floors": {},
+             "address": "1 Meridian Walk, London SE10 8XJ"},
+            {"key": "OBSERVATORY-ANNEX", "name": text("Observatory Annex", "Observatorieannekset"),
+             "centre": (-130.0, 10.0), "width": 48.0, "depth": 26.0, "room_width": 6.0, "floors": [0, 1, 2],
+             "gap_floors": {}, "address": "3 Meridian Walk, London SE10 8XJ"},
+        ],
+        "parking": [(60.0, -50.0), (-180.0, -50.0)],
+    },
+    {
+        "key": "HARBOUR", "name": text("Harbour Campus", "Havnecampus"),
+        "origin": (56.15370, 10.21340), "extent": (-70.0, -60.0, 70.0, 50.0),
+        "address": "Havnegade 12, 8000 Aarhus C", "phone": "+45 86 12 00 00",
+        "buildings": [
+            {"key": "HARBOUR-HOUSE", "name": text("Harbour House", "Havnehuset"), "centre": (0.0, 0.0),
+             "width": 72.0, "depth": 30.0, "room_width": 6.0, "floors": [-1, 0, 1, 2],
+             "gap_floors": {2: 18.0}, "address": "Havnegade 12, 8000 Aarhus C"},
+        ],
+        "parking": [(40.0, -45.0)],
+    },
+]
+
+CORRIDOR_HALF_WIDTH = 2.0
+
+
+def rooms_last(building):
+    return int(round(building["width"] / building["room_width"])) - 1
+
+
+# --- documents ---------------------------------------------------------------------------------------------------
+
+class Solution:
+    """Lays the campuses out once, language-neutral; then writes any endpoint's document in any language."""
+
+    def __init__(self, large):
+        self.random = random.Random(SEED)
+        self.large = large
+        self.venues = []          # (venue spec, frame, venue id)
+        self.buildings = []       # building spec with ids and frame
+        self.floors = []          # (building, floor index, floor id, geometry)
+        self.locations = []       # language-neutral location records
+        self.derived = []         # (venue key, record)
+        self.icons = []           # icon slugs bundled under res/
+
+    # Ids and names ---------------------------------------------------------------------------------------------
+
+    def type_info(self, name):
+        for entry in LOCATION_TYPES:
+            if entry[0] == name:
+                return entry
+        raise KeyError(name)
+
+    def role_id(self, key):
+        return object_id(SOLUTION_ID, "role", key)
+
+    # Layout -----------------------------------------------------------------------------------------------------
+
+    def lay_out(self):
+        for venue in VENUES:
+            frame = Frame(*venue["origin"])
+            venue_id = object_id(SOLUTION_ID, "venue", venue["key"])
+            self.venues.append((venue, frame, venue_id))
+            for building in venue["buildings"]:
+                building = dict(building)
+                building["id"] = object_id(SOLUTION_ID, "building", building["key"])
+                building["venue"] = venue
+                building["venue_id"] = venue_id
+                building["frame"] = frame
+                self.buildings.append(building)
+                for index in building["floors"]:
+                    self.lay_out_floor(building, index)
+            for number, (x, y) in enumerate(venue["parking"], start=1):
+                self.add_location(venue, None, 0, "Parking", "%s-P%d" % (venue["key"][:3], number),
+                                  text("Parking %d" % number, "Parkering %d" % number), point=(x, y), frame=frame,
+                                  categories={"transport"})
+        offices = [loc for loc in self.locations if loc["type"] == "Office"]
+        if self.large:
+            self.add_desks(offices, LARGE_LOCATION_COUNT)
+        else:
+            # Hot desks on the first floors: two in each office.
+            first_floor = [loc for loc in offices if loc["floor"] == 1]
+            self.add_desks(first_floor, len(self.locations) + 2 * len(first_floor))
+
+        ids = [loc["id"] for loc in self.locations] + [floor[2] for floor in self.floors]
+        if len(set(ids)) != len(ids):
+            raise AssertionError("two objects of the sample share an id")
+
+    def building_rect(self, building):
+        cx, cy = building["centre"]
+        half_w, half_d = building["width"] / 2, building["depth"] / 2
+        return (cx - half_w, cy - half_d, cx + half_w, cy + half_d)
+
+    def floor_parts(self, building, index):
+        x0, y0, x1, y1 = self.building_rect(building)
+        gap = building["gap_floors"].get(index)
+        if gap is None:
+            return [(x0, y0, x1, y1)]
+        cx = building["centre"][0]
+        return [(x0, y0, cx - gap / 2, y1), (cx + gap / 2, y0, x1, y1)]
+
+    def lay_out_floor(self, building, index):
+        frame = building["frame"]
+        venue = building["venue"]
+        parts = self.floor_parts(building, index)
+        floor_id = object_id(SOLUTION_ID, "floor", building["key"], index)
+        if len(parts) == 1:
+            geometry = frame.polygon(parts[0])
+        else:
+            geometry = frame.multipolygon(parts)
+        self.floors.append((building, index, floor_id, geometry))
+        self.derived.append((venue["key"], {
+            "geodataId": floor_id, "geodataType": "floor", "type": "floorplan", "geometry": geometry}))
+
+        prefix = building["key"].split("-")[0][0] + building["key"].split("-")[-1][0]  # "MH", "OA", "HH"
+        x0, y0, x1, y1 = self.building_rect(building)
+        cx, cy = building["centre"]
+        room_width = building["room_width"]
+        rooms_per_side = int(round(building["width"] / room_width))
+        meeting_names = MEETING_ROOM_NAMES[venue["key"]]
+        number = 0
+        for side, (ry0, ry1) in enumerate(((cy + CORRIDOR_HALF_WIDTH, y1), (y0, cy - CORRIDOR_HALF_WIDTH))):
+            for slot in range(rooms_per_side):
+                rx0 = x0 + slot * room_width
+                rx1 = rx0 + room_width
+                if not any(px0 <= rx0 and rx1 <= px1 for px0, _, px1, _ in parts):
+                    continue  # the room would stand in the atrium
+                number += 1
+                room_number = "%d.%02d" % (index, number)
+                if slot == 1 and side == 0:
+                    type_name, name = "Toilet", text("Toilet %s" % room_number, "Toilet %s" % room_number)
+                elif slot == rooms_per_side - 2 and side == 1:
+                    type_name, name = "Kitchen", text("Kitchen %s" % room_number, "Køkken %s" % room_number)
+                elif slot % 4 == 2:
+                    meeting = meeting_names[(number + index * 3) % len(meeting_names)]
+                    type_name = "Meeting Room"
+                    name = text("%s %s" % (meeting, room_number), "%s %s" % (meeting, room_number))
+                else:
+                    type_name, name = "Office", text("Office %s" % room_number, "Kontor %s" % room_number)
+                rect = (rx0, ry0, rx1, ry1)
+                self.add_room(building, index, type_name, "%s-%s" % (prefix, room_number), name, rect, slot, side)
+
+        # Points in the corridor: stairs at both ends, a lift in the middle.
+        self.add_location(venue, building, index, "Stairs", "%s-%d-ST1" % (prefix, index),
+                          text("Stairs west", "Trappe vest"), point=(x0 + 2.0, cy))
+        self.add_location(venue, building, index, "Stairs", "%s-%d-ST2" % (prefix, index),
+                          text("Stairs east", "Trappe øst"), point=(x1 - 2.0, cy))
+        lift_x = parts[0][2] - 2.0 if len(parts) > 1 else cx + 1.0
+        self.add_location(venue, building, index, "Elevator", "%s-%d-EL" % (prefix, index),
+                          text("Lift", "Elevator"), point=(lift_x, cy), categories={"accessibility"})
+        for part_number, (px0, _, px1, _) in enumerate(parts, start=1):
+            suffix = "" if len(parts) == 1 else " %d" % part_number
+            self.add_location(venue, building, index, "Corridor", "%s-%d-C%d" % (prefix, index, part_number),
+                              text("Corridor%s" % suffix, "Gang%s" % suffix),
+                              rect=(px0, cy - CORRIDOR_HALF_WIDTH, px1, cy + CORRIDOR_HALF_WIDTH), status=1)
+        if index == 0:
+            self.add_location(venue, building, index, "Reception", "%s-REC" % prefix,
+                              text("Reception", "Reception"), point=(cx - 4.0, cy - 1.0),
+                              own_rule=True, fields={"phone": ("phone", text("Phone", "Telefon"), venue["phone"])})
+            self.add_location(venue, building, index, "Entrance", "%s-ENT-S" % prefix,
+                              text("Main entrance", "Hovedindgang"), point=(cx, y0), categories={"transport"})
+            if building["width"] > 60:
+                self.add_location(venue, building, index, "Entrance", "%s-ENT-N" % prefix,
+                                  text("North entrance", "Nordindgang"), point=(cx, y1),
+                                  categories={"transport", "accessibility"})
+        if index == 1:
+            self.add_location(venue, building, index, "Lounge", "%s-LNG" % prefix,
+                              text("Lounge", "Lounge"),
+                              rect=(cx - 6.0, cy - CORRIDOR_HALF_WIDTH, cx + 6.0, cy + CORRIDOR_HALF_WIDTH),
+                              categories={"food"}, active=(1704067200, 2051222400))
+
+    def add_room(self, building, index, type_name, external_id, name, rect, slot, side):
+        venue = building["venue"]
+        frame = building["frame"]
+        categories = set()
+        fields = {}
+        restrictions = None
+        bookable = None
+        status = 3
+        aliases = [external_id.split("-", 1)[1]]
+        if type_name == "Meeting Room":
+            categories = {"meeting"}
+            capacity = 4 + 2 * self.random.randrange(0, 6)
+            fields["capacity"] = ("number", text("Capacity", "Kapacitet"), str(capacity))
+            bookable = True
+        elif type_name == "Toilet":
+            categories = {"facilities", "accessibility"} if index == 0 else {"facilities"}
+        elif type_name == "Kitchen":
+            categories = {"facilities", "food"}
+        else:
+            mailbox = external_id.lower().replace(".", "")
+            fields["email"] = ("email", text("Email", "E-mail"), "%s@%s.example.com" % (mailbox, venue["key"].lower()))
+            if slot == 0 and side == 1:
+                restrictions = [self.role_id("staff")]
+            if slot == 0 and side == 0 and index == building["floors"][-1]:
+                status = 1  # on the map, but kept out of search
+            if slot == rooms_last(building) and side == 0 and index == building["floors"][0]:
+                status = 0  # closed: neither shown nor searchable
+        location = self.add_location(venue, building, index, type_name, external_id, name, rect=rect,
+                                     categories=categories, fields=fields, restrictions=restrictions,
+                                     bookable=bookable, status=status, aliases=aliases)
+        x0, y0, x1, y1 = rect
+        inset = 0.15
+        wall = {"type": "Polygon", "coordinates": [frame.ring(x0, y0, x1, y1),
+                                                   frame.ring(x0 + inset, y0 + inset, x1 - inset, y1 - inset,
+                                                              clockwise=True)]}
+        self.derived.append((venue["key"], {
+            "geodataId": location["id"], "geodataType": "room", "type": "wall", "geometry": wall}))
+        if type_name == "Meeting Room":
+            self.derived.append((venue["key"], {
+                "geodataId": location["id"], "geodataType": "room", "type": "extrusion",
+                "geometry": frame.polygon(rect)}))
+
+    def add_location(self, venue, building, index, type_name, external_id, name, point=None, rect=None, frame=None,
+                     categories=(), fields=None, restrictions=None, bookable=None, status=3, aliases=None,
+                     own_rule=False, active=None):
+        frame = frame or building["frame"]
+        location = {
+            "id": object_id(SOLUTION_ID, "location", external_id),
+            "venue": venue, "building": building, "floor": index, "type": type_name, "externalId": external_id,
+            "name": name, "categories": sorted(categories), "fields": fields or {}, "restrictions": restrictions,
+            "bookable": bookable, "status": status, "aliases": aliases, "ownRule": own_rule, "active": active,
+        }
+        if rect is not None:
+            location["geometry"] = frame.polygon(rect)
+            location["anchor"] = frame.point((rect[0] + rect[2]) / 2, (rect[1] + rect[3]) / 2)
+        else:
+            location["geometry"] = frame.point(*point)
+        self.locations.append(location)
+        return location
+
+    def add_desks(self, offices, total):
+        """Places desks in the offices, round after round, until the solution holds `total` locations."""
+        count = 0
+        while len(self.locations) < total:
+            office = offices[count % len(offices)]
+            count += 1
+            ring = office["geometry"]["coordinates"][0]
+            west, south = ring[0]
+            east, north = ring[2]
+            longitude = coordinate(west + (east - west) * self.random.uniform(0.1, 0.9))
+            latitude = coordinate(south + (north - south) * self.random.uniform(0.1, 0.9))
+            desk = "%s-D%d" % (office["externalId"], (count - 1) // len(offices) + 1)
+            self.locations.append({
+                "id": object_id(SOLUTION_ID, "location", desk), "venue": office["venue"],
+                "building": office["building"], "floor": office["floor"], "type": "Desk", "externalId": desk,
+                "name": text("Desk %s" % desk, "Skrivebord %s" % desk), "categories": [], "fields": {},
+                "restrictions": None, "bookable": True, "status": 3, "aliases": None, "ownRule": False,
+                "active": None, "geometry": {"type": "Point", "coordinates": [longitude, latitude]},
+            })
+
+    # Documents --------------------------------------------------------------------------------------------------
+
+    def icon_url(self, slug):
+        if slug not in self.icons:
+            self.icons.append(slug)
+        return "%s/icons/%s.png" % (MEDIA, slug)
+
+    def display_rule(self, type_entry):
+        name, base, _, slug, colour, zoom_from = type_entry
+        rule = {"visible": True, "iconVisible": True, "icon": self.icon_url(slug),
+                "iconSize": {"width": 24, "height": 24}, "zoomFrom": zoom_from, "zoomTo": 22,
+                "labelVisible": base != "AREA", "label": "{{name}}", "labelMaxWidth": 120, "clickable": True}
+        if colour is not None:
+            rule.update({"polygonVisible": True, "polygonFillColor": colour, "polygonFillOpacity": 0.8,
+                         "polygonStrokeColor": "#6B7785", "polygonStrokeOpacity": 1.0, "polygonStrokeWidth": 1,
+                         "wallsVisible": base == "ROOM", "wallsHeight": 3.0, "wallsColor": "#9AA4B1"})
+        if name == "Meeting Room":
+            rule.update({"extrusionVisible": True, "extrusionHeight": 2.5, "extrusionColor": "#F0B866"})
+        if name == "Desk":
+            rule["labelVisible"] = False
+        return rule
+
+    def solution_document(self, lang):
+        types = []
+        for entry in LOCATION_TYPES:
+            name, base, danish = entry[0], entry[1], entry[2]
+            location_type = {"name": name, "translatedName": name if lang == "en" else danish,
+                             "displayRule": self.display_rule(entry)}
+            if name == "Meeting Room":
+                location_type["fields"] = {"capacity": {"type": "number", "text": self.pick(
+                    text("Capacity", "Kapacitet"), lang)}}
+                location_type["locationSettings"] = {"selectable": True}
+            if name == "Corridor":
+                location_type["locationSettings"] = {"selectable": False}
+            if name == "Kitchen":
+                location_type["restrictions"] = [self.role_id("staff"), self.role_id("facility")]
+            types.append(location_type)
+        return {
+            "id": SOLUTION_ID,
+            "name": "Ambrell Sample Campuses",
+            "defaultLanguage": DEFAULT_LANGUAGE,
+            "availableLanguages": list(LANGUAGES),
+            "modules": ["3dwalls", "directions", "livedata", "search"],
+            "mapClientUrl": "https://map.ambrell.com/%s/{venueId}/{locationId}" % SOLUTION_ID,
+            "positionProviderConfigs": {},
+            "whitelabel": False,
+            "solutionConfig": {
+                "enableClustering": False,
+                "newSelection": True,
+                "collisionHandling": "REMOVE_LABEL_FIRST",
+                "settings3D": {"wallOpacity": 0.8, "extrusionOpacity": 0.6},
+                "mainDisplayRule": {"zoomFrom": 16, "zoomTo": 22, "label": "{{name}}"},
+                "buildingDisplayRule": {"visible": True, "zoomFrom": 14, "zoomTo": 17},
+                "stateDisplayRules": {
+                    "selection": {"polygonFillColor": "#3071D9", "polygonFillOpacity": 0.9},
+                    "highlight": {"polygonFillColor": "#EF6CCE", "polygonFillOpacity": 0.9},
+                },
+                "locationSettings": {"selectable": True},
+            },
+            "types": types,
+        }
+
+    @staticmethod
+    def pick(localised, lang):
+        return localised[lang]
+
+    def entity_fields(self, url, lang):
+        return {"website": {"type": "url", "text": self.pick(text("Website", "Hjemmeside"), lang), "value": url}}
+
+    def venues_document(self, lang):
+        document = []
+        for venue, frame, venue_id in self.venues:
+            ex0, ey0, ex1, ey1 = venue["extent"]
+            geometry = with_bbox(frame.polygon((ex0, ey0, ex1, ey1)))
+            key = venue["key"]
+            document.append({
+                "id": venue_id,
+                "name": key,
+                "solutionId": SOLUTION_ID,
+                "externalId": "V-" + key,
+                "venueInfo": {"name": self.pick(venue["name"], lang), "aliases": [key.title()],
+                              "fields": self.entity_fields("https://%s.example.com/" % key.lower(), lang)},
+                "geometry": geometry,
+                "anchor": frame.point(0.0, 0.0),
+                "entryPoints": [frame.point(x, y) for x, y in venue["parking"]],
+                "defaultFloor": 0,
+                "graphId": key,
+                "tilesUrl": "https://tiles.ambrell.com/%s/%s/{style}/{floor}/{z}/{x}/{y}.png" % (SOLUTION_ID,
+                                                                                                key.lower()),
+                "styles": [{"folder": "default", "displayName": self.pick(text("Default", "Standard"), lang)},
+                           {"folder": "dark", "displayName": self.pick(text("Dark", "Mørk"), lang)}],
+                "status": 3,
+            })
+        # The harbour campus is shown in its dark style unless the host says otherwise.
+        document[1]["styleOverride"] = {"folder": "DARK", "displayName": self.pick(text("Dark", "Mørk"), lang)}
+        return document
+
+    def building_document(self, building, lang):
+        frame = building["frame"]
+        floors = {}
+        for owner, index, floor_id, geometry in self.floors:
+            if owner is not building:
+                continue
+            floors[str(index)] = {
+                "id": floor_id, "name": self.pick(floor_name(index), lang), "zIndex": index,
+                "buildingId": building["id"], "aliases": ["L%d" % index if index >= 0 else "B%d" % -index],
+                "geometry": geometry, "status": 3,
+            }
+        return {
+            "id": building["id"],
+            "administrativeId": building["key"],
+            "externalId": "B-" + building["key"],
+            "address": building["address"],
+            "venueId": building["venue_id"],
+            "buildingInfo": {"name": self.pick(building["name"], lang), "aliases": [building["key"].title()],
+                             "fields": self.entity_fields(
+                                 "https://%s.example.com/%s" % (building["venue"]["key"].lower(),
+                                                                building["key"].lower()), lang)},
+            "geometry": with_bbox(frame.polygon(self.building_rect(building))),
+            "anchor": frame.point(*building["centre"]),
+            "defaultFloor": 0,
+            "floors": floors,
+            "status": 3,
+        }
+
+    def buildings_document(self, lang, venue_key=None):
+        return [self.building_document(b, lang) for b in self.buildings
+                if venue_key is None or b["venue"]["key"] == venue_key]
+
+    def location_document(self, location, lang):
+        type_entry = self.type_info(location["type"])
+        properties = {
+            "name": self.pick(location["name"], lang),
+            "type": location["type"],
+            "locationType": type_entry[1],
+            "venue": location["venue"]["key"],
+            "floor": location["floor"],
+            "externalId": location["externalId"],
+            "status": location["status"],
+        }
+        building = location["building"]
+        if building is not None:
+            properties["building"] = building["key"]
+            properties["floorName"] = self.pick(floor_name(location["floor"]), lang)
+        if location.get("anchor") is not None:
+            properties["anchor"] = location["anchor"]
+        if location["aliases"]:
+            properties["aliases"] = location["aliases"]
+        if location["categories"]:
+            names = {key: self.pick(name, lang) for key, name, _ in CATEGORIES}
+            # The service writes categories as key -> name; older documents as a bare list of keys.
+            if location["type"] == "Entrance":
+                properties["categories"] = list(location["categories"])
+            else:
+                properties["categories"] = {key: names[key] for key in location["categories"]}
+        if location["fields"]:
+            properties["fields"] = {key: {"type": kind, "text": self.pick(label, lang), "value": value}
+                                    for key, (kind, label, value) in location["fields"].items()}
+        if location["restrictions"]:
+            properties["restrictions"] = location["restrictions"]
+        if location["bookable"] is not None:
+            properties["bookable"] = location["bookable"]
+        if location["active"] is not None:
+            properties["activeFrom"], properties["activeTo"] = location["active"]
+        if location["ownRule"]:
+            properties["displayRule"] = {"icon": self.icon_url("reception-desk"), "zoomFrom": 15}
+            properties["locationSettings"] = {"selectable": True}
+            properties["description"] = self.pick(text("Visitors sign in here.", "Gæster melder sig her."), lang)
+            properties["imageURL"] = "%s/images/%s.jpg" % (MEDIA, location["externalId"].lower())
+        return {"id": location["id"], "type": "Feature", "geometry": location["geometry"], "properties": properties}
+
+    def locations_document(self, lang, venue_key=None):
+        return [self.location_document(loc, lang) for loc in self.locations
+                if venue_key is None or loc["venue"]["key"] == venue_key]
+
+    def categories_document(self, lang):
+        return [{"key": key, "value": self.pick(name, lang),
+                 "fields": {"description": {"type": "text", "text": self.pick(text("Description", "Beskrivelse"),
+                                                                              lang),
+                                            "value": self.pick(description, lang)}}}
+                for key, name, description in CATEGORIES]
+
+    def appconfig_document(self, lang):
+        main_menu = [{"categoryKey": key, "menuImageUrl": "%s/images/menu-%s.jpg" % (MEDIA, key),
+                      "iconUrl": self.icon_url("menu-" + key)} for key, _, _ in CATEGORIES]
+        return {
+            "colorPrimary": "#1F3A5F",
+            "colorPrimaryDark": "#14253D",
+            "colorAccent": "#F0B866",
+            "menuInfo": {"mainmenu": main_menu,
+                         "quickmenu": [{"categoryKey": "facilities", "iconUrl": self.icon_url("menu-facilities")},
+                                       {"categoryKey": "food", "iconUrl": self.icon_url("menu-food")}]},
+            "venueImages": {venue["key"].lower(): "%s/images/venue-%s.jpg" % (MEDIA, venue["key"].lower())
+                            for venue, _, _ in self.venues},
+            "appSettings": {"title": self.pick(text("Sample Campuses", "Eksempelcampusser"), lang),
+                            "defaultVenue": self.venues[0][2]},
+            "logConfig": {"eventLoggingEnabled": True},
+        }
+
+    def userroles_document(self, lang):
+        return [{"id": self.role_id(key), "name": self.pick(name, lang)} for key, name in USER_ROLES]
+
+    def derived_document(self, venue_key=None):
+        records = [record for owner, record in self.derived if venue_key is None or owner == venue_key]
+        # One extrusion per building outline, filed under the building.
+        for building in self.buildings:
+            if venue_key is None or building["venue"]["key"] == venue_key:
+                records.append({"geodataId": building["id"], "geodataType": "building", "type": "extrusion",
+                                "geometry": building["frame"].polygon(self.building_rect(building))})
+        return records
+
+    def document(self, endpoint, lang, venue_key=None):
+        if endpoint == "solutions":
+            return self.solution_document(lang)
+        if endpoint == "venues":
+            return self.venues_document(lang)
+        if endpoint == "buildings":
+            return self.buildings_document(lang, venue_key)
+        if endpoint == "locations":
+            return self.locations_document(lang, venue_key)
+        if endpoint == "categories":
+            return self.categories_document(lang)
+        if endpoint == "appconfig":
+            return self.appconfig_document(lang)
+        if endpoint == "appuserroles":
+            return self.userroles_document(lang)
+        if endpoint == "derivedGeometry":
+            return self.derived_document(venue_key)
+        raise KeyError(endpoint)
+
+    # Counts -----------------------------------------------------------------------------------------------------
+
+    def counts(self):
+        def location_counts(locations):
+            by_type, by_base, by_geometry, by_status = {}, {}, {}, {}
+            for loc in locations:
+                by_type[loc["type"]] = by_type.get(loc["type"], 0) + 1
+                base = self.type_info(loc["type"])[1]
+                by_base[base] = by_base.get(base, 0) + 1
+                kind = loc["geometry"]["type"]
+                by_geometry[kind] = by_geometry.get(kind, 0) + 1
+                by_status[str(loc["status"])] = by_status.get(str(loc["status"]), 0) + 1
+            return {"total": len(locations), "byType": by_type, "byBaseType": by_base, "byGeometry": by_geometry,
+                    "byStatus": by_status,
+                    "outdoor": sum(1 for loc in locations if loc["building"] is None),
+                    "withCategories": sum(1 for loc in locations if loc["categories"])}
+
+        def derived_counts(records):
+            by_kind = {}
+            for record in records:
+                by_kind[record["type"]] = by_kind.get(record["type"], 0) + 1
+            return {"total": len(records), "byType": by_kind}
+
+        per_venue = {}
+        for venue, _, venue_id in self.venues:
+            key = venue["key"]
+            buildings = [b for b in self.buildings if b["venue"]["key"] == key]
+            per_venue[venue_id] = {
+                "administrativeId": key,
+                "buildings": len(buildings),
+                "floors": sum(len(b["floors"]) for b in buildings),
+                "locations": location_counts([loc for loc in self.locations if loc["venue"]["key"] == key]),
+                "derivedGeometry": derived_counts(self.derived_document(key)),
+            }
+        app = self.appconfig_document(DEFAULT_LANGUAGE)
+        return {
+            "solutionId": SOLUTION_ID,
+            "languages": list(LANGUAGES),
+            "timestamp": SNAPSHOT_TIMESTAMP,
+            "endpoints": list(ENDPOINTS),
+            "venueEndpoints": list(VENUE_ENDPOINTS),
+            "types": len(LOCATION_TYPES),
+            "categories": len(CATEGORIES),
+            "userRoles": len(USER_ROLES),
+            "menus": {name: len(items) for name, items in app["menuInfo"].items()},
+            "venues": len(self.venues),
+            "buildings": len(self.buildings),
+            "floors": len(self.floors),
+            "multiPolygonFloors": sum(1 for f in self.floors if f[3]["type"] == "MultiPolygon"),
+            "floorsPerBuilding": {b["id"]: len(b["floors"]) for b in self.buildings},
+            "locations": location_counts(self.locations),
+            "derivedGeometry": derived_counts(self.derived_document()),
+            "perVenue": per_venue,
+            "icons": sorted(self.icons),
+        }
+
+
+# --- writing -----------------------------------------------------------------------------------------------------
+
+def number(value):
+    """Fixed-point text with at most seven decimals: never an exponent, the same on every platform."""
+    if isinstance(value, bool) or isinstance(value, int):
+        return json.dumps(value)
+    if not math.isfinite(value):
+        raise ValueError("JSON has no %r" % value)
+    digits = ("%.7f" % value).rstrip("0")
+    if digits.endswith("."):
+        digits += "0"
+    return "0.0" if digits == "-0.0" else digits
+
+
+def compact(value):
+    """Compact JSON with sorted keys; UTF-8 text is written as it is."""
+    if isinstance(value, dict):
+        return "{" + ",".join(json.dumps(str(key), ensure_ascii=False) + ":" + compact(value[key])
+                              for key in sorted(value)) + "}"
+    if isinstance(value, (list, tuple)):
+        return "[" + ",".join(compact(element) for element in value) + "]"
+    if isinstance(value, str) or value is None:
+        return json.dumps(value, ensure_ascii=False)
+    return number(value)
+
+
+def encode(document):
+    """A list puts one element on each line, so that diffs of the committed copy stay readable."""
+    if isinstance(document, list):
+        body = "[\n" + ",\n".join(compact(element) for element in document) + "\n]\n"
+    else:
+        body = compact(document) + "\n"
+    return body.encode("utf-8")
+
+
+def png(colour, mark):
+    """An 8x8 RGBA icon: a filled square in `colour` with a white mark, so each icon differs."""
+    r, g, b = (int(colour[i:i + 2], 16) for i in (1, 3, 5))
+    rows = []
+    for y in range(8):
+        row = bytearray([0])  # filter: none
+        for x in range(8):
+            border = x in (0, 7) or y in (0, 7)
+            lit = (x * 8 + y) * 7 % 64 < mark
+            pixel = (255, 255, 255, 255) if (lit and not border) else (r, g, b, 255)
+            row.extend(pixel)
+        rows.append(bytes(row))
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data
+                + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+    header = struct.pack(">IIBBBBB", 8, 8, 8, 6, 0, 0, 0)  # 8x8, 8 bits, RGBA
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(b"".join(rows), 9))
+            + chunk(b"IEND", b""))
+
+
+def icon_png(slug):
+    digest = hashlib.sha1(slug.encode("utf-8")).hexdigest()
+    # Keep the colour dark enough for the white mark to show.
+    colour = "#" + "".join("%02X" % (int(digest[i:i + 2], 16) // 2 + 32) for i in (0, 2, 4))
+    return png(colour, 8 + int(digest[6:8], 16) % 24)
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as handle:
+        handle.write(data)
+
+
+def generate(out, large):
+    solution = Solution(large)
+    solution.lay_out()
+    service = os.path.join(out, "service")
+    bundle = os.path.join(out, "bundle")
+    for folder in (service, bundle):
+        if os.path.isdir(folder):
+            shutil.rmtree(folder)
+
+    for endpoint in ENDPOINTS:
+        for lang in LANGUAGES:
+            data = encode(solution.document(endpoint, lang))
+            # The web service: GET sync/<endpoint>?solutionId=<id>&lr=<lang>&v=6
+            write(os.path.join(service, "sync", "%s_%s.json" % (endpoint, lang)), data)
+            # The host app: the resource "res/ax_sync_<endpoint>_<lang>" of type "json".
+            write(os.path.join(bundle, "res", "ax_sync_%s_%s.json" % (endpoint, lang)), data)
+            if endpoint in VENUE_ENDPOINTS:
+                for venue, _, venue_id in solution.venues:
+                    data = encode(solution.document(endpoint, lang, venue["key"]))
+                    write(os.path.join(service, "sync", venue_id, "%s_%s.json" % (endpoint, lang)), data)
+
+    write(os.path.join(bundle, "res", "ax_sync_solutionid.json"), encode({"solutionId": SOLUTION_ID}))
+    write(os.path.join(bundle, "res", "ax_sync_timestamp.json"), encode({"timestamp": SNAPSHOT_TIMESTAMP}))
+    for slug in sorted(solution.icons):
+        # An icon URL's path "/icons/<slug>.png" is looked up among the resources as "ax_icons_<slug>.png".
+        write(os.path.join(bundle, "res", "ax_icons_%s.png" % slug), icon_png(slug))
+
+    counts = json.dumps(solution.counts(), sort_keys=True, ensure_ascii=False, indent=2) + "\n"
+    write(os.path.join(out, "expected-counts.json"), counts.encode("utf-8"))
+    return solution
+
+
+def written_files(root):
+    files = {}
+    for top in ("service", "bundle", "expected-counts.json"):
+        path = os.path.join(root, top)
+        if os.path.isfile(path):
+            files[top] = path
+        for folder, _, names in os.walk(path):
+            for name in names:
+                full = os.path.join(folder, name)
+                files[os.path.relpath(full, root)] = full
+    return files
+
+
+def check(out):
+    """Compares the copy in `out` with a fresh one; answers the differing file names."""
+    with tempfile.TemporaryDirectory() as scratch:
+        generate(scratch, False)
+        fresh, present = written_files(scratch), written_files(out)
+        differing = []
+        for name in sorted(set(fresh) | set(present)):
+            if name not in fresh or name not in present:
+                differing.append(name)
+                continue
+            with open(fresh[name], "rb") as a, open(present[name], "rb") as b:
+                if a.read() != b.read():
+                    differing.append(name)
+        return differing
+
+
+def main(argv):
+    here = os.path.dirname(os.path.abspath(__file__))
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--out", help="folder to write into (default: this script's folder)")
+    parser.add_argument("--large", action="store_true",
+                        help="write %d locations, for benchmarks; needs --out elsewhere" % LARGE_LOCATION_COUNT)
+    parser.add_argument("--check", action="store_true",
+                        help="write nothing; fail when the sample in --out differs from what this script writes")
+    args = parser.parse_args(argv)
+    out = os.path.abspath(args.out) if args.out else here
+    if args.check:
+        if args.large:
+            parser.error("--check compares the small sample only")
+        differing = check(out)
+        for name in differing:
+            print("differs: %s" % name)
+        if differing:
+            print("the sample in %s is out of date: run %s" % (out, os.path.abspath(__file__)))
+            return 1
+        print("the sample in %s is what this script writes" % out)
+        return 0
+    if args.large and out == here:
+        parser.error("--large writes tens of megabytes: give --out a folder outside the repository's sample")
+    solution = generate(out, args.large)
+    print("wrote %d locations, %d floors, %d buildings, %d venues to %s"
+          % (len(solution.locations), len(solution.floors), len(solution.buildings), len(solution.venues), out))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,107 @@
+#include "foundation/CVLogUploader.h"
+
+#include <boost/url/parse.hpp>
+#include <optional>
+#include <system_error>
+
+#include "Ambrell/CVError.h"
+#include "Ambrell/CVLog.h"
+#include "foundation/CVAXAPI.h"
+#include "foundation/CVDataProvider.h"
+#include "foundation/CVLogPackage.h"
+#include "platform/TextEncoding.h"
+#include "platform/http/HttpTypes.h"
+#include "platform/runtime/Cancellation.h"
+#include "platform/runtime/TaskGroup.h"
+
+namespace ambrell {
+
+namespace {
+
+using platform::Awaitable;
+
+bool isUsableUrl(const std::string& url) {
+    if (url.empty()) return false;
+    return boost::urls::parse_absolute_uri(url).has_value();
+}
+
+bool failsTheUpload(int status) { return status == 403 || status == 404 || status >= 500; }
+
+bool isPlainFilename(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+           name.find('\0') == std::string_view::npos;
+}
+
+Awaitable<void> uploadFile(std::filesystem::path path, std::string apiKey,
+                           std::shared_ptr<CVLogUploader::SentFiles> sent) {
+    co_await platform::checkCancellation();
+    std::error_code existsError;
+    if (!std::filesystem::exists(path, existsError)) co_return;
+
+    const std::string url = CVAXAPI::sharedInstance()->loggingUrl(apiKey);
+    if (!isUsableUrl(url)) co_return;
+
+    CVLog::core().debug("CVLogUploader starting upload of file {}", path.string());
+    auto result = co_await CVDataProvider::uploadContentsofFile(path, url);
+
+    const std::optional<int> status =
+        result.response ? std::optional<int>(result.response->statusCode) : std::optional<int>();
+    if (status && failsTheUpload(*status)) throw CVError(CVErrorCase::requestFailed);
+    // Only an answer that took the package lets it go; anything else may not
+    // have stored it.
+    if (!status || *status < 200 || *status > 299) {
+        CVLog::core().debug("CVLogUploader kept {} after status code {}", path.string(),
+                            status ? std::to_string(*status) : std::string("none"));
+        co_return;
+    }
+    if (sent) sent->add(path);
+
+    std::error_code removeError;
+    std::filesystem::remove(path, removeError);
+    if (removeError) throw std::filesystem::filesystem_error("CVLogUploader cannot delete an uploaded package", path,
+                                                             removeError);
+
+    CVLog::core().debug("CVLogUploader finished upload of {} with status code {}", path.string(), *status);
+    if (result.data) {
+        std::string body(result.data->begin(), result.data->end());
+        if (!platform::isValidUTF8(body)) body.clear();
+        CVLog::core().debug("Response body: " + body);
+    }
+}
+
+}  // namespace
+
+void CVLogUploader::SentFiles::add(std::filesystem::path path) {
+    std::lock_guard lock(mutex_);
+    paths_.push_back(std::move(path));
+}
+
+std::vector<std::filesystem::path> CVLogUploader::SentFiles::paths() const {
+    std::lock_guard lock(mutex_);
+    return paths_;
+}
+
+Awaitable<void> CVLogUploader::upload(std::vector<std::filesystem::path> files, std::string apiKey,
+                                      std::shared_ptr<SentFiles> sent) {
+    std::vector<platform::ChildTask<void>> children;
+    for (auto& file : files) {
+        if (!CVLogPackage::isPackageFileOfApiKey(file.string(), apiKey)) continue;
+        children.emplace_back([file = std::move(file), apiKey, sent] { return uploadFile(file, apiKey, sent); });
+    }
+    co_await platform::runTaskGroup<void>(std::move(children));
+}
+
+void CVLogRemover::remove(const std::vector<std::string>& files, const std::filesystem::path& folder,
+                          std::string_view apiKey) {
+    for (const auto& name : files) {
+        if (!isPlainFilename(name)) {
+            CVLog::core().error("CVLogRemover skips \"{}\", which is not a file name of the log folder", name);
+            continue;
+        }
+        if (!CVLogPackage::isPackageFileOfApiKey(name, apiKey)) continue;
+        std::error_code ignored;
+        std::filesystem::remove(folder / name, ignored);
+    }
+}
+
+}  // namespace ambrell

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/runtime/Executor.h"
+
+namespace ambrell {
+
+// Sends package files of one API key to the web service's logging URL.
+class CVLogUploader {
+public:
+    // The files an upload sent: the service answered 2xx, so they are not to
+    // be sent again. Filled as each file ends, so it also tells what a failed
+    // upload got through before it failed. Thread-safe.
+    class SentFiles {
+    public:
+        void add(std::filesystem::path path);
+        [[nodiscard]] std::vector<std::filesystem::path> paths() const;
+
+    private:
+        mutable std::mutex mutex_;
+        std::vector<std::filesystem::path> paths_;
+    };
+
+    CVLogUploader() = delete;
+
+    // Uploads the files of the key concurrently, one child task each; files
+    // of other keys are skipped, missing files too, and so is everything
+    // while the key has no logging URL. A file is deleted once the service
+    // answered 2xx; any other answer keeps it for a later upload. 403, 404,
+    // 500 and above, a transport error or a failed deletion fail the upload
+    // (CVError.requestFailed for the statuses), which cancels the files
+    // still on their way.
+    static platform::Awaitable<void> upload(std::vector<std::filesystem::path> files, std::string apiKey,
+                                            std::shared_ptr<SentFiles> sent = nullptr);
+};
+
+// Deletes package files of one API key.
+class CVLogRemover {
+public:
+    CVLogRemover() = delete;
+
+    // Deletes folder/name for each name of a file of the key. Names that are
+    // not a plain file name of the folder (empty, ".", "..", holding "/" or
+    // NUL) are skipped, and a failed deletion is ignored.
+    static void remove(const std::vector<std::string>& files, const std::filesystem::path& folder,
+                       std::string_view apiKey);
+};
+
+}  // namespace ambrell

@@ -1,0 +1,224 @@
+#include "data/CVOfflineBundleHelper.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "data/AmbrellLegacy.h"
+#include "data/CVDataSetSeams.h"
+#include "data/CVRouteNetworkSeams.h"
+#include "platform/Paths.h"
+#include "platform/UserDefaults.h"
+#include "tests/support/CapturingLogSink.h"
+#include "tests/support/TempDirectory.h"
+
+namespace ambrell {
+namespace {
+
+namespace fs = std::filesystem;
+using Date = CVOfflineBundleHelper::Date;
+using std::chrono::seconds;
+
+constexpr std::int64_t kSnapshotSeconds = 1735689600;  // 2025-01-01T00:00:00Z
+
+class OfflineBundle : public test::ContainerFixture {
+protected:
+    OfflineBundle() { platform::Paths::setResourcesFolder(resources_.path()); }
+    ~OfflineBundle() override {
+        CVOfflineBundleHelper::resetForTesting();
+        CVRouteNetworkSeams::resetForTesting();
+        CVDataSetSeams::resetForTesting();
+        AmbrellLegacy::resetForTesting();
+        platform::Paths::resetForTesting();
+    }
+
+    void write(const std::string& name, const std::string& content) {
+        fs::create_directories(resources_ / "res");
+        std::ofstream(resources_ / "res" / name, std::ios::binary) << content;
+    }
+    void writeSnapshot(const std::string& solutionId) {
+        write("ax_sync_solutionid.json", R"({"solutionId": ")" + solutionId + R"("})");
+        write("ax_sync_timestamp.json", R"({"timestamp": )" + std::to_string(kSnapshotSeconds) + "}");
+        write("ax_sync_categories_en.json", "[]");
+        write("ax_sync_categories.json", "[]");
+        write("ax_sync_venues_en.json", "[]");
+        write("ax_sync_package.zip", "PK");
+    }
+    [[nodiscard]] fs::path resource(const std::string& name) const { return resources_ / "res" / name; }
+
+    test::TempDirectory resources_{"ambrell-resources"};
+    test::ScopedLogCapture log_;
+};
+
+class FakeRouteNetworks : public CVRouteNetworkServicing {
+public:
+    bool isCachedDataAvailableForSolutionId(std::string_view solutionId) const override { return solutionId == "B"; }
+    void getRouteNetworkForSolutionAsync(std::string, std::string, Completion completion) override {
+        completion(nullptr, std::nullopt);
+    }
+    std::size_t networkCount(const CVRouteNetworkData&) const override { return 0; }
+};
+
+TEST_F(OfflineBundle, AnAppWithoutSnapshotHasNothing) {
+    EXPECT_EQ(CVOfflineBundleHelper::offlineDataSolutionId(), std::nullopt);
+    EXPECT_EQ(CVOfflineBundleHelper::offlinePathForEndpointData("sync/categories", "A", "en"), std::nullopt);
+    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveMapTilesForSolution("A"));
+    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("A"));
+    EXPECT_EQ(CVOfflineBundleHelper::ifModifiedSinceForBundledUrl("https://h/sync/categories?lr=en",
+                                                                  resources_ / "absent", "A"),
+              std::nullopt);
+
+    EXPECT_EQ(CVOfflineBundleHelper::offlineDataTimestamp(), std::nullopt);
+    EXPECT_TRUE(log_.sink().contains("+[CVOfflineBundleHelper offlineDataTimestamp] [E] Failed to determine "
+                                     "offlineDataTimestamp: err=(null), path=(null)"));
+}
+
+TEST_F(OfflineBundle, ResourceNamesFollowEndpointAndLanguage) {
+    writeSnapshot("A");
+    struct Case {
+        const char* endpointData;
+        std::optional<std::string_view> language;
+        std::optional<std::string> file;
+    };
+    for (const Case& c : {Case{"sync/categories", "en", "ax_sync_categories_en.json"},
+                          Case{"sync/categories", std::nullopt, "ax_sync_categories.json"},
+                          Case{"sync/categories", "da", std::nullopt},
+                          Case{"sync/package.zip", std::nullopt, "ax_sync_package.zip"},
+                          Case{"sync/categories", "../en", std::nullopt}}) {
+        SCOPED_TRACE(c.endpointData);
+        const auto path = CVOfflineBundleHelper::offlinePathForEndpointData(c.endpointData, "A", c.language);
+        EXPECT_EQ(path, c.file ? std::optional(resource(*c.file)) : std::nullopt);
+        EXPECT_EQ(CVOfflineBundleHelper::offlinePathForEndpointData(c.endpointData, "B", c.language), std::nullopt);
+    }
+}
+
+TEST_F(OfflineBundle, SyncUrlsMapOntoTheirResource) {
+    writeSnapshot("A");
+    const auto venues = resource("ax_sync_venues_en.json");
+    struct Case {
+        std::optional<std::string_view> url;
+        std::optional<fs::path> path;
+    };
+    for (const Case& c : {Case{"https://api.example.org/sync/venues?solutionId=A&lr=en&v=6", venues},
+                          Case{"https://api.example.org/sync/venues?v=6&venueId=V&appUserRoleIds=r&lr=en&lr=da",
+                               venues},
+                          Case{"https://api.example.org/sync/categories?solutionId=A",
+                               resource("ax_sync_categories.json")},
+                          Case{"https://api.example.org/sync/venues?lr=sv", std::nullopt},
+                          Case{"https://api.example.org", std::nullopt}, Case{"", std::nullopt},
+                          Case{std::nullopt, std::nullopt}, Case{"http://[broken", std::nullopt}}) {
+        SCOPED_TRACE(c.url.value_or("(none)"));
+        EXPECT_EQ(CVOfflineBundleHelper::offlinePathForEndpointUrl(c.url, "A"), c.path);
+    }
+    EXPECT_EQ(CVOfflineBundleHelper::offlinePathForEndpointUrl(
+                  "https://api.example.org/sync/venues?solutionId=A&lr=en&v=6", "B"),
+              std::nullopt);
+}
+
+TEST_F(OfflineBundle, SnapshotIdIsKeptOnceFound) {
+    write("ax_sync_solutionid.json", R"(["not an object"])");
+    EXPECT_EQ(CVOfflineBundleHelper::offlineDataSolutionId(), std::nullopt);
+    writeSnapshot("A");
+    EXPECT_EQ(CVOfflineBundleHelper::offlineDataSolutionId(), "A");
+    fs::remove(resource("ax_sync_solutionid.json"));
+    EXPECT_EQ(CVOfflineBundleHelper::offlineDataSolutionId(), "A");
+}
+
+TEST_F(OfflineBundle, TimestampWithoutDateIsTheStartOf1970) {
+    write("ax_sync_timestamp.json", "{}");
+    EXPECT_EQ(CVOfflineBundleHelper::offlineDataTimestamp(), Date{});
+    CVOfflineBundleHelper::resetForTesting();
+    write("ax_sync_timestamp.json", R"({"timestamp": "soon"})");
+    EXPECT_EQ(CVOfflineBundleHelper::offlineDataTimestamp(), std::nullopt);
+    EXPECT_TRUE(log_.sink().contains("err=\"timestamp\" is not a number, path=" +
+                                     resource("ax_sync_timestamp.json").string()));
+}
+
+TEST_F(OfflineBundle, TilesNeedANonEmptyResource) {
+    writeSnapshot("A");
+    write("ax_sync_tiles.json", "");
+    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveMapTilesForSolution("A"));
+    write("ax_sync_tiles.json", "{}");
+    EXPECT_TRUE(CVOfflineBundleHelper::offlineDataHaveMapTilesForSolution("A"));
+    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveMapTilesForSolution("B"));
+}
+
+TEST_F(OfflineBundle, TileTimestampTakesTheLaterOfStoredAndSnapshot) {
+    writeSnapshot("A");
+    write("ax_sync_tiles.json", "{}");
+    AmbrellLegacy::setApiKey("A");
+    EXPECT_EQ(CVOfflineBundleHelper::userDefaultsKeyForTileDataTimestamp(), "ax-tileDataTimestamp-A");
+    const Date snapshot{seconds(kSnapshotSeconds)};
+
+    EXPECT_EQ(CVOfflineBundleHelper::tileDataTimestamp(), snapshot);
+    CVOfflineBundleHelper::setTileDataTimestamp(snapshot - seconds(60));
+    EXPECT_EQ(CVOfflineBundleHelper::tileDataTimestamp(), snapshot);
+    CVOfflineBundleHelper::setTileDataTimestamp(snapshot + seconds(60));
+    EXPECT_EQ(CVOfflineBundleHelper::tileDataTimestamp(), snapshot + seconds(60));
+    EXPECT_TRUE(platform::UserDefaults::standard().hasKey("ax-tileDataTimestamp-A"));
+
+    // Another key: the snapshot's tiles are not its tiles.
+    AmbrellLegacy::setApiKey("B");
+    EXPECT_EQ(CVOfflineBundleHelper::tileDataTimestamp(), std::nullopt);
+    CVOfflineBundleHelper::setTileDataTimestamp(snapshot - seconds(60));
+    EXPECT_EQ(CVOfflineBundleHelper::tileDataTimestamp(), snapshot - seconds(60));
+    CVOfflineBundleHelper::setTileDataTimestamp(std::nullopt);
+    EXPECT_FALSE(platform::UserDefaults::standard().hasKey("ax-tileDataTimestamp-B"));
+}
+
+TEST_F(OfflineBundle, DirectionGraphsFromTheSnapshotOrTheRouteNetworkCache) {
+    writeSnapshot("A");
+    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("A"));
+    write("ax_sync_graph.json", "{}");
+    EXPECT_TRUE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("A"));
+    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("B"));
+
+    CVRouteNetworkSeams::setService(std::make_shared<FakeRouteNetworks>());
+    EXPECT_TRUE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("B"));
+    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("C"));
+}
+
+TEST_F(OfflineBundle, ConditionalDateOnlyForFilesNotDownloadedYet) {
+    writeSnapshot("A");
+    const std::string url = "https://api.example.org/sync/venues?solutionId=A&lr=en&v=6";
+    const fs::path notYet = containerRoot() / "venues.json";
+    const Date snapshot{seconds(kSnapshotSeconds)};
+
+    EXPECT_EQ(CVOfflineBundleHelper::ifModifiedSinceForBundledUrl(url, notYet, "A"), snapshot);
+    EXPECT_TRUE(log_.sink().contains(
+        "+[CVOfflineBundleHelper ifModifiedSinceForBundledUrl:cachingFile:datasetId:] [D] Using If-Modified-Since "
+        "date from bundle 2025-01-01 00:00:00 +0000 for " + url));
+    EXPECT_EQ(CVOfflineBundleHelper::ifModifiedSinceForBundledUrl(url, notYet, "B"), std::nullopt);
+    EXPECT_EQ(CVOfflineBundleHelper::ifModifiedSinceForBundledUrl(
+                  "https://api.example.org/sync/appconfig?lr=en", notYet, "A"),
+              std::nullopt);
+    std::ofstream(notYet) << "[]";
+    EXPECT_EQ(CVOfflineBundleHelper::ifModifiedSinceForBundledUrl(url, notYet, "A"), std::nullopt);
+}
+
+class CachedGraph : public CVDataSetCachedFiles {
+public:
+    std::optional<fs::path> pathForCachedUrl(std::string_view url, std::string_view dataSetId) const override {
+        if (dataSetId == "B" && url.find("/sync/graph") != std::string_view::npos) return fs::path("/cache/graph");
+        return std::nullopt;
+    }
+};
+
+TEST_F(OfflineBundle, WithoutRoutingTheDataSetTellsWhetherTheGraphIsCached) {
+    EXPECT_FALSE(CVRouteNetworkSeams::isCachedDataAvailableForSolutionId("B"));
+    CVDataSetSeams::setCachedFiles(std::make_shared<CachedGraph>());
+    EXPECT_TRUE(CVRouteNetworkSeams::isCachedDataAvailableForSolutionId("B"));
+    EXPECT_TRUE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("B"));
+    EXPECT_FALSE(CVRouteNetworkSeams::isCachedDataAvailableForSolutionId("A"));
+
+    std::optional<platform::NSError> answered;
+    CVRouteNetworkSeams::getRouteNetworkForSolutionAsync(
+        "B", "V",
+        [&](std::shared_ptr<CVRouteNetworkData>, std::optional<platform::NSError> error) { answered = error; });
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(answered->domain, "com.corvay.Ambrell");
+    EXPECT_EQ(answered->code, 101400);
+}
+
+}  // namespace
+}  // namespace ambrell
