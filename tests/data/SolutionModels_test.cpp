@@ -101,7 +101,7 @@ TEST(SolutionModel, ConfigRoundTripsThroughItsExport) {
     EXPECT_EQ(copy->types.size(), 2u);
 }
 
-TEST(SolutionModel, MapClientUrlFillsBothPlaceholders) {
+TEST(SolutionModel, MapClientUrlAndDataSetIdFollowTheirSources) {
     auto solution = CVSolutionInternal::fromDictionary(document("solution.json"));
     ASSERT_NE(solution, nullptr);
     solution->mapClientUrl = "map/{venueId}/{locationId}?again={venueId}";
@@ -110,11 +110,6 @@ TEST(SolutionModel, MapClientUrlFillsBothPlaceholders) {
     EXPECT_EQ(solution->getMapClientUrlForVenueId(std::nullopt, "B"), std::nullopt);
     solution->mapClientUrl.reset();
     EXPECT_EQ(solution->getMapClientUrlForVenueId("A", "B"), std::nullopt);
-}
-
-TEST(SolutionModel, DataSetIdFollowsTheSolutionId) {
-    auto solution = CVSolutionInternal::fromDictionary(document("solution.json"));
-    ASSERT_NE(solution, nullptr);
     solution->solutionId = "other";
     EXPECT_EQ(solution->dataSetId(), "other");
 }

@@ -40,11 +40,9 @@ TEST_F(VenueModels, VenueReadsEveryKeyAndIgnoresDerivedOnes) {
     EXPECT_EQ(venue->properties.at("website")->value, "https://example.org");
     EXPECT_EQ(venue->defaultFloor, 1);
     EXPECT_EQ(venue->graphId, "HARBOUR_GRAPH");
-    EXPECT_EQ(venue->externalId, "ext-harbour");
     ASSERT_TRUE(venue->anchor);
     EXPECT_EQ(venue->anchor->coordinate(), (CLLocationCoordinate2D{55.25, 10.25}));
     ASSERT_NE(venue->geometry(), nullptr);
-    EXPECT_EQ(venue->cv_polygon(), venue->geometry());
 
     // The unreadable entry point between two good ones is skipped.
     ASSERT_EQ(venue->entryPoints.size(), 2u);
@@ -138,7 +136,6 @@ TEST_F(VenueModels, BuildingReadsFloorsAndNumbersThemByKey) {
     EXPECT_EQ(building->floors.at("0")->floorIndex, 0);
     EXPECT_EQ(building->floors.at("1")->floorIndex, 5);
     EXPECT_EQ(building->floors.at("0")->aliases, std::vector<std::string>{"G"});
-    EXPECT_NE(building->floors.at("1")->cv_multiPolygon(), nullptr);
 
     const auto bounds = building->boundingBox();
     ASSERT_TRUE(bounds);
@@ -168,8 +165,6 @@ TEST_F(VenueModels, BuildingAndFloorLocationsAreMadeOnceAndRegistered) {
     EXPECT_EQ(house.type, "BUILDING");
     EXPECT_EQ(house.baseType(), CVLocationBaseType::building);
     EXPECT_EQ(house.aliases, std::vector<std::string>{"north-1"});
-    EXPECT_EQ(house.externalId, "ext-north");
-    EXPECT_EQ(house.building, "");
     EXPECT_EQ(house.getFloorIndex(), 0);
     EXPECT_EQ(house.categories, std::vector<std::string>{"BUILDING"});
     ASSERT_EQ(house.fields.count("address"), 1u);
