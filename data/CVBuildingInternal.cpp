@@ -2,7 +2,7 @@
 
 #include "data/CVLocationSourceIndex.h"
 #include "data/CVModelText.h"
-#include "data/CVTextCase.h"
+#include "foundation/CVTextCase.h"
 #include "jsonmodel/JSONModel/JSONModelDeclaration.h"
 
 namespace ambrell {

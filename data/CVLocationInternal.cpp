@@ -13,7 +13,8 @@
 #include "data/CVAXGeometry.h"
 #include "data/CVEntrySeams.h"
 #include "data/CVLocationSourceIndex.h"
-#include "data/CVTextCase.h"
+#include "data/CVModelText.h"
+#include "foundation/CVTextCase.h"
 #include "foundation/CVInternalStringUtils.h"
 #include "jsonmodel/JSONModel/JSONModelDeclaration.h"
 
@@ -144,19 +145,7 @@ bool CVLocationInternal::initWithDictionary(const boost::json::value& dictionary
     return false;
 }
 
-void CVLocationInternal::setNameWithNSString(std::string_view text) {
-    // The service writes line breaks as a backslash and an "n".
-    name.clear();
-    name.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'n') {
-            name += '\n';
-            ++i;
-        } else {
-            name += text[i];
-        }
-    }
-}
+void CVLocationInternal::setNameWithNSString(std::string_view text) { name = CVNameWithLineBreaks(text); }
 
 void CVLocationInternal::setCategoriesWithNSDictionary(const boost::json::object& object) {
     categories.clear();

@@ -1,4 +1,4 @@
-#include "data/CVTextCase.h"
+#include "foundation/CVTextCase.h"
 
 #include <utf8proc.h>
 
