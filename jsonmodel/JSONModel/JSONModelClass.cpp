@@ -90,7 +90,11 @@ std::string JSONModelClass::mapName(std::string_view propertyName, bool useClass
 std::shared_ptr<const JSONKeyPaths> JSONModelClass::keyPaths(bool useClassKeyMapper) const {
     auto& slot = pathTables_[useClassKeyMapper ? 1 : 0];
     const std::uint64_t generation = globalMapperState().generation.load(std::memory_order_acquire);
-    auto table = slot.load(std::memory_order_acquire);
+    std::shared_ptr<const PathTable> table;
+    {
+        std::lock_guard lock(pathTablesMutex_);
+        table = slot;
+    }
     if (!table || table->generation != generation) {
         auto fresh = std::make_shared<PathTable>();
         fresh->generation = generation;
@@ -118,7 +122,8 @@ std::shared_ptr<const JSONKeyPaths> JSONModelClass::keyPaths(bool useClassKeyMap
         }
         keyPaths.parentSlots = parents.size();
         table = fresh;
-        slot.store(table, std::memory_order_release);
+        std::lock_guard lock(pathTablesMutex_);
+        slot = table;
     }
     return std::shared_ptr<const JSONKeyPaths>(table, &table->keyPaths);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -158,7 +159,10 @@ private:
     std::optional<std::string> indexName_;
     const JSONModelClassProperty* indexProperty_ = nullptr;
     Factory factory_;
-    mutable std::atomic<std::shared_ptr<const PathTable>> pathTables_[2];
+    // Guarded by pathTablesMutex_: libstdc++'s atomic<shared_ptr> is not
+    // something ThreadSanitizer can follow, and the lock is uncontended.
+    mutable std::mutex pathTablesMutex_;
+    mutable std::shared_ptr<const PathTable> pathTables_[2];
 };
 
 namespace detail {

@@ -2,44 +2,51 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <thread>
+#include <tuple>
 
+#include "data/CVAXGeometry.h"
 #include "data/CVEntrySeams.h"
+#include "data/CVLanguageSupport.h"
 #include "data/CVLocationSourceIndex.h"
 #include "foundation/CVInternalStringUtils.h"
 #include "tests/data/LocationDocuments.h"
 #include "tests/support/CapturingLogSink.h"
+#include "tests/support/TempDirectory.h"
 
 namespace ambrell {
 namespace {
 
-using test::document;
 using test::locationFrom;
+using Texts = std::vector<std::string>;
 
-std::shared_ptr<CVLocationInternal> findLocation(const CVLocationDataset& dataset, std::string_view id) {
-    for (const auto& location : dataset.list.value()) {
-        if (location->locationId == id) return location;
-    }
-    return nullptr;
-}
+std::int32_t hashOf(const std::string& text) { return CVInternalStringUtils::hashOf(text); }
 
-class CVLocationDocument : public ::testing::Test {
+// The locations document of tests/data/documents, read with its log lines captured.
+class LocationDocument : public test::ContainerFixture {
 protected:
     void SetUp() override {
         dataset_ = CVLocationDataset::fromString(test::documentText("locations.json"));
         ASSERT_NE(dataset_, nullptr);
     }
+    std::shared_ptr<CVLocationInternal> find(std::string_view id) const {
+        for (const auto& location : dataset_->list.value()) {
+            if (location->locationId == id) return location;
+        }
+        ADD_FAILURE() << "no location " << id;
+        return std::make_shared<CVLocationInternal>();
+    }
+
     test::ScopedLogCapture log_;
     std::shared_ptr<CVLocationDataset> dataset_;
 };
 
-TEST_F(CVLocationDocument, KeepsPointAndPolygonFeaturesAndSkipsTheRestWithTheErrorLine) {
-    std::vector<std::string> ids;
+TEST_F(LocationDocument, KeepsPointAndPolygonFeaturesAndSkipsTheRestWithTheErrorLine) {
+    Texts ids;
     for (const auto& location : *dataset_->list) ids.push_back(location->locationId);
-    EXPECT_EQ(ids, (std::vector<std::string>{"poi-1", "room-1", "outdoor"}));
+    EXPECT_EQ(ids, (Texts{"poi-1", "room-1", "outdoor"}));
 
-    std::vector<std::string> refused;
+    Texts refused;
     for (const auto& entry : log_.sink().messages()) {
         constexpr std::string_view line =
             "-[CVLocationInternal initWithDictionary:error:] [E] Failed to construct CVLocation from dict: {";
@@ -47,40 +54,29 @@ TEST_F(CVLocationDocument, KeepsPointAndPolygonFeaturesAndSkipsTheRestWithTheErr
             refused.push_back(boost::json::parse(entry.message.substr(line.size() - 1)).at("id").as_string().c_str());
         }
     }
-    EXPECT_EQ(refused,
-              (std::vector<std::string>{"floor-piece", "no-geometry", "line", "broken-polygon", "bad-import"}));
+    EXPECT_EQ(refused, (Texts{"floor-piece", "no-geometry", "line", "broken-polygon", "bad-import"}));
 }
 
-TEST_F(CVLocationDocument, PointFeatureReadsEveryMappedKey) {
-    auto poi = findLocation(*dataset_, "poi-1");
-    ASSERT_NE(poi, nullptr);
-    EXPECT_EQ(poi->name, "Cafe\nNorth");
-    EXPECT_EQ(poi->type, "Cafe");
+TEST_F(LocationDocument, PointFeatureReadsEveryMappedKey) {
+    const auto poi = find("poi-1");
+    EXPECT_EQ(std::tie(poi->name, poi->type, poi->venue, poi->building, poi->floorName, poi->externalId),
+              std::tuple("Cafe\nNorth", "Cafe", "CAMPUS", "B1", "Top", "X-1"));
+    EXPECT_EQ(std::tie(poi->locationDescription, poi->imageURL, poi->activeFrom, poi->isBookable, poi->state),
+              std::tuple("Coffee", "https://img/cafe.png", 100, true, 0));
     EXPECT_EQ(poi->baseType(), CVLocationBaseType::pointOfInterest);
-    EXPECT_EQ(poi->venue, "CAMPUS");
-    EXPECT_EQ(poi->building, "B1");
     EXPECT_EQ(poi->getFloorIndex(), 20);
-    EXPECT_EQ(poi->floorName, "Top");
-    EXPECT_EQ(poi->externalId, "X-1");
-    EXPECT_EQ(poi->locationDescription, "Coffee");
-    EXPECT_EQ(poi->aliases, (std::vector<std::string>{"Foo", "Bar,Baz"}));
-    EXPECT_EQ(poi->categories, (std::vector<std::string>{"FOOD", "DRINK"}));
+    EXPECT_EQ(poi->aliases, (Texts{"Foo", "Bar,Baz"}));
+    EXPECT_EQ(poi->categories, (Texts{"FOOD", "DRINK"}));
+    EXPECT_EQ(poi->restrictions, Texts{"staff"});
     ASSERT_EQ(poi->fields.size(), 2u);
     EXPECT_EQ(poi->fields.at("email")->value, "cafe@example.com");
-    EXPECT_EQ(poi->imageURL, "https://img/cafe.png");
-    EXPECT_EQ(poi->activeFrom, 100);
-    EXPECT_EQ(poi->isBookable, true);
-    EXPECT_EQ(poi->restrictions, (std::vector<std::string>{"staff"}));
     ASSERT_NE(poi->displayRule, nullptr);
     EXPECT_EQ(poi->displayRule->iconUrl(), "https://icons/cafe.png");
     EXPECT_EQ(poi->locationSettings->selectable, false);
     EXPECT_EQ(poi->cv_geoDataStatus(), 1u);
-    EXPECT_EQ(poi->state, 0);
 
     const CVPoint position = poi->getPosition();
-    EXPECT_EQ(position.latitude(), 55.7);
-    EXPECT_EQ(position.longitude(), 12.5);
-    EXPECT_EQ(position.z(), 20);
+    EXPECT_EQ(std::tuple(position.latitude(), position.longitude(), position.z()), std::tuple(55.7, 12.5, 20));
     EXPECT_TRUE(std::holds_alternative<CVPoint>(poi->geometry()));
     EXPECT_TRUE(poi->isIndoors());
     EXPECT_EQ(poi->area(), 0);
@@ -92,54 +88,96 @@ TEST_F(CVLocationDocument, PointFeatureReadsEveryMappedKey) {
     EXPECT_EQ(exported.at("properties").at("displayRule").at("icon"), "https://icons/cafe.png");
 }
 
-TEST_F(CVLocationDocument, PolygonFeatureTakesItsPositionFromTheAnchor) {
-    auto room = findLocation(*dataset_, "room-1");
-    ASSERT_NE(room, nullptr);
+TEST_F(LocationDocument, PolygonFeatureTakesItsPositionFromTheAnchor) {
+    const auto room = find("room-1");
     const CVPoint position = room->getPosition();
-    EXPECT_EQ(position.latitude(), 55.0005);
-    EXPECT_EQ(position.longitude(), 12.001);
-    EXPECT_EQ(position.z(), 2);
+    EXPECT_EQ(std::tuple(position.latitude(), position.longitude(), position.z()), std::tuple(55.0005, 12.001, 2));
     ASSERT_TRUE(std::holds_alternative<std::shared_ptr<const CVPolygonGeometry>>(room->geometry()));
     EXPECT_GT(room->area(), 0);
     EXPECT_EQ(room->baseType(), CVLocationBaseType::room);
-    EXPECT_EQ(room->categories, (std::vector<std::string>{"MEETING"}));
-    EXPECT_EQ(room->displayRule, nullptr);  // a rule that does not read is left unset
+    EXPECT_EQ(room->categories, Texts{"MEETING"});
+    EXPECT_EQ(room->displayRule, nullptr);    // a rule that does not read is left unset
     EXPECT_EQ(room->cv_geoDataStatus(), 2u);  // top-level status when properties have none
-
     // At double precision, exactly the polygon's extremes.
-    const CVGeoBounds bounds = room->coordinateBounds();
-    EXPECT_EQ(bounds.southWest(), (CLLocationCoordinate2D{55.0, 12.0}));
-    EXPECT_EQ(bounds.northEast(), (CLLocationCoordinate2D{55.001, 12.002}));
+    EXPECT_EQ(room->coordinateBounds(), CVGeoBounds({55.0, 12.0}, {55.001, 12.002}));
 
-    auto outdoor = findLocation(*dataset_, "outdoor");
+    const auto outdoor = find("outdoor");
     EXPECT_FALSE(outdoor->isIndoors());
     EXPECT_EQ(outdoor->cv_geoDataStatus(), 3u);
     EXPECT_EQ(outdoor->coordinateBounds(), CVGeoBounds({55.1, 12.1}, {55.1, 12.1}));
-}
 
-TEST(CVLocationInternal, PolygonWithoutAnchorSitsAtZero) {
-    auto location = locationFrom(R"({"id": "a", "geometry": {"type": "Polygon",
+    // Without an anchor a polygon sits at zero.
+    const auto unanchored = locationFrom(R"({"id": "a", "geometry": {"type": "Polygon",
         "coordinates": [[[1, 1], [2, 1], [2, 2], [1, 1]]]}, "properties": {"floor": 1}})");
-    ASSERT_NE(location, nullptr);
-    EXPECT_EQ(location->getPosition().coordinate(), (CLLocationCoordinate2D{0, 0}));
+    ASSERT_NE(unanchored, nullptr);
+    EXPECT_EQ(unanchored->getPosition().coordinate(), (CLLocationCoordinate2D{0, 0}));
 }
 
-TEST(CVLocationInternal, DefaultsAndPointConstructor) {
-    const CVLocationInternal plain;
-    EXPECT_EQ(plain.locationId, "0");
-    EXPECT_EQ(plain.name, "");
-    EXPECT_EQ(plain.getFloorIndex(), 0);
-    EXPECT_TRUE(plain.hasPosition());
-    EXPECT_EQ(plain.cv_geoDataStatus(), 3u);
-    EXPECT_TRUE(plain.fields.empty() && plain.categories.empty() && plain.aliases.empty());
+TEST_F(LocationDocument, SearchRecordCarriesIdsTextsAliasesGroupsAndFloor) {
+    const AXLocation record = find("poi-1")->axLocation();
+    EXPECT_EQ(record.locationId, hashOf("poi-1"));
+    EXPECT_EQ(record.parentId, hashOf(""));  // nothing registered yet
+    EXPECT_EQ(record.aliases, (Texts{"foo", "bar", "baz"}));
+    EXPECT_EQ(record.groups, (std::vector<std::int32_t>{hashOf("FOOD"), hashOf("DRINK")}));
+    EXPECT_EQ(std::tuple(record.typeId, record.altitude, record.sourceId, record.isIndoor),
+              std::tuple(hashOf("cafe"), 20.0f, 0, true));
+    EXPECT_EQ(record.properties, (std::vector<AXTextProperty>{{"en", "name", "Cafe\nNorth"},
+                                                               {"en", "externalid", "X-1"},
+                                                               {"en", "email", "cafe@example.com"}}));
+    EXPECT_EQ(record.geometry, axGeometry(CVPoint(55.7, 12.5)));
 
-    const CVLocationInternal named(CVPoint(55.6, 12.5, 3), "Here");
-    EXPECT_EQ(named.name, "Here");
-    EXPECT_EQ(named.getFloorIndex(), 3);
-    EXPECT_EQ(named.getPosition().latitude(), 55.6);
+    // A polygon's record spans its bounding box around the anchor.
+    const AXLocation room = find("room-1")->axLocation();
+    EXPECT_EQ(room.geometry.position, AXCoordinate::CoordinateWithLat(55.0005, 12.001));
+    EXPECT_EQ(room.geometry.bounds, AXCoordinateBounds::CoordinateBoundsWithNortheast({55.001, 12.002}, {55.0, 12.0}));
+    EXPECT_EQ(room.properties.size(), 2u);
+    EXPECT_EQ(room.properties[1], (AXTextProperty{"en", "externalid", ""}));
+
+    // The texts are in the content language.
+    ASSERT_TRUE(CVLanguageSupport::ax_setLanguage("da"));
+    EXPECT_EQ(CVLocationInternal().axLocation().properties.front().language, "da");
+}
+
+TEST(CVLocationSearchRecord, StatusFollowsGeodataBitsAndActivity) {
+    const std::tuple<std::optional<std::uint32_t>, bool, std::uint32_t> table[] = {
+        {std::nullopt, true, 3}, {std::nullopt, false, 7}, {1, true, 1}, {1, false, 5},
+        {3, true, 3},            {2, true, 0},             {0, true, 0},
+    };
+    for (const auto& [geodata, withinWindow, status] : table) {
+        CVLocationInternal location;
+        if (geodata) location.cv_setGeoDataStatus(*geodata);
+        if (!withinWindow) location.activeFrom = 4102444800.0;  // 2100
+        EXPECT_EQ(location.axLocation().status, status) << geodata.value_or(99) << " within window " << withinWindow;
+    }
+}
+
+TEST(CVLocationSearchRecord, BaseTypesMapThroughTheSearchTable) {
+    const std::pair<const char*, std::int64_t> table[] = {{"POI", 0},   {"AREA", 0},     {"ROOM", 1}, {"FLOOR", 3},
+                                                          {"BUILDING", 4}, {"VENUE", 5}, {"SOMETHING", 0}};
+    for (const auto& [text, expected] : table) {
+        CVLocationInternal location;
+        location.locationBaseTypeString = text;
+        EXPECT_EQ(location.axLocation().baseType, expected) << text;
+    }
+}
+
+TEST(CVLocationSearchRecord, MultiPolygonBoundsAndZeroGeometry) {
+    CVLocationInternal floor;
+    floor.cv_setMultiPolygon(std::make_shared<CVMultiPolygonGeometry>(std::vector<CVPolygonGeometry>{
+        CVPolygonGeometry({{{10, 20}, {11, 21}, {10, 21}}}), CVPolygonGeometry({{{-1, 30}, {0, 30}, {0, 31}}})}));
+    floor.setPosition(CVPoint(5, 6, 1));
+    const AXLocation record = floor.axLocation();
+    EXPECT_EQ(record.geometry.position, AXCoordinate::CoordinateWithLat(5, 6));
+    EXPECT_EQ(record.geometry.bounds, AXCoordinateBounds::CoordinateBoundsWithNortheast({11, 31}, {-1, 20}));
+    EXPECT_EQ(floor.coordinateBounds(), CVGeoBounds({-1, 20}, {11, 31}));
+    EXPECT_EQ(AXGeometryZero(), AXGeometry::GeometryWithPosition({0, 0}, {{0, 0}, {0, 0}}));
 }
 
 TEST(CVLocationInternal, FloorAndPositionStayInStep) {
+    const CVLocationInternal named(CVPoint(55.6, 12.5, 3), "Here");
+    EXPECT_EQ(std::tuple(named.name, named.getFloorIndex(), named.getPosition().latitude()),
+              std::tuple("Here", 3, 55.6));
+
     auto location = locationFrom(R"({"id": "p", "geometry": {"type": "Point", "coordinates": [12.5, 55.7]},
         "properties": {"name": "P", "type": "Desk", "floor": 20}})");
     ASSERT_NE(location, nullptr);
@@ -162,25 +200,24 @@ TEST(CVLocationInternal, FloorAndPositionStayInStep) {
 }
 
 TEST(CVLocationInternal, PropertyLookUpCaseRules) {
-    auto location = std::make_shared<CVLocationInternal>();
-    location->fields["email"] = std::make_shared<CVLocationFieldInternal>("text", "Email", "a@b.c");
-    location->fields["Room"] = std::make_shared<CVLocationFieldInternal>("text", "Room", "12");
-    location->fields["room"] = std::make_shared<CVLocationFieldInternal>("text", "room", "13");
-
+    CVLocationInternal location;
+    location.fields["email"] = std::make_shared<CVLocationFieldInternal>("text", "Email", "a@b.c");
+    location.fields["Room"] = std::make_shared<CVLocationFieldInternal>("text", "Room", "12");
+    location.fields["room"] = std::make_shared<CVLocationFieldInternal>("text", "room", "13");
     const std::pair<std::optional<std::string>, std::optional<std::string>> table[] = {
         {"email", "a@b.c"}, {"EMAIL", "a@b.c"}, {"room", "13"}, {"Room", "12"},
         {"ROOM", "12"},  // the first key in order that matches ignoring case
         {"phone", std::nullopt}, {std::nullopt, std::nullopt},
     };
     for (const auto& [key, value] : table) {
-        auto field = location->getPropertyForKey(key);
+        const auto field = location.getPropertyForKey(key);
         EXPECT_EQ(field ? field->getValue() : std::nullopt, value) << key.value_or("(none)");
     }
-    EXPECT_EQ(location->getProperty("EMAIL"), nullptr);
-    auto property = location->getProperty("email");
+    EXPECT_EQ(location.getProperty("EMAIL"), nullptr);
+    const auto property = location.getProperty("email");
     ASSERT_NE(property, nullptr);
     EXPECT_EQ(property->propertyType(), "email");
-    EXPECT_EQ(property->propertyValue(), location->fields["email"]);
+    EXPECT_EQ(property->propertyValue(), location.fields["email"]);
 }
 
 TEST(CVLocationInternal, ParentIsFoundThroughTheReadableIdIndex) {
@@ -196,7 +233,7 @@ TEST(CVLocationInternal, ParentIsFoundThroughTheReadableIdIndex) {
     room.setFloorIndex(2);
     EXPECT_EQ(room.readableLocationIdForBuildingFloor(), "b1-2");
     EXPECT_EQ(room.parentId(), "floor-b1-2");
-    EXPECT_EQ(room.axParentId(), CVInternalStringUtils::hashOf("floor-b1-2"));
+    EXPECT_EQ(room.axParentId(), hashOf("floor-b1-2"));
 
     room.locationBaseTypeString = "FLOOR";
     EXPECT_EQ(room.parentId(), "building-b1");
@@ -205,21 +242,9 @@ TEST(CVLocationInternal, ParentIsFoundThroughTheReadableIdIndex) {
     EXPECT_EQ(room.parentId(), "venue-campus");
     room.venue.clear();
     EXPECT_EQ(room.parentId(), "room");
-
     room.venue = "elsewhere";  // a key the index does not hold
     EXPECT_EQ(room.parentId(), std::nullopt);
-    EXPECT_EQ(room.axParentId(), CVInternalStringUtils::hashOf(""));
-}
-
-TEST(CVLocationInternal, ActivityBoundsAreExclusive) {
-    CVLocationInternal location;
-    location.activeFrom = 100;
-    location.activeTo = 200;
-    EXPECT_FALSE(location.isActiveForDate(100));
-    EXPECT_TRUE(location.isActiveForDate(150));
-    EXPECT_FALSE(location.isActiveForDate(200));
-    location.activeFrom.reset();
-    EXPECT_TRUE(location.isActiveForDate(-1e9));
+    EXPECT_EQ(room.axParentId(), hashOf(""));
 }
 
 class FixedRules : public CVEntryObjectSeam {
@@ -232,8 +257,16 @@ public:
     }
 };
 
-TEST(CVLocationInternal, IconUrlComesFromTheEntryObjectsRule) {
+TEST(CVLocationInternal, ActivityBoundsAreExclusiveAndTheIconComesFromTheEntryObjectsRule) {
     CVLocationInternal location;
+    location.activeFrom = 100;
+    location.activeTo = 200;
+    EXPECT_FALSE(location.isActiveForDate(100));
+    EXPECT_TRUE(location.isActiveForDate(150));
+    EXPECT_FALSE(location.isActiveForDate(200));
+    location.activeFrom.reset();
+    EXPECT_TRUE(location.isActiveForDate(-1e9));
+
     location.type = "Cafe";
     EXPECT_EQ(location.iconUrl(), std::nullopt);
     CVEntryObjectSeam::install(std::make_shared<FixedRules>());
@@ -247,31 +280,32 @@ TEST(CVLocationInternal, IconUrlComesFromTheEntryObjectsRule) {
 TEST(CVLocationInternal, PositionFloorAndIndexAreSafeAcrossThreads) {
     auto location = std::make_shared<CVLocationInternal>();
     location->building = "B1";
-    std::vector<std::thread> threads;
-    threads.emplace_back([location] {
-        for (int i = 0; i < 500; ++i) {
-            location->setPosition(CVPoint(55.0 + i * 1e-6, 12.0, i % 5));
-            location->setFloorIndex(i % 3);
-            const std::string floor = std::to_string(i % 3);
-            CVLocationSourceIndex::current()->setParentId("floor-" + floor, "b1-" + floor);
-        }
-    });
-    for (int reader = 0; reader < 3; ++reader) {
+    {
+        std::vector<std::jthread> threads;
         threads.emplace_back([location] {
             for (int i = 0; i < 500; ++i) {
-                (void)location->geometry();
-                (void)location->coordinateBounds();
-                (void)location->parentId();
-                (void)location->axLocation();
+                location->setPosition(CVPoint(55.0 + i * 1e-6, 12.0, i % 5));
+                location->setFloorIndex(i % 3);
+                const std::string floor = std::to_string(i % 3);
+                CVLocationSourceIndex::current()->setParentId("floor-" + floor, "b1-" + floor);
             }
         });
+        for (int reader = 0; reader < 3; ++reader) {
+            threads.emplace_back([location] {
+                for (int i = 0; i < 500; ++i) {
+                    (void)location->geometry();
+                    (void)location->coordinateBounds();
+                    (void)location->parentId();
+                    (void)location->axLocation();
+                }
+            });
+        }
     }
-    for (auto& thread : threads) thread.join();
     EXPECT_EQ(location->getPosition().z(), location->getFloorIndex());
 }
 
 TEST(CVLocationDataset, AcceptsAnArrayAndReportsAMissingList) {
-    auto fromArray = CVLocationDataset::fromString(
+    const auto fromArray = CVLocationDataset::fromString(
         R"([{"id": "a", "geometry": {"type": "Point", "coordinates": [1, 2]}, "properties": {}}])");
     ASSERT_NE(fromArray, nullptr);
     EXPECT_EQ(fromArray->list->size(), 1u);
@@ -282,7 +316,6 @@ TEST(CVLocationDataset, AcceptsAnArrayAndReportsAMissingList) {
     EXPECT_FALSE(withoutList.list);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, kJSONModelErrorBadJSON);
-
     EXPECT_EQ(CVLocationDataset::fromString("42"), nullptr);
     EXPECT_EQ(CVLocationDataset::fromString("{not json"), nullptr);
     EXPECT_EQ(CVLocationDataset(std::vector<std::shared_ptr<CVLocationInternal>>(2)).list->size(), 2u);

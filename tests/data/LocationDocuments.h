@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <span>
 #include <string>
 
 #include <boost/json/parse.hpp>
@@ -19,6 +20,10 @@ inline std::string documentText(const std::string& name) {
 }
 
 inline boost::json::value document(const std::string& name) { return boost::json::parse(documentText(name)); }
+
+inline std::span<const std::uint8_t> bytes(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
 
 // The location of the one-feature document, or null.
 inline std::shared_ptr<CVLocationInternal> locationFrom(const char* feature) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <tuple>
 
 #include "data/AmbrellLegacy.h"
 #include "data/CVDataSetSeams.h"
@@ -75,56 +76,48 @@ TEST_F(OfflineBundle, AnAppWithoutSnapshotHasNothing) {
 
 TEST_F(OfflineBundle, ResourceNamesFollowEndpointAndLanguage) {
     writeSnapshot("A");
-    struct Case {
-        const char* endpointData;
-        std::optional<std::string_view> language;
-        std::optional<std::string> file;
-    };
-    for (const Case& c : {Case{"sync/categories", "en", "ax_sync_categories_en.json"},
-                          Case{"sync/categories", std::nullopt, "ax_sync_categories.json"},
-                          Case{"sync/categories", "da", std::nullopt},
-                          Case{"sync/package.zip", std::nullopt, "ax_sync_package.zip"},
-                          Case{"sync/categories", "../en", std::nullopt}}) {
-        SCOPED_TRACE(c.endpointData);
-        const auto path = CVOfflineBundleHelper::offlinePathForEndpointData(c.endpointData, "A", c.language);
-        EXPECT_EQ(path, c.file ? std::optional(resource(*c.file)) : std::nullopt);
-        EXPECT_EQ(CVOfflineBundleHelper::offlinePathForEndpointData(c.endpointData, "B", c.language), std::nullopt);
+    const std::tuple<const char*, std::optional<std::string_view>, std::optional<std::string>> cases[] = {
+        {"sync/categories", "en", "ax_sync_categories_en.json"},
+        {"sync/categories", std::nullopt, "ax_sync_categories.json"},
+        {"sync/categories", "da", std::nullopt},
+        {"sync/package.zip", std::nullopt, "ax_sync_package.zip"},
+        {"sync/categories", "../en", std::nullopt}};
+    for (const auto& [endpointData, language, file] : cases) {
+        SCOPED_TRACE(endpointData);
+        const auto path = CVOfflineBundleHelper::offlinePathForEndpointData(endpointData, "A", language);
+        EXPECT_EQ(path, file ? std::optional(resource(*file)) : std::nullopt);
+        EXPECT_EQ(CVOfflineBundleHelper::offlinePathForEndpointData(endpointData, "B", language), std::nullopt);
     }
 }
 
 TEST_F(OfflineBundle, SyncUrlsMapOntoTheirResource) {
     writeSnapshot("A");
     const auto venues = resource("ax_sync_venues_en.json");
-    struct Case {
-        std::optional<std::string_view> url;
-        std::optional<fs::path> path;
-    };
-    for (const Case& c : {Case{"https://api.example.org/sync/venues?solutionId=A&lr=en&v=6", venues},
-                          Case{"https://api.example.org/sync/venues?v=6&venueId=V&appUserRoleIds=r&lr=en&lr=da",
-                               venues},
-                          Case{"https://api.example.org/sync/categories?solutionId=A",
-                               resource("ax_sync_categories.json")},
-                          Case{"https://api.example.org/sync/venues?lr=sv", std::nullopt},
-                          Case{"https://api.example.org", std::nullopt}, Case{"", std::nullopt},
-                          Case{std::nullopt, std::nullopt}, Case{"http://[broken", std::nullopt}}) {
-        SCOPED_TRACE(c.url.value_or("(none)"));
-        EXPECT_EQ(CVOfflineBundleHelper::offlinePathForEndpointUrl(c.url, "A"), c.path);
+    const std::pair<std::optional<std::string_view>, std::optional<fs::path>> cases[] = {
+        {"https://api.example.org/sync/venues?solutionId=A&lr=en&v=6", venues},
+        {"https://api.example.org/sync/venues?v=6&venueId=V&appUserRoleIds=r&lr=en&lr=da", venues},
+        {"https://api.example.org/sync/categories?solutionId=A", resource("ax_sync_categories.json")},
+        {"https://api.example.org/sync/venues?lr=sv", std::nullopt},
+        {"https://api.example.org", std::nullopt}, {"", std::nullopt}, {std::nullopt, std::nullopt},
+        {"http://[broken", std::nullopt}};
+    for (const auto& [url, path] : cases) {
+        SCOPED_TRACE(url.value_or("(none)"));
+        EXPECT_EQ(CVOfflineBundleHelper::offlinePathForEndpointUrl(url, "A"), path);
     }
     EXPECT_EQ(CVOfflineBundleHelper::offlinePathForEndpointUrl(
                   "https://api.example.org/sync/venues?solutionId=A&lr=en&v=6", "B"),
               std::nullopt);
 }
 
-TEST_F(OfflineBundle, SnapshotIdIsKeptOnceFound) {
+TEST_F(OfflineBundle, SnapshotIdIsKeptOnceFoundAndATimestampWithoutDateIsTheStartOf1970) {
     write("ax_sync_solutionid.json", R"(["not an object"])");
     EXPECT_EQ(CVOfflineBundleHelper::offlineDataSolutionId(), std::nullopt);
     writeSnapshot("A");
     EXPECT_EQ(CVOfflineBundleHelper::offlineDataSolutionId(), "A");
     fs::remove(resource("ax_sync_solutionid.json"));
     EXPECT_EQ(CVOfflineBundleHelper::offlineDataSolutionId(), "A");
-}
 
-TEST_F(OfflineBundle, TimestampWithoutDateIsTheStartOf1970) {
+    CVOfflineBundleHelper::resetForTesting();
     write("ax_sync_timestamp.json", "{}");
     EXPECT_EQ(CVOfflineBundleHelper::offlineDataTimestamp(), Date{});
     CVOfflineBundleHelper::resetForTesting();
@@ -134,13 +127,21 @@ TEST_F(OfflineBundle, TimestampWithoutDateIsTheStartOf1970) {
                                      resource("ax_sync_timestamp.json").string()));
 }
 
-TEST_F(OfflineBundle, TilesNeedANonEmptyResource) {
+TEST_F(OfflineBundle, TilesNeedANonEmptyResourceAndGraphsComeFromTheSnapshotOrTheRouteNetworkCache) {
     writeSnapshot("A");
     write("ax_sync_tiles.json", "");
     EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveMapTilesForSolution("A"));
     write("ax_sync_tiles.json", "{}");
     EXPECT_TRUE(CVOfflineBundleHelper::offlineDataHaveMapTilesForSolution("A"));
     EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveMapTilesForSolution("B"));
+
+    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("A"));
+    write("ax_sync_graph.json", "{}");
+    EXPECT_TRUE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("A"));
+    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("B"));
+    CVRouteNetworkSeams::setService(std::make_shared<FakeRouteNetworks>());
+    EXPECT_TRUE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("B"));
+    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("C"));
 }
 
 TEST_F(OfflineBundle, TileTimestampTakesTheLaterOfStoredAndSnapshot) {
@@ -164,18 +165,6 @@ TEST_F(OfflineBundle, TileTimestampTakesTheLaterOfStoredAndSnapshot) {
     EXPECT_EQ(CVOfflineBundleHelper::tileDataTimestamp(), snapshot - seconds(60));
     CVOfflineBundleHelper::setTileDataTimestamp(std::nullopt);
     EXPECT_FALSE(platform::UserDefaults::standard().hasKey("ax-tileDataTimestamp-B"));
-}
-
-TEST_F(OfflineBundle, DirectionGraphsFromTheSnapshotOrTheRouteNetworkCache) {
-    writeSnapshot("A");
-    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("A"));
-    write("ax_sync_graph.json", "{}");
-    EXPECT_TRUE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("A"));
-    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("B"));
-
-    CVRouteNetworkSeams::setService(std::make_shared<FakeRouteNetworks>());
-    EXPECT_TRUE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("B"));
-    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("C"));
 }
 
 TEST_F(OfflineBundle, ConditionalDateOnlyForFilesNotDownloadedYet) {
@@ -216,8 +205,7 @@ TEST_F(OfflineBundle, WithoutRoutingTheDataSetTellsWhetherTheGraphIsCached) {
         "B", "V",
         [&](std::shared_ptr<CVRouteNetworkData>, std::optional<platform::NSError> error) { answered = error; });
     ASSERT_TRUE(answered);
-    EXPECT_EQ(answered->domain, "com.corvay.Ambrell");
-    EXPECT_EQ(answered->code, 101400);
+    EXPECT_EQ(std::tie(answered->domain, answered->code), std::tuple("com.corvay.Ambrell", 101400));
 }
 
 }  // namespace

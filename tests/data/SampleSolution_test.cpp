@@ -6,22 +6,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
-#include <memory>
-#include <optional>
 #include <set>
-#include <span>
-#include <string>
-#include <string_view>
-#include <variant>
-#include <vector>
 
 #include <boost/json/parse.hpp>
-#include <boost/json/value.hpp>
 
 #include "Ambrell/CVLocationBaseType.h"
 #include "data/CVAppData.h"
@@ -37,6 +27,7 @@
 #include "foundation/CVAXAPI.h"
 #include "foundation/CVLogger.h"
 #include "platform/Paths.h"
+#include "tests/data/LocationDocuments.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/TempDirectory.h"
 
@@ -46,7 +37,7 @@ namespace {
 namespace fs = std::filesystem;
 namespace json = boost::json;
 
-using Tally = std::map<std::string, std::int64_t>;
+using Tally = std::map<std::string, std::size_t>;
 
 const fs::path kSample{AMBRELL_SAMPLE_SOLUTION_DIR};
 
@@ -59,23 +50,19 @@ std::string readFile(const fs::path& path) {
     return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
 }
 
-std::span<const std::uint8_t> bytesOf(const std::string& text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
 // What the generator says it wrote.
 const json::object& expected() {
     static const json::object counts = json::parse(readFile(kSample / "expected-counts.json")).as_object();
     return counts;
 }
 
-std::int64_t expectedCount(const json::object& object, std::string_view key) {
-    return object.at(key).to_number<std::int64_t>();
+std::size_t expectedCount(const json::object& object, std::string_view key) {
+    return object.at(key).to_number<std::size_t>();
 }
 
 Tally expectedTally(const json::object& object, std::string_view key) {
     Tally tally;
-    for (const auto& [name, count] : object.at(key).as_object()) tally[name] = count.to_number<std::int64_t>();
+    for (const auto& [name, count] : object.at(key).as_object()) tally[name] = count.to_number<std::size_t>();
     return tally;
 }
 
@@ -122,14 +109,19 @@ fs::path bundledIconFile(std::string_view url) {
     const auto scheme = url.find("://");
     const auto path = url.find('/', scheme == std::string_view::npos ? 0 : scheme + 3);
     std::string name = "ax" + std::string(url.substr(path == std::string_view::npos ? url.size() : path));
-    for (char& c : name) {
-        if (c == '/') c = '_';
-    }
+    std::replace(name.begin(), name.end(), '/', '_');
     return kSample / "bundle" / "res" / name;
 }
 
 std::string describe(const std::optional<JSONModelError>& error) {
     return error ? error->localizedDescription() : std::string("no error");
+}
+
+// The models a parse gave; none, with the parse's error, fails the test.
+template <typename Models>
+Models orFail(std::optional<Models> models, const std::optional<JSONModelError>& error) {
+    EXPECT_TRUE(models) << describe(error);
+    return models.value_or(Models{});
 }
 
 std::string_view geometryKind(const CVLocationGeometry& geometry) {
@@ -168,30 +160,26 @@ protected:
 
     std::vector<std::shared_ptr<CVVenueInternal>> venues() const {
         std::optional<JSONModelError> error;
-        auto models = CVVenueInternal::arrayOfModelsFromString(document("venues"), &error);
-        EXPECT_TRUE(models) << describe(error);
-        return models.value_or(std::vector<std::shared_ptr<CVVenueInternal>>{});
+        return orFail(CVVenueInternal::arrayOfModelsFromString(document("venues"), &error), error);
     }
 
     static std::vector<std::shared_ptr<CVBuildingInternal>> buildingsOf(const std::string& text) {
         CVBuildingCollection collection;
         std::optional<JSONModelError> error;
-        EXPECT_TRUE(collection.initWithData(bytesOf(text), &error)) << describe(error);
+        EXPECT_TRUE(collection.initWithData(test::bytes(text), &error)) << describe(error);
         return collection.buildings;
     }
 
     static std::vector<std::shared_ptr<CVLocationInternal>> locationsOf(const std::string& text) {
         CVLocationDataset dataset;
         std::optional<JSONModelError> error;
-        EXPECT_TRUE(dataset.initWithData(bytesOf(text), &error)) << describe(error);
-        return dataset.list.value_or(std::vector<std::shared_ptr<CVLocationInternal>>{});
+        EXPECT_TRUE(dataset.initWithData(test::bytes(text), &error)) << describe(error);
+        return orFail(dataset.list, error);
     }
 
     static std::vector<std::shared_ptr<CVDerivedGeometry>> derivedOf(const std::string& text) {
         std::optional<JSONModelError> error;
-        auto models = CVDerivedGeometry::arrayOfModelsFromString(text, &error);
-        EXPECT_TRUE(models) << describe(error);
-        return models.value_or(std::vector<std::shared_ptr<CVDerivedGeometry>>{});
+        return orFail(CVDerivedGeometry::arrayOfModelsFromString(text, &error), error);
     }
 
     std::vector<CVUserRole> userRoles() const {
@@ -208,7 +196,7 @@ protected:
     std::vector<std::shared_ptr<CVDataFieldInternal>> categories() const {
         CVCategories model;
         std::optional<JSONModelError> error;
-        EXPECT_TRUE(model.initWithData(bytesOf(document("categories")), &error)) << describe(error);
+        EXPECT_TRUE(model.initWithData(test::bytes(document("categories")), &error)) << describe(error);
         return model.list;
     }
 
@@ -224,7 +212,7 @@ TEST_P(SampleSolution, SolutionCarriesEveryTypeWithItsDisplayRule) {
     ASSERT_TRUE(model->config);
     EXPECT_EQ(model->config->collisionHandling, CVCollisionHandling::removeLabelFirst);
     EXPECT_TRUE(model->config->stateDisplayRules && model->config->stateDisplayRules->selection);
-    ASSERT_EQ(static_cast<std::int64_t>(model->types.size()), expectedCount(expected(), "types"));
+    ASSERT_EQ(model->types.size(), expectedCount(expected(), "types"));
     for (const auto& type : model->types) {
         ASSERT_NE(type->displayRule, nullptr) << type->name;
         EXPECT_TRUE(type->displayRule->iconUrl()) << type->name;
@@ -233,14 +221,14 @@ TEST_P(SampleSolution, SolutionCarriesEveryTypeWithItsDisplayRule) {
 }
 
 TEST_P(SampleSolution, CategoriesAppDataAndUserRolesMatchTheCounts) {
-    EXPECT_EQ(static_cast<std::int64_t>(categories().size()), expectedCount(expected(), "categories"));
-    EXPECT_EQ(static_cast<std::int64_t>(userRoles().size()), expectedCount(expected(), "userRoles"));
+    EXPECT_EQ(categories().size(), expectedCount(expected(), "categories"));
+    EXPECT_EQ(userRoles().size(), expectedCount(expected(), "userRoles"));
 
     std::optional<JSONModelError> error;
     const auto appData = CVAppData::fromString(document("appconfig"), &error);
     ASSERT_NE(appData, nullptr) << describe(error);
     Tally menus;
-    for (const auto& [name, items] : appData->menuInfo) menus[name] = static_cast<std::int64_t>(items.size());
+    for (const auto& [name, items] : appData->menuInfo) menus[name] = items.size();
     EXPECT_EQ(menus, expectedTally(expected(), "menus"));
     ASSERT_NE(appData->loggingConfig, nullptr);
     EXPECT_TRUE(appData->loggingConfig->eventLoggingEnabled());
@@ -248,7 +236,7 @@ TEST_P(SampleSolution, CategoriesAppDataAndUserRolesMatchTheCounts) {
 
 TEST_P(SampleSolution, VenuesBuildingsAndFloorsMatchTheCounts) {
     const auto venueModels = venues();
-    ASSERT_EQ(static_cast<std::int64_t>(venueModels.size()), expectedCount(expected(), "venues"));
+    ASSERT_EQ(venueModels.size(), expectedCount(expected(), "venues"));
     std::set<std::string> venueIds;
     for (const auto& venue : venueModels) {
         venueIds.insert(venue->venueId);
@@ -265,20 +253,20 @@ TEST_P(SampleSolution, VenuesBuildingsAndFloorsMatchTheCounts) {
     EXPECT_EQ(venueModels.at(1)->defaultStyle()->getFolder(), "dark");
 
     const auto buildings = buildingsOf(document("buildings"));
-    ASSERT_EQ(static_cast<std::int64_t>(buildings.size()), expectedCount(expected(), "buildings"));
+    ASSERT_EQ(buildings.size(), expectedCount(expected(), "buildings"));
     const auto floorsPerBuilding = expectedTally(expected(), "floorsPerBuilding");
-    std::int64_t floors = 0;
-    std::int64_t multiPolygonFloors = 0;
+    std::size_t floors = 0;
+    std::size_t multiPolygonFloors = 0;
     for (const auto& building : buildings) {
         EXPECT_EQ(venueIds.count(building->venueId.value_or("")), 1u) << building->buildingId;
         EXPECT_TRUE(building->boundingBox()) << building->buildingId;
-        EXPECT_EQ(static_cast<std::int64_t>(building->floors.size()), floorsPerBuilding.at(building->buildingId));
+        EXPECT_EQ(building->floors.size(), floorsPerBuilding.at(building->buildingId));
         for (const auto& [key, floor] : building->floors) {
             EXPECT_NE(floor->cv_effectiveGeometry(), nullptr) << floor->floorId;
             EXPECT_EQ(floor->buildingId, building->buildingId);
             if (floor->cv_multiPolygon() != nullptr) ++multiPolygonFloors;
         }
-        floors += static_cast<std::int64_t>(building->floors.size());
+        floors += building->floors.size();
         EXPECT_EQ(building->getLocationsForBuildingAndFloors().size(), building->floors.size() + 1);
     }
     EXPECT_EQ(floors, expectedCount(expected(), "floors"));
@@ -288,7 +276,7 @@ TEST_P(SampleSolution, VenuesBuildingsAndFloorsMatchTheCounts) {
 TEST_P(SampleSolution, LocationsParseWithTheKindsTheGeneratorWrote) {
     const auto locations = locationsOf(document("locations"));
     const auto& counts = expected().at("locations").as_object();
-    ASSERT_EQ(static_cast<std::int64_t>(locations.size()), expectedCount(counts, "total"));
+    ASSERT_EQ(locations.size(), expectedCount(counts, "total"));
 
     std::set<std::string> typeNames;
     const auto solutionModel = solution();
@@ -300,8 +288,8 @@ TEST_P(SampleSolution, LocationsParseWithTheKindsTheGeneratorWrote) {
     for (const auto& role : userRoles()) roleIds.insert(role.userRoleId);
 
     Tally byType, byBaseType, byGeometry, byStatus;
-    std::int64_t outdoor = 0;
-    std::int64_t withCategories = 0;
+    std::size_t outdoor = 0;
+    std::size_t withCategories = 0;
     std::set<std::string> ids;
     for (const auto& location : locations) {
         ++byType[location->type];
@@ -355,14 +343,14 @@ TEST_P(SampleSolution, EveryLocationFindsItsFloorOrVenue) {
 TEST_P(SampleSolution, DerivedGeometryIsFiledByKind) {
     const auto records = derivedOf(document("derivedGeometry"));
     const auto& counts = expected().at("derivedGeometry").as_object();
-    ASSERT_EQ(static_cast<std::int64_t>(records.size()), expectedCount(counts, "total"));
+    ASSERT_EQ(records.size(), expectedCount(counts, "total"));
     for (const auto& record : records) EXPECT_NE(record->cvGeometry, nullptr) << record->geodataId.value_or("?");
 
     const CVDerivedGeometryCollection collection(records);
     const auto byType = expectedTally(counts, "byType");
-    EXPECT_EQ(static_cast<std::int64_t>(collection.floor().size()), byType.at("floorplan"));
-    EXPECT_EQ(static_cast<std::int64_t>(collection.walls().size()), byType.at("wall"));
-    EXPECT_EQ(static_cast<std::int64_t>(collection.extrusions().size()), byType.at("extrusion"));
+    EXPECT_EQ(collection.floor().size(), byType.at("floorplan"));
+    EXPECT_EQ(collection.walls().size(), byType.at("wall"));
+    EXPECT_EQ(collection.extrusions().size(), byType.at("extrusion"));
 
     // Every floor has its floor plan, and walls stand around rooms of the locations document.
     for (const auto& building : buildingsOf(document("buildings"))) {
@@ -383,17 +371,15 @@ TEST_P(SampleSolution, VenueDocumentsHoldOnlyTheirVenue) {
         const std::string suffix = "_" + GetParam() + ".json";
 
         const auto buildings = buildingsOf(readFile(folder / ("buildings" + suffix)));
-        EXPECT_EQ(static_cast<std::int64_t>(buildings.size()), expectedCount(counts, "buildings"));
+        EXPECT_EQ(buildings.size(), expectedCount(counts, "buildings"));
         for (const auto& building : buildings) EXPECT_EQ(building->venueId, std::string(venueId));
 
         const auto locations = locationsOf(readFile(folder / ("locations" + suffix)));
-        EXPECT_EQ(static_cast<std::int64_t>(locations.size()),
-                  expectedCount(counts.at("locations").as_object(), "total"));
+        EXPECT_EQ(locations.size(), expectedCount(counts.at("locations").as_object(), "total"));
         for (const auto& location : locations) EXPECT_EQ(location->venue, administrativeId);
 
         const auto derived = derivedOf(readFile(folder / ("derivedGeometry" + suffix)));
-        EXPECT_EQ(static_cast<std::int64_t>(derived.size()),
-                  expectedCount(counts.at("derivedGeometry").as_object(), "total"));
+        EXPECT_EQ(derived.size(), expectedCount(counts.at("derivedGeometry").as_object(), "total"));
     }
 }
 
@@ -407,7 +393,7 @@ TEST_P(SampleSolution, ServiceAndBundleAnswerTheLibrarysSyncUrls) {
     const auto timestamp = CVOfflineBundleHelper::offlineDataTimestamp();
     ASSERT_TRUE(timestamp);
     EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(timestamp->time_since_epoch()).count(),
-              expectedCount(expected(), "timestamp"));
+              expected().at("timestamp").to_number<std::int64_t>());
     EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveMapTilesForSolution(id));
 
     const auto api = CVAXAPI::sharedInstance();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <tuple>
 
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
@@ -15,49 +16,50 @@ namespace ambrell {
 namespace {
 
 using test::document;
+using Texts = std::vector<std::string>;
 
 boost::json::value venueDocument() { return document("venues.json").as_array().at(0); }
 boost::json::value buildingDocument() { return document("buildings.json").at("buildings").as_array().at(0); }
 
 class VenueModels : public ::testing::Test {
 protected:
+    void SetUp() override {
+        venue_ = CVVenueInternal::fromDictionary(venueDocument());
+        building_ = CVBuildingInternal::fromDictionary(buildingDocument());
+        ASSERT_NE(venue_, nullptr);
+        ASSERT_NE(building_, nullptr);
+    }
     ~VenueModels() override {
         CVLocationSourceIndex::clear();
         CVVenueInternal::resetForTesting();
     }
     test::ScopedLogCapture log_;
+    std::shared_ptr<CVVenueInternal> venue_;
+    std::shared_ptr<CVBuildingInternal> building_;
 };
 
 TEST_F(VenueModels, VenueReadsEveryKeyAndIgnoresDerivedOnes) {
-    const auto venue = CVVenueInternal::fromDictionary(venueDocument());
-    ASSERT_NE(venue, nullptr);
-    EXPECT_EQ(venue->venueId, "v-harbour");
-    EXPECT_EQ(venue->name, "Harbour\nCampus");
-    EXPECT_EQ(venue->administrativeId, "HARBOUR");
-    ASSERT_NE(venue->venueInfo, nullptr);
-    EXPECT_EQ(*venue->venueInfo, (CVEntityInfo{"Harbour\\nCampus", {"Docks"}}));
-    ASSERT_EQ(venue->properties.count("website"), 1u);
-    EXPECT_EQ(venue->properties.at("website")->value, "https://example.org");
-    EXPECT_EQ(venue->defaultFloor, 1);
-    EXPECT_EQ(venue->graphId, "HARBOUR_GRAPH");
-    ASSERT_TRUE(venue->anchor);
-    EXPECT_EQ(venue->anchor->coordinate(), (CLLocationCoordinate2D{55.25, 10.25}));
-    ASSERT_NE(venue->geometry(), nullptr);
+    EXPECT_EQ(std::tie(venue_->venueId, venue_->name, venue_->administrativeId, venue_->defaultFloor, venue_->graphId),
+              std::tuple("v-harbour", "Harbour\nCampus", "HARBOUR", 1, "HARBOUR_GRAPH"));
+    ASSERT_NE(venue_->venueInfo, nullptr);
+    EXPECT_EQ(*venue_->venueInfo, (CVEntityInfo{"Harbour\\nCampus", {"Docks"}}));
+    ASSERT_EQ(venue_->properties.count("website"), 1u);
+    EXPECT_EQ(venue_->properties.at("website")->value, "https://example.org");
+    ASSERT_TRUE(venue_->anchor);
+    EXPECT_EQ(venue_->anchor->coordinate(), (CLLocationCoordinate2D{55.25, 10.25}));
+    ASSERT_NE(venue_->geometry(), nullptr);
 
     // The unreadable entry point between two good ones is skipped.
-    ASSERT_EQ(venue->entryPoints.size(), 2u);
-    EXPECT_EQ(venue->entryPoints[1]->coordinate(), (CLLocationCoordinate2D{55.4, 10.5}));
+    ASSERT_EQ(venue_->entryPoints.size(), 2u);
+    EXPECT_EQ(venue_->entryPoints[1]->coordinate(), (CLLocationCoordinate2D{55.4, 10.5}));
 
-    const auto bounds = venue->boundingBox();
-    ASSERT_TRUE(bounds);
-    EXPECT_EQ(bounds->southWest(), (CLLocationCoordinate2D{55.0, 10.0}));
-    EXPECT_EQ(bounds->northEast(), (CLLocationCoordinate2D{55.5, 10.5}));
+    EXPECT_EQ(venue_->boundingBox(), CVGeoBounds({55.0, 10.0}, {55.5, 10.5}));
 
     // "hasGraph" in the document is not read: only the venue handler knows.
-    EXPECT_FALSE(venue->hasGraph());
+    EXPECT_FALSE(venue_->hasGraph());
     CVVenueInternal::setGraphDeterminer([](const CVVenueInternal& v) { return v.graphId.has_value(); });
-    EXPECT_TRUE(venue->hasGraph());
-    EXPECT_NE(venue->copy(), nullptr);
+    EXPECT_TRUE(venue_->hasGraph());
+    EXPECT_NE(venue_->copy(), nullptr);
 }
 
 TEST_F(VenueModels, VenueRequiresIdAndInfoAndEveryStyle) {
@@ -79,8 +81,7 @@ TEST_F(VenueModels, VenueRequiresIdAndInfoAndEveryStyle) {
 }
 
 TEST_F(VenueModels, DefaultStylePrefersTheOverrideIgnoringCase) {
-    auto venue = CVVenueInternal::fromDictionary(venueDocument());
-    ASSERT_NE(venue, nullptr);
+    auto venue = venue_;
     EXPECT_EQ(venue->defaultStyle()->getDisplayName(), "Dark");
     EXPECT_EQ(venue->getMapStyleOverride()->getDisplayName(), "Night");
 
@@ -101,93 +102,74 @@ TEST_F(VenueModels, DefaultStylePrefersTheOverrideIgnoringCase) {
 }
 
 TEST_F(VenueModels, VenueLocationAndItsReadableId) {
-    const auto venue = CVVenueInternal::fromDictionary(venueDocument());
-    ASSERT_NE(venue, nullptr);
-    venue->cv_setGeoDataStatus(1);
-    const auto location = venue->getLocationObject();
-    EXPECT_NE(location, venue->getLocationObject());
-    EXPECT_EQ(location->locationId, "v-harbour");
-    EXPECT_EQ(location->name, "Harbour\nCampus");
-    EXPECT_EQ(location->type, "VENUE");
+    venue_->cv_setGeoDataStatus(1);
+    const auto location = venue_->getLocationObject();
+    EXPECT_NE(location, venue_->getLocationObject());
+    EXPECT_EQ(std::tie(location->locationId, location->name, location->type, location->externalId, location->venue),
+              std::tuple("v-harbour", "Harbour\nCampus", "VENUE", "ext-harbour", "harbour"));
     EXPECT_EQ(location->baseType(), CVLocationBaseType::venue);
-    EXPECT_EQ(location->aliases, std::vector<std::string>{"harbour"});
-    EXPECT_EQ(location->externalId, "ext-harbour");
-    EXPECT_EQ(location->venue, "harbour");
+    EXPECT_EQ(std::tie(location->aliases, location->categories), std::tuple(Texts{"harbour"}, Texts{"VENUE"}));
     EXPECT_EQ(location->getFloorIndex(), 0);
-    EXPECT_EQ(location->categories, std::vector<std::string>{"VENUE"});
     EXPECT_EQ(location->getPosition().coordinate(), (CLLocationCoordinate2D{55.25, 10.25}));
     ASSERT_NE(location->cv_polygon(), nullptr);
-    EXPECT_EQ(location->cv_polygon()->coordinates(), venue->geometry()->coordinates());
+    EXPECT_EQ(location->cv_polygon()->coordinates(), venue_->geometry()->coordinates());
     EXPECT_EQ(location->fields.count("website"), 1u);
     EXPECT_EQ(location->cv_geoDataStatus(), 1u);
     EXPECT_EQ(CVLocationSourceIndex::current()->parentIdForReadableId("ax_v_harbour"), "v-harbour");
 }
 
-TEST_F(VenueModels, BuildingReadsFloorsAndNumbersThemByKey) {
-    const auto building = CVBuildingInternal::fromDictionary(buildingDocument());
-    ASSERT_NE(building, nullptr);
-    EXPECT_EQ(building->buildingId, "b-north");
-    EXPECT_EQ(building->name, "North\nHouse");
-    EXPECT_EQ(building->properties.at("phone")->value, "+45 1234");
-    EXPECT_EQ(building->address, "1 Dock Road");
-    EXPECT_EQ(building->venueId, "v-harbour");
-    EXPECT_EQ(building->cv_geoDataStatus(), 1u);
-    ASSERT_EQ(building->floors.size(), 2u);
-    EXPECT_EQ(building->floors.at("0")->floorIndex, 0);
-    EXPECT_EQ(building->floors.at("1")->floorIndex, 5);
-    EXPECT_EQ(building->floors.at("0")->aliases, std::vector<std::string>{"G"});
+TEST_F(VenueModels, BuildingReadsFloorsAndNumbersThemByKeyAndKeepsOnlyAPolygonOutline) {
+    EXPECT_EQ(std::tie(building_->buildingId, building_->name, building_->address, building_->venueId),
+              std::tuple("b-north", "North\nHouse", "1 Dock Road", "v-harbour"));
+    EXPECT_EQ(building_->properties.at("phone")->value, "+45 1234");
+    EXPECT_EQ(building_->cv_geoDataStatus(), 1u);
+    ASSERT_EQ(building_->floors.size(), 2u);
+    EXPECT_EQ(building_->floors.at("0")->floorIndex, 0);
+    EXPECT_EQ(building_->floors.at("1")->floorIndex, 5);
+    EXPECT_EQ(building_->floors.at("0")->aliases, Texts{"G"});
+    EXPECT_EQ(building_->boundingBox(), CVGeoBounds({55.1, 10.1}, {55.3, 10.3}));
 
-    const auto bounds = building->boundingBox();
-    ASSERT_TRUE(bounds);
-    EXPECT_EQ(bounds->southWest(), (CLLocationCoordinate2D{55.1, 10.1}));
-    EXPECT_EQ(bounds->northEast(), (CLLocationCoordinate2D{55.3, 10.3}));
-}
-
-TEST_F(VenueModels, BuildingKeepsOnlyAPolygonOutline) {
+    // Only a polygon outline is kept.
     auto input = buildingDocument();
     input.get_object()["geometry"] = boost::json::parse(R"({"type": "Point", "coordinates": [10, 55]})");
-    const auto building = CVBuildingInternal::fromDictionary(input);
-    ASSERT_NE(building, nullptr);
-    EXPECT_EQ(building->geometry(), nullptr);
-    EXPECT_EQ(building->boundingBox(), std::nullopt);
+    const auto pointOutline = CVBuildingInternal::fromDictionary(input);
+    ASSERT_NE(pointOutline, nullptr);
+    EXPECT_EQ(pointOutline->geometry(), nullptr);
+    EXPECT_EQ(pointOutline->boundingBox(), std::nullopt);
+
+    // A floor without an outline refuses its building.
+    input = buildingDocument();
+    input.at("floors").at("0").as_object().erase("geometry");
+    EXPECT_EQ(CVBuildingInternal::fromDictionary(input), nullptr);
 }
 
 TEST_F(VenueModels, BuildingAndFloorLocationsAreMadeOnceAndRegistered) {
-    const auto building = CVBuildingInternal::fromDictionary(buildingDocument());
-    ASSERT_NE(building, nullptr);
-    const auto locations = building->getLocationsForBuildingAndFloors();
-    EXPECT_EQ(building->getLocationsForBuildingAndFloors(), locations);
-    EXPECT_EQ(building->asLocationObject(), locations.at(0));
+    const auto locations = building_->getLocationsForBuildingAndFloors();
+    EXPECT_EQ(building_->getLocationsForBuildingAndFloors(), locations);
+    EXPECT_EQ(building_->asLocationObject(), locations.at(0));
     ASSERT_EQ(locations.size(), 3u);
 
     const auto& house = *locations[0];
-    EXPECT_EQ(house.locationId, "b-north");
-    EXPECT_EQ(house.type, "BUILDING");
+    EXPECT_EQ(std::tie(house.locationId, house.type, house.aliases, house.categories),
+              std::tuple("b-north", "BUILDING", Texts{"north-1"}, Texts{"BUILDING"}));
     EXPECT_EQ(house.baseType(), CVLocationBaseType::building);
-    EXPECT_EQ(house.aliases, std::vector<std::string>{"north-1"});
     EXPECT_EQ(house.getFloorIndex(), 0);
-    EXPECT_EQ(house.categories, std::vector<std::string>{"BUILDING"});
     ASSERT_EQ(house.fields.count("address"), 1u);
-    EXPECT_EQ(house.fields.at("address")->type, "text");
-    EXPECT_EQ(house.fields.at("address")->text, "address");
-    EXPECT_EQ(house.fields.at("address")->value, "1 Dock Road");
+    const auto& address = *house.fields.at("address");
+    EXPECT_EQ(std::tie(address.type, address.text, address.value), std::tuple("text", "address", "1 Dock Road"));
     EXPECT_EQ(house.fields.count("phone"), 1u);
     EXPECT_NE(house.cv_polygon(), nullptr);
     EXPECT_EQ(house.cv_geoDataStatus(), 1u);
 
     const auto& roof = *locations[2];
-    EXPECT_EQ(roof.locationId, "f-north-5");
-    EXPECT_EQ(roof.name, "Roof");
-    EXPECT_EQ(roof.type, "FLOOR");
+    EXPECT_EQ(std::tie(roof.locationId, roof.name, roof.type, roof.building, roof.categories),
+              std::tuple("f-north-5", "Roof", "FLOOR", "north-1", Texts{"FLOOR"}));
     EXPECT_EQ(roof.baseType(), CVLocationBaseType::floor);
-    EXPECT_EQ(roof.building, "north-1");
-    EXPECT_EQ(roof.getFloorIndex(), 5);
-    EXPECT_EQ(roof.getPosition().z(), 5);
-    EXPECT_EQ(roof.categories, std::vector<std::string>{"FLOOR"});
+    EXPECT_EQ(std::tuple(roof.getFloorIndex(), roof.getPosition().z()), std::tuple(5, 5));
     EXPECT_NE(roof.cv_multiPolygon(), nullptr);
     // The floor read inside its building keeps its own status.
     EXPECT_EQ(roof.cv_geoDataStatus(), 0u);
-    EXPECT_EQ(locations[1]->aliases, std::vector<std::string>{"G"});
+    EXPECT_EQ(locations[1]->aliases, Texts{"G"});
 
     const auto index = CVLocationSourceIndex::current();
     EXPECT_EQ(index->parentIdForReadableId("ax_b_north-1"), "b-north");
@@ -203,8 +185,6 @@ TEST_F(VenueModels, BuildingAndFloorLocationsAreMadeOnceAndRegistered) {
 }
 
 TEST_F(VenueModels, ConcurrentFirstReadersShareOneResult) {
-    const auto building = CVBuildingInternal::fromDictionary(buildingDocument());
-    ASSERT_NE(building, nullptr);
     constexpr int kReaders = 8;
     std::vector<std::vector<std::shared_ptr<CVLocationInternal>>> seen(kReaders);
     std::vector<std::optional<CVGeoBounds>> bounds(kReaders);
@@ -212,8 +192,8 @@ TEST_F(VenueModels, ConcurrentFirstReadersShareOneResult) {
         std::vector<std::jthread> readers;
         for (int i = 0; i < kReaders; ++i) {
             readers.emplace_back([&, i] {
-                bounds[i] = building->boundingBox();
-                seen[i] = building->getLocationsForBuildingAndFloors();
+                bounds[i] = building_->boundingBox();
+                seen[i] = building_->getLocationsForBuildingAndFloors();
             });
         }
     }
@@ -229,8 +209,7 @@ TEST_F(VenueModels, FloorNeedsIdNameAndAnOutline) {
             "geometry": {"type": "Polygon", "coordinates": [[[0, 0], [1, 0], [1, 1], [0, 0]]]}})");
     ASSERT_NE(floor, nullptr);
     EXPECT_EQ(floor->floorIndex, std::nullopt);
-    EXPECT_EQ(floor->style, "s");
-    EXPECT_EQ(floor->buildingId, "b");
+    EXPECT_EQ(std::tie(floor->style, floor->buildingId), std::tuple("s", "b"));
 
     const char* withoutGeometry = R"({"id": "f", "name": "F"})";
     EXPECT_EQ(CVFloorInternal::fromString(withoutGeometry), nullptr);
@@ -253,27 +232,14 @@ TEST_F(VenueModels, FloorNeedsIdNameAndAnOutline) {
     }
 }
 
-TEST_F(VenueModels, FloorWithoutOutlineRefusesItsBuilding) {
-    auto input = buildingDocument();
-    input.at("floors").at("0").as_object().erase("geometry");
-    EXPECT_EQ(CVBuildingInternal::fromDictionary(input), nullptr);
-}
-
 TEST_F(VenueModels, BuildingCollectionReadsObjectsAndBareArrays) {
     const std::string list = boost::json::serialize(document("buildings.json").at("buildings"));
-    struct Case {
-        std::string data;
-        bool read;
-    };
-    for (const Case& c : {Case{test::documentText("buildings.json"), true}, Case{list, true}, Case{"42", false},
-                          Case{"{not json", false}}) {
-        SCOPED_TRACE(c.data.substr(0, 20));
+    for (const auto& [data, read] : {std::pair(test::documentText("buildings.json"), true), {list, true},
+                                     {std::string("42"), false}, {std::string("{not json"), false}}) {
+        SCOPED_TRACE(data.substr(0, 20));
         CVBuildingCollection collection;
-        const std::span bytes(reinterpret_cast<const std::uint8_t*>(c.data.data()), c.data.size());
-        EXPECT_EQ(collection.initWithData(bytes), c.read);
-        if (c.read) {
-            EXPECT_EQ(collection.buildings.size(), 1u);
-        }
+        EXPECT_EQ(collection.initWithData(test::bytes(data)), read);
+        EXPECT_EQ(collection.buildings.size(), read ? 1u : 0u);
     }
 }
 

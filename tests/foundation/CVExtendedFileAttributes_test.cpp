@@ -2,11 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdint>
-#include <limits>
-#include <string>
-
 #include "platform/ExtendedAttributes.h"
 #include "platform/FileSystem.h"
 #include "tests/support/TempDirectory.h"
@@ -68,32 +63,26 @@ TEST_F(FileAttributesTest, MissingEmptyOrUnreadableValuesReadAsNone) {
     EXPECT_EQ(xattr_valueForAttribute(file_, ""), std::nullopt);
 }
 
-struct TextAttribute {
-    std::string_view name;
-    std::optional<std::string> (*get)(const std::filesystem::path&);
-    bool (*set)(const std::filesystem::path&, std::optional<std::string_view>);
-};
-
-class TextAttributeTest : public FileAttributesTest, public ::testing::WithParamInterface<TextAttribute> {};
-
-TEST_P(TextAttributeTest, RoundTripsUnderItsStoredName) {
-    const auto& attribute = GetParam();
-    EXPECT_EQ(attribute.get(file_), std::nullopt);
-    ASSERT_TRUE(attribute.set(file_, "Tue, 14 Nov 2023 22:13:20 GMT"));
-    EXPECT_EQ(stored(attribute.name), "Tue, 14 Nov 2023 22:13:20 GMT");
-    EXPECT_EQ(attribute.get(file_), "Tue, 14 Nov 2023 22:13:20 GMT");
-    ASSERT_TRUE(attribute.set(file_, std::nullopt));
-    EXPECT_EQ(stored(attribute.name), std::nullopt);
+TEST_F(FileAttributesTest, TextAttributesRoundTripUnderTheirStoredNames) {
+    using Path = const std::filesystem::path&;
+    const std::tuple<std::string_view, std::optional<std::string> (*)(Path),
+                     bool (*)(Path, std::optional<std::string_view>)>
+        attributes[] = {{"com.corvay.last-modified", xattr_lastModified, xattr_setLastModified},
+                        {"com.corvay.url", xattr_downloadUrl, xattr_setDownloadUrl},
+                        {"com.corvay.content-language", xattr_contentLanguage, xattr_setContentLanguage},
+                        {"com.corvay.api-endpoint", xattr_apiEndpoint, xattr_setApiEndpoint}};
+    for (const auto& [name, get, set] : attributes) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(get(file_), std::nullopt);
+        ASSERT_TRUE(set(file_, "Tue, 14 Nov 2023 22:13:20 GMT"));
+        EXPECT_EQ(stored(name), "Tue, 14 Nov 2023 22:13:20 GMT");
+        EXPECT_EQ(get(file_), "Tue, 14 Nov 2023 22:13:20 GMT");
+        ASSERT_TRUE(set(file_, std::nullopt));
+        EXPECT_EQ(stored(name), std::nullopt);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, TextAttributeTest,
-    ::testing::Values(TextAttribute{"com.corvay.last-modified", xattr_lastModified, xattr_setLastModified},
-                      TextAttribute{"com.corvay.url", xattr_downloadUrl, xattr_setDownloadUrl},
-                      TextAttribute{"com.corvay.content-language", xattr_contentLanguage, xattr_setContentLanguage},
-                      TextAttribute{"com.corvay.api-endpoint", xattr_apiEndpoint, xattr_setApiEndpoint}));
-
-TEST_F(FileAttributesTest, DownloadDateKeepsWholeSeconds) {
+TEST_F(FileAttributesTest, DownloadDateIsStoredAndReadAsWholeSignedSeconds) {
     ASSERT_TRUE(xattr_setDownloadDate(file_, Clock::time_point(1700000000s + 750ms)));
     EXPECT_EQ(stored("com.corvay.download-date"), "1700000000");
     EXPECT_EQ(xattr_downloadDate(file_), Clock::time_point(1700000000s));
@@ -103,29 +92,20 @@ TEST_F(FileAttributesTest, DownloadDateKeepsWholeSeconds) {
 
     ASSERT_TRUE(xattr_setDownloadDate(file_, std::nullopt));
     EXPECT_EQ(stored("com.corvay.download-date"), std::nullopt);
+
+    // Other writers may leave any text; only a whole number the clock can hold is a date.
+    const std::pair<std::string_view, std::optional<std::int64_t>> cases[] = {
+        {"1700000000", 1700000000}, {"-86400", -86400},
+        {"10000000000", std::nullopt},  // past the clock's range
+        {"17e8", std::nullopt},     {" 17", std::nullopt}, {"date", std::nullopt},
+    };
+    for (const auto& [text, seconds] : cases) {
+        ASSERT_FALSE(platform::setExtendedAttribute(file_, "com.corvay.download-date", text));
+        std::optional<Clock::time_point> expected;
+        if (seconds) expected = Clock::time_point(std::chrono::seconds(*seconds));
+        EXPECT_EQ(xattr_downloadDate(file_), expected) << text;
+    }
 }
-
-struct StoredNumber {
-    std::string_view text;
-    std::optional<std::int64_t> value;
-};
-
-class StoredDateTest : public FileAttributesTest, public ::testing::WithParamInterface<StoredNumber> {};
-
-// Other writers may leave any text; only a whole number the clock can hold is
-// a date.
-TEST_P(StoredDateTest, ParsesSignedWholeSeconds) {
-    ASSERT_FALSE(platform::setExtendedAttribute(file_, "com.corvay.download-date", GetParam().text));
-    std::optional<Clock::time_point> expected;
-    if (GetParam().value) expected = Clock::time_point(std::chrono::seconds(*GetParam().value));
-    EXPECT_EQ(xattr_downloadDate(file_), expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Texts, StoredDateTest,
-                         ::testing::Values(StoredNumber{"1700000000", 1700000000}, StoredNumber{"-86400", -86400},
-                                           StoredNumber{"10000000000", std::nullopt},  // past the clock's range
-                                           StoredNumber{"17e8", std::nullopt}, StoredNumber{" 17", std::nullopt},
-                                           StoredNumber{"date", std::nullopt}));
 
 }  // namespace
 }  // namespace ambrell

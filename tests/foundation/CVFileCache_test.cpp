@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <string>
-#include <vector>
 
 #include "foundation/CVExtendedFileAttributes.h"
 #include "foundation/CVFileCacheJSON.h"
@@ -41,26 +39,17 @@ std::uint64_t ownSize(const fs::path& path) {
     return static_cast<std::uint64_t>(status.st_size);
 }
 
-struct Key {
-    std::string_view item;
-    std::optional<std::string> key;
-};
-
-class CacheKeyTest : public ::testing::TestWithParam<Key> {};
-
-TEST_P(CacheKeyTest, NamesTheItemsFile) {
-    EXPECT_EQ(CVFileCache::cacheKeyForCachingItem(GetParam().item), GetParam().key);
+TEST(CVFileCacheKey, NamesTheItemsFile) {
+    const std::pair<std::string_view, std::optional<std::string>> cases[] = {
+        {"a/b.c/d.json", "a_b_c_d.json"}, {"a/b", "a_b"}, {"x%20y.png", "x_y.png"},
+        {"https://api.example.com/v1/venues.json?lang=de&v=1", "https:__api_example_com_v1_venues.json?lang=de&v=1"},
+        {"https://example.com/t?scale=1.5", "https:__example_com_t?scale=1.5"},
+        {"readme", "readme"}, {"..", "_."}, {"/", "_"},
+        // These would name the folder itself or be cut short by the system.
+        {"", std::nullopt}, {".", std::nullopt}, {std::string_view("a\0b", 3), std::nullopt},
+    };
+    for (const auto& [item, key] : cases) EXPECT_EQ(CVFileCache::cacheKeyForCachingItem(item), key) << item;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Items, CacheKeyTest,
-    ::testing::Values(Key{"a/b.c/d.json", "a_b_c_d.json"}, Key{"a/b", "a_b"}, Key{"x%20y.png", "x_y.png"},
-                      Key{"https://api.example.com/v1/venues.json?lang=de&v=1",
-                          "https:__api_example_com_v1_venues.json?lang=de&v=1"},
-                      Key{"https://example.com/t?scale=1.5", "https:__example_com_t?scale=1.5"},
-                      Key{"readme", "readme"}, Key{"..", "_."}, Key{"/", "_"},
-                      // These would name the folder itself or be cut short by the system.
-                      Key{"", std::nullopt}, Key{".", std::nullopt}, Key{std::string_view("a\0b", 3), std::nullopt}));
 
 class FileCacheTest : public ::testing::Test {
 protected:
@@ -69,8 +58,14 @@ protected:
         ASSERT_NE(cache_, nullptr);
     }
 
+    // The parent holds nothing but these once every background deletion is done.
+    bool onlyLeft(const std::vector<fs::path>& expected) {
+        return test::waitFor([&] { return entriesOf(folder_.parent_path()) == expected; });
+    }
+
     test::TempDirectory root_;
     const fs::path folder_ = root_ / "Caches/datasets/0a1b";
+    const fs::path movedAside_ = fs::path(folder_.string() + ".DELETED");
     std::shared_ptr<CVFileCache> cache_;
     test::ScopedLogCapture log_;
 };
@@ -112,9 +107,8 @@ TEST_F(FileCacheTest, SavesReadsAndRemovesItems) {
     EXPECT_FALSE(cache_->saveData(std::nullopt, url));
     EXPECT_FALSE(cache_->saveData(bytes("x"), ""));
     EXPECT_TRUE(entriesOf(folder_).empty());
-}
 
-TEST_F(FileCacheTest, FailedRemovalIsLogged) {
+    // A failed removal is logged.
     EXPECT_FALSE(cache_->removeDataForItem("a/missing.json"));
     const auto messages = log_.sink().messages();
     ASSERT_EQ(messages.size(), 1u);
@@ -131,8 +125,8 @@ TEST_F(FileCacheTest, FilenamesStayInsideTheFolder) {
     EXPECT_EQ(cache_->cachedDataForFilename("log-2.json"), std::nullopt);
     EXPECT_FALSE(cache_->saveDataWithFilename(std::nullopt, "log-2.json"));
 
-    for (const auto name : {std::string_view("../escape"), std::string_view("a/b"), std::string_view(""),
-                            std::string_view("."), std::string_view(".."), std::string_view("a\0b", 3)}) {
+    using namespace std::string_view_literals;
+    for (const auto name : {"../escape"sv, "a/b"sv, ""sv, "."sv, ".."sv, "a\0b"sv}) {
         EXPECT_FALSE(cache_->saveDataWithFilename(bytes("x"), name));
         EXPECT_EQ(cache_->cachedDataForFilename(name), std::nullopt);
     }
@@ -150,11 +144,11 @@ TEST_F(FileCacheTest, FindsItemsByApiEndpoint) {
     ASSERT_TRUE(cache_->saveData(bytes("2"), "venues-de.json"));
     ASSERT_TRUE(cache_->saveData(bytes("3"), "buildings.json"));
     ASSERT_FALSE(platform::writeFileAtomically(folder_ / "tiles/venues.json", "4"));
-    ASSERT_TRUE(xattr_setApiEndpoint(folder_ / "venues-en.json", "/api/venues"));
-    ASSERT_TRUE(xattr_setApiEndpoint(folder_ / "venues-de.json", "/api/venues"));
-    ASSERT_TRUE(xattr_setApiEndpoint(folder_ / "buildings.json", "/api/buildings"));
-    ASSERT_TRUE(xattr_setApiEndpoint(folder_ / "tiles", "/api/venues"));
-    ASSERT_TRUE(xattr_setApiEndpoint(folder_ / "tiles/venues.json", "/api/venues"));  // not a direct entry
+    for (const auto& [name, endpoint] : {std::pair{"venues-en.json", "/api/venues"}, {"venues-de.json", "/api/venues"},
+                                         {"buildings.json", "/api/buildings"}, {"tiles", "/api/venues"},
+                                         {"tiles/venues.json", "/api/venues"}}) {  // the last is no direct entry
+        ASSERT_TRUE(xattr_setApiEndpoint(folder_ / name, endpoint));
+    }
 
     EXPECT_EQ(CVFileCache::pathsForCacheItemsWithApiEndpointAttr("/api/venues", folder_),
               (std::vector<fs::path>{folder_ / "tiles", folder_ / "venues-de.json", folder_ / "venues-en.json"}));
@@ -179,35 +173,19 @@ TEST_F(FileCacheTest, SizeCountsFilesAndFoldersAtAllLevels) {
     EXPECT_TRUE(test::waitFor([&] { return entriesOf(folder_.parent_path()).empty(); }));
 }
 
-class FolderRemovalTest : public FileCacheTest {
-protected:
-    // The parent holds nothing but these once every background deletion is done.
-    bool onlyLeft(const std::vector<fs::path>& expected) {
-        return test::waitFor([&] { return entriesOf(folder_.parent_path()) == expected; });
-    }
-
-    const fs::path movedAside_ = fs::path(folder_.string() + ".DELETED");
-};
-
-TEST_F(FolderRemovalTest, FreesThePathAtOnceAndDeletesInTheBackground) {
+TEST_F(FileCacheTest, FolderRemovalFreesThePathAtOnceAndDeletesInTheBackgroundAgainAndAgain) {
     for (int i = 0; i < 50; ++i) ASSERT_TRUE(cache_->saveData(bytes("data"), "item" + std::to_string(i) + ".json"));
-
     cache_->removeCacheFolder();
     EXPECT_FALSE(fs::exists(folder_));
     ASSERT_TRUE(cache_->createCacheFolderIfNeeded());
-    EXPECT_TRUE(fs::is_directory(folder_));
-    EXPECT_TRUE(entriesOf(folder_).empty());
+    EXPECT_TRUE(fs::is_directory(folder_) && entriesOf(folder_).empty());
 
-    EXPECT_TRUE(onlyLeft({folder_}));
-    EXPECT_TRUE(log_.sink().messages().empty());
-}
-
-TEST_F(FolderRemovalTest, RemovingAgainRightAfterward) {
     ASSERT_TRUE(cache_->saveData(bytes("1"), "a.json"));
-    ASSERT_TRUE(cache_->clearCache());
+    ASSERT_TRUE(cache_->clearCache());  // an earlier moved folder may still be there
     ASSERT_TRUE(cache_->saveData(bytes("2"), "b.json"));
-    ASSERT_TRUE(cache_->clearCache());  // the first one's moved folder may still be there
+    ASSERT_TRUE(cache_->clearCache());
     EXPECT_TRUE(entriesOf(folder_).empty());
+    EXPECT_TRUE(onlyLeft({folder_}));
 
     cache_->removeCacheFolder();
     cache_->removeCacheFolder();  // gone already: nothing to do
@@ -216,7 +194,7 @@ TEST_F(FolderRemovalTest, RemovingAgainRightAfterward) {
     EXPECT_TRUE(log_.sink().messages().empty());
 }
 
-TEST_F(FolderRemovalTest, StaleDeletedFolderDoesNotBlockTheMove) {
+TEST_F(FileCacheTest, FolderRemovalStaleDeletedFolderDoesNotBlockTheMove) {
     ASSERT_FALSE(platform::writeFileAtomically(movedAside_ / "left-over.json", "old"));
     ASSERT_TRUE(cache_->saveData(bytes("new"), "a.json"));
 
@@ -226,7 +204,7 @@ TEST_F(FolderRemovalTest, StaleDeletedFolderDoesNotBlockTheMove) {
     EXPECT_EQ(platform::readTextFile(movedAside_ / "left-over.json"), "old");  // not ours to delete
 }
 
-TEST_F(FolderRemovalTest, FailedMoveDeletesInPlace) {
+TEST_F(FileCacheTest, FolderRemovalFailedMoveDeletesInPlace) {
     // One name past the system's limit once ".DELETED" is added.
     const auto longFolder = root_ / std::string(250, 'c');
     auto cache = CVFileCache::newWithFolder(longFolder);
@@ -241,34 +219,27 @@ TEST_F(FolderRemovalTest, FailedMoveDeletesInPlace) {
     EXPECT_FALSE(log_.sink().contains("failed to remove cache at"));
 }
 
-class CachedJsonTest : public FileCacheTest {
-protected:
-    const std::string url_ = "https://example.com/api/solution.json";
-};
-
-TEST_F(CachedJsonTest, ParsesTheCachedFile) {
-    EXPECT_EQ(dictionaryFromCachedFileForUrl(*cache_, url_), std::nullopt);
-    ASSERT_TRUE(cache_->saveData(bytes(R"({"id":"s1","venues":[{"name":"HQ"}],"v":2})"), url_));
-    const auto json = dictionaryFromCachedFileForUrl(*cache_, url_);
+TEST_F(FileCacheTest, CachedJsonIsParsedAndMalformedOrUnreadableGivesNone) {
+    const std::string url = "https://example.com/api/solution.json";
+    EXPECT_EQ(dictionaryFromCachedFileForUrl(*cache_, url), std::nullopt);
+    ASSERT_TRUE(cache_->saveData(bytes(R"({"id":"s1","venues":[{"name":"HQ"}],"v":2})"), url));
+    const auto json = dictionaryFromCachedFileForUrl(*cache_, url);
     ASSERT_TRUE(json && json->is_object());
     EXPECT_EQ(json->at("id"), "s1");
     EXPECT_EQ(json->at("venues").at(0).at("name"), "HQ");
     EXPECT_EQ(json->at("v").to_number<int>(), 2);
     EXPECT_TRUE(log_.sink().messages().empty());
-}
 
-TEST_F(CachedJsonTest, MalformedJsonIsLoggedAndGivesNone) {
-    ASSERT_TRUE(cache_->saveData(bytes(R"({"id":"s1",)"), url_));
-    EXPECT_EQ(dictionaryFromCachedFileForUrl(*cache_, url_), std::nullopt);
+    ASSERT_TRUE(cache_->saveData(bytes(R"({"id":"s1",)"), url));
+    EXPECT_EQ(dictionaryFromCachedFileForUrl(*cache_, url), std::nullopt);
     const auto messages = log_.sink().messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].message, "-[CVFileCache(NSDictionary) dictionaryFromCachedFileForUrl:] [E] Failed to load "
-                                   "JSON from " + cache_->pathForCachingItem(url_)->string());
-}
+                                   "JSON from " + cache_->pathForCachingItem(url)->string());
 
-TEST_F(CachedJsonTest, UnreadableEntryGivesNone) {
-    fs::create_directory(*cache_->pathForCachingItem(url_));
-    EXPECT_EQ(dictionaryFromCachedFileForUrl(*cache_, url_), std::nullopt);
+    ASSERT_TRUE(cache_->removeDataForItem(url));
+    fs::create_directory(*cache_->pathForCachingItem(url));
+    EXPECT_EQ(dictionaryFromCachedFileForUrl(*cache_, url), std::nullopt);
     EXPECT_TRUE(log_.sink().contains("[E] Failed to read cached file at "));
 }
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <boost/json/parse.hpp>
-#include <boost/json/value.hpp>
 
 #include <regex>
 #include <set>
@@ -87,9 +86,8 @@ TEST(CVLogPackage, DocumentKeysDatesAndEntriesInOrder) {
     EXPECT_EQ(entries[0].at("parameters"), boost::json::object());
     EXPECT_EQ(entries[1].at("date"), "2024-03-05T07:08:11.623Z");
     EXPECT_EQ(entries[1].at("parameters"), (boost::json::object{{"query", "café"}}));
-}
 
-TEST(CVLogPackage, HostApplicationIdentifierWhenTheHostSetsOne) {
+    // The host application's identifier when the host sets one.
     CVLogSessionData::setHostApplicationIdentifier("com.example.maps");
     EXPECT_EQ(parsed(makePackage("k")).at("sessionData").at("hostApplicationName"), "com.example.maps");
     CVLogSessionData::setHostApplicationIdentifier(std::nullopt);
@@ -128,14 +126,15 @@ TEST(CVLogPackage, KeysThatCouldLeaveTheFolderOrPassForAnotherAreEncoded) {
 }
 
 TEST(CVLogPackage, OwnershipIsTheTextBeforeTheFirstBar) {
-    EXPECT_TRUE(CVLogPackage::isPackageFileOfApiKey("key|ID", "key"));
-    EXPECT_TRUE(CVLogPackage::isPackageFileOfApiKey("/caches/com.ambrell.sdklogs/key|ID", "key"));
-    EXPECT_TRUE(CVLogPackage::isPackageFileOfApiKey("a%7Cb|ID", "a|b"));
-    EXPECT_FALSE(CVLogPackage::isPackageFileOfApiKey("a%7Cb|ID", "a"));
-    EXPECT_FALSE(CVLogPackage::isPackageFileOfApiKey("other|ID", "key"));
-    EXPECT_FALSE(CVLogPackage::isPackageFileOfApiKey("key", "key"));
-    // A temporary file of an interrupted write belongs to no key.
-    EXPECT_FALSE(CVLogPackage::isPackageFileOfApiKey(".key|ID.tmp-1", ".key"));
+    const std::tuple<std::string_view, std::string_view, bool> cases[] = {
+        {"key|ID", "key", true}, {"/caches/com.ambrell.sdklogs/key|ID", "key", true}, {"a%7Cb|ID", "a|b", true},
+        {"a%7Cb|ID", "a", false}, {"other|ID", "key", false}, {"key", "key", false},
+        // A temporary file of an interrupted write belongs to no key.
+        {".key|ID.tmp-1", ".key", false},
+    };
+    for (const auto& [file, key, owned] : cases) {
+        EXPECT_EQ(CVLogPackage::isPackageFileOfApiKey(file, key), owned) << file << " of " << key;
+    }
 }
 
 TEST(CVLoggingConfig, FromTheAppConfiguration) {

@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <boost/json/parse.hpp>
-#include <boost/json/value.hpp>
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
+#include <future>
 
 #include "foundation/CVLogPackage.h"
 #include "platform/FileSystem.h"
@@ -23,37 +21,6 @@ using Tags = std::vector<std::string>;
 
 const system_clock::time_point kStart = sys_days{2024y / March / 5} + 7h + 8min + 9s + 123ms;
 const std::string kRoute = "/solution-key/api/logpackage";
-
-// Answers of a route wait until the test releases them, so a test knows an
-// upload is under way for as long as it needs.
-class HeldAnswers {
-public:
-    ~HeldAnswers() { release(); }
-
-    test::LoopbackWebService::Handler handler() const {
-        return [state = state_](const test::RecordedRequest&) {
-            std::unique_lock lock(state->mutex);
-            state->changed.wait_for(lock, 30s, [&] { return state->released; });
-            return test::LoopbackWebService::Response{200, "{}", {}};
-        };
-    }
-
-    void release() {
-        {
-            std::lock_guard lock(state_->mutex);
-            state_->released = true;
-        }
-        state_->changed.notify_all();
-    }
-
-private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool released = false;
-    };
-    std::shared_ptr<State> state_ = std::make_shared<State>();
-};
 
 class CVLoggerTest : public test::WebServiceFixture {
 protected:
@@ -104,7 +71,7 @@ protected:
     std::shared_ptr<std::atomic<std::int64_t>> offset_ = std::make_shared<std::atomic<std::int64_t>>(0);
 };
 
-TEST_F(CVLoggerTest, AnEntryMoreThanSixtySecondsAfterTheLastDispatchWritesOnePackage) {
+TEST_F(CVLoggerTest, AnEntryMoreThanSixtySecondsAfterTheLastDispatchWritesAndUploadsOnePackage) {
     service.respond(kRoute, {503, "", {}});
     logger()->setApiKey("solution-key");
     append(10s, "a");
@@ -128,22 +95,19 @@ TEST_F(CVLoggerTest, AnEntryMoreThanSixtySecondsAfterTheLastDispatchWritesOnePac
     EXPECT_EQ(document.at("sessionData").at("sessionId").as_string(), actor()->sessionId());
     EXPECT_EQ(document.at("entries").at(0).at("date"), "2024-03-05T07:08:19.123Z");
     EXPECT_EQ(document.at("entries").at(2).at("date"), "2024-03-05T07:09:10.123Z");
-}
 
-TEST_F(CVLoggerTest, ASingleLateEntryWritesNothingButStillUploads) {
-    service.respond(kRoute, {503, "", {}});
-    logger()->setApiKey("solution-key");
-    append(1s, "a");
-    append(2s, "b");
-    run(actor()->dispatch());
-    ASSERT_EQ(filesOnDisk().size(), 1u);
-    EXPECT_TRUE(service.requests().empty());
-
-    append(62s, "c");
-    EXPECT_EQ(filesOnDisk().size(), 1u);
-    EXPECT_EQ(uploads(), (std::vector<Tags>{{"a", "b"}}));
-    EXPECT_EQ(run(actor()->latestDispatchDate()), kStart + 62s);
+    // A single late entry writes nothing but still uploads what is on disk.
+    append(122s, "d");
+    EXPECT_EQ(filesOnDisk(), files);
+    EXPECT_EQ(uploads(), (std::vector<Tags>{{"a", "b", "c"}, {"a", "b", "c"}}));
+    EXPECT_EQ(run(actor()->latestDispatchDate()), kStart + 122s);
     EXPECT_EQ(run(actor()->logEntries()).size(), 1u);
+
+    // Reachability returning uploads again.
+    service.respond(kRoute, {200, "{}", {}});
+    CVNetworkReachabilityManager::setForcedStatusForTesting(CVNetworkReachabilityStatusReachableViaWiFi);
+    EXPECT_TRUE(test::waitFor([] { return filesOnDisk().empty(); }));
+    EXPECT_EQ(uploads(), (std::vector<Tags>{{"a", "b", "c"}, {"a", "b", "c"}, {"a", "b", "c"}}));
 }
 
 TEST_F(CVLoggerTest, TheThousandthEntryDispatchesAtOnce) {
@@ -212,8 +176,12 @@ TEST_F(CVLoggerTest, EarlierFilesOfTheKeyGoUpAndAnotherKeysStay) {
 }
 
 TEST_F(CVLoggerTest, APackageWrittenDuringASlowUploadStaysAndNoFileGoesTwice) {
-    HeldAnswers held;
-    service.handle(kRoute, held.handler());
+    // Answers wait until the test releases them, so an upload is under way for as long as the test needs.
+    std::promise<void> release;
+    service.handle(kRoute, [held = release.get_future().share()](const auto&) {
+        held.wait_for(30s);
+        return test::LoopbackWebService::Response{200, "{}", {}};
+    });
     logger()->setApiKey("solution-key");
     append(1s, "a1");
     append(2s, "a2");
@@ -231,7 +199,7 @@ TEST_F(CVLoggerTest, APackageWrittenDuringASlowUploadStaysAndNoFileGoesTwice) {
     run(actor()->dispatch());
     ASSERT_EQ(filesOnDisk().size(), 2u);
 
-    held.release();
+    release.set_value();
     ASSERT_TRUE(test::waitFor([&] { return run(actor()->logPackageFiles()).size() == 1; }));
     const auto second = filesOnDisk();
     ASSERT_EQ(second.size(), 1u);
@@ -243,21 +211,6 @@ TEST_F(CVLoggerTest, APackageWrittenDuringASlowUploadStaysAndNoFileGoesTwice) {
     EXPECT_TRUE(filesOnDisk().empty());
 }
 
-TEST_F(CVLoggerTest, ReachabilityReturningUploads) {
-    service.respond(kRoute, {503, "", {}});
-    logger()->setApiKey("solution-key");
-    append(1s, "a");
-    append(2s, "b");
-    run(actor()->dispatch());
-    run(actor()->uploadLogPackages());
-    ASSERT_EQ(filesOnDisk().size(), 1u);
-
-    service.respond(kRoute, {200, "{}", {}});
-    CVNetworkReachabilityManager::setForcedStatusForTesting(CVNetworkReachabilityStatusReachableViaWiFi);
-    EXPECT_TRUE(test::waitFor([] { return filesOnDisk().empty(); }));
-    EXPECT_EQ(uploads(), (std::vector<Tags>{{"a", "b"}, {"a", "b"}}));
-}
-
 TEST_F(CVLoggerTest, HostileKeysStayInsideTheLogFolder) {
     const std::vector<std::string> keys = {"../../x", "/", "a/b"};
     for (std::size_t i = 0; i < keys.size(); ++i) {
@@ -267,11 +220,10 @@ TEST_F(CVLoggerTest, HostileKeysStayInsideTheLogFolder) {
     }
     logger()->setApiKey(std::nullopt);
 
-    std::vector<std::string> expectedPrefixes;
-    for (const auto& key : keys) expectedPrefixes.push_back(CVLogPackage::filenameKeyForApiKey(key) + "|");
     const auto files = filesOnDisk();
     ASSERT_EQ(files.size(), keys.size());
-    for (const auto& prefix : expectedPrefixes) {
+    for (const auto& key : keys) {
+        const auto prefix = CVLogPackage::filenameKeyForApiKey(key) + "|";
         EXPECT_EQ(std::count_if(files.begin(), files.end(), [&](const auto& f) { return f.starts_with(prefix); }), 1)
             << prefix;
     }

@@ -4,11 +4,8 @@
 #include <netinet/in.h>
 
 #include <any>
-#include <atomic>
 #include <stdexcept>
 #include <thread>
-#include <type_traits>
-#include <vector>
 
 #include "platform/runtime/MainQueue.h"
 #include "tests/support/WaitFor.h"
@@ -17,12 +14,12 @@ namespace ambrell {
 namespace {
 
 using platform::MainQueue;
-using platform::Notification;
-using platform::NotificationCenter;
+using Manager = CVNetworkReachabilityManager;
 using namespace CVReachabilityFlag;
-
-static_assert(!std::is_default_constructible_v<CVNetworkReachabilityManager>,
-              "a manager is only made for a reachability target");
+constexpr auto kUnknown = CVNetworkReachabilityStatusUnknown;
+constexpr auto kNotReachable = CVNetworkReachabilityStatusNotReachable;
+constexpr auto kWWAN = CVNetworkReachabilityStatusReachableViaWWAN;
+constexpr auto kWiFi = CVNetworkReachabilityStatusReachableViaWiFi;
 
 // A target the test drives. Like the platform, it keeps the callback
 // registered after stop(), so a late report can still arrive.
@@ -58,17 +55,17 @@ public:
 struct Posted {
     std::int64_t status = 0;
     bool hadObject = false;
-    std::shared_ptr<CVNetworkReachabilityManager> object;
+    std::shared_ptr<Manager> object;
     bool onMainQueue = false;
 };
 
+// Records every change notification; runs the main queue for its life.
 class ChangeRecorder {
 public:
     ChangeRecorder() {
-        token_ = NotificationCenter::defaultCenter().addObserver(
-            CVNetworkingReachabilityDidChangeNotification(), [this](const Notification& notification) {
-                using Manager = std::shared_ptr<CVNetworkReachabilityManager>;
-                const auto* manager = std::any_cast<Manager>(&notification.object);
+        token_ = platform::NotificationCenter::defaultCenter().addObserver(
+            CVNetworkingReachabilityDidChangeNotification(), [this](const platform::Notification& notification) {
+                const auto* manager = std::any_cast<std::shared_ptr<Manager>>(&notification.object);
                 const auto& status =
                     notification.userInfo.at(std::string(CVNetworkingReachabilityNotificationStatusItem));
                 std::lock_guard lock(mutex_);
@@ -87,77 +84,51 @@ public:
     }
 
 private:
+    platform::MainQueueThread mainQueue_;
     mutable std::mutex mutex_;
     std::vector<Posted> posted_;
-    NotificationCenter::ObserverToken token_;
+    platform::NotificationCenter::ObserverToken token_;
 };
 
-TEST(CVNetworkReachabilityManager, StatusTexts) {
-    const std::pair<std::int64_t, const char*> cases[] = {
+TEST(CVNetworkReachabilityManager, StatusTextsAndStatusFromFlags) {
+    const std::pair<std::int64_t, const char*> texts[] = {
         {-1, "Unknown"}, {0, "Not Reachable"}, {1, "Reachable via WWAN"}, {2, "Reachable via WiFi"},
         {7, "Unknown"},  {-2, "Unknown"},
     };
-    for (const auto& [value, text] : cases) {
+    for (const auto& [value, text] : texts) {
         EXPECT_EQ(CVStringFromNetworkReachabilityStatus(static_cast<CVNetworkReachabilityStatus>(value)), text);
     }
-
-    const auto fresh = CVNetworkReachabilityManager::initWithReachability(std::make_shared<ScriptedTarget>());
-    EXPECT_EQ(fresh->networkReachabilityStatus(), CVNetworkReachabilityStatusUnknown);
+    const auto fresh = Manager::initWithReachability(std::make_shared<ScriptedTarget>());
+    EXPECT_EQ(fresh->networkReachabilityStatus(), kUnknown);
     EXPECT_FALSE(fresh->isReachable());
     EXPECT_EQ(fresh->localizedNetworkReachabilityStatusString(), "Unknown");
-}
 
-TEST(CVNetworkReachabilityManager, StatusFromFlags) {
-    const std::pair<CVNetworkReachabilityFlags, CVNetworkReachabilityStatus> cases[] = {
-        {0, CVNetworkReachabilityStatusNotReachable},
-        {IsWWAN, CVNetworkReachabilityStatusNotReachable},
-        {Reachable, CVNetworkReachabilityStatusReachableViaWiFi},
-        {Reachable | IsWWAN, CVNetworkReachabilityStatusReachableViaWWAN},
-        {Reachable | ConnectionRequired, CVNetworkReachabilityStatusNotReachable},
-        {Reachable | ConnectionRequired | ConnectionOnTraffic, CVNetworkReachabilityStatusReachableViaWiFi},
-        {Reachable | ConnectionRequired | ConnectionOnDemand, CVNetworkReachabilityStatusReachableViaWiFi},
-        {Reachable | ConnectionRequired | ConnectionOnTraffic | IsWWAN, CVNetworkReachabilityStatusReachableViaWWAN},
-        {Reachable | ConnectionRequired | ConnectionOnTraffic | InterventionRequired,
-         CVNetworkReachabilityStatusNotReachable},
+    const std::pair<CVNetworkReachabilityFlags, CVNetworkReachabilityStatus> flags[] = {
+        {0, kNotReachable}, {IsWWAN, kNotReachable}, {Reachable, kWiFi}, {Reachable | IsWWAN, kWWAN},
+        {Reachable | ConnectionRequired, kNotReachable},
+        {Reachable | ConnectionRequired | ConnectionOnTraffic, kWiFi},
+        {Reachable | ConnectionRequired | ConnectionOnDemand, kWiFi},
+        {Reachable | ConnectionRequired | ConnectionOnTraffic | IsWWAN, kWWAN},
+        {Reachable | ConnectionRequired | ConnectionOnTraffic | InterventionRequired, kNotReachable},
         // Intervention matters only when a connection is required.
-        {Reachable | InterventionRequired, CVNetworkReachabilityStatusReachableViaWiFi},
-        {ConnectionOnTraffic | ConnectionOnDemand, CVNetworkReachabilityStatusNotReachable},
+        {Reachable | InterventionRequired, kWiFi}, {ConnectionOnTraffic | ConnectionOnDemand, kNotReachable},
     };
-    for (const auto& [flags, status] : cases) EXPECT_EQ(CVNetworkReachabilityStatusForFlags(flags), status) << flags;
+    for (const auto& [value, status] : flags) EXPECT_EQ(CVNetworkReachabilityStatusForFlags(value), status) << value;
 }
 
-TEST(CVNetworkReachabilityManager, StartReportsTheCurrentFlagsOnTheMainQueue) {
-    platform::MainQueueThread mainQueue;
+TEST(CVNetworkReachabilityManager, StartReportsTheCurrentFlagsAndEveryReportPostsOnTheMainQueue) {
     ChangeRecorder recorder;
     const auto target = std::make_shared<ScriptedTarget>(Reachable | IsWWAN);
-    const auto manager = CVNetworkReachabilityManager::initWithReachability(target);
-    std::vector<bool> blockOnMainQueue;  // written on the main queue only
+    const auto manager = Manager::initWithReachability(target);
+    std::vector<std::pair<CVNetworkReachabilityStatus, bool>> blockCalls;  // written on the main queue only
     manager->setReachabilityStatusChangeBlock([&](CVNetworkReachabilityStatus status) {
-        EXPECT_EQ(status, CVNetworkReachabilityStatusReachableViaWWAN);
-        blockOnMainQueue.push_back(MainQueue::shared().isCurrent());
+        blockCalls.emplace_back(status, MainQueue::shared().isCurrent());
     });
-
     manager->startMonitoring();
-    const auto posted = recorder.waitFor(1);
-    ASSERT_EQ(posted.size(), 1u);
-    EXPECT_EQ(posted[0].status, CVNetworkReachabilityStatusReachableViaWWAN);
-    EXPECT_EQ(posted[0].object, manager);
-    EXPECT_TRUE(posted[0].onMainQueue);
-    EXPECT_EQ(blockOnMainQueue, std::vector<bool>{true});
+    EXPECT_EQ(recorder.waitFor(1).size(), 1u);
     EXPECT_TRUE(manager->isReachableViaWWAN());
-    EXPECT_EQ(manager->localizedNetworkReachabilityStatusString(), "Reachable via WWAN");
-}
 
-TEST(CVNetworkReachabilityManager, EveryReportPostsEvenWithoutChange) {
-    platform::MainQueueThread mainQueue;
-    ChangeRecorder recorder;
-    const auto target = std::make_shared<ScriptedTarget>();  // the first read fails: no first report
-    const auto manager = CVNetworkReachabilityManager::initWithReachability(target);
-    std::atomic<int> blockCalls{0};
-    manager->setReachabilityStatusChangeBlock([&](CVNetworkReachabilityStatus) { ++blockCalls; });
-    manager->startMonitoring();
-
-    // A reader on another thread while the main queue stores.
+    // A reader on another thread while the main queue stores; a report without a change posts too.
     std::atomic<bool> done{false};
     std::thread reader([&] {
         while (!done) (void)manager->isReachable();
@@ -165,25 +136,28 @@ TEST(CVNetworkReachabilityManager, EveryReportPostsEvenWithoutChange) {
     target->report(Reachable);
     target->report(Reachable);
     target->report(0);
-    const auto posted = recorder.waitFor(3);
+    const auto posted = recorder.waitFor(4);
     done = true;
     reader.join();
 
-    ASSERT_EQ(posted.size(), 3u);
-    EXPECT_EQ(posted[0].status, CVNetworkReachabilityStatusReachableViaWiFi);
-    EXPECT_EQ(posted[1].status, CVNetworkReachabilityStatusReachableViaWiFi);
-    EXPECT_EQ(posted[2].status, CVNetworkReachabilityStatusNotReachable);
-    EXPECT_EQ(blockCalls.load(), 3);
+    const CVNetworkReachabilityStatus expected[] = {kWWAN, kWiFi, kWiFi, kNotReachable};
+    ASSERT_EQ(posted.size(), 4u);
+    ASSERT_EQ(blockCalls.size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(posted[i].status, expected[i]);
+        EXPECT_EQ(posted[i].object, manager);
+        EXPECT_TRUE(posted[i].onMainQueue);
+        EXPECT_EQ(blockCalls[i], std::make_pair(expected[i], true));
+    }
     EXPECT_EQ(manager->localizedNetworkReachabilityStatusString(), "Not Reachable");
 }
 
 TEST(CVNetworkReachabilityManager, ReportAfterTheManagerIsGonePostsWithoutObject) {
-    platform::MainQueueThread mainQueue;
     ChangeRecorder recorder;
-    const auto target = std::make_shared<ScriptedTarget>();
+    const auto target = std::make_shared<ScriptedTarget>();  // the first read fails: no first report
     std::atomic<int> blockCalls{0};
     {
-        const auto manager = CVNetworkReachabilityManager::initWithReachability(target);
+        const auto manager = Manager::initWithReachability(target);
         manager->setReachabilityStatusChangeBlock([&](CVNetworkReachabilityStatus) { ++blockCalls; });
         manager->startMonitoring();
         EXPECT_TRUE(target->running_);
@@ -193,79 +167,71 @@ TEST(CVNetworkReachabilityManager, ReportAfterTheManagerIsGonePostsWithoutObject
     target->report(Reachable);
     const auto posted = recorder.waitFor(1);
     EXPECT_FALSE(posted[0].hadObject);
-    EXPECT_EQ(posted[0].status, CVNetworkReachabilityStatusReachableViaWiFi);
+    EXPECT_EQ(posted[0].status, kWiFi);
     EXPECT_EQ(blockCalls.load(), 0);
 }
 
-TEST(CVNetworkReachabilityManager, RestartRegistersAgainAndNoTargetDoesNothing) {
-    const auto target = std::make_shared<ScriptedTarget>();
-    const auto manager = CVNetworkReachabilityManager::initWithReachability(target);
-    manager->startMonitoring();
-    manager->startMonitoring();
-    EXPECT_EQ(target->starts_, 2);
-
-    const auto idle = CVNetworkReachabilityManager::initWithReachability(nullptr);
-    idle->startMonitoring();
-    EXPECT_EQ(idle->networkReachabilityStatus(), CVNetworkReachabilityStatusUnknown);
-}
-
-TEST(CVNetworkReachabilityManager, FactoriesRefuseBadTargets) {
+TEST(CVNetworkReachabilityManager, FactoriesRefuseBadTargetsAndRestartRegistersAgain) {
     sockaddr_in6 v6{};
     v6.sin6_family = AF_INET6;
     const auto* address = reinterpret_cast<const sockaddr*>(&v6);
     sockaddr_storage local{};
     local.ss_family = AF_UNIX;
-    using Manager = CVNetworkReachabilityManager;
     EXPECT_THROW((void)Manager::managerForDomain(""), std::invalid_argument);
     EXPECT_THROW((void)Manager::managerForDomain(std::string_view("a\0b", 3)), std::invalid_argument);
     EXPECT_THROW((void)Manager::managerForAddress(nullptr, 0), std::invalid_argument);
     EXPECT_THROW((void)Manager::managerForAddress(address, sizeof(sockaddr_in)), std::invalid_argument);
     EXPECT_THROW((void)Manager::managerForAddress(reinterpret_cast<const sockaddr*>(&local), sizeof(local)),
                  std::invalid_argument);
-
     for (const auto& manager : {Manager::managerForAddress(address, sizeof(v6)),
                                 Manager::managerForDomain("api.example.com"), Manager::manager()}) {
         EXPECT_NE(manager->networkReachability(), nullptr);
-        EXPECT_EQ(manager->networkReachabilityStatus(), CVNetworkReachabilityStatusUnknown);
+        EXPECT_EQ(manager->networkReachabilityStatus(), kUnknown);
     }
+
+    const auto target = std::make_shared<ScriptedTarget>();
+    const auto manager = Manager::initWithReachability(target);
+    manager->startMonitoring();
+    manager->startMonitoring();
+    EXPECT_EQ(target->starts_, 2);
+    const auto idle = Manager::initWithReachability(nullptr);
+    idle->startMonitoring();
+    EXPECT_EQ(idle->networkReachabilityStatus(), kUnknown);
 }
 
 TEST(CVNetworkReachabilityManager, SharedManagerWatchesThisMachine) {
-    platform::MainQueueThread mainQueue;
     ChangeRecorder recorder;
-    const auto shared = CVNetworkReachabilityManager::sharedManager();
-    EXPECT_EQ(CVNetworkReachabilityManager::sharedManager(), shared);
+    const auto shared = Manager::sharedManager();
+    EXPECT_EQ(Manager::sharedManager(), shared);
     shared->startMonitoring();
 
     // The first read reports without waiting for a change.
     for (const auto& posted : recorder.waitFor(1)) {
         EXPECT_EQ(posted.object, shared);
-        EXPECT_GE(posted.status, CVNetworkReachabilityStatusNotReachable);
-        EXPECT_LE(posted.status, CVNetworkReachabilityStatusReachableViaWiFi);
+        EXPECT_GE(posted.status, kNotReachable);
+        EXPECT_LE(posted.status, kWiFi);
     }
-    EXPECT_NE(shared->networkReachabilityStatus(), CVNetworkReachabilityStatusUnknown);
+    EXPECT_NE(shared->networkReachabilityStatus(), kUnknown);
 
-    CVNetworkReachabilityManager::resetSharedManagerForTesting();
-    EXPECT_NE(CVNetworkReachabilityManager::sharedManager(), shared);
+    Manager::resetSharedManagerForTesting();
+    EXPECT_NE(Manager::sharedManager(), shared);
 }
 
 TEST(CVNetworkReachabilityManager, ForcedStatusOverridesTheSharedManager) {
-    platform::MainQueueThread mainQueue;
     ChangeRecorder recorder;
-    const auto shared = CVNetworkReachabilityManager::sharedManager();
-
-    CVNetworkReachabilityManager::setForcedStatusForTesting(CVNetworkReachabilityStatusNotReachable);
+    const auto shared = Manager::sharedManager();
+    Manager::setForcedStatusForTesting(kNotReachable);
     EXPECT_FALSE(shared->isReachable());
     const auto posted = recorder.waitFor(1);
-    EXPECT_EQ(posted[0].status, CVNetworkReachabilityStatusNotReachable);
+    EXPECT_EQ(posted[0].status, kNotReachable);
     EXPECT_EQ(posted[0].object, shared);
 
-    CVNetworkReachabilityManager::setForcedStatusForTesting(CVNetworkReachabilityStatusReachableViaWiFi);
-    EXPECT_TRUE(CVNetworkReachabilityManager::sharedManager()->isReachableViaWiFi());
+    Manager::setForcedStatusForTesting(kWiFi);
+    EXPECT_TRUE(Manager::sharedManager()->isReachableViaWiFi());
 
     // Clearing it posts nothing.
-    CVNetworkReachabilityManager::setForcedStatusForTesting(std::nullopt);
-    EXPECT_EQ(shared->networkReachabilityStatus(), CVNetworkReachabilityStatusUnknown);
+    Manager::setForcedStatusForTesting(std::nullopt);
+    EXPECT_EQ(shared->networkReachabilityStatus(), kUnknown);
     EXPECT_EQ(recorder.waitFor(2).size(), 2u);
 }
 

@@ -3,42 +3,32 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace ambrell {
 namespace {
 
-TEST(CVThreadSafeDictionary, ReadAfterWriteOnTheSameThreadSeesTheWrite) {
+TEST(CVThreadSafeDictionary, ReadsWritesAndRemovesAndValuesNeverHoldNothing) {
     CVThreadSafeDictionary<std::string, int> dictionary("test.dictionary");
     dictionary.setValue(1, "a");
-    EXPECT_EQ(dictionary.getValue("a"), 1);
+    EXPECT_EQ(dictionary.getValue("a"), 1);  // a read after a write on the same thread sees it
     dictionary.setValue(2, "a");
     EXPECT_EQ(dictionary.getValue("a"), 2);
     EXPECT_EQ(dictionary.getValue("missing"), std::nullopt);
-}
-
-TEST(CVThreadSafeDictionary, SettingNothingRemovesTheKeyAndValuesNeverHoldNothing) {
-    CVThreadSafeDictionary<std::string, int> dictionary("test.dictionary");
-    dictionary.set("a", 1);
-    dictionary.set("b", 2);
-    dictionary.set("a", std::nullopt);
+    dictionary.set("b", 3);
+    dictionary.set("a", std::nullopt);  // setting nothing removes the key
     EXPECT_EQ(dictionary.keys(), std::vector<std::string>{"b"});
-    EXPECT_EQ(dictionary.values(), std::vector<int>{2});
+    EXPECT_EQ(dictionary.values(), std::vector<int>{3});
     EXPECT_EQ(dictionary.count(), 1u);
-
     dictionary.removeAll();
     EXPECT_EQ(dictionary.count(), 0u);
-}
 
-TEST(CVThreadSafeDictionary, ModifyWritesTheChangedValueBack) {
-    CVThreadSafeDictionary<int, std::vector<int>> dictionary("test.dictionary");
-    dictionary.modify(7, [](std::optional<std::vector<int>>& v) { v = std::vector<int>{1}; });
-    dictionary.modify(7, [](std::optional<std::vector<int>>& v) { v->push_back(2); });
-    EXPECT_EQ(dictionary.getValue(7), (std::vector<int>{1, 2}));
-    dictionary.modify(7, [](std::optional<std::vector<int>>& v) { v.reset(); });
-    EXPECT_EQ(dictionary.count(), 0u);
+    CVThreadSafeDictionary<int, std::vector<int>> lists("test.dictionary");
+    lists.modify(7, [](std::optional<std::vector<int>>& v) { v = std::vector<int>{1}; });
+    lists.modify(7, [](std::optional<std::vector<int>>& v) { v->push_back(2); });  // the change is written back
+    EXPECT_EQ(lists.getValue(7), (std::vector<int>{1, 2}));
+    lists.modify(7, [](std::optional<std::vector<int>>& v) { v.reset(); });
+    EXPECT_EQ(lists.count(), 0u);
 }
 
 TEST(CVThreadSafeDictionary, ConcurrentWritersEachReadTheirOwnWrites) {

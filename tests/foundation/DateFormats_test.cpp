@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <locale>
-#include <string>
 
 #include "tests/support/TempDirectory.h"
 
@@ -25,13 +24,10 @@ TimePoint at(year_month_day date, hours h = hours{0}, minutes m = minutes{0}, se
     return sys_days{date} + h + m + s + fraction;
 }
 
-struct Written {
+const struct {
     TimePoint date;
-    const char* http;
-    const char* iso;
-};
-
-const Written kWritten[] = {
+    const char *http, *iso;
+} kWritten[] = {
     {at(1970y / January / 1), "Thu, 01 Jan 1970 00:00:00 GMT", "1970-01-01T00:00:00.000Z"},
     {at(2024y / February / 29, 23h, 59min, 59s, 999ms), "Thu, 29 Feb 2024 23:59:59 GMT", "2024-02-29T23:59:59.999Z"},
     // Truncated to the millisecond, never rounded up.
@@ -70,8 +66,7 @@ class GermanLocale : public ::testing::Test {
 protected:
     void SetUp() override {
         const auto folder = locales_.path() / "de_DE.UTF-8";
-        const std::string command =
-            "localedef -i de_DE -f UTF-8 '" + folder.string() + "' >/dev/null 2>&1";
+        const std::string command = "localedef -i de_DE -f UTF-8 '" + folder.string() + "' >/dev/null 2>&1";
         if (std::system(command.c_str()) != 0) GTEST_SKIP() << "localedef cannot build de_DE here";
         ::setenv("LOCPATH", locales_.path().c_str(), 1);
         ::setenv("LC_ALL", "de_DE.UTF-8", 1);
@@ -117,16 +112,13 @@ TEST_F(GermanLocale, FormatsAndParsesTheSameTexts) {
 
 TEST(DateFormats, NormalisesUtcIso8601ToMilliseconds) {
     const std::pair<const char*, const char*> cases[] = {
-        {"2024-03-05T07:08:09Z", "2024-03-05T07:08:09.000Z"},
-        {"2024-03-05T07:08:09", "2024-03-05T07:08:09.000Z"},
-        {"2024-03-05T07:08:09.5Z", "2024-03-05T07:08:09.500Z"},
-        {"2024-03-05T07:08:09.25Z", "2024-03-05T07:08:09.250Z"},
-        {"2024-03-05T07:08:09.123", "2024-03-05T07:08:09.123Z"},
-        {"2024-03-05T07:08:09.123Z", "2024-03-05T07:08:09.123Z"},   // 24 characters: unchanged
-        {"2024-03-05T07:08:09.1234Z", "2024-03-05T07:08:09.1234Z"},  // longer: unchanged
-        {"Z2024-03-05T07:08:09ZZ", "2024-03-05T07:08:09.000Z"},
-        {"", ".000Z"},
-        {"ZZZ", ".000Z"},
+        {"2024-03-05T07:08:09Z", "2024-03-05T07:08:09.000Z"},   {"2024-03-05T07:08:09", "2024-03-05T07:08:09.000Z"},
+        {"2024-03-05T07:08:09.5Z", "2024-03-05T07:08:09.500Z"}, {"2024-03-05T07:08:09.25Z", "2024-03-05T07:08:09.250Z"},
+        {"2024-03-05T07:08:09.123", "2024-03-05T07:08:09.123Z"}, {"Z2024-03-05T07:08:09ZZ", "2024-03-05T07:08:09.000Z"},
+        {"", ".000Z"}, {"ZZZ", ".000Z"},
+        // 24 characters or longer: unchanged.
+        {"2024-03-05T07:08:09.123Z", "2024-03-05T07:08:09.123Z"},
+        {"2024-03-05T07:08:09.1234Z", "2024-03-05T07:08:09.1234Z"},
     };
     for (const auto& [text, normalized] : cases) EXPECT_EQ(cv_normalizedUtcIso8601(text), normalized) << text;
 }
@@ -145,29 +137,16 @@ TEST(DateFormats, ReadsUtcIso8601Variants) {
         {"1970-01-01T00:00:00.001Z", TimePoint{} + 1ms},
     };
     for (const auto& [text, expected] : cases) EXPECT_EQ(cv_fromUtcIso8601(text), expected) << text;
-}
 
-TEST(DateFormats, RejectsTextsThatAreNoUtcIso8601DateTime) {
-    const char* const cases[] = {
-        "",
-        "not a date",
-        "2024-03-05T07:08Z",
-        "2024-03-05 07:08:09Z",
-        "2024-3-05T07:08:09Z",
-        "2024-13-05T07:08:09Z",
-        "2024-02-30T07:08:09Z",
-        "2024-03-05T24:00:00Z",
-        "2024-03-05T07:08:60Z",
-        "2024-03-05T07:08:09.12aZ",
+    const char* const rejected[] = {
+        "", "not a date", "2024-03-05T07:08Z", "2024-03-05 07:08:09Z", "2024-3-05T07:08:09Z", "2024-13-05T07:08:09Z",
+        "2024-02-30T07:08:09Z", "2024-03-05T24:00:00Z", "2024-03-05T07:08:60Z", "2024-03-05T07:08:09.12aZ",
         "2024-03-05T07:08:09+02:00",  // an offset needs a fraction
-        "2024-03-05T07:08:09.000+24:00",
-        "2024-03-05T07:08:09.000ZZ",
-        "0000-01-01T00:00:00Z",
+        "2024-03-05T07:08:09.000+24:00", "2024-03-05T07:08:09.000ZZ", "0000-01-01T00:00:00Z",
         // Valid dates a time point cannot hold.
-        "0001-01-01T00:00:00Z",
-        "9999-12-31T23:59:59.999Z",
+        "0001-01-01T00:00:00Z", "9999-12-31T23:59:59.999Z",
     };
-    for (const char* text : cases) EXPECT_EQ(cv_fromUtcIso8601(text), std::nullopt) << text;
+    for (const char* text : rejected) EXPECT_EQ(cv_fromUtcIso8601(text), std::nullopt) << text;
 }
 
 TEST(DateFormats, ReadsOnlyTheHttpDatePattern) {
@@ -177,18 +156,10 @@ TEST(DateFormats, ReadsOnlyTheHttpDatePattern) {
     EXPECT_EQ(cv_fromHTTPDate("Wed, 06 Nov 1994 08:49:37 GMT"), expected);
 
     const char* const rejected[] = {
-        "",
-        "Sunday, 06-Nov-94 08:49:37 GMT",
-        "Sun, 6 Nov 1994 08:49:37 GMT",
-        "sun, 06 Nov 1994 08:49:37 GMT",
-        "Son, 06 Nov 1994 08:49:37 GMT",
-        "Sun, 06 Nov 1994 08:49:37 UTC",
-        "Sun, 06 Nov 1994 08:49:37 GMT ",
-        "Sun, 06 Nov 94 08:49:37 GMT",
-        "Sun, 31 Nov 1994 08:49:37 GMT",
-        "Sun, 06 Nov 1994 24:00:00 GMT",
-        "Sun, 06 Nov 1994 08:49:61 GMT",
-        "Mon, 01 Jan 0001 00:00:00 GMT",
+        "", "Sunday, 06-Nov-94 08:49:37 GMT", "Sun, 6 Nov 1994 08:49:37 GMT", "sun, 06 Nov 1994 08:49:37 GMT",
+        "Son, 06 Nov 1994 08:49:37 GMT", "Sun, 06 Nov 1994 08:49:37 UTC", "Sun, 06 Nov 1994 08:49:37 GMT ",
+        "Sun, 06 Nov 94 08:49:37 GMT", "Sun, 31 Nov 1994 08:49:37 GMT", "Sun, 06 Nov 1994 24:00:00 GMT",
+        "Sun, 06 Nov 1994 08:49:61 GMT", "Mon, 01 Jan 0001 00:00:00 GMT",
     };
     for (const char* text : rejected) EXPECT_EQ(cv_fromHTTPDate(text), std::nullopt) << text;
 }

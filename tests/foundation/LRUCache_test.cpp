@@ -1,17 +1,8 @@
 #include "foundation/LRUCache.h"
 
-#include "platform/NotificationCenter.h"
-
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdint>
-#include <functional>
-#include <limits>
-#include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace ambrell {
 namespace {
@@ -32,80 +23,51 @@ TEST_F(LRUCacheTest, EvictsTheLeastRecentlyUsedEntry) {
     cache.setValue("A", "a");
     cache.setValue("B", "b");
     EXPECT_EQ(cache.value("a"), "A");
+    EXPECT_EQ(cache.value("x"), std::nullopt);  // a miss leaves the order alone
     cache.setValue("C", "c");
-
     EXPECT_EQ(cache.value("b"), std::nullopt);
     EXPECT_EQ(cache.allValues(), (Strings{"A", "C"}));
     EXPECT_EQ(cache.count(), 2);
 }
 
-TEST_F(LRUCacheTest, AMissLeavesTheOrderAlone) {
-    Cache cache(100, 2, center);
-    cache.setValue("A", "a");
-    cache.setValue("B", "b");
-    EXPECT_EQ(cache.value("x"), std::nullopt);
-    cache.setValue("C", "c");
-    EXPECT_EQ(cache.allValues(), (Strings{"B", "C"}));
-}
-
-TEST_F(LRUCacheTest, StoringAnExistingKeyReplacesValueAndCostAndRefreshesIt) {
+TEST_F(LRUCacheTest, ReplacingRemovingAndStoringNothingKeepTheCostRight) {
     Cache cache(100, 10, center);
     cache.setValue("A", "a", 10);
     cache.setValue("B", "b", 20);
-    cache.setValue("A2", "a", 15);
-
+    cache.setValue("A2", "a", 15);  // replaces value and cost and refreshes the key
     EXPECT_EQ(cache.totalCost(), 35);
     EXPECT_EQ(cache.count(), 2);
     EXPECT_EQ(cache.allValues(), (Strings{"B", "A2"}));
-}
 
-TEST_F(LRUCacheTest, StoringNothingRemovesTheKey) {
-    Cache cache(100, 10, center);
-    cache.setValue("A", "a", 10);
-    cache.setValue(std::nullopt, "a", 5);
-    EXPECT_TRUE(cache.isEmpty());
-    EXPECT_EQ(cache.totalCost(), 0);
-}
-
-TEST_F(LRUCacheTest, RemoveValueAnswersWhatWasHeld) {
-    Cache cache(100, 10, center);
-    cache.setValue("A", "a", 10);
-    cache.setValue("B", "b", 20);
-
-    EXPECT_EQ(cache.removeValue("a"), "A");
+    EXPECT_EQ(cache.removeValue("a"), "A2");
     EXPECT_EQ(cache.removeValue("a"), std::nullopt);
     EXPECT_EQ(cache.totalCost(), 20);
     EXPECT_EQ(cache.allValues(), (Strings{"B"}));
-}
-
-TEST_F(LRUCacheTest, LoweringTheCostLimitEvictsOldestFirstUntilTheSumFits) {
-    Cache cache(100, 10, center);
-    cache.setValue("A", "a", 30);
-    cache.setValue("B", "b", 30);
-    cache.setValue("C", "c", 30);
-
-    cache.setTotalCostLimit(50);
-    EXPECT_EQ(cache.allValues(), (Strings{"C"}));
-    EXPECT_EQ(cache.totalCost(), 30);
-    EXPECT_EQ(cache.totalCostLimit(), 50);
-}
-
-TEST_F(LRUCacheTest, LoweringTheCountLimitEvictsOldestFirst) {
-    Cache cache(100, 10, center);
-    for (const auto* key : {"a", "b", "c", "d"}) cache.setValue(std::string(key), key);
-    cache.setCountLimit(1);
-    EXPECT_EQ(cache.allValues(), (Strings{"d"}));
-}
-
-TEST_F(LRUCacheTest, AValueCostingMoreThanTheLimitEmptiesTheWholeCache) {
-    Cache cache(100, 10, center);
-    cache.setValue("A", "a", 10);
-    cache.setValue("Big", "big", 101);
+    cache.setValue(std::nullopt, "b", 5);
     EXPECT_TRUE(cache.isEmpty());
     EXPECT_EQ(cache.totalCost(), 0);
 }
 
+TEST_F(LRUCacheTest, LoweringALimitEvictsOldestFirstUntilTheRestFits) {
+    Cache cache(100, 10, center);
+    for (const auto* key : {"a", "b", "c"}) cache.setValue(std::string(key), key, 30);
+    cache.setTotalCostLimit(50);
+    EXPECT_EQ(cache.allValues(), (Strings{"c"}));
+    EXPECT_EQ(cache.totalCost(), 30);
+
+    cache.setValue("d", "d");
+    cache.setValue("e", "e");
+    cache.setCountLimit(1);
+    EXPECT_EQ(cache.allValues(), (Strings{"e"}));
+}
+
 TEST_F(LRUCacheTest, OddCostsAndLimitsStayWellDefined) {
+    Cache cache(100, 10, center);
+    cache.setValue("A", "a", 10);
+    cache.setValue("Big", "big", 101);  // costs more than the limit: empties the whole cache
+    EXPECT_TRUE(cache.isEmpty());
+    EXPECT_EQ(cache.totalCost(), 0);
+
     Cache negativeCost(10, 10, center);
     negativeCost.setValue("A", "a", -50);
     negativeCost.setValue("B", "b", 10);
@@ -137,13 +99,6 @@ TEST_F(LRUCacheTest, AMemoryWarningEmptiesTheCacheWhichThenFillsToItsLimitsAgain
     cache.setValue("E", "e", 40);
     EXPECT_EQ(cache.allValues(), (Strings{"C", "D", "E"}));
     EXPECT_EQ(cache.totalCost(), 100);
-}
-
-TEST_F(LRUCacheTest, ADestroyedCacheIsNotTouchedByLaterWarnings) {
-    auto cache = std::make_unique<Cache>(100, 3, center);
-    cache->setValue("A", "a");
-    cache.reset();
-    warnOfLowMemory();  // would be a use after free under the sanitizers
 }
 
 // A value that runs arbitrary code when destroyed, e.g. releasing a resource
@@ -219,6 +174,7 @@ TEST_F(LRUCacheTest, ConcurrentUseKeepsTheBookkeepingConsistent) {
     EXPECT_LE(cache.totalCost(), 500);
 }
 
+// A destroyed cache is never touched by later warnings (a use after free under the sanitizers).
 TEST_F(LRUCacheTest, DestroyingACacheWhileWarningsArePostedIsSafe) {
     std::atomic<bool> done{false};
     std::thread poster([&] {
@@ -231,6 +187,7 @@ TEST_F(LRUCacheTest, DestroyingACacheWhileWarningsArePostedIsSafe) {
     }
     done = true;
     poster.join();
+    warnOfLowMemory();  // with every cache gone
 }
 
 }  // namespace

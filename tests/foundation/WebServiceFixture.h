@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdlib>
-#include <string>
 
 #include "foundation/CVAXAPI.h"
 #include "foundation/CVContentContext.h"

@@ -18,18 +18,20 @@ namespace ambrell::test::detail {
 
 namespace {
 
-int localPort(int fd) {
+// The port of a socket's own end (getsockname) or of its peer's (getpeername).
+int portOf(int fd, int (*query)(int, sockaddr*, socklen_t*) = ::getsockname) {
     sockaddr_in address{};
     socklen_t length = sizeof address;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+    if (query(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
     return ntohs(address.sin_port);
 }
 
-int peerPort(int fd) {
+sockaddr_in loopbackAddress(int port) {
     sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
-    return ntohs(address.sin_port);
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    return address;
 }
 
 // Bytes pass on as they come; Nagle's algorithm would hold small writes
@@ -152,15 +154,13 @@ struct LoopbackRelay::Connection {
 LoopbackRelay::LoopbackRelay(int serverPort) : serverPort_(serverPort) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener_ < 0) throw std::runtime_error("LoopbackRelay: socket failed");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = loopbackAddress(0);
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listener_, 128) != 0) {
         ::close(listener_);
         throw std::runtime_error("LoopbackRelay: cannot listen on 127.0.0.1");
     }
-    port_ = localPort(listener_);
+    port_ = portOf(listener_);
     acceptor_ = std::thread([this] { acceptLoop(); });
 }
 
@@ -231,10 +231,7 @@ void LoopbackRelay::acceptLoop() {
         }
         reapFinished();
         const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<std::uint16_t>(serverPort_));
+        sockaddr_in address = loopbackAddress(serverPort_);
         if (server < 0 || ::connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
             if (server >= 0) ::close(server);
             ::close(client);
@@ -245,8 +242,8 @@ void LoopbackRelay::acceptLoop() {
         auto connection = std::make_shared<Connection>();
         connection->client = client;
         connection->server = server;
-        connection->clientPort = peerPort(client);
-        const int relayPort = localPort(server);
+        connection->clientPort = portOf(client, ::getpeername);
+        const int relayPort = portOf(server);
         std::lock_guard lock(mutex_);
         if (stopped_) {
             ::close(client);

@@ -258,18 +258,11 @@ struct LoopbackWebService::Impl {
         std::chrono::milliseconds interval;
         std::string contentType;
     };
+    // What a route key sets; also what answers one request, gathered from its routes.
     struct Route {
         Handler handler;
         std::optional<Stream> stream;
         std::optional<std::chrono::milliseconds> delay;
-        bool drop = false;
-        HeaderList headers;
-    };
-    // What answers one request, gathered from its routes.
-    struct Plan {
-        Handler handler;
-        std::optional<Stream> stream;
-        std::chrono::milliseconds delay{0};
         bool drop = false;
         HeaderList headers;
     };
@@ -289,7 +282,7 @@ struct LoopbackWebService::Impl {
     ~Impl();
     void serve(const httplib::Request& request, httplib::Response& response);
     RecordedRequest record(const httplib::Request& request);
-    Plan plan(const RecordedRequest& request) const;
+    Route plan(const RecordedRequest& request) const;
     std::optional<Response> serveFromFolder(const RecordedRequest& request) const;
     // Waits for the duration or until the service stops; false when stopping.
     bool pause(std::chrono::milliseconds duration) const;
@@ -402,7 +395,7 @@ RecordedRequest LoopbackWebService::Impl::record(const httplib::Request& request
     return recordedRequest;
 }
 
-LoopbackWebService::Impl::Plan LoopbackWebService::Impl::plan(const RecordedRequest& request) const {
+LoopbackWebService::Impl::Route LoopbackWebService::Impl::plan(const RecordedRequest& request) const {
     std::lock_guard lock(mutex);
     const Route* exact = nullptr;
     if (const auto found = routes.find(request.path + "?" + request.query); found != routes.end())
@@ -410,14 +403,14 @@ LoopbackWebService::Impl::Plan LoopbackWebService::Impl::plan(const RecordedRequ
     const Route* general = nullptr;
     if (const auto found = routes.find(request.path); found != routes.end()) general = &found->second;
 
-    Plan plan;
+    Route plan;
     for (const Route* route : {general, exact}) {  // the exact key overrides
         if (route == nullptr) continue;
         if (route->handler || route->stream) {
             plan.handler = route->handler;
             plan.stream = route->stream;
         }
-        if (route->delay) plan.delay = *route->delay;
+        if (route->delay) plan.delay = route->delay;
         plan.drop = plan.drop || route->drop;
         plan.headers.insert(plan.headers.end(), route->headers.begin(), route->headers.end());
     }
@@ -449,8 +442,8 @@ std::optional<LoopbackWebService::Response> LoopbackWebService::Impl::serveFromF
 
 void LoopbackWebService::Impl::serve(const httplib::Request& request, httplib::Response& response) {
     const RecordedRequest recordedRequest = record(request);
-    const Plan plan = this->plan(recordedRequest);
-    if (plan.delay.count() > 0 && !pause(plan.delay)) {
+    const Route plan = this->plan(recordedRequest);
+    if (plan.delay && plan.delay->count() > 0 && !pause(*plan.delay)) {
         response.status = 503;
         return;
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <stdexcept>
 
@@ -11,7 +12,9 @@ namespace {
 
 using Tags = std::vector<std::int32_t>;
 
-Tags sorted(Tags tags) {
+// The tags of the boxes overlapping the rect, in ascending order.
+Tags overlapping(const AXObjectBoundingboxHittester& hittester, double north, double east, double south, double west) {
+    auto tags = hittester.objectsOverlappingRect(north, east, south, west);
     std::sort(tags.begin(), tags.end());
     return tags;
 }
@@ -26,11 +29,7 @@ TEST(AXObjectBoundingboxHittester, FindsOverlappingTouchingAndDegenerateBoxes) {
     hittester.addObjectWithBoundingBox(0, 10, 10, 0, 5);          // the square again, north and south swapped
     hittester.addObjectWithBoundingBox(-10, -170, -20, -180, 6);  // negative longitudes and latitudes
 
-    const struct {
-        const char* name;
-        double north, east, south, west;
-        Tags expected;
-    } cases[] = {
+    const struct { const char* name; double north, east, south, west; Tags expected; } cases[] = {
         {"inside the square", 6, 6, 4, 4, {1, 5}},
         {"touching the square's east edge", 6, 12, 4, 10, {1, 5}},
         {"touching the square's corner only", 12, 12, 10, 10, {1, 5}},
@@ -48,7 +47,7 @@ TEST(AXObjectBoundingboxHittester, FindsOverlappingTouchingAndDegenerateBoxes) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(sorted(hittester.objectsOverlappingRect(c.north, c.east, c.south, c.west)), c.expected);
+        EXPECT_EQ(overlapping(hittester, c.north, c.east, c.south, c.west), c.expected);
     }
 }
 
@@ -56,30 +55,21 @@ TEST(AXObjectBoundingboxHittester, FindsOverlappingTouchingAndDegenerateBoxes) {
 // test of every box.
 TEST(AXObjectBoundingboxHittester, AgreesWithTestingEveryBox) {
     auto hittester = AXObjectBoundingboxHittester::create();
-    struct Box {
-        double north, east, south, west;
-    };
-    std::vector<Box> boxes;
+    std::vector<std::array<double, 4>> boxes;  // north, east, south, west
     for (int i = 0; i < 2000; ++i) {
         const double west = (i * 37 % 1000) / 10.0;
         const double south = (i * 91 % 1000) / 10.0;
-        boxes.push_back({south + (i % 7), west + (i % 5), south, west});
-        hittester.addObjectWithBoundingBox(boxes.back().north, boxes.back().east, boxes.back().south,
-                                           boxes.back().west, i);
+        const auto& [north, east, s, w] = boxes.emplace_back(std::array{south + (i % 7), west + (i % 5), south, west});
+        hittester.addObjectWithBoundingBox(north, east, s, w, i);
     }
     for (int q = 0; q < 50; ++q) {
-        const double west = q * 2.0;
-        const double south = 100 - q * 2.0;
-        const double east = west + 3 + q % 4;
-        const double north = south + 3;
+        const double west = q * 2.0, south = 100 - q * 2.0, east = west + 3 + q % 4, north = south + 3;
         Tags expected;
         for (int i = 0; i < static_cast<int>(boxes.size()); ++i) {
-            const auto& b = boxes[static_cast<std::size_t>(i)];
-            if (b.west <= east && west <= b.east && b.south <= north && south <= b.north) {
-                expected.push_back(i);
-            }
+            const auto& [n, e, s, w] = boxes[static_cast<std::size_t>(i)];
+            if (w <= east && west <= e && s <= north && south <= n) expected.push_back(i);
         }
-        EXPECT_EQ(sorted(hittester.objectsOverlappingRect(north, east, south, west)), expected) << "query " << q;
+        EXPECT_EQ(overlapping(hittester, north, east, south, west), expected) << "query " << q;
     }
 }
 

@@ -23,9 +23,7 @@ AXCoordinate at(double x, double y) {
 
 AXPath ring(std::initializer_list<std::pair<double, double>> points) {
     AXPath path;
-    for (const auto& [x, y] : points) {
-        path.coordinates.push_back(at(x, y));
-    }
+    for (const auto& [x, y] : points) path.coordinates.push_back(at(x, y));
     return path;
 }
 
@@ -33,27 +31,24 @@ AXPath rectangle(double west, double south, double east, double north) {
     return ring({{west, south}, {east, south}, {east, north}, {west, north}});
 }
 
-AXNode node(std::int32_t id, double x, double y, bool movable = true, float altitude = 0) {
-    return AXNode::NodeWithPosition(at(x, y), altitude, id, movable);
-}
+AXNode node(std::int32_t id, double x, double y) { return AXNode::NodeWithPosition(at(x, y), 0, id, true); }
 
 // Edges along the nodes, wait time i + 1 on edge i, the same way and context.
 std::vector<AXEdge> walk(const std::vector<AXNode>& nodes, std::int64_t highwayType = 1) {
     std::vector<AXEdge> edges;
     for (std::size_t i = 0; i + 1 < nodes.size(); ++i) {
-        edges.push_back(AXEdge::EdgeWithU(nodes[i], nodes[i + 1], highwayType, 1000, "room",
-                                          static_cast<std::int32_t>(i + 1)));
+        edges.push_back(AXEdge::EdgeWithU(nodes[i], nodes[i + 1], highwayType, 1000, "room", std::int32_t(i + 1)));
     }
     return edges;
 }
 
+using Route = std::vector<std::int32_t>;
+
 // The node ids the optimised path runs through.
-std::vector<std::int32_t> route(const std::vector<AXEdge>& edges) {
-    std::vector<std::int32_t> ids;
+Route route(const std::vector<AXEdge>& edges) {
+    Route ids;
     for (const auto& edge : edges) {
-        if (ids.empty()) {
-            ids.push_back(edge.u.nodeId);
-        }
+        if (ids.empty()) ids.push_back(edge.u.nodeId);
         ids.push_back(edge.v.nodeId);
     }
     return ids;
@@ -76,20 +71,13 @@ std::vector<AXNode> corridorNodes() {
             node(5, 0, length)};
 }
 
-AXPolygon corridor() {
-    return room(rectangle(-2, -1, 2, 0.0001 * kMetresPerDegreeLat + 1));
-}
+AXPolygon corridor() { return room(rectangle(-2, -1, 2, 0.0001 * kMetresPerDegreeLat + 1)); }
 
 TEST(AXPathOptimization, AStraightCorridorBecomesOneEdge) {
     const auto edges = walk(corridorNodes());
-    const auto out = optimize(corridor(), edges);
-    ASSERT_EQ(out.size(), 1u);
-    EXPECT_EQ(out[0].u, edges.front().u);
-    EXPECT_EQ(out[0].v, edges.back().v);
-    EXPECT_EQ(out[0].waittime, 1 + 2 + 3 + 4);
-    EXPECT_EQ(out[0].distance, 11120u);  // 0.0001° of latitude on the 6,371,008.8 m sphere
-    EXPECT_EQ(out[0].highwayType, 1);
-    EXPECT_EQ(out[0].context, "room");
+    // 11,120 mm: 0.0001° of latitude on the 6,371,008.8 m sphere; the wait times add up.
+    EXPECT_EQ(optimize(corridor(), edges),
+              std::vector{AXEdge::EdgeWithU(edges.front().u, edges.back().v, 1, 11120, "room", 1 + 2 + 3 + 4)});
 }
 
 TEST(AXPathOptimization, AnLShapedRoomKeepsTheCorner) {
@@ -97,7 +85,7 @@ TEST(AXPathOptimization, AnLShapedRoomKeepsTheCorner) {
     const auto lRoom = room(ring({{0, 0}, {20, 0}, {20, 20}, {16, 20}, {16, 4}, {0, 4}}));
     const auto out =
         optimize(lRoom, walk({node(1, 2, 2), node(2, 10, 2.5), node(3, 18, 2), node(4, 18.5, 10), node(5, 18, 18)}));
-    EXPECT_EQ(route(out), (std::vector<std::int32_t>{1, 3, 5}));
+    EXPECT_EQ(route(out), (Route{1, 3, 5}));
     EXPECT_EQ(out[0].waittime, 1 + 2);
     EXPECT_EQ(out[1].waittime, 3 + 4);
 }
@@ -105,7 +93,7 @@ TEST(AXPathOptimization, AnLShapedRoomKeepsTheCorner) {
 TEST(AXPathOptimization, AnObstacleKeepsTheDetour) {
     const auto nodes = std::vector{node(1, 2, 5), node(2, 10, 8.5), node(3, 18, 5)};
     const auto open = room(rectangle(0, 0, 20, 10));
-    EXPECT_EQ(route(optimize(open, walk(nodes))), (std::vector<std::int32_t>{1, 3}));
+    EXPECT_EQ(route(optimize(open, walk(nodes))), (Route{1, 3}));
 
     // A pillar in the middle, drawn clockwise as the caller reverses it.
     const auto pillar = ring({{8, 3}, {8, 7}, {12, 7}, {12, 3}});
@@ -120,26 +108,26 @@ TEST(AXPathOptimization, AnObstacleKeepsTheDetour) {
 TEST(AXPathOptimization, AnImmutableNodeIsNeverSkipped) {
     auto nodes = corridorNodes();
     nodes[2].allowPathOptimization = false;
-    EXPECT_EQ(route(optimize(corridor(), walk(nodes))), (std::vector<std::int32_t>{1, 3, 5}));
+    EXPECT_EQ(route(optimize(corridor(), walk(nodes))), (Route{1, 3, 5}));
     // The ends of a shortcut may be immutable themselves.
     nodes = corridorNodes();
     nodes.front().allowPathOptimization = false;
     nodes.back().allowPathOptimization = false;
-    EXPECT_EQ(route(optimize(corridor(), walk(nodes))), (std::vector<std::int32_t>{1, 5}));
+    EXPECT_EQ(route(optimize(corridor(), walk(nodes))), (Route{1, 5}));
 }
 
 TEST(AXPathOptimization, RunsOfOneFloorWayAndContextOnly) {
     auto floorChange = corridorNodes();
     floorChange[3].altitude = 1;  // an elevator ride on edges 2 and 3
     floorChange[4].altitude = 1;
-    EXPECT_EQ(route(optimize(corridor(), walk(floorChange))), (std::vector<std::int32_t>{1, 3, 4, 5}));
+    EXPECT_EQ(route(optimize(corridor(), walk(floorChange))), (Route{1, 3, 4, 5}));
 
     auto ways = walk(corridorNodes());
     ways[2].highwayType = 7;
-    EXPECT_EQ(route(optimize(corridor(), ways)), (std::vector<std::int32_t>{1, 3, 4, 5}));
+    EXPECT_EQ(route(optimize(corridor(), ways)), (Route{1, 3, 4, 5}));
     auto contexts = walk(corridorNodes());
     contexts[0].context = "other";
-    EXPECT_EQ(route(optimize(corridor(), contexts)), (std::vector<std::int32_t>{1, 2, 5}));
+    EXPECT_EQ(route(optimize(corridor(), contexts)), (Route{1, 2, 5}));
 }
 
 TEST(AXPathOptimization, TheWallDistanceDecidesWhatIsVisible) {
@@ -147,11 +135,11 @@ TEST(AXPathOptimization, TheWallDistanceDecidesWhatIsVisible) {
     const auto narrow = room(rectangle(-0.4, -1, 0.4, 31));
     const auto nodes = walk({node(1, 0, 0), node(2, 0.05, 10), node(3, -0.05, 20), node(4, 0, 30)});
     const auto atDefault = optimize(narrow, nodes, -1);
-    EXPECT_EQ(route(atDefault), (std::vector<std::int32_t>{1, 4}));
+    EXPECT_EQ(route(atDefault), (Route{1, 4}));
     EXPECT_EQ(optimize(narrow, nodes, -0.001f), atDefault);
     EXPECT_EQ(optimize(narrow, nodes, 0.2f), atDefault);
     EXPECT_EQ(optimize(narrow, nodes, 0.5f), nodes);
-    EXPECT_EQ(route(optimize(narrow, nodes, 0)), (std::vector<std::int32_t>{1, 4}));
+    EXPECT_EQ(route(optimize(narrow, nodes, 0)), (Route{1, 4}));
 }
 
 TEST(AXPathOptimization, UnusableSegmentsComeBackUnchanged) {
@@ -160,11 +148,7 @@ TEST(AXPathOptimization, UnusableSegmentsComeBackUnchanged) {
     broken[1].v.nodeId = 99;  // no longer joins edge 2
     auto offMap = edges;
     offMap[1].v.position.lat = std::numeric_limits<double>::infinity();  // NaN would never compare equal
-    const struct {
-        const char* name;
-        AXPolygon room;
-        std::vector<AXEdge> edges;
-    } cases[] = {
+    const struct { const char* name; AXPolygon room; std::vector<AXEdge> edges; } cases[] = {
         {"empty outer ring", room(AXPath{}), edges},
         {"two distinct points", room(ring({{-2, -1}, {2, 20}, {-2, -1}})), edges},
         {"self-crossing outline", room(ring({{-2, -1}, {2, -1}, {-2, 20}, {2, 20}})), edges},
@@ -185,13 +169,9 @@ TEST(AXPathOptimization, UnusableSegmentsComeBackUnchanged) {
 
 TEST(AXPathOptimization, StrategyBitsTwoOrFourSwitchItOn) {
     const auto edges = walk(corridorNodes());
-    const struct {
-        std::uint32_t strategy;
-        std::size_t edgeCount;
-    } cases[] = {{1, 4}, {9, 4}, {0, 4}, {3, 1}, {5, 1}, {7, 1}, {15, 1}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.strategy);
-        EXPECT_EQ(optimize(corridor(), edges, -1, c.strategy).size(), c.edgeCount);
+    const std::pair<std::uint32_t, std::size_t> cases[] = {{1, 4}, {9, 4}, {0, 4}, {3, 1}, {5, 1}, {7, 1}, {15, 1}};
+    for (const auto& [strategy, count] : cases) {
+        EXPECT_EQ(optimize(corridor(), edges, -1, strategy).size(), count) << strategy;
     }
 }
 
@@ -207,7 +187,7 @@ TEST(AXPathOptimization, SegmentsComeBackInOrder) {
          AXRoomPathSegment::RoomPathSegmentWithRoom(room(AXPath{}), {}),
          AXRoomPathSegment::RoomPathSegmentWithRoom(room(rectangle(0, 0, 20, 10)), second)},
         7, -1);
-    EXPECT_EQ(route(out), (std::vector<std::int32_t>{1, 5, 7}));
+    EXPECT_EQ(route(out), (Route{1, 5, 7}));
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(out[1].highwayType, 2);
 }

@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <unordered_set>
 
 #include <boost/json/parse.hpp>
-#include <boost/json/serialize.hpp>
 
 #include "jsonmodel/JSONModel/JSONModelCollections.h"
 #include "tests/jsonmodel/JSONModel/TestModels.h"
@@ -16,44 +14,25 @@ namespace {
 
 namespace json = boost::json;
 
-template <typename M>
-std::shared_ptr<M> imported(std::string_view text) {
-    std::optional<JSONModelError> error;
-    auto model = M::fromString(text, &error);
-    EXPECT_TRUE(model) << text << ": " << (error ? error->localizedDescription() : "");
-    return model;
-}
-
-constexpr std::string_view kVenue = R"({
-    "id": "v1",
-    "venueInfo": {"name": "Main", "fields": {"lobby": {"value": "yes"}}},
-    "geometry": {"bbox": [1.5, 2, 3, 4]},
-    "neighbours": [{"id": "v2", "venueInfo": {"name": "Side"}}],
-    "defaultFloor": 2,
-    "tilesUrl": "https://tiles.example.com/{z}/{x}/{y}.png",
-    "anchor": {"lat": 55.5, "lng": 12.25},
-    "entryPoints": [{"lat": 1, "lng": 2}]
-})";
+constexpr std::string_view kVenue = R"({"id": "v1", "venueInfo": {"name": "Main", "fields": {"lobby": {"value": "yes"}}},
+    "geometry": {"bbox": [1.5, 2, 3, 4]}, "neighbours": [{"id": "v2", "venueInfo": {"name": "Side"}}], "defaultFloor": 2,
+    "tilesUrl": "https://tiles.example.com/{z}/{x}/{y}.png", "anchor": {"lat": 55.5, "lng": 12.25},
+    "entryPoints": [{"lat": 1, "lng": 2}]})";
 
 // ---- export and round trips
 
-TEST(ExportTest, MappedKeyPathsBuildNestedObjects) {
+TEST(ExportTest, MappedKeyPathsBuildNestedObjectsAndAKeyListLimitsTheExport) {
     auto venue = imported<Venue>(kVenue);
     const json::object exported = venue->toDictionary();
-    EXPECT_EQ(exported.at("id"), "v1");
-    EXPECT_EQ(exported.at("venueInfo"), json::parse(R"({"name": "Main", "fields": {"lobby": {"value": "yes"}}})"));
-    EXPECT_EQ(exported.at("geometry"), json::parse(R"({"bbox": [1.5, 2.0, 3.0, 4.0]})"));
-    EXPECT_FALSE(exported.contains("hits"));
-    EXPECT_FALSE(exported.contains("kind"));
-    EXPECT_FALSE(exported.contains("onChange"));
+    EXPECT_EQ(std::tie(exported.at("id"), exported.at("venueInfo"), exported.at("geometry")),
+              std::tuple("v1", json::parse(R"({"name": "Main", "fields": {"lobby": {"value": "yes"}}})"),
+                         json::parse(R"({"bbox": [1.5, 2.0, 3.0, 4.0]})")));
+    for (const char* member : {"hits", "kind", "onChange"}) EXPECT_FALSE(exported.contains(member)) << member;
     // Importing the export gives the same export again.
     auto again = Venue::fromDictionary(json::value(exported));
     ASSERT_TRUE(again);
     EXPECT_EQ(again->toDictionary(), exported);
-}
 
-TEST(ExportTest, AKeyListLimitsTheExport) {
-    auto venue = imported<Venue>(kVenue);
     const std::vector<std::string> keys{"venueId", "defaultFloor"};
     EXPECT_EQ(json::value(venue->toDictionaryWithKeys(keys)), json::parse(R"({"id": "v1", "defaultFloor": 2})"));
     EXPECT_EQ(venue->toJSONStringWithKeys(keys), R"({"id":"v1","defaultFloor":2})");
@@ -63,14 +42,10 @@ TEST(ExportTest, AbsentValuesAreLeftOutAndNullsWrittenAsNull) {
     Everything model;
     model.extra = json::value(nullptr);
     const json::object exported = model.toDictionary();
-    EXPECT_FALSE(exported.contains("note"));
-    EXPECT_FALSE(exported.contains("date"));
-    EXPECT_TRUE(exported.at("extra").is_null());
-    EXPECT_TRUE(exported.at("raw").is_null());
-    EXPECT_EQ(exported.at("text"), "");
+    EXPECT_FALSE(exported.contains("note") || exported.contains("date"));
+    EXPECT_EQ(std::tie(exported.at("extra"), exported.at("raw"), exported.at("text")), std::tuple(nullptr, nullptr, ""));
     // A missing nested model is left out as well.
-    Venue venue;
-    EXPECT_FALSE(venue.toDictionary().contains("anchor"));
+    EXPECT_FALSE(Venue().toDictionary().contains("anchor"));
 }
 
 TEST(ExportTest, ValuesExportInTheirJSONForms) {
@@ -82,18 +57,12 @@ TEST(ExportTest, ValuesExportInTheirJSONForms) {
     model.flag = true;
     model.unsignedLong = 18446744073709551615ULL;
     model.tiny = -5;
-    const json::object exported = model.toDictionary();
-    EXPECT_EQ(exported.at("link"), "https://example.com/x");
-    EXPECT_EQ(exported.at("date"), "2024-05-01T10:30:00+0000");
-    EXPECT_EQ(exported.at("tags"), json::parse(R"(["a", "b"])"));
-    EXPECT_EQ(exported.at("flag"), true);
-    EXPECT_EQ(exported.at("unsignedLong"), 18446744073709551615ULL);
-    EXPECT_EQ(exported.at("tiny"), -5);
-}
-
-TEST(ExportTest, ACustomGetterDecidesTheExportedValue) {
-    auto badge = imported<Badge>(R"({"label": "gold"})");
-    EXPECT_EQ(badge->toJSONString(), R"({"label":"label:gold"})");
+    const std::vector<std::string> keys{"link", "date", "tags", "flag", "unsignedLong", "tiny"};
+    EXPECT_EQ(json::value(model.toDictionaryWithKeys(keys)),
+              json::parse(R"({"link": "https://example.com/x", "date": "2024-05-01T10:30:00+0000", "tags": ["a", "b"],
+                              "flag": true, "unsignedLong": 18446744073709551615, "tiny": -5})"));
+    // A custom getter decides the exported value.
+    EXPECT_EQ(imported<Badge>(R"({"label": "gold"})")->toJSONString(), R"({"label":"label:gold"})");
 }
 
 TEST(ExportTest, EveryKindSurvivesARoundTrip) {
@@ -110,8 +79,7 @@ TEST(ExportTest, EveryKindSurvivesARoundTrip) {
     auto again = Everything::fromString(*text);
     ASSERT_TRUE(again);
     EXPECT_EQ(again->toDictionary(), model->toDictionary());
-    EXPECT_EQ(again->precise, 0.1);
-    EXPECT_EQ(again->longNumber, -9007199254740993LL);
+    EXPECT_EQ(std::tie(again->precise, again->longNumber), std::tuple(0.1, -9007199254740993LL));
 }
 
 TEST(ExportTest, NumbersJSONCannotWriteMakeNoText) {
@@ -133,15 +101,11 @@ TEST(CollectionTest, ArraysOfModelsSkipScalarsAndFlattenNestedArrays) {
     ASSERT_TRUE(models);
     ASSERT_EQ(models->size(), 2u);
     EXPECT_EQ((*models)[1]->value, "b");
-
-    models = Field::arrayOfModelsFromString(R"([[{"value": "a"}], [{"value": "b"}]])");
-    ASSERT_TRUE(models);
-    EXPECT_EQ(models->size(), 2u);
+    EXPECT_EQ(Field::arrayOfModelsFromString(R"([[{"value": "a"}], [{"value": "b"}]])")->size(), 2u);
 
     std::optional<JSONModelError> error;
     EXPECT_FALSE(Field::arrayOfModelsFromString(R"([{"value": "a"}, {"other": 1}])", &error));
     EXPECT_EQ(error->keyPath(), "[1]");
-
     // A failure inside a nested array is reported, and the other models are kept.
     error.reset();
     models = Field::arrayOfModelsFromString(R"([[{"value": 1}, {}], {"value": "c"}])", &error);
@@ -151,7 +115,6 @@ TEST(CollectionTest, ArraysOfModelsSkipScalarsAndFlattenNestedArrays) {
 
     error.reset();
     EXPECT_FALSE(Field::arrayOfModelsFromString(R"({"value": "a"})", &error));
-    EXPECT_FALSE(error);
     EXPECT_FALSE(Field::arrayOfModelsFromDictionaries(nullptr, &error));
     EXPECT_FALSE(error);
     EXPECT_FALSE(Field::arrayOfModelsFromString("[", &error));
@@ -176,11 +139,10 @@ TEST(CollectionTest, ModelsExportBackToArraysAndDictionaries) {
     auto models = Field::arrayOfModelsFromString(R"([{"value": "a"}, {"value": "b"}])");
     ASSERT_TRUE(models);
     EXPECT_EQ(json::value(*arrayOfDictionariesFromModels(*models)), json::parse(R"([{"value": "a"}, {"value": "b"}])"));
-    models->push_back(nullptr);
-    EXPECT_FALSE(arrayOfDictionariesFromModels(*models));
-
     std::map<std::string, std::shared_ptr<Field>> byKey{{"k", (*models)[0]}};
     EXPECT_EQ(json::value(*dictionaryOfDictionariesFromModels(byKey)), json::parse(R"({"k": {"value": "a"}})"));
+    models->push_back(nullptr);
+    EXPECT_FALSE(arrayOfDictionariesFromModels(*models));
 }
 
 // ---- copies, equality and hashing
@@ -192,12 +154,10 @@ TEST(CopyTest, ACopyEqualsTheOriginalInEveryExportedProperty) {
     ASSERT_TRUE(copy);
     EXPECT_NE(copy.get(), venue.get());
     EXPECT_EQ(copy->toDictionary(), venue->toDictionary());
-    EXPECT_EQ(copy->entryPoints.size(), 1u);
-    EXPECT_EQ(copy->hits, 0);  // ignored: not carried over
+    EXPECT_EQ(std::tuple(copy->entryPoints.size(), copy->hits), std::tuple(1u, 0));  // hits is ignored: not carried over
 
     auto room = imported<Room>(R"({"id": "r", "properties": {"name": 3}})");
-    std::shared_ptr<Location> asLocation = room;
-    auto roomCopy = asLocation->copy();
+    auto roomCopy = std::static_pointer_cast<Location>(room)->copy();
     ASSERT_TRUE(std::dynamic_pointer_cast<Room>(roomCopy));
     EXPECT_TRUE(roomCopy->isEqual(*room));
 }
@@ -209,14 +169,16 @@ TEST(EqualityTest, ModelsWithAnIndexCompareByItAlone) {
     EXPECT_TRUE(a->isEqual(*b));
     EXPECT_EQ(a->hash(), b->hash());
     EXPECT_FALSE(a->isEqual(*c));
-    EXPECT_EQ(a->compare(*c), 1);
-    EXPECT_EQ(c->compare(*a), -1);
-    EXPECT_EQ(a->compare(*b), 0);
+    EXPECT_EQ(std::tuple(a->compare(*c), c->compare(*a), a->compare(*b)), std::tuple(1, -1, 0));
+    const auto hash = [](const std::shared_ptr<Location>& m) { return m->hash(); };
+    const auto equal = [](const std::shared_ptr<Location>& l, const std::shared_ptr<Location>& r) { return l->isEqual(*r); };
+    EXPECT_EQ((std::unordered_set<std::shared_ptr<Location>, decltype(hash), decltype(equal)>({a, b, c}, 3, hash, equal)
+                   .size()),
+              2u);
 
     // A subclass instance is never equal to its base class's.
     auto room = imported<Room>(R"({"id": "same"})");
-    EXPECT_FALSE(a->isEqual(*room));
-    EXPECT_FALSE(room->isEqual(*a));
+    EXPECT_FALSE(a->isEqual(*room) || room->isEqual(*a));
 
     // Without an index: identity.
     auto f1 = imported<Field>(R"({"value": "x"})");
@@ -224,22 +186,10 @@ TEST(EqualityTest, ModelsWithAnIndexCompareByItAlone) {
     EXPECT_TRUE(f1->isEqual(*f1));
     EXPECT_FALSE(f1->isEqual(*f2));
     EXPECT_EQ(f1->compare(*f2), 0);
-
-    struct Hash {
-        std::size_t operator()(const std::shared_ptr<Location>& m) const { return m->hash(); }
-    };
-    struct Equal {
-        bool operator()(const std::shared_ptr<Location>& l, const std::shared_ptr<Location>& r) const {
-            return l->isEqual(*r);
-        }
-    };
-    std::unordered_set<std::shared_ptr<Location>, Hash, Equal> set{a, b, c};
-    EXPECT_EQ(set.size(), 2u);
 }
 
 TEST(DescriptionTest, ListsEveryPropertyAndShortensLongTexts) {
-    auto badge = imported<Badge>(R"({"label": "gold"})");
-    EXPECT_EQ(badge->description(), "<Badge> \n   [label]: gold\n</Badge>");
+    EXPECT_EQ(imported<Badge>(R"({"label": "gold"})")->description(), "<Badge> \n   [label]: gold\n</Badge>");
     auto location = imported<Location>(
         R"({"id": "0123456789012345678901234567890123456789012345678901234567890", "properties": {"name": "x\ny"}})");
     EXPECT_EQ(location->description(),

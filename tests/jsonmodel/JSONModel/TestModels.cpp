@@ -1,5 +1,7 @@
 #include "tests/jsonmodel/JSONModel/TestModels.h"
 
+#include <cmath>
+
 #include "jsonmodel/JSONModel/JSONModelDeclaration.h"
 
 namespace ambrell::test {
@@ -14,15 +16,8 @@ void Venue::declareJSON(JSONModelDeclaration<Venue>& d) {
 
 void Venue::setNameWithNSString(std::string_view text) {
     // The service writes line breaks as a backslash and an "n".
-    name.clear();
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'n') {
-            name += '\n';
-            ++i;
-        } else {
-            name += text[i];
-        }
-    }
+    name = text;
+    for (auto at = name.find("\\n"); at != std::string::npos; at = name.find("\\n", at + 1)) name.replace(at, 2, "\n");
 }
 
 void Everything::declareJSON(JSONModelDeclaration<Everything>& d) {
@@ -37,10 +32,9 @@ void Location::declareJSON(JSONModelDeclaration<Location>& d) {
 
 void Room::declareJSON(JSONModelDeclaration<Room>& d) { d.optional({"name"}); }
 
-bool Range::validate(JSONModelErrorOut error) {
-    if (end >= start) return true;
-    setJSONModelError(error, JSONModelError::errorModelIsInvalid());
-    return false;
+bool Point::validate(JSONModelErrorOut error) {
+    if (std::abs(lat) > 90) setJSONModelError(error, JSONModelError::errorModelIsInvalid());
+    return std::abs(lat) <= 90;
 }
 
 void Building::declareJSON(JSONModelDeclaration<Building>& d) { d.optional({"rooms", "floors"}); }
@@ -61,7 +55,6 @@ AMBRELL_JSON_MODEL_DEFINE(ambrell::test::Venue)
 AMBRELL_JSON_MODEL_DEFINE(ambrell::test::Everything)
 AMBRELL_JSON_MODEL_DEFINE(ambrell::test::Location)
 AMBRELL_JSON_MODEL_DEFINE(ambrell::test::Room)
-AMBRELL_JSON_MODEL_DEFINE(ambrell::test::Range)
 AMBRELL_JSON_MODEL_DEFINE(ambrell::test::Building)
 AMBRELL_JSON_MODEL_DEFINE(ambrell::test::Badge)
 AMBRELL_JSON_MODEL_DEFINE(ambrell::test::Profile)

@@ -1,19 +1,14 @@
 #pragma once
 
-// Small models shaped like the content models, shared by the mapping tests.
+// Small models shaped like the content models, shared by the mapping tests,
+// and the import helpers every mapping test uses.
 
 #include <chrono>
-#include <cstdint>
 #include <functional>
-#include <map>
-#include <memory>
-#include <optional>
 #include <set>
-#include <string>
-#include <string_view>
-#include <vector>
 
 #include <boost/json/value.hpp>
+#include <gtest/gtest.h>
 
 #include "jsonmodel/JSONModel/JSONModel.h"
 #include "jsonmodel/JSONModel/JSONURL.h"
@@ -25,17 +20,18 @@ struct Field : JSONModelOf<Field> {
 };
 BOOST_DESCRIBE_STRUCT(Field, (JSONModel), (value))
 
+// Rejects a latitude past a pole.
 struct Point : JSONModelOf<Point> {
-    double lat = 0;
-    double lng = 0;
+    double lat = 0, lng = 0;
+
+    bool validate(JSONModelErrorOut error) override;
 };
 BOOST_DESCRIBE_STRUCT(Point, (JSONModel), (lat, lng))
 
 // Keys mapped into nested objects, custom setters and getters, ignored,
 // read-only and function members.
 struct Venue : JSONModelOf<Venue> {
-    std::string venueId;
-    std::string name;
+    std::string venueId, name;
     std::map<std::string, std::shared_ptr<Field>> properties;
     std::vector<double> bbox;
     std::vector<std::shared_ptr<Venue>> neighbours;
@@ -89,8 +85,7 @@ BOOST_DESCRIBE_STRUCT(Everything, (JSONModel),
 
 // A model equal, hashed and ordered by its index.
 struct Location : JSONModelOf<Location> {
-    std::string locationId;
-    std::string name;
+    std::string locationId, name;
     std::optional<double> floor;
 
     static void declareJSON(JSONModelDeclaration<Location>& d);
@@ -106,15 +101,6 @@ struct Room : JSONModelOf<Room, Location> {
     static void declareJSON(JSONModelDeclaration<Room>& d);
 };
 BOOST_DESCRIBE_STRUCT(Room, (Location), (name, roomNumber))
-
-// Rejects a range whose end comes before its start.
-struct Range : JSONModelOf<Range> {
-    int start = 0;
-    int end = 0;
-
-    bool validate(JSONModelErrorOut error) override;
-};
-BOOST_DESCRIBE_STRUCT(Range, (JSONModel), (start, end))
 
 // Collections of models by value and by pointer, in arrays and dictionaries.
 struct Building : JSONModelOf<Building> {
@@ -139,12 +125,29 @@ BOOST_DESCRIBE_STRUCT(Badge, (JSONModel), (label))
 // Plain names for the key-mapper tests; `userId` has a class mapping, the
 // others are left to the global mapper.
 struct Profile : JSONModelOf<Profile> {
-    std::string userId;
-    std::string firstName;
+    std::string userId, firstName;
     int version2Name = 0;
 
     static void declareJSON(JSONModelDeclaration<Profile>& d);
 };
 BOOST_DESCRIBE_STRUCT(Profile, (JSONModel), (userId, firstName, version2Name))
+
+// The model the text imports into; a failure is reported with its error.
+template <typename M>
+std::shared_ptr<M> imported(std::string_view text) {
+    std::optional<JSONModelError> error;
+    auto model = M::fromString(text, &error);
+    EXPECT_TRUE(model) << text << ": " << (error ? error->localizedDescription() : "");
+    return model;
+}
+
+// The error of an import that must fail.
+template <typename M>
+std::optional<JSONModelError> importFailure(std::string_view text) {
+    std::optional<JSONModelError> error;
+    EXPECT_FALSE(M::fromString(text, &error)) << text;
+    EXPECT_TRUE(error.has_value()) << text;
+    return error;
+}
 
 }  // namespace ambrell::test

@@ -1,15 +1,51 @@
-#include "Ambrell/CVGeometry.h"
-
 #include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
 
 #include <boost/json/parse.hpp>
 
 #include "Ambrell/CVDisplayRule.h"
+#include "Ambrell/CVError.h"
+#include "Ambrell/CVGeometry.h"
 #include "Ambrell/CVLocationBaseType.h"
 #include "Ambrell/CVLocationSettings.h"
 
 namespace ambrell {
 namespace {
+
+using boost::json::parse;
+
+// Hosts match on the raw values and the names, so they are fixed.
+TEST(CVError, RawValuesNamesAndDescriptionsAreFixed) {
+#define CASE(raw, errorCase) std::tuple(raw, CVErrorCase::errorCase, #errorCase)
+    for (const auto& [rawValue, errorCase, caseName] :
+         {CASE(0, invalidApiKey), CASE(1, missingUrl), CASE(2, routeNotFound), CASE(3, invalidRouteQuery),
+          CASE(4, imageNotFound), CASE(5, subscriptionUnavailable), CASE(6, requestFailed), CASE(7, downloadFailed),
+          CASE(8, categoriesUnavailable), CASE(10, dataUnavailable)}) {
+#undef CASE
+        SCOPED_TRACE(caseName);
+        const auto error = CVError::fromRawValue(rawValue);
+        ASSERT_TRUE(error.has_value());
+        EXPECT_EQ(*error, errorCase);
+        EXPECT_EQ(error->rawValue(), rawValue);
+        EXPECT_EQ(name(errorCase), caseName);
+        EXPECT_EQ(error->what(), "CVError." + std::string(caseName) + " (" + std::to_string(rawValue) + ")");
+        try {
+            throw *error;  // caught as a standard exception, keeping its case
+        } catch (const std::exception& e) {
+            EXPECT_EQ(dynamic_cast<const CVError&>(e), CVError(errorCase));
+        }
+    }
+    EXPECT_NE(CVError(CVErrorCase::routeNotFound), CVErrorCase::invalidRouteQuery);
+    for (const int raw : {-1, 9, 11, 1000}) EXPECT_FALSE(CVError::fromRawValue(raw).has_value()) << raw;
+
+    // A case cast from an unknown value still describes itself.
+    const CVError unknown(static_cast<CVErrorCase>(9));
+    EXPECT_STREQ(unknown.what(), "CVError.unknown");
+    EXPECT_EQ(name(unknown.errorCase()), "unknown");
+    EXPECT_EQ(unknown.rawValue(), 9);
+}
 
 // A square of roughly 111 m x 111 m at the equator, straddling longitude 0,
 // with a hole in its south-west quarter.
@@ -17,9 +53,9 @@ constexpr const char* squareWithHole = R"({"type": "Polygon", "coordinates": [
     [[-0.0005, -0.0005], [0.0005, -0.0005], [0.0005, 0.0005], [-0.0005, 0.0005], [-0.0005, -0.0005]],
     [[-0.0004, -0.0004], [-0.0001, -0.0004], [-0.0001, -0.0001], [-0.0004, -0.0001], [-0.0004, -0.0004]]]})";
 
-TEST(CVGeometry, PolygonReadsRingsBoxAreaAndContainment) {
+TEST(CVGeometry, PolygonsReadRingsBoxAreaAndContainment) {
     platform::NSError error;
-    auto polygon = CVPolygonGeometry::initWithDictionary(boost::json::parse(squareWithHole), &error);
+    const auto polygon = CVPolygonGeometry::initWithDictionary(parse(squareWithHole), &error);
     ASSERT_NE(polygon, nullptr);
     EXPECT_EQ(polygon->coordinates().size(), 2u);
     EXPECT_EQ(polygon->boundingBox(), (std::vector<double>{-0.0005, -0.0005, 0.0005, 0.0005}));
@@ -28,10 +64,9 @@ TEST(CVGeometry, PolygonReadsRingsBoxAreaAndContainment) {
     EXPECT_FALSE(polygon->containsPoint({-0.0002, -0.0002}));  // in the hole
     EXPECT_FALSE(polygon->containsPoint({0.001, 0}));
     EXPECT_FALSE(polygon->containsPoint({std::nan(""), 0}));
-}
 
-TEST(CVGeometry, MultiPolygonJoinsItsParts) {
-    auto multi = CVMultiPolygonGeometry::initWithDictionary(boost::json::parse(R"({"type": "MultiPolygon",
+    // A multi-polygon joins its parts.
+    const auto multi = CVMultiPolygonGeometry::initWithDictionary(parse(R"({"type": "MultiPolygon",
         "coordinates": [[[[10, 50], [11, 50], [11, 51], [10, 50]]], [[[20, 40], [21, 40], [21, 41], [20, 40]]]]})"));
     ASSERT_NE(multi, nullptr);
     EXPECT_EQ(multi->polygons().size(), 2u);
@@ -41,31 +76,24 @@ TEST(CVGeometry, MultiPolygonJoinsItsParts) {
 }
 
 TEST(CVGeometry, MalformedDocumentsAreRefusedWithAReason) {
-    const char* polygons[] = {
-        R"([])",
-        R"({"type": "MultiPolygon", "coordinates": []})",
-        R"({"type": "Polygon"})",
-        R"({"type": "Polygon", "coordinates": 5})",
-        R"({"type": "Polygon", "coordinates": [[[1]]]})",
-        R"({"type": "Polygon", "coordinates": [[["a", 1]]]})",
-        R"({"type": "Polygon", "coordinates": [[]]})",
-    };
-    for (const char* text : polygons) {
+    for (const char* text : {R"([])", R"({"type": "MultiPolygon", "coordinates": []})", R"({"type": "Polygon"})",
+                             R"({"type": "Polygon", "coordinates": 5})", R"({"type": "Polygon", "coordinates": [[]]})",
+                             R"({"type": "Polygon", "coordinates": [[[1]]]})",
+                             R"({"type": "Polygon", "coordinates": [[["a", 1]]]})"}) {
         platform::NSError error;
-        EXPECT_EQ(CVPolygonGeometry::initWithDictionary(boost::json::parse(text), &error), nullptr) << text;
+        EXPECT_EQ(CVPolygonGeometry::initWithDictionary(parse(text), &error), nullptr) << text;
         EXPECT_EQ(error.domain, CVGeometryErrorDomain) << text;
         EXPECT_FALSE(error.localizedDescription().empty());
     }
-    EXPECT_EQ(CVMultiPolygonGeometry::initWithDictionary(boost::json::parse(R"({"type": "MultiPolygon",
-        "coordinates": []})")), nullptr);
-    EXPECT_EQ(CVMultiPolygonGeometry::initWithDictionary(boost::json::parse(squareWithHole)), nullptr);
+    EXPECT_EQ(CVMultiPolygonGeometry::initWithDictionary(parse(R"({"type": "MultiPolygon", "coordinates": []})")),
+              nullptr);
+    EXPECT_EQ(CVMultiPolygonGeometry::initWithDictionary(parse(squareWithHole)), nullptr);
 }
 
 TEST(CVGeometry, GeoBoundsFromPointsIntersectAndContain) {
     const std::vector<CLLocationCoordinate2D> points{{55.7, 12.6}, {55.6, 12.5}, {55.65, 12.7}};
     const CVGeoBounds bounds(points);
-    EXPECT_EQ(bounds.southWest(), (CLLocationCoordinate2D{55.6, 12.5}));
-    EXPECT_EQ(bounds.northEast(), (CLLocationCoordinate2D{55.7, 12.7}));
+    EXPECT_EQ(bounds, CVGeoBounds({55.6, 12.5}, {55.7, 12.7}));
     EXPECT_TRUE(bounds.containsCoordinate({55.6, 12.5}));
     EXPECT_TRUE(bounds.intersectsWithOther(CVGeoBounds({55.7, 12.7}, {56, 13})));
     EXPECT_FALSE(bounds.intersectsWithOther(CVGeoBounds({55.8, 12.0}, {56, 13})));
@@ -73,14 +101,13 @@ TEST(CVGeometry, GeoBoundsFromPointsIntersectAndContain) {
 }
 
 TEST(CVDisplayRule, ReadsKnownKeysAndRefusesWrongKinds) {
-    auto rule = CVDisplayRule::initWithDictionary(boost::json::parse(R"({"visible": false, "icon": "https://x/i.png",
+    const auto rule = CVDisplayRule::initWithDictionary(parse(R"({"visible": false, "icon": "https://x/i.png",
         "iconSize": {"width": 24, "height": 20}, "zoomFrom": 17, "polygonFillColor": "#AABBCC", "other": 1,
         "label": null})"));
     ASSERT_NE(rule, nullptr);
     EXPECT_FALSE(rule->isVisible());
     EXPECT_EQ(rule->iconUrl(), "https://x/i.png");
-    EXPECT_EQ(rule->data().iconHeight, 20);
-    EXPECT_EQ(rule->data().zoomFrom, 17);
+    EXPECT_EQ(std::tie(rule->data().iconHeight, rule->data().zoomFrom), std::tuple(20, 17));
     EXPECT_FALSE(rule->data().label);
     // What it writes reads back to the same rule.
     EXPECT_EQ(*CVDisplayRule::initWithDictionary(rule->JSONObject()), *rule);
@@ -88,17 +115,16 @@ TEST(CVDisplayRule, ReadsKnownKeysAndRefusesWrongKinds) {
     for (const char* text : {R"([])", R"({"visible": 1})", R"({"zoomFrom": "17"})", R"({"icon": 3})",
                              R"({"iconSize": 24})", R"({"iconSize": {"width": "24"}})"}) {
         platform::NSError error;
-        EXPECT_EQ(CVDisplayRule::initWithDictionary(boost::json::parse(text), &error), nullptr) << text;
+        EXPECT_EQ(CVDisplayRule::initWithDictionary(parse(text), &error), nullptr) << text;
         EXPECT_FALSE(error.localizedDescription().empty());
     }
 }
 
 TEST(CVLocationSettings, ReadsSelectable) {
-    EXPECT_EQ(CVLocationSettings::initWithDictionary(boost::json::parse(R"({"selectable": false})"))->selectable,
-              false);
-    EXPECT_FALSE(CVLocationSettings::initWithDictionary(boost::json::parse(R"({})"))->selectable);
-    EXPECT_FALSE(CVLocationSettings::initWithDictionary(boost::json::parse(R"({"selectable": "no"})")));
-    EXPECT_FALSE(CVLocationSettings::initWithDictionary(boost::json::parse(R"(true)")));
+    EXPECT_EQ(CVLocationSettings::initWithDictionary(parse(R"({"selectable": false})"))->selectable, false);
+    EXPECT_FALSE(CVLocationSettings::initWithDictionary(parse(R"({})"))->selectable);
+    EXPECT_FALSE(CVLocationSettings::initWithDictionary(parse(R"({"selectable": "no"})")));
+    EXPECT_FALSE(CVLocationSettings::initWithDictionary(parse(R"(true)")));
 }
 
 TEST(CVLocationBaseType, NamesReadInAnyCaseAndUnknownIsPointOfInterest) {
