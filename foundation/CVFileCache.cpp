@@ -36,9 +36,15 @@ std::error_code lastError() {
 }
 
 void replaceAll(std::string& text, std::string_view from, std::string_view to) {
-    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-        text.replace(at, from.size(), to);
+    std::string result;
+    result.reserve(text.size());
+    std::size_t start = 0;
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, start)) {
+        result.append(text, start, at - start).append(to);
+        start = at + from.size();
     }
+    result.append(text, start, std::string::npos);
+    text = std::move(result);
 }
 
 // Unlike std::filesystem::rename, never replaces what is already at the
@@ -61,8 +67,9 @@ std::error_code moveAside(const fs::path& folder, fs::path& movedTo) {
     auto error = renameWithoutReplacing(folder, movedTo);
     // A few tries: a clash of two random names is next to impossible.
     for (int attempt = 0; error == std::errc::file_exists && attempt < 4; ++attempt) {
-        movedTo = folder;
-        movedTo += "." + platform::UUID::random().uuidString() + ".DELETED";
+        std::string name = folder.filename().string();
+        name.append(".").append(platform::UUID::random().uuidString()).append(".DELETED");
+        movedTo = folder.parent_path() / name;
         error = renameWithoutReplacing(folder, movedTo);
     }
     return error;
