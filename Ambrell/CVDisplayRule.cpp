@@ -7,6 +7,8 @@
 #include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
 
+#include "Ambrell/ErrorObjects.h"
+
 namespace ambrell {
 
 namespace {
@@ -49,14 +51,8 @@ constexpr std::array<Key<std::string>, 6> textKeys{{
     {"wallsColor", &Data::wallsColor},
 }};
 
-platform::NSError ruleError(std::string text) {
-    platform::NSError error{"com.corvay.Ambrell.CVDisplayRule", 1, {}};
-    error.userInfo.emplace(std::string(platform::NSLocalizedDescriptionKey), std::move(text));
-    return error;
-}
-
 bool fail(platform::NSError* error, std::string text) {
-    if (error != nullptr) *error = ruleError(std::move(text));
+    if (error != nullptr) *error = errorWithDescription("com.corvay.Ambrell.CVDisplayRule", 1, std::move(text));
     return false;
 }
 

@@ -4,15 +4,14 @@
 #include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
 
+#include "Ambrell/ErrorObjects.h"
+
 namespace ambrell {
 
 std::optional<CVEntityInfo> CVEntityInfo::initWithDictionary(const boost::json::value& dictionary,
                                                              platform::NSError* error) {
     auto failure = [error](std::string text) -> std::optional<CVEntityInfo> {
-        if (error != nullptr) {
-            *error = platform::NSError{"com.corvay.Ambrell.CVEntityInfo", 1, {}};
-            error->userInfo.emplace(std::string(platform::NSLocalizedDescriptionKey), std::move(text));
-        }
+        if (error != nullptr) *error = errorWithDescription("com.corvay.Ambrell.CVEntityInfo", 1, std::move(text));
         return std::nullopt;
     };
     const auto* object = dictionary.if_object();

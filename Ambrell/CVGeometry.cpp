@@ -8,20 +8,16 @@
 
 #include <boost/json/value.hpp>
 
+#include "Ambrell/ErrorObjects.h"
+
 namespace ambrell {
 
 namespace {
 
 constexpr double earthRadius = 6378137.0;
 
-platform::NSError geometryError(std::string text) {
-    platform::NSError error{std::string(CVGeometryErrorDomain), 1, {}};
-    error.userInfo.emplace(std::string(platform::NSLocalizedDescriptionKey), std::move(text));
-    return error;
-}
-
 bool fail(platform::NSError* error, std::string text) {
-    if (error != nullptr) *error = geometryError(std::move(text));
+    if (error != nullptr) *error = errorWithDescription(std::string(CVGeometryErrorDomain), 1, std::move(text));
     return false;
 }
 

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstddef>
 
+#include "Ambrell/CVAsciiText.h"
+
 namespace ambrell {
 
 namespace {
@@ -12,15 +14,6 @@ constexpr std::array<std::string_view, 12> typeStrings = {
     "unclassified", "footway",  "residential",    "service",        "ramp",   "steps",
     "escalator",    "travelator", "elevator",     "wheelchairramp", "wheelchairlift", "ladder",
 };
-
-bool equalsIgnoringASCIICase(std::string_view lhs, std::string_view rhs) {
-    if (lhs.size() != rhs.size()) return false;
-    for (std::size_t i = 0; i < lhs.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(lhs[i]) != lower(rhs[i])) return false;
-    }
-    return true;
-}
 
 }  // namespace
 

@@ -5,14 +5,15 @@
 #include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
 
+#include "Ambrell/ErrorObjects.h"
+
 namespace ambrell {
 
 std::optional<CVLocationSettings> CVLocationSettings::initWithDictionary(const boost::json::value& dictionary,
                                                                          platform::NSError* error) {
     auto failure = [error](std::string text) -> std::optional<CVLocationSettings> {
         if (error != nullptr) {
-            *error = platform::NSError{"com.corvay.Ambrell.CVLocationSettings", 1, {}};
-            error->userInfo.emplace(std::string(platform::NSLocalizedDescriptionKey), std::move(text));
+            *error = errorWithDescription("com.corvay.Ambrell.CVLocationSettings", 1, std::move(text));
         }
         return std::nullopt;
     };

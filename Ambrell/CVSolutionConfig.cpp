@@ -1,7 +1,6 @@
 #include "Ambrell/CVSolutionConfig.h"
 
 #include <array>
-#include <cctype>
 #include <cmath>
 #include <string>
 #include <string_view>
@@ -9,6 +8,9 @@
 
 #include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
+
+#include "Ambrell/CVAsciiText.h"
+#include "Ambrell/ErrorObjects.h"
 
 namespace ambrell {
 
@@ -55,10 +57,9 @@ public:
                 return;
             }
         } else if (value->is_string()) {
-            std::string text(value->get_string());
-            for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            const std::string_view text = value->get_string();
             for (const auto& [name, handling] : collisionNames) {
-                if (name == text) {
+                if (equalsIgnoringASCIICase(name, text)) {
                     out = handling;
                     return;
                 }
@@ -127,10 +128,7 @@ private:
 std::optional<CVSolutionConfig> CVSolutionConfig::initWithDictionary(const boost::json::value& dictionary,
                                                                      platform::NSError* error) {
     auto failure = [error](std::string text) -> std::optional<CVSolutionConfig> {
-        if (error != nullptr) {
-            *error = platform::NSError{"com.corvay.Ambrell.CVSolutionConfig", 1, {}};
-            error->userInfo.emplace(std::string(platform::NSLocalizedDescriptionKey), std::move(text));
-        }
+        if (error != nullptr) *error = errorWithDescription("com.corvay.Ambrell.CVSolutionConfig", 1, std::move(text));
         return std::nullopt;
     };
     const auto* object = dictionary.if_object();

@@ -1,12 +1,20 @@
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "platform/Error.h"
 
 namespace ambrell {
+
+// The domain of the library's own error objects.
+inline constexpr std::string_view kAmbrellErrorDomain = "com.corvay.Ambrell";
+
+// An error object whose user info holds only the localized description.
+[[nodiscard]] platform::NSError errorWithDescription(std::string domain, std::int64_t code, std::string description);
 
 // The error object of any error the library throws, as a completion handler
 // or a stored error field needs it: an NSErrorException gives its own error;

@@ -228,10 +228,8 @@ CVLocationGeometry CVLocationInternal::geometry() const {
 
 CVGeoBounds CVLocationInternal::coordinateBounds() const {
     std::vector<double> box;
-    if (auto polygon = cv_polygon(); polygon && !polygon->boundingBox().empty()) {
-        box = polygon->boundingBox();
-    } else if (auto multiPolygon = cv_multiPolygon(); multiPolygon && !multiPolygon->boundingBox().empty()) {
-        box = multiPolygon->boundingBox();
+    if (const auto shape = cv_effectiveGeometry(); shape && !shape->boundingBox().empty()) {
+        box = shape->boundingBox();
     } else {
         const CVPoint position = getPosition();
         box = {position.longitude(), position.latitude(), position.longitude(), position.latitude()};
@@ -283,9 +281,11 @@ std::optional<std::string> CVLocationInternal::readableLocationIdForBuildingFloo
 
 std::optional<std::string> CVLocationInternal::parentId() const {
     std::optional<std::string> key;
-    const auto raw = static_cast<std::uint32_t>(baseType());
+    const auto kind = baseType();
     // Floors, buildings and venues hang from the next level up, never from a floor.
-    if (isIndoors() && raw != 3 && raw != 4 && raw != 5) key = readableLocationIdForBuildingFloor();
+    const bool isLevel = kind == CVLocationBaseType::floor || kind == CVLocationBaseType::building ||
+                         kind == CVLocationBaseType::venue;
+    if (isIndoors() && !isLevel) key = readableLocationIdForBuildingFloor();
     if (!key && !building.empty()) key = "ax_b_" + lowercasedText(building);
     if (!key && !venue.empty()) key = "ax_v_" + lowercasedText(venue);
     if (!key) return locationId;
@@ -343,10 +343,9 @@ AXLocation CVLocationInternal::axLocation() const {
 
     const CVPoint position = getPosition();
     AXGeometry geometry = axGeometry(position);
-    if (cv_effectiveGeometry()) {
-        auto polygon = cv_polygon();
-        auto multiPolygon = cv_multiPolygon();
-        const std::vector<double>& box = polygon ? polygon->boundingBox() : multiPolygon->boundingBox();
+    // One read of the shape: another thread may replace the outline meanwhile.
+    if (const auto shape = cv_effectiveGeometry()) {
+        const std::vector<double>& box = shape->boundingBox();
         if (box.size() == 4) {
             geometry.bounds = AXCoordinateBounds::CoordinateBoundsWithNortheast(
                 AXCoordinate::CoordinateWithLat(box[3], box[2]), AXCoordinate::CoordinateWithLat(box[1], box[0]));

@@ -224,7 +224,8 @@ std::optional<std::filesystem::path> CVOfflineBundleHelper::offlinePathForEndpoi
             break;
         }
     }
-    const std::string endpointData = path.substr(1);
+    // An absolute URL's path starts with the slash; a relative one's does not.
+    const std::string_view endpointData = std::string_view(path).substr(path.front() == '/' ? 1 : 0);
     return offlinePathForEndpointData(endpointData, solutionId, language);
 }
 

@@ -5,6 +5,8 @@
 
 #include <boost/json/value.hpp>
 
+#include "Ambrell/ErrorObjects.h"
+
 namespace ambrell {
 
 std::optional<CVPoint> CVPointFromNSDictionary(const boost::json::value& dictionary) {
@@ -13,10 +15,7 @@ std::optional<CVPoint> CVPointFromNSDictionary(const boost::json::value& diction
 
 std::optional<CVPoint> CVPointInitWithDictionary(const boost::json::value& dictionary, platform::NSError* error) {
     auto failure = [error](std::string text) -> std::optional<CVPoint> {
-        if (error != nullptr) {
-            *error = platform::NSError{"com.corvay.Ambrell.CVPoint", 1, {}};
-            error->userInfo.emplace(std::string(platform::NSLocalizedDescriptionKey), std::move(text));
-        }
+        if (error != nullptr) *error = errorWithDescription("com.corvay.Ambrell.CVPoint", 1, std::move(text));
         return std::nullopt;
     };
     const auto* object = dictionary.if_object();

@@ -76,10 +76,9 @@ CVUrlResourceGroup CVUrlResourceGroup::initWithJsonDictionary(const boost::json:
             if (url.is_string()) urls->emplace_back(url.get_string());
         }
     }
-    const auto* size = dictionary.if_contains("estimatedSize");
-    const json::value* type = dictionary.if_contains("type");
-    return CVUrlResourceGroup(type == nullptr ? std::nullopt : typeFromThing(*type), std::move(urls),
-                              size != nullptr && size->is_number() ? integerValue(size) : 0);
+    // The constructor makes a known type its constant.
+    return CVUrlResourceGroup(textOf(dictionary.if_contains("type")), std::move(urls),
+                              integerValue(dictionary.if_contains("estimatedSize")));
 }
 
 std::optional<CVUrlResourceCollection> CVUrlResourceCollection::initWithJsonValue(const boost::json::value& value) {

@@ -34,7 +34,7 @@ Awaitable<void> AsyncSemaphore::waitOnMain(std::shared_ptr<AsyncSemaphore> self)
         std::lock_guard guard(self->lock_);
         if (--self->value_ >= 0) co_return;
         continuation = platform::Continuation::make(MainQueue::shared().executor());
-        self->suspensions_.insert(self->suspensions_.begin(), Suspension{Suspension::Suspended{continuation}});
+        self->waiters_.push_back(continuation);
     }
     co_await continuation->wait();
 }
@@ -44,16 +44,10 @@ Awaitable<bool> AsyncSemaphore::signalOnMain(std::shared_ptr<AsyncSemaphore> sel
     {
         std::lock_guard guard(self->lock_);
         ++self->value_;
-        if (self->suspensions_.empty()) co_return false;
-        auto oldest = std::move(self->suspensions_.back());
-        self->suspensions_.pop_back();
-        if (auto* s = std::get_if<Suspension::Suspended>(&oldest.state)) {
-            continuation = s->continuation;
-        } else if (auto* u = std::get_if<Suspension::SuspendedUnlessCancelled>(&oldest.state)) {
-            continuation = u->continuation;
-        }
+        if (self->waiters_.empty()) co_return false;
+        continuation = std::move(self->waiters_.front());
+        self->waiters_.pop_front();
     }
-    if (!continuation) co_return false;
     continuation->resume();
     co_return true;
 }

@@ -1,10 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
-#include <variant>
-#include <vector>
 
 #include "platform/runtime/Executor.h"
 
@@ -35,21 +34,9 @@ private:
     static platform::Awaitable<void> waitOnMain(std::shared_ptr<AsyncSemaphore> self);
     static platform::Awaitable<bool> signalOnMain(std::shared_ptr<AsyncSemaphore> self);
 
-    struct Suspension {
-        struct SuspendedUnlessCancelled {
-            std::shared_ptr<platform::Continuation> continuation;
-        };
-        struct Suspended {
-            std::shared_ptr<platform::Continuation> continuation;
-        };
-        struct Pending {};
-        struct Cancelled {};
-        std::variant<SuspendedUnlessCancelled, Suspended, Pending, Cancelled> state;
-    };
-
-    mutable std::recursive_mutex lock_;
+    mutable std::mutex lock_;
     std::int64_t value_;
-    std::vector<Suspension> suspensions_;  // newest first, oldest at the end
+    std::deque<std::shared_ptr<platform::Continuation>> waiters_;  // oldest first
 };
 
 }  // namespace ambrell

@@ -11,6 +11,7 @@
 #include "Ambrell/CVLog.h"
 #include "foundation/CVAXAPIConfig.h"
 #include "foundation/CVContentContext.h"
+#include "foundation/CVPercentEncoding.h"
 #include "platform/UUID.h"
 #include "platform/UserDefaults.h"
 #include "platform/runtime/MainQueue.h"
@@ -57,15 +58,12 @@ bool keptInPath(unsigned char c) {
 // key or topic never breaks the URL's structure.
 std::string appendingEncoded(std::string url, std::string_view component, bool keepSlashes) {
     if (url.empty() || url.back() != '/') url += '/';
-    constexpr std::string_view hex = "0123456789ABCDEF";
     for (const char ch : component) {
         const auto c = static_cast<unsigned char>(ch);
         if (keptInPath(c) && (keepSlashes || c != '/')) {
             url += ch;
         } else {
-            url += '%';
-            url += hex[c >> 4];
-            url += hex[c & 0xF];
+            appendPercentEscaped(url, c);
         }
     }
     return url;

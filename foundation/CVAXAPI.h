@@ -88,7 +88,6 @@ public:
 
     // The backend's sign-in details of the last successful session refresh;
     // null before one.
-    // The backend details of the last successful session refresh, if any.
     [[nodiscard]] std::shared_ptr<const CVBackendDetails> authDetails() const;
     // False exactly when the backend requires a signed-in user and there is no
     // access token.

@@ -21,10 +21,8 @@ platform::NSError gatewayErrorObject(const std::exception_ptr& error) {
         std::rethrow_exception(error);
     } catch (const CVError& e) {
         if (e.errorCase() == CVErrorCase::invalidApiKey) {
-            platform::NSError rejected{"com.corvay.Ambrell", CVAXAPISessionManager::kInvalidApiKeyErrorCode, {}};
-            rejected.userInfo.emplace(std::string(platform::NSLocalizedDescriptionKey),
-                                      std::string("The API key was rejected"));
-            return rejected;
+            return errorWithDescription(std::string(kAmbrellErrorDomain),
+                                        CVAXAPISessionManager::kInvalidApiKeyErrorCode, "The API key was rejected");
         }
     } catch (...) {
     }
@@ -32,11 +30,9 @@ platform::NSError gatewayErrorObject(const std::exception_ptr& error) {
 }
 
 platform::NSError jsonParseError(const boost::system::error_code& error) {
-    platform::NSError parseError{"NSCocoaErrorDomain", 3840, {}};
-    parseError.userInfo.emplace(std::string(platform::NSLocalizedDescriptionKey),
+    return errorWithDescription("NSCocoaErrorDomain", 3840,
                                 "The data couldn't be read because it isn't in the correct format. (" +
                                     error.message() + ")");
-    return parseError;
 }
 
 std::string describe(const std::optional<std::string>& text) { return text.value_or("(null)"); }

@@ -7,6 +7,7 @@
 #include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
 
+#include "Ambrell/ErrorObjects.h"
 #include "platform/NSErrorException.h"
 
 namespace ambrell {
@@ -34,9 +35,8 @@ std::string_view kindName(const boost::json::value& value) {
 }
 
 [[noreturn]] void fail(std::int64_t code, std::string description) {
-    platform::NSError error{std::string(kDecodingErrorDomain), code, {}};
-    error.userInfo.emplace(std::string(platform::NSLocalizedDescriptionKey), std::move(description));
-    throw platform::NSErrorException(std::move(error));
+    throw platform::NSErrorException(
+        errorWithDescription(std::string(kDecodingErrorDomain), code, std::move(description)));
 }
 
 [[noreturn]] void failMissing(const std::string& path) {

@@ -128,10 +128,8 @@ bool holdsNonFiniteNumber(const boost::json::value& value) {
 SerialisedBody serialise(const boost::json::value* object) {
     if (!object) return std::monostate{};
     if (holdsNonFiniteNumber(*object)) {
-        platform::NSError error{"NSCocoaErrorDomain", 3840, {}};
-        error.userInfo.emplace(std::string(platform::NSLocalizedDescriptionKey),
-                               std::string("Invalid number value (NaN or infinity) in JSON write"));
-        return std::make_exception_ptr(platform::NSErrorException(std::move(error)));
+        return std::make_exception_ptr(platform::NSErrorException(
+            errorWithDescription("NSCocoaErrorDomain", 3840, "Invalid number value (NaN or infinity) in JSON write")));
     }
     return boost::json::serialize(*object);
 }
@@ -213,11 +211,10 @@ Awaitable<CVDataProvider::DataResult> CVDataProvider::data(std::string url, std:
     if (ifModifiedSince) request.headers.add("If-Modified-Since", *ifModifiedSince);
     if (waitForSessionToken) {
         co_await CVDataProvider::waitForSessionToken();
-        addSessionTokenIfPresent(request);
     } else {
         request.timeout = kUnwaitedRequestTimeout;
-        addSessionTokenIfPresent(request);
     }
+    addSessionTokenIfPresent(request);
 
     platform::HttpDataResult result;
     std::exception_ptr transportError;

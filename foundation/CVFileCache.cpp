@@ -75,12 +75,6 @@ std::error_code moveAside(const fs::path& folder, fs::path& movedTo) {
     return error;
 }
 
-// A name that stays inside the folder it is joined to.
-bool isPlainFileName(std::string_view name) {
-    constexpr std::string_view separators("/\0", 2);
-    return !name.empty() && name != "." && name != ".." && name.find_first_of(separators) == std::string_view::npos;
-}
-
 std::error_code removeAll(const fs::path& path) {
     std::error_code error;
     fs::remove_all(path, error);
@@ -107,6 +101,11 @@ std::uint64_t sizeOfEntriesBelow(const fs::path& folder) {
 }
 
 }  // namespace
+
+bool CVFileCache::isPlainFilename(std::string_view name) {
+    constexpr std::string_view separators("/\0", 2);
+    return !name.empty() && name != "." && name != ".." && name.find_first_of(separators) == std::string_view::npos;
+}
 
 std::optional<fs::path> CVFileCache::folderForCache(const Path& folder) {
     auto normal = folder.lexically_normal();
@@ -220,7 +219,7 @@ std::optional<CVFileCache::Bytes> CVFileCache::cachedDataForFilename(std::string
 }
 
 std::optional<fs::path> CVFileCache::pathForFilename(std::string_view filename, std::string_view operation) const {
-    if (!isPlainFileName(filename)) {
+    if (!isPlainFilename(filename)) {
         CVLog::core().error("{} [E] invalid cache file name '{}'", operation, filename);
         return std::nullopt;
     }

@@ -55,8 +55,11 @@ public:
     // False when the data or the item's key is absent, or the write fails.
     bool saveData(std::optional<std::span<const std::uint8_t>> data, std::string_view item) const;
 
-    // Files named as they are, not by a key. A name must stay inside the
-    // folder: empty names, ".", "..", and names holding "/" or NUL are refused.
+    // Whether the name stays inside the folder it is joined to: not empty,
+    // ".", "..", nor holding "/" or NUL.
+    [[nodiscard]] static bool isPlainFilename(std::string_view name);
+
+    // Files named as they are, not by a key; names that are not plain are refused.
     bool saveDataWithFilename(std::optional<std::span<const std::uint8_t>> data, std::string_view filename) const;
     [[nodiscard]] std::optional<Bytes> cachedDataForFilename(std::string_view filename) const;
 

@@ -9,10 +9,7 @@
 
 namespace ambrell {
 
-namespace {
-
-// 64-bit FNV-1a: fixed by its definition, unlike std::hash.
-std::uint64_t fnv1a64(std::string_view bytes) {
+std::uint64_t CVInternalStringUtils::fnv1a64(std::string_view bytes) {
     std::uint64_t hash = 14695981039346656037ULL;
     for (const char c : bytes) {
         hash ^= static_cast<unsigned char>(c);
@@ -20,8 +17,6 @@ std::uint64_t fnv1a64(std::string_view bytes) {
     }
     return hash;
 }
-
-}  // namespace
 
 std::int32_t CVInternalStringUtils::hashOf(std::optional<std::string_view> text) {
     const std::uint64_t hash = fnv1a64(lowercasedText(text.value_or(std::string_view{})));

@@ -9,6 +9,8 @@
 #include <mutex>
 
 #include "Ambrell/CVLog.h"
+#include "foundation/CVInternalStringUtils.h"
+#include "foundation/CVPercentEncoding.h"
 #include "foundation/DateFormats.h"
 #include "platform/FileSystem.h"
 #include "platform/TextEncoding.h"
@@ -80,15 +82,6 @@ bool allTextsValid(const boost::json::value& value) {
         default:
             return true;
     }
-}
-
-std::uint64_t fnv1a(std::string_view text) {
-    std::uint64_t hash = 14695981039346656037ULL;
-    for (unsigned char c : text) {
-        hash ^= c;
-        hash *= 1099511628211ULL;
-    }
-    return hash;
 }
 
 std::string_view lastPathComponent(std::string_view path) {
@@ -173,9 +166,7 @@ std::string CVLogPackage::filenameKeyForApiKey(std::string_view apiKey) {
         const auto c = static_cast<unsigned char>(apiKey[i]);
         const bool encode = c == '%' || c == '/' || c == '|' || c < 0x20 || c == 0x7F || (i == 0 && c == '.');
         if (encode) {
-            key += '%';
-            key += kHex[c >> 4];
-            key += kHex[c & 0x0F];
+            appendPercentEscaped(key, c);
         } else {
             key += static_cast<char>(c);
         }
@@ -183,7 +174,7 @@ std::string CVLogPackage::filenameKeyForApiKey(std::string_view apiKey) {
     if (key.size() > kMaxFilenameKeyLength) {
         std::string shortened = key.substr(0, kMaxFilenameKeyLength - 17);
         shortened += '~';
-        const std::uint64_t hash = fnv1a(apiKey);
+        const std::uint64_t hash = CVInternalStringUtils::fnv1a64(apiKey);
         for (int shift = 60; shift >= 0; shift -= 4) shortened += kHex[(hash >> shift) & 0x0F];
         key = std::move(shortened);
     }

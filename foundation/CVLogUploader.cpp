@@ -8,6 +8,7 @@
 #include "Ambrell/CVLog.h"
 #include "foundation/CVAXAPI.h"
 #include "foundation/CVDataProvider.h"
+#include "foundation/CVFileCache.h"
 #include "foundation/CVLogPackage.h"
 #include "platform/TextEncoding.h"
 #include "platform/http/HttpTypes.h"
@@ -26,11 +27,6 @@ bool isUsableUrl(const std::string& url) {
 }
 
 bool failsTheUpload(int status) { return status == 403 || status == 404 || status >= 500; }
-
-bool isPlainFilename(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
-           name.find('\0') == std::string_view::npos;
-}
 
 Awaitable<void> uploadFile(std::filesystem::path path, std::string apiKey,
                            std::shared_ptr<CVLogUploader::SentFiles> sent) {
@@ -94,7 +90,7 @@ Awaitable<void> CVLogUploader::upload(std::vector<std::filesystem::path> files, 
 void CVLogRemover::remove(const std::vector<std::string>& files, const std::filesystem::path& folder,
                           std::string_view apiKey) {
     for (const auto& name : files) {
-        if (!isPlainFilename(name)) {
+        if (!CVFileCache::isPlainFilename(name)) {
             CVLog::core().error("CVLogRemover skips \"{}\", which is not a file name of the log folder", name);
             continue;
         }

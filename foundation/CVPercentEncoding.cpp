@@ -23,7 +23,6 @@ constexpr std::array<bool, 256> makeCharacterSetForUrlEscaping() {
 constexpr auto characterSetForUrlEscaping = makeCharacterSetForUrlEscaping();
 
 std::string percentEncode(std::string_view text) {
-    constexpr std::string_view hexDigits = "0123456789ABCDEF";
     std::string encoded;
     encoded.reserve(text.size());
     for (const char c : text) {
@@ -31,15 +30,20 @@ std::string percentEncode(std::string_view text) {
         if (characterSetForUrlEscaping[byte]) {
             encoded += c;
         } else {
-            encoded += '%';
-            encoded += hexDigits[byte >> 4];
-            encoded += hexDigits[byte & 0x0F];
+            appendPercentEscaped(encoded, byte);
         }
     }
     return encoded;
 }
 
 }  // namespace
+
+void appendPercentEscaped(std::string& out, unsigned char byte) {
+    constexpr std::string_view hexDigits = "0123456789ABCDEF";
+    out += '%';
+    out += hexDigits[byte >> 4];
+    out += hexDigits[byte & 0x0F];
+}
 
 std::optional<std::string> URLByPercentEncodingPath(std::string_view urlText) {
     if (urlText.empty()) return std::nullopt;

@@ -14,4 +14,7 @@ namespace ambrell {
 // URL reference (an empty text, an unbalanced "[", a stray "%", a second "#").
 [[nodiscard]] std::optional<std::string> URLByPercentEncodingPath(std::string_view urlText);
 
+// Appends the byte as "%" and two upper-case hexadecimal digits.
+void appendPercentEscaped(std::string& out, unsigned char byte);
+
 }  // namespace ambrell

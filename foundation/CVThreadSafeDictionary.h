@@ -57,8 +57,8 @@ public:
     }
 
     // Reads the value, lets `modify` change it, and writes it back: the
-    // subscript's modify access. Not atomic against other writers, like the
-    // original: the read and the write are two queue blocks.
+    // subscript's modify access. Not atomic against other writers: the read
+    // and the write are two queue blocks.
     template <typename Modify>
     void modify(const Key& key, Modify&& modifyValue) {
         std::optional<Value> value = getValue(key);

@@ -4,9 +4,13 @@
 #include <cmath>
 #include <cstdint>
 
+#include "platform/HexDigit.h"
+
 namespace ambrell::platform {
 
 namespace {
+
+using detail::hexDigitValue;
 
 // The hue as a position on the hexcone, in [0, 6). A hue outside [0, 1]
 // wraps around the circle; a non-finite one counts as red, since there is
@@ -16,13 +20,6 @@ double hexconePosition(double hue) {
     double position = std::fmod(hue * 6, 6.0);
     if (position < 0) position += 6;
     return position >= 6 ? 0 : position;  // a tiny negative wraps to exactly 6
-}
-
-std::optional<std::uint8_t> hexDigitValue(char digit) {
-    if (digit >= '0' && digit <= '9') return static_cast<std::uint8_t>(digit - '0');
-    if (digit >= 'a' && digit <= 'f') return static_cast<std::uint8_t>(digit - 'a' + 10);
-    if (digit >= 'A' && digit <= 'F') return static_cast<std::uint8_t>(digit - 'A' + 10);
-    return std::nullopt;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 
+#include "platform/FileDescriptor.h"
 #include "platform/FileSystem.h"
 
 namespace ambrell::platform {
@@ -16,10 +17,6 @@ constexpr std::string_view userNamespace = "user.";
 // A value or a name list can change size between the size query and the
 // read (ERANGE); a writer racing forever is unlikely, but the loop is bounded.
 constexpr int readAttempts = 16;
-
-std::error_code lastError() {
-    return {errno, std::generic_category()};
-}
 
 // The attribute's full name, or an error for a name the kernel would refuse
 // or misread: empty, NUL inside (the kernel would stop there), or longer than
@@ -64,7 +61,7 @@ std::error_code setExtendedAttribute(const std::filesystem::path& path, std::str
     std::string fullName;
     if (auto error = validateSystemPath(path)) return error;
     if (auto error = systemName(name, fullName)) return error;
-    if (::setxattr(path.c_str(), fullName.c_str(), value.data(), value.size(), 0) != 0) return lastError();
+    if (::setxattr(path.c_str(), fullName.c_str(), value.data(), value.size(), 0) != 0) return detail::lastSystemError();
     return {};
 }
 
@@ -72,7 +69,7 @@ std::error_code removeExtendedAttribute(const std::filesystem::path& path, std::
     std::string fullName;
     if (auto error = validateSystemPath(path)) return error;
     if (auto error = systemName(name, fullName)) return error;
-    if (::removexattr(path.c_str(), fullName.c_str()) != 0 && errno != ENODATA) return lastError();
+    if (::removexattr(path.c_str(), fullName.c_str()) != 0 && errno != ENODATA) return detail::lastSystemError();
     return {};
 }
 

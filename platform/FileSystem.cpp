@@ -7,52 +7,22 @@
 #include <cerrno>
 #include <utility>
 
+#include "platform/FileDescriptor.h"
 #include "platform/UUID.h"
 
 namespace ambrell::platform {
 
 namespace {
 
-std::error_code lastError() {
-    return {errno, std::generic_category()};
-}
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int descriptor = -1) : descriptor_(descriptor) {}
-    ~FileDescriptor() {
-        if (isOpen()) ::close(descriptor_);
-    }
-    FileDescriptor(FileDescriptor&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        if (this != &other) {
-            close();
-            descriptor_ = std::exchange(other.descriptor_, -1);
-        }
-        return *this;
-    }
-
-    [[nodiscard]] bool isOpen() const { return descriptor_ >= 0; }
-    [[nodiscard]] int get() const { return descriptor_; }
-
-    // Closing reports the last write errors of some file systems (NFS), so
-    // a writer closes explicitly and checks.
-    std::error_code close() {
-        const int descriptor = std::exchange(descriptor_, -1);
-        if (descriptor >= 0 && ::close(descriptor) != 0 && errno != EINTR) return lastError();
-        return {};
-    }
-
-private:
-    int descriptor_;
-};
+using detail::FileDescriptor;
+using detail::lastSystemError;
 
 std::error_code writeAll(int descriptor, std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         const auto written = ::write(descriptor, bytes.data(), bytes.size());
         if (written < 0) {
             if (errno == EINTR) continue;
-            return lastError();
+            return lastSystemError();
         }
         bytes = bytes.subspan(static_cast<std::size_t>(written));
     }
@@ -69,7 +39,7 @@ std::error_code readAll(int descriptor, std::vector<std::uint8_t>& bytes) {
         const auto got = ::read(descriptor, chunk, sizeof chunk);
         if (got < 0) {
             if (errno == EINTR) continue;
-            return lastError();
+            return lastSystemError();
         }
         if (got == 0) return {};
         bytes.insert(bytes.end(), chunk, chunk + got);
@@ -106,7 +76,7 @@ public:
                 descriptor_ = std::move(descriptor);
                 return {};
             }
-            if (errno != EEXIST) return lastError();
+            if (errno != EEXIST) return lastSystemError();
         }
         return std::make_error_code(std::errc::file_exists);
     }
@@ -118,9 +88,9 @@ public:
     [[nodiscard]] int descriptor() const { return descriptor_.get(); }
 
     std::error_code commit(const std::filesystem::path& destination) {
-        if (::fsync(descriptor_.get()) != 0) return lastError();
+        if (::fsync(descriptor_.get()) != 0) return lastSystemError();
         if (auto error = descriptor_.close()) return error;
-        if (::rename(path_.c_str(), destination.c_str()) != 0) return lastError();
+        if (::rename(path_.c_str(), destination.c_str()) != 0) return lastSystemError();
         path_.clear();
         syncFolder(folderOf(destination));
         return {};
@@ -135,9 +105,9 @@ private:
 // dates into place, then removes the source.
 std::error_code moveFileAcrossFileSystems(const std::filesystem::path& destination, const std::filesystem::path& source) {
     FileDescriptor input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!input.isOpen()) return lastError();
+    if (!input.isOpen()) return lastSystemError();
     struct stat status {};
-    if (::fstat(input.get(), &status) != 0) return lastError();
+    if (::fstat(input.get(), &status) != 0) return lastSystemError();
     if (!S_ISREG(status.st_mode)) return std::make_error_code(std::errc::cross_device_link);
 
     TemporarySibling copy;
@@ -147,14 +117,14 @@ std::error_code moveFileAcrossFileSystems(const std::filesystem::path& destinati
         const auto got = ::read(input.get(), chunk, sizeof chunk);
         if (got < 0) {
             if (errno == EINTR) continue;
-            return lastError();
+            return lastSystemError();
         }
         if (got == 0) break;
         if (auto error = writeAll(copy.descriptor(), {chunk, static_cast<std::size_t>(got)})) return error;
     }
-    if (::fchmod(copy.descriptor(), status.st_mode & 07777) != 0) return lastError();
+    if (::fchmod(copy.descriptor(), status.st_mode & 07777) != 0) return lastSystemError();
     const timespec dates[2] = {status.st_atim, status.st_mtim};
-    if (::futimens(copy.descriptor(), dates) != 0) return lastError();
+    if (::futimens(copy.descriptor(), dates) != 0) return lastSystemError();
     if (auto error = copy.commit(destination)) return error;
     // The destination now holds everything; a source that cannot be removed
     // is a leftover copy, not a loss.
@@ -207,7 +177,7 @@ std::error_code replaceItem(const std::filesystem::path& destination, const std:
     if (auto error = validateSystemPath(destination)) return error;
     if (auto error = validateSystemPath(source)) return error;
     if (::rename(source.c_str(), destination.c_str()) == 0) return {};
-    if (errno != EXDEV) return lastError();
+    if (errno != EXDEV) return lastSystemError();
     return moveFileAcrossFileSystems(destination, source);
 }
 
@@ -228,7 +198,7 @@ std::error_code setModificationDate(const std::filesystem::path& path, std::chro
     dates[0].tv_nsec = UTIME_OMIT;
     dates[1].tv_sec = static_cast<time_t>(seconds.count());
     dates[1].tv_nsec = static_cast<long>((sinceEpoch - seconds).count());
-    if (::utimensat(AT_FDCWD, path.c_str(), dates, 0) != 0) return lastError();
+    if (::utimensat(AT_FDCWD, path.c_str(), dates, 0) != 0) return lastSystemError();
     return {};
 }
 
@@ -242,7 +212,7 @@ std::optional<std::uint32_t> permissions(const std::filesystem::path& path) {
 std::error_code setPermissions(const std::filesystem::path& path, std::uint32_t mode) {
     if (auto error = validateSystemPath(path)) return error;
     if ((mode & ~std::uint32_t{07777}) != 0) return std::make_error_code(std::errc::invalid_argument);
-    if (::chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) return lastError();
+    if (::chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) return lastSystemError();
     return {};
 }
 

@@ -19,6 +19,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/FileDescriptor.h"
+
 namespace ambrell::platform {
 
 namespace {
@@ -30,34 +32,8 @@ constexpr unsigned short kLinkTypeRawIP = 519;
 constexpr std::size_t kReceiveBufferSize = 64 * 1024;
 constexpr int kDumpAttempts = 3;
 
-std::error_code lastError() { return {errno, std::system_category()}; }
-
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() { reset(); }
-
-    [[nodiscard]] int get() const { return fd_; }
-    [[nodiscard]] bool valid() const { return fd_ >= 0; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-};
+using detail::FileDescriptor;
+using detail::lastSystemError;
 
 // Netlink data is only 4-byte aligned and comes from the kernel as bytes:
 // every structure is copied out rather than pointed into.
@@ -301,7 +277,7 @@ Connectivity NetworkMonitor::assess(const NetworkSnapshot& snapshot) {
 
 std::optional<NetworkSnapshot> NetworkMonitor::readSnapshot() {
     const FileDescriptor socket = openRouteSocket(0);
-    if (!socket.valid()) return std::nullopt;
+    if (!socket.isOpen()) return std::nullopt;
     // A kernel that never answers must not hold the caller for ever.
     const timeval timeout{5, 0};
     ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
@@ -370,15 +346,15 @@ std::error_code NetworkMonitor::start(Handler handler) {
     auto worker = std::make_shared<Worker>();
     worker->handler = std::move(handler);
     worker->subscription = openRouteSocket(SOCK_NONBLOCK);
-    if (!worker->subscription.valid()) return lastError();
+    if (!worker->subscription.isOpen()) return lastSystemError();
     sockaddr_nl local{};
     local.nl_family = AF_NETLINK;
     local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE;
     if (::bind(worker->subscription.get(), reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) {
-        return lastError();
+        return lastSystemError();
     }
     worker->wakeUp = FileDescriptor(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!worker->wakeUp.valid()) return lastError();
+    if (!worker->wakeUp.isOpen()) return lastSystemError();
 
     std::shared_ptr<Worker> replaced;
     {

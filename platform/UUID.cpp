@@ -6,9 +6,13 @@
 #include <cstring>
 #include <random>
 
+#include "platform/HexDigit.h"
+
 namespace ambrell::platform {
 
 namespace {
+
+using detail::hexDigitValue;
 
 constexpr std::array<std::size_t, 4> dashPositions{8, 13, 18, 23};
 constexpr std::size_t canonicalLength = 36;
@@ -27,13 +31,6 @@ void fillRandom(UUID::Bytes& bytes) {
     // Only a kernel without getrandom gets here; random_device reads /dev/urandom.
     std::random_device device;
     for (auto& byte : bytes) byte = static_cast<std::uint8_t>(device());
-}
-
-std::optional<std::uint8_t> hexDigitValue(char digit) {
-    if (digit >= '0' && digit <= '9') return static_cast<std::uint8_t>(digit - '0');
-    if (digit >= 'a' && digit <= 'f') return static_cast<std::uint8_t>(digit - 'a' + 10);
-    if (digit >= 'A' && digit <= 'F') return static_cast<std::uint8_t>(digit - 'A' + 10);
-    return std::nullopt;
 }
 
 bool isDashPosition(std::size_t index) {

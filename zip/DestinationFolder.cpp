@@ -24,11 +24,6 @@ timespec toTimespec(std::chrono::system_clock::time_point date) {
 
 }  // namespace
 
-void UniqueFd::reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-}
-
 std::vector<std::string> pathComponents(std::string_view relativePath) {
     std::vector<std::string> components;
     std::size_t start = 0;

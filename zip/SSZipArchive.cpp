@@ -14,8 +14,8 @@
 
 #include "Ambrell/CVLog.h"
 #include "platform/TextEncoding.h"
-#include "zip/DestinationFolder.h"
 #include "zip/MinizipHelpers.h"
+#include "zip/UniqueFd.h"
 #include "zip/ZipCentralDirectory.h"
 #include "zip/ZipEntryWriter.h"
 #include "zip/ZipHelpers.h"
@@ -168,7 +168,7 @@ bool SSZipArchive::writeSymlinkFileAtPath(const std::string& path, const std::op
     requireOpen();
     const auto target = mz_os_read_symlink(path);
     if (!target) {
-        CVLog::core().error("[SSZipArchive] Failed to read sylink");
+        CVLog::core().error("[SSZipArchive] Failed to read symlink");
         return false;
     }
     zip_fileinfo info;

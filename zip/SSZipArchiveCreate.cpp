@@ -49,6 +49,27 @@ std::string lastComponent(const std::string& path) {
     return p.filename().string();
 }
 
+// Each file under its own name, in the order given.
+bool packFiles(const std::string& path, const std::vector<std::string>& paths,
+               const std::optional<std::string>& password, const SSZipArchiveCreationProgressHandler& progressHandler,
+               bool keepSymlinks) {
+    SSZipArchive zip(path);
+    if (!zip.open()) return false;
+    bool success = true;
+    std::uint64_t done = 0;
+    for (const auto& file : paths) {
+        if (keepSymlinks && mz_os_is_symlink(file)) {
+            success &= zip.writeSymlinkFileAtPath(file, std::nullopt, -1, password, true);
+        } else {
+            success &= zip.writeFile(file, password);
+        }
+        ++done;
+        if (progressHandler) progressHandler(done, paths.size());
+    }
+    success &= zip.close();
+    return success;
+}
+
 bool packTree(const std::string& path, const std::string& directoryPath, bool keepParentDirectory, int compressionLevel,
               const std::optional<std::string>& password, bool aes,
               const SSZipArchiveCreationProgressHandler& progressHandler, bool keepSymlinks) {
@@ -101,34 +122,12 @@ bool SSZipArchive::createZipFileAtPath(const std::string& path, const std::vecto
 bool SSZipArchive::createZipFileAtPath(const std::string& path, const std::vector<std::string>& paths,
                                        const std::optional<std::string>& password,
                                        const SSZipArchiveCreationProgressHandler& progressHandler) {
-    SSZipArchive zip(path);
-    if (!zip.open()) return false;
-    bool success = true;
-    std::uint64_t done = 0;
-    for (const auto& file : paths) {
-        success &= zip.writeFile(file, password);
-        ++done;
-        if (progressHandler) progressHandler(done, paths.size());
-    }
-    success &= zip.close();
-    return success;
+    return packFiles(path, paths, password, progressHandler, false);
 }
 
 bool SSZipArchive::createZipFileAtPath(const std::string& path, const std::vector<std::string>& paths,
                                        const std::optional<std::string>& password, bool keepSymlinks) {
-    if (!keepSymlinks) return createZipFileAtPath(path, paths, password);
-    SSZipArchive zip(path);
-    if (!zip.open()) return false;
-    bool success = true;
-    for (const auto& file : paths) {
-        if (mz_os_is_symlink(file)) {
-            success &= zip.writeSymlinkFileAtPath(file, std::nullopt, -1, password, true);
-        } else {
-            success &= zip.writeFile(file, password);
-        }
-    }
-    success &= zip.close();
-    return success;
+    return packFiles(path, paths, password, SSZipArchiveCreationProgressHandler(), keepSymlinks);
 }
 
 bool SSZipArchive::createZipFileAtPath(const std::string& path, const std::string& directoryPath) {

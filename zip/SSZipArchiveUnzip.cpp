@@ -343,7 +343,7 @@ Extraction::Step Extraction::writeSymlink(const std::string& fullPath, const std
         }
         if (removal) {
             const std::string message =
-                fmt::format("Failed to delete existing symbolic link at \"{}\"", removal.message());
+                fmt::format("Failed to delete existing symbolic link at \"{}\": {}", fullPath, removal.message());
             CVLog::core().error("[SSZipArchive] {}", message);
             pending = zipArchiveError(removal.value(), message);
             success = false;

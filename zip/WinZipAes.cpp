@@ -5,6 +5,7 @@
 #include <limits>
 
 #include <openssl/core_names.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/params.h>
 #include <openssl/rand.h>
@@ -82,6 +83,11 @@ std::unique_ptr<WinZipAes> WinZipAes::create(std::string_view password, std::spa
     if (password.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return nullptr;
 
     std::vector<std::uint8_t> derived(2 * key + passwordVerifierSize);
+    // The keys are wiped on every way out, failures included.
+    struct Wipe {
+        std::vector<std::uint8_t>& bytes;
+        ~Wipe() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
+    } wipe{derived};
     if (PKCS5_PBKDF2_HMAC_SHA1(password.data(), static_cast<int>(password.size()), salt.data(),
                                static_cast<int>(salt.size()), keyDerivationRounds, static_cast<int>(derived.size()),
                                derived.data()) != 1) {
@@ -106,7 +112,6 @@ std::unique_ptr<WinZipAes> WinZipAes::create(std::string_view password, std::spa
 
     std::unique_ptr<WinZipAes> aes(new WinZipAes(std::move(state)));
     std::copy_n(derived.data() + 2 * key, passwordVerifierSize, aes->verifier_.begin());
-    OPENSSL_cleanse(derived.data(), derived.size());
     return aes;
 }
 

@@ -8,6 +8,7 @@
 
 #include <unzip.h>
 
+#include "zip/UniqueFd.h"
 #include "zip/ZipCentralDirectory.h"
 #include "zip/ZipEntryDecoder.h"
 #include "zip/ZipFormat.h"
@@ -24,25 +25,30 @@ struct ZipArchiveReader::Impl {
     std::uint64_t index = 0;
     std::optional<Entry> current;
     std::optional<zipformat::CentralDirectory> directory;
-    int ownFd = -1;
+    UniqueFd ownFd;
     // Stored bytes of an AES entry, read by ourselves.
     std::uint64_t ownOffset = 0;
     std::uint64_t ownLeft = 0;
     bool minizipEntryOpen = false;
     std::unique_ptr<ZipEntryDecoder> decoder;
 
-    ~Impl() {
+    ~Impl() { close(); }
+
+    void close() {
         decoder.reset();
         if (minizipEntryOpen) unzCloseCurrentFile(file);
+        minizipEntryOpen = false;
         if (file) unzClose(file);
-        if (ownFd >= 0) ::close(ownFd);
+        file = nullptr;
+        emptyArchive = false;
+        ownFd.reset();
     }
 
     bool loadDirectory() {
         if (directory) return true;
-        if (ownFd < 0) ownFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (ownFd < 0) return false;
-        directory = zipformat::readCentralDirectory(ownFd);
+        if (!ownFd) ownFd = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!ownFd) return false;
+        directory = zipformat::readCentralDirectory(ownFd.get());
         return directory.has_value();
     }
 
@@ -50,7 +56,7 @@ struct ZipArchiveReader::Impl {
         if (minizipEntryOpen) return unzReadCurrentFile(file, buffer, length);
         if (ownLeft == 0) return 0;
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(ownLeft, length));
-        if (!zipformat::readAt(ownFd, ownOffset, std::span(buffer, n))) return resultErrno;
+        if (!zipformat::readAt(ownFd.get(), ownOffset, std::span(buffer, n))) return resultErrno;
         ownOffset += n;
         ownLeft -= n;
         return static_cast<int>(n);
@@ -62,9 +68,9 @@ struct ZipArchiveReader::Impl {
         if (!loadDirectory() || index >= directory->entries.size()) return resultBadZipFile;
         const auto& own = directory->entries[static_cast<std::size_t>(index)];
         if (own.name != entry.name || own.compressedSize != entry.info.compressed_size) return resultBadZipFile;
-        const auto offset = zipformat::entryDataOffset(ownFd, own);
+        const auto offset = zipformat::entryDataOffset(ownFd.get(), own);
         struct stat st {};
-        if (!offset || ::fstat(ownFd, &st) != 0 || *offset > static_cast<std::uint64_t>(st.st_size) ||
+        if (!offset || ::fstat(ownFd.get(), &st) != 0 || *offset > static_cast<std::uint64_t>(st.st_size) ||
             own.compressedSize > static_cast<std::uint64_t>(st.st_size) - *offset) {
             return resultBadZipFile;
         }
@@ -209,13 +215,6 @@ int ZipArchiveReader::closeCurrentEntry() {
     return result;
 }
 
-void ZipArchiveReader::close() {
-    impl_->decoder.reset();
-    if (impl_->minizipEntryOpen) unzCloseCurrentFile(impl_->file);
-    impl_->minizipEntryOpen = false;
-    if (impl_->file) unzClose(impl_->file);
-    impl_->file = nullptr;
-    impl_->emptyArchive = false;
-}
+void ZipArchiveReader::close() { impl_->close(); }
 
 }  // namespace ambrell::zipio

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "zip/UniqueFd.h"
 #include "zip/ZipFormat.h"
 
 namespace ambrell::zipformat {
@@ -24,20 +25,6 @@ constexpr std::size_t zip64EndSize = 56;
 constexpr std::size_t centralHeaderSize = 46;
 constexpr std::size_t localHeaderSize = 30;
 constexpr std::size_t maxCommentSize = 0xFFFF;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    [[nodiscard]] int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 std::optional<std::uint64_t> fileSize(int fd) {
     struct stat info {};
@@ -180,8 +167,8 @@ std::optional<CentralDirectory> readCentralDirectory(int fd) {
 }
 
 std::optional<CentralDirectory> readCentralDirectory(const std::filesystem::path& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return std::nullopt;
+    zipio::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return std::nullopt;
     return readCentralDirectory(fd.get());
 }
 
@@ -194,8 +181,8 @@ std::optional<std::uint64_t> entryDataOffset(int fd, const CentralEntry& entry) 
 }
 
 bool markAesEntries(const std::filesystem::path& archive) {
-    FileDescriptor fd(::open(archive.c_str(), O_RDWR | O_CLOEXEC));
-    if (fd.get() < 0) return false;
+    zipio::UniqueFd fd(::open(archive.c_str(), O_RDWR | O_CLOEXEC));
+    if (!fd) return false;
     const auto directory = readCentralDirectory(fd.get());
     if (!directory) return false;
 

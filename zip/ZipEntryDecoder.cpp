@@ -39,7 +39,8 @@ struct ZipEntryDecoder::State {
         if (streamReady) inflateEnd(&stream);
     }
 
-    // Fills the whole span from the stored bytes; false at a premature end.
+    // Fills the whole buffer from the stored bytes: resultOk, resultDataError at a
+    // premature end, or the read's own error.
     int readExactly(std::uint8_t* buffer, std::size_t length) {
         std::size_t done = 0;
         while (done < length) {

@@ -322,7 +322,10 @@ struct AXLocationService::Impl {
         return ranked;
     }
 
-    std::vector<Ranked> filterMatches(const AXFilter& filter, const axsearch::AXFilterMatcher& matcher) const {
+    // The slots a filter-only query needs to test, in store order; none when
+    // no index narrows the filter and every slot must be tested.
+    std::optional<std::vector<Slot>> candidateSlots(const AXFilter& filter,
+                                                    const axsearch::AXFilterMatcher& matcher) const {
         std::vector<Slot> candidates;
         if (matcher.bounds()) {
             std::vector<Tree::value_type> hits;
@@ -341,18 +344,23 @@ struct AXLocationService::Impl {
             std::sort(candidates.begin(), candidates.end());
             candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
         } else {
-            std::vector<Ranked> ranked;
-            for (std::size_t slot = 0; slot < fields.size(); ++slot) {
-                if (passes(matcher, static_cast<Slot>(slot))) {
-                    ranked.push_back({0, 0, static_cast<Slot>(slot)});
-                }
-            }
-            return ranked;
+            return std::nullopt;
         }
+        return candidates;
+    }
+
+    std::vector<Ranked> filterMatches(const AXFilter& filter, const axsearch::AXFilterMatcher& matcher) const {
         std::vector<Ranked> ranked;
-        for (const Slot slot : candidates) {
+        const auto keepIfPasses = [&](Slot slot) {
             if (passes(matcher, slot)) {
                 ranked.push_back({0, 0, slot});
+            }
+        };
+        if (const auto candidates = candidateSlots(filter, matcher)) {
+            std::for_each(candidates->begin(), candidates->end(), keepIfPasses);
+        } else {
+            for (std::size_t slot = 0; slot < fields.size(); ++slot) {
+                keepIfPasses(static_cast<Slot>(slot));
             }
         }
         return ranked;

@@ -57,6 +57,9 @@ JSONModelError transportError(const std::exception_ptr& failure) {
         error = platform::makeURLError(platform::NSURLErrorCancelled, "cancelled", "");
     } catch (const std::exception& exception) {
         error = platform::makeURLError(platform::NSURLErrorUnknown, exception.what(), "");
+    } catch (...) {
+        // Runs on the network thread: nothing may escape from here.
+        error = platform::makeURLError(platform::NSURLErrorUnknown, "unknown failure", "");
     }
     JSONModelError converted;
     converted.domain = std::move(error.domain);

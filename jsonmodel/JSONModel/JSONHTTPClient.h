@@ -37,7 +37,7 @@ public:
     static void setTimeoutInSeconds(int seconds);
     // "jsonmodel/automatic" (the start value) decides per body.
     static void setRequestContentType(std::string contentType);
-    // Puts every setting back as at start (and the JSON-RPC id counter): for tests.
+    // Puts every setting back as at start: for tests. (JSONAPI resets its own id counter.)
     static void resetForTesting();
 
     // For the automatic type and a non-empty body: "application/json" when the

@@ -118,12 +118,24 @@ bool hasNonFiniteNumber(const json::value& value) {
 // A parsed document takes about twice its text's size.
 std::size_t arenaSizeFor(std::size_t textSize) { return std::max<std::size_t>(1024, textSize * 2); }
 
-std::string indexComponent(std::size_t index) {
-    // Built piece by piece: g++ 12 misreads "[" + text + "]" as an overlapping copy.
-    std::string component(1, '[');
-    component += std::to_string(index);
-    component += ']';
-    return component;
+JSONModelError notADictionaryError() {
+    return JSONModelError::errorInvalidDataWithMessage(
+        "Attempt to initialize JSONModel object using initWithDictionary:error: but the dictionary parameter was not "
+        "an 'NSDictionary'.");
+}
+
+// Parses the document into the arena, which must outlive the value; logs and
+// reports malformed JSON as error 3.
+std::optional<json::value> parseDocument(std::span<const std::uint8_t> data, json::monotonic_resource& arena,
+                                         JSONModelErrorOut error) {
+    std::string failure;
+    auto parsed = parseJSON(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), &failure,
+                            json::storage_ptr(&arena));
+    if (!parsed) {
+        AMBRELL_JSONMODEL_LOG(fmt::format("Malformed JSON: {}", failure));
+        setJSONModelError(error, JSONModelError::errorBadJSON());
+    }
+    return parsed;
 }
 
 }  // namespace
@@ -132,9 +144,7 @@ const JSONModelClass& JSONModel::modelClass() const { return baseModelClass(); }
 
 bool JSONModel::initWithDictionary(const json::value& dictionary, JSONModelErrorOut error) {
     if (!dictionary.is_object()) {
-        setJSONModelError(error, JSONModelError::errorInvalidDataWithMessage(
-                                     "Attempt to initialize JSONModel object using initWithDictionary:error: but the "
-                                     "dictionary parameter was not an 'NSDictionary'."));
+        setJSONModelError(error, notADictionaryError());
         return false;
     }
     if (!importDictionary(dictionary, true, true, true, error)) return false;
@@ -153,14 +163,8 @@ bool JSONModel::initWithData(std::span<const std::uint8_t> data, JSONModelErrorO
     // The parsed document only lives for the import: one arena for all of it,
     // its first block sized for the usual document so it seldom grows.
     json::monotonic_resource arena(arenaSizeFor(data.size()));
-    std::string failure;
-    auto parsed = parseJSON(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), &failure,
-                            json::storage_ptr(&arena));
-    if (!parsed) {
-        AMBRELL_JSONMODEL_LOG(fmt::format("Malformed JSON: {}", failure));
-        setJSONModelError(error, JSONModelError::errorBadJSON());
-        return false;
-    }
+    auto parsed = parseDocument(data, arena, error);
+    if (!parsed) return false;
     return initWithDictionary(*parsed, error);
 }
 
@@ -178,9 +182,7 @@ bool JSONModel::initWithString(std::string_view text, JSONModelErrorOut error) {
 
 bool JSONModel::mergeFromDictionary(const json::value& dictionary, bool useKeyMapping, JSONModelErrorOut error) {
     if (!dictionary.is_object()) {
-        setJSONModelError(error, JSONModelError::errorInvalidDataWithMessage(
-                                     "Attempt to initialize JSONModel object using initWithDictionary:error: but the "
-                                     "dictionary parameter was not an 'NSDictionary'."));
+        setJSONModelError(error, notADictionaryError());
         return false;
     }
     return importDictionary(dictionary, useKeyMapping, false, false, error);
@@ -363,6 +365,14 @@ std::shared_ptr<JSONModel> JSONModel::copy() const {
 
 namespace detail {
 
+std::string indexComponent(std::size_t index) {
+    // Appended one at a time: g++ 12 misreads "[" + text + "]" as an overlapping copy.
+    std::string component(1, '[');
+    component += std::to_string(index);
+    component += ']';
+    return component;
+}
+
 bool collectModelsFromArray(const json::value& array, void* collection, JSONModelSink sink, JSONModelErrorOut error) {
     const json::array* elements = array.if_array();
     if (elements == nullptr) return true;
@@ -409,14 +419,8 @@ bool collectModelsFromDictionary(const json::value& dictionary, void* collection
 bool parseForCollection(std::span<const std::uint8_t> data, bool wantArray, void* collection, JSONModelSink sink,
                         JSONModelSink arraySink, JSONModelErrorOut error) {
     json::monotonic_resource arena(arenaSizeFor(data.size()));
-    std::string failure;
-    auto parsed = parseJSON(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), &failure,
-                            json::storage_ptr(&arena));
-    if (!parsed) {
-        AMBRELL_JSONMODEL_LOG(fmt::format("Malformed JSON: {}", failure));
-        setJSONModelError(error, JSONModelError::errorBadJSON());
-        return false;
-    }
+    auto parsed = parseDocument(data, arena, error);
+    if (!parsed) return false;
     if (wantArray) {
         if (!parsed->is_array()) return false;
         return collectModelsFromArray(*parsed, collection, sink, error);

@@ -138,6 +138,8 @@ bool collectModelsFromDictionary(const boost::json::value& dictionary, void* col
                                  JSONModelSink arraySink, JSONModelErrorOut error);
 bool parseForCollection(std::span<const std::uint8_t> data, bool wantArray, void* collection, JSONModelSink sink,
                         JSONModelSink arraySink, JSONModelErrorOut error);
+// "[3]": the key path component of an element of an array.
+[[nodiscard]] std::string indexComponent(std::size_t index);
 }  // namespace detail
 
 // One entry of a dictionary of models: a model, or an array of models.

@@ -129,14 +129,6 @@ inline ReadResult outOfRange(JSONImportContext& context, std::string_view target
     return ReadResult::failure;
 }
 
-inline std::string indexComponent(std::size_t index) {
-    // Built piece by piece: g++ 12 misreads "[" + text + "]" as an overlapping copy.
-    std::string component(1, '[');
-    component += std::to_string(index);
-    component += ']';
-    return component;
-}
-
 inline void prependToError(JSONImportContext& context, std::string_view component) {
     if (context.error) context.error = context.error->errorByPrependingKeyPathComponent(component);
 }

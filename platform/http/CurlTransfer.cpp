@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
-#include <new>
 #include <string_view>
 #include <utility>
 
@@ -22,6 +21,10 @@ namespace {
 
 // As the platform: a redirect loop ends with an error rather than never.
 constexpr long kMaximumRedirects = 16;
+
+// Longer inactivity bounds count as this one: it never ends a transfer in
+// practice, and keeps the deadline and millisecond arithmetic from overflowing.
+constexpr std::chrono::seconds kLongestTimeout = std::chrono::hours(24 * 365);
 
 const Logger& logger() {
     static const auto* const instance = new Logger("platform");
@@ -109,6 +112,7 @@ void CurlTransfer::prepare(const std::optional<std::string>& httpProxyUrl) {
         throw NSErrorException(error(NSURLErrorUnknown, "The timeout must be positive, not " +
                                                             std::to_string(request_.timeout.count()) + " seconds"));
     }
+    request_.timeout = std::min(request_.timeout, kLongestTimeout);
     if (kind_ == Kind::upload && request_.body) {
         throw NSErrorException(error(NSURLErrorUnknown, "An upload streams its body file; it cannot also have a body"));
     }
@@ -194,8 +198,6 @@ void CurlTransfer::configureMethodAndBody() {
         if (code == CURLE_OK) code = curl_easy_setopt(handle_, option, value);
     };
     if (kind_ == Kind::upload) {
-        struct stat status {};
-        ::fstat(bodyFile_, &status);
         set(CURLOPT_POST, 1L);
         set(CURLOPT_READFUNCTION, &CurlTransfer::onRead);
         set(CURLOPT_READDATA, this);
@@ -203,7 +205,7 @@ void CurlTransfer::configureMethodAndBody() {
         // out closed, a 307 redirect) is read again from the start.
         set(CURLOPT_SEEKFUNCTION, &CurlTransfer::onSeek);
         set(CURLOPT_SEEKDATA, this);
-        set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(status.st_size));
+        set(CURLOPT_POSTFIELDSIZE_LARGE, bodyFileSize_);
         if (method != "POST") set(CURLOPT_CUSTOMREQUEST, method.c_str());
     } else if (request_.body) {
         const auto& body = *request_.body;
@@ -245,6 +247,7 @@ void CurlTransfer::openBodyFile() {
     if (!S_ISREG(status.st_mode)) {
         throw NSErrorException(error(NSURLErrorCannotOpenFile, "Cannot upload " + path + ": not a regular file"));
     }
+    bodyFileSize_ = static_cast<curl_off_t>(status.st_size);
 }
 
 void CurlTransfer::createDownloadFile() {
@@ -301,7 +304,7 @@ size_t CurlTransfer::onBody(char* data, size_t size, size_t count, void* self) {
         try {
             transfer.body_.insert(transfer.body_.end(), data, data + length);
             return length;
-        } catch (const std::bad_alloc&) {
+        } catch (...) {  // nothing may unwind into libcurl
             transfer.fileErrno_ = ENOMEM;
             return 0;
         }
@@ -354,6 +357,19 @@ HttpResponse CurlTransfer::response() const {
     return HttpResponse{static_cast<int>(status), currentUrl(), std::move(headers)};
 }
 
+template <typename Result>
+void CurlTransfer::deliver(TaskResult<Result> result) {
+    if (std::exchange(completed_, true)) return;
+    try {
+        auto& completion = std::get<std::function<void(TaskResult<Result>)>>(completion_);
+        if (completion) completion(std::move(result));
+    } catch (const std::exception& error) {
+        logger().error("An HTTP completion handler threw: {}", error.what());
+    } catch (...) {
+        logger().error("An HTTP completion handler threw");
+    }
+}
+
 void CurlTransfer::finish(CURLcode result) {
     if (result == CURLE_OK) {
         if (kind_ != Kind::download) {
@@ -403,30 +419,6 @@ void CurlTransfer::fail(std::exception_ptr error) {
         deliver(TaskResult<HttpDownloadResult>::failure(std::move(error)));
     } else {
         deliver(TaskResult<HttpDataResult>::failure(std::move(error)));
-    }
-}
-
-void CurlTransfer::deliver(TaskResult<HttpDataResult> result) {
-    if (std::exchange(completed_, true)) return;
-    try {
-        auto& completion = std::get<HttpSession::DataCompletion>(completion_);
-        if (completion) completion(std::move(result));
-    } catch (const std::exception& error) {
-        logger().error("An HTTP completion handler threw: {}", error.what());
-    } catch (...) {
-        logger().error("An HTTP completion handler threw");
-    }
-}
-
-void CurlTransfer::deliver(TaskResult<HttpDownloadResult> result) {
-    if (std::exchange(completed_, true)) return;
-    try {
-        auto& completion = std::get<HttpSession::DownloadCompletion>(completion_);
-        if (completion) completion(std::move(result));
-    } catch (const std::exception& error) {
-        logger().error("An HTTP completion handler threw: {}", error.what());
-    } catch (...) {
-        logger().error("An HTTP completion handler threw");
     }
 }
 

@@ -68,8 +68,8 @@ private:
     void discardDownloadFile() noexcept;
     [[nodiscard]] HttpResponse response() const;
     [[nodiscard]] std::string currentUrl() const;
-    void deliver(TaskResult<HttpDataResult> result);
-    void deliver(TaskResult<HttpDownloadResult> result);
+    template <typename Result>
+    void deliver(TaskResult<Result> result);
 
     std::uint64_t id_;
     Kind kind_;
@@ -86,6 +86,7 @@ private:
     std::vector<HttpHeaderField> responseFields_;
     std::vector<std::uint8_t> body_;
     int bodyFile_ = -1;
+    curl_off_t bodyFileSize_ = 0;
     int downloadFile_ = -1;
     std::filesystem::path downloadPath_;
     // The system error that stopped writing the download or reading the upload.

@@ -35,9 +35,6 @@ std::optional<std::string> proxyUrl(const std::optional<HttpProxy>& proxy) {
     return "http://" + (bareIpv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
-template <typename Result>
-using Starter = std::function<HttpTransferHandle(std::function<void(TaskResult<Result>)>)>;
-
 // A transfer that ended after its awaiting task gave up on it leaves nothing
 // behind.
 void discard(HttpDataResult&) {}
@@ -46,18 +43,23 @@ void discard(HttpDownloadResult& result) {
     std::filesystem::remove(result.temporaryFile, ignored);
 }
 
+// Holds the core, not the session: a session destroyed before the
+// awaitable starts then cancels it rather than dangling.
 template <typename Result>
-Awaitable<Result> awaitTransfer(Starter<Result> start) {
+Awaitable<Result> awaitTransfer(std::shared_ptr<HttpSessionCore> core, CurlTransfer::Kind kind, HttpRequest request,
+                                std::filesystem::path temporaryFolder) {
     co_await checkCancellation();
     auto turn = Continuation::make(co_await boost::asio::this_coro::executor);
     auto outcome = std::make_shared<std::optional<TaskResult<Result>>>();
-    const HttpTransferHandle handle = start([turn, outcome](TaskResult<Result> result) mutable {
+    std::function<void(TaskResult<Result>)> completion = [turn, outcome](TaskResult<Result> result) mutable {
         *outcome = std::move(result);
         // The awaiting side alone owns the result from here, so it is also
         // destroyed there rather than on the network thread.
         outcome.reset();
         std::exchange(turn, nullptr)->resume();
-    });
+    };
+    const HttpTransferHandle handle =
+        core->submit(kind, std::move(request), std::move(temporaryFolder), std::move(completion));
     const bool ended = co_await turn->waitInterruptibly();
     if (!ended) {
         handle.cancel();
@@ -95,28 +97,17 @@ HttpTransferHandle HttpSession::upload(HttpRequest request, DataCompletion compl
     return core_->submit(CurlTransfer::Kind::upload, std::move(request), {}, std::move(completion));
 }
 
-// The awaitable forms hold the core, not the session: a session destroyed
-// before the awaitable starts then cancels it rather than dangling.
 Awaitable<HttpDataResult> HttpSession::data(HttpRequest request) {
-    return awaitTransfer<HttpDataResult>(
-        [core = core_, request = std::move(request)](DataCompletion completion) mutable {
-            return core->submit(CurlTransfer::Kind::data, std::move(request), {}, std::move(completion));
-        });
+    return awaitTransfer<HttpDataResult>(core_, CurlTransfer::Kind::data, std::move(request), {});
 }
 
 Awaitable<HttpDownloadResult> HttpSession::download(HttpRequest request, std::filesystem::path temporaryFolder) {
-    Starter<HttpDownloadResult> start = [core = core_, request = std::move(request),
-                                         folder = std::move(temporaryFolder)](DownloadCompletion completion) mutable {
-        return core->submit(CurlTransfer::Kind::download, std::move(request), std::move(folder), std::move(completion));
-    };
-    return awaitTransfer<HttpDownloadResult>(std::move(start));
+    return awaitTransfer<HttpDownloadResult>(core_, CurlTransfer::Kind::download, std::move(request),
+                                             std::move(temporaryFolder));
 }
 
 Awaitable<HttpDataResult> HttpSession::upload(HttpRequest request) {
-    return awaitTransfer<HttpDataResult>(
-        [core = core_, request = std::move(request)](DataCompletion completion) mutable {
-            return core->submit(CurlTransfer::Kind::upload, std::move(request), {}, std::move(completion));
-        });
+    return awaitTransfer<HttpDataResult>(core_, CurlTransfer::Kind::upload, std::move(request), {});
 }
 
 }  // namespace ambrell::platform

@@ -70,7 +70,8 @@ struct HttpRequest {
     std::optional<std::filesystem::path> bodyFile;
     // An inactivity bound: the request fails when no byte moves for this long
     // (connecting included). There is no bound on the total time, so a long
-    // download that keeps moving never times out.
+    // download that keeps moving never times out. Bounds above a year count
+    // as a year.
     std::chrono::seconds timeout{60};
 };
 

@@ -14,7 +14,7 @@ struct DispatchQueue::Impl {
 };
 
 DispatchQueue::DispatchQueue(std::string label)
-    : impl_(std::make_shared<Impl>(Impl{std::move(label), ThreadPool::shared().makeStrand()})) {}
+    : impl_(std::make_unique<Impl>(Impl{std::move(label), ThreadPool::shared().makeStrand()})) {}
 
 // Blocks still queued keep running after the queue object is gone: they hold
 // the strand, not the queue.

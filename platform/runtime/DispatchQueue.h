@@ -45,7 +45,7 @@ private:
     void runSync(const std::function<void()>& block) const;
 
     struct Impl;
-    std::shared_ptr<Impl> impl_;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace ambrell::platform

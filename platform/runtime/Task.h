@@ -48,9 +48,9 @@ public:
     template <typename T>
     using Completion = std::function<void(TaskResult<T>)>;
 
-    // Starts `work` on a new strand of the shared pool (or of `executor`). The
-    // completion, if any, is called exactly once with the outcome, from the
-    // working task or on the main queue.
+    // Starts `work` on a new strand of the shared pool (startOn: on `strand`).
+    // The completion, if any, is called exactly once with the outcome, from
+    // the working task or on the main queue.
     template <typename T>
     static Task start(Awaitable<T> work, Completion<T> completion = {},
                       CompletionQueue queue = CompletionQueue::workingTask) {

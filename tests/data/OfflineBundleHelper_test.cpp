@@ -97,6 +97,7 @@ TEST_F(OfflineBundle, SyncUrlsMapOntoTheirResource) {
         {"https://api.example.org/sync/venues?solutionId=A&lr=en&v=6", venues},
         {"https://api.example.org/sync/venues?v=6&venueId=V&appUserRoleIds=r&lr=en&lr=da", venues},
         {"https://api.example.org/sync/categories?solutionId=A", resource("ax_sync_categories.json")},
+        {"sync/venues?lr=en", venues},
         {"https://api.example.org/sync/venues?lr=sv", std::nullopt},
         {"https://api.example.org", std::nullopt}, {"", std::nullopt}, {std::nullopt, std::nullopt},
         {"http://[broken", std::nullopt}};

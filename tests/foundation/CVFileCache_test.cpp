@@ -135,6 +135,16 @@ TEST_F(FileCacheTest, FilenamesStayInsideTheFolder) {
     EXPECT_TRUE(log_.sink().contains("-[CVFileCache saveData:filename:] [E] invalid cache file name '../escape'"));
 }
 
+TEST(CVFileCacheFilename, PlainNamesStayInsideTheFolder) {
+    using namespace std::string_view_literals;
+    for (const auto name : {"log-1.json"sv, "key|id"sv, ".hidden"sv, "..."sv}) {
+        EXPECT_TRUE(CVFileCache::isPlainFilename(name)) << name;
+    }
+    for (const auto name : {""sv, "."sv, ".."sv, "../escape"sv, "a/b"sv, "a\0b"sv}) {
+        EXPECT_FALSE(CVFileCache::isPlainFilename(name)) << name;
+    }
+}
+
 TEST_F(FileCacheTest, FindsItemsByApiEndpoint) {
     ASSERT_TRUE(cache_->saveData(bytes("1"), "venues-en.json"));
     const auto probe = platform::setExtendedAttribute(folder_ / "venues-en.json", "probe", "1");

@@ -24,5 +24,13 @@ TEST(PercentEncoding, EncodesWhatNoUrlPartAllows) {
     for (const auto& [text, url] : cases) EXPECT_EQ(URLByPercentEncodingPath(text), url) << text;
 }
 
+TEST(CVPercentEncoding, EscapesOneByteAsUpperCaseHex) {
+    std::string out = "a";
+    appendPercentEscaped(out, ' ');
+    appendPercentEscaped(out, 0xC3);
+    appendPercentEscaped(out, 0x0A);
+    EXPECT_EQ(out, "a%20%C3%0A");
+}
+
 }  // namespace
 }  // namespace ambrell

@@ -13,13 +13,13 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 
+#include "platform/FileSystem.h"
 #include "tests/support/LoopbackRelay.h"
 
 namespace ambrell::test {
@@ -83,14 +83,6 @@ std::optional<Clock::time_point> fileTime(const std::filesystem::path& file) {
     const auto written = std::filesystem::last_write_time(file, error);
     if (error) return std::nullopt;
     return std::chrono::time_point_cast<Clock::duration>(std::chrono::file_clock::to_sys(written));
-}
-
-std::optional<std::string> readFile(const std::filesystem::path& file) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(file, error)) return std::nullopt;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::string contentTypeFor(const std::filesystem::path& file) {
@@ -307,7 +299,7 @@ LoopbackWebService::Response servedContent(const RecordedRequest& request, std::
 
 LoopbackWebService::Response fileContent(const RecordedRequest& request, const std::filesystem::path& file,
                                          std::optional<Clock::time_point> lastModified) {
-    auto body = readFile(file);
+    auto body = platform::readTextFile(file);
     if (!body) return {404, "Not Found", {{"Content-Type", "text/plain"}}};
     const auto modified = lastModified ? lastModified : fileTime(file);
     return servedContent(request, std::move(*body), contentTypeFor(file), modified.value_or(Clock::now()));

@@ -133,6 +133,13 @@ TEST_F(HttpSessionTest, HttpsRequestsBypassTheProxy) {
     EXPECT_EQ(error->code, NSURLErrorSecureConnectionFailed);
 }
 
+TEST_F(HttpSessionTest, AnyPositiveTimeoutIsUsable) {
+    service.respond("/patient", {200, "answer", {}});
+    auto request = requestFor(service.url("/patient"));
+    request.timeout = std::chrono::seconds::max();
+    EXPECT_EQ(text(await(session.data(request)).body), "answer");
+}
+
 TEST(HttpSessionConfiguration, RefusesAProxyItCannotUse) {
     const auto make = [](HttpProxy proxy) { HttpSession(HttpSession::Configuration{std::move(proxy)}); };
     for (const auto& bad : {HttpProxy{"proxy host", 8080}, HttpProxy{"proxy/x", 8080}, HttpProxy{"proxy", 70000}}) {
