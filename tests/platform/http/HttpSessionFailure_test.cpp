@@ -71,7 +71,7 @@ TEST_F(HttpFailureTest, SilenceLongerThanTheTimeoutTimesOut) {
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, NSURLErrorTimedOut);
     EXPECT_GE(elapsed, 1s);
-    EXPECT_LT(elapsed, 5s);
+    EXPECT_LT(elapsed, 9s);
 }
 
 TEST_F(HttpFailureTest, CancellingTheAwaitingTaskAbortsTheTransfer) {
@@ -104,7 +104,7 @@ TEST_F(HttpFailureTest, CancellingACompletionFormTransferReportsCancelledOnce) {
     handle.cancel();
     handle.cancel();
     auto future = outcome.get_future();
-    ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
+    ASSERT_EQ(future.wait_for(20s), std::future_status::ready);
     EXPECT_EQ(codeOf(future.get()), NSURLErrorCancelled);
 }
 

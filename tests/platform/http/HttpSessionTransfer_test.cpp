@@ -74,13 +74,14 @@ TEST_F(HttpTransferTest, AFailedDownloadLeavesNoFileAndAMissingFolderSendsNoRequ
 }
 
 TEST_F(HttpTransferTest, ASlowButSteadyDownloadOutlastsTheInactivityTimeout) {
-    // 2 seconds in all, never more than a quarter second without a byte.
+    // 3 seconds in all, never more than a quarter second without a byte: the
+    // wide margin keeps a loaded machine from turning a gap into a timeout.
     std::vector<std::string> chunks;
     std::string expected;
-    for (int i = 0; i < 8; ++i) expected += chunks.emplace_back(1024, static_cast<char>('a' + i));
+    for (int i = 0; i < 12; ++i) expected += chunks.emplace_back(1024, static_cast<char>('a' + i));
     service.serveChunks("/slow", chunks, std::chrono::milliseconds(250));
     auto request = requestFor(service.url("/slow"));
-    request.timeout = std::chrono::seconds(1);
+    request.timeout = std::chrono::seconds(2);
     const auto result = await(session.download(request, folder.path()));
     EXPECT_EQ(result.response.statusCode, 200);
     EXPECT_TRUE(readTextFile(result.temporaryFile) == expected);
