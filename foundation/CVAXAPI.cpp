@@ -200,10 +200,7 @@ std::string CVAXAPI::baseUrl() { return sharedInstance()->currentBaseUrl(); }
 
 // MARK: - Settings
 
-bool CVAXAPI::useDevEnvironment() const {
-    std::lock_guard lock(mutex_);
-    return useDevEnvironment_;
-}
+bool CVAXAPI::useDevEnvironment() const { return guarded(useDevEnvironment_); }
 
 void CVAXAPI::setUseDevEnvironment(bool useDevEnvironment) {
     std::lock_guard lock(mutex_);
@@ -222,15 +219,9 @@ void CVAXAPI::applyDevEnvironment(bool useDevEnvironment) {
     }
 }
 
-bool CVAXAPI::useFixedBackendUrl() const {
-    std::lock_guard lock(mutex_);
-    return useFixedBackendUrl_;
-}
+bool CVAXAPI::useFixedBackendUrl() const { return guarded(useFixedBackendUrl_); }
 
-std::string CVAXAPI::currentBaseUrl() const {
-    std::lock_guard lock(mutex_);
-    return currentBaseUrl_;
-}
+std::string CVAXAPI::currentBaseUrl() const { return guarded(currentBaseUrl_); }
 
 void CVAXAPI::setCurrentBaseUrl(std::string_view currentBaseUrl) {
     std::string requested(currentBaseUrl);
@@ -251,10 +242,7 @@ void CVAXAPI::setCurrentBaseUrl(std::string_view currentBaseUrl) {
     }
 }
 
-std::optional<std::string> CVAXAPI::overrideBaseUrl() const {
-    std::lock_guard lock(mutex_);
-    return overrideBaseUrl_;
-}
+std::optional<std::string> CVAXAPI::overrideBaseUrl() const { return guarded(overrideBaseUrl_); }
 
 std::optional<CVProxySettings> CVAXAPI::proxySettings() const {
     std::lock_guard lock(mutex_);
@@ -271,34 +259,24 @@ std::optional<CVProxySettings> CVAXAPI::proxySettings() const {
 
 // MARK: - Tokens
 
-std::optional<std::string> CVAXAPI::sessionToken() const {
-    std::lock_guard lock(mutex_);
-    return sessionToken_;
-}
+std::optional<std::string> CVAXAPI::sessionToken() const { return guarded(sessionToken_); }
 
 void CVAXAPI::setSessionToken(std::optional<std::string> sessionToken) {
-    std::lock_guard lock(mutex_);
-    sessionToken_ = std::move(sessionToken);
+    setGuarded(sessionToken_, std::move(sessionToken));
 }
 
-std::optional<std::string> CVAXAPI::accessToken() const {
-    std::lock_guard lock(mutex_);
-    return accessToken_;
-}
+std::optional<std::string> CVAXAPI::accessToken() const { return guarded(accessToken_); }
 
 void CVAXAPI::setAccessToken(std::optional<std::string> accessToken) {
-    std::lock_guard lock(mutex_);
-    accessToken_ = std::move(accessToken);
+    setGuarded(accessToken_, std::move(accessToken));
 }
 
 std::optional<platform::NSError> CVAXAPI::sessionTokenRefreshError() const {
-    std::lock_guard lock(mutex_);
-    return sessionTokenRefreshError_;
+    return guarded(sessionTokenRefreshError_);
 }
 
 void CVAXAPI::setSessionTokenRefreshError(std::optional<platform::NSError> sessionTokenRefreshError) {
-    std::lock_guard lock(mutex_);
-    sessionTokenRefreshError_ = std::move(sessionTokenRefreshError);
+    setGuarded(sessionTokenRefreshError_, std::move(sessionTokenRefreshError));
 }
 
 std::shared_ptr<const CVBackendDetails> CVAXAPI::authDetails() const {

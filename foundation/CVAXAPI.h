@@ -191,6 +191,18 @@ private:
     // Callers hold mutex_.
     void applyDevEnvironment(bool useDevEnvironment);
 
+    // The fields below are read from many threads: copies in, copies out.
+    template <typename T>
+    T guarded(const T& field) const {
+        std::lock_guard lock(mutex_);
+        return field;
+    }
+    template <typename T>
+    void setGuarded(T& field, T value) {
+        std::lock_guard lock(mutex_);
+        field = std::move(value);
+    }
+
     const Environment environment_;
 
     mutable std::mutex mutex_;

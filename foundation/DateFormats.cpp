@@ -124,6 +124,15 @@ private:
     std::size_t position_ = 0;
 };
 
+// "HH:mm:ss", the time of day both formats share.
+void appendTime(std::string& text, const CivilTime& civil) {
+    appendDigits(text, civil.hour, 2);
+    text += ':';
+    appendDigits(text, civil.minute, 2);
+    text += ':';
+    appendDigits(text, civil.second, 2);
+}
+
 bool readTime(Reader& reader, CivilTime& civil) {
     return reader.digits(2, civil.hour) && reader.literal(":") && reader.digits(2, civil.minute) &&
            reader.literal(":") && reader.digits(2, civil.second);
@@ -143,11 +152,7 @@ std::string cv_asHTTPDate(Clock::time_point date) {
     text += ' ';
     appendDigits(text, static_cast<unsigned>(civil.year), 4);
     text += ' ';
-    appendDigits(text, civil.hour, 2);
-    text += ':';
-    appendDigits(text, civil.minute, 2);
-    text += ':';
-    appendDigits(text, civil.second, 2);
+    appendTime(text, civil);
     text += " GMT";
     return text;
 }
@@ -177,11 +182,7 @@ std::string cv_asUtcIso8601(Clock::time_point date) {
     text += '-';
     appendDigits(text, civil.day, 2);
     text += 'T';
-    appendDigits(text, civil.hour, 2);
-    text += ':';
-    appendDigits(text, civil.minute, 2);
-    text += ':';
-    appendDigits(text, civil.second, 2);
+    appendTime(text, civil);
     text += '.';
     appendDigits(text, civil.millisecond, 3);
     text += 'Z';
