@@ -101,4 +101,10 @@ std::shared_ptr<const CVGeometry> CVGeoDataProperties::cv_effectiveGeometry() co
     return polygon_;
 }
 
+std::shared_ptr<const CVGeometry> CVGeoDataProperties::cv_boundingGeometry() const {
+    std::lock_guard lock(mutex_);
+    if (polygon_) return polygon_;
+    return multiPolygon_;
+}
+
 }  // namespace ambrell

@@ -42,6 +42,9 @@ public:
     void cv_setMultiPolygon(std::shared_ptr<const CVMultiPolygonGeometry> multiPolygon);
     // The multipolygon when set, else the polygon.
     [[nodiscard]] std::shared_ptr<const CVGeometry> cv_effectiveGeometry() const;
+    // The outline whose box bounds the model: the polygon when set, else the
+    // multipolygon (the reverse of the effective geometry's order).
+    [[nodiscard]] std::shared_ptr<const CVGeometry> cv_boundingGeometry() const;
 
 private:
     mutable std::mutex mutex_;

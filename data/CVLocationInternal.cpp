@@ -228,7 +228,7 @@ CVLocationGeometry CVLocationInternal::geometry() const {
 
 CVGeoBounds CVLocationInternal::coordinateBounds() const {
     std::vector<double> box;
-    if (const auto shape = cv_effectiveGeometry(); shape && !shape->boundingBox().empty()) {
+    if (const auto shape = cv_boundingGeometry(); shape && !shape->boundingBox().empty()) {
         box = shape->boundingBox();
     } else {
         const CVPoint position = getPosition();
@@ -344,7 +344,7 @@ AXLocation CVLocationInternal::axLocation() const {
     const CVPoint position = getPosition();
     AXGeometry geometry = axGeometry(position);
     // One read of the shape: another thread may replace the outline meanwhile.
-    if (const auto shape = cv_effectiveGeometry()) {
+    if (const auto shape = cv_boundingGeometry()) {
         const std::vector<double>& box = shape->boundingBox();
         if (box.size() == 4) {
             geometry.bounds = AXCoordinateBounds::CoordinateBoundsWithNortheast(

@@ -4,6 +4,7 @@
 #include <boost/json/value.hpp>
 #include <cmath>
 #include <filesystem>
+#include <stdexcept>
 #include <variant>
 
 #include "Ambrell/CVError.h"
@@ -177,7 +178,15 @@ platform::HttpSession& CVDataProvider::urlSession() {
         if (auto proxy = CVAXAPI::sharedInstance()->proxySettings()) {
             configuration.proxy = platform::HttpProxy{proxy->host, proxy->port};
         }
-        return new platform::HttpSession(std::move(configuration));
+        try {
+            return new platform::HttpSession(configuration);
+        } catch (const std::invalid_argument& unusableProxy) {
+            // A mistyped proxy in the environment must not take every request
+            // down with it: go direct and say why.
+            CVLog::core().error(std::string(unusableProxy.what()) + "; connecting without a proxy");
+            configuration.proxy.reset();
+            return new platform::HttpSession(std::move(configuration));
+        }
     }();
     return *session;
 }

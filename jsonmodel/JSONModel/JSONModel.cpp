@@ -249,9 +249,13 @@ bool JSONModel::importDictionary(const json::value& dictionary, bool useClassKey
         context.isOptional = property.isOptional;
         context.error.reset();
         if (!property.access->importValue(*this, *value, context)) {
-            if (context.error) {
-                setJSONModelError(error, context.error->errorByPrependingKeyPathComponent(property.name));
-            }
+            // A failure must never reach the caller without saying what failed.
+            JSONModelError failure = context.error ? std::move(*context.error)
+                                                   : JSONModelError::errorInvalidDataWithMessage(fmt::format(
+                                                         "Failed to transform value, but no error was set during "
+                                                         "transformation. ({})",
+                                                         json::serialize(*value)));
+            setJSONModelError(error, failure.errorByPrependingKeyPathComponent(property.name));
             return false;
         }
     }
