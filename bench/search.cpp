@@ -1,124 +1,146 @@
-// Search over a synthetic solution of 100,000 locations: the location store
-// against a plain linear scan of the same data (the floor any index must
+// Search over the sample solution's 100,000-location variant: the location
+// store against a plain linear scan of the same data (the floor any index must
 // beat). Each operation is measured per query; the closing table gives the
 // scan's time divided by the store's.
+//
+//     search [benchmark flags] [locations.json]
+//
+// The build writes the variant with
+//
+//     python3 examples/sample-solution/generate.py --locations 100000 --out <build>/bench/sample-solution-100k
+//
+// and this program reads its service/sync/locations_en.json unless given
+// another locations document. The document goes through the library's own
+// location model (CVLocationDataset, then each location's search-engine
+// record) before anything is measured. Every query is derived from that data:
+// the commonest word beginnings of the names, names picked across the data,
+// map windows inside the venues on floors they have, and the categories and
+// types that occur together.
 
 #include "Source/AXCommon/AXLocationService.h"
 #include "Source/AXCommon/AXSearchText.h"
+#include "data/CVLocationInternal.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <numbers>
+#include <span>
 #include <string>
-#include <string_view>
+#include <tuple>
+#include <unordered_map>
 #include <vector>
 
 namespace ambrell {
 namespace {
 
-constexpr std::size_t kLocationCount = 100'000;
+constexpr double kMetresPerDegree = 111'320.0;
 
-// splitmix64: the same sequence on every machine and standard library, unlike
-// the distributions of <random>.
-class Generator {
-public:
-    explicit Generator(std::uint64_t seed) : state_(seed) {}
-
-    std::uint64_t next() {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    std::size_t below(std::size_t n) { return static_cast<std::size_t>(next() % n); }
-    double unit() { return static_cast<double>(next() >> 11) / 9007199254740992.0; }
-
-private:
-    std::uint64_t state_;
-};
-
-constexpr std::array<std::string_view, 20> kAdjectives = {
-    "Quiet", "Main",  "North",   "South", "East",    "West", "Upper",   "Lower", "Small", "Large",
-    "Blue",  "Green", "Private", "Staff", "Guest",   "Open", "Central", "Old",   "New",   "Grand"};
-constexpr std::array<std::string_view, 30> kNouns = {
-    "Meeting Room", "Office",  "Kitchen",    "Café",     "Lounge",     "Restroom",     "Storage", "Lab",
-    "Studio",       "Library", "Reception",  "Auditorium", "Classroom", "Workshop",    "Gym",     "Shop",
-    "Pharmacy",     "Bakery",  "Cinema",     "Garage",   "Straße",     "Atrium",       "Lobby",   "Corridor",
-    "Stairs",       "Elevator", "Print Room", "Server Room", "Wardrobe", "Terrace"};
-constexpr std::array<std::string_view, 8> kAliases = {"wc", "toilet", "coffee", "canteen",
-                                                       "lift", "print", "copy", "info"};
-
+// The extent of one venue's locations and the floors its indoor locations stand on.
 struct Venue {
-    double lat;
-    double lng;
+    std::string key;
+    double west = 0;
+    double south = 0;
+    double east = 0;
+    double north = 0;
+    std::vector<int> floors;  // ascending
 };
-constexpr std::array<Venue, 2> kVenues = {{{55.6761, 12.5683}, {56.1629, 10.2039}}};
-constexpr double kMetresPerDegree = 111'195.0;
 
-AXLocation makeLocation(Generator& random, std::int32_t id) {
-    const auto& venue = kVenues[random.below(kVenues.size())];
-    const auto building = static_cast<std::int32_t>(random.below(12));
-    const int floor = static_cast<int>(random.below(8)) - 1;
-    const std::size_t noun = random.below(kNouns.size());
+struct Solution {
+    std::string path;
+    std::size_t features = 0;
+    // Locations whose id hashed to one an earlier location already had.
+    std::size_t replaced = 0;
+    std::vector<AXLocation> locations;
+    std::vector<Venue> venues;  // by key
+};
 
-    // Buildings stand on a 4 x 3 grid of 120 m blocks; rooms fill them.
-    const double cosLat = std::cos(venue.lat * 3.141592653589793 / 180.0);
-    const double eastMetres = (building % 4) * 150.0 + random.unit() * 120.0;
-    const double northMetres = (building / 4) * 150.0 + random.unit() * 120.0;
-    const AXCoordinate position{venue.lat + northMetres / kMetresPerDegree,
-                                venue.lng + eastMetres / (kMetresPerDegree * cosLat)};
-    AXCoordinateBounds bounds{position, position};
-    if (random.below(10) < 7) {  // rooms and areas; the rest are points
-        const double width = (3 + random.unit() * 17) / (kMetresPerDegree * cosLat);
-        const double height = (3 + random.unit() * 17) / kMetresPerDegree;
-        bounds = {{position.lat + height, position.lng + width}, position};
-    }
+double metresPerDegreeOfLongitude(const Venue& venue) {
+    return kMetresPerDegree * std::cos((venue.south + venue.north) / 2 * std::numbers::pi / 180.0);
+}
 
-    AXLocation location;
-    location.locationId = id;
-    location.parentId = 1'000'000 + building;
-    location.typeId = 2000 + static_cast<std::int32_t>(noun);
-    location.groups = {static_cast<std::int32_t>(random.below(15))};
-    if (random.below(4) == 0) {
-        location.groups.push_back(static_cast<std::int32_t>(random.below(15)));
-    }
-    const std::size_t statusRoll = random.below(100);
-    location.status = statusRoll < 90 ? 3 : statusRoll < 94 ? 1 : statusRoll < 97 ? 7 : 5;
-    location.baseType = 2;
-    location.altitude = static_cast<float>(floor);
-    location.isIndoor = random.below(20) != 0;
-    location.geometry = {position, bounds};
-
-    const std::string number = std::to_string(floor) + "." + std::to_string(100 + random.below(900));
-    const std::string name = std::string(kAdjectives[random.below(kAdjectives.size())]) + " " +
-                             std::string(kNouns[noun]) + " " + number;
-    location.properties.push_back({"en", "name", name});
-    location.properties.push_back({"en", "externalid", "R-" + std::to_string(id)});
-    if (random.below(5) == 0) {
-        location.properties.push_back({"en", "description", "Near the " + std::string(kNouns[random.below(30)])});
-    }
-    if (random.below(6) == 0) {
-        location.aliases = {std::string(kAliases[random.below(kAliases.size())])};
-    }
-    return location;
+Solution& loaded() {
+    static Solution solution;
+    return solution;
 }
 
 const std::vector<AXLocation>& solution() {
-    static const std::vector<AXLocation> locations = [] {
-        Generator random(20240611);
-        std::vector<AXLocation> all;
-        all.reserve(kLocationCount);
-        for (std::size_t i = 0; i < kLocationCount; ++i) {
-            all.push_back(makeLocation(random, static_cast<std::int32_t>(i * 7919 + 13)));
+    return loaded().locations;
+}
+
+[[noreturn]] void fail(const std::string& message) {
+    std::fprintf(stderr, "search: %s\n", message.c_str());
+    std::exit(1);
+}
+
+// Maps the document as the SDK does, outside any measurement. The store keeps
+// one location per id, a later one replacing the earlier in its place; the
+// records here are kept the same way, so that the scan sees what the store holds.
+void load(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        fail("cannot read " + path);
+    }
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const auto dataset =
+        CVLocationDataset::fromData({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    if (!dataset || !dataset->list || dataset->list->empty()) {
+        fail(path + " holds no locations");
+    }
+
+    Solution& solution = loaded();
+    solution.path = path;
+    solution.features = dataset->list->size();
+    std::unordered_map<std::int32_t, std::size_t> indexById;
+    std::map<std::string, Venue> venues;
+    for (const auto& location : *dataset->list) {
+        AXLocation record = location->axLocation();
+        const auto [found, isNew] = indexById.emplace(record.locationId, solution.locations.size());
+
+        const auto& bounds = record.geometry.bounds;
+        auto [entry, first] = venues.try_emplace(location->venue);
+        Venue& extent = entry->second;
+        const double west = std::min(bounds.southwest.lng, bounds.northeast.lng);
+        const double east = std::max(bounds.southwest.lng, bounds.northeast.lng);
+        const double south = std::min(bounds.southwest.lat, bounds.northeast.lat);
+        const double north = std::max(bounds.southwest.lat, bounds.northeast.lat);
+        if (first) {
+            extent = {location->venue, west, south, east, north, {}};
+        } else {
+            extent.west = std::min(extent.west, west);
+            extent.south = std::min(extent.south, south);
+            extent.east = std::max(extent.east, east);
+            extent.north = std::max(extent.north, north);
         }
-        return all;
-    }();
-    return locations;
+        if (record.isIndoor) {
+            extent.floors.push_back(static_cast<int>(std::round(record.altitude)));
+        }
+
+        if (isNew) {
+            solution.locations.push_back(std::move(record));
+        } else {
+            solution.locations[found->second] = std::move(record);
+            ++solution.replaced;
+        }
+    }
+    for (auto& [key, venue] : venues) {
+        std::sort(venue.floors.begin(), venue.floors.end());
+        venue.floors.erase(std::unique(venue.floors.begin(), venue.floors.end()), venue.floors.end());
+        if (!venue.floors.empty()) {
+            solution.venues.push_back(std::move(venue));
+        }
+    }
+    if (solution.venues.empty()) {
+        fail(path + " holds no indoor locations");
+    }
 }
 
 const AXLocationService& store() {
@@ -141,11 +163,20 @@ struct ScannedText {
 
 struct ScannedLocation {
     std::vector<ScannedText> words;
-    std::string wholeName;
+    // Each name's words joined by one space.
+    std::vector<std::string> wholeNames;
 };
 
-std::uint32_t weightOf(const std::string& key) {
-    return key == "name" ? 4 : key == "aliases" ? 3 : key == "externalid" ? 2 : 1;
+std::uint32_t weightOf(const std::string& foldedKey) {
+    return foldedKey == "name" ? 4 : foldedKey == "aliases" ? 3 : foldedKey == "externalid" ? 2 : 1;
+}
+
+std::string joined(const std::vector<std::string>& words) {
+    std::string text;
+    for (const auto& word : words) {
+        text += text.empty() ? word : " " + word;
+    }
+    return text;
 }
 
 std::vector<ScannedLocation> prepareScan(const std::vector<AXLocation>& locations) {
@@ -154,14 +185,13 @@ std::vector<ScannedLocation> prepareScan(const std::vector<AXLocation>& location
     for (const auto& location : locations) {
         ScannedLocation entry;
         for (const auto& property : location.properties) {
+            const std::string key = axsearch::foldedKey(property.key);
             const auto words = axsearch::searchTokens(property.value);
             for (const auto& word : words) {
-                entry.words.push_back({word, weightOf(property.key)});
+                entry.words.push_back({word, weightOf(key)});
             }
-            if (property.key == "name") {
-                for (const auto& word : words) {
-                    entry.wholeName += entry.wholeName.empty() ? word : " " + word;
-                }
+            if (key == "name" && !words.empty()) {
+                entry.wholeNames.push_back(joined(words));
             }
         }
         for (const auto& alias : location.aliases) {
@@ -187,10 +217,7 @@ std::vector<std::int32_t> scanText(const std::string& text) {
     const auto& locations = solution();
     const auto& scanned = scanData();
     const auto queryWords = axsearch::searchTokens(text);
-    std::string wholeQuery;
-    for (const auto& word : queryWords) {
-        wholeQuery += wholeQuery.empty() ? word : " " + word;
-    }
+    const std::string wholeQuery = joined(queryWords);
     struct Hit {
         std::uint32_t score;
         std::size_t index;
@@ -216,7 +243,9 @@ std::vector<std::int32_t> scanText(const std::string& text) {
             score += best;
         }
         if (all) {
-            hits.push_back({score + (scanned[i].wholeName == wholeQuery ? 8u : 0u), i});
+            const auto& names = scanned[i].wholeNames;
+            const bool wholeName = std::find(names.begin(), names.end(), wholeQuery) != names.end();
+            hits.push_back({score + (wholeName ? 8u : 0u), i});
         }
     }
     std::sort(hits.begin(), hits.end(),
@@ -248,10 +277,13 @@ std::vector<std::int32_t> scanFilter(const AXFilter& filter) {
             continue;
         }
         if (filter.bounds) {
+            // Either corner order is a box; touching counts.
             const auto& b = location.geometry.bounds;
             const auto& f = *filter.bounds;
-            if (b.southwest.lng > f.northeast.lng || f.southwest.lng > b.northeast.lng ||
-                b.southwest.lat > f.northeast.lat || f.southwest.lat > b.northeast.lat) {
+            if (std::min(b.southwest.lng, b.northeast.lng) > std::max(f.southwest.lng, f.northeast.lng) ||
+                std::min(f.southwest.lng, f.northeast.lng) > std::max(b.southwest.lng, b.northeast.lng) ||
+                std::min(b.southwest.lat, b.northeast.lat) > std::max(f.southwest.lat, f.northeast.lat) ||
+                std::min(f.southwest.lat, f.northeast.lat) > std::max(b.southwest.lat, b.northeast.lat)) {
                 continue;
             }
         }
@@ -261,62 +293,157 @@ std::vector<std::int32_t> scanFilter(const AXFilter& filter) {
 }
 
 // ---------------------------------------------------------------------------
-// The queries, each cycled through so that no single answer is measured.
+// The queries, derived from the data and each cycled through so that no
+// single answer is measured.
 
-const std::vector<std::string> kPrefixQueries = {"mee", "caf", "lo", "stu", "pri", "kit", "res", "gar", "str", "q"};
+const std::string* nameOf(const AXLocation& location) {
+    for (const auto& property : location.properties) {
+        if (axsearch::foldedKey(property.key) == "name") {
+            return &property.value;
+        }
+    }
+    return nullptr;
+}
 
+// The first `count` characters of a folded word, whole UTF-8 sequences only.
+std::string firstCharacters(const std::string& word, std::size_t count) {
+    std::size_t end = 0;
+    for (std::size_t characters = 0; end < word.size() && characters < count; ++characters) {
+        ++end;
+        while (end < word.size() && (static_cast<unsigned char>(word[end]) & 0xC0) == 0x80) {
+            ++end;
+        }
+    }
+    return word.substr(0, end);
+}
+
+// What a person starts typing for a name: each name word's first three
+// characters (the whole word when shorter), counted once per location that a
+// search can find. The commonest beginning of each initial letter, for the
+// ten initials whose commonest beginning is commonest. Words that start with
+// a digit are left out: they begin room numbers, which people type whole (the
+// exact queries cover those).
+const std::vector<std::string>& prefixQueries() {
+    static const std::vector<std::string> prefixes = [] {
+        std::map<std::string, std::size_t> counts;
+        for (const auto& location : solution()) {
+            const std::string* name = nameOf(location);
+            if (name == nullptr || !visibleStatus(location.status)) {
+                continue;
+            }
+            std::vector<std::string> beginnings;
+            for (const auto& word : axsearch::searchTokens(*name)) {
+                if (word[0] >= 'a' && word[0] <= 'z') {
+                    beginnings.push_back(firstCharacters(word, 3));
+                }
+            }
+            std::sort(beginnings.begin(), beginnings.end());
+            beginnings.erase(std::unique(beginnings.begin(), beginnings.end()), beginnings.end());
+            for (const auto& beginning : beginnings) {
+                ++counts[beginning];
+            }
+        }
+        std::vector<std::pair<std::string, std::size_t>> ranked(counts.begin(), counts.end());
+        std::stable_sort(ranked.begin(), ranked.end(),
+                         [](const auto& a, const auto& b) { return a.second > b.second; });
+        std::vector<std::string> picked;
+        std::string initials;
+        for (const auto& [beginning, count] : ranked) {
+            if (picked.size() < 10 && initials.find(beginning[0]) == std::string::npos) {
+                initials += beginning[0];
+                picked.push_back(beginning);
+            }
+        }
+        if (picked.empty()) {
+            fail("no name in " + loaded().path + " starts with a letter");
+        }
+        return picked;
+    }();
+    return prefixes;
+}
+
+// Whole names, spread evenly over the data.
 const std::vector<std::string>& exactQueries() {
     static const std::vector<std::string> names = [] {
+        const auto& locations = solution();
         std::vector<std::string> picked;
         for (std::size_t i = 0; i < 32; ++i) {
-            picked.push_back(solution()[i * 3001].properties.front().value);
+            const std::string* name = nameOf(locations[i * locations.size() / 32]);
+            if (name != nullptr && !axsearch::searchTokens(*name).empty()) {
+                picked.push_back(*name);
+            }
+        }
+        if (picked.empty()) {
+            fail("the locations of " + loaded().path + " have no names");
         }
         return picked;
     }();
     return names;
 }
 
-// A visible map region of about 150 m x 150 m on one floor, as a render asks.
+// A visible map region of about 150 m x 150 m on one floor, as a render asks:
+// placed inside a venue's extent (centred on it where the venue is smaller),
+// on a floor the venue has.
 std::vector<AXFilter> boundsFilters() {
     std::vector<AXFilter> filters;
+    const auto& venues = loaded().venues;
     for (int i = 0; i < 16; ++i) {
-        const auto& venue = kVenues[static_cast<std::size_t>(i) % kVenues.size()];
-        const double cosLat = std::cos(venue.lat * 3.141592653589793 / 180.0);
-        const double south = venue.lat + (i * 37 % 450) / kMetresPerDegree;
-        const double west = venue.lng + (i * 53 % 600) / (kMetresPerDegree * cosLat);
+        const Venue& venue = venues[static_cast<std::size_t>(i) % venues.size()];
+        const double height = 150.0 / kMetresPerDegree;
+        const double width = 150.0 / metresPerDegreeOfLongitude(venue);
+        // Steps of irrational fractions spread the windows over the extent without a random generator.
+        const double alongX = std::fmod(i * 0.6180339887, 1.0);
+        const double alongY = std::fmod(i * 0.4142135624, 1.0);
+        const double spareX = venue.east - venue.west - width;
+        const double spareY = venue.north - venue.south - height;
+        const double west = spareX > 0 ? venue.west + alongX * spareX : venue.west + spareX / 2;
+        const double south = spareY > 0 ? venue.south + alongY * spareY : venue.south + spareY / 2;
         AXFilter filter;
-        filter.bounds = AXCoordinateBounds{{south + 150 / kMetresPerDegree, west + 150 / (kMetresPerDegree * cosLat)},
-                                           {south, west}};
-        filter.floor = i % 6;
+        filter.bounds = AXCoordinateBounds{{south + height, west + width}, {south, west}};
+        const std::size_t round = static_cast<std::size_t>(i) / venues.size();
+        filter.floor = venue.floors[round % venue.floors.size()];
         filter.ignoreSearchableStatus = true;
         filters.push_back(filter);
     }
     return filters;
 }
 
+// A category menu: one group with a type or two, on one floor, from the
+// combinations of group, type and floor that occur, commonest first.
 std::vector<AXFilter> categoryFilters() {
+    std::map<std::tuple<std::int32_t, std::int32_t, int>, std::size_t> counts;
+    for (const auto& location : solution()) {
+        for (const auto group : location.groups) {
+            ++counts[{group, location.typeId, static_cast<int>(std::round(location.altitude))}];
+        }
+    }
+    if (counts.empty()) {
+        fail("no location of " + loaded().path + " is in a category");
+    }
+    std::vector<std::pair<std::tuple<std::int32_t, std::int32_t, int>, std::size_t>> ranked(counts.begin(),
+                                                                                              counts.end());
+    std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
     std::vector<AXFilter> filters;
-    for (int i = 0; i < 15; ++i) {
+    for (std::size_t i = 0; i < 15; ++i) {
+        const auto& [group, typeId, floor] = ranked[i % ranked.size()].first;
+        const std::int32_t otherType = std::get<1>(ranked[(i + 7) % ranked.size()].first);
         AXFilter filter;
-        filter.groups = std::vector<std::int32_t>{i};
-        filter.typeIds = std::vector<std::int32_t>{2000 + i, 2000 + (i + 7) % 30};
-        filter.floor = i % 5;
+        filter.groups = std::vector<std::int32_t>{group};
+        filter.typeIds = otherType == typeId ? std::vector<std::int32_t>{typeId}
+                                             : std::vector<std::int32_t>{typeId, otherType};
+        filter.floor = floor;
         filters.push_back(filter);
     }
     return filters;
 }
 
 void checkScanAgreesWithStore() {
-    for (const auto& text : kPrefixQueries) {
-        if (store().locationIdsForQuery({.text = text}, {}) != scanText(text)) {
-            std::fprintf(stderr, "scan and store disagree on \"%s\"\n", text.c_str());
-            std::abort();
-        }
-    }
-    for (const auto& text : exactQueries()) {
-        if (store().locationIdsForQuery({.text = text}, {}) != scanText(text)) {
-            std::fprintf(stderr, "scan and store disagree on \"%s\"\n", text.c_str());
-            std::abort();
+    for (const auto& texts : {prefixQueries(), exactQueries()}) {
+        for (const auto& text : texts) {
+            if (store().locationIdsForQuery({.text = text}, {}) != scanText(text)) {
+                std::fprintf(stderr, "scan and store disagree on \"%s\"\n", text.c_str());
+                std::abort();
+            }
         }
     }
     for (const auto& filters : {boundsFilters(), categoryFilters()}) {
@@ -327,6 +454,35 @@ void checkScanAgreesWithStore() {
             }
         }
     }
+}
+
+// What the queries are, so that a reader can judge the times.
+void describeData() {
+    const Solution& data = loaded();
+    std::printf("document: %s\n", data.path.c_str());
+    std::printf("locations: %zu features, %zu records in the store", data.features, store().count());
+    if (data.replaced > 0) {
+        std::printf(" (%zu ids hashed to one an earlier location had: the store kept the later)", data.replaced);
+    }
+    // The table below gives the mean over all prefixes; these are each one's.
+    std::printf("\nprefix queries (answers, store's mean time of 10 runs):");
+    for (const auto& text : prefixQueries()) {
+        std::size_t answers = 0;
+        const auto start = std::chrono::steady_clock::now();
+        for (int run = 0; run < 10; ++run) {
+            answers = store().locationIdsForQuery({.text = text}, {}).size();
+        }
+        const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
+        std::printf("\n  %-6s %7zu answers %9.3f ms", text.c_str(), answers, elapsed.count() / 10);
+    }
+    std::printf("\nexact queries: %zu names, such as \"%s\"\n", exactQueries().size(), exactQueries().back().c_str());
+    for (const auto& venue : data.venues) {
+        std::printf("venue %s: %.0f m x %.0f m, floors %d to %d\n", venue.key.c_str(),
+                    (venue.east - venue.west) * metresPerDegreeOfLongitude(venue),
+                    (venue.north - venue.south) * kMetresPerDegree, venue.floors.front(), venue.floors.back());
+    }
+    std::printf("\n");
+    std::fflush(stdout);
 }
 
 // ---------------------------------------------------------------------------
@@ -361,11 +517,11 @@ void measure(benchmark::State& state, std::size_t variants, Query query) {
 }
 
 void PrefixQuery_store(benchmark::State& state) {
-    measure(state, kPrefixQueries.size(),
-            [](std::size_t i) { return store().locationIdsForQuery({.text = kPrefixQueries[i]}, {}); });
+    measure(state, prefixQueries().size(),
+            [](std::size_t i) { return store().locationIdsForQuery({.text = prefixQueries()[i]}, {}); });
 }
 void PrefixQuery_scan(benchmark::State& state) {
-    measure(state, kPrefixQueries.size(), [](std::size_t i) { return scanText(kPrefixQueries[i]); });
+    measure(state, prefixQueries().size(), [](std::size_t i) { return scanText(prefixQueries()[i]); });
 }
 void ExactQuery_store(benchmark::State& state) {
     measure(state, exactQueries().size(),
@@ -443,10 +599,13 @@ private:
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
+    if (argc > 2) {
+        std::fprintf(stderr, "usage: %s [benchmark flags] [locations.json]\n", argv[0]);
+        return 2;
     }
+    ambrell::load(argc == 2 ? argv[1] : AMBRELL_SEARCH_DOCUMENT);
     ambrell::checkScanAgreesWithStore();
+    ambrell::describeData();
     ambrell::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

@@ -7,10 +7,15 @@
 #include "Source/AXCommon/AXSearchText.h"
 #include "Source/AXCommon/AXTokenIndex.h"
 
+#include <boost/iterator/function_output_iterator.hpp>
+
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <functional>
 #include <iterator>
 #include <limits>
+#include <numeric>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -59,6 +64,53 @@ struct Ranked {
     Slot slot = 0;
 };
 
+// Candidates in store order, so that ranking can keep it without comparing
+// slots: a few are sorted, many are read back from the per-slot scores.
+void inStoreOrder(std::vector<Slot>& candidates, const std::vector<std::uint32_t>& best) {
+    if (candidates.size() < best.size() / 64) {
+        std::sort(candidates.begin(), candidates.end());
+        return;
+    }
+    candidates.clear();
+    for (std::size_t slot = 0; slot < best.size(); ++slot) {
+        if (best[slot] != 0) {
+            candidates.push_back(static_cast<Slot>(slot));
+        }
+    }
+}
+
+// Best score first, store order kept among equals. A score is a sum of a few
+// small weights, so there are few distinct ones: ranks are bucketed by score
+// instead of compared, which matters when a short prefix finds most of the store.
+void sortByScoreKeepingOrder(std::vector<Ranked>& ranked) {
+    constexpr std::size_t kMostBuckets = 32;
+    std::vector<std::uint32_t> scores;
+    for (const Ranked& item : ranked) {
+        if (std::find(scores.begin(), scores.end(), item.score) != scores.end()) {
+            continue;
+        }
+        if (scores.size() == kMostBuckets) {
+            std::stable_sort(ranked.begin(), ranked.end(), [](const Ranked& a, const Ranked& b) { return a.score > b.score; });
+            return;
+        }
+        scores.push_back(item.score);
+    }
+    std::sort(scores.begin(), scores.end(), std::greater<>());
+    const auto bucketOf = [&scores](std::uint32_t score) {
+        return static_cast<std::size_t>(std::find(scores.begin(), scores.end(), score) - scores.begin());
+    };
+    std::vector<std::size_t> next(scores.size() + 1, 0);
+    for (const Ranked& item : ranked) {
+        ++next[bucketOf(item.score) + 1];
+    }
+    std::partial_sum(next.begin(), next.end(), next.begin());
+    std::vector<Ranked> sorted(ranked.size());
+    for (const Ranked& item : ranked) {
+        sorted[next[bucketOf(item.score)]++] = item;
+    }
+    ranked = std::move(sorted);
+}
+
 std::string joined(const std::vector<std::string>& words) {
     std::string text;
     for (const auto& word : words) {
@@ -90,7 +142,7 @@ void validateGeometry(const AXLocation& location) {
 }  // namespace
 
 struct AXLocationService::Impl {
-    using Tree = axgeo::AXBoxTree<Slot>;
+    using Tree = axgeo::AXFloorBoxTree<Slot>;
 
     std::vector<Entry> entries;      // by slot
     std::vector<SlotFields> fields;  // by slot
@@ -99,6 +151,17 @@ struct AXLocationService::Impl {
     axsearch::AXPropertyKeys keys;
     axsearch::AXTokenIndex words;
     Tree tree;
+
+    // A location's place in the tree: its box, on its floor when indoors.
+    static Tree::value_type treeValue(const axgeo::AXBox& box, const axsearch::AXFilterFields& fields, Slot slot) {
+        return {axgeo::floorTreeBox(box, floorOf(fields)), slot};
+    }
+    static std::optional<double> floorOf(const axsearch::AXFilterFields& fields) {
+        if (!fields.isIndoor) {
+            return std::nullopt;
+        }
+        return static_cast<double>(std::round(fields.altitude));
+    }
 
     SearchTexts searchTexts(const AXLocation& location) {
         SearchTexts texts;
@@ -143,7 +206,7 @@ struct AXLocationService::Impl {
         fields.push_back({axsearch::AXFilterFields::of(location), true});
         slotById.emplace(location.locationId, slot);
         if (maintainTree) {
-            tree.insert({axgeo::treeBox(box), slot});
+            tree.insert(treeValue(box, fields.back().fields, slot));
         }
         ++liveCount;
     }
@@ -163,18 +226,19 @@ struct AXLocationService::Impl {
             entry.foldedNames = std::move(texts->foldedNames);
         }
         const auto box = axgeo::AXBox::fromBounds(location.geometry.bounds);
-        if (maintainTree && box != entry.box) {
-            tree.remove({axgeo::treeBox(entry.box), slot});
-            tree.insert({axgeo::treeBox(box), slot});
+        const auto newFields = axsearch::AXFilterFields::of(location);
+        if (maintainTree && (box != entry.box || floorOf(newFields) != floorOf(fields[slot].fields))) {
+            tree.remove(treeValue(entry.box, fields[slot].fields, slot));
+            tree.insert(treeValue(box, newFields, slot));
         }
         entry.box = box;
         entry.location = location;
-        fields[slot].fields = axsearch::AXFilterFields::of(location);
+        fields[slot].fields = newFields;
     }
 
     void remove(Slot slot) {
         Entry& entry = entries[slot];
-        tree.remove({axgeo::treeBox(entry.box), slot});
+        tree.remove(treeValue(entry.box, fields[slot].fields, slot));
         words.remove(slot);
         slotById.erase(entry.location.locationId);
         entry = Entry{};
@@ -187,7 +251,7 @@ struct AXLocationService::Impl {
         values.reserve(liveCount);
         for (std::size_t slot = 0; slot < entries.size(); ++slot) {
             if (entries[slot].live) {
-                values.emplace_back(axgeo::treeBox(entries[slot].box), static_cast<Slot>(slot));
+                values.push_back(treeValue(entries[slot].box, fields[slot].fields, static_cast<Slot>(slot)));
             }
         }
         // The range constructor packs the tree in one go, far faster than
@@ -288,6 +352,8 @@ struct AXLocationService::Impl {
             best[slot] = std::max(best[slot], v);
         });
 
+        inStoreOrder(candidates, best);
+
         const std::string wholeQuery = joined(queryWords);
         std::vector<Ranked> ranked;
         for (const Slot slot : candidates) {
@@ -328,13 +394,18 @@ struct AXLocationService::Impl {
                                                     const axsearch::AXFilterMatcher& matcher) const {
         std::vector<Slot> candidates;
         if (matcher.bounds()) {
-            std::vector<Tree::value_type> hits;
-            tree.query(boost::geometry::index::intersects(axgeo::treeBox(*matcher.bounds())), std::back_inserter(hits));
-            candidates.reserve(hits.size());
-            for (const auto& hit : hits) {
-                candidates.push_back(hit.second);
+            // A map viewport often holds much of a venue: marking the hits
+            // and reading the marks back in order beats sorting them.
+            std::vector<std::uint64_t> hit((fields.size() + 63) / 64, 0);
+            const auto mark = boost::make_function_output_iterator(
+                [&hit](const Tree::value_type& value) { hit[value.second / 64] |= std::uint64_t{1} << (value.second % 64); });
+            const auto floor = filter.floor ? std::optional<double>(*filter.floor) : std::nullopt;
+            tree.query(boost::geometry::index::intersects(axgeo::floorTreeBox(*matcher.bounds(), floor)), mark);
+            for (std::size_t word = 0; word < hit.size(); ++word) {
+                for (std::uint64_t bits = hit[word]; bits != 0; bits &= bits - 1) {
+                    candidates.push_back(static_cast<Slot>(word * 64 + static_cast<std::size_t>(std::countr_zero(bits))));
+                }
             }
-            std::sort(candidates.begin(), candidates.end());
         } else if (filter.locationIds && filter.locationIds->size() < liveCount) {
             for (const auto id : *filter.locationIds) {
                 if (const auto it = slotById.find(id); it != slotById.end()) {
@@ -469,12 +540,13 @@ std::vector<std::int32_t> AXLocationService::locationIdsForQuery(const AXQuery& 
     const std::size_t end =
         static_cast<std::size_t>(std::min<std::uint64_t>(ranked.size(), std::uint64_t{filter.skip} + filter.take));
     const std::size_t begin = std::min<std::size_t>(ranked.size(), filter.skip);
-    // Filter matches come out in slot order, which is store order already.
-    const bool needsSorting = !queryWords.empty() || byDistance;
-    if (needsSorting && end < ranked.size()) {
+    // Matches come out in slot order, which is store order already.
+    if (byDistance && end < ranked.size()) {
         std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(end), ranked.end(), before);
-    } else if (needsSorting) {
+    } else if (byDistance) {
         std::sort(ranked.begin(), ranked.end(), before);
+    } else if (byScore) {
+        sortByScoreKeepingOrder(ranked);
     }
 
     std::vector<std::int32_t> ids;

@@ -9,7 +9,11 @@ rounded coordinates), so the committed copy only changes when this script does.
 
     python3 generate.py                  # the small solution, beside this script
     python3 generate.py --out /tmp/big --large   # 50,000 locations, for benchmarks
+    python3 generate.py --out /tmp/big --locations 100000   # any number of locations, for benchmarks
     python3 generate.py --check          # fails when the committed copy differs from what this script writes
+
+A large variant is the same campuses with the offices filled with desks, round after round, until the solution
+holds the number of locations asked for.
 """
 
 import argparse
@@ -199,9 +203,9 @@ def rooms_last(building):
 class Solution:
     """Lays the campuses out once, language-neutral; then writes any endpoint's document in any language."""
 
-    def __init__(self, large):
+    def __init__(self, location_count=None):
         self.random = random.Random(SEED)
-        self.large = large
+        self.location_count = location_count  # None: the small sample
         self.venues = []          # (venue spec, frame, venue id)
         self.buildings = []       # building spec with ids and frame
         self.floors = []          # (building, floor index, floor id, geometry)
@@ -241,8 +245,11 @@ class Solution:
                                   text("Parking %d" % number, "Parkering %d" % number), point=(x, y), frame=frame,
                                   categories={"transport"})
         offices = [loc for loc in self.locations if loc["type"] == "Office"]
-        if self.large:
-            self.add_desks(offices, LARGE_LOCATION_COUNT)
+        if self.location_count is not None:
+            if self.location_count < len(self.locations):
+                raise ValueError("the campuses alone hold %d locations: ask for at least that many"
+                                 % len(self.locations))
+            self.add_desks(offices, self.location_count)
         else:
             # Hot desks on the first floors: two in each office.
             first_floor = [loc for loc in offices if loc["floor"] == 1]
@@ -772,8 +779,9 @@ def write(path, data):
         handle.write(data)
 
 
-def generate(out, large):
-    solution = Solution(large)
+def generate(out, location_count=None):
+    """Writes the small sample, or with `location_count` a large variant holding that many locations."""
+    solution = Solution(location_count)
     solution.lay_out()
     service = os.path.join(out, "service")
     bundle = os.path.join(out, "bundle")
@@ -820,7 +828,7 @@ def written_files(root):
 def check(out):
     """Compares the copy in `out` with a fresh one; answers the differing file names."""
     with tempfile.TemporaryDirectory() as scratch:
-        generate(scratch, False)
+        generate(scratch)
         fresh, present = written_files(scratch), written_files(out)
         differing = []
         for name in sorted(set(fresh) | set(present)):
@@ -839,12 +847,18 @@ def main(argv):
     parser.add_argument("--out", help="folder to write into (default: this script's folder)")
     parser.add_argument("--large", action="store_true",
                         help="write %d locations, for benchmarks; needs --out elsewhere" % LARGE_LOCATION_COUNT)
+    parser.add_argument("--locations", type=int, metavar="N",
+                        help="write N locations (at least the campuses' own few hundred), for benchmarks; "
+                             "needs --out elsewhere")
     parser.add_argument("--check", action="store_true",
                         help="write nothing; fail when the sample in --out differs from what this script writes")
     args = parser.parse_args(argv)
     out = os.path.abspath(args.out) if args.out else here
+    if args.large and args.locations is not None:
+        parser.error("--large is --locations %d: give one of them" % LARGE_LOCATION_COUNT)
+    location_count = LARGE_LOCATION_COUNT if args.large else args.locations
     if args.check:
-        if args.large:
+        if location_count is not None:
             parser.error("--check compares the small sample only")
         differing = check(out)
         for name in differing:
@@ -854,9 +868,12 @@ def main(argv):
             return 1
         print("the sample in %s is what this script writes" % out)
         return 0
-    if args.large and out == here:
-        parser.error("--large writes tens of megabytes: give --out a folder outside the repository's sample")
-    solution = generate(out, args.large)
+    if location_count is not None and out == here:
+        parser.error("a large variant is never committed: give --out a folder outside the repository's sample")
+    try:
+        solution = generate(out, location_count)
+    except ValueError as error:
+        parser.error(str(error))
     print("wrote %d locations, %d floors, %d buildings, %d venues to %s"
           % (len(solution.locations), len(solution.floors), len(solution.buildings), len(solution.venues), out))
     return 0
