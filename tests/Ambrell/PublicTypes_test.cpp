@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 #include <tuple>
 
 #include <boost/json/parse.hpp>
@@ -10,6 +13,8 @@
 #include "Ambrell/CVGeometry.h"
 #include "Ambrell/CVLocationBaseType.h"
 #include "Ambrell/CVLocationSettings.h"
+#include "Ambrell/ErrorObjects.h"
+#include "platform/NSErrorException.h"
 
 namespace ambrell {
 namespace {
@@ -31,11 +36,6 @@ TEST(CVError, RawValuesNamesAndDescriptionsAreFixed) {
         EXPECT_EQ(error->rawValue(), rawValue);
         EXPECT_EQ(name(errorCase), caseName);
         EXPECT_EQ(error->what(), "CVError." + std::string(caseName) + " (" + std::to_string(rawValue) + ")");
-        try {
-            throw *error;  // caught as a standard exception, keeping its case
-        } catch (const std::exception& e) {
-            EXPECT_EQ(dynamic_cast<const CVError&>(e), CVError(errorCase));
-        }
     }
     EXPECT_NE(CVError(CVErrorCase::routeNotFound), CVErrorCase::invalidRouteQuery);
     for (const int raw : {-1, 9, 11, 1000}) EXPECT_FALSE(CVError::fromRawValue(raw).has_value()) << raw;
@@ -45,6 +45,29 @@ TEST(CVError, RawValuesNamesAndDescriptionsAreFixed) {
     EXPECT_STREQ(unknown.what(), "CVError.unknown");
     EXPECT_EQ(name(unknown.errorCase()), "unknown");
     EXPECT_EQ(unknown.rawValue(), 9);
+}
+
+TEST(ErrorObjects, EachKindOfErrorGetsItsDomainCodeAndDescription) {
+    const auto given = errorWithDescription("NSURLErrorDomain", -1001, "The request timed out.");
+    EXPECT_EQ(given,
+              (platform::NSError{"NSURLErrorDomain", -1001, {{"NSLocalizedDescription", "The request timed out."}}}));
+    EXPECT_EQ(errorObjectFor(std::make_exception_ptr(platform::NSErrorException(given))), given);
+
+    const auto cvError = errorObjectFor(std::make_exception_ptr(CVError(CVErrorCase::requestFailed)));
+    EXPECT_EQ(std::tie(cvError.domain, cvError.code), std::tuple("Ambrell.CVError", 6));
+    EXPECT_EQ(cvError.localizedDescription(), CVError(CVErrorCase::requestFailed).what());
+    const auto cancelled = errorObjectFor(std::make_exception_ptr(platform::CancellationError()));
+    EXPECT_EQ(std::tie(cancelled.domain, cancelled.code), std::tuple("Swift.CancellationError", 1));
+
+    const std::string ambrell(kAmbrellErrorDomain);
+    EXPECT_EQ(errorObjectFor(std::make_exception_ptr(std::runtime_error("b"))), errorWithDescription(ambrell, -1, "b"));
+    EXPECT_EQ(errorObjectFor(std::make_exception_ptr(42)), errorWithDescription(ambrell, -1, "Unknown error"));
+    EXPECT_EQ(errorObjectFor(nullptr), errorWithDescription(ambrell, -1, "No error"));
+
+    const auto posix = fileSystemError(std::make_error_code(std::errc::no_such_file_or_directory));
+    EXPECT_EQ(std::tie(posix.domain, posix.code), std::tuple("NSPOSIXErrorDomain", ENOENT));
+    EXPECT_EQ(errorDescription(posix),
+              "Error Domain=NSPOSIXErrorDomain Code=" + std::to_string(ENOENT) + " \"No such file or directory\"");
 }
 
 // A square of roughly 111 m x 111 m at the equator, straddling longitude 0,
@@ -91,8 +114,7 @@ TEST(CVGeometry, MalformedDocumentsAreRefusedWithAReason) {
 }
 
 TEST(CVGeometry, GeoBoundsFromPointsIntersectAndContain) {
-    const std::vector<CLLocationCoordinate2D> points{{55.7, 12.6}, {55.6, 12.5}, {55.65, 12.7}};
-    const CVGeoBounds bounds(points);
+    const CVGeoBounds bounds(std::vector<CLLocationCoordinate2D>{{55.7, 12.6}, {55.6, 12.5}, {55.65, 12.7}});
     EXPECT_EQ(bounds, CVGeoBounds({55.6, 12.5}, {55.7, 12.7}));
     EXPECT_TRUE(bounds.containsCoordinate({55.6, 12.5}));
     EXPECT_TRUE(bounds.intersectsWithOther(CVGeoBounds({55.7, 12.7}, {56, 13})));
@@ -128,11 +150,9 @@ TEST(CVLocationSettings, ReadsSelectable) {
 }
 
 TEST(CVLocationBaseType, NamesReadInAnyCaseAndUnknownIsPointOfInterest) {
-    const std::pair<const char*, std::uint32_t> table[] = {
+    const std::pair<const char*, int> table[] = {
         {"POI", 0}, {"area", 1}, {"Room", 2}, {"FLOOR", 3}, {"building", 4}, {"VENUE", 5}, {"hall", 0}, {"", 0}};
-    for (const auto& [text, raw] : table) {
-        EXPECT_EQ(static_cast<std::uint32_t>(as_CVLocationBaseType(text)), raw) << text;
-    }
+    for (const auto& [text, raw] : table) EXPECT_EQ(static_cast<int>(as_CVLocationBaseType(text)), raw) << text;
     EXPECT_EQ(as_CVLocationBaseType(std::nullopt), CVLocationBaseType::pointOfInterest);
     EXPECT_EQ(CVLocationBaseTypeName(CVLocationBaseType::building), "BUILDING");
 }

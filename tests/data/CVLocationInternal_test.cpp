@@ -138,7 +138,7 @@ TEST_F(LocationDocument, SearchRecordCarriesIdsTextsAliasesGroupsAndFloor) {
     EXPECT_EQ(CVLocationInternal().axLocation().properties.front().language, "da");
 }
 
-TEST(CVLocationSearchRecord, StatusFollowsGeodataBitsAndActivity) {
+TEST(CVLocationSearchRecord, StatusFollowsGeodataBitsAndActivityAndBaseTypesTheSearchTable) {
     const std::tuple<std::optional<std::uint32_t>, bool, std::uint32_t> table[] = {
         {std::nullopt, true, 3}, {std::nullopt, false, 7}, {1, true, 1}, {1, false, 5},
         {3, true, 3},            {2, true, 0},             {0, true, 0},
@@ -149,12 +149,9 @@ TEST(CVLocationSearchRecord, StatusFollowsGeodataBitsAndActivity) {
         if (!withinWindow) location.activeFrom = 4102444800.0;  // 2100
         EXPECT_EQ(location.axLocation().status, status) << geodata.value_or(99) << " within window " << withinWindow;
     }
-}
-
-TEST(CVLocationSearchRecord, BaseTypesMapThroughTheSearchTable) {
-    const std::pair<const char*, std::int64_t> table[] = {{"POI", 0},   {"AREA", 0},     {"ROOM", 1}, {"FLOOR", 3},
-                                                          {"BUILDING", 4}, {"VENUE", 5}, {"SOMETHING", 0}};
-    for (const auto& [text, expected] : table) {
+    const std::pair<const char*, std::int64_t> baseTypes[] = {
+        {"POI", 0}, {"AREA", 0}, {"ROOM", 1}, {"FLOOR", 3}, {"BUILDING", 4}, {"VENUE", 5}, {"SOMETHING", 0}};
+    for (const auto& [text, expected] : baseTypes) {
         CVLocationInternal location;
         location.locationBaseTypeString = text;
         EXPECT_EQ(location.axLocation().baseType, expected) << text;
@@ -170,6 +167,10 @@ TEST(CVLocationSearchRecord, MultiPolygonBoundsAndZeroGeometry) {
     EXPECT_EQ(record.geometry.position, AXCoordinate::CoordinateWithLat(5, 6));
     EXPECT_EQ(record.geometry.bounds, AXCoordinateBounds::CoordinateBoundsWithNortheast({11, 31}, {-1, 20}));
     EXPECT_EQ(floor.coordinateBounds(), CVGeoBounds({-1, 20}, {11, 31}));
+    // With both outlines the polygon bounds the location, though the multipolygon is its geometry.
+    floor.cv_setPolygon(std::make_shared<CVPolygonGeometry>(std::vector<CVPolygonGeometry::Ring>{{{2, 3}, {4, 5}, {2, 5}}}));
+    EXPECT_EQ(floor.coordinateBounds(), CVGeoBounds({2, 3}, {4, 5}));
+    EXPECT_EQ(floor.axLocation().geometry.bounds, AXCoordinateBounds::CoordinateBoundsWithNortheast({4, 5}, {2, 3}));
     EXPECT_EQ(AXGeometryZero(), AXGeometry::GeometryWithPosition({0, 0}, {{0, 0}, {0, 0}}));
 }
 
@@ -261,9 +262,9 @@ TEST(CVLocationInternal, ActivityBoundsAreExclusiveAndTheIconComesFromTheEntryOb
     CVLocationInternal location;
     location.activeFrom = 100;
     location.activeTo = 200;
-    EXPECT_FALSE(location.isActiveForDate(100));
-    EXPECT_TRUE(location.isActiveForDate(150));
-    EXPECT_FALSE(location.isActiveForDate(200));
+    for (const auto& [date, active] : {std::pair(100.0, false), {150.0, true}, {200.0, false}}) {
+        EXPECT_EQ(location.isActiveForDate(date), active) << date;
+    }
     location.activeFrom.reset();
     EXPECT_TRUE(location.isActiveForDate(-1e9));
 
@@ -280,27 +281,26 @@ TEST(CVLocationInternal, ActivityBoundsAreExclusiveAndTheIconComesFromTheEntryOb
 TEST(CVLocationInternal, PositionFloorAndIndexAreSafeAcrossThreads) {
     auto location = std::make_shared<CVLocationInternal>();
     location->building = "B1";
-    {
-        std::vector<std::jthread> threads;
+    std::vector<std::jthread> threads;
+    threads.emplace_back([location] {
+        for (int i = 0; i < 500; ++i) {
+            location->setPosition(CVPoint(55.0 + i * 1e-6, 12.0, i % 5));
+            location->setFloorIndex(i % 3);
+            const std::string floor = std::to_string(i % 3);
+            CVLocationSourceIndex::current()->setParentId("floor-" + floor, "b1-" + floor);
+        }
+    });
+    for (int reader = 0; reader < 3; ++reader) {
         threads.emplace_back([location] {
             for (int i = 0; i < 500; ++i) {
-                location->setPosition(CVPoint(55.0 + i * 1e-6, 12.0, i % 5));
-                location->setFloorIndex(i % 3);
-                const std::string floor = std::to_string(i % 3);
-                CVLocationSourceIndex::current()->setParentId("floor-" + floor, "b1-" + floor);
+                (void)location->geometry();
+                (void)location->coordinateBounds();
+                (void)location->parentId();
+                (void)location->axLocation();
             }
         });
-        for (int reader = 0; reader < 3; ++reader) {
-            threads.emplace_back([location] {
-                for (int i = 0; i < 500; ++i) {
-                    (void)location->geometry();
-                    (void)location->coordinateBounds();
-                    (void)location->parentId();
-                    (void)location->axLocation();
-                }
-            });
-        }
     }
+    threads.clear();  // joins
     EXPECT_EQ(location->getPosition().z(), location->getFloorIndex());
 }
 
@@ -318,7 +318,6 @@ TEST(CVLocationDataset, AcceptsAnArrayAndReportsAMissingList) {
     EXPECT_EQ(error->code, kJSONModelErrorBadJSON);
     EXPECT_EQ(CVLocationDataset::fromString("42"), nullptr);
     EXPECT_EQ(CVLocationDataset::fromString("{not json"), nullptr);
-    EXPECT_EQ(CVLocationDataset(std::vector<std::shared_ptr<CVLocationInternal>>(2)).list->size(), 2u);
 }
 
 }  // namespace

@@ -1,24 +1,30 @@
 // The content models read from the web service's documents: solution,
-// types and fields, app data, categories, derived geometry and resources.
+// types and fields, app data, categories, derived geometry, resources, and
+// venues, buildings and floors with the locations that stand for them.
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <tuple>
 
 #include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
 
 #include "Ambrell/CVEntityInfo.h"
 #include "data/CVAppData.h"
+#include "data/CVBuildingCollection.h"
 #include "data/CVBuildingInfo.h"
 #include "data/CVCategories.h"
 #include "data/CVDataFieldInternal.h"
 #include "data/CVDerivedGeometry.h"
+#include "data/CVLocationSourceIndex.h"
 #include "data/CVMapStyleInternal.h"
 #include "data/CVPointJSON.h"
 #include "data/CVSolutionInternal.h"
 #include "data/CVTypeInternal.h"
 #include "data/CVUrlResourceCollection.h"
 #include "data/CVUserRoleJSON.h"
+#include "data/CVVenueInternal.h"
 #include "foundation/CVLogger.h"
 #include "tests/data/LocationDocuments.h"
 #include "tests/support/CapturingLogSink.h"
@@ -69,15 +75,9 @@ TEST(SolutionModel, ReadsEveryKeyOfTheDocument) {
 }
 
 TEST(SolutionModel, RequiredOptionalAndUnreadableKeys) {
-    for (const char* key : {"id", "name", "defaultLanguage", "availableLanguages", "modules"}) {
-        SCOPED_TRACE(key);
-        auto input = document("solution.json");
-        input.get_object().erase(key);
-        std::optional<JSONModelError> error;
-        EXPECT_EQ(CVSolutionInternal::fromDictionary(input, &error), nullptr);
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->code, kJSONModelErrorInvalidData);
-    }
+    test::expectRefusedWithout<CVSolutionInternal>(document("solution.json"),
+                                                   {"id", "name", "defaultLanguage", "availableLanguages", "modules"},
+                                                   {{"id", "solutionId"}});
 
     const auto solution = CVSolutionInternal::fromDictionary(parse(
         R"({"id": "s", "name": "S", "defaultLanguage": "en", "availableLanguages": [], "modules": []})"));
@@ -101,7 +101,7 @@ TEST(SolutionModel, RequiredOptionalAndUnreadableKeys) {
     }
 }
 
-TEST(SolutionModel, ConfigRoundTripsAndMapClientUrlAndDataSetIdFollowTheirSources) {
+TEST(SolutionModel, ConfigRoundTripsAndMapClientUrlFillsItsPlaceholders) {
     auto solution = CVSolutionInternal::fromDictionary(document("solution.json"));
     ASSERT_TRUE(solution && solution->config);
     EXPECT_EQ(CVSolutionConfig::initWithDictionary(solution->config->JSONObject()), solution->config);
@@ -116,8 +116,6 @@ TEST(SolutionModel, ConfigRoundTripsAndMapClientUrlAndDataSetIdFollowTheirSource
     EXPECT_EQ(solution->getMapClientUrlForVenueId(std::nullopt, "B"), std::nullopt);
     solution->mapClientUrl.reset();
     EXPECT_EQ(solution->getMapClientUrlForVenueId("A", "B"), std::nullopt);
-    solution->solutionId = "other";
-    EXPECT_EQ(solution->dataSetId(), "other");
 }
 
 TEST(UserRoleJSON, NeedsATextId) {
@@ -149,15 +147,7 @@ TEST(CVTypeInternal, RequiredOptionalAndIgnoredKeys) {
     // Settings and rules that do not read are dropped, not the type.
     EXPECT_EQ(types->at(2)->displayRule, nullptr);
     EXPECT_FALSE(types->at(2)->locationSettings);
-
-    for (const char* missing : {"name", "translatedName", "displayRule"}) {
-        boost::json::object type{{"name", "A"}, {"translatedName", "A"}, {"displayRule", boost::json::object{}}};
-        type.erase(missing);
-        std::optional<JSONModelError> missingError;
-        EXPECT_EQ(CVTypeInternal::fromDictionary(boost::json::value(type), &missingError), nullptr) << missing;
-        ASSERT_TRUE(missingError);
-        EXPECT_EQ(missingError->missingKeys(), Texts{missing});
-    }
+    test::expectRefusedWithout<CVTypeInternal>(document("types.json").at(1), {"name", "translatedName", "displayRule"});
 }
 
 TEST(FieldModels, RequiredKeysAndCopies) {
@@ -212,13 +202,7 @@ TEST(AppDataModel, KeepsReadableMenuItemsDropsEmptyMenusAndRequiresMenuInfo) {
     EXPECT_EQ(std::tie(main[0]->categoryKey, main[0]->iconUrl), std::tuple("a", "https://example.org/a.png"));
     EXPECT_EQ(main[0]->menuImageUrl, std::nullopt);
     EXPECT_EQ(appData->getMenuInfo().at("main").at(0)->getCategoryKey(), "a");
-
-    auto withoutMenus = document("appconfig.json");
-    withoutMenus.get_object().erase("menuInfo");
-    std::optional<JSONModelError> error;
-    EXPECT_EQ(CVAppData::fromDictionary(withoutMenus, &error), nullptr);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->missingKeys(), Texts{"menuInfo"});
+    test::expectRefusedWithout<CVAppData>(document("appconfig.json"), {"menuInfo"});
 }
 
 TEST(AppDataModel, LoggingSwitchComesFromLogConfig) {
@@ -253,12 +237,12 @@ TEST(CategoriesModel, ReadsObjectsBareArraysAndNothingElse) {
 }
 
 TEST(SmallModels, RequiredKeysAndWrongKinds) {
-    EXPECT_NE(CVMapStyleInternal::fromString(R"({"folder": "dark", "displayName": "Dark", "extra": 1})"), nullptr);
-    EXPECT_EQ(CVMapStyleInternal::fromString(R"({"folder": "dark"})"), nullptr);
-    EXPECT_EQ(CVMapStyleInternal::fromString(R"({"displayName": "Dark"})"), nullptr);
-    EXPECT_NE(CVBuildingInfo::fromString(R"({"name": "North", "aliases": ["N"]})"), nullptr);
-    EXPECT_EQ(CVBuildingInfo::fromString(R"({"name": "North"})"), nullptr);
-    EXPECT_EQ(CVBuildingInfo::fromString(R"({"aliases": []})"), nullptr);
+    const auto style = parse(R"({"folder": "dark", "displayName": "Dark", "extra": 1})");
+    EXPECT_NE(CVMapStyleInternal::fromDictionary(style), nullptr);
+    test::expectRefusedWithout<CVMapStyleInternal>(style, {"folder", "displayName"});
+    const auto buildingInfo = parse(R"({"name": "North", "aliases": ["N"]})");
+    EXPECT_NE(CVBuildingInfo::fromDictionary(buildingInfo), nullptr);
+    test::expectRefusedWithout<CVBuildingInfo>(buildingInfo, {"name", "aliases"});
 
     const auto info = CVEntityInfo::initWithDictionary(parse(R"({"name": "N", "aliases": ["a"]})"));
     EXPECT_EQ(info, (CVEntityInfo{"N", {"a"}}));
@@ -332,5 +316,211 @@ TEST(UrlResources, GroupsAreCanonicalisedAndFiledByType) {
     EXPECT_EQ(CVUrlResourceGroup::initWithJsonValue(parse("\"tiles\"")), std::nullopt);
     EXPECT_EQ(CVUrlResourceGroup(std::string("ExternalImages"), std::nullopt, 7).type(), "externalimages");
 }
+
+boost::json::value venueDocument() { return document("venues.json").as_array().at(0); }
+boost::json::value buildingDocument() { return document("buildings.json").at("buildings").as_array().at(0); }
+
+class VenueModels : public ::testing::Test {
+protected:
+    void SetUp() override {
+        venue_ = CVVenueInternal::fromDictionary(venueDocument());
+        building_ = CVBuildingInternal::fromDictionary(buildingDocument());
+        ASSERT_NE(venue_, nullptr);
+        ASSERT_NE(building_, nullptr);
+    }
+    ~VenueModels() override {
+        CVLocationSourceIndex::clear();
+        CVVenueInternal::resetForTesting();
+    }
+    test::ScopedLogCapture log_;
+    std::shared_ptr<CVVenueInternal> venue_;
+    std::shared_ptr<CVBuildingInternal> building_;
+};
+
+TEST_F(VenueModels, VenueReadsEveryKeyAndIgnoresDerivedOnes) {
+    EXPECT_EQ(std::tie(venue_->venueId, venue_->name, venue_->administrativeId, venue_->defaultFloor, venue_->graphId),
+              std::tuple("v-harbour", "Harbour\nCampus", "HARBOUR", 1, "HARBOUR_GRAPH"));
+    ASSERT_NE(venue_->venueInfo, nullptr);
+    EXPECT_EQ(*venue_->venueInfo, (CVEntityInfo{"Harbour\\nCampus", {"Docks"}}));
+    ASSERT_EQ(venue_->properties.count("website"), 1u);
+    EXPECT_EQ(venue_->properties.at("website")->value, "https://example.org");
+    ASSERT_TRUE(venue_->anchor);
+    EXPECT_EQ(venue_->anchor->coordinate(), (CLLocationCoordinate2D{55.25, 10.25}));
+    ASSERT_NE(venue_->geometry(), nullptr);
+
+    // The unreadable entry point between two good ones is skipped.
+    ASSERT_EQ(venue_->entryPoints.size(), 2u);
+    EXPECT_EQ(venue_->entryPoints[1]->coordinate(), (CLLocationCoordinate2D{55.4, 10.5}));
+
+    EXPECT_EQ(venue_->boundingBox(), CVGeoBounds({55.0, 10.0}, {55.5, 10.5}));
+
+    // "hasGraph" in the document is not read: only the venue handler knows.
+    EXPECT_FALSE(venue_->hasGraph());
+    CVVenueInternal::setGraphDeterminer([](const CVVenueInternal& v) { return v.graphId.has_value(); });
+    EXPECT_TRUE(venue_->hasGraph());
+    EXPECT_NE(venue_->copy(), nullptr);
+}
+
+TEST_F(VenueModels, VenueRequiresIdAndInfoAndEveryStyle) {
+    test::expectRefusedWithout<CVVenueInternal>(venueDocument(), {"id", "venueInfo"}, {{"id", "venueId"}});
+    auto badStyle = venueDocument();
+    badStyle.get_object()["styles"] = parse(R"([{"folder": "dark"}])");
+    EXPECT_EQ(CVVenueInternal::fromDictionary(badStyle), nullptr);
+
+    const auto bare = CVVenueInternal::fromString(R"({"id": "v", "venueInfo": {}, "geometry": {"bbox": [1, 2]}})");
+    ASSERT_NE(bare, nullptr);
+    EXPECT_EQ(bare->boundingBox(), std::nullopt);
+    EXPECT_EQ(bare->defaultStyle(), nullptr);
+    EXPECT_EQ(bare->geometry(), nullptr);
+}
+
+TEST_F(VenueModels, DefaultStylePrefersTheOverrideIgnoringCase) {
+    EXPECT_EQ(venue_->defaultStyle()->getDisplayName(), "Dark");
+    EXPECT_EQ(venue_->getMapStyleOverride()->getDisplayName(), "Night");
+    venue_->setMapStyleOverride(nullptr);
+    EXPECT_EQ(venue_->defaultStyle()->getFolder(), "Default");
+    auto other = std::make_shared<CVMapStyleInternal>();
+    other->folder = "satellite";
+    venue_->setMapStyleOverride(other);
+    EXPECT_EQ(venue_->defaultStyle()->getFolder(), "Default");
+
+    auto input = venueDocument();
+    input.get_object().erase("styleOverride");
+    input.get_object()["mapStyleOverride"] = parse(R"({"folder": "d*", "displayName": "D"})");
+    const auto venue = CVVenueInternal::fromDictionary(input);
+    ASSERT_NE(venue, nullptr);
+    EXPECT_EQ(venue->defaultStyle()->getFolder(), "Default");
+}
+
+TEST_F(VenueModels, VenueLocationAndItsReadableId) {
+    venue_->cv_setGeoDataStatus(1);
+    const auto location = venue_->getLocationObject();
+    EXPECT_NE(location, venue_->getLocationObject());
+    EXPECT_EQ(std::tie(location->locationId, location->name, location->type, location->externalId, location->venue),
+              std::tuple("v-harbour", "Harbour\nCampus", "VENUE", "ext-harbour", "harbour"));
+    EXPECT_EQ(location->baseType(), CVLocationBaseType::venue);
+    EXPECT_EQ(std::tie(location->aliases, location->categories), std::tuple(Texts{"harbour"}, Texts{"VENUE"}));
+    EXPECT_EQ(location->getFloorIndex(), 0);
+    EXPECT_EQ(location->getPosition().coordinate(), (CLLocationCoordinate2D{55.25, 10.25}));
+    ASSERT_NE(location->cv_polygon(), nullptr);
+    EXPECT_EQ(location->cv_polygon()->coordinates(), venue_->geometry()->coordinates());
+    EXPECT_EQ(location->fields.count("website"), 1u);
+    EXPECT_EQ(location->cv_geoDataStatus(), 1u);
+    EXPECT_EQ(CVLocationSourceIndex::current()->parentIdForReadableId("ax_v_harbour"), "v-harbour");
+}
+
+TEST_F(VenueModels, BuildingReadsFloorsAndNumbersThemByKeyAndKeepsOnlyAPolygonOutline) {
+    EXPECT_EQ(std::tie(building_->buildingId, building_->name, building_->address, building_->venueId),
+              std::tuple("b-north", "North\nHouse", "1 Dock Road", "v-harbour"));
+    EXPECT_EQ(building_->properties.at("phone")->value, "+45 1234");
+    EXPECT_EQ(building_->cv_geoDataStatus(), 1u);
+    ASSERT_EQ(building_->floors.size(), 2u);
+    EXPECT_EQ(building_->floors.at("0")->floorIndex, 0);
+    EXPECT_EQ(building_->floors.at("1")->floorIndex, 5);
+    EXPECT_EQ(building_->floors.at("0")->aliases, Texts{"G"});
+    EXPECT_EQ(building_->boundingBox(), CVGeoBounds({55.1, 10.1}, {55.3, 10.3}));
+
+    // Only a polygon outline is kept.
+    auto input = buildingDocument();
+    input.get_object()["geometry"] = parse(R"({"type": "Point", "coordinates": [10, 55]})");
+    const auto pointOutline = CVBuildingInternal::fromDictionary(input);
+    ASSERT_NE(pointOutline, nullptr);
+    EXPECT_EQ(pointOutline->geometry(), nullptr);
+    EXPECT_EQ(pointOutline->boundingBox(), std::nullopt);
+
+    // A floor without an outline refuses its building.
+    input = buildingDocument();
+    input.at("floors").at("0").as_object().erase("geometry");
+    EXPECT_EQ(CVBuildingInternal::fromDictionary(input), nullptr);
+}
+
+TEST_F(VenueModels, BuildingAndFloorLocationsAreMadeOnceAndRegistered) {
+    const auto locations = building_->getLocationsForBuildingAndFloors();
+    EXPECT_EQ(building_->getLocationsForBuildingAndFloors(), locations);
+    EXPECT_EQ(building_->asLocationObject(), locations.at(0));
+    ASSERT_EQ(locations.size(), 3u);
+
+    const auto& house = *locations[0];
+    EXPECT_EQ(std::tie(house.locationId, house.type, house.aliases, house.categories),
+              std::tuple("b-north", "BUILDING", Texts{"north-1"}, Texts{"BUILDING"}));
+    EXPECT_EQ(house.baseType(), CVLocationBaseType::building);
+    EXPECT_EQ(house.getFloorIndex(), 0);
+    ASSERT_EQ(house.fields.count("address"), 1u);
+    const auto& address = *house.fields.at("address");
+    EXPECT_EQ(std::tie(address.type, address.text, address.value), std::tuple("text", "address", "1 Dock Road"));
+    EXPECT_EQ(house.fields.count("phone"), 1u);
+    EXPECT_NE(house.cv_polygon(), nullptr);
+    EXPECT_EQ(house.cv_geoDataStatus(), 1u);
+
+    const auto& roof = *locations[2];
+    EXPECT_EQ(std::tie(roof.locationId, roof.name, roof.type, roof.building, roof.categories),
+              std::tuple("f-north-5", "Roof", "FLOOR", "north-1", Texts{"FLOOR"}));
+    EXPECT_EQ(roof.baseType(), CVLocationBaseType::floor);
+    EXPECT_EQ(std::tuple(roof.getFloorIndex(), roof.getPosition().z()), std::tuple(5, 5));
+    EXPECT_NE(roof.cv_multiPolygon(), nullptr);
+    // The floor read inside its building keeps its own status.
+    EXPECT_EQ(roof.cv_geoDataStatus(), 0u);
+    EXPECT_EQ(locations[1]->aliases, Texts{"G"});
+
+    const auto index = CVLocationSourceIndex::current();
+    EXPECT_EQ(index->parentIdForReadableId("ax_b_north-1"), "b-north");
+    EXPECT_EQ(index->parentIdForReadableId("north-1-0"), "f-north-0");
+    EXPECT_EQ(index->parentIdForReadableId("north-1-5"), "f-north-5");
+}
+
+TEST_F(VenueModels, ConcurrentFirstReadersShareOneResult) {
+    constexpr int kReaders = 8;
+    std::vector<std::vector<std::shared_ptr<CVLocationInternal>>> seen(kReaders);
+    std::vector<std::optional<CVGeoBounds>> bounds(kReaders);
+    std::vector<std::jthread> readers;
+    for (int i = 0; i < kReaders; ++i) {
+        readers.emplace_back([&, i] {
+            bounds[i] = building_->boundingBox();
+            seen[i] = building_->getLocationsForBuildingAndFloors();
+        });
+    }
+    readers.clear();  // joins
+    for (int i = 1; i < kReaders; ++i) {
+        EXPECT_EQ(seen[i], seen[0]);
+        EXPECT_EQ(bounds[i], bounds[0]);
+    }
+}
+
+TEST_F(VenueModels, FloorNeedsIdNameAndAnOutline) {
+    const auto floor = CVFloorInternal::fromString(
+        R"({"id": "f", "name": "F", "style": "s", "buildingId": "b",
+            "geometry": {"type": "Polygon", "coordinates": [[[0, 0], [1, 0], [1, 1], [0, 0]]]}})");
+    ASSERT_NE(floor, nullptr);
+    EXPECT_EQ(floor->floorIndex, std::nullopt);
+    EXPECT_EQ(std::tie(floor->style, floor->buildingId), std::tuple("s", "b"));
+
+    const char* withoutGeometry = R"({"id": "f", "name": "F"})";
+    EXPECT_EQ(CVFloorInternal::fromString(withoutGeometry), nullptr);
+    EXPECT_TRUE(log_.sink().contains("-[CVFloorInternal initWithDictionary:error:] [E] Failed to construct CVFloor "
+                                     R"(from dict: {"id":"f","name":"F"})"));
+
+    const char* pointOutline = R"({"id": "f", "name": "F", "geometry": {"type": "Point", "coordinates": [0, 0]}})";
+    EXPECT_EQ(CVFloorInternal::fromString(pointOutline), nullptr);
+    // A caller asking for the error gets the fields' verdict alone.
+    CVFloorInternal asked;
+    std::optional<JSONModelError> error;
+    EXPECT_TRUE(asked.initWithString(pointOutline, &error));
+    EXPECT_EQ(asked.cv_effectiveGeometry(), nullptr);
+
+    test::expectRefusedWithout<CVFloorInternal>(parse(R"({"id": "f", "name": "F", "geometry": {}})"),
+                                                {"id", "name"}, {{"id", "floorId"}});
+}
+
+TEST_F(VenueModels, BuildingCollectionReadsObjectsAndBareArrays) {
+    const std::string list = boost::json::serialize(document("buildings.json").at("buildings"));
+    for (const auto& [data, read] : {std::pair(test::documentText("buildings.json"), true), {list, true},
+                                     {std::string("42"), false}, {std::string("{not json"), false}}) {
+        SCOPED_TRACE(data.substr(0, 20));
+        CVBuildingCollection collection;
+        EXPECT_EQ(collection.initWithData(test::bytes(data)), read);
+        EXPECT_EQ(collection.buildings.size(), read ? 1u : 0u);
+    }
+}
+
 }  // namespace
 }  // namespace ambrell

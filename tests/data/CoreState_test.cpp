@@ -99,44 +99,31 @@ TEST_F(CoreState, DataLoadingErrorCarriesItsCauses) {
               (NSError{"com.corvay.Ambrell", 101610, {{key, Causes{}}}}));
 }
 
-// What observers of the language change see: the language stored when each
-// notification arrives, and whether it arrived on the main queue.
-class LanguageObserver {
-public:
-    LanguageObserver()
-        : token_(NotificationCenter::defaultCenter().addObserver(
-              kNotificationAmbrellLanguageChanged(), [this](const platform::Notification& notification) {
-                  std::lock_guard lock(mutex_);
-                  seen_.push_back(CVLanguageSupport::ax_getLanguage());
-                  allOnMainQueue_ = allOnMainQueue_ && MainQueue::shared().isCurrent();
-                  EXPECT_FALSE(notification.object.has_value());
-              })) {}
-
-    // Everything posted so far has been delivered.
-    Languages seen() const {
-        MainQueue::shared().drain();
-        std::lock_guard lock(mutex_);
-        return seen_;
-    }
-    bool allOnMainQueue() const {
-        std::lock_guard lock(mutex_);
-        return allOnMainQueue_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    Languages seen_;
-    bool allOnMainQueue_ = true;
-    NotificationCenter::ObserverToken token_;
-};
-
+// Observes the language change: the language stored when each notification
+// arrives, and whether every one arrived on the main queue.
 class LanguageSupport : public test::ContainerFixture {
 protected:
     // The file the values are written to, read by a fresh reader.
     static UserDefaults fromDisk() { return UserDefaults(UserDefaults::standard().filePath()); }
 
+    // Once everything posted so far has been delivered.
+    Languages seen() {
+        MainQueue::shared().drain();
+        std::lock_guard lock(mutex_);
+        return seen_;
+    }
+
     platform::MainQueueThread mainQueue_;
-    LanguageObserver observer_;
+    std::mutex mutex_;
+    Languages seen_;
+    bool allOnMainQueue_ = true;
+    NotificationCenter::ObserverToken token_ = NotificationCenter::defaultCenter().addObserver(
+        kNotificationAmbrellLanguageChanged(), [this](const platform::Notification& notification) {
+            std::lock_guard lock(mutex_);
+            seen_.push_back(CVLanguageSupport::ax_getLanguage());
+            allOnMainQueue_ = allOnMainQueue_ && MainQueue::shared().isCurrent();
+            EXPECT_FALSE(notification.object.has_value());
+        });
 };
 
 TEST_F(LanguageSupport, StoresTheThreeValuesUnderTheirKeys) {
@@ -169,20 +156,20 @@ TEST_F(LanguageSupport, StoresTheThreeValuesUnderTheirKeys) {
 TEST_F(LanguageSupport, AnnouncesOnlyRealChangesOnTheMainQueue) {
     EXPECT_TRUE(CVLanguageSupport::ax_setLanguage("de"));
     EXPECT_FALSE(CVLanguageSupport::ax_setLanguage("de"));
-    EXPECT_EQ(observer_.seen(), Languages{"de"});
+    EXPECT_EQ(seen(), Languages{"de"});
     // Refused text changes nothing.
     EXPECT_FALSE(CVLanguageSupport::ax_setLanguage("\xff\xfe"));
     EXPECT_EQ(fromDisk().stringForKey("ax-language"), "de");
-    EXPECT_EQ(observer_.seen(), Languages{"de"});
+    EXPECT_EQ(seen(), Languages{"de"});
 
     EXPECT_TRUE(CVLanguageSupport::ax_setLanguage("fr"));
-    EXPECT_EQ(observer_.seen().size(), 2u);
+    EXPECT_EQ(seen().size(), 2u);
     EXPECT_TRUE(CVLanguageSupport::ax_setLanguage(std::nullopt));
-    EXPECT_EQ(observer_.seen().size(), 3u);
+    EXPECT_EQ(seen().size(), 3u);
     // A missing language never equals anything, also a missing one.
     EXPECT_TRUE(CVLanguageSupport::ax_setLanguage(std::nullopt));
-    EXPECT_EQ(observer_.seen(), (Languages{"de", "fr", std::nullopt, std::nullopt}));
-    EXPECT_TRUE(observer_.allOnMainQueue());
+    EXPECT_EQ(seen(), (Languages{"de", "fr", std::nullopt, std::nullopt}));
+    EXPECT_TRUE(allOnMainQueue_);  // every delivery has run, see seen()
 }
 
 TEST_F(LanguageSupport, ObserversSeeTheValueStoredLast) {
@@ -192,21 +179,21 @@ TEST_F(LanguageSupport, ObserversSeeTheValueStoredLast) {
     EXPECT_TRUE(CVLanguageSupport::ax_setLanguage("de"));
     EXPECT_TRUE(CVLanguageSupport::ax_setLanguage("fr"));
     release.set_value();
-    EXPECT_EQ(observer_.seen(), (Languages{"fr", "fr"}));
+    EXPECT_EQ(seen(), (Languages{"fr", "fr"}));
 }
 
 TEST_F(LanguageSupport, FallingBackWithoutDefaultRemovesTheLanguage) {
     ASSERT_TRUE(CVLanguageSupport::ax_setLanguage("de"));
-    ASSERT_EQ(observer_.seen().size(), 1u);
+    ASSERT_EQ(seen().size(), 1u);
     CVLanguageSupport::ax_switchToDefaultLanguage();
     EXPECT_FALSE(fromDisk().hasKey("ax-language"));
     EXPECT_EQ(AmbrellLegacy::getLanguage(), "en");
-    EXPECT_EQ(observer_.seen(), (Languages{"de", std::nullopt}));
+    EXPECT_EQ(seen(), (Languages{"de", std::nullopt}));
 
     CVLanguageSupport::ax_setDefaultLanguage("da");
     CVLanguageSupport::ax_switchToDefaultLanguage();
     EXPECT_EQ(AmbrellLegacy::getLanguage(), "da");
-    EXPECT_EQ(observer_.seen().size(), 3u);
+    EXPECT_EQ(seen().size(), 3u);
 }
 
 TEST_F(LanguageSupport, ConcurrentSettersAnnounceOneChange) {
@@ -220,7 +207,7 @@ TEST_F(LanguageSupport, ConcurrentSettersAnnounceOneChange) {
         }
     }
     EXPECT_EQ(changed.load(), 1);
-    EXPECT_EQ(observer_.seen(), Languages{"nl"});
+    EXPECT_EQ(seen(), Languages{"nl"});
 }
 
 TEST(CVModelCache, KeysAreTheUrlsOnTheProductionHost) {
@@ -243,7 +230,10 @@ TEST(CVModelCache, OneInstanceHoldsModelsByTypeAndClearsWithTheIndex) {
     EXPECT_EQ(cache->objectForKey<int>(key), nullptr);  // another type is a miss, never a bad cast
 
     auto index = CVLocationSourceIndex::current();
-    index->setParentId("floor", "b1-1");
+    EXPECT_EQ(CVLocationSourceIndex::current(), index);
+    index->setParentId("floor-1", "b1-1");
+    index->setParentId("floor", "b1-1");  // a later registration wins
+    EXPECT_EQ(index->parentIdForReadableId("b1-2"), std::nullopt);
     test::ScopedLogCapture log;
     cache->clearCache();
     EXPECT_EQ(cache->count(), 0u);
@@ -251,17 +241,6 @@ TEST(CVModelCache, OneInstanceHoldsModelsByTypeAndClearsWithTheIndex) {
     EXPECT_NE(CVLocationSourceIndex::current(), index);
     EXPECT_TRUE(CVLocationSourceIndex::current()->readableLocationIdMap().empty());
     EXPECT_EQ(index->parentIdForReadableId("b1-1"), "floor");  // an old holder keeps its copy
-}
-
-TEST(CVLocationSourceIndex, MapsReadableIdsUntilCleared) {
-    auto index = CVLocationSourceIndex::current();
-    EXPECT_EQ(CVLocationSourceIndex::current(), index);
-    index->setParentId("b-1", "ax_b_b1");
-    index->setParentId("b-2", "ax_b_b1");  // a later registration wins
-    EXPECT_EQ(index->parentIdForReadableId("ax_b_b1"), "b-2");
-    EXPECT_EQ(index->parentIdForReadableId("ax_b_b2"), std::nullopt);
-    CVLocationSourceIndex::clear();
-    EXPECT_EQ(CVLocationSourceIndex::current()->parentIdForReadableId("ax_b_b1"), std::nullopt);
 }
 
 using UserDefaultCache = test::ContainerFixture;

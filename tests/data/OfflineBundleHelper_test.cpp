@@ -17,7 +17,8 @@ namespace ambrell {
 namespace {
 
 namespace fs = std::filesystem;
-using Date = CVOfflineBundleHelper::Date;
+using Bundle = CVOfflineBundleHelper;
+using Date = Bundle::Date;
 using std::chrono::seconds;
 
 constexpr std::int64_t kSnapshotSeconds = 1735689600;  // 2025-01-01T00:00:00Z
@@ -26,7 +27,7 @@ class OfflineBundle : public test::ContainerFixture {
 protected:
     OfflineBundle() { platform::Paths::setResourcesFolder(resources_.path()); }
     ~OfflineBundle() override {
-        CVOfflineBundleHelper::resetForTesting();
+        Bundle::resetForTesting();
         CVRouteNetworkSeams::resetForTesting();
         CVDataSetSeams::resetForTesting();
         AmbrellLegacy::resetForTesting();
@@ -61,15 +62,14 @@ public:
 };
 
 TEST_F(OfflineBundle, AnAppWithoutSnapshotHasNothing) {
-    EXPECT_EQ(CVOfflineBundleHelper::offlineDataSolutionId(), std::nullopt);
-    EXPECT_EQ(CVOfflineBundleHelper::offlinePathForEndpointData("sync/categories", "A", "en"), std::nullopt);
-    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveMapTilesForSolution("A"));
-    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("A"));
-    EXPECT_EQ(CVOfflineBundleHelper::ifModifiedSinceForBundledUrl("https://h/sync/categories?lr=en",
-                                                                  resources_ / "absent", "A"),
+    EXPECT_EQ(Bundle::offlineDataSolutionId(), std::nullopt);
+    EXPECT_EQ(Bundle::offlinePathForEndpointData("sync/categories", "A", "en"), std::nullopt);
+    EXPECT_FALSE(Bundle::offlineDataHaveMapTilesForSolution("A"));
+    EXPECT_FALSE(Bundle::offlineDataHaveDirectionGraphsForSolution("A"));
+    EXPECT_EQ(Bundle::ifModifiedSinceForBundledUrl("https://h/sync/categories?lr=en", resources_ / "absent", "A"),
               std::nullopt);
 
-    EXPECT_EQ(CVOfflineBundleHelper::offlineDataTimestamp(), std::nullopt);
+    EXPECT_EQ(Bundle::offlineDataTimestamp(), std::nullopt);
     EXPECT_TRUE(log_.sink().contains("+[CVOfflineBundleHelper offlineDataTimestamp] [E] Failed to determine "
                                      "offlineDataTimestamp: err=(null), path=(null)"));
 }
@@ -84,9 +84,9 @@ TEST_F(OfflineBundle, ResourceNamesFollowEndpointAndLanguage) {
         {"sync/categories", "../en", std::nullopt}};
     for (const auto& [endpointData, language, file] : cases) {
         SCOPED_TRACE(endpointData);
-        const auto path = CVOfflineBundleHelper::offlinePathForEndpointData(endpointData, "A", language);
+        const auto path = Bundle::offlinePathForEndpointData(endpointData, "A", language);
         EXPECT_EQ(path, file ? std::optional(resource(*file)) : std::nullopt);
-        EXPECT_EQ(CVOfflineBundleHelper::offlinePathForEndpointData(endpointData, "B", language), std::nullopt);
+        EXPECT_EQ(Bundle::offlinePathForEndpointData(endpointData, "B", language), std::nullopt);
     }
 }
 
@@ -103,68 +103,68 @@ TEST_F(OfflineBundle, SyncUrlsMapOntoTheirResource) {
         {"http://[broken", std::nullopt}};
     for (const auto& [url, path] : cases) {
         SCOPED_TRACE(url.value_or("(none)"));
-        EXPECT_EQ(CVOfflineBundleHelper::offlinePathForEndpointUrl(url, "A"), path);
+        EXPECT_EQ(Bundle::offlinePathForEndpointUrl(url, "A"), path);
     }
-    EXPECT_EQ(CVOfflineBundleHelper::offlinePathForEndpointUrl(
-                  "https://api.example.org/sync/venues?solutionId=A&lr=en&v=6", "B"),
+    EXPECT_EQ(Bundle::offlinePathForEndpointUrl("https://api.example.org/sync/venues?solutionId=A&lr=en&v=6", "B"),
               std::nullopt);
 }
 
 TEST_F(OfflineBundle, SnapshotIdIsKeptOnceFoundAndATimestampWithoutDateIsTheStartOf1970) {
     write("ax_sync_solutionid.json", R"(["not an object"])");
-    EXPECT_EQ(CVOfflineBundleHelper::offlineDataSolutionId(), std::nullopt);
+    EXPECT_EQ(Bundle::offlineDataSolutionId(), std::nullopt);
     writeSnapshot("A");
-    EXPECT_EQ(CVOfflineBundleHelper::offlineDataSolutionId(), "A");
+    EXPECT_EQ(Bundle::offlineDataSolutionId(), "A");
     fs::remove(resource("ax_sync_solutionid.json"));
-    EXPECT_EQ(CVOfflineBundleHelper::offlineDataSolutionId(), "A");
+    EXPECT_EQ(Bundle::offlineDataSolutionId(), "A");
 
-    CVOfflineBundleHelper::resetForTesting();
+    Bundle::resetForTesting();
     write("ax_sync_timestamp.json", "{}");
-    EXPECT_EQ(CVOfflineBundleHelper::offlineDataTimestamp(), Date{});
-    CVOfflineBundleHelper::resetForTesting();
+    EXPECT_EQ(Bundle::offlineDataTimestamp(), Date{});
+    Bundle::resetForTesting();
     write("ax_sync_timestamp.json", R"({"timestamp": "soon"})");
-    EXPECT_EQ(CVOfflineBundleHelper::offlineDataTimestamp(), std::nullopt);
+    EXPECT_EQ(Bundle::offlineDataTimestamp(), std::nullopt);
     EXPECT_TRUE(log_.sink().contains("err=\"timestamp\" is not a number, path=" +
                                      resource("ax_sync_timestamp.json").string()));
 }
 
 TEST_F(OfflineBundle, TilesNeedANonEmptyResourceAndGraphsComeFromTheSnapshotOrTheRouteNetworkCache) {
     writeSnapshot("A");
+    EXPECT_FALSE(Bundle::offlineDataHaveMapTilesForSolution("A"));
     write("ax_sync_tiles.json", "");
-    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveMapTilesForSolution("A"));
+    EXPECT_FALSE(Bundle::offlineDataHaveMapTilesForSolution("A"));
     write("ax_sync_tiles.json", "{}");
-    EXPECT_TRUE(CVOfflineBundleHelper::offlineDataHaveMapTilesForSolution("A"));
-    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveMapTilesForSolution("B"));
+    EXPECT_TRUE(Bundle::offlineDataHaveMapTilesForSolution("A"));
+    EXPECT_FALSE(Bundle::offlineDataHaveMapTilesForSolution("B"));
 
-    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("A"));
+    EXPECT_FALSE(Bundle::offlineDataHaveDirectionGraphsForSolution("A"));
     write("ax_sync_graph.json", "{}");
-    EXPECT_TRUE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("A"));
-    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("B"));
+    EXPECT_TRUE(Bundle::offlineDataHaveDirectionGraphsForSolution("A"));
+    EXPECT_FALSE(Bundle::offlineDataHaveDirectionGraphsForSolution("B"));
     CVRouteNetworkSeams::setService(std::make_shared<FakeRouteNetworks>());
-    EXPECT_TRUE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("B"));
-    EXPECT_FALSE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("C"));
+    EXPECT_TRUE(Bundle::offlineDataHaveDirectionGraphsForSolution("B"));
+    EXPECT_FALSE(Bundle::offlineDataHaveDirectionGraphsForSolution("C"));
 }
 
 TEST_F(OfflineBundle, TileTimestampTakesTheLaterOfStoredAndSnapshot) {
     writeSnapshot("A");
     write("ax_sync_tiles.json", "{}");
     AmbrellLegacy::setApiKey("A");
-    EXPECT_EQ(CVOfflineBundleHelper::userDefaultsKeyForTileDataTimestamp(), "ax-tileDataTimestamp-A");
+    EXPECT_EQ(Bundle::userDefaultsKeyForTileDataTimestamp(), "ax-tileDataTimestamp-A");
     const Date snapshot{seconds(kSnapshotSeconds)};
 
-    EXPECT_EQ(CVOfflineBundleHelper::tileDataTimestamp(), snapshot);
-    CVOfflineBundleHelper::setTileDataTimestamp(snapshot - seconds(60));
-    EXPECT_EQ(CVOfflineBundleHelper::tileDataTimestamp(), snapshot);
-    CVOfflineBundleHelper::setTileDataTimestamp(snapshot + seconds(60));
-    EXPECT_EQ(CVOfflineBundleHelper::tileDataTimestamp(), snapshot + seconds(60));
+    EXPECT_EQ(Bundle::tileDataTimestamp(), snapshot);
+    Bundle::setTileDataTimestamp(snapshot - seconds(60));
+    EXPECT_EQ(Bundle::tileDataTimestamp(), snapshot);
+    Bundle::setTileDataTimestamp(snapshot + seconds(60));
+    EXPECT_EQ(Bundle::tileDataTimestamp(), snapshot + seconds(60));
     EXPECT_TRUE(platform::UserDefaults::standard().hasKey("ax-tileDataTimestamp-A"));
 
     // Another key: the snapshot's tiles are not its tiles.
     AmbrellLegacy::setApiKey("B");
-    EXPECT_EQ(CVOfflineBundleHelper::tileDataTimestamp(), std::nullopt);
-    CVOfflineBundleHelper::setTileDataTimestamp(snapshot - seconds(60));
-    EXPECT_EQ(CVOfflineBundleHelper::tileDataTimestamp(), snapshot - seconds(60));
-    CVOfflineBundleHelper::setTileDataTimestamp(std::nullopt);
+    EXPECT_EQ(Bundle::tileDataTimestamp(), std::nullopt);
+    Bundle::setTileDataTimestamp(snapshot - seconds(60));
+    EXPECT_EQ(Bundle::tileDataTimestamp(), snapshot - seconds(60));
+    Bundle::setTileDataTimestamp(std::nullopt);
     EXPECT_FALSE(platform::UserDefaults::standard().hasKey("ax-tileDataTimestamp-B"));
 }
 
@@ -174,16 +174,15 @@ TEST_F(OfflineBundle, ConditionalDateOnlyForFilesNotDownloadedYet) {
     const fs::path notYet = containerRoot() / "venues.json";
     const Date snapshot{seconds(kSnapshotSeconds)};
 
-    EXPECT_EQ(CVOfflineBundleHelper::ifModifiedSinceForBundledUrl(url, notYet, "A"), snapshot);
+    EXPECT_EQ(Bundle::ifModifiedSinceForBundledUrl(url, notYet, "A"), snapshot);
     EXPECT_TRUE(log_.sink().contains(
         "+[CVOfflineBundleHelper ifModifiedSinceForBundledUrl:cachingFile:datasetId:] [D] Using If-Modified-Since "
         "date from bundle 2025-01-01 00:00:00 +0000 for " + url));
-    EXPECT_EQ(CVOfflineBundleHelper::ifModifiedSinceForBundledUrl(url, notYet, "B"), std::nullopt);
-    EXPECT_EQ(CVOfflineBundleHelper::ifModifiedSinceForBundledUrl(
-                  "https://api.example.org/sync/appconfig?lr=en", notYet, "A"),
+    EXPECT_EQ(Bundle::ifModifiedSinceForBundledUrl(url, notYet, "B"), std::nullopt);
+    EXPECT_EQ(Bundle::ifModifiedSinceForBundledUrl("https://api.example.org/sync/appconfig?lr=en", notYet, "A"),
               std::nullopt);
     std::ofstream(notYet) << "[]";
-    EXPECT_EQ(CVOfflineBundleHelper::ifModifiedSinceForBundledUrl(url, notYet, "A"), std::nullopt);
+    EXPECT_EQ(Bundle::ifModifiedSinceForBundledUrl(url, notYet, "A"), std::nullopt);
 }
 
 class CachedGraph : public CVDataSetCachedFiles {
@@ -198,7 +197,7 @@ TEST_F(OfflineBundle, WithoutRoutingTheDataSetTellsWhetherTheGraphIsCached) {
     EXPECT_FALSE(CVRouteNetworkSeams::isCachedDataAvailableForSolutionId("B"));
     CVDataSetSeams::setCachedFiles(std::make_shared<CachedGraph>());
     EXPECT_TRUE(CVRouteNetworkSeams::isCachedDataAvailableForSolutionId("B"));
-    EXPECT_TRUE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution("B"));
+    EXPECT_TRUE(Bundle::offlineDataHaveDirectionGraphsForSolution("B"));
     EXPECT_FALSE(CVRouteNetworkSeams::isCachedDataAvailableForSolutionId("A"));
 
     std::optional<platform::NSError> answered;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/json/parse.hpp>
+
 #include <algorithm>
 
 #include "foundation/CVExtendedFileAttributes.h"
@@ -18,6 +20,8 @@ namespace ambrell {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::system_clock;
 
 std::vector<std::uint8_t> bytes(std::string_view text) {
     return {text.begin(), text.end()};
@@ -25,10 +29,8 @@ std::vector<std::uint8_t> bytes(std::string_view text) {
 
 std::vector<fs::path> entriesOf(const fs::path& folder) {
     std::vector<fs::path> entries;
-    std::error_code error;
-    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
-        entries.push_back(entry->path());
-    }
+    std::error_code missing;
+    for (const auto& entry : fs::directory_iterator(folder, missing)) entries.push_back(entry.path());
     std::sort(entries.begin(), entries.end());
     return entries;
 }
@@ -101,7 +103,6 @@ TEST_F(FileCacheTest, SavesReadsAndRemovesItems) {
     EXPECT_EQ(entriesOf(folder_), std::vector<fs::path>{path});  // no temporary file left behind
 
     EXPECT_TRUE(cache_->removeDataForItem(url));
-    EXPECT_EQ(cache_->pathForCachedItem(url), std::nullopt);
     EXPECT_TRUE(log_.sink().messages().empty());
 
     EXPECT_FALSE(cache_->saveData(std::nullopt, url));
@@ -118,7 +119,7 @@ TEST_F(FileCacheTest, SavesReadsAndRemovesItems) {
                                        ", err=No such file or directory");
 }
 
-TEST_F(FileCacheTest, FilenamesStayInsideTheFolder) {
+TEST_F(FileCacheTest, FilesNamedAsTheyAreStayInsideTheFolder) {
     ASSERT_TRUE(cache_->saveDataWithFilename(bytes("{\"events\":[]}"), "log-1.json"));
     EXPECT_EQ(platform::readTextFile(folder_ / "log-1.json"), "{\"events\":[]}");
     EXPECT_EQ(cache_->cachedDataForFilename("log-1.json"), bytes("{\"events\":[]}"));
@@ -126,45 +127,17 @@ TEST_F(FileCacheTest, FilenamesStayInsideTheFolder) {
     EXPECT_FALSE(cache_->saveDataWithFilename(std::nullopt, "log-2.json"));
 
     using namespace std::string_view_literals;
+    for (const auto name : {"log-1.json"sv, "key|id"sv, ".hidden"sv, "..."sv}) {
+        EXPECT_TRUE(CVFileCache::isPlainFilename(name)) << name;
+    }
     for (const auto name : {"../escape"sv, "a/b"sv, ""sv, "."sv, ".."sv, "a\0b"sv}) {
+        EXPECT_FALSE(CVFileCache::isPlainFilename(name)) << name;
         EXPECT_FALSE(cache_->saveDataWithFilename(bytes("x"), name));
         EXPECT_EQ(cache_->cachedDataForFilename(name), std::nullopt);
     }
     EXPECT_EQ(entriesOf(folder_), std::vector<fs::path>{folder_ / "log-1.json"});
     EXPECT_FALSE(fs::exists(folder_.parent_path() / "escape"));
     EXPECT_TRUE(log_.sink().contains("-[CVFileCache saveData:filename:] [E] invalid cache file name '../escape'"));
-}
-
-TEST(CVFileCacheFilename, PlainNamesStayInsideTheFolder) {
-    using namespace std::string_view_literals;
-    for (const auto name : {"log-1.json"sv, "key|id"sv, ".hidden"sv, "..."sv}) {
-        EXPECT_TRUE(CVFileCache::isPlainFilename(name)) << name;
-    }
-    for (const auto name : {""sv, "."sv, ".."sv, "../escape"sv, "a/b"sv, "a\0b"sv}) {
-        EXPECT_FALSE(CVFileCache::isPlainFilename(name)) << name;
-    }
-}
-
-TEST_F(FileCacheTest, FindsItemsByApiEndpoint) {
-    ASSERT_TRUE(cache_->saveData(bytes("1"), "venues-en.json"));
-    const auto probe = platform::setExtendedAttribute(folder_ / "venues-en.json", "probe", "1");
-    if (probe == std::errc::operation_not_supported) {
-        GTEST_SKIP() << "the temp folder's file system has no user extended attributes";
-    }
-    ASSERT_TRUE(cache_->saveData(bytes("2"), "venues-de.json"));
-    ASSERT_TRUE(cache_->saveData(bytes("3"), "buildings.json"));
-    ASSERT_FALSE(platform::writeFileAtomically(folder_ / "tiles/venues.json", "4"));
-    for (const auto& [name, endpoint] : {std::pair{"venues-en.json", "/api/venues"}, {"venues-de.json", "/api/venues"},
-                                         {"buildings.json", "/api/buildings"}, {"tiles", "/api/venues"},
-                                         {"tiles/venues.json", "/api/venues"}}) {  // the last is no direct entry
-        ASSERT_TRUE(xattr_setApiEndpoint(folder_ / name, endpoint));
-    }
-
-    EXPECT_EQ(CVFileCache::pathsForCacheItemsWithApiEndpointAttr("/api/venues", folder_),
-              (std::vector<fs::path>{folder_ / "tiles", folder_ / "venues-de.json", folder_ / "venues-en.json"}));
-    EXPECT_TRUE(CVFileCache::pathsForCacheItemsWithApiEndpointAttr("/api/floors", folder_).empty());
-    EXPECT_TRUE(CVFileCache::pathsForCacheItemsWithApiEndpointAttr("", folder_).empty());
-    EXPECT_TRUE(CVFileCache::pathsForCacheItemsWithApiEndpointAttr("/api/venues", root_ / "missing").empty());
 }
 
 TEST_F(FileCacheTest, SizeCountsFilesAndFoldersAtAllLevels) {
@@ -197,21 +170,14 @@ TEST_F(FileCacheTest, FolderRemovalFreesThePathAtOnceAndDeletesInTheBackgroundAg
     EXPECT_TRUE(entriesOf(folder_).empty());
     EXPECT_TRUE(onlyLeft({folder_}));
 
+    // A stale moved-aside folder does not block the move, and is not ours to delete.
+    ASSERT_FALSE(platform::writeFileAtomically(movedAside_ / "left-over.json", "old"));
     cache_->removeCacheFolder();
     cache_->removeCacheFolder();  // gone already: nothing to do
     EXPECT_FALSE(fs::exists(folder_));
-    EXPECT_TRUE(onlyLeft({}));
-    EXPECT_TRUE(log_.sink().messages().empty());
-}
-
-TEST_F(FileCacheTest, FolderRemovalStaleDeletedFolderDoesNotBlockTheMove) {
-    ASSERT_FALSE(platform::writeFileAtomically(movedAside_ / "left-over.json", "old"));
-    ASSERT_TRUE(cache_->saveData(bytes("new"), "a.json"));
-
-    cache_->removeCacheFolder();
-    EXPECT_FALSE(fs::exists(folder_));
     EXPECT_TRUE(onlyLeft({movedAside_}));
-    EXPECT_EQ(platform::readTextFile(movedAside_ / "left-over.json"), "old");  // not ours to delete
+    EXPECT_EQ(platform::readTextFile(movedAside_ / "left-over.json"), "old");
+    EXPECT_TRUE(log_.sink().messages().empty());
 }
 
 TEST_F(FileCacheTest, FolderRemovalFailedMoveDeletesInPlace) {
@@ -232,12 +198,9 @@ TEST_F(FileCacheTest, FolderRemovalFailedMoveDeletesInPlace) {
 TEST_F(FileCacheTest, CachedJsonIsParsedAndMalformedOrUnreadableGivesNone) {
     const std::string url = "https://example.com/api/solution.json";
     EXPECT_EQ(dictionaryFromCachedFileForUrl(*cache_, url), std::nullopt);
-    ASSERT_TRUE(cache_->saveData(bytes(R"({"id":"s1","venues":[{"name":"HQ"}],"v":2})"), url));
-    const auto json = dictionaryFromCachedFileForUrl(*cache_, url);
-    ASSERT_TRUE(json && json->is_object());
-    EXPECT_EQ(json->at("id"), "s1");
-    EXPECT_EQ(json->at("venues").at(0).at("name"), "HQ");
-    EXPECT_EQ(json->at("v").to_number<int>(), 2);
+    const std::string text = R"({"id":"s1","venues":[{"name":"HQ"}],"v":2})";
+    ASSERT_TRUE(cache_->saveData(bytes(text), url));
+    EXPECT_EQ(dictionaryFromCachedFileForUrl(*cache_, url), boost::json::parse(text));
     EXPECT_TRUE(log_.sink().messages().empty());
 
     ASSERT_TRUE(cache_->saveData(bytes(R"({"id":"s1",)"), url));
@@ -251,6 +214,115 @@ TEST_F(FileCacheTest, CachedJsonIsParsedAndMalformedOrUnreadableGivesNone) {
     fs::create_directory(*cache_->pathForCachingItem(url));
     EXPECT_EQ(dictionaryFromCachedFileForUrl(*cache_, url), std::nullopt);
     EXPECT_TRUE(log_.sink().contains("[E] Failed to read cached file at "));
+}
+
+// Cached files with what is known about them kept on the file itself.
+class FileAttributesTest : public FileCacheTest {
+protected:
+    void SetUp() override {
+        FileCacheTest::SetUp();
+        ASSERT_TRUE(cache_->saveData(bytes("{}"), "venues-en.json"));
+        if (platform::setExtendedAttribute(file_, "probe", "1") == std::errc::operation_not_supported) {
+            GTEST_SKIP() << "the temp folder's file system has no user extended attributes";
+        }
+        ASSERT_FALSE(platform::removeExtendedAttribute(file_, "probe"));
+    }
+
+    // What another reader of the file sees under the attribute's name, in the namespace open to every program.
+    [[nodiscard]] std::optional<std::string> stored(std::string_view name) const {
+        return platform::getExtendedAttribute(file_, "user." + std::string(name));
+    }
+
+    const fs::path file_ = folder_ / "venues-en.json";
+};
+
+TEST_F(FileAttributesTest, TheCacheFindsItemsByApiEndpoint) {
+    ASSERT_TRUE(cache_->saveData(bytes("2"), "venues-de.json"));
+    ASSERT_TRUE(cache_->saveData(bytes("3"), "buildings.json"));
+    ASSERT_FALSE(platform::writeFileAtomically(folder_ / "tiles/venues.json", "4"));
+    for (const auto& [name, endpoint] : {std::pair{"venues-en.json", "/api/venues"}, {"venues-de.json", "/api/venues"},
+                                         {"buildings.json", "/api/buildings"}, {"tiles", "/api/venues"},
+                                         {"tiles/venues.json", "/api/venues"}}) {  // the last is no direct entry
+        ASSERT_TRUE(xattr_setApiEndpoint(folder_ / name, endpoint));
+    }
+
+    EXPECT_EQ(CVFileCache::pathsForCacheItemsWithApiEndpointAttr("/api/venues", folder_),
+              (std::vector<fs::path>{folder_ / "tiles", folder_ / "venues-de.json", folder_ / "venues-en.json"}));
+    EXPECT_TRUE(CVFileCache::pathsForCacheItemsWithApiEndpointAttr("/api/floors", folder_).empty());
+    EXPECT_TRUE(CVFileCache::pathsForCacheItemsWithApiEndpointAttr("", folder_).empty());
+    EXPECT_TRUE(CVFileCache::pathsForCacheItemsWithApiEndpointAttr("/api/venues", root_ / "missing").empty());
+}
+
+TEST_F(FileAttributesTest, RawValuesRoundTripAndMissingEmptyOrUnreadableOnesReadAsNone) {
+    const std::string_view name = "tilecache:url";
+    EXPECT_EQ(xattr_valueForAttribute(file_, name), std::nullopt);
+    EXPECT_TRUE(xattr_setValue(file_, "https://example.com/tiles/{z}", name));
+    EXPECT_EQ(stored(name), "https://example.com/tiles/{z}");
+    EXPECT_TRUE(xattr_setValue(file_, "Zürich", name));  // replaces, UTF-8 kept
+    EXPECT_EQ(xattr_valueForAttribute(file_, name), "Zürich");
+    EXPECT_TRUE(xattr_setValue(file_, std::nullopt, name));
+    EXPECT_EQ(stored(name), std::nullopt);
+    EXPECT_TRUE(xattr_setValue(file_, std::nullopt, name));  // nothing to remove is no failure
+    EXPECT_TRUE(xattr_removeAttribute(file_, name));
+
+    ASSERT_TRUE(xattr_setValue(file_, "", name));
+    EXPECT_EQ(stored(name), "");  // written, but empty
+    EXPECT_EQ(xattr_valueForAttribute(file_, name), std::nullopt);
+    ASSERT_FALSE(platform::setExtendedAttribute(file_, name, "\xFF\xFE"));
+    EXPECT_EQ(xattr_valueForAttribute(file_, name), std::nullopt);
+
+    const auto missing = folder_ / "missing.json";
+    EXPECT_EQ(xattr_valueForAttribute(missing, name), std::nullopt);
+    EXPECT_FALSE(xattr_setValue(missing, "x", name));
+    EXPECT_FALSE(xattr_setValue(missing, std::nullopt, name));
+
+    EXPECT_FALSE(xattr_setValue(file_, "x", ""));
+    EXPECT_FALSE(xattr_removeAttribute(file_, ""));
+    EXPECT_EQ(xattr_valueForAttribute(file_, ""), std::nullopt);
+}
+
+TEST_F(FileAttributesTest, TextAttributesRoundTripUnderTheirStoredNames) {
+    using Path = const std::filesystem::path&;
+    const std::tuple<std::string_view, std::optional<std::string> (*)(Path),
+                     bool (*)(Path, std::optional<std::string_view>)>
+        attributes[] = {{"com.corvay.last-modified", xattr_lastModified, xattr_setLastModified},
+                        {"com.corvay.url", xattr_downloadUrl, xattr_setDownloadUrl},
+                        {"com.corvay.content-language", xattr_contentLanguage, xattr_setContentLanguage},
+                        {"com.corvay.api-endpoint", xattr_apiEndpoint, xattr_setApiEndpoint}};
+    for (const auto& [name, get, set] : attributes) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(get(file_), std::nullopt);
+        ASSERT_TRUE(set(file_, "Tue, 14 Nov 2023 22:13:20 GMT"));
+        EXPECT_EQ(stored(name), "Tue, 14 Nov 2023 22:13:20 GMT");
+        EXPECT_EQ(get(file_), "Tue, 14 Nov 2023 22:13:20 GMT");
+        ASSERT_TRUE(set(file_, std::nullopt));
+        EXPECT_EQ(stored(name), std::nullopt);
+    }
+}
+
+TEST_F(FileAttributesTest, DownloadDateIsStoredAndReadAsWholeSignedSeconds) {
+    ASSERT_TRUE(xattr_setDownloadDate(file_, Clock::time_point(1700000000s + 750ms)));
+    EXPECT_EQ(stored("com.corvay.download-date"), "1700000000");
+    EXPECT_EQ(xattr_downloadDate(file_), Clock::time_point(1700000000s));
+
+    EXPECT_FALSE(xattr_setDownloadDate(file_, Clock::time_point(-2s)));  // no unsigned form: refused
+    EXPECT_EQ(stored("com.corvay.download-date"), "1700000000");
+
+    ASSERT_TRUE(xattr_setDownloadDate(file_, std::nullopt));
+    EXPECT_EQ(stored("com.corvay.download-date"), std::nullopt);
+
+    // Other writers may leave any text; only a whole number the clock can hold is a date.
+    const std::pair<std::string_view, std::optional<std::int64_t>> cases[] = {
+        {"1700000000", 1700000000}, {"-86400", -86400},
+        {"10000000000", std::nullopt},  // past the clock's range
+        {"17e8", std::nullopt},     {" 17", std::nullopt}, {"date", std::nullopt},
+    };
+    for (const auto& [text, seconds] : cases) {
+        ASSERT_FALSE(platform::setExtendedAttribute(file_, "com.corvay.download-date", text));
+        std::optional<Clock::time_point> expected;
+        if (seconds) expected = Clock::time_point(std::chrono::seconds(*seconds));
+        EXPECT_EQ(xattr_downloadDate(file_), expected) << text;
+    }
 }
 
 }  // namespace

@@ -6,8 +6,13 @@
 
 #include <algorithm>
 #include <future>
+#include <regex>
+#include <set>
 
+#include "Ambrell/CVError.h"
 #include "foundation/CVLogPackage.h"
+#include "foundation/CVLogUploader.h"
+#include "foundation/SdkVersion.h"
 #include "platform/FileSystem.h"
 #include "tests/foundation/WebServiceFixture.h"
 #include "tests/support/WaitFor.h"
@@ -21,6 +26,132 @@ using Tags = std::vector<std::string>;
 
 const system_clock::time_point kStart = sys_days{2024y / March / 5} + 7h + 8min + 9s + 123ms;
 const std::string kRoute = "/solution-key/api/logpackage";
+
+// MARK: - Packages
+
+std::set<std::string> keysOf(const boost::json::object& object) {
+    std::set<std::string> keys;
+    for (const auto& member : object) keys.emplace(member.key());
+    return keys;
+}
+
+boost::json::object parsed(const CVLogPackage& package) {
+    const auto data = package.jsonData();
+    EXPECT_TRUE(data);
+    return boost::json::parse(std::string(data->begin(), data->end())).as_object();
+}
+
+CVLogPackage makePackage(std::string apiKey, std::vector<CVLogEntry> entries = {}) {
+    return CVLogPackage(std::move(apiKey), "SESSION-1", kStart, std::move(entries), "iOS Core SDK", sdkVersion());
+}
+
+TEST(CVLogEventAndDomain, RawValuesAndTexts) {
+    const std::vector<std::string_view> events = {
+        "entered_foreground",   "entered_background",      "sdk_loaded",
+        "map_instantiated",     "language_changed",        "offline_mode_changed",
+        "search_performed",     "directions_requested",    "directions_rendered",
+        "subscription_started", "subscription_stopped",    "livedata_enabled_for_map",
+        "map_clicked",          "clustering_mode_changed", "location_sources_registered",
+        "dataset_added",        "dataset_removed",         "dataset_synchronized"};
+    const std::vector<std::string_view> domains = {"app_life_time", "configuration", "search",
+                                                   "directions",    "live_data",     "map",
+                                                   "location_sources", "dataset_manager"};
+    for (std::int64_t raw = 0; raw < 18; ++raw) EXPECT_EQ(description(*CVLogEventFromRawValue(raw)), events[raw]);
+    for (std::int64_t raw = 0; raw < 8; ++raw) EXPECT_EQ(description(*CVLogDomainFromRawValue(raw)), domains[raw]);
+    for (std::int64_t raw : {-1, 18, 1000}) EXPECT_FALSE(CVLogEventFromRawValue(raw)) << raw;
+    for (std::int64_t raw : {-1, 8}) EXPECT_FALSE(CVLogDomainFromRawValue(raw)) << raw;
+}
+
+TEST(CVLogPackage, DocumentKeysDatesAndEntriesInOrder) {
+    CVLogEntry plain{kStart + 1s, CVLogDomain::search, "event", CVLogEvent::searchPerformed, std::nullopt};
+    CVLogEntry detailed{kStart + 2500ms, CVLogDomain::map, "event", CVLogEvent::mapClicked,
+                        CVLogEntry::Parameters{{"query", "café"}}};
+    const auto document = parsed(makePackage("solution-key", {plain, detailed}));
+
+    EXPECT_EQ(keysOf(document), (std::set<std::string>{"apiKey", "sessionData", "entries"}));
+    EXPECT_EQ(document.at("apiKey"), "solution-key");
+
+    const auto& session = document.at("sessionData").as_object();
+    EXPECT_EQ(keysOf(session), (std::set<std::string>{"sessionId", "sessionStartDate", "deviceBrand", "deviceModel",
+                                                      "deviceType", "deviceUserAgent", "deviceOS", "deviceOSVersion",
+                                                      "component", "componentVersion", "hostApplicationName"}));
+    for (const auto& member : session) EXPECT_TRUE(member.value().is_string()) << member.key();
+    EXPECT_EQ(session.at("sessionId"), "SESSION-1");
+    EXPECT_EQ(session.at("sessionStartDate"), "2024-03-05T07:08:09.123Z");
+    EXPECT_EQ(session.at("deviceBrand"), "apple");
+    EXPECT_EQ(session.at("deviceUserAgent"), "null");
+    EXPECT_EQ(session.at("component"), "iOS Core SDK");
+    EXPECT_EQ(session.at("componentVersion").as_string(), sdkVersion());
+    EXPECT_EQ(session.at("hostApplicationName"), "com.ambrell.default");
+
+    // In order; without parameters an empty object, neither null nor missing.
+    EXPECT_EQ(document.at("entries"), boost::json::parse(R"([
+        {"logType": "event", "name": "search_performed", "domain": "search", "date": "2024-03-05T07:08:10.123Z",
+         "parameters": {}},
+        {"logType": "event", "name": "map_clicked", "domain": "map", "date": "2024-03-05T07:08:11.623Z",
+         "parameters": {"query": "café"}}])"));
+
+    // The host application's identifier when the host sets one.
+    CVLogSessionData::setHostApplicationIdentifier("com.example.maps");
+    EXPECT_EQ(parsed(makePackage("k")).at("sessionData").at("hostApplicationName"), "com.example.maps");
+    CVLogSessionData::setHostApplicationIdentifier(std::nullopt);
+    EXPECT_EQ(parsed(makePackage("k")).at("sessionData").at("hostApplicationName"), "com.ambrell.default");
+}
+
+TEST(CVLogPackage, TextThatIsNotUtf8GivesNoData) {
+    EXPECT_FALSE(makePackage("key\xC3").jsonData());
+    CVLogEntry broken{kStart, CVLogDomain::search, "event", CVLogEvent::searchPerformed,
+                      CVLogEntry::Parameters{{"query", "\xFF"}}};
+    EXPECT_FALSE(makePackage("key", {broken}).jsonData());
+}
+
+TEST(CVLogPackage, FilenameIsTheEncodedKeyABarAndTheUpperCasePackageId) {
+    const auto package = makePackage("solution-key");
+    EXPECT_EQ(package.filename(), package.filename());
+    const std::regex format("solution-key\\|[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}");
+    EXPECT_TRUE(std::regex_match(package.filename(), format)) << package.filename();
+    EXPECT_EQ(package.filename(), "solution-key|" + package.packageId());
+    EXPECT_NE(makePackage("solution-key").filename(), package.filename());
+
+    // Keys that could leave the folder or pass for another are encoded.
+    const std::pair<std::string, std::string> keys[] = {
+        {"solution-key", "solution-key"}, {"abc.def_1", "abc.def_1"}, {"../../x", "%2E.%2F..%2Fx"},
+        {"/", "%2F"},                     {"a/b", "a%2Fb"},           {"a|b", "a%7Cb"},
+        {"100%", "100%25"},               {"..", "%2E."},             {std::string("a\0b", 3), "a%00b"},
+        {"", ""},
+    };
+    for (const auto& [key, expected] : keys) EXPECT_EQ(CVLogPackage::filenameKeyForApiKey(key), expected) << key;
+
+    const std::string longKey(300, 'k');
+    const auto shortened = CVLogPackage::filenameKeyForApiKey(longKey);
+    EXPECT_EQ(shortened.size(), 160u);
+    EXPECT_NE(shortened, CVLogPackage::filenameKeyForApiKey(longKey + "x"));
+
+    // A file belongs to the key before its first bar.
+    const std::tuple<std::string_view, std::string_view, bool> owners[] = {
+        {"key|ID", "key", true}, {"/caches/com.ambrell.sdklogs/key|ID", "key", true}, {"a%7Cb|ID", "a|b", true},
+        {"a%7Cb|ID", "a", false}, {"other|ID", "key", false}, {"key", "key", false},
+        // A temporary file of an interrupted write belongs to no key.
+        {".key|ID.tmp-1", ".key", false},
+    };
+    for (const auto& [file, key, owned] : owners) {
+        EXPECT_EQ(CVLogPackage::isPackageFileOfApiKey(file, key), owned) << file << " of " << key;
+    }
+}
+
+TEST(CVLoggingConfig, FromTheAppConfiguration) {
+    EXPECT_TRUE(CVLoggingConfig(std::map<std::string, bool>{}).eventLoggingEnabled());
+    EXPECT_FALSE(CVLoggingConfig(std::map<std::string, bool>{{"eventLoggingEnabled", false}}).eventLoggingEnabled());
+    const std::pair<const char*, bool> json[] = {
+        {"{}", true},                               {R"({"eventLoggingEnabled":false})", false},
+        {R"({"eventLoggingEnabled":true})", true},  {R"({"eventLoggingEnabled":0})", false},
+        {R"({"eventLoggingEnabled":"no"})", true},  {R"({"eventLoggingEnabled":null})", true}};
+    for (const auto& [text, enabled] : json) {
+        EXPECT_EQ(CVLoggingConfig(boost::json::parse(text).as_object()).eventLoggingEnabled(), enabled) << text;
+    }
+}
+
+// MARK: - Logger
 
 class CVLoggerTest : public test::WebServiceFixture {
 protected:
@@ -62,9 +193,9 @@ protected:
         return tags;
     }
 
-    std::vector<Tags> uploads(const std::string& route = kRoute) const {
+    std::vector<Tags> uploads() const {
         std::vector<Tags> result;
-        for (const auto& request : service.requestsTo(route)) result.push_back(tagsOf(request.bodyText()));
+        for (const auto& request : service.requestsTo(kRoute)) result.push_back(tagsOf(request.bodyText()));
         return result;
     }
 
@@ -113,35 +244,43 @@ TEST_F(CVLoggerTest, AnEntryMoreThanSixtySecondsAfterTheLastDispatchWritesAndUpl
 TEST_F(CVLoggerTest, TheThousandthEntryDispatchesAtOnce) {
     logger()->setApiKey("solution-key");
     Tags expected;
-    for (int i = 0; i < 999; ++i) {
+    for (int i = 0; i < 1000; ++i) {
+        if (i == 999) {
+            ASSERT_TRUE(test::waitFor([] { return run(actor()->logEntries()).size() == 999; }));
+            EXPECT_TRUE(filesOnDisk().empty());
+        }
         expected.push_back(std::to_string(i));
-        CVLogger::event(CVLogEvent::searchPerformed, CVLogDomain::search,
-                        CVLogEntry::Parameters{{"tag", expected.back()}});
+        CVLogger::event(CVLogEvent::searchPerformed, CVLogDomain::search, {{{"tag", expected.back()}}});
     }
-    ASSERT_TRUE(test::waitFor([] { return run(actor()->logEntries()).size() == 999; }));
-    EXPECT_TRUE(filesOnDisk().empty());
-
-    expected.push_back("999");
-    CVLogger::event(CVLogEvent::searchPerformed, CVLogDomain::search, CVLogEntry::Parameters{{"tag", "999"}});
     ASSERT_TRUE(test::waitFor([&] { return !uploads().empty(); }));
     EXPECT_EQ(uploads(), std::vector<Tags>{expected});
     EXPECT_TRUE(test::waitFor([] { return filesOnDisk().empty(); }));
 }
 
-TEST_F(CVLoggerTest, ChangingTheKeyFlushesUnderTheOldOne) {
-    service.respond("/old/api/logpackage", {200, "{}", {}});
+TEST_F(CVLoggerTest, ChangingTheKeyFlushesUnderTheOldOneWithItsEarlierFilesAndAnotherKeysStay) {
+    fs::create_directories(folder());
+    ASSERT_FALSE(platform::writeFileAtomically(folder() / "other-key|X", std::string_view(R"({"entries":[]})")));
+    ASSERT_FALSE(platform::writeFileAtomically(
+        folder() / "solution-key|EARLIER",
+        std::string_view(R"({"apiKey":"solution-key","entries":[{"parameters":{"tag":"old"}}]})")));
     append(1s, "a");
     append(2s, "b");
-    logger()->setApiKey("old");  // from none: nothing to write under
-    EXPECT_TRUE(filesOnDisk().empty());
+    logger()->setApiKey("solution-key");  // from none: nothing to write under
+    EXPECT_EQ(filesOnDisk().size(), 2u);
     EXPECT_TRUE(service.requests().empty());
 
     append(3s, "c");
     logger()->setApiKey("new");
-    EXPECT_EQ(uploads("/old/api/logpackage"), (std::vector<Tags>{{"a", "b", "c"}}));
-    EXPECT_EQ(boost::json::parse(service.requests()[0].bodyText()).at("apiKey"), "old");
     EXPECT_EQ(logger()->apiKey(), "new");
-    EXPECT_TRUE(filesOnDisk().empty());
+    auto sent = uploads();
+    std::sort(sent.begin(), sent.end());
+    EXPECT_EQ(sent, (std::vector<Tags>{{"a", "b", "c"}, {"old"}}));
+    ASSERT_EQ(service.requests().size(), 2u);
+    for (const auto& request : service.requests()) {
+        EXPECT_EQ(boost::json::parse(request.bodyText()).at("apiKey"), "solution-key");
+    }
+    EXPECT_EQ(filesOnDisk(), (std::vector<std::string>{"other-key|X"}));
+    EXPECT_EQ(run(actor()->logPackageFiles()), (std::vector<std::string>{"other-key|X"}));
 }
 
 TEST_F(CVLoggerTest, DisabledLoggingDropsEventsAndBrokenTextIsRepaired) {
@@ -156,23 +295,6 @@ TEST_F(CVLoggerTest, DisabledLoggingDropsEventsAndBrokenTextIsRepaired) {
     EXPECT_EQ(entries[0].name, CVLogEvent::searchPerformed);
     EXPECT_EQ(entries[0].date, kStart);
     EXPECT_EQ(entries[0].parameters, (CVLogEntry::Parameters{{"q", "caf\xEF\xBF\xBD"}}));
-}
-
-TEST_F(CVLoggerTest, EarlierFilesOfTheKeyGoUpAndAnotherKeysStay) {
-    fs::create_directories(folder());
-    ASSERT_FALSE(platform::writeFileAtomically(folder() / "other-key|X", std::string_view(R"({"entries":[]})")));
-    ASSERT_FALSE(platform::writeFileAtomically(folder() / "solution-key|EARLIER",
-                                               std::string_view(R"({"entries":[{"parameters":{"tag":"old"}}]})")));
-    logger()->setApiKey("solution-key");
-    append(1s, "a");
-    append(61s, "b");
-
-    auto sent = uploads();
-    std::sort(sent.begin(), sent.end());
-    EXPECT_EQ(sent, (std::vector<Tags>{{"a", "b"}, {"old"}}));
-    EXPECT_EQ(service.requests().size(), 2u);
-    EXPECT_EQ(filesOnDisk(), (std::vector<std::string>{"other-key|X"}));
-    EXPECT_EQ(run(actor()->logPackageFiles()), (std::vector<std::string>{"other-key|X"}));
 }
 
 TEST_F(CVLoggerTest, APackageWrittenDuringASlowUploadStaysAndNoFileGoesTwice) {
@@ -220,17 +342,13 @@ TEST_F(CVLoggerTest, HostileKeysStayInsideTheLogFolder) {
     }
     logger()->setApiKey(std::nullopt);
 
+    // One plain file each, in the folder itself.
     const auto files = filesOnDisk();
     ASSERT_EQ(files.size(), keys.size());
     for (const auto& key : keys) {
         const auto prefix = CVLogPackage::filenameKeyForApiKey(key) + "|";
         EXPECT_EQ(std::count_if(files.begin(), files.end(), [&](const auto& f) { return f.starts_with(prefix); }), 1)
             << prefix;
-    }
-    for (const auto& item : fs::recursive_directory_iterator(containerRoot())) {
-        if (item.is_regular_file() && item.path().filename().string().find('|') != std::string::npos) {
-            EXPECT_EQ(item.path().parent_path(), folder()) << item.path();
-        }
     }
 }
 
@@ -251,6 +369,88 @@ TEST_F(CVLoggerTest, AFailedWriteKeepsTheEntries) {
     EXPECT_TRUE(run(actor()->logEntries()).empty());
     ASSERT_EQ(filesOnDisk().size(), 1u);
     EXPECT_EQ(tagsOf(*platform::readTextFile(folder() / filesOnDisk()[0])), (Tags{"a", "b", "c"}));
+}
+
+// MARK: - Uploads
+
+class CVLogUploaderTest : public test::WebServiceFixture {
+protected:
+    fs::path writePackage(const std::string& name, std::string_view body = R"({"entries":[]})") const {
+        const auto path = folder / name;
+        EXPECT_FALSE(platform::writeFileAtomically(path, body));
+        return path;
+    }
+
+    // How the upload ended: "ok", "CVError" or "other". By type only: the error
+    // object was made on another thread, and ThreadSanitizer cannot see the
+    // exception's reference count that orders a read here before its release there.
+    static std::string upload(std::vector<fs::path> files, std::string key,
+                              std::shared_ptr<CVLogUploader::SentFiles> sent = nullptr) {
+        try {
+            run(CVLogUploader::upload(std::move(files), std::move(key), std::move(sent)));
+            return "ok";
+        } catch (const CVError&) {
+            return "CVError";
+        } catch (...) {
+            return "other";
+        }
+    }
+
+    const fs::path folder = containerRoot() / "logs";
+};
+
+TEST_F(CVLogUploaderTest, OnlyA2xxAnswerDeletesTheFile) {
+    const std::tuple<int, bool, std::string> cases[] = {
+        {200, true, "ok"}, {201, true, "ok"}, {204, true, "ok"}, {400, false, "ok"},
+        {403, false, "CVError"}, {404, false, "CVError"}, {500, false, "CVError"}, {503, false, "CVError"}};
+    for (const auto& [status, deleted, outcome] : cases) {
+        const auto file = writePackage("solution-key|A");
+        service.respond(kRoute, {status, status == 204 ? "" : "{}", {}});  // 204 carries no body
+        auto sent = std::make_shared<CVLogUploader::SentFiles>();
+        EXPECT_EQ(upload({file}, "solution-key", sent), outcome) << status;
+        EXPECT_EQ(!fs::exists(file), deleted) << status;
+        EXPECT_EQ(sent->paths().size(), deleted ? 1u : 0u) << status;
+    }
+    EXPECT_EQ(service.requestsTo(kRoute).size(), std::size(cases));
+    EXPECT_EQ(service.lastRequest(kRoute)->bodyText(), R"({"entries":[]})");
+
+    // A transport error keeps the file and fails.
+    service.dropConnection(kRoute);
+    const auto file = writePackage("solution-key|A");
+    EXPECT_EQ(upload({file}, "solution-key"), "other");
+    EXPECT_TRUE(fs::exists(file));
+}
+
+TEST_F(CVLogUploaderTest, SendsEveryFileOfTheKeyLeavesTheRestAloneAndLogsTheAnswer) {
+    service.respond(kRoute, {200, "stored", {}});
+    const auto first = writePackage("solution-key|A");
+    const auto other = writePackage("other-key|A");
+    const auto unnamed = writePackage("solution-key");
+    const auto second = writePackage("solution-key|B");
+    EXPECT_EQ(upload({first, other, unnamed, folder / "solution-key|gone", second}, "solution-key"), "ok");
+    EXPECT_EQ(service.requestsTo(kRoute).size(), 2u);
+    EXPECT_FALSE(fs::exists(first) || fs::exists(second));
+    EXPECT_TRUE(logs.sink().contains("CVLogUploader starting upload of file " + first.string()));
+    EXPECT_TRUE(logs.sink().contains("CVLogUploader finished upload of " + second.string() + " with status code 200"));
+    EXPECT_TRUE(logs.sink().contains("Response body: stored"));
+
+    const auto empty = writePackage("|A");
+    EXPECT_EQ(upload({empty}, ""), "ok");
+    EXPECT_EQ(service.requests().size(), 2u);
+    EXPECT_TRUE(fs::exists(other) && fs::exists(unnamed) && fs::exists(empty));
+}
+
+TEST(CVLogRemover, DeletesOnlyPlainFileNamesOfTheKey) {
+    test::TempDirectory temp;
+    const auto folder = temp / "logs";
+    for (const auto* name : {"logs/key|A", "logs/other|B", "outside|C"}) {
+        ASSERT_FALSE(platform::writeFileAtomically(temp / name, std::string_view("{}")));
+    }
+    CVLogRemover::remove({"key|A", "other|B", "key|missing", ""}, folder, "key");
+    CVLogRemover::remove({"../outside|C"}, folder, "outside");
+    EXPECT_FALSE(fs::exists(folder / "key|A"));
+    EXPECT_TRUE(fs::exists(folder / "other|B"));
+    EXPECT_TRUE(fs::exists(temp / "outside|C"));
 }
 
 }  // namespace

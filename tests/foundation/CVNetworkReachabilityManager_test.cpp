@@ -21,35 +21,22 @@ constexpr auto kNotReachable = CVNetworkReachabilityStatusNotReachable;
 constexpr auto kWWAN = CVNetworkReachabilityStatusReachableViaWWAN;
 constexpr auto kWiFi = CVNetworkReachabilityStatusReachableViaWiFi;
 
-// A target the test drives. Like the platform, it keeps the callback
-// registered after stop(), so a late report can still arrive.
-class ScriptedTarget : public CVReachabilityTarget {
-public:
-    explicit ScriptedTarget(std::optional<CVNetworkReachabilityFlags> current = std::nullopt) : current_(current) {}
-
-    std::optional<CVNetworkReachabilityFlags> currentFlags() override { return current_; }
+// A target the test drives from its own thread, the one that starts and stops it. Like the platform, it keeps
+// the callback registered after stop(), so a late report can still arrive.
+struct ScriptedTarget : CVReachabilityTarget {
+    explicit ScriptedTarget(std::optional<CVNetworkReachabilityFlags> current = std::nullopt) : current(current) {}
+    std::optional<CVNetworkReachabilityFlags> currentFlags() override { return current; }
     void start(FlagsCallback callback) override {
-        std::lock_guard lock(mutex_);
-        callback_ = std::move(callback);
-        ++starts_;
-        running_ = true;
+        report = std::move(callback);
+        ++starts;
+        running = true;
     }
-    void stop() override {
-        std::lock_guard lock(mutex_);
-        running_ = false;
-    }
-    void report(CVNetworkReachabilityFlags flags) {
-        std::unique_lock lock(mutex_);
-        auto callback = callback_;
-        lock.unlock();
-        callback(flags);
-    }
+    void stop() override { running = false; }
 
-    const std::optional<CVNetworkReachabilityFlags> current_;
-    std::mutex mutex_;
-    FlagsCallback callback_;
-    int starts_ = 0;
-    bool running_ = false;
+    const std::optional<CVNetworkReachabilityFlags> current;
+    FlagsCallback report;
+    int starts = 0;
+    bool running = false;
 };
 
 struct Posted {
@@ -98,10 +85,6 @@ TEST(CVNetworkReachabilityManager, StatusTextsAndStatusFromFlags) {
     for (const auto& [value, text] : texts) {
         EXPECT_EQ(CVStringFromNetworkReachabilityStatus(static_cast<CVNetworkReachabilityStatus>(value)), text);
     }
-    const auto fresh = Manager::initWithReachability(std::make_shared<ScriptedTarget>());
-    EXPECT_EQ(fresh->networkReachabilityStatus(), kUnknown);
-    EXPECT_FALSE(fresh->isReachable());
-    EXPECT_EQ(fresh->localizedNetworkReachabilityStatusString(), "Unknown");
 
     const std::pair<CVNetworkReachabilityFlags, CVNetworkReachabilityStatus> flags[] = {
         {0, kNotReachable}, {IsWWAN, kNotReachable}, {Reachable, kWiFi}, {Reachable | IsWWAN, kWWAN},
@@ -152,7 +135,7 @@ TEST(CVNetworkReachabilityManager, StartReportsTheCurrentFlagsAndEveryReportPost
     EXPECT_EQ(manager->localizedNetworkReachabilityStatusString(), "Not Reachable");
 }
 
-TEST(CVNetworkReachabilityManager, ReportAfterTheManagerIsGonePostsWithoutObject) {
+TEST(CVNetworkReachabilityManager, EveryStartRegistersAndAReportAfterTheManagerIsGonePostsWithoutObject) {
     ChangeRecorder recorder;
     const auto target = std::make_shared<ScriptedTarget>();  // the first read fails: no first report
     std::atomic<int> blockCalls{0};
@@ -160,9 +143,11 @@ TEST(CVNetworkReachabilityManager, ReportAfterTheManagerIsGonePostsWithoutObject
         const auto manager = Manager::initWithReachability(target);
         manager->setReachabilityStatusChangeBlock([&](CVNetworkReachabilityStatus) { ++blockCalls; });
         manager->startMonitoring();
-        EXPECT_TRUE(target->running_);
+        manager->startMonitoring();
+        EXPECT_EQ(target->starts, 2);
+        EXPECT_TRUE(target->running);
     }
-    EXPECT_FALSE(target->running_) << "a manager stops monitoring when it goes";
+    EXPECT_FALSE(target->running) << "a manager stops monitoring when it goes";
 
     target->report(Reachable);
     const auto posted = recorder.waitFor(1);
@@ -171,7 +156,7 @@ TEST(CVNetworkReachabilityManager, ReportAfterTheManagerIsGonePostsWithoutObject
     EXPECT_EQ(blockCalls.load(), 0);
 }
 
-TEST(CVNetworkReachabilityManager, FactoriesRefuseBadTargetsAndRestartRegistersAgain) {
+TEST(CVNetworkReachabilityManager, FactoriesRefuseBadTargetsAndStartUnknown) {
     sockaddr_in6 v6{};
     v6.sin6_family = AF_INET6;
     const auto* address = reinterpret_cast<const sockaddr*>(&v6);
@@ -187,26 +172,32 @@ TEST(CVNetworkReachabilityManager, FactoriesRefuseBadTargetsAndRestartRegistersA
                                 Manager::managerForDomain("api.example.com"), Manager::manager()}) {
         EXPECT_NE(manager->networkReachability(), nullptr);
         EXPECT_EQ(manager->networkReachabilityStatus(), kUnknown);
+        EXPECT_FALSE(manager->isReachable());
+        EXPECT_EQ(manager->localizedNetworkReachabilityStatusString(), "Unknown");
     }
-
-    const auto target = std::make_shared<ScriptedTarget>();
-    const auto manager = Manager::initWithReachability(target);
-    manager->startMonitoring();
-    manager->startMonitoring();
-    EXPECT_EQ(target->starts_, 2);
+    // Without a target it never reports.
     const auto idle = Manager::initWithReachability(nullptr);
     idle->startMonitoring();
     EXPECT_EQ(idle->networkReachabilityStatus(), kUnknown);
 }
 
-TEST(CVNetworkReachabilityManager, SharedManagerWatchesThisMachine) {
+TEST(CVNetworkReachabilityManager, SharedManagerAnswersAForcedStatusAndOtherwiseWatchesThisMachine) {
     ChangeRecorder recorder;
     const auto shared = Manager::sharedManager();
     EXPECT_EQ(Manager::sharedManager(), shared);
-    shared->startMonitoring();
+    Manager::setForcedStatusForTesting(kNotReachable);
+    EXPECT_FALSE(shared->isReachable());
+    EXPECT_EQ(recorder.waitFor(1)[0].status, kNotReachable);
+    Manager::setForcedStatusForTesting(kWiFi);
+    EXPECT_TRUE(Manager::sharedManager()->isReachableViaWiFi());
+    // Clearing it posts nothing.
+    Manager::setForcedStatusForTesting(std::nullopt);
+    EXPECT_EQ(shared->networkReachabilityStatus(), kUnknown);
+    EXPECT_EQ(recorder.waitFor(2).size(), 2u);
 
     // The first read reports without waiting for a change.
-    for (const auto& posted : recorder.waitFor(1)) {
+    shared->startMonitoring();
+    for (const auto& posted : recorder.waitFor(3)) {
         EXPECT_EQ(posted.object, shared);
         EXPECT_GE(posted.status, kNotReachable);
         EXPECT_LE(posted.status, kWiFi);
@@ -215,24 +206,6 @@ TEST(CVNetworkReachabilityManager, SharedManagerWatchesThisMachine) {
 
     Manager::resetSharedManagerForTesting();
     EXPECT_NE(Manager::sharedManager(), shared);
-}
-
-TEST(CVNetworkReachabilityManager, ForcedStatusOverridesTheSharedManager) {
-    ChangeRecorder recorder;
-    const auto shared = Manager::sharedManager();
-    Manager::setForcedStatusForTesting(kNotReachable);
-    EXPECT_FALSE(shared->isReachable());
-    const auto posted = recorder.waitFor(1);
-    EXPECT_EQ(posted[0].status, kNotReachable);
-    EXPECT_EQ(posted[0].object, shared);
-
-    Manager::setForcedStatusForTesting(kWiFi);
-    EXPECT_TRUE(Manager::sharedManager()->isReachableViaWiFi());
-
-    // Clearing it posts nothing.
-    Manager::setForcedStatusForTesting(std::nullopt);
-    EXPECT_EQ(shared->networkReachabilityStatus(), kUnknown);
-    EXPECT_EQ(recorder.waitFor(2).size(), 2u);
 }
 
 }  // namespace

@@ -26,9 +26,7 @@ TEST(PercentEncoding, EncodesWhatNoUrlPartAllows) {
 
 TEST(CVPercentEncoding, EscapesOneByteAsUpperCaseHex) {
     std::string out = "a";
-    appendPercentEscaped(out, ' ');
-    appendPercentEscaped(out, 0xC3);
-    appendPercentEscaped(out, 0x0A);
+    for (const unsigned char byte : {' ', '\xC3', '\n'}) appendPercentEscaped(out, byte);
     EXPECT_EQ(out, "a%20%C3%0A");
 }
 

@@ -60,51 +60,37 @@ void expectFormatsAndRoundTrips() {
 
 TEST(DateFormats, WritesFixedEnglishFormatsAndReadsThemBack) { expectFormatsAndRoundTrips(); }
 
-// A German locale built for the test, so names and digits cannot come from the
-// process locale without it showing.
-class GermanLocale : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const auto folder = locales_.path() / "de_DE.UTF-8";
-        const std::string command = "localedef -i de_DE -f UTF-8 '" + folder.string() + "' >/dev/null 2>&1";
-        if (std::system(command.c_str()) != 0) GTEST_SKIP() << "localedef cannot build de_DE here";
-        ::setenv("LOCPATH", locales_.path().c_str(), 1);
-        ::setenv("LC_ALL", "de_DE.UTF-8", 1);
+// Under a German locale built for the test, so names and digits cannot come from the process locale without it
+// showing.
+TEST(DateFormats, FormatsAndParsesTheSameTextsUnderAGermanLocale) {
+    const test::TempDirectory locales("ambrell-locale");
+    const auto command = "localedef -i de_DE -f UTF-8 '" + (locales / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) GTEST_SKIP() << "localedef cannot build de_DE here";
+    ::setenv("LOCPATH", locales.path().c_str(), 1);
+    ::setenv("LC_ALL", "de_DE.UTF-8", 1);
+    struct Restore {
+        ~Restore() {
+            std::locale::global(std::locale::classic());
+            std::setlocale(LC_ALL, "C");
+            ::unsetenv("LC_ALL");
+            ::unsetenv("LOCPATH");
+        }
+    } restore;
 #if defined(__SANITIZE_ADDRESS__)
-        // The C library keeps the locale search path it parses for the
-        // process's life; that is not ours to free.
-        __lsan_disable();
+    // The C library keeps the locale search path it parses for the
+    // process's life; that is not ours to free.
+    __lsan_disable();
 #endif
-        const bool loaded = std::setlocale(LC_ALL, "") != nullptr;
-        if (loaded) std::locale::global(std::locale(""));
+    const bool loaded = std::setlocale(LC_ALL, "") != nullptr;
+    if (loaded) std::locale::global(std::locale(""));
 #if defined(__SANITIZE_ADDRESS__)
-        __lsan_enable();
+    __lsan_enable();
 #endif
-        if (!loaded) GTEST_SKIP() << "de_DE.UTF-8 cannot be loaded";
-        active_ = true;
-    }
-
-    void TearDown() override {
-        if (!active_) return;
-        std::locale::global(std::locale::classic());
-        std::setlocale(LC_ALL, "C");
-        ::unsetenv("LC_ALL");
-        ::unsetenv("LOCPATH");
-    }
-
-private:
-    test::TempDirectory locales_{"ambrell-locale"};
-    bool active_ = false;
-};
-
-TEST_F(GermanLocale, FormatsAndParsesTheSameTexts) {
-    // The locale really is German: the C library names Thursday "Do".
-    std::tm thursday{};
-    thursday.tm_year = 70;
-    thursday.tm_mday = 1;
-    thursday.tm_wday = 4;
+    if (!loaded) GTEST_SKIP() << "de_DE.UTF-8 cannot be loaded";
+    // The locale really is German: the C library names Thursday, the first day of 1970, "Do".
+    const std::time_t epoch = 0;
     char name[16] = {};
-    std::strftime(name, sizeof(name), "%a", &thursday);
+    std::strftime(name, sizeof(name), "%a", std::gmtime(&epoch));
     ASSERT_STREQ(name, "Do");
 
     expectFormatsAndRoundTrips();
@@ -126,14 +112,10 @@ TEST(DateFormats, NormalisesUtcIso8601ToMilliseconds) {
 TEST(DateFormats, ReadsUtcIso8601Variants) {
     const TimePoint second = at(2024y / March / 5, 7h, 8min, 9s);
     const std::pair<const char*, TimePoint> cases[] = {
-        {"2024-03-05T07:08:09Z", second},
-        {"2024-03-05T07:08:09", second},
-        {"2024-03-05T07:08:09.000Z", second},
-        {"2024-03-05T07:08:09.5Z", second + 500ms},
+        {"2024-03-05T07:08:09Z", second}, {"2024-03-05T07:08:09", second}, {"2024-03-05T07:08:09.000Z", second},
+        {"2024-03-05T07:08:09.5Z", second + 500ms}, {"2024-03-05T07:08:09.123456Z", second + 123ms},
         {"2024-03-05T07:08:09.Z", second},  // normalisation supplies the digits
-        {"2024-03-05T07:08:09.123456Z", second + 123ms},
-        {"2024-03-05T09:08:09.000+02:00", second},
-        {"2024-03-05T02:38:09.000-04:30", second},
+        {"2024-03-05T09:08:09.000+02:00", second}, {"2024-03-05T02:38:09.000-04:30", second},
         {"1970-01-01T00:00:00.001Z", TimePoint{} + 1ms},
     };
     for (const auto& [text, expected] : cases) EXPECT_EQ(cv_fromUtcIso8601(text), expected) << text;

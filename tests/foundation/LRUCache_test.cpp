@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <thread>
 
 namespace ambrell {
@@ -18,16 +19,32 @@ protected:
     void warnOfLowMemory() { center.post(LRUCacheMemoryWarningNotification()); }
 };
 
-TEST_F(LRUCacheTest, EvictsTheLeastRecentlyUsedEntry) {
-    Cache cache(100, 2, center);
-    cache.setValue("A", "a");
-    cache.setValue("B", "b");
+TEST_F(LRUCacheTest, EvictsTheLeastRecentlyUsedEntriesByCountAndByCostAlsoWhenALimitIsLowered) {
+    Cache cache(100, 3, center);
+    for (const auto& [value, key] : {std::pair{"A", "a"}, {"B", "b"}, {"C", "c"}}) cache.setValue(value, key, 10);
     EXPECT_EQ(cache.value("a"), "A");
     EXPECT_EQ(cache.value("x"), std::nullopt);  // a miss leaves the order alone
-    cache.setValue("C", "c");
+    cache.setValue("D", "d", 10);
     EXPECT_EQ(cache.value("b"), std::nullopt);
-    EXPECT_EQ(cache.allValues(), (Strings{"A", "C"}));
-    EXPECT_EQ(cache.count(), 2);
+    EXPECT_EQ(cache.allValues(), (Strings{"C", "A", "D"}));
+
+    cache.setValue("E", "e", 75);  // 105: the oldest go until the rest fits
+    EXPECT_EQ(cache.allValues(), (Strings{"A", "D", "E"}));
+    EXPECT_EQ(cache.totalCost(), 95);
+    EXPECT_EQ(cache.count(), 3);
+
+    // Lowering a limit evicts the same way.
+    cache.setTotalCostLimit(80);
+    EXPECT_EQ(cache.allValues(), (Strings{"E"}));
+    EXPECT_EQ(cache.totalCost(), 75);
+    cache.setValue("F", "f");
+    cache.setValue("G", "g");
+    cache.setCountLimit(1);
+    EXPECT_EQ(cache.allValues(), (Strings{"G"}));
+
+    cache.setValue("Big", "big", 81);  // costs more than the limit: empties the whole cache
+    EXPECT_TRUE(cache.isEmpty());
+    EXPECT_EQ(cache.totalCost(), 0);
 }
 
 TEST_F(LRUCacheTest, ReplacingRemovingAndStoringNothingKeepTheCostRight) {
@@ -42,32 +59,12 @@ TEST_F(LRUCacheTest, ReplacingRemovingAndStoringNothingKeepTheCostRight) {
     EXPECT_EQ(cache.removeValue("a"), "A2");
     EXPECT_EQ(cache.removeValue("a"), std::nullopt);
     EXPECT_EQ(cache.totalCost(), 20);
-    EXPECT_EQ(cache.allValues(), (Strings{"B"}));
     cache.setValue(std::nullopt, "b", 5);
     EXPECT_TRUE(cache.isEmpty());
     EXPECT_EQ(cache.totalCost(), 0);
 }
 
-TEST_F(LRUCacheTest, LoweringALimitEvictsOldestFirstUntilTheRestFits) {
-    Cache cache(100, 10, center);
-    for (const auto* key : {"a", "b", "c"}) cache.setValue(std::string(key), key, 30);
-    cache.setTotalCostLimit(50);
-    EXPECT_EQ(cache.allValues(), (Strings{"c"}));
-    EXPECT_EQ(cache.totalCost(), 30);
-
-    cache.setValue("d", "d");
-    cache.setValue("e", "e");
-    cache.setCountLimit(1);
-    EXPECT_EQ(cache.allValues(), (Strings{"e"}));
-}
-
-TEST_F(LRUCacheTest, OddCostsAndLimitsStayWellDefined) {
-    Cache cache(100, 10, center);
-    cache.setValue("A", "a", 10);
-    cache.setValue("Big", "big", 101);  // costs more than the limit: empties the whole cache
-    EXPECT_TRUE(cache.isEmpty());
-    EXPECT_EQ(cache.totalCost(), 0);
-
+TEST_F(LRUCacheTest, NegativeAndHugeCostsAndLimitsStayWellDefined) {
     Cache negativeCost(10, 10, center);
     negativeCost.setValue("A", "a", -50);
     negativeCost.setValue("B", "b", 10);
@@ -101,44 +98,33 @@ TEST_F(LRUCacheTest, AMemoryWarningEmptiesTheCacheWhichThenFillsToItsLimitsAgain
     EXPECT_EQ(cache.totalCost(), 100);
 }
 
-// A value that runs arbitrary code when destroyed, e.g. releasing a resource
-// whose owner looks into the same cache.
-struct Reentrant {
-    std::shared_ptr<std::function<void()>> onDestroy;
-    ~Reentrant() {
-        if (onDestroy && onDestroy.use_count() == 1) (*onDestroy)();
-    }
-    Reentrant(std::function<void()> f) : onDestroy(std::make_shared<std::function<void()>>(std::move(f))) {}
-    Reentrant(const Reentrant&) = default;
-    Reentrant(Reentrant&&) = default;
-    Reentrant& operator=(const Reentrant&) = default;
-    Reentrant& operator=(Reentrant&&) = default;
-};
-
 TEST_F(LRUCacheTest, ValuesAreDestroyedOutsideTheLock) {
-    LRUCache<int, Reentrant> cache(100, 1, center);
+    // Each value runs code once its last copy is gone, as when releasing a resource whose owner looks into
+    // the same cache: inside the cache's lock that would deadlock.
+    LRUCache<int, std::shared_ptr<void>> cache(100, 1, center);
     int destroyed = 0;
-    auto lookIntoCache = [&] {
-        (void)cache.value(42);
-        ++destroyed;
+    auto value = [&] {
+        return std::shared_ptr<void>(nullptr, [&](void*) {
+            (void)cache.value(42);
+            ++destroyed;
+        });
     };
-    cache.setValue(Reentrant(lookIntoCache), 1);
-    cache.setValue(Reentrant(lookIntoCache), 2);  // evicts 1
-    cache.setValue(Reentrant(lookIntoCache), 2);  // replaces 2
+    cache.setValue(value(), 1);
+    cache.setValue(value(), 2);  // evicts 1
+    cache.setValue(value(), 2);  // replaces 2
     (void)cache.removeValue(2);
-    cache.setValue(Reentrant(lookIntoCache), 3);
+    cache.setValue(value(), 3);
     warnOfLowMemory();
     EXPECT_EQ(destroyed, 4);
 }
 
 TEST_F(LRUCacheTest, ConcurrentUseKeepsTheBookkeepingConsistent) {
-    // Each value is its own cost, so the sum of the values held must equal
-    // totalCost once the threads are done.
+    // Each value is its own cost, so the sum of the values held must equal totalCost once the threads are done.
     LRUCache<int, std::int64_t> cache(500, 16, center);
     std::atomic<bool> writersDone{false};
-    std::vector<std::thread> threads;
+    std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
+        writers.emplace_back([&, t] {
             for (int i = 0; i < 2000; ++i) {
                 const int key = (i * 7 + t) % 40;
                 const std::int64_t cost = key % 50;
@@ -149,26 +135,21 @@ TEST_F(LRUCacheTest, ConcurrentUseKeepsTheBookkeepingConsistent) {
             }
         });
     }
-    threads.emplace_back([&] {
+    std::thread readerAndWarner([&] {
         while (!writersDone.load()) {
             EXPECT_GE(cache.totalCost(), 0);
             EXPECT_GE(cache.count(), 0);
-            (void)cache.isEmpty();
             (void)cache.allValues();
+            warnOfLowMemory();
         }
     });
-    threads.emplace_back([&] {
-        while (!writersDone.load()) warnOfLowMemory();
-    });
-    for (int t = 0; t < 4; ++t) threads[t].join();
+    for (auto& writer : writers) writer.join();
     writersDone = true;
-    for (std::size_t t = 4; t < threads.size(); ++t) threads[t].join();
+    readerAndWarner.join();
 
     cache.setCountLimit(16);
-    std::int64_t sum = 0;
     const auto values = cache.allValues();
-    for (const auto v : values) sum += v;
-    EXPECT_EQ(sum, cache.totalCost());
+    EXPECT_EQ(std::accumulate(values.begin(), values.end(), std::int64_t{0}), cache.totalCost());
     EXPECT_EQ(static_cast<std::int64_t>(values.size()), cache.count());
     EXPECT_LE(cache.count(), 16);
     EXPECT_LE(cache.totalCost(), 500);

@@ -4,9 +4,12 @@
 
 #include <atomic>
 #include <mutex>
+#include <numeric>
 #include <stdexcept>
 
+#include "foundation/AsyncSemaphore.h"
 #include "platform/runtime/BlockingWait.h"
+#include "platform/runtime/MainQueue.h"
 #include "platform/runtime/ThreadPool.h"
 #include "tests/support/AsyncTesting.h"
 #include "tests/support/WaitFor.h"
@@ -20,9 +23,12 @@ using test::startTask;
 using test::waitFor;
 using Call = test::StartedTask<bool>;
 
-std::size_t waiting(const TaskQueue& queue) {
-    return platform::blockingWait(platform::ThreadPool::shared().makeStrand(), queue.waitingCount());
+template <typename T>
+T run(Awaitable<T> work) {
+    return platform::blockingWait(platform::ThreadPool::shared().makeStrand(), std::move(work));
 }
+
+std::size_t waiting(const TaskQueue& queue) { return run(queue.waitingCount()); }
 
 // An operation that records its start, waits at its gate, and records its end.
 struct Step {
@@ -91,10 +97,8 @@ TEST(TaskQueue, QueuesUpToTheLimitRunsThemOneAtATimeInCallOrderAndRefusesTheRest
         for (int i = 0; i <= limit; ++i) {
             calls.push_back(queued(queue, limit, [&, i]() -> Awaitable<void> {
                 maxConcurrent = std::max(maxConcurrent.load(), ++concurrent);
-                {
-                    std::lock_guard lock(mutex);
-                    order.push_back(i);
-                }
+                std::lock_guard lock(mutex);
+                order.push_back(i);
                 --concurrent;
                 co_return;
             }));
@@ -108,40 +112,14 @@ TEST(TaskQueue, QueuesUpToTheLimitRunsThemOneAtATimeInCallOrderAndRefusesTheRest
         EXPECT_TRUE(ranToItsEnd(a));
         for (const auto& call : calls) EXPECT_TRUE(ranToItsEnd(call));
         std::vector<int> expected(static_cast<std::size_t>(limit) + 1);
-        for (std::size_t i = 0; i < expected.size(); ++i) expected[i] = static_cast<int>(i);
+        std::iota(expected.begin(), expected.end(), 0);
         EXPECT_EQ(order, expected);
         EXPECT_EQ(maxConcurrent, 1);
         EXPECT_FALSE(refusedRan);
     }
 }
 
-TEST(TaskQueue, AnAlreadyCancelledCallerIsRefusedWhenOverTheLimitAndOtherwiseFailsUnqueued) {
-    TaskQueue queue;
-    Step first, second;
-    auto a = running(queue, 0, first);
-    auto b = queued(queue, 0, second.operation());
-
-    // The refusal comes before the cancellation check.
-    AsyncGate hold;
-    auto overLimit = startTask(enqueue(queue, 0, [] () -> Awaitable<void> { co_return; }, &hold));
-    std::atomic<bool> ran{false};
-    auto withRoom = startTask(enqueue(queue, 5, flagging(ran), &hold));
-    ASSERT_TRUE(waitFor([&] { return hold.arrivals() == 2; }));
-    overLimit.task.cancel();
-    withRoom.task.cancel();
-    hold.open();
-    EXPECT_TRUE(refused(overLimit));
-    EXPECT_TRUE(test::failedWith<platform::CancellationError>(withRoom.result()));
-    EXPECT_EQ(waiting(queue), 1u);
-
-    first.gate.open();
-    ASSERT_TRUE(waitFor([&] { return second.started.load(); }));
-    second.gate.open();
-    EXPECT_TRUE(ranToItsEnd(a) && ranToItsEnd(b));
-    EXPECT_FALSE(ran);
-}
-
-TEST(TaskQueue, AnErrorReachesItsCallerAndACallCancelledWhileWaitingKeepsItsPlaceThenHandsTheTurnOn) {
+TEST(TaskQueue, CancellationBeforeQueueingOrWhileWaitingAndErrorsReachTheirCaller) {
     TaskQueue queue;
     AsyncGate failLater;
     auto failing = startTask(enqueue(queue, 5, [&]() -> Awaitable<void> {
@@ -149,23 +127,34 @@ TEST(TaskQueue, AnErrorReachesItsCallerAndACallCancelledWhileWaitingKeepsItsPlac
         throw std::runtime_error("operation failed");
     }));
     ASSERT_TRUE(waitFor([&] { return failLater.arrivals() == 1; }));
-    std::atomic<bool> cancelledRan{false};
+    std::atomic<bool> cancelledRan{false}, unqueuedRan{false};
     auto cancelled = queued(queue, 5, flagging(cancelledRan));
     Step later;
     auto after = queued(queue, 5, later.operation());
 
+    // Cancelled before they reach the queue: the refusal comes before the cancellation check.
+    AsyncGate hold;
+    auto overLimit = startTask(enqueue(queue, 0, flagging(unqueuedRan), &hold));
+    auto withRoom = startTask(enqueue(queue, 5, flagging(unqueuedRan), &hold));
+    ASSERT_TRUE(waitFor([&] { return hold.arrivals() == 2; }));
+    overLimit.task.cancel();
+    withRoom.task.cancel();
+    hold.open();
+    EXPECT_TRUE(refused(overLimit));
+    EXPECT_TRUE(test::failedWith<platform::CancellationError>(withRoom.result()));
+
+    // Cancelled while waiting: the call is not thrown out of the line.
     cancelled.task.cancel();
-    // Still waiting: the cancelled call is not thrown out of the line.
     EXPECT_EQ(waiting(queue), 2u);
     EXPECT_FALSE(cancelled.finished());
 
     failLater.open();
     EXPECT_TRUE(test::failedWith<std::runtime_error>(failing.result()));
     EXPECT_TRUE(test::failedWith<platform::CancellationError>(cancelled.result()));
-    EXPECT_FALSE(cancelledRan);
     ASSERT_TRUE(waitFor([&] { return later.started.load(); }));
     later.gate.open();
     EXPECT_TRUE(ranToItsEnd(after));
+    EXPECT_FALSE(cancelledRan || unqueuedRan);
 }
 
 TEST(TaskQueue, DestructionFailsEveryWaitingCallWithoutRunningIt) {
@@ -181,6 +170,55 @@ TEST(TaskQueue, DestructionFailsEveryWaitingCallWithoutRunningIt) {
     first.gate.open();
     EXPECT_TRUE(ranToItsEnd(*a));
     EXPECT_FALSE(waiterRan);
+}
+
+TEST(AsyncSemaphore, ValueOneLetsOneThroughAndResumesTheSecondOnSignal) {
+    platform::MainQueueThread mainThread;
+    auto semaphore = AsyncSemaphore::make(1);
+    run(semaphore->wait());
+    EXPECT_EQ(semaphore->value(), 0);
+
+    auto second = startTask(semaphore->wait());
+    ASSERT_TRUE(waitFor([&] { return semaphore->value() == -1; }));
+    EXPECT_FALSE(second.finished());
+    EXPECT_TRUE(run(semaphore->signal()));
+    EXPECT_EQ(semaphore->value(), 0);
+    ASSERT_TRUE(second.result());
+
+    // Signals without waiters raise the value without bound.
+    EXPECT_FALSE(run(semaphore->signal()));
+    EXPECT_FALSE(run(semaphore->signal()));
+    EXPECT_EQ(semaphore->value(), 2);
+}
+
+TEST(AsyncSemaphore, WaitersResumeInTheOrderTheyBeganToWaitAndACancelledOneKeepsItsTurn) {
+    platform::MainQueueThread mainThread;
+    auto semaphore = AsyncSemaphore::make(0);
+    std::mutex mutex;
+    std::vector<char> resumed;
+    std::vector<test::StartedTask<void>> waiters;
+    for (char name : {'A', 'B', 'C'}) {
+        waiters.push_back(startTask([](std::shared_ptr<AsyncSemaphore> s, char n, std::mutex& m,
+                                             std::vector<char>& out) -> Awaitable<void> {
+            co_await s->wait();
+            std::lock_guard lock(m);
+            out.push_back(n);
+        }(semaphore, name, mutex, resumed)));
+        const auto expected = -static_cast<std::int64_t>(waiters.size());
+        ASSERT_TRUE(waitFor([&] { return semaphore->value() == expected; }));
+    }
+    waiters[1].task.cancel();
+    EXPECT_FALSE(waiters[1].result(std::chrono::milliseconds(50)));
+
+    for (std::size_t i = 0; i < waiters.size(); ++i) {
+        EXPECT_TRUE(run(semaphore->signal()));
+        const auto outcome = waiters[i].result();
+        ASSERT_TRUE(outcome);
+        EXPECT_TRUE(outcome->hasValue());
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(resumed.size(), i + 1);
+    }
+    EXPECT_EQ(resumed, (std::vector<char>{'A', 'B', 'C'}));
 }
 
 }  // namespace

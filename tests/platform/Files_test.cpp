@@ -4,12 +4,18 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <limits>
+#include <optional>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "platform/ExtendedAttributes.h"
 #include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "platform/UserDefaults.h"
+#include "tests/support/CapturingLogSink.h"
 #include "tests/support/TempDirectory.h"
 
 namespace ambrell::platform {
@@ -31,10 +37,182 @@ Names namesIn(const fs::path& folder) {
     return sorted(std::move(names));
 }
 
+// Puts an environment variable back as it was.
+struct SavedVariable {
+    explicit SavedVariable(const char* name) : name(name) {
+        if (const char* current = std::getenv(name)) value = current;
+    }
+    ~SavedVariable() { value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name); }
+    const char* name;
+    std::optional<std::string> value;
+};
+
+TEST(PathsDefaultsTest, RootIsUnderHomeOrElseTheTempFolder) {
+    const SavedVariable savedHome("HOME");
+    const SavedVariable savedTemp("TMPDIR");
+    test::TempDirectory home;
+    Paths::resetForTesting();
+    ::setenv("HOME", home.path().c_str(), 1);
+    EXPECT_EQ(Paths::containerRoot(), home / ".local/share/AmbrellCore");
+    EXPECT_TRUE(fs::is_directory(home / ".local/share/AmbrellCore"));
+    ::unsetenv("HOME");
+    ::setenv("TMPDIR", home.path().c_str(), 1);
+    EXPECT_EQ(Paths::containerRoot(), home / "AmbrellCore");
+}
+
+class ContainerTest : public test::ContainerFixture {};
+
+TEST_F(ContainerTest, FoldersAreCreatedUnderTheRootButResourcesAreNot) {
+    EXPECT_EQ(Paths::containerRoot(), containerRoot());
+    EXPECT_EQ(Paths::caches(), containerRoot() / "Library/Caches");
+    EXPECT_EQ(Paths::documents(), containerRoot() / "Documents");
+    EXPECT_EQ(Paths::preferences(), containerRoot() / "Library/Preferences");
+    for (const auto* folder : {"Library/Caches", "Documents", "Library/Preferences"}) {
+        EXPECT_TRUE(fs::is_directory(containerRoot() / folder)) << folder;
+    }
+    // The host's resources are read-only to us.
+    EXPECT_EQ(Paths::resources(), containerRoot() / "Resources");
+    EXPECT_FALSE(fs::exists(containerRoot() / "Resources"));
+    Paths::setResourcesFolder(containerRoot() / "bundle");
+    Paths::setContainerRoot(containerRoot() / "moved");
+    EXPECT_EQ(Paths::resources(), containerRoot() / "bundle");
+}
+
+TEST_F(ContainerTest, BadRootsAreRefusedOrLoggedNeverThrown) {
+    test::ScopedLogCapture capture;
+    Paths::setContainerRoot("");
+    Paths::setContainerRoot(std::string("/tmp\0/elsewhere", 15));
+    EXPECT_EQ(Paths::containerRoot(), containerRoot());
+    EXPECT_TRUE(capture.sink().contains("Ignoring"));
+    ASSERT_FALSE(writeFileAtomically(containerRoot() / "file", "not a folder"));
+    Paths::setContainerRoot(containerRoot() / "file");
+    EXPECT_EQ(Paths::caches(), containerRoot() / "file/Library/Caches");
+    EXPECT_TRUE(capture.sink().contains("Cannot create the folder"));
+    Paths::setContainerRoot("relative/container");
+    // resources() creates nothing, so the current folder stays clean.
+    EXPECT_EQ(Paths::resources(), fs::current_path() / "relative/container/Resources");
+}
+
+TEST_F(ContainerTest, StandardDefaultsLiveInTheContainerAndFollowItAfterAReset) {
+    auto& standard = UserDefaults::standard();
+    EXPECT_EQ(&standard, &UserDefaults::standard());
+    standard.setString("solution", "demo");
+    EXPECT_EQ(UserDefaults(containerRoot() / "Library/Preferences/standard.json").stringForKey("solution"), "demo");
+    test::TempDirectory other;
+    Paths::setContainerRoot(other.path());
+    UserDefaults::resetStandardForTesting();
+    EXPECT_EQ(UserDefaults::standard().filePath(), other / "Library/Preferences/standard.json");
+    EXPECT_FALSE(UserDefaults::standard().hasKey("solution"));
+}
+
 class FileSystemTest : public testing::Test {
 protected:
     test::TempDirectory folder_;
 };
+
+class UserDefaultsTest : public FileSystemTest {
+protected:
+    fs::path aside(std::string_view suffix) const { return fs::path(file_) += suffix; }
+
+    const fs::path file_ = folder_ / "Preferences/defaults.json";
+    test::ScopedLogCapture capture_;
+};
+
+TEST_F(UserDefaultsTest, EveryKindSurvivesANewInstanceAndAReload) {
+    UserDefaults reader(file_);
+    EXPECT_TRUE(reader.allKeys().empty());  // no file yet
+    // Every change is saved at once: the writer is still alive when the file is read.
+    UserDefaults writer(file_);
+    writer.setBool("flag", true);
+    writer.setInteger("min", std::numeric_limits<std::int64_t>::min());
+    writer.setDouble("whole", 2.0);
+    writer.setString("venue", "Caf\xC3\xA9 \"Nord\"\n");
+    writer.setStringArray("floors", {"B1", "", "\xE2\x82\xAC"});
+    writer.setBool("removed", true);
+    writer.removeObjectForKey("removed");
+    const UserDefaults reread(file_);
+    EXPECT_EQ(reread.boolForKey("flag"), true);
+    EXPECT_EQ(reread.integerForKey("min"), std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(reread.doubleForKey("whole"), 2.0);
+    EXPECT_EQ(reread.stringForKey("venue"), "Caf\xC3\xA9 \"Nord\"\n");
+    EXPECT_EQ(reread.stringArrayForKey("floors"), (Names{"B1", "", "\xE2\x82\xAC"}));
+    EXPECT_EQ(reread.allKeys(), (Names{"flag", "floors", "min", "venue", "whole"}));
+    // Another kind reads as none, but an integer reads as a double.
+    EXPECT_EQ(reread.integerForKey("whole"), std::nullopt);
+    EXPECT_EQ(reread.doubleForKey("min"), -0x1p63);
+    EXPECT_EQ(reread.stringForKey("flag"), std::nullopt);
+    EXPECT_EQ(reread.stringArrayForKey("venue"), std::nullopt);
+    reader.reload();
+    EXPECT_EQ(reader.allKeys(), reread.allKeys());
+    EXPECT_EQ(namesIn(file_.parent_path()), Names{"defaults.json"});  // no temporaries
+}
+
+TEST_F(UserDefaultsTest, EntriesOfOtherKindsInTheFileAreKept) {
+    const std::string others = R"("nested":{"a":[1,null]},"mixed":["a",1],"big":18446744073709551615)";
+    ASSERT_FALSE(writeFileAtomically(file_, "{" + others + "}"));
+    UserDefaults defaults(file_);
+    EXPECT_EQ(defaults.stringArrayForKey("mixed"), std::nullopt);
+    EXPECT_EQ(defaults.integerForKey("big"), std::nullopt);
+    defaults.setBool("flag", true);
+    const auto text = readTextFile(file_).value_or("");
+    EXPECT_NE(text.find(others), std::string::npos) << text;
+}
+
+TEST_F(UserDefaultsTest, DamagedFilesAreMovedAsideAndNeverOverwritten) {
+    ASSERT_FALSE(writeFileAtomically(file_, R"({"flag": tru)"));
+    UserDefaults(file_).setBool("flag", true);
+    EXPECT_TRUE(capture_.sink().contains("invalid JSON"));
+    EXPECT_EQ(UserDefaults(file_).boolForKey("flag"), true);
+    ASSERT_FALSE(writeFileAtomically(file_, R"(["an array"])"));
+    EXPECT_TRUE(UserDefaults(file_).allKeys().empty());
+    EXPECT_TRUE(capture_.sink().contains("not a JSON object"));
+    EXPECT_EQ(readTextFile(aside(".corrupt")), R"({"flag": tru)");
+    EXPECT_EQ(readTextFile(aside(".corrupt.2")), R"(["an array"])");
+    fs::remove(file_);
+    fs::create_directories(file_ / "in the way");
+    UserDefaults(file_).setInteger("saved", 1);
+    EXPECT_TRUE(capture_.sink().contains("unreadable"));
+    EXPECT_TRUE(fs::is_directory(aside(".corrupt.3") / "in the way"));
+    EXPECT_EQ(UserDefaults(file_).integerForKey("saved"), 1);
+}
+
+TEST_F(UserDefaultsTest, ValuesThatWouldNotReadBackAreRefused) {
+    UserDefaults defaults(file_);
+    defaults.setDouble("ratio", 0.5);
+    defaults.setDouble("ratio", std::numeric_limits<double>::quiet_NaN());
+    defaults.setDouble("ratio", std::numeric_limits<double>::infinity());
+    defaults.setString("bad text", "\xC3");
+    defaults.setString("\xFF", "bad key");
+    defaults.setStringArray("bad array", {"fine", "\xED\xA0\x80"});
+    EXPECT_EQ(defaults.doubleForKey("ratio"), 0.5);
+    EXPECT_EQ(UserDefaults(file_).allKeys(), Names{"ratio"});
+    EXPECT_TRUE(capture_.sink().contains("non-finite"));
+    EXPECT_TRUE(capture_.sink().contains("not valid UTF-8"));
+}
+
+TEST_F(UserDefaultsTest, FailedWriteKeepsTheValueAndRetriesOnTheNextChange) {
+    const auto blocked = folder_ / "blocker/defaults.json";
+    ASSERT_FALSE(writeFileAtomically(folder_ / "blocker", "a file where the folder should be"));
+    UserDefaults defaults(blocked);
+    defaults.setBool("flag", true);
+    EXPECT_EQ(defaults.boolForKey("flag"), true);
+    EXPECT_TRUE(capture_.sink().contains("Cannot save user defaults"));
+    fs::remove(folder_ / "blocker");
+    defaults.setBool("flag", true);  // the same value, still unsaved
+    EXPECT_EQ(UserDefaults(blocked).boolForKey("flag"), true);
+}
+
+TEST_F(UserDefaultsTest, ConcurrentWritersAllLand) {
+    UserDefaults defaults(file_);
+    std::vector<std::thread> writers;
+    for (int thread = 0; thread < 4; ++thread) {
+        writers.emplace_back([&, thread] {
+            for (int index = 0; index < 25; ++index) defaults.setInteger(std::to_string(thread * 100 + index), index);
+        });
+    }
+    for (auto& writer : writers) writer.join();
+    EXPECT_EQ(UserDefaults(file_).allKeys().size(), 100u);
+}
 
 TEST_F(FileSystemTest, WritesReplaceWholeFilesAndCreateFolders) {
     const auto file = folder_ / "a/b/data.bin";
@@ -55,7 +233,8 @@ TEST_F(FileSystemTest, FailedWritesLeaveEverythingAsItWas) {
     EXPECT_EQ(writeFileAtomically(folder_ / "plain/child", "under a file"), std::errc::not_a_directory);
     EXPECT_EQ(writeFileAtomically(folder_ / "trailing/", "x"), std::errc::is_a_directory);
     // A NUL would cut the path short and name "plain".
-    EXPECT_EQ(writeFileAtomically(folder_.path().native() + std::string("/plain\0.tmp", 11), "x"), std::errc::invalid_argument);
+    const fs::path cutShort(folder_.path().native() + std::string("/plain\0.tmp", 11));
+    EXPECT_EQ(writeFileAtomically(cutShort, "x"), std::errc::invalid_argument);
     EXPECT_EQ(readTextFile(folder_ / "plain"), "file");
     EXPECT_EQ(namesIn(folder_.path()), (Names{"folder", "plain"}));
     EXPECT_EQ(namesIn(folder_ / "folder"), Names{"kept"});
@@ -105,7 +284,6 @@ TEST_F(FileSystemTest, DatesKeepNanosecondsAndPre1970AndPermissionsAreTheModeBit
     }
     EXPECT_EQ(permissions(file), 0644u);  // the umask's say, not a temporary file's 0600
     ASSERT_FALSE(setPermissions(file, 04755));
-    EXPECT_EQ(permissions(file), 04755u);
     EXPECT_EQ(setPermissions(file, 0100644), std::errc::invalid_argument);
     EXPECT_EQ(permissions(file), 04755u);
     const auto missing = folder_ / "missing";
@@ -131,7 +309,8 @@ TEST_F(ExtendedAttributesTest, PlatformNamesLiveInTheUserNamespace) {
     ASSERT_FALSE(setExtendedAttribute(file_, "com.corvay.url", "https://example.com/a.json"));
     ASSERT_FALSE(setExtendedAttribute(file_, "user.com.corvay.date", "d"));
     EXPECT_EQ(getExtendedAttribute(file_, "user.com.corvay.url"), "https://example.com/a.json");
-    EXPECT_EQ(::getxattr(file_.c_str(), "user.com.corvay.url", nullptr, 0), 26);  // the prefix once, as other tools see it
+    // The prefix once, as other tools see it.
+    EXPECT_EQ(::getxattr(file_.c_str(), "user.com.corvay.url", nullptr, 0), 26);
     EXPECT_EQ(sorted(listExtendedAttributes(file_)), (Names{"com.corvay.date", "com.corvay.url"}));
 }
 
@@ -167,7 +346,9 @@ TEST_F(ExtendedAttributesTest, ReadsAWholeValueWhileAnotherThreadResizesIt) {
     ASSERT_FALSE(setExtendedAttribute(file_, "com.corvay.url", shortValue));
     std::atomic<bool> stop{false};
     std::thread writer([&] {
-        for (int round = 0; !stop; ++round) (void)setExtendedAttribute(file_, "com.corvay.url", round % 2 ? shortValue : longValue);
+        for (bool grow = true; !stop; grow = !grow) {
+            (void)setExtendedAttribute(file_, "com.corvay.url", grow ? longValue : shortValue);
+        }
     });
     for (int read = 0; read < 2000; ++read) {
         // None only when the writer won every retry; never a torn value.

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -21,14 +22,13 @@ TEST(LoggerTest, SinkReceivesLevelChannelAndFormattedMessage) {
     logger.error(std::string("user text with {} and {0}"));  // not a format
     logger.error(fmt::runtime("{} and {}"), 1);                 // a bad runtime format is logged, not thrown
 
-    const auto messages = capture.sink().messages();
-    ASSERT_EQ(messages.size(), 4u);
-    EXPECT_EQ(messages[0].level, LogLevel::debug);
-    EXPECT_EQ(messages[1].level, LogLevel::info);
-    EXPECT_EQ(messages[1].message, "3 of five floors");
-    EXPECT_EQ(messages[2].level, LogLevel::error);
-    EXPECT_EQ(messages[2].channel, "maps");
-    EXPECT_EQ(messages[2].message, "user text with {} and {0}");
+    using Line = std::tuple<LogLevel, std::string, std::string>;
+    std::vector<Line> lines;
+    for (const auto& entry : capture.sink().messages()) lines.emplace_back(entry.level, entry.channel, entry.message);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], Line(LogLevel::debug, "maps", "plain"));
+    EXPECT_EQ(lines[1], Line(LogLevel::info, "maps", "3 of five floors"));
+    EXPECT_EQ(lines[2], Line(LogLevel::error, "maps", "user text with {} and {0}"));
     EXPECT_TRUE(capture.sink().contains("format error"));
 }
 

@@ -1,5 +1,4 @@
 #include <limits>
-#include <stdexcept>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -33,14 +32,11 @@ TEST(Points, TextsAreShortestExactDecimals) {
         EXPECT_EQ(point.latLongString(), latLong);
         EXPECT_EQ(point.description(), description);
     }
-    // The floor index is the whole part of z; equality is exact.
+    // The floor index is the whole part of z.
     for (const auto& [z, zIndex] : {std::pair(2.9, 2), {-2.9, -2}, {1e12, std::numeric_limits<int>::max()},
                                     {-kInfinity, std::numeric_limits<int>::min()}, {kNaN, 0}}) {
         EXPECT_EQ(CVPoint(0, 0, z).zIndex(), zIndex) << z;
     }
-    EXPECT_EQ(CVPoint(57.0431, 9.9187, 1), CVPoint(57.0431, 9.9187, 1));
-    EXPECT_NE(CVPoint(57.0431, 9.9187, 1), CVPoint(57.0431, 9.9187, 2));
-    EXPECT_NE(CVPoint(57.0431, 9.9187), CVPoint(57.0431 + 1e-12, 9.9187));
 }
 
 // The parts of a route-network node the entry point reads.
@@ -61,18 +57,16 @@ TEST(RouteNetworkEntryPoint, FromPlainValuesOrARouteNetworkNode) {
     EXPECT_EQ(std::tuple(entry.label(), entry.boundary(), entry.zIndex()),
               std::tuple("North door", CVBoundaryType::driving, 1));
     EXPECT_EQ(entry.coordinate(), (CLLocationCoordinate2D{55.6761, 12.5683}));
-    EXPECT_EQ(entry.latLongString(), "55.6761,12.5683");
     EXPECT_EQ(entry.description(), "55.6761,12.5683,1");
     const CVRouteNetworkEntryPoint bare(std::nullopt, std::nullopt, 1, 2, 0);
-    EXPECT_EQ(bare.label(), std::nullopt);
-    EXPECT_EQ(bare.boundary(), std::nullopt);
+    EXPECT_EQ(std::tuple(bare.label(), bare.boundary()), std::tuple(std::nullopt, std::nullopt));
 
     const auto node = std::make_shared<TestNode>(TestNode{"Bike gate", 0x108, {57.0431, 9.9187, -1}});
     const auto fromNode = CVRouteNetworkEntryPoint::newWithEntryPointNode(node);
     ASSERT_NE(fromNode, nullptr);
-    EXPECT_EQ(fromNode->label(), "Bike gate");
-    EXPECT_EQ(fromNode->boundary(), CVBoundaryType::bicycling);  // the low 8 bits only
-    EXPECT_EQ(fromNode->description(), "57.0431,9.9187,-1");
+    // The boundary is read from the low 8 bits only.
+    EXPECT_EQ(std::tuple(fromNode->label(), fromNode->boundary(), fromNode->description()),
+              std::tuple("Bike gate", CVBoundaryType::bicycling, "57.0431,9.9187,-1"));
     // Lists of points hold entry points and plain points alike.
     const std::shared_ptr<CVPoint> asPoint = fromNode;
     EXPECT_EQ(asPoint->latLongString(), "57.0431,9.9187");
@@ -175,8 +169,7 @@ TEST(FitSizeToMaxDimension, Table) {
     };
     for (const auto& [maximum, width, height, fitted] : cases) {
         SCOPED_TRACE(testing::Message() << maximum << ": " << width << " x " << height);
-        const auto result = fitSizeToMaxDimension(maximum, width, height);
-        EXPECT_EQ(std::tuple(result.width, result.height), std::tuple(fitted.width, fitted.height));
+        EXPECT_EQ(fitSizeToMaxDimension(maximum, width, height), fitted);
     }
 }
 
@@ -184,25 +177,21 @@ TEST(FitSizeToMaxDimension, Table) {
 // objects built from what it was asked.
 class OutdoorAdapter final : public CVExternalDirectionsService, public CVExternalDistanceMatrixService {
 public:
-    platform::Awaitable<std::shared_ptr<CVRouteInternal>> query(CLLocationCoordinate2D origin,
-                                                               CLLocationCoordinate2D destination,
+    platform::Awaitable<std::shared_ptr<CVRouteInternal>> query(CLLocationCoordinate2D, CLLocationCoordinate2D,
                                                                CVDirectionsConfig config) override {
-        if (config.travelMode != "walking") throw std::runtime_error("unsupported travel mode");
-        if (origin == destination) co_return nullptr;
         auto leg = std::make_shared<CVRouteLegInternal>();
         leg->setEnd_address(config.language);
         auto route = std::make_shared<CVRouteInternal>();
         route->setLegs({leg});
         co_return route;
     }
-    platform::Awaitable<std::optional<CVDistanceMatrixResult>> query(Coordinates origins, Coordinates destinations,
+    platform::Awaitable<std::optional<CVDistanceMatrixResult>> query(Coordinates origins, Coordinates,
                                                                      CVDirectionsConfig) override {
         CVDistanceMatrixResult result;
         result.origin_addresses.emplace();
         for (const auto& origin : origins) {
             result.origin_addresses->push_back(CVPoint(origin.latitude, origin.longitude).latLongString());
         }
-        result.destination_addresses = std::vector<std::string>(destinations.size(), "outside");
         co_return result;
     }
     // Keeps the first two origins, as a service with a small matrix limit would.
@@ -221,13 +210,10 @@ TEST(OutdoorServices, DirectionsAndMatrixQueriesAnswerThroughTheProtocols) {
     OutdoorAdapter adapter;
     CVExternalDirectionsService& directions = adapter;
     CVDirectionsConfig config;
-    config.travelMode = "walking";
     config.language = "da";
     const auto route = wait(directions.query({57.0434, 9.9191}, {57.049, 9.929}, config));
     ASSERT_NE(route, nullptr);
     EXPECT_EQ(route->legsInternal().at(0)->end_address(), "da");
-    EXPECT_EQ(wait(directions.query({1, 2}, {1, 2}, config)), nullptr);
-    EXPECT_THROW((void)wait(directions.query({1, 2}, {3, 4}, CVDirectionsConfig())), std::runtime_error);
 
     // Matrix candidates are pruned, then queried.
     CVExternalDistanceMatrixService& matrix = adapter;
@@ -239,9 +225,7 @@ TEST(OutdoorServices, DirectionsAndMatrixQueriesAnswerThroughTheProtocols) {
     ASSERT_EQ(origins.size(), 2U);
     const auto answer = wait(matrix.query({origins[0]->coordinate(), origins[1]->coordinate()},
                                           {destinations[0]->coordinate()}, CVDirectionsConfig()));
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(answer->origin_addresses, (std::vector<std::string>{"57.1,9.1", "57.2,9.2"}));
-    EXPECT_EQ(answer->destination_addresses->size(), 1U);
+    EXPECT_EQ(answer.value().origin_addresses, (std::vector<std::string>{"57.1,9.1", "57.2,9.2"}));
 }
 
 }  // namespace

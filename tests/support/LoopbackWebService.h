@@ -28,7 +28,6 @@ struct RecordedRequest {
     // Every field as sent, in order; empty values and percent signs as they were.
     HeaderList headers;
     std::vector<std::uint8_t> body;
-    std::chrono::system_clock::time_point time;
     // The client's port: requests on one kept-alive connection share it.
     int remotePort = 0;
 
@@ -40,7 +39,7 @@ struct RecordedRequest {
 
 // A real HTTP/1.1 server on 127.0.0.1, on a port of its own, standing in for
 // the web service. It listens from construction to destruction and answers
-// GET, HEAD, POST, PUT, PATCH and DELETE.
+// any method, on kept-alive connections.
 //
 // Routes are keyed by path. A key "path?query" answers only requests with
 // exactly that query text; a key without "?" answers any query (the exact
@@ -78,9 +77,6 @@ public:
     void serveFile(std::string route, std::filesystem::path file, std::optional<Clock::time_point> lastModified = {});
     void serveBody(std::string route, std::string body, std::string contentType = "application/json",
                    std::optional<Clock::time_point> lastModified = {});
-    // Serves the files under `folder` at `urlPrefix` + their relative path
-    // (for prefix "/data", "/data/a/b.json" is folder/"a/b.json").
-    void serveFolder(std::string urlPrefix, std::filesystem::path folder);
     // Sends `chunks` with chunked transfer coding, pausing `interval` before
     // each: a slow but steady answer.
     void serveChunks(std::string route, std::vector<std::string> chunks, std::chrono::milliseconds interval,
@@ -97,8 +93,6 @@ public:
     void dropConnection(std::string route);
     // Adds a header to every answer of the route.
     void addResponseHeader(std::string route, std::string name, std::string value);
-    // Forgets the route's answer, delay, drop and headers.
-    void removeRoute(const std::string& route);
 
     [[nodiscard]] std::vector<RecordedRequest> requests() const;
     [[nodiscard]] std::vector<RecordedRequest> requestsTo(std::string_view path) const;

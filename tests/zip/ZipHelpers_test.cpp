@@ -4,7 +4,6 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "tests/zip/ZipTestSupport.h"
 #include "zip/DestinationFolder.h"
@@ -13,8 +12,6 @@
 
 namespace ambrell::test {
 namespace {
-
-std::vector<std::uint8_t> bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
 TEST(SanitizedPath, NeverClimbsAboveTheDestination) {
     for (const auto& [name, expected] : std::vector<std::pair<std::string, std::optional<std::string>>>{
@@ -54,39 +51,12 @@ TEST(MSDOSDates, ConvertInTheLocalTimeZone) {
     EXPECT_EQ(mz_zip_tm_to_dosdate(early), (1u << 21) | (1u << 16)) << "clamped to the first day of 1980";
 }
 
-TEST(ZipInfoOfItem, StoresPermissionsWithTheRegularFileType) {
-    TempDirectory folder;
-    writeFile(folder / "f.txt", "x");
-    ::chmod((folder / "f.txt").c_str(), 0640);
-    zip_fileinfo info;
-    SSZipArchive::zipInfo(info, (folder / "f.txt").string());
-    EXPECT_EQ(info.external_fa >> 16, 0100640u);
-    EXPECT_NE(info.dos_date, 0u);
-
-    zip_fileinfo untouched;
-    untouched.dos_date = 7;
-    SSZipArchive::zipInfo(untouched, (folder / "missing").string());
-    EXPECT_EQ(untouched.dos_date, 7u);
-}
-
 TEST(ByteText, HexAndUrlSafeBase64) {
     EXPECT_EQ(_hexString(bytes("\x01\xab\xff")), "01ABFF");
     for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{
              {"\xfb\xff\xff", "-___"}, {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foob", "Zm9vYg=="}, {"\xff\xfe", "__4="}}) {
         EXPECT_EQ(_base64RFC4648(bytes(in)), out);
     }
-}
-
-TEST(SymbolicLinkEntries, AreUnixEntriesOfTheLinkType) {
-    const auto isLink = [](unsigned long version, std::uint32_t mode) {
-        unz_file_info info;
-        info.version = version;
-        info.external_fa = static_cast<unsigned long>(mode) << 16;
-        return _fileIsSymbolicLink(info);
-    };
-    EXPECT_TRUE(isLink(0x031e, 0120777u));
-    EXPECT_FALSE(isLink(0x001e, 0120777u)) << "made on MS-DOS";
-    EXPECT_FALSE(isLink(0x031e, 0100644u));
 }
 
 TEST(LinkTarget, StaysInsideOnlyWhenItCannotClimbOut) {
@@ -105,18 +75,6 @@ TEST(AttributeConversion, BetweenPosixAndMSDOS) {
     EXPECT_EQ(mz_zip_attrib_convert(MZ_HOST_SYSTEM_MSDOS, 0x11, MZ_HOST_SYSTEM_UNIX), 040555u);
     EXPECT_EQ(mz_zip_attrib_convert(MZ_HOST_SYSTEM_UNIX, 0100644, MZ_HOST_SYSTEM_OSX_DARWIN), 0100644u);
     EXPECT_EQ(mz_zip_attrib_convert(MZ_HOST_SYSTEM_UNIX, 0100644, 7), std::nullopt);
-}
-
-TEST(SymbolicLinkHelpers, ReadTheLinkItself) {
-    TempDirectory folder;
-    writeFile(folder / "a.txt", "x");
-    fs::create_symlink("a.txt", folder / "l");
-    EXPECT_TRUE(mz_os_is_symlink(folder / "l"));
-    EXPECT_FALSE(mz_os_is_symlink(folder / "a.txt"));
-    EXPECT_EQ(mz_os_read_symlink(folder / "l"), "a.txt");
-    EXPECT_EQ(mz_os_read_symlink(folder / "l", 3), std::nullopt) << "longer than allowed";
-    EXPECT_EQ(mz_os_read_symlink(folder / "a.txt"), std::nullopt);
-    EXPECT_TRUE(S_ISLNK(*mz_os_get_file_attribs(folder / "l")));
 }
 
 }  // namespace

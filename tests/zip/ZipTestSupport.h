@@ -53,6 +53,7 @@ struct PythonEntry {
 std::optional<std::map<std::string, PythonEntry>> readWithPython(const fs::path& archive,
                                                                  const std::optional<std::string>& password = {});
 
+inline std::vector<std::uint8_t> bytes(std::string_view text) { return {text.begin(), text.end()}; }
 std::string readFile(const fs::path& path);
 void writeFile(const fs::path& path, const std::string& contents);
 // Expects each file under the folder to hold its contents.

@@ -136,10 +136,17 @@ TEST(AXPathOptimization, TheWallDistanceDecidesWhatIsVisible) {
     const auto nodes = walk({node(1, 0, 0), node(2, 0.05, 10), node(3, -0.05, 20), node(4, 0, 30)});
     const auto atDefault = optimize(narrow, nodes, -1);
     EXPECT_EQ(route(atDefault), (Route{1, 4}));
-    EXPECT_EQ(optimize(narrow, nodes, -0.001f), atDefault);
-    EXPECT_EQ(optimize(narrow, nodes, 0.2f), atDefault);
-    EXPECT_EQ(optimize(narrow, nodes, 0.5f), nodes);
+    // A negative distance means the default, 0.2 m.
+    for (const float distance : {-0.001f, 0.2f, -std::numeric_limits<float>::infinity()}) {
+        EXPECT_EQ(optimize(narrow, nodes, distance), atDefault) << distance;
+    }
     EXPECT_EQ(route(optimize(narrow, nodes, 0)), (Route{1, 4}));
+    // Too wide for the room, or far wider: nothing is left to walk in.
+    EXPECT_EQ(optimize(narrow, nodes, 0.5f), nodes);
+    EXPECT_EQ(optimize(narrow, nodes, 1e30f), nodes);
+    for (const float distance : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+        EXPECT_THROW((void)optimize(narrow, nodes, distance), std::invalid_argument) << distance;
+    }
 }
 
 TEST(AXPathOptimization, UnusableSegmentsComeBackUnchanged) {
@@ -190,18 +197,6 @@ TEST(AXPathOptimization, SegmentsComeBackInOrder) {
     EXPECT_EQ(route(out), (Route{1, 5, 7}));
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(out[1].highwayType, 2);
-}
-
-TEST(AXPathOptimization, AWallDistanceThatIsNotANumberIsRefused) {
-    const auto optimiser = AXPathOptimization::create();
-    const std::vector segments{AXRoomPathSegment::RoomPathSegmentWithRoom(corridor(), walk(corridorNodes()))};
-    EXPECT_THROW((void)optimiser.optimizePathEx(segments, 7, std::numeric_limits<float>::quiet_NaN()),
-                 std::invalid_argument);
-    EXPECT_THROW((void)optimiser.optimizePathEx(segments, 7, std::numeric_limits<float>::infinity()),
-                 std::invalid_argument);
-    EXPECT_EQ(optimiser.optimizePathEx(segments, 7, -std::numeric_limits<float>::infinity()).size(), 1u);
-    // Far wider than the room: nothing is left to walk in.
-    EXPECT_EQ(optimiser.optimizePathEx(segments, 7, 1e30f), segments[0].path);
 }
 
 }  // namespace

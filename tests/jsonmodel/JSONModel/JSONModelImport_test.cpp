@@ -2,6 +2,8 @@
 
 #include <boost/json/parse.hpp>
 
+#include "jsonmodel/JSONModel/JSONKeyMapper.h"
+#include "jsonmodel/JSONModel/JSONValueTransformer.h"
 #include "tests/jsonmodel/JSONModel/TestModels.h"
 #include "tests/support/CapturingLogSink.h"
 
@@ -10,15 +12,30 @@ namespace {
 
 namespace json = boost::json;
 
-// ---- required keys
+// Expects the import to fail as invalid data (code 1) at the key path, with the type mismatch when one is given.
+template <typename M>
+void expectFailureAt(std::string_view text, std::string_view keyPath, const std::string& mismatch = "") {
+    SCOPED_TRACE(text);
+    auto error = importFailure<M>(text);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, 1);
+    EXPECT_EQ(error->keyPath(), keyPath);
+    if (mismatch.empty()) return;
+    EXPECT_EQ(error->typeMismatch(), mismatch);
+    EXPECT_EQ(error->localizedDescription(),
+              "Invalid JSON data. The JSON type mismatches the expected type. Check the error user information.");
+}
+
+// ---- required keys, key paths and null handling
 
 TEST(RequiredKeysTest, EveryMissingNameIsListedAndLogged) {
     ScopedLogCapture log;
     auto error = importFailure<Location>(R"({"floor": 2})");
-    EXPECT_EQ(error->code, 1);
+    EXPECT_EQ(std::tuple(error->domain, error->code), std::tuple("JSONModelErrorDomain", 1));
     EXPECT_EQ(error->localizedDescription(),
               "Invalid JSON data. Required JSON keys are missing from the input. Check the error user information.");
     EXPECT_EQ(error->missingKeys(), (std::vector<std::string>{"locationId", "name"}));
+    EXPECT_EQ(error->stringForKey("kJSONModelMissingKeys"), "locationId, name");
     EXPECT_FALSE(error->keyPath());
     EXPECT_TRUE(log.sink().contains("Incoming data was invalid [Location initWithDictionary:]. Keys missing: "
                                     "locationId, name"));
@@ -29,6 +46,10 @@ TEST(RequiredKeysTest, MappedKeyPathsAreLookedUpInsideNestedObjectsAndNullFailsA
     EXPECT_EQ(importFailure<Location>(R"({"id": "a", "name": "x", "properties": {}})")->missingKeys(),
               std::vector<std::string>{"name"});
     EXPECT_TRUE(imported<Location>(R"({"id": "a", "properties": {"name": "x"}})"));
+    // Through a step that is no object, "venueInfo.name" is read as one key; a missing step is simply missing.
+    EXPECT_EQ(imported<Venue>(R"({"id": "v", "venueInfo": "flat", "venueInfo.name": "Flat"})")->name, "Flat");
+    EXPECT_EQ(importFailure<Venue>(R"({"id": "v", "venueInfo.name": "Flat"})")->missingKeys(),
+              std::vector<std::string>{"name"});
     // Null counts as present, so it is not missing, but it fails the import.
     auto error = importFailure<Location>(R"({"id": "a", "properties": {"name": null}})");
     EXPECT_EQ(error->code, 1);
@@ -37,17 +58,13 @@ TEST(RequiredKeysTest, MappedKeyPathsAreLookedUpInsideNestedObjectsAndNullFailsA
     EXPECT_TRUE(error->missingKeys().empty());
 }
 
-// ---- null handling, optional and ignored properties
-
-TEST(NullHandlingTest, OptionalMissingOrNullKeepsThePreviousValue) {
+TEST(NullHandlingTest, OptionalMissingOrNullKeepsThePreviousValueAndIgnoredMembersAreNeverRead) {
     auto model = imported<Everything>(R"({"note": "first", "maybeNumber": 2.5, "precise": 1.5})");
     ASSERT_TRUE(model->mergeFromDictionary(json::parse(R"({"note": null, "text": "t"})"), true));
     EXPECT_EQ(std::tie(model->note, model->maybeNumber, model->precise, model->text), std::tuple("first", 2.5, 1.5, "t"));
     auto fresh = imported<Everything>(R"({"note": null, "number": null})");
     EXPECT_EQ(std::tie(fresh->note, fresh->number, fresh->raw), std::tuple(std::nullopt, 0, nullptr));
-}
-
-TEST(NullHandlingTest, IgnoredReadOnlyAndFunctionMembersAreNeverImported) {
+    // Ignored, read-only and function members.
     auto venue = imported<Venue>(R"({"id": "v", "venueInfo": {"name": "n"}, "hits": 7, "kind": "other"})");
     EXPECT_EQ(std::tie(venue->hits, venue->kind), std::tuple(0, "venue"));
 }
@@ -62,64 +79,50 @@ TEST(NestedFailureTest, OptionalNestedModelThatFailsIsSkipped) {
 }
 
 TEST(NestedFailureTest, FailuresGiveTheirKeyPathFromTheOutermostModel) {
-    using Case = std::tuple<std::string_view, std::string_view, std::string_view>;  // JSON, key path, mismatch
-    for (const auto& [json, keyPath, mismatch] : {
-             // A required nested model fails its parent.
-             Case{R"({"buildingId": "b", "notes": [{"value": "a"}, {"value": []}]})", "notes[1].value",
-                  "NSString type not supported for Field.value"},
-             // The element's index in the input, skipped elements included.
-             Case{R"({"buildingId": "b", "rooms": [{"id": "1", "properties": {"name": "a"}}, 5,
-                     {"id": "3", "properties": {"name": null}}]})",
-                  "rooms[2].name", ""},
-             Case{R"({"buildingId": "b", "rooms": [{"id": "1", "properties": {"name": "a"}}, {"id": 2}]})", "rooms[1]", ""},
-             Case{R"({"buildingId": "b", "floors": {"ground": {"value": "g"}, "first": {"value": {}}}})",
-                  "floors.first.value", ""},
-             Case{R"({"buildingId": "b", "floors": {"roof": 7}})", "floors.roof", ""},
-             // An element of a nested array reports both positions.
-             Case{R"({"buildingId": "b", "rooms": [[{"id": "1", "properties": {"name": "a"}}], [{"id": []}]]})",
-                  "rooms[1][0]", ""},
-             Case{R"({"buildingId": ["b"]})", "buildingId", ""},
-             // A collection of models given a non-collection fails even when optional.
-             Case{R"({"buildingId": "b", "floors": [1]})", "floors",
-                  "Property 'floors' is declared as NSDictionary<Field>* but the corresponding JSON value is not a "
-                  "JSON Object."},
-         }) {
-        SCOPED_TRACE(json);
-        auto error = importFailure<Building>(json);
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->keyPath(), keyPath);
-        if (!mismatch.empty()) {
-            EXPECT_EQ(error->typeMismatch(), mismatch);
-        }
-    }
-    auto error = importFailure<Venue>(R"({"id": "v", "venueInfo": {"name": "n"}, "neighbours": {"a": 1}})");
-    EXPECT_EQ(error->typeMismatch(),
-              "Property 'neighbours' is declared as NSArray<Venue>* but the corresponding JSON value is not a JSON "
-              "Array.");
-    EXPECT_EQ(error->keyPath(), "neighbours");
+    // A required nested model fails its parent.
+    expectFailureAt<Building>(R"({"buildingId": "b", "notes": [{"value": "a"}, {"value": []}]})", "notes[1].value",
+                              "NSString type not supported for Field.value");
+    // The element's index in the input, skipped elements included.
+    expectFailureAt<Building>(R"({"buildingId": "b", "rooms": [{"id": "1", "properties": {"name": "a"}}, 5,
+                                  {"id": "3", "properties": {"name": null}}]})",
+                              "rooms[2].name");
+    expectFailureAt<Building>(R"({"buildingId": "b", "rooms": [{"id": "1", "properties": {"name": "a"}}, {"id": 2}]})",
+                              "rooms[1]");
+    expectFailureAt<Building>(R"({"buildingId": "b", "floors": {"ground": {"value": "g"}, "first": {"value": {}}}})",
+                              "floors.first.value");
+    expectFailureAt<Building>(R"({"buildingId": "b", "floors": {"roof": 7}})", "floors.roof");
+    // An element of a nested array reports both positions.
+    expectFailureAt<Building>(
+        R"({"buildingId": "b", "rooms": [[{"id": "1", "properties": {"name": "a"}}], [{"id": []}]]})", "rooms[1][0]");
+    expectFailureAt<Building>(R"({"buildingId": ["b"]})", "buildingId");
+    // A collection of models given a non-collection fails even when optional.
+    expectFailureAt<Building>(R"({"buildingId": "b", "floors": [1]})", "floors",
+                              "Property 'floors' is declared as NSDictionary<Field>* but the corresponding JSON value "
+                              "is not a JSON Object.");
+    expectFailureAt<Venue>(R"({"id": "v", "venueInfo": {"name": "n"}, "neighbours": {"a": 1}})", "neighbours",
+                           "Property 'neighbours' is declared as NSArray<Venue>* but the corresponding JSON value is "
+                           "not a JSON Array.");
     // Deep paths through models, arrays and dictionaries.
-    EXPECT_EQ(importFailure<Venue>(R"({"id": "v", "venueInfo": {"name": "n"}, "neighbours": [
-        {"id": "w", "venueInfo": {"name": "m", "fields": {"lobby": {"value": [1]}}}}]})")
-                  ->keyPath(),
-              "neighbours[0].properties.lobby.value");
+    expectFailureAt<Venue>(R"({"id": "v", "venueInfo": {"name": "n"}, "neighbours": [
+        {"id": "w", "venueInfo": {"name": "m", "fields": {"lobby": {"value": [1]}}}}]})",
+                           "neighbours[0].properties.lobby.value");
 }
 
 // ---- conversions
 
-TEST(ConversionTest, NumbersAndTextsConvertBothWays) {
+TEST(ConversionTest, NumbersAndTextsConvertBothWaysAndIntegersTruncateFractions) {
     auto model = imported<Everything>(R"({"text": 12, "note": 3.5, "number": "42", "precise": " -7.25e1x",
-                                           "longNumber": "9007199254740993", "ratio": "abc", "words": [1, true, "w"]})");
+                                           "longNumber": "9007199254740993", "ratio": "abc", "words": [1, true, "w"],
+                                           "shortNumber": 3.99, "tiny": -128, "unsignedLong": 18446744073709551615})");
     EXPECT_EQ(std::tie(model->text, model->note, model->number, model->precise, model->longNumber, model->ratio),
               std::tuple("12", "3.5", 42, -72.5, 9007199254740993LL, 0.0f));
     EXPECT_EQ(model->words, (std::vector<std::string>{"1", "1", "w"}));
+    EXPECT_EQ(std::tie(model->shortNumber, model->tiny, model->unsignedLong), std::tuple(3, -128, 18446744073709551615ULL));
 }
 
-TEST(ConversionTest, IntegersTruncateFractionsAndRefuseWhatTheyCannotHold) {
-    auto model = imported<Everything>(R"({"number": 3.99, "tiny": -128, "unsignedLong": 18446744073709551615})");
-    EXPECT_EQ(std::tie(model->number, model->tiny, model->unsignedLong), std::tuple(3, -128, 18446744073709551615ULL));
-
+TEST(ConversionTest, WrongKindsAndNumbersOutOfRangeAreTypeMismatches) {
     // The mismatch text ends in " for Everything.<property>".
-    for (const auto& [json, mismatch, keyPath] : std::vector<std::tuple<std::string, std::string, std::string>>{
+    for (const auto& [text, mismatch, keyPath] : std::vector<std::tuple<std::string, std::string, std::string>>{
              {R"({"byte": 256})", "Number 256 is out of range of unsigned char", "byte"},
              {R"({"unsignedNumber": -1})", "Number -1 is out of range of unsigned int", "unsignedNumber"},
              {R"({"longNumber": 1e30})", "Number 1E30 is out of range of long long", "longNumber"},
@@ -136,12 +139,8 @@ TEST(ConversionTest, IntegersTruncateFractionsAndRefuseWhatTheyCannotHold) {
              {R"({"date": true})", "NSDate type not supported", "date"},
              {R"({"date": 1e20})", "Number 1E20 is out of range of NSDate", "date"},
          }) {
-        SCOPED_TRACE(json);
-        auto error = importFailure<Everything>(json);
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->code, 1);
-        EXPECT_EQ(error->typeMismatch(), mismatch + " for Everything." + keyPath.substr(0, keyPath.find_first_of("[.")));
-        EXPECT_EQ(error->keyPath(), keyPath);
+        expectFailureAt<Everything>(text, keyPath,
+                                    mismatch + " for Everything." + keyPath.substr(0, keyPath.find_first_of("[.")));
     }
 }
 
@@ -158,14 +157,16 @@ TEST(ConversionTest, TextsAndNumbersGiveYesOrNo) {
 TEST(ConversionTest, DatesReadWithAndWithoutColonsOrNotAtAll) {
     using namespace std::chrono;
     const std::optional<system_clock::time_point> at = sys_days{year{2024} / 5 / 1} + hours{10} + minutes{30}, none;
-    for (const auto& [json, date] : std::vector<std::pair<std::string, std::optional<system_clock::time_point>>>{
+    for (const auto& [text, date] : std::vector<std::pair<std::string, std::optional<system_clock::time_point>>>{
              {R"("2024-05-01T12:30:00+02:00")", at}, {R"("2024-05-01T123000+0200")", at}, {R"("2024-05-01T10:30:00Z")", at},
-             {"1714559400", at}, {R"("2024-05-01T12:30:00")", none}, {R"("01/05/2024")", none},
-             {R"("2024-02-30T10:00:00Z")", none}, {R"("2024-05-01T25:00:00Z")", none}, {R"("9999-12-31T23:59:59Z")", none},
-             {R"("")", none}}) {
-        auto model = imported<Everything>(R"({"date": )" + json + "}");
-        ASSERT_TRUE(model) << json;
-        EXPECT_EQ(model->date, date) << json;
+             {R"("2024-05-01T07:30:00-0300")", at}, {"1714559400", at}, {"0", system_clock::time_point{}},
+             {R"("2024-05-01T12:30:00")", none}, {R"("01/05/2024")", none}, {R"("2024-02-30T10:00:00Z")", none},
+             {R"("2024-05-01T25:00:00Z")", none}, {R"("9999-12-31T23:59:59Z")", none}, {R"("")", none},
+             {R"("2024-05-01T10:30:00.5Z")", none}, {R"("2024-05-01 10:30:00Z")", none},
+             {R"("2024-05-01T10:30:00+2400")", none}}) {
+        auto model = imported<Everything>(R"({"date": )" + text + "}");
+        ASSERT_TRUE(model) << text;
+        EXPECT_EQ(model->date, date) << text;
     }
 }
 
@@ -176,7 +177,25 @@ TEST(ConversionTest, URLsRawValuesSetsAndEmptyArraysForDictionaries) {
               std::tuple(JSONURL{"https://example.com/a?b=1"}, json::parse(R"([1, {"a": null}])"), json::value("x")));
     EXPECT_TRUE(model->settings.empty());
     EXPECT_EQ(model->tags, (std::set<std::string>{"a", "b"}));
-    EXPECT_FALSE(imported<Everything>(R"({"link": "not a url"})")->link);
+    EXPECT_EQ(imported<Everything>(R"({"link": "/relative/path?x=1"})")->link, JSONURL{"/relative/path?x=1"});
+    for (std::string_view link : {"not a url", "http://a b", ""}) {
+        EXPECT_FALSE(imported<Everything>(R"({"link": ")" + std::string(link) + "\"}")->link) << link;
+    }
+}
+
+TEST(ConversionTest, NumbersFromAndToTexts) {
+    const auto& t = JSONValueTransformer::shared();
+    for (const auto& [text, number] : std::vector<std::pair<std::string, json::value>>{
+             {"42", std::int64_t{42}}, {"  -7", std::int64_t{-7}}, {"+3.5kg", 3.5}, {".5", 0.5}, {"1e3", 1000.0},
+             {"1e", std::int64_t{1}}, {"abc", std::int64_t{0}}, {"", std::int64_t{0}}, {"-", std::int64_t{0}},
+             {"18446744073709551615", std::uint64_t{18446744073709551615ULL}}, {"-99999999999999999999", -1e20}}) {
+        EXPECT_EQ(t.NSNumberFromNSString(text), number) << text;
+    }
+    for (const auto& [number, text] : std::vector<std::pair<json::value, std::string>>{
+             {12, "12"}, {0.1, "0.1"}, {2.0, "2"}, {true, "1"},
+             {std::uint64_t{18446744073709551615ULL}, "18446744073709551615"}}) {
+        EXPECT_EQ(t.NSStringFromNSNumber(number), text);
+    }
 }
 
 // ---- custom setters, validation, subclasses
@@ -194,40 +213,64 @@ TEST(ValidationTest, AFailingValidationFailsTheImport) {
     EXPECT_EQ(error->localizedDescription(), "Model does not validate. The custom validation for the input data failed.");
 }
 
-std::vector<std::string> namesOf(const JSONModel& model) {
-    std::vector<std::string> names;
-    for (const auto& property : model.properties()) names.push_back(property.name);
-    return names;
-}
-
-TEST(ModelClassTest, IgnoredReadOnlyAndFunctionMembersHaveNoRecord) {
-    Venue venue;
-    EXPECT_EQ(namesOf(venue), (std::vector<std::string>{"venueId", "name", "properties", "bbox", "neighbours",
-                                                        "defaultFloor", "tilesUrl", "anchor", "entryPoints"}));
-    EXPECT_EQ(venue.requiredPropertyNames(), (std::vector<std::string>{"venueId", "name"}));
-    EXPECT_TRUE(venue.keyMapper());
-    JSONModel base;
-    EXPECT_TRUE(base.properties().empty());
-    EXPECT_FALSE(base.indexPropertyName() || base.keyMapper());
-}
-
 TEST(SubclassTest, RedeclaredMembersAndDeclarationsWin) {
     // Room inherits locationId, its key mapping and the index; its own `name` is a number and optional.
     auto room = imported<Room>(R"({"id": "r1", "properties": {"name": "7"}, "roomNumber": "A7"})");
     EXPECT_EQ(std::tie(room->locationId, room->name, room->roomNumber), std::tuple("r1", 7, "A7"));
-    EXPECT_TRUE(imported<Room>(R"({"id": "r2"})"));
     EXPECT_EQ(room->indexPropertyName(), "locationId");
-    EXPECT_EQ(namesOf(*room), (std::vector<std::string>{"locationId", "floor", "name", "roomNumber"}));
     EXPECT_EQ(room->requiredPropertyNames(), std::vector<std::string>{"locationId"});
-    EXPECT_EQ(&room->modelClass(), &Room::jsonClass());
-    EXPECT_NE(&room->modelClass(), &Location::jsonClass());
-    const auto* name = room->modelClass().property("name");
-    ASSERT_NE(name, nullptr);
-    EXPECT_EQ(name->primitiveName, "int");
-    EXPECT_TRUE(name->isOptional);
+    EXPECT_TRUE(imported<Room>(R"({"id": "r2"})"));
+}
+
+TEST(PropertyTextTest, ShowsTypeNameAndFlagsInOrder) {
+    const auto& everything = Everything::jsonClass();
+    const auto& venue = Venue::jsonClass();
+    for (const auto& [modelClass, name, text] : std::vector<std::tuple<const JSONModelClass*, std::string, std::string>>{
+             {&everything, "note", "NSString* note (Optional, Standard JSON type, Setters = [])"},
+             {&venue, "venueId", "NSString* venueId (Standard JSON type, Setters = [])"},
+             {&venue, "name", "NSString* name (Standard JSON type, Setters = [setNameWithNSString:])"},
+             {&venue, "neighbours", "NSArray*<Venue> neighbours (Optional, Standard JSON type, Setters = [])"},
+             {&venue, "properties", "NSDictionary*<Field> properties (Optional, Standard JSON type, Setters = [])"},
+             {&venue, "anchor", "Point* anchor (Optional, Setters = [])"},
+             {&everything, "number", "primitive number (Optional, Setters = [])"},
+             {&everything, "date", "NSDate* date (Optional, Setters = [])"},
+             {&Location::jsonClass(), "locationId", "NSString* locationId (Index, Standard JSON type, Setters = [])"},
+             {&Badge::jsonClass(), "label",
+              "NSString* label (Standard JSON type, Getter = JSONObjectForLabel, Setters = [])"},
+         }) {
+        const auto* property = modelClass->property(name);
+        ASSERT_NE(property, nullptr) << name;
+        EXPECT_EQ(property->description(), "@property " + text);
+    }
 }
 
 // ---- key mappers
+
+TEST(KeyMapperTest, MapsAPropertyNameToItsKey) {
+    using M = JSONKeyMapper;
+    using Case = std::tuple<std::shared_ptr<const JSONKeyMapper>, std::string_view, std::string_view>;
+    for (const auto& [mapper, name, key] : {
+             Case{M::initWithModelToJSONDictionary({{"venueId", "id"}}), "venueId", "id"},
+             Case{M::initWithModelToJSONDictionary({{"venueId", "id"}}), "name", "name"},
+             Case{M::initWithDictionary({{"venueInfo.name", "name"}}), "name", "venueInfo.name"},
+             Case{M::mapperForSnakeCase(), "version2Name", "version_2_name"},
+             Case{M::mapperForSnakeCase(), "venueId", "venue_id"},
+             Case{M::mapperForSnakeCase(), "URLString", "_u_r_l_string"},
+             Case{M::mapperForSnakeCase(), "a12b3", "a_12b_3"},
+             Case{M::mapperFromUnderscoreCaseToCamelCase(), "firstName", "first_name"},
+             Case{M::mapperForTitleCase(), "name", "Name"},
+             Case{M::mapperFromUpperCaseToLowerCase(), "floorName", "FLOORNAME"},
+             Case{M::mapper(M::mapperForSnakeCase(), {{"ID", "userId"}}), "userId", "ID"},
+             Case{M::mapper(M::mapperForSnakeCase(), {{"ID", "userId"}}), "firstName", "first_name"},
+             Case{M::baseMapper(M::mapperForTitleCase(), {{"userId", "uid"}}), "userId", "uid"},
+             Case{M::initWithJSONToModelBlock([](std::string_view) { return std::string("dropped"); },
+                                              [](std::string_view n) { return "x_" + std::string(n); }),
+                  "a", "x_a"},
+         }) {
+        EXPECT_EQ(mapper->convertValue(name), key);
+        EXPECT_EQ(mapper->convertValue(name, true), key);
+    }
+}
 
 // Every test that sets the global key mapper clears it again, pass or fail.
 class GlobalKeyMapperTest : public ::testing::Test {
@@ -252,15 +295,7 @@ TEST_F(GlobalKeyMapperTest, TheGlobalMapperMapsWhatTheClassMapperLeavesUnchanged
     EXPECT_TRUE(Profile::fromString(R"({"uid": "u1", "firstName": "Ada", "version2Name": 2})"));
 }
 
-TEST(KeyPathTest, AKeyPathThroughANonObjectFallsBackToThePlainKey) {
-    // "venueInfo" is a text, so "venueInfo.name" is read as one key.
-    EXPECT_EQ(imported<Venue>(R"({"id": "v", "venueInfo": "flat", "venueInfo.name": "Flat"})")->name, "Flat");
-    // A missing step is simply missing.
-    EXPECT_EQ(importFailure<Venue>(R"({"id": "v", "venueInfo.name": "Flat"})")->missingKeys(),
-              std::vector<std::string>{"name"});
-}
-
-// ---- merging
+// ---- merging and inputs that are not a dictionary
 
 TEST(MergeTest, MergeSkipsTheRequiredCheckAndChangesOnlyWhatIsGiven) {
     auto location = imported<Location>(R"({"id": "a", "properties": {"name": "Old"}, "floor": 1})");
@@ -275,8 +310,6 @@ TEST(MergeTest, MergeSkipsTheRequiredCheckAndChangesOnlyWhatIsGiven) {
     EXPECT_EQ(location->locationId, "b");
     EXPECT_EQ(error->keyPath(), "floor");
 }
-
-// ---- inputs that are not a dictionary
 
 TEST(InputTest, AbsentMalformedAndNonDictionaryInputsGiveTheirCodes) {
     std::optional<JSONModelError> absent, data, text;
@@ -301,5 +334,26 @@ TEST(InputTest, AbsentMalformedAndNonDictionaryInputsGiveTheirCodes) {
     EXPECT_FALSE(Field::fromString("[1]"));
 }
 
+// Refuses a negative count without saying why.
+struct Count : JSONModelOf<Count> {
+    int n = 0;
+    bool validate(JSONModelErrorOut) override { return n >= 0; }
+};
+BOOST_DESCRIBE_STRUCT(Count, (JSONModel), (n))
+
+struct Counts : JSONModelOf<Counts> {
+    std::vector<std::shared_ptr<Count>> counts;
+};
+BOOST_DESCRIBE_STRUCT(Counts, (JSONModel), (counts))
+
+TEST(NestedFailureTest, AnElementRefusedWithoutAnErrorStillFailsItsParentWithOne) {
+    expectFailureAt<Counts>(R"({"counts": [{"n": 1}, {"n": -1}]})", "counts");
+    EXPECT_EQ(importFailure<Counts>(R"({"counts": [{"n": -1}]})")->localizedDescription(),
+              R"(Invalid JSON data: Failed to transform value, but no error was set during transformation. ([{"n":-1}]))");
+}
+
 }  // namespace
 }  // namespace ambrell::test
+
+AMBRELL_JSON_MODEL_DEFINE(ambrell::test::Count)
+AMBRELL_JSON_MODEL_DEFINE(ambrell::test::Counts)

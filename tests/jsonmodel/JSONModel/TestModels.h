@@ -4,6 +4,7 @@
 // and the import helpers every mapping test uses.
 
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <set>
 
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "jsonmodel/JSONModel/JSONModel.h"
+#include "jsonmodel/JSONModel/JSONModelDeclaration.h"
 #include "jsonmodel/JSONModel/JSONURL.h"
 
 namespace ambrell::test {
@@ -24,7 +26,10 @@ BOOST_DESCRIBE_STRUCT(Field, (JSONModel), (value))
 struct Point : JSONModelOf<Point> {
     double lat = 0, lng = 0;
 
-    bool validate(JSONModelErrorOut error) override;
+    bool validate(JSONModelErrorOut error) override {
+        if (std::abs(lat) > 90) setJSONModelError(error, JSONModelError::errorModelIsInvalid());
+        return std::abs(lat) <= 90;
+    }
 };
 BOOST_DESCRIBE_STRUCT(Point, (JSONModel), (lat, lng))
 
@@ -43,8 +48,19 @@ struct Venue : JSONModelOf<Venue> {
     const std::string kind = "venue";
     std::function<void()> onChange;
 
-    static void declareJSON(JSONModelDeclaration<Venue>& d);
-    void setNameWithNSString(std::string_view text);
+    static void declareJSON(JSONModelDeclaration<Venue>& d) {
+        d.keyMapper(JSONKeyMapper::initWithModelToJSONDictionary({{"venueId", "id"}, {"name", "venueInfo.name"},
+                                                                 {"properties", "venueInfo.fields"},
+                                                                 {"bbox", "geometry.bbox"}}))
+            .optional({"properties", "bbox", "neighbours", "anchor", "entryPoints"})
+            .ignore({"hits"})
+            .setter("name", &Venue::setNameWithNSString);
+    }
+    // The service writes line breaks as a backslash and an "n".
+    void setNameWithNSString(std::string_view text) {
+        name = text;
+        for (auto at = name.find("\\n"); at != std::string::npos; at = name.find("\\n", at + 1)) name.replace(at, 2, "\n");
+    }
 };
 BOOST_DESCRIBE_STRUCT(Venue, (JSONModel),
                       (venueId, name, properties, bbox, neighbours, defaultFloor, tilesUrl, anchor, entryPoints, hits,
@@ -76,7 +92,10 @@ struct Everything : JSONModelOf<Everything> {
     std::optional<boost::json::value> extra;
     boost::json::object settings;
 
-    static void declareJSON(JSONModelDeclaration<Everything>& d);
+    static void declareJSON(JSONModelDeclaration<Everything>& d) {
+        d.optional({"flag", "tiny", "byte", "shortNumber", "unsignedShort", "number", "unsignedNumber", "longNumber",
+                    "unsignedLong", "ratio", "precise", "text", "words", "tags", "counts", "raw", "settings"});
+    }
 };
 BOOST_DESCRIBE_STRUCT(Everything, (JSONModel),
                       (flag, tiny, byte, shortNumber, unsignedShort, number, unsignedNumber, longNumber, unsignedLong,
@@ -88,7 +107,10 @@ struct Location : JSONModelOf<Location> {
     std::string locationId, name;
     std::optional<double> floor;
 
-    static void declareJSON(JSONModelDeclaration<Location>& d);
+    static void declareJSON(JSONModelDeclaration<Location>& d) {
+        d.keyMapper(JSONKeyMapper::initWithModelToJSONDictionary({{"locationId", "id"}, {"name", "properties.name"}}))
+            .index("locationId");
+    }
 };
 BOOST_DESCRIBE_STRUCT(Location, (JSONModel), (locationId, name, floor))
 
@@ -98,7 +120,7 @@ struct Room : JSONModelOf<Room, Location> {
     int name = 0;
     std::optional<std::string> roomNumber;
 
-    static void declareJSON(JSONModelDeclaration<Room>& d);
+    static void declareJSON(JSONModelDeclaration<Room>& d) { d.optional({"name"}); }
 };
 BOOST_DESCRIBE_STRUCT(Room, (Location), (name, roomNumber))
 
@@ -109,7 +131,7 @@ struct Building : JSONModelOf<Building> {
     std::vector<std::shared_ptr<Location>> rooms;
     std::optional<std::vector<Field>> notes;
 
-    static void declareJSON(JSONModelDeclaration<Building>& d);
+    static void declareJSON(JSONModelDeclaration<Building>& d) { d.optional({"rooms", "floors"}); }
 };
 BOOST_DESCRIBE_STRUCT(Building, (JSONModel), (buildingId, floors, rooms, notes))
 
@@ -117,8 +139,8 @@ BOOST_DESCRIBE_STRUCT(Building, (JSONModel), (buildingId, floors, rooms, notes))
 struct Badge : JSONModelOf<Badge> {
     std::string label;
 
-    static void declareJSON(JSONModelDeclaration<Badge>& d);
-    [[nodiscard]] boost::json::value JSONObjectForLabel() const;
+    static void declareJSON(JSONModelDeclaration<Badge>& d) { d.getter("label", &Badge::JSONObjectForLabel); }
+    [[nodiscard]] boost::json::value JSONObjectForLabel() const { return boost::json::value("label:" + label); }
 };
 BOOST_DESCRIBE_STRUCT(Badge, (JSONModel), (label))
 
@@ -128,7 +150,9 @@ struct Profile : JSONModelOf<Profile> {
     std::string userId, firstName;
     int version2Name = 0;
 
-    static void declareJSON(JSONModelDeclaration<Profile>& d);
+    static void declareJSON(JSONModelDeclaration<Profile>& d) {
+        d.keyMapper(JSONKeyMapper::initWithModelToJSONDictionary({{"userId", "uid"}}));
+    }
 };
 BOOST_DESCRIBE_STRUCT(Profile, (JSONModel), (userId, firstName, version2Name))
 

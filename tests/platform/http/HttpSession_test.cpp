@@ -49,6 +49,7 @@ TEST_F(HttpSessionTest, BodiesArriveWithTheirMethod) {
     for (const auto& c : cases) {
         auto request = requestFor(service.url("/echo"), c.method, {{"Content-Type", "application/json"}});
         if (c.body) request.body = bytes(*c.body);
+        request.timeout = std::chrono::seconds::max();  // any positive timeout is usable, however long
         EXPECT_EQ(text(await(session.data(request)).body), c.answer) << c.method;
         const auto received = lastRequest("/echo");
         EXPECT_EQ(received.header("Content-Type"), "application/json");
@@ -59,20 +60,14 @@ TEST_F(HttpSessionTest, BodiesArriveWithTheirMethod) {
 }
 
 TEST_F(HttpSessionTest, EveryStatusIsAResponseNotAnError) {
-    for (const int status : {200, 201, 204, 400, 403, 404, 500, 503}) {
-        const std::string body = status == 204 ? "" : "body " + std::to_string(status);
+    for (const int status : {200, 201, 204, 304, 400, 403, 404, 500, 503}) {
+        const std::string body = status == 204 || status == 304 ? "" : "body " + std::to_string(status);
         service.respond("/status", {status, body, {}});
         const auto result = get("/status");
         EXPECT_EQ(result.response.statusCode, status);
         EXPECT_EQ(text(result.body), body);
     }
     EXPECT_EQ(get("/nothing-here").response.statusCode, 404);
-    // Not modified passes through with an empty body.
-    const auto modified = std::chrono::system_clock::from_time_t(1'700'000'000);
-    service.serveBody("/sync", R"({"items":[]})", "application/json", modified);
-    const auto notModified = get("/sync", {{"If-Modified-Since", test::httpDate(modified)}});
-    EXPECT_EQ(notModified.response.statusCode, 304);
-    EXPECT_TRUE(notModified.body.empty());
 }
 
 TEST_F(HttpSessionTest, ResponseCarriesHeadersAndTheUrlThatAnswered) {
@@ -92,7 +87,6 @@ TEST_F(HttpSessionTest, ResponseCarriesHeadersAndTheUrlThatAnswered) {
 }
 
 TEST_F(HttpSessionTest, ConnectionsAreReusedAcrossRequests) {
-    service.respond("/ping", {200, "pong", {}});
     for (int i = 0; i < 3; ++i) get("/ping");
     const auto received = service.requestsTo("/ping");
     ASSERT_EQ(received.size(), 3u);
@@ -101,7 +95,6 @@ TEST_F(HttpSessionTest, ConnectionsAreReusedAcrossRequests) {
 }
 
 TEST_F(HttpSessionTest, TheAwaitingTaskResumesOnItsOwnExecutor) {
-    service.respond("/ping", {200, "pong", {}});
     auto strand = ThreadPool::shared().makeStrand();
     EXPECT_TRUE(blockingWait<bool>(strand, [](HttpSession& s, std::string url, Strand st) -> Awaitable<bool> {
         co_await s.data(requestFor(std::move(url)));
@@ -131,13 +124,6 @@ TEST_F(HttpSessionTest, HttpsRequestsBypassTheProxy) {
     const auto error = urlErrorOf(proxied.data(request));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, NSURLErrorSecureConnectionFailed);
-}
-
-TEST_F(HttpSessionTest, AnyPositiveTimeoutIsUsable) {
-    service.respond("/patient", {200, "answer", {}});
-    auto request = requestFor(service.url("/patient"));
-    request.timeout = std::chrono::seconds::max();
-    EXPECT_EQ(text(await(session.data(request)).body), "answer");
 }
 
 TEST(HttpSessionConfiguration, RefusesAProxyItCannotUse) {

@@ -1,9 +1,5 @@
 #pragma once
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -64,19 +60,8 @@ inline HttpRequest requestFor(std::string url, std::string method = "GET", HttpH
     return request;
 }
 
-// A loopback port on which nothing listens: bound once to learn a free one,
-// then closed.
-inline int closedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
+// A loopback port on which nothing listens any more.
+inline int closedPort() { return test::LoopbackWebService().port(); }
 
 inline std::string text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
+#include "platform/runtime/MainQueue.h"
 #include "tests/support/WaitFor.h"
 
 namespace ambrell::platform {
@@ -15,11 +15,12 @@ namespace {
 
 TEST(DispatchQueue, RunsBlocksOneAtATimeInQueueOrder) {
     DispatchQueue queue("com.ambrell.test");
-    EXPECT_EQ(queue.label(), "com.ambrell.test");
     std::vector<int> order;
+    std::vector<int> expected;
     std::atomic<int> inside{0};
     std::atomic<bool> overlapped{false};
     for (int i = 0; i < 100; ++i) {
+        expected.push_back(i);
         queue.async([&, i] {
             if (++inside > 1) overlapped = true;
             order.push_back(i);
@@ -28,11 +29,10 @@ TEST(DispatchQueue, RunsBlocksOneAtATimeInQueueOrder) {
     }
     queue.sync([] {});
     EXPECT_FALSE(overlapped);
-    ASSERT_EQ(order.size(), 100u);
-    for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
+    EXPECT_EQ(order, expected);
 }
 
-TEST(DispatchQueue, SyncReturnsTheValueAndRunsInlineWhenAlreadyOnTheQueue) {
+TEST(DispatchQueue, SyncReturnsOrRethrowsAndRunsInlineWhenAlreadyOnTheQueue) {
     DispatchQueue queue("com.ambrell.test");
     EXPECT_FALSE(queue.isCurrent());
     const int value = queue.sync([&] {
@@ -41,10 +41,6 @@ TEST(DispatchQueue, SyncReturnsTheValueAndRunsInlineWhenAlreadyOnTheQueue) {
         return queue.sync([] { return 41; }) + 1;
     });
     EXPECT_EQ(value, 42);
-}
-
-TEST(DispatchQueue, SyncRethrowsTheBlocksException) {
-    DispatchQueue queue("com.ambrell.test");
     EXPECT_THROW(queue.sync([]() -> int { throw std::runtime_error("inside"); }), std::runtime_error);
     // The queue goes on after a failed block.
     EXPECT_EQ(queue.sync([] { return 1; }), 1);
@@ -70,6 +66,23 @@ TEST(DispatchQueue, SyncFromManyThreadsIsSerialised) {
     }
     for (auto& t : threads) t.join();
     EXPECT_EQ(queue.sync([&] { return counter; }), 4000);
+}
+
+TEST(MainQueue, RunsAgainAfterAStopAndDrainWaitsForEverythingPostedBefore) {
+    { MainQueueThread first; }
+    MainQueueThread second;
+    std::atomic<int> ran{0};
+    std::atomic<bool> allOnMain{true};
+    for (int i = 0; i < 50; ++i) {
+        MainQueue::shared().async([&] {
+            if (!MainQueue::shared().isCurrent()) allOnMain = false;
+            ++ran;
+        });
+    }
+    MainQueue::shared().drain();
+    EXPECT_EQ(ran, 50);
+    EXPECT_TRUE(allOnMain);
+    EXPECT_FALSE(MainQueue::shared().isCurrent());
 }
 
 }  // namespace

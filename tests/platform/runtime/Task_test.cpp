@@ -10,6 +10,7 @@
 #include "platform/runtime/BlockingWait.h"
 #include "platform/runtime/Cancellation.h"
 #include "platform/runtime/Sleep.h"
+#include "platform/runtime/TaskGroup.h"
 #include "tests/support/AsyncTesting.h"
 #include "tests/support/WaitFor.h"
 
@@ -18,36 +19,38 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(Task, CompletionFromTheWorkingTaskGetsTheValueOnce) {
-    std::atomic<int> calls{0};
-    std::atomic<bool> onWorkingStrand{false};
-    auto strand = ThreadPool::shared().makeStrand();
-    std::promise<int> value;
-    Task::startOn<int>(
-        strand, []() -> Awaitable<int> { co_return 42; }(),
-        [&](TaskResult<int> result) {
-            ++calls;
-            onWorkingStrand = strand.running_in_this_thread();
-            value.set_value(result.get());
-        });
-    EXPECT_EQ(value.get_future().get(), 42);
-    EXPECT_TRUE(onWorkingStrand);
-    EXPECT_EQ(calls, 1);
+TEST(Task, CompletionIsCalledOnceOnTheQueuePromised) {
+    MainQueueThread mainThread;
+    const auto strand = ThreadPool::shared().makeStrand();
+    for (const auto queue : {CompletionQueue::workingTask, CompletionQueue::main}) {
+        SCOPED_TRACE(queue == CompletionQueue::main ? "main queue" : "working task");
+        std::atomic<int> calls{0};
+        std::atomic<bool> rightQueueAndValue{false};
+        Task::startOn<int>(
+            strand, []() -> Awaitable<int> { co_return 42; }(),
+            [&](TaskResult<int> result) {
+                const bool onQueue = queue == CompletionQueue::main ? MainQueue::shared().isCurrent()
+                                                                     : strand.running_in_this_thread();
+                rightQueueAndValue = onQueue && result.get() == 42;
+                ++calls;
+            },
+            queue);
+        ASSERT_TRUE(test::waitFor([&] { return calls > 0; }));
+        MainQueue::shared().drain();
+        EXPECT_EQ(calls, 1);
+        EXPECT_TRUE(rightQueueAndValue);
+    }
 }
 
-TEST(Task, ErrorsReachTheCompletion) {
-    auto task = test::startTask([]() -> Awaitable<void> {
-        throw std::runtime_error("broken");
-        co_return;
-    }());
-    EXPECT_TRUE(test::failedWith<std::runtime_error>(task.result()));
-}
-
-TEST(Task, CancelInterruptsASleep) {
-    auto task = test::startTask(sleep(1h));
-    task.task.cancel();
-    EXPECT_TRUE(task.task.isCancelled());
-    EXPECT_TRUE(test::failedWith<CancellationError>(task.result()));
+TEST(Task, ErrorsReachTheCompletionAndBlockingWaitRethrowsThem) {
+    const auto broken = []() -> Awaitable<int> {
+        throw std::logic_error("broken");
+        co_return 0;
+    };
+    EXPECT_TRUE(test::failedWith<std::logic_error>(test::startTask(broken()).result()));
+    const auto strand = ThreadPool::shared().makeStrand();
+    EXPECT_EQ(blockingWait(strand, []() -> Awaitable<int> { co_return 5; }()), 5);
+    EXPECT_THROW(blockingWait(strand, broken()), std::logic_error);
 }
 
 TEST(Task, CancellationIsStickyAndObservedOnlyWhereChecked) {
@@ -79,18 +82,8 @@ TEST(Task, CancellationReachesWorkRunningOnAnActor) {
     }(started)));
     ASSERT_TRUE(test::waitFor([&] { return started.arrivals() == 1; }));
     task.task.cancel();
+    EXPECT_TRUE(task.task.isCancelled());
     EXPECT_TRUE(test::failedWith<CancellationError>(task.result()));
-}
-
-TEST(Task, BlockingWaitReturnsTheResultAndRethrows) {
-    auto strand = ThreadPool::shared().makeStrand();
-    EXPECT_EQ(blockingWait(strand, []() -> Awaitable<int> { co_return 5; }()), 5);
-    EXPECT_THROW(blockingWait(strand,
-                              []() -> Awaitable<int> {
-                                  throw std::logic_error("no");
-                                  co_return 0;
-                              }()),
-                 std::logic_error);
 }
 
 // Like the platform's actors, work on an actor may interleave at its awaits;
@@ -110,6 +103,72 @@ TEST(Task, ActorsRunTheirWorkOneAtATimeBetweenAwaits) {
     }
     for (auto& t : tasks) ASSERT_TRUE(t.result());
     EXPECT_FALSE(overlapped);
+}
+
+TEST(TaskGroup, ResultsComeBackInTheChildrensOrder) {
+    std::vector<ChildTask<int>> children;
+    std::vector<int> expected;
+    for (int i = 0; i < 16; ++i) {
+        expected.push_back(i * i);
+        children.push_back([i]() -> Awaitable<int> {
+            // Later children finish first.
+            co_await sleep(std::chrono::microseconds(16 - i) * 100);
+            co_return i * i;
+        });
+    }
+    auto result = test::startTask(runTaskGroup<int>(std::move(children))).result();
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->get(), expected);
+    // An empty group ends at once.
+    EXPECT_EQ(test::startTask(runTaskGroup<int>({})).result().value().get(), std::vector<int>());
+}
+
+TEST(TaskGroup, FirstErrorCancelsTheSiblingsAndTheGroupWaitsForAll) {
+    std::atomic<int> siblingsSleeping{0};
+    std::atomic<int> siblingsCancelled{0};
+    std::atomic<int> siblingsEnded{0};
+    test::AsyncGate failNow;
+    std::vector<ChildTask<void>> children(4, [&]() -> Awaitable<void> {
+        try {
+            ++siblingsSleeping;
+            co_await sleep(1h);
+        } catch (const CancellationError&) {
+            ++siblingsCancelled;
+        }
+        // Work after the cancellation still finishes before the group ends.
+        co_await runOn<void>(ThreadPool::shared().makeStrand(), []() -> Awaitable<void> { co_return; }());
+        ++siblingsEnded;
+    });
+    children.push_back([&]() -> Awaitable<void> {
+        co_await failNow.wait();
+        throw std::runtime_error("child failed");
+    });
+    auto group = test::startTask(runTaskGroup<void>(std::move(children)));
+    ASSERT_TRUE(test::waitFor([&] { return siblingsSleeping == 4; }));
+    failNow.open();
+    EXPECT_TRUE(test::failedWith<std::runtime_error>(group.result()));
+    EXPECT_EQ(siblingsCancelled, 4);
+    EXPECT_EQ(siblingsEnded, 4);
+}
+
+TEST(TaskGroup, CancellingTheCallerCancelsEveryChild) {
+    std::atomic<int> started{0};
+    std::atomic<int> cancelled{0};
+    std::vector<ChildTask<int>> children(3, [&]() -> Awaitable<int> {
+        ++started;
+        try {
+            co_await sleep(1h);
+        } catch (const CancellationError&) {
+            ++cancelled;
+            throw;
+        }
+        co_return 0;
+    });
+    auto group = test::startTask(runTaskGroup<int>(std::move(children)));
+    ASSERT_TRUE(test::waitFor([&] { return started == 3; }));
+    group.task.cancel();
+    EXPECT_TRUE(test::failedWith<CancellationError>(group.result()));
+    EXPECT_EQ(cancelled, 3);
 }
 
 }  // namespace
