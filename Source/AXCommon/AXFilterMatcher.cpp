@@ -41,11 +41,12 @@ AXFilterMatcher::AXFilterMatcher(const AXFilter& filter)
     }
 }
 
+bool AXFilterMatcher::matchesGroups(const std::vector<std::int32_t>& groups) const {
+    return !groups_ || sharesGroup(*groups_, groups);
+}
+
 bool AXFilterMatcher::matchesGroupsAndBox(const std::vector<std::int32_t>& groups, const axgeo::AXBox& box) const {
-    if (groups_ && !sharesGroup(*groups_, groups)) {
-        return false;
-    }
-    return !bounds_ || bounds_->intersects(box);
+    return matchesGroups(groups) && (!bounds_ || bounds_->intersects(box));
 }
 
 }  // namespace ambrell::axsearch

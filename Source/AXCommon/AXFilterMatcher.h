@@ -57,6 +57,8 @@ public:
                static_cast<double>(std::round(fields.altitude)) == static_cast<double>(*floor_);
     }
     [[nodiscard]] bool matchesGroupsAndBox(const std::vector<std::int32_t>& groups, const axgeo::AXBox& box) const;
+    // For a location already found inside the bounds.
+    [[nodiscard]] bool matchesGroups(const std::vector<std::int32_t>& groups) const;
 
     [[nodiscard]] const std::optional<axgeo::AXBox>& bounds() const { return bounds_; }
 

@@ -56,7 +56,22 @@ struct Entry {
 struct SlotFields {
     axsearch::AXFilterFields fields;
     bool live = false;
+    // A bit per whole name, so that looking for the exact-name bonus seldom
+    // has to reach into the entry.
+    std::uint64_t nameBits = 0;
 };
+
+std::uint64_t nameBit(const std::string& foldedName) {
+    return std::uint64_t{1} << (std::hash<std::string>{}(foldedName) % 64);
+}
+
+std::uint64_t nameBits(const std::vector<std::string>& foldedNames) {
+    std::uint64_t bits = 0;
+    for (const auto& name : foldedNames) {
+        bits |= nameBit(name);
+    }
+    return bits;
+}
 
 struct Ranked {
     std::uint32_t score = 0;
@@ -202,8 +217,8 @@ struct AXLocationService::Impl {
         const auto slot = static_cast<Slot>(entries.size());
         const auto box = axgeo::AXBox::fromBounds(location.geometry.bounds);
         words.add(slot, texts.terms);
+        fields.push_back({axsearch::AXFilterFields::of(location), true, nameBits(texts.foldedNames)});
         entries.push_back({location, box, std::move(texts.terms), std::move(texts.foldedNames), true});
-        fields.push_back({axsearch::AXFilterFields::of(location), true});
         slotById.emplace(location.locationId, slot);
         if (maintainTree) {
             tree.insert(treeValue(box, fields.back().fields, slot));
@@ -224,6 +239,7 @@ struct AXLocationService::Impl {
             words.add(slot, texts->terms);
             entry.terms = std::move(texts->terms);
             entry.foldedNames = std::move(texts->foldedNames);
+            fields[slot].nameBits = nameBits(entry.foldedNames);
         }
         const auto box = axgeo::AXBox::fromBounds(location.geometry.bounds);
         const auto newFields = axsearch::AXFilterFields::of(location);
@@ -298,9 +314,15 @@ struct AXLocationService::Impl {
         rebuildTree();
     }
 
-    bool passes(const axsearch::AXFilterMatcher& matcher, Slot slot) const {
-        return fields[slot].live && matcher.matchesFields(fields[slot].fields) &&
-               matcher.matchesGroupsAndBox(entries[slot].location.groups, entries[slot].box);
+    // `insideBounds`: the spatial index found the slot, so its box needs no
+    // second look (nor its entry a read, unless groups are asked for).
+    bool passes(const axsearch::AXFilterMatcher& matcher, Slot slot, bool insideBounds = false) const {
+        if (!fields[slot].live || !matcher.matchesFields(fields[slot].fields)) {
+            return false;
+        }
+        const Entry& entry = entries[slot];
+        return insideBounds ? matcher.matchesGroups(entry.location.groups)
+                            : matcher.matchesGroupsAndBox(entry.location.groups, entry.box);
     }
 
     // Every location whose words start with each query word, with its score:
@@ -355,6 +377,7 @@ struct AXLocationService::Impl {
         inStoreOrder(candidates, best);
 
         const std::string wholeQuery = joined(queryWords);
+        const std::uint64_t wholeQueryBit = nameBit(wholeQuery);
         std::vector<Ranked> ranked;
         for (const Slot slot : candidates) {
             if (!passes(matcher, slot)) {
@@ -379,8 +402,8 @@ struct AXLocationService::Impl {
             if (!matchesAll) {
                 continue;
             }
-            if (namesCount && std::find(entry.foldedNames.begin(), entry.foldedNames.end(), wholeQuery) !=
-                                  entry.foldedNames.end()) {
+            if (namesCount && (fields[slot].nameBits & wholeQueryBit) != 0 &&
+                std::find(entry.foldedNames.begin(), entry.foldedNames.end(), wholeQuery) != entry.foldedNames.end()) {
                 score = saturatingAdd(score, kExactNameBonus);
             }
             ranked.push_back({score, 0, slot});
@@ -422,8 +445,10 @@ struct AXLocationService::Impl {
 
     std::vector<Ranked> filterMatches(const AXFilter& filter, const axsearch::AXFilterMatcher& matcher) const {
         std::vector<Ranked> ranked;
+        // With bounds the candidates come from the spatial index.
+        const bool insideBounds = matcher.bounds().has_value();
         const auto keepIfPasses = [&](Slot slot) {
-            if (passes(matcher, slot)) {
+            if (passes(matcher, slot, insideBounds)) {
                 ranked.push_back({0, 0, slot});
             }
         };
