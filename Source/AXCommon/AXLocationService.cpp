@@ -105,7 +105,8 @@ void sortByScoreKeepingOrder(std::vector<Ranked>& ranked) {
             continue;
         }
         if (scores.size() == kMostBuckets) {
-            std::stable_sort(ranked.begin(), ranked.end(), [](const Ranked& a, const Ranked& b) { return a.score > b.score; });
+            std::stable_sort(ranked.begin(), ranked.end(),
+                             [](const Ranked& a, const Ranked& b) { return a.score > b.score; });
             return;
         }
         scores.push_back(item.score);
@@ -420,13 +421,15 @@ struct AXLocationService::Impl {
             // A map viewport often holds much of a venue: marking the hits
             // and reading the marks back in order beats sorting them.
             std::vector<std::uint64_t> hit((fields.size() + 63) / 64, 0);
-            const auto mark = boost::make_function_output_iterator(
-                [&hit](const Tree::value_type& value) { hit[value.second / 64] |= std::uint64_t{1} << (value.second % 64); });
+            const auto mark = boost::make_function_output_iterator([&hit](const Tree::value_type& value) {
+                hit[value.second / 64] |= std::uint64_t{1} << (value.second % 64);
+            });
             const auto floor = filter.floor ? std::optional<double>(*filter.floor) : std::nullopt;
             tree.query(boost::geometry::index::intersects(axgeo::floorTreeBox(*matcher.bounds(), floor)), mark);
             for (std::size_t word = 0; word < hit.size(); ++word) {
                 for (std::uint64_t bits = hit[word]; bits != 0; bits &= bits - 1) {
-                    candidates.push_back(static_cast<Slot>(word * 64 + static_cast<std::size_t>(std::countr_zero(bits))));
+                    const auto bit = static_cast<std::size_t>(std::countr_zero(bits));
+                    candidates.push_back(static_cast<Slot>(word * 64 + bit));
                 }
             }
         } else if (filter.locationIds && filter.locationIds->size() < liveCount) {
