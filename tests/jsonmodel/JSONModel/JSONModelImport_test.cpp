@@ -346,6 +346,24 @@ struct Counts : JSONModelOf<Counts> {
 };
 BOOST_DESCRIBE_STRUCT(Counts, (JSONModel), (counts))
 
+// A custom setter is the model's own code, and may throw.
+struct Strict : JSONModelOf<Strict> {
+    std::string code;
+    void setCodeWithNSString(std::string_view text) {
+        if (text.size() != 3) throw std::invalid_argument("a code has three letters");
+        code = text;
+    }
+    static void declareJSON(JSONModelDeclaration<Strict>& d) { d.setter("code", &Strict::setCodeWithNSString); }
+};
+BOOST_DESCRIBE_STRUCT(Strict, (JSONModel), (code))
+
+TEST(NestedFailureTest, AThrowingSetterFailsTheImportWithItsKeyPath) {
+    EXPECT_EQ(imported<Strict>(R"({"code": "CPH"})")->code, "CPH");
+    expectFailureAt<Strict>(R"({"code": "Copenhagen"})", "code");
+    EXPECT_EQ(importFailure<Strict>(R"({"code": "x"})")->localizedDescription(),
+              "Invalid JSON data: a code has three letters");
+}
+
 TEST(NestedFailureTest, AnElementRefusedWithoutAnErrorStillFailsItsParentWithOne) {
     expectFailureAt<Counts>(R"({"counts": [{"n": 1}, {"n": -1}]})", "counts");
     EXPECT_EQ(importFailure<Counts>(R"({"counts": [{"n": -1}]})")->localizedDescription(),
@@ -355,5 +373,6 @@ TEST(NestedFailureTest, AnElementRefusedWithoutAnErrorStillFailsItsParentWithOne
 }  // namespace
 }  // namespace ambrell::test
 
+AMBRELL_JSON_MODEL_DEFINE(ambrell::test::Strict)
 AMBRELL_JSON_MODEL_DEFINE(ambrell::test::Count)
 AMBRELL_JSON_MODEL_DEFINE(ambrell::test::Counts)
