@@ -21,11 +21,11 @@ std::int64_t AsyncSemaphore::value() const {
 // Neither operation is a cancellation point: a cancelled caller still waits
 // for its turn, and still hands it on.
 Awaitable<void> AsyncSemaphore::wait() {
-    return platform::runOn<void>(MainQueue::shared().executor(), waitOnMain(shared_from_this()));
+    return platform::runOn<void>(platform::SerialExecutor::mainQueue(), waitOnMain(shared_from_this()));
 }
 
 Awaitable<bool> AsyncSemaphore::signal() {
-    return platform::runOn<bool>(MainQueue::shared().executor(), signalOnMain(shared_from_this()));
+    return platform::runOn<bool>(platform::SerialExecutor::mainQueue(), signalOnMain(shared_from_this()));
 }
 
 Awaitable<void> AsyncSemaphore::waitOnMain(std::shared_ptr<AsyncSemaphore> self) {
@@ -33,10 +33,10 @@ Awaitable<void> AsyncSemaphore::waitOnMain(std::shared_ptr<AsyncSemaphore> self)
     {
         std::lock_guard guard(self->lock_);
         if (--self->value_ >= 0) co_return;
-        continuation = platform::Continuation::make(MainQueue::shared().executor());
+        continuation = platform::Continuation::make(platform::SerialExecutor::mainQueue());
         self->waiters_.push_back(continuation);
     }
-    co_await continuation->wait();
+    co_await continuation->waitIgnoringCancellation();
 }
 
 Awaitable<bool> AsyncSemaphore::signalOnMain(std::shared_ptr<AsyncSemaphore> self) {

@@ -17,6 +17,7 @@
 #include "platform/UUID.h"
 #include "platform/runtime/Actor.h"
 #include "platform/runtime/BlockingWait.h"
+#include "platform/runtime/RunBlocking.h"
 #include "platform/runtime/Task.h"
 #include "platform/runtime/ThreadPool.h"
 
@@ -37,16 +38,11 @@ std::function<CVLoggerClock::time_point()> clockOverride;
 std::mutex sharedLoggerMutex;
 std::shared_ptr<CVLogger> sharedLogger;
 
-// File-system work leaves the actor: it runs on a strand of the pool and the
-// actor awaits it, so a slow disk never holds up the actor's other calls.
-template <typename F>
-Awaitable<std::invoke_result_t<F&>> callBlocking(F work) {
-    co_return work();
-}
-
+// File-system work leaves the actor for the blocking I/O pool, so a slow disk
+// never holds up the actor's other calls, nor the coroutine pool.
 template <typename F>
 Awaitable<std::invoke_result_t<F&>> offActor(F work) {
-    return platform::runOn(platform::ThreadPool::shared().makeStrand(), callBlocking(std::move(work)));
+    return platform::runBlocking(std::move(work));
 }
 
 // Invalid sequences become U+FFFD one byte at a time.
@@ -423,6 +419,8 @@ void CVLogger::runSynchronously(std::optional<int>, std::function<Awaitable<void
     if (!operation) return;
     try {
         platform::blockingWait(platform::ThreadPool::shared().makeStrand(), invokeOperation(std::move(operation)));
+    } catch (const platform::BlockingCallError& refused) {
+        CVLog::core().error("CVLogger.runSynchronously: {}", refused.what());
     } catch (...) {
         CVLog::core().debug("CVLogger.runSynchronously: the operation failed");
     }

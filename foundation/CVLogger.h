@@ -170,8 +170,8 @@ public:
 
     // Runs the operation in a task of its own and blocks until it has ended;
     // its error, if any, is dropped. The runtime has no task priorities, so
-    // the priority is accepted and not used. Must not be called from the
-    // executor the operation needs.
+    // the priority is accepted and not used. Refused, and logged, on a pool
+    // thread, where blocking would starve the work it waits for.
     static void runSynchronously(std::optional<int> priority,
                                  std::function<platform::Awaitable<void>()> operation);
 

@@ -48,7 +48,7 @@ Awaitable<bool> enqueueOnQueue(std::shared_ptr<TaskQueue::State> state, std::int
     state->runNext();
     // Resumed with an error only when the queue is destroyed; then the turn
     // was never taken, so `running` is not ours to touch.
-    co_await turn->wait();
+    co_await turn->waitIgnoringCancellation();
 
     const bool cancelledWhileWaiting = co_await platform::isCancelled();
     if (cancelledWhileWaiting) {

@@ -49,7 +49,7 @@ template <typename Result>
 Awaitable<Result> awaitTransfer(std::shared_ptr<HttpSessionCore> core, CurlTransfer::Kind kind, HttpRequest request,
                                 std::filesystem::path temporaryFolder) {
     co_await checkCancellation();
-    auto turn = Continuation::make(co_await boost::asio::this_coro::executor);
+    auto turn = co_await Continuation::makeForCurrentExecutor();
     auto outcome = std::make_shared<std::optional<TaskResult<Result>>>();
     std::function<void(TaskResult<Result>)> completion = [turn, outcome](TaskResult<Result> result) mutable {
         *outcome = std::move(result);
@@ -63,7 +63,7 @@ Awaitable<Result> awaitTransfer(std::shared_ptr<HttpSessionCore> core, CurlTrans
     const bool ended = co_await turn->waitInterruptibly();
     if (!ended) {
         handle.cancel();
-        co_await turn->wait();
+        co_await turn->waitIgnoringCancellation();
         if ((*outcome)->hasValue()) discard((*outcome)->get());
         throw CancellationError();
     }
@@ -79,7 +79,11 @@ void HttpTransferHandle::cancel() const {
 HttpSession::HttpSession() : HttpSession(Configuration{}) {}
 
 HttpSession::HttpSession(Configuration configuration)
-    : configuration_(std::move(configuration)), core_(HttpSessionCore::start(proxyUrl(configuration_.proxy))) {}
+    : configuration_(std::move(configuration)),
+      core_(HttpSessionCore::start(proxyUrl(configuration_.proxy))),
+      stopAtShutdown_(Runtime::shared().registerService([core = std::weak_ptr<HttpSessionCore>(core_)] {
+          if (auto running = core.lock()) running->stop();
+      })) {}
 
 HttpSession::~HttpSession() { core_->stop(); }
 

@@ -9,6 +9,7 @@
 
 #include "platform/http/HttpTypes.h"
 #include "platform/runtime/Executor.h"
+#include "platform/runtime/Runtime.h"
 #include "platform/runtime/TaskResult.h"
 
 namespace ambrell::platform {
@@ -56,8 +57,9 @@ private:
 // response, never an error.
 //
 // Requests may be started from any number of threads at once. Destroying the
-// session aborts what is under way (each completion then receives
-// NSURLErrorCancelled) and waits for the network thread to end.
+// session, or the runtime's shutdown, aborts what is under way (each
+// completion then receives NSURLErrorCancelled) and waits for the network
+// thread to end; requests made afterwards fail the same way at once.
 class HttpSession {
 public:
     struct Configuration {
@@ -98,6 +100,7 @@ public:
 private:
     Configuration configuration_;
     std::shared_ptr<detail::HttpSessionCore> core_;
+    Runtime::ServiceRegistration stopAtShutdown_;
 };
 
 }  // namespace ambrell::platform

@@ -1,5 +1,6 @@
 #include "platform/http/HttpSessionCore.h"
 
+#include <openssl/crypto.h>
 #include <pthread.h>
 
 #include <algorithm>
@@ -18,10 +19,21 @@ namespace {
 // wake-up costs at most this much.
 constexpr int kLongestPollMilliseconds = 1000;
 
+// OpenSSL keeps per-thread state that it frees only when the thread says it
+// stops; threads that end (pool threads at shutdown, network threads) would
+// otherwise leak it.
+void releaseThreadCryptoState() { OPENSSL_thread_stop(); }
+
 void initialiseCurlOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
-        if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) throw std::runtime_error("curl_global_init failed");
+        // On a thread of its own, whose OpenSSL state ends with it.
+        CURLcode result = CURLE_FAILED_INIT;
+        std::thread([&result] {
+            result = curl_global_init(CURL_GLOBAL_DEFAULT);
+            releaseThreadCryptoState();
+        }).join();
+        if (result != CURLE_OK) throw std::runtime_error("curl_global_init failed");
     });
 }
 
@@ -37,6 +49,7 @@ std::shared_ptr<HttpSessionCore> HttpSessionCore::start(std::optional<std::strin
     core->thread_ = std::thread([core] {
         pthread_setname_np(pthread_self(), "ambrell-http");
         core->run();
+        releaseThreadCryptoState();
     });
     return core;
 }
@@ -81,6 +94,8 @@ void HttpSessionCore::stop() {
         stopRequested_ = true;
         curl_multi_wakeup(multi_);
     }
+    // The runtime's shutdown and the session's destructor may both stop it.
+    std::lock_guard join(joinMutex_);
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 

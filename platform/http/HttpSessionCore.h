@@ -51,6 +51,7 @@ private:
     CURLM* multi_ = nullptr;
     std::atomic<std::uint64_t> nextId_{1};
     std::thread thread_;
+    std::mutex joinMutex_;
 
     std::mutex mutex_;
     // Guarded by mutex_.

@@ -1,18 +1,49 @@
 #pragma once
 
+#include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/co_spawn.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
 #include "platform/runtime/Cancellation.h"
 #include "platform/runtime/Executor.h"
+#include "platform/runtime/RuntimeErrors.h"
 
 namespace ambrell::platform {
 
-// Runs `work` on `executor` and resumes the caller on its own executor with
-// the result. Cancellation of the caller reaches the work.
+// Runs `work` on `target` and resumes the caller on its own executor with the
+// result or the error. A cancellation of the caller, before or during the
+// call, reaches the work. Throws BlockingCallError when the work needs the
+// main queue while the main thread is blocked waiting for the caller.
 template <typename T>
-Awaitable<T> runOn(Executor executor, Awaitable<T> work) {
-    return boost::asio::co_spawn(std::move(executor), detail::cooperative<T>(std::move(work)), boost::asio::use_awaitable);
+Awaitable<T> runOn(SerialExecutor target, Awaitable<T> work) {
+    namespace asio = boost::asio;
+    auto state = co_await asio::this_coro::cancellation_state;
+    detail::ThreadStart start;
+    start.chain = detail::chainOf(state.slot());
+    if (start.chain && start.chain->blocksMainQueue && target.isMainQueue()) {
+        throw BlockingCallError("This work needs the main queue, whose thread is blocked waiting for it");
+    }
+    auto link = std::make_shared<detail::CancellationLink>();
+    start.keepAlive = link;
+    if (state.cancelled() != asio::cancellation_type::none) {
+        start.cancelNow = &link->signal;
+    } else if (auto slot = state.slot(); slot.is_connected()) {
+        // Called on the caller's executor; the emit itself runs on the target's.
+        slot.assign([link, executor = target.executor()](asio::cancellation_type type) {
+            asio::post(executor, [link, type] { link->signal.emit(type); });
+        });
+    }
+    auto& signal = link->signal;
+    co_return co_await asio::co_spawn(target.executor(), detail::cooperative<T>(std::move(work), std::move(start)),
+                                      asio::bind_cancellation_slot(signal.slot(), asio::use_awaitable));
+}
+
+// The same for a callable that starts the work; it is kept alive until the
+// work ends.
+template <AsyncCallable F>
+Awaitable<AwaitedBy<F>> runOn(SerialExecutor target, F work) {
+    return runOn<AwaitedBy<F>>(std::move(target), detail::keepAlive(std::move(work)));
 }
 
 // A serial executor whose state only its own work touches: a strand of the
@@ -27,6 +58,10 @@ public:
     template <typename T>
     Awaitable<T> run(Awaitable<T> work) const {
         return runOn<T>(strand_, std::move(work));
+    }
+    template <AsyncCallable F>
+    Awaitable<AwaitedBy<F>> run(F work) const {
+        return runOn(strand_, std::move(work));
     }
 
 private:

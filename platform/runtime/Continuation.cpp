@@ -6,6 +6,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
+#include <stdexcept>
 
 #include "platform/runtime/Cancellation.h"
 
@@ -30,8 +31,14 @@ struct Continuation::Impl {
 Continuation::Continuation(Executor executor) : impl_(std::make_unique<Impl>(executor)) {}
 Continuation::~Continuation() = default;
 
-std::shared_ptr<Continuation> Continuation::make(Executor executor) {
-    return std::shared_ptr<Continuation>(new Continuation(executor));
+std::shared_ptr<Continuation> Continuation::make(SerialExecutor executor) {
+    return std::shared_ptr<Continuation>(new Continuation(executor.executor()));
+}
+
+Awaitable<std::shared_ptr<Continuation>> Continuation::makeForCurrentExecutor() {
+    auto serial = SerialExecutor::from(co_await asio::this_coro::executor);
+    if (!serial) throw std::logic_error("A continuation needs a serial executor (a strand or the main queue)");
+    co_return make(*serial);
 }
 
 void Continuation::resume() { deliver(nullptr); }
@@ -47,6 +54,11 @@ void Continuation::deliver(std::exception_ptr error) {
 }
 
 Awaitable<void> Continuation::wait() {
+    const bool resumed = co_await waitInterruptibly();
+    if (!resumed) throw CancellationError();
+}
+
+Awaitable<void> Continuation::waitIgnoringCancellation() {
     auto self = shared_from_this();
     while (!impl_->resumed) {
         co_await impl_->timer.async_wait(

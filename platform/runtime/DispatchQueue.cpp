@@ -4,6 +4,8 @@
 #include <exception>
 #include <future>
 
+#include "platform/Logger.h"
+#include "platform/runtime/RuntimeErrors.h"
 #include "platform/runtime/ThreadPool.h"
 
 namespace ambrell::platform {
@@ -25,7 +27,16 @@ const std::string& DispatchQueue::label() const { return impl_->label; }
 bool DispatchQueue::isCurrent() const { return impl_->strand.running_in_this_thread(); }
 
 void DispatchQueue::async(std::function<void()> block) const {
-    boost::asio::post(impl_->strand, std::move(block));
+    if (ThreadPool::shared().isStopped()) throw RuntimeStoppedError();
+    boost::asio::post(impl_->strand, [block = std::move(block), label = impl_->label] {
+        try {
+            block();
+        } catch (const std::exception& error) {
+            Logger("runtime").error("A block on queue {} threw: {}", label, error.what());
+        } catch (...) {
+            Logger("runtime").error("A block on queue {} threw", label);
+        }
+    });
 }
 
 void DispatchQueue::runSync(const std::function<void()>& block) const {
@@ -33,6 +44,11 @@ void DispatchQueue::runSync(const std::function<void()>& block) const {
         block();
         return;
     }
+    if (ThreadPool::current() != nullptr) {
+        throw BlockingCallError("DispatchQueue::sync on a pool thread would starve the pool (queue " + impl_->label +
+                                ")");
+    }
+    if (ThreadPool::shared().isStopped()) throw RuntimeStoppedError();
     std::promise<void> done;
     auto finished = done.get_future();
     boost::asio::post(impl_->strand, [&block, &done] {

@@ -23,12 +23,16 @@ public:
     // True while the calling thread runs a block of this queue.
     [[nodiscard]] bool isCurrent() const;
 
+    // A block that throws is logged; the queue goes on. Throws
+    // RuntimeStoppedError once the runtime has shut down.
     void async(std::function<void()> block) const;
     void asyncBarrier(std::function<void()> block) const { async(std::move(block)); }
 
     // Runs the block on the queue and waits for it; runs it inline when the
     // caller is already on this queue, so a nested sync cannot deadlock.
-    // Exceptions thrown by the block reach the caller.
+    // Exceptions thrown by the block reach the caller. Throws
+    // BlockingCallError on any other pool thread: a pool thread that blocks
+    // starves the work it waits for.
     template <typename Block>
     auto sync(Block&& block) const -> std::invoke_result_t<Block&> {
         using Result = std::invoke_result_t<Block&>;

@@ -1,17 +1,65 @@
 #include "platform/runtime/MainQueue.h"
 
+#include <atomic>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <future>
+#include <mutex>
+#include <optional>
 #include <thread>
 
+#include "platform/Logger.h"
+#include "platform/runtime/RuntimeErrors.h"
+
 namespace ambrell::platform {
+
+namespace {
+
+void logEscaped(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(std::move(error));
+    } catch (const std::exception& exception) {
+        Logger("runtime").error("A block on the main queue threw: {}", exception.what());
+    } catch (...) {
+        Logger("runtime").error("A block on the main queue threw");
+    }
+}
+
+// Runs `step` on the loop until it returns normally: a block that throws is
+// logged, never allowed to end the host's main loop.
+template <typename Step>
+void runLogged(Step&& step) {
+    for (;;) {
+        try {
+            step();
+            return;
+        } catch (...) {
+            logEscaped(std::current_exception());
+        }
+    }
+}
+
+}  // namespace
 
 struct MainQueue::Impl {
     boost::asio::io_context context{1};
     // Keeps run() going while the queue is idle, as a host's main loop does.
-    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> guard{context.get_executor()};
+    std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> guard{
+        context.get_executor()};
+    std::atomic<int> runners{0};
+
+    std::mutex mutex;
+    bool closed = false;  // guarded by mutex
+
+    bool isClosed() {
+        std::lock_guard lock(mutex);
+        return closed;
+    }
+    void poll() {
+        if (context.stopped()) context.restart();
+        runLogged([this] { context.poll(); });
+    }
 };
 
 MainQueue::MainQueue() : impl_(std::make_unique<Impl>()) {}
@@ -25,25 +73,70 @@ MainQueue& MainQueue::shared() {
 Executor MainQueue::executor() const { return impl_->context.get_executor(); }
 
 void MainQueue::run() {
-    impl_->context.restart();
-    impl_->context.run();
+    ++impl_->runners;
+    if (!impl_->isClosed()) {
+        impl_->context.restart();
+        runLogged([this] { impl_->context.run(); });
+    }
+    --impl_->runners;
 }
 
 void MainQueue::stop() { impl_->context.stop(); }
 
 bool MainQueue::isCurrent() const { return impl_->context.get_executor().running_in_this_thread(); }
 
-void MainQueue::async(std::function<void()> work) { boost::asio::post(impl_->context, std::move(work)); }
+void MainQueue::async(std::function<void()> work) {
+    if (!tryAsync(work)) throw RuntimeStoppedError();
+}
+
+bool MainQueue::tryAsync(std::function<void()>& work) {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->closed) return false;
+    boost::asio::post(impl_->context, [work = std::move(work)] {
+        try {
+            work();
+        } catch (...) {
+            logEscaped(std::current_exception());
+        }
+    });
+    return true;
+}
 
 void MainQueue::drain() {
     if (isCurrent()) {
-        impl_->context.poll();
+        impl_->poll();
         return;
     }
     std::promise<void> done;
     auto finished = done.get_future();
-    async([&done] { done.set_value(); });
+    std::function<void()> marker = [&done] { done.set_value(); };
+    if (!tryAsync(marker)) return;
     finished.wait();
+}
+
+bool MainQueue::canRunHere() const { return isCurrent() || impl_->runners == 0; }
+
+void MainQueue::runReady() {
+    if (canRunHere()) impl_->poll();
+}
+
+void MainQueue::close() {
+    {
+        std::lock_guard lock(impl_->mutex);
+        if (impl_->closed) return;
+        impl_->closed = true;
+    }
+    if (canRunHere()) {
+        impl_->poll();
+    } else {
+        // The host's loop runs everything queued before this marker.
+        std::promise<void> done;
+        auto finished = done.get_future();
+        boost::asio::post(impl_->context, [&done] { done.set_value(); });
+        finished.wait();
+    }
+    impl_->guard.reset();
+    impl_->context.stop();
 }
 
 struct MainQueueThread::Impl {
@@ -55,7 +148,8 @@ MainQueueThread::MainQueueThread() : impl_(std::make_unique<Impl>()) {
     auto running = started.get_future();
     impl_->thread = std::thread([&started] {
         auto& queue = MainQueue::shared();
-        queue.async([&started] { started.set_value(); });
+        std::function<void()> announce = [&started] { started.set_value(); };
+        if (!queue.tryAsync(announce)) announce();
         queue.run();
     });
     running.wait();

@@ -10,23 +10,40 @@ namespace ambrell::platform {
 // The host's main thread: an event loop the host runs. Completion handlers
 // promised "on the main queue" and main-actor work are posted here. The loop
 // is single-threaded by contract: only one thread runs it at a time.
+//
+// The runtime's shutdown closes the queue: what was queued before is called
+// once, and the queue refuses work from then on.
 class MainQueue {
 public:
     static MainQueue& shared();
 
     [[nodiscard]] Executor executor() const;
+    [[nodiscard]] SerialExecutor serialExecutor() const { return SerialExecutor::mainQueue(); }
 
-    // Runs the loop on the calling thread until stop(). The host calls this
-    // from its main thread.
+    // Runs the loop on the calling thread until stop() or the runtime's
+    // shutdown. The host calls this from its main thread. A block that throws
+    // is logged and the loop goes on.
     void run();
     void stop();
     // True on the thread currently running the loop.
     [[nodiscard]] bool isCurrent() const;
 
+    // Throws RuntimeStoppedError once the queue is closed.
     void async(std::function<void()> work);
+    // Queues the block; false, and the block untouched, once the queue is closed.
+    bool tryAsync(std::function<void()>& work);
     // Returns once everything posted before the call has run. On the main
-    // thread it runs the ready work itself.
+    // thread it runs the ready work itself. Returns at once when closed.
     void drain();
+
+    // For the runtime's shutdown: true when the calling thread may run queued
+    // blocks itself (it is the main thread, or no thread runs the loop).
+    [[nodiscard]] bool canRunHere() const;
+    // Runs the blocks that are ready, when canRunHere().
+    void runReady();
+    // Refuses new blocks, calls every block queued before once, and stops the
+    // loop.
+    void close();
 
 private:
     MainQueue();

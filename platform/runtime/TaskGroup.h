@@ -101,7 +101,12 @@ namespace detail {
 template <typename T>
 Awaitable<GroupResult<T>> runGroup(std::vector<ChildTask<T>> tasks) {
     auto state = std::make_shared<GroupState<T>>();
-    state->allDone = Continuation::make(co_await boost::asio::this_coro::executor);
+    // Throws when the caller runs on a parallel executor: the group's
+    // bookkeeping would race.
+    state->allDone = co_await Continuation::makeForCurrentExecutor();
+    ThreadStart start;
+    auto cancellationState = co_await boost::asio::this_coro::cancellation_state;
+    start.chain = chainOf(cancellationState.slot());
     state->remaining = tasks.size();
     state->results.resize(tasks.size());
     for (std::size_t i = 0; i < tasks.size(); ++i) {
@@ -112,16 +117,17 @@ Awaitable<GroupResult<T>> runGroup(std::vector<ChildTask<T>> tasks) {
 
     for (std::size_t i = 0; i < tasks.size(); ++i) {
         auto child = state->children[i];
-        boost::asio::post(child->strand, [state, child, i, task = std::move(tasks[i])]() mutable {
+        boost::asio::post(child->strand, [state, child, i, start, task = std::move(tasks[i])]() mutable {
             if (child->cancelRequested) {
                 state->finish(i, TaskResult<T>::failure(std::make_exception_ptr(CancellationError())));
                 return;
             }
             child->started = true;
-            auto onFinish = [state, i](std::exception_ptr, TaskResult<T> result) {
+            auto onFinish = [state, i](std::exception_ptr error, TaskResult<T> result) {
+                if (error) result = TaskResult<T>::failure(std::move(error));
                 state->finish(i, std::move(result));
             };
-            boost::asio::co_spawn(child->strand, captureResult<T>(invokeChild<T>(std::move(task))),
+            boost::asio::co_spawn(child->strand, captureResult<T>(cooperative<T>(invokeChild<T>(std::move(task)), start)),
                                   boost::asio::bind_cancellation_slot(
                                       child->signal.slot(), boost::asio::bind_executor(child->strand, onFinish)));
         });
@@ -132,7 +138,7 @@ Awaitable<GroupResult<T>> runGroup(std::vector<ChildTask<T>> tasks) {
     if (!allEnded) {
         // The caller was cancelled: pass it on, and still wait for every child.
         state->cancelAll();
-        co_await state->allDone->wait();
+        co_await state->allDone->waitIgnoringCancellation();
     }
 
     if (state->firstError) std::rethrow_exception(state->firstError);
@@ -150,7 +156,7 @@ Awaitable<GroupResult<T>> runGroup(std::vector<ChildTask<T>> tasks) {
 // all of them. The first child to fail cancels the others; the group still
 // waits for every child, then throws that first error. Cancelling the caller
 // cancels every child. Results come back in the children's order. The caller
-// must run on a serial executor.
+// must run on a serial executor (std::logic_error otherwise).
 template <typename T>
 Awaitable<GroupResult<T>> runTaskGroup(std::vector<ChildTask<T>> tasks) {
     return detail::runGroup<T>(std::move(tasks));

@@ -2,15 +2,24 @@
 
 #include <exception>
 #include <optional>
+#include <stdexcept>
 #include <utility>
 
 namespace ambrell::platform {
 
+namespace detail {
+[[noreturn]] inline void throwEmptyResult() {
+    throw std::logic_error("This task result is empty: the operation delivered neither a value nor an error");
+}
+}  // namespace detail
+
 // The outcome of an asynchronous operation handed to a completion handler:
-// a value or the error the operation threw.
+// a value or the error the operation threw. A default-constructed result is
+// empty; reading it throws std::logic_error.
 template <typename T>
 class TaskResult {
 public:
+    TaskResult() = default;
     static TaskResult success(T value) {
         TaskResult r;
         r.value_.emplace(std::move(value));
@@ -27,6 +36,7 @@ public:
     // The value, or the operation's error rethrown.
     T& get() {
         if (error_) std::rethrow_exception(error_);
+        if (!value_) detail::throwEmptyResult();
         return *value_;
     }
 
@@ -38,20 +48,27 @@ private:
 template <>
 class TaskResult<void> {
 public:
-    static TaskResult success() { return {}; }
+    TaskResult() = default;
+    static TaskResult success() {
+        TaskResult r;
+        r.succeeded_ = true;
+        return r;
+    }
     static TaskResult failure(std::exception_ptr error) {
         TaskResult r;
         r.error_ = std::move(error);
         return r;
     }
 
-    [[nodiscard]] bool hasValue() const { return !error_; }
+    [[nodiscard]] bool hasValue() const { return succeeded_; }
     [[nodiscard]] const std::exception_ptr& error() const { return error_; }
     void get() const {
         if (error_) std::rethrow_exception(error_);
+        if (!succeeded_) detail::throwEmptyResult();
     }
 
 private:
+    bool succeeded_ = false;
     std::exception_ptr error_;
 };
 

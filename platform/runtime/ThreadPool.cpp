@@ -1,36 +1,105 @@
 #include "platform/runtime/ThreadPool.h"
 
 #include <algorithm>
-#include <boost/asio/thread_pool.hpp>
+#include <atomic>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <optional>
 #include <thread>
+#include <vector>
+
+#include "platform/Logger.h"
 
 namespace ambrell::platform {
 
-struct ThreadPool::Impl {
-    explicit Impl(unsigned threads) : pool(threads) {}
-    boost::asio::thread_pool pool;
-};
-
 namespace {
-// Serial queues may block a pool thread in sync(); a pool wider than the core
-// count keeps such waits from starving the work they wait for.
-unsigned poolSize() {
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    return std::max(8u, cores * 2);
-}
+
+thread_local const ThreadPool* currentPool = nullptr;
+
+// No pool thread ever waits for other pool work, so the pool need not be wider
+// than the machine; four threads at least keep a few long steps from holding
+// up everything else on a small one.
+unsigned coroutinePoolSize() { return std::max(4u, std::thread::hardware_concurrency()); }
+
+// File work waits on the disk, not the processor.
+constexpr unsigned kBlockingIOThreads = 4;
+
 }  // namespace
 
-ThreadPool::ThreadPool() : threadCount_(poolSize()) { impl_ = new Impl(threadCount_); }
+struct ThreadPool::Impl {
+    boost::asio::io_context context;
+    std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> guard{
+        context.get_executor()};
+    std::vector<std::thread> threads;
+
+    std::mutex mutex;
+    std::condition_variable threadEnded;
+    unsigned running = 0;  // guarded by mutex
+    bool joined = false;   // guarded by mutex
+};
+
+ThreadPool::ThreadPool(std::string name, unsigned threads)
+    : impl_(new Impl()), name_(std::move(name)), threadCount_(threads) {
+    impl_->running = threads;
+    for (unsigned i = 0; i < threads; ++i) {
+        impl_->threads.emplace_back([this] {
+            currentPool = this;
+            // A block that throws must not take the thread, and with it the
+            // pool, down: it is logged and the loop goes on.
+            for (;;) {
+                try {
+                    impl_->context.run();
+                    break;
+                } catch (const std::exception& error) {
+                    Logger("runtime").error("A block on {} threw: {}", name_, error.what());
+                } catch (...) {
+                    Logger("runtime").error("A block on {} threw", name_);
+                }
+            }
+            std::lock_guard lock(impl_->mutex);
+            --impl_->running;
+            impl_->threadEnded.notify_all();
+        });
+    }
+}
 
 ThreadPool& ThreadPool::shared() {
-    // Never destroyed: work posted by other process-wide objects during exit
-    // must not find the pool gone.
-    static ThreadPool* const pool = new ThreadPool();
+    // Never destroyed: objects destroyed at exit may still hold strands of the
+    // pool; the runtime's shutdown stops its threads instead.
+    static ThreadPool* const pool = new ThreadPool("the thread pool", coroutinePoolSize());
     return *pool;
 }
 
-Executor ThreadPool::executor() const { return impl_->pool.get_executor(); }
+ThreadPool& ThreadPool::blockingIO() {
+    static ThreadPool* const pool = new ThreadPool("the blocking I/O pool", kBlockingIOThreads);
+    return *pool;
+}
+
+Executor ThreadPool::executor() const { return impl_->context.get_executor(); }
 
 Strand ThreadPool::makeStrand() const { return boost::asio::make_strand(executor()); }
+
+bool ThreadPool::isCurrent() const { return currentPool == this; }
+
+const ThreadPool* ThreadPool::current() { return currentPool; }
+
+void ThreadPool::stopAndJoin(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(impl_->mutex);
+    if (impl_->joined) return;
+    impl_->guard.reset();
+    impl_->threadEnded.wait_until(lock, deadline, [this] { return impl_->running == 0; });
+    impl_->context.stop();
+    impl_->joined = true;
+    lock.unlock();
+    for (auto& thread : impl_->threads) thread.join();
+}
+
+bool ThreadPool::isStopped() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->joined;
+}
 
 }  // namespace ambrell::platform

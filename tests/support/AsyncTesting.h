@@ -18,7 +18,7 @@ namespace ambrell::test {
 class AsyncGate {
 public:
     platform::Awaitable<void> wait() {
-        auto turn = platform::Continuation::make(co_await boost::asio::this_coro::executor);
+        auto turn = co_await platform::Continuation::makeForCurrentExecutor();
         {
             std::lock_guard lock(mutex_);
             ++arrivals_;
@@ -28,7 +28,7 @@ public:
                 waiters_.push_back(turn);
             }
         }
-        co_await turn->wait();
+        co_await turn->waitIgnoringCancellation();
     }
 
     void open() {
@@ -53,7 +53,7 @@ private:
 // A task started by a test, with its outcome to wait for.
 template <typename T>
 struct StartedTask {
-    platform::Task task;
+    platform::TypedTask<T> task;
     std::shared_future<platform::TaskResult<T>> outcome;
 
     [[nodiscard]] bool finished() const {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <stdexcept>
 #include <thread>
 
@@ -169,6 +170,44 @@ TEST(TaskGroup, CancellingTheCallerCancelsEveryChild) {
     group.task.cancel();
     EXPECT_TRUE(test::failedWith<CancellationError>(group.result()));
     EXPECT_EQ(cancelled, 3);
+}
+
+TEST(Task, CanBeAwaitedForItsOutcomeAndKeepsItsCallableAlive) {
+    const auto strand = ThreadPool::shared().makeStrand();
+    auto captured = std::make_shared<int>(20);
+    // The callable is a temporary: what it captured must live as long as the work.
+    auto task = Task::start([captured]() -> Awaitable<int> {
+        co_await sleep(1ms);
+        co_return *captured + 1;
+    });
+    captured.reset();
+    EXPECT_EQ(blockingWait(strand, [&task]() -> Awaitable<int> { co_return co_await task.value(); }), 21);
+    // A task that already ended hands its outcome over at once, as often as asked.
+    EXPECT_EQ(blockingWait(strand, [&task]() -> Awaitable<int> { co_return co_await task.value(); }), 21);
+
+    auto failing = Task::start([]() -> Awaitable<void> {
+        throw std::logic_error("broken");
+        co_return;
+    });
+    EXPECT_THROW(blockingWait(strand, [&failing]() -> Awaitable<void> { co_await failing.value(); }),
+                 std::logic_error);
+}
+
+TEST(TaskResult, AnEmptyResultSaysSoWhenRead) {
+    TaskResult<int> empty;
+    EXPECT_FALSE(empty.hasValue());
+    EXPECT_THROW(empty.get(), std::logic_error);
+    EXPECT_THROW(TaskResult<void>().get(), std::logic_error);
+    EXPECT_NO_THROW(TaskResult<void>::success().get());
+}
+
+TEST(TaskGroup, RefusesToRunOnTheParallelPoolExecutor) {
+    std::promise<bool> refused;
+    boost::asio::co_spawn(
+        ThreadPool::shared().executor(),
+        []() -> Awaitable<void> { co_await runTaskGroup<void>({}); }(),
+        [&](std::exception_ptr error) { refused.set_value(error != nullptr); });
+    EXPECT_TRUE(refused.get_future().get());
 }
 
 }  // namespace
