@@ -14,7 +14,9 @@ NSError errorWithDescription(std::string domain, std::int64_t code, std::string 
 }
 
 NSError errorObjectFor(const std::exception_ptr& error) {
-    if (!error) return errorWithDescription(std::string(kAmbrellErrorDomain), -1, "No error");
+    if (!error) {
+        return errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::unclassified, "No error");
+    }
     try {
         std::rethrow_exception(error);
     } catch (const platform::NSErrorException& e) {
@@ -24,9 +26,9 @@ NSError errorObjectFor(const std::exception_ptr& error) {
     } catch (const platform::CancellationError& e) {
         return errorWithDescription("Swift.CancellationError", 1, e.what());
     } catch (const std::exception& e) {
-        return errorWithDescription(std::string(kAmbrellErrorDomain), -1, e.what());
+        return errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::unclassified, e.what());
     } catch (...) {
-        return errorWithDescription(std::string(kAmbrellErrorDomain), -1, "Unknown error");
+        return errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::unclassified, "Unknown error");
     }
 }
 

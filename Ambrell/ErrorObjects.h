@@ -6,12 +6,10 @@
 #include <string_view>
 #include <system_error>
 
+#include "Ambrell/CVErrorCodes.h"
 #include "platform/Error.h"
 
 namespace ambrell {
-
-// The domain of the library's own error objects.
-inline constexpr std::string_view kAmbrellErrorDomain = "com.corvay.Ambrell";
 
 // An error object whose user info holds only the localized description.
 [[nodiscard]] platform::NSError errorWithDescription(std::string domain, std::int64_t code, std::string description);

@@ -1,7 +1,21 @@
-# Common settings for every target of the project: warnings, sanitizers and
-# the include root (headers are included by their path from the repository root).
+# Common settings for every target of the project: warnings, sanitizers, the
+# include root (headers are included by their path from the repository root)
+# and the layer order of cmake/layers.txt.
+#
+# Every library has an alias, and other targets link the alias only: a name with
+# "::" that names no target fails at generation, where a misspelt plain name
+# would pass through to the linker as "-lAmbrellDtaa". The alias is the target's
+# name with its leading "Ambrell" moved into the namespace (AmbrellPlatform is
+# Ambrell::Platform, AmbrellJSONModel is Ambrell::JSONModel); a name without
+# that prefix keeps all of it (AXCommon is Ambrell::AXCommon), and so does the
+# public-interface target named just Ambrell (Ambrell::Ambrell).
+
+option(AMBRELL_WERROR "Treat compiler warnings as errors" OFF)
 
 set(AMBRELL_WARNINGS -Wall -Wextra -Wpedantic -Wnon-virtual-dtor -Wimplicit-fallthrough)
+if(AMBRELL_WERROR)
+  list(APPEND AMBRELL_WARNINGS -Werror)
+endif()
 
 if(AMBRELL_SANITIZERS)
   set(AMBRELL_SANITIZER_FLAGS -fsanitize=${AMBRELL_SANITIZERS} -fno-omit-frame-pointer)
@@ -16,7 +30,46 @@ if(AMBRELL_SANITIZERS)
   add_link_options(${AMBRELL_SANITIZER_FLAGS})
 endif()
 
+# The layers, bottom first, as AMBRELL_LAYERS. The file is read once here so
+# that the folder order and the link check below cannot disagree.
+set(AMBRELL_LAYERS_FILE ${PROJECT_SOURCE_DIR}/cmake/layers.txt)
+set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${AMBRELL_LAYERS_FILE})
+file(STRINGS ${AMBRELL_LAYERS_FILE} _ambrell_layer_lines)
+set(AMBRELL_LAYERS "")
+foreach(line IN LISTS _ambrell_layer_lines)
+  string(STRIP "${line}" line)
+  if(line STREQUAL "" OR line MATCHES "^#")
+    continue()
+  endif()
+  list(APPEND AMBRELL_LAYERS "${line}")
+endforeach()
+list(LENGTH AMBRELL_LAYERS AMBRELL_TOP_LAYER)
+
+# The index in AMBRELL_LAYERS of the layer that holds <folder> (the longest
+# listed prefix wins, so livedata/mqtt is not livedata); folders outside every
+# layer (tests/, bench/, examples/, the root) get AMBRELL_TOP_LAYER.
+function(ambrell_layer_of folder out)
+  file(RELATIVE_PATH relative ${PROJECT_SOURCE_DIR} ${folder})
+  set(found ${AMBRELL_TOP_LAYER})
+  set(found_length 0)
+  set(index 0)
+  foreach(layer IN LISTS AMBRELL_LAYERS)
+    string(LENGTH "${layer}" length)
+    if((relative STREQUAL layer OR relative MATCHES "^${layer}/") AND length GREATER found_length)
+      set(found ${index})
+      set(found_length ${length})
+    endif()
+    math(EXPR index "${index} + 1")
+  endforeach()
+  set(${out} ${found} PARENT_SCOPE)
+endfunction()
+
+# Every project target passes here: it is recorded with its layer for
+# ambrell_check_links, and all but interface libraries get the common settings.
 function(ambrell_configure_target target)
+  ambrell_layer_of(${CMAKE_CURRENT_SOURCE_DIR} layer)
+  set_property(TARGET ${target} PROPERTY AMBRELL_LAYER ${layer})
+  set_property(GLOBAL APPEND PROPERTY AMBRELL_TARGETS ${target})
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "INTERFACE_LIBRARY")
     return()
@@ -29,15 +82,65 @@ function(ambrell_configure_target target)
     BOOST_JSON_NO_LIB BOOST_URL_NO_LIB)
 endfunction()
 
+# Ambrell::<name> for the library <name>, following the rule at the top.
+function(ambrell_add_alias name)
+  if(name MATCHES "^Ambrell(.+)$")
+    set(alias Ambrell::${CMAKE_MATCH_1})
+  else()
+    set(alias Ambrell::${name})
+  endif()
+  add_library(${alias} ALIAS ${name})
+endfunction()
+
 # ambrell_add_library(<name> SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...] [PCH ...])
 function(ambrell_add_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS;PCH" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
+  ambrell_add_alias(${name})
   ambrell_configure_target(${name})
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
   if(ARG_PCH)
     target_precompile_headers(${name} PRIVATE ${ARG_PCH})
   endif()
+endfunction()
+
+# Fails the configuration when a project target links a library of a later
+# layer, or links a project library by its plain name instead of its alias.
+# Called once every target exists, since a link may name a target defined later.
+function(ambrell_check_links)
+  get_property(targets GLOBAL PROPERTY AMBRELL_TARGETS)
+  foreach(target IN LISTS targets)
+    get_target_property(layer ${target} AMBRELL_LAYER)
+    get_target_property(deps ${target} LINK_LIBRARIES)
+    get_target_property(interface_deps ${target} INTERFACE_LINK_LIBRARIES)
+    foreach(dep IN LISTS deps interface_deps)
+      string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" dep "${dep}")
+      if(NOT TARGET "${dep}")
+        continue()
+      endif()
+      get_target_property(real ${dep} ALIASED_TARGET)
+      if(NOT real)
+        set(real ${dep})
+      endif()
+      get_target_property(dep_layer ${real} AMBRELL_LAYER)
+      if(dep_layer MATCHES "NOTFOUND$")
+        continue()
+      endif()
+      if(real STREQUAL dep)
+        message(FATAL_ERROR "${target} links ${dep} by its plain name: link its Ambrell:: alias")
+      endif()
+      if(dep_layer GREATER layer)
+        list(GET AMBRELL_LAYERS ${layer} layer_name)
+        if(dep_layer EQUAL AMBRELL_TOP_LAYER)
+          set(dep_layer_name "outside every layer")
+        else()
+          list(GET AMBRELL_LAYERS ${dep_layer} dep_layer_name)
+        endif()
+        message(FATAL_ERROR "${target} (${layer_name}) links ${dep} (${dep_layer_name}), "
+          "which comes after it in cmake/layers.txt")
+      endif()
+    endforeach()
+  endforeach()
 endfunction()
 
 # ambrell_add_test(<name> SOURCES ... DEPS ... LABEL <subsystem> [PCH ...])
@@ -47,7 +150,7 @@ function(ambrell_add_test name)
   cmake_parse_arguments(ARG "" "LABEL" "SOURCES;DEPS;PCH" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   ambrell_configure_target(${name})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock Ambrell::TestMain)
   if(ARG_PCH)
     target_precompile_headers(${name} PRIVATE ${ARG_PCH})
   endif()

@@ -3,6 +3,7 @@
 #include <any>
 #include <mutex>
 
+#include "Ambrell/CVErrorCodes.h"
 #include "data/CVLanguageSupport.h"
 #include "foundation/CVContentContext.h"
 
@@ -10,8 +11,6 @@ namespace ambrell {
 
 namespace {
 
-constexpr std::string_view kErrorDomain = "com.corvay.Ambrell";
-constexpr std::int64_t kDataLoadingErrorCode = 101610;
 constexpr std::string_view kUnderlyingErrorsKey = "syncContent::underlyingError";
 
 struct Fields {
@@ -87,7 +86,7 @@ bool AmbrellLegacy::isOfflineDataAvailable() {
 }
 
 platform::NSError AmbrellLegacy::createDataLoadingErrorWithUnderlyingErrors(std::optional<UnderlyingErrors> errors) {
-    platform::NSError error{std::string(kErrorDomain), kDataLoadingErrorCode, {}};
+    platform::NSError error{std::string(kAmbrellErrorDomain), AmbrellErrorCode::dataLoadingFailed, {}};
     if (errors) error.userInfo.emplace(kUnderlyingErrorsKey, std::move(*errors));
     return error;
 }

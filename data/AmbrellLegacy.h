@@ -43,7 +43,7 @@ public:
     [[nodiscard]] static std::string getLanguage();
     [[nodiscard]] static bool isOfflineDataAvailable();
 
-    // Domain "com.corvay.Ambrell", code 101610; the errors, when given (even
+    // The library's domain, code dataLoadingFailed; the errors, when given (even
     // none), under "syncContent::underlyingError".
     [[nodiscard]] static platform::NSError createDataLoadingErrorWithUnderlyingErrors(
         std::optional<UnderlyingErrors> errors);

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "Ambrell/CVErrorCodes.h"
 #include "data/CVDataSetSeams.h"
 #include "foundation/CVAXAPI.h"
 
@@ -57,8 +58,8 @@ std::size_t CVRouteNetworkSeams::networkCount(const std::shared_ptr<CVRouteNetwo
 
 platform::NSError CVRouteNetworkSeams::routeNetworkUnavailableError() {
     platform::NSError error;
-    error.domain = "com.corvay.Ambrell";
-    error.code = routeNetworkUnavailableCode;
+    error.domain = kAmbrellErrorDomain;
+    error.code = AmbrellErrorCode::routeNetworkUnavailable;
     error.userInfo.emplace(std::string(platform::NSLocalizedDescriptionKey),
                            std::string("The route network could be neither downloaded nor read"));
     return error;

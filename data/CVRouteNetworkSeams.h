@@ -27,8 +27,8 @@ public:
     // Whether the solution's data set holds the route-network document. No side effects.
     [[nodiscard]] virtual bool isCachedDataAvailableForSolutionId(std::string_view solutionId) const = 0;
     // The venue's route networks, read from the data set or downloaded into
-    // it; or an error of the domain "com.corvay.Ambrell" (101400 when they can
-    // be neither downloaded nor read). Called exactly once, on any thread.
+    // it; or an error of the library's domain (routeNetworkUnavailable when
+    // they can be neither downloaded nor read). Called exactly once, on any thread.
     virtual void getRouteNetworkForSolutionAsync(std::string solutionId, std::string venueId,
                                                  Completion completion) = 0;
     // How many route networks the data holds (its `networks`).
@@ -37,10 +37,6 @@ public:
 
 class CVRouteNetworkSeams {
 public:
-    // The code of the error answered when the route network can be neither
-    // downloaded nor read.
-    static constexpr std::int64_t routeNetworkUnavailableCode = 101400;
-
     CVRouteNetworkSeams() = delete;
 
     // Null removes the installed one.
@@ -50,7 +46,7 @@ public:
     // manager has a file for the solution's "graph" sync URL (no language
     // given, so the current one applies) in the data set of that id.
     [[nodiscard]] static bool isCachedDataAvailableForSolutionId(std::string_view solutionId);
-    // Without a service the completion gets the 101400 error at once.
+    // Without a service the completion gets routeNetworkUnavailableError() at once.
     static void getRouteNetworkForSolutionAsync(std::string solutionId, std::string venueId,
                                                 CVRouteNetworkServicing::Completion completion);
     // No data, or no service to look inside it, holds no network.

@@ -8,6 +8,7 @@
 #include <boost/url/url.hpp>
 #include <boost/asio/post.hpp>
 
+#include "Ambrell/CVErrorCodes.h"
 #include "Ambrell/CVLog.h"
 #include "foundation/CVAXAPIConfig.h"
 #include "foundation/CVContentContext.h"
@@ -320,7 +321,7 @@ void CVAXAPI::refreshSessionWithCompletion(std::function<void()> completion) {
 
 void CVAXAPI::sessionManager(CVAXAPISessionManager&, std::optional<std::string> didRefreshSessionToken,
                              std::optional<platform::NSError> error) {
-    const bool rejected = error && error->code == CVAXAPISessionManager::kInvalidApiKeyErrorCode;
+    const bool rejected = error && error->code == AmbrellErrorCode::invalidApiKey;
     const bool gotToken = didRefreshSessionToken && !didRefreshSessionToken->empty();
     setSessionTokenRefreshError(error);
     if (rejected || (!error && gotToken)) setApiKeyValid(!rejected);

@@ -4,6 +4,7 @@
 #include <boost/json/value.hpp>
 
 #include "Ambrell/CVError.h"
+#include "Ambrell/CVErrorCodes.h"
 #include "Ambrell/CVLog.h"
 #include "Ambrell/ErrorObjects.h"
 #include "foundation/CVAXAPI.h"
@@ -21,8 +22,8 @@ platform::NSError gatewayErrorObject(const std::exception_ptr& error) {
         std::rethrow_exception(error);
     } catch (const CVError& e) {
         if (e.errorCase() == CVErrorCase::invalidApiKey) {
-            return errorWithDescription(std::string(kAmbrellErrorDomain),
-                                        CVAXAPISessionManager::kInvalidApiKeyErrorCode, "The API key was rejected");
+            return errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::invalidApiKey,
+                                        "The API key was rejected");
         }
     } catch (...) {
     }

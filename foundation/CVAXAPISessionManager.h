@@ -26,9 +26,6 @@ class CVAXAPISessionManager : public std::enable_shared_from_this<CVAXAPISession
     struct Passkey {};
 
 public:
-    // The error code of a gateway that rejected the API key.
-    static constexpr std::int64_t kInvalidApiKeyErrorCode = 101500;
-
     CVAXAPISessionManager(Passkey, std::weak_ptr<CVAXAPISessionManagerDelegate> delegate);
 
     static std::shared_ptr<CVAXAPISessionManager> newAPISessionManagerWithDelegate(

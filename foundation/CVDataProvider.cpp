@@ -18,6 +18,7 @@
 #include "platform/FileSystem.h"
 #include "platform/NSErrorException.h"
 #include "platform/http/HttpSession.h"
+#include "platform/runtime/CompletionForm.h"
 #include "platform/runtime/Sleep.h"
 #include "platform/runtime/Task.h"
 
@@ -149,17 +150,17 @@ Awaitable<CVDataProvider::DataResult> sendSerialised(SerialisedBody body, std::s
     co_return CVDataProvider::DataResult{std::move(result.body), std::move(result.response)};
 }
 
+// Completions are called on the working task, never on the main queue.
 template <typename Result, typename Completion, typename Deliver>
 void completeFromTask(Awaitable<Result> work, Completion completion, Deliver deliver) {
-    platform::Task::start<Result>(std::move(work), [completion = std::move(completion),
-                                                    deliver](platform::TaskResult<Result> outcome) mutable {
-        if (!completion) return;
-        if (outcome.error()) {
-            completion(std::nullopt, std::nullopt, outcome.error());
-        } else {
-            deliver(completion, std::move(outcome.get()));
-        }
-    });
+    if (!completion) {
+        platform::Task::start<Result>(std::move(work));
+        return;
+    }
+    platform::completeOn(
+        platform::CompletionQueue::workingTask, std::move(work),
+        [completion, deliver](Result result) mutable { deliver(completion, std::move(result)); },
+        [completion](std::exception_ptr error) mutable { completion(std::nullopt, std::nullopt, error); });
 }
 
 void completeWithData(Awaitable<CVDataProvider::DataResult> work, CVDataProvider::DataCompletion completion) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <future>
+#include <tuple>
 
 #include "foundation/CVDataProvider.h"
 #include "platform/NSErrorException.h"
@@ -54,7 +55,7 @@ TEST_F(SessionRefreshTest, StoresTheGatewayTokenAndDetailsAndARejectionMarksTheK
     refresh();
     const auto error = settings()->sessionTokenRefreshError();
     ASSERT_TRUE(error);
-    EXPECT_EQ(error->code, CVAXAPISessionManager::kInvalidApiKeyErrorCode);
+    EXPECT_EQ(std::tie(error->domain, error->code), std::tuple("com.corvay.Ambrell", 101500));
     EXPECT_FALSE(settings()->apiKeyValid());
     EXPECT_EQ(settings()->sessionToken(), "gw-token");
 

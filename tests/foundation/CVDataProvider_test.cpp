@@ -12,6 +12,7 @@
 #include "platform/FileSystem.h"
 #include "tests/foundation/WebServiceFixture.h"
 #include "tests/support/AsyncTesting.h"
+#include "tests/support/JsonEq.h"
 #include "tests/support/WaitFor.h"
 
 namespace ambrell {
@@ -236,7 +237,7 @@ TEST_F(CVDataProviderTest, JsonObjectsArePostedAndDeletedAndFilesUploadedWithThe
     EXPECT_EQ(posted.response->statusCode, 201);
     auto request = service.lastRequest("/api/booking");
     EXPECT_EQ(request->method, "POST");
-    EXPECT_EQ(boost::json::parse(request->bodyText()), body);
+    EXPECT_THAT(boost::json::parse(request->bodyText()), test::JsonEq(body));
     EXPECT_EQ(request->header("user-access-token"), "u");
     EXPECT_EQ(request->header("Ambrell-Session-Token"), "session-1");
 

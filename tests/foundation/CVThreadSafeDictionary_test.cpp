@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <boost/asio/post.hpp>
 #include <thread>
+
+#include "platform/runtime/ThreadPool.h"
+#include "tests/support/WaitFor.h"
 
 namespace ambrell {
 namespace {
@@ -51,12 +55,24 @@ TEST(CVThreadSafeDictionary, ConcurrentWritersEachReadTheirOwnWrites) {
     EXPECT_EQ(dictionary.count(), static_cast<std::size_t>(writers * perWriter));
 }
 
-TEST(CVThreadSafeDictionary, WritesQueuedBeforeDestructionStillRunSafely) {
-    for (int round = 0; round < 50; ++round) {
-        auto dictionary = std::make_unique<CVThreadSafeDictionary<int, std::string>>("test.dictionary");
-        for (int i = 0; i < 20; ++i) dictionary->setValue(std::string(100, 'x'), i);
-        dictionary.reset();
+TEST(CVThreadSafeDictionary, ReadsFromEveryPoolThreadAtOnceNeverStarveThePool) {
+    CVThreadSafeDictionary<int, int> dictionary("test.dictionary");
+    dictionary.setValue(1, 1);
+    const unsigned readers = platform::ThreadPool::shared().threadCount() * 4;
+    std::atomic<unsigned> done{0};
+    // Each reader holds its pool thread until all have started, so every pool
+    // thread reads at the same moment.
+    std::atomic<unsigned> arrived{0};
+    for (unsigned r = 0; r < readers; ++r) {
+        boost::asio::post(platform::ThreadPool::shared().executor(), [&] {
+            ++arrived;
+            while (arrived < platform::ThreadPool::shared().threadCount() && arrived < readers) {
+                std::this_thread::yield();
+            }
+            if (dictionary.getValue(1) == 1 && dictionary.count() == 1) ++done;
+        });
     }
+    EXPECT_TRUE(test::waitFor([&] { return done == readers; }));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <numeric>
@@ -219,6 +220,66 @@ TEST(AsyncSemaphore, WaitersResumeInTheOrderTheyBeganToWaitAndACancelledOneKeeps
         EXPECT_EQ(resumed.size(), i + 1);
     }
     EXPECT_EQ(resumed, (std::vector<char>{'A', 'B', 'C'}));
+}
+
+// Cancellations that race turns and signals, many times over: each call's
+// completion runs exactly once, and the queue and the semaphore come back to
+// where they started.
+constexpr int kRaceIterations = 1000;
+
+void spin(int iteration) {
+    for (volatile int k = 0; k < (iteration * 53) % 300; ++k) {
+    }
+}
+
+bool allCalledOnce(const std::vector<std::atomic<int>>& calls) {
+    return std::all_of(calls.begin(), calls.end(), [](const auto& count) { return count.load() == 1; });
+}
+
+TEST(TaskQueueRace, CancellationsRacingTurnsLoseNoTurnAndCompleteEveryCall) {
+    TaskQueue queue;
+    std::vector<std::atomic<int>> calls(kRaceIterations);
+    std::atomic<int> running{0};
+    std::atomic<bool> overlapped{false};
+    for (int i = 0; i < kRaceIterations; ++i) {
+        auto task = platform::Task::start(
+            [&queue, &running, &overlapped, i]() -> Awaitable<bool> {
+                co_return co_await queue.enqueue(kRaceIterations, [&running, &overlapped, i]() -> Awaitable<void> {
+                    if (++running > 1) overlapped = true;
+                    spin(i);
+                    --running;
+                    co_return;
+                });
+            },
+            [&calls, i](platform::TaskResult<bool>) { ++calls[i]; });
+        spin(i);
+        if (i % 3 != 0) task.cancel();
+    }
+    ASSERT_TRUE(waitFor([&] { return allCalledOnce(calls); }));
+    EXPECT_FALSE(overlapped);
+    // The queue still takes turns: nothing was left holding one.
+    EXPECT_EQ(waiting(queue), 0u);
+    std::atomic<bool> ran{false};
+    EXPECT_FALSE(run(queue.enqueue(0, flagging(ran))));
+    EXPECT_TRUE(ran);
+}
+
+TEST(AsyncSemaphoreRace, WaitsAndSignalsWithCancellationsRestoreTheCount) {
+    platform::MainQueueThread mainThread;
+    auto semaphore = AsyncSemaphore::make(1);
+    std::vector<std::atomic<int>> calls(kRaceIterations);
+    for (int i = 0; i < kRaceIterations; ++i) {
+        auto task = platform::Task::start(
+            [semaphore, i]() -> Awaitable<void> {
+                co_await semaphore->wait();
+                spin(i);
+                co_await semaphore->signal();
+            },
+            [&calls, i](platform::TaskResult<void>) { ++calls[i]; });
+        if (i % 2 == 0) task.cancel();
+    }
+    ASSERT_TRUE(waitFor([&] { return allCalledOnce(calls); }));
+    EXPECT_EQ(semaphore->value(), 1);
 }
 
 }  // namespace
