@@ -20,9 +20,15 @@ class AsyncSemaphore : public std::enable_shared_from_this<AsyncSemaphore> {
 public:
     static std::shared_ptr<AsyncSemaphore> make(std::int64_t value);
 
-    // Returns when the caller may go on; cannot time out or be cancelled.
+    // Returns when the caller may go on.
+    //   Completes: on the caller's executor, after a hop to the main queue.
+    //   Errors: none; BlockingCallError when the main thread is blocked in
+    //     blockingWait for the caller, which could never be resumed.
+    //   Cancelling: not a cancellation point; a cancelled waiter keeps its
+    //     turn, and must still signal.
     platform::Awaitable<void> wait();
     // Returns true when it resumed a waiter.
+    //   Completes, Errors, Cancelling: as wait().
     platform::Awaitable<bool> signal();
 
     // The count; when negative, its magnitude is the number of suspended waiters.

@@ -106,7 +106,7 @@ void CVAXAPISessionManager::finishRequest(std::optional<std::vector<std::uint8_t
             backendDetails_ = std::move(details);
         }
     }
-    platform::MainQueue::shared().async(
+    platform::MainQueue::shared().deliver(
         [self = shared_from_this(), errorObject] { self->handleResultSessionToken(errorObject); });
 }
 

@@ -19,6 +19,7 @@
 #include "platform/NSErrorException.h"
 #include "platform/http/HttpSession.h"
 #include "platform/runtime/CompletionForm.h"
+#include "platform/runtime/RunBlocking.h"
 #include "platform/runtime/Sleep.h"
 #include "platform/runtime/Task.h"
 
@@ -279,7 +280,8 @@ Awaitable<CVDataProvider::FileResult> CVDataProvider::downloadContents(std::stri
     }
     if (download.temporaryFile.empty()) throw CVError(CVErrorCase::requestFailed);
     if (statusCode >= 200 && statusCode <= 299) {
-        auto stored = storeDownload(download, request, toFile);
+        // A move across file systems copies the whole file: off the coroutine pool.
+        auto stored = co_await platform::runBlocking([&] { return storeDownload(download, request, toFile); });
         co_return FileResult{std::move(stored), std::move(download.response)};
     }
     removeQuietly(download.temporaryFile);

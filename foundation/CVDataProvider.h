@@ -27,10 +27,17 @@ class HttpSession;
 // Operations are stateless apart from one shared session, so connections are
 // reused across the whole process.
 //
-// Each operation has an awaitable form and a completion form. The completion
-// form runs the awaitable in a task of its own and calls the handler from that
-// task, never on the main queue, exactly once: with the results and no error,
-// or with no results and the error.
+// Each operation has an awaitable form and a completion form. For every one:
+//   Completes: the awaitable form resumes on the caller's executor; the
+//     completion form runs it in a task of its own and calls the handler once,
+//     from that task (never on the main queue), with the results and no
+//     error, or with no results and the error.
+//   Errors: CVError (requestFailed, invalidApiKey, downloadFailed, as each
+//     operation says), the session-token refresh's error, NSErrorException
+//     of NSURLErrorDomain for transport failures.
+//   Cancelling: the awaiting task's cancellation aborts the request and
+//     throws CancellationError; the runtime's shutdown aborts it with
+//     NSURLErrorCancelled. A partial download never replaces the file.
 class CVDataProvider {
 public:
     using Bytes = std::vector<std::uint8_t>;

@@ -36,6 +36,11 @@ public:
     // 500 and above, a transport error or a failed deletion fail the upload
     // (CVError.requestFailed for the statuses), which cancels the files
     // still on their way.
+    //   Completes: on the caller's executor, once every file's task ended.
+    //   Errors: CVError.requestFailed, the data provider's errors, a
+    //     std::filesystem::filesystem_error for a failed deletion.
+    //   Cancelling: cancels every file's upload; the call then throws
+    //     CancellationError or the first error, after all of them ended.
     static platform::Awaitable<void> upload(std::vector<std::filesystem::path> files, std::string apiKey,
                                             std::shared_ptr<SentFiles> sent = nullptr);
 };

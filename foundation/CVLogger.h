@@ -72,6 +72,14 @@ private:
 // other calls get in, so bookkeeping never assumes a run has the actor to
 // itself: a file being uploaded is not handed to a second run, and a run
 // forgets and deletes only the files it sent.
+//
+// For every operation below:
+//   Completes: on the caller's executor, after the hop to the actor; file
+//     work runs on the blocking I/O pool meanwhile.
+//   Errors: none unless the operation says so; failures are logged.
+//   Cancelling: reaches an upload under way (its files' requests are
+//     aborted and they stay for a later run); the other steps are short and
+//     run to their end.
 class CVLoggerActor : public std::enable_shared_from_this<CVLoggerActor> {
 public:
     using Date = std::chrono::system_clock::time_point;

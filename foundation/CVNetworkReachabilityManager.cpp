@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "platform/runtime/MainQueue.h"
+#include "platform/runtime/Runtime.h"
 #include "platform/runtime/ThreadPool.h"
 
 namespace ambrell {
@@ -127,7 +128,12 @@ void CVNetworkReachabilityManager::startMonitoring() {
         return manager;
     };
     target_->start([callback](CVNetworkReachabilityFlags flags) { postStatusChange(flags, callback); });
-    boost::asio::post(platform::ThreadPool::shared().executor(), [target = target_, callback] {
+    // The monitor's thread ends with the runtime, before static objects go.
+    stopAtShutdown_ = platform::Runtime::shared().registerService([weak = weak_from_this()] {
+        if (auto manager = weak.lock()) manager->stopMonitoring();
+    });
+    // Reading the first snapshot talks to the kernel: blocking work.
+    boost::asio::post(platform::ThreadPool::blockingIO().executor(), [target = target_, callback] {
         if (const auto flags = target->currentFlags()) postStatusChange(*flags, callback);
     });
 }

@@ -14,6 +14,7 @@
 
 #include "foundation/CVReachabilityTarget.h"
 #include "platform/NotificationCenter.h"
+#include "platform/runtime/Runtime.h"
 
 namespace ambrell {
 
@@ -109,6 +110,7 @@ private:
     std::atomic<std::int64_t> forced_{kNotForced};
     mutable std::mutex blockMutex_;
     StatusBlock block_;
+    platform::Runtime::ServiceRegistration stopAtShutdown_;
 };
 
 }  // namespace ambrell

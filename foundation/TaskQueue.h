@@ -23,15 +23,21 @@ public:
     TaskQueue(const TaskQueue&) = delete;
     TaskQueue& operator=(const TaskQueue&) = delete;
 
-    // Waits for the turn, runs the operation and waits for it. Returns true when
-    // the operation was refused because more than `dropIfQueueLengthIsOver`
-    // calls were already waiting; false once it ran to its end. Throws
-    // CancellationError when the calling task is cancelled before it is queued
-    // or while it waits (it keeps its place until its turn comes, then gives
-    // the turn on at once), or the operation's own error.
+    // Waits for the turn, runs the operation on a strand of its own and waits
+    // for it.
+    //   Completes: on the caller's executor; true when the operation was
+    //     refused because more than `dropIfQueueLengthIsOver` calls were
+    //     already waiting, false once it ran to its end.
+    //   Errors: CancellationError (see below), or the operation's own error.
+    //   Cancelling: before the call is queued, or while it waits, throws
+    //     CancellationError; a waiting call keeps its place until its turn
+    //     comes, then gives the turn on at once. During the operation the
+    //     request reaches the operation, which decides.
     platform::Awaitable<bool> enqueue(std::int64_t dropIfQueueLengthIsOver, Operation operation);
 
     // Calls waiting for their turn (the running one excluded).
+    //   Completes: on the caller's executor. Errors: none.
+    //   Cancelling: not a cancellation point.
     platform::Awaitable<std::size_t> waitingCount() const;
 
     struct State;

@@ -253,7 +253,7 @@ void JSONHTTPClient::JSONFromURLWithString(const std::string& url, const std::st
         auto failure = std::make_shared<std::optional<JSONModelError>>(std::move(error));
         interpretResponse(std::move(data), *failure, *parsed);
         if (!completion) return;
-        platform::MainQueue::shared().async([completion, parsed, failure] { completion(std::move(*parsed), *failure); });
+        platform::MainQueue::shared().deliver([completion, parsed, failure] { completion(std::move(*parsed), *failure); });
     };
     if (bodyData) {
         requestDataFromURL(url, method, std::move(bodyData), headers, std::move(handler));

@@ -27,7 +27,10 @@ const std::string& DispatchQueue::label() const { return impl_->label; }
 bool DispatchQueue::isCurrent() const { return impl_->strand.running_in_this_thread(); }
 
 void DispatchQueue::async(std::function<void()> block) const {
-    if (ThreadPool::shared().isStopped()) throw RuntimeStoppedError();
+    if (ThreadPool::shared().isStopped()) {
+        Logger("runtime").error("The runtime has shut down; a block for queue {} was refused", impl_->label);
+        return;
+    }
     boost::asio::post(impl_->strand, [block = std::move(block), label = impl_->label] {
         try {
             block();

@@ -23,8 +23,8 @@ public:
     // True while the calling thread runs a block of this queue.
     [[nodiscard]] bool isCurrent() const;
 
-    // A block that throws is logged; the queue goes on. Throws
-    // RuntimeStoppedError once the runtime has shut down.
+    // A block that throws is logged; the queue goes on. Once the runtime has
+    // shut down the block is refused: logged and dropped.
     void async(std::function<void()> block) const;
     void asyncBarrier(std::function<void()> block) const { async(std::move(block)); }
 

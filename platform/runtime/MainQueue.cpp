@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "platform/Logger.h"
-#include "platform/runtime/RuntimeErrors.h"
 
 namespace ambrell::platform {
 
@@ -86,7 +85,16 @@ void MainQueue::stop() { impl_->context.stop(); }
 bool MainQueue::isCurrent() const { return impl_->context.get_executor().running_in_this_thread(); }
 
 void MainQueue::async(std::function<void()> work) {
-    if (!tryAsync(work)) throw RuntimeStoppedError();
+    if (!tryAsync(work)) Logger("runtime").error("The main queue has closed; a block was refused");
+}
+
+void MainQueue::deliver(std::function<void()> completion) {
+    if (tryAsync(completion)) return;
+    try {
+        completion();
+    } catch (...) {
+        logEscaped(std::current_exception());
+    }
 }
 
 bool MainQueue::tryAsync(std::function<void()>& work) {

@@ -28,10 +28,13 @@ public:
     // True on the thread currently running the loop.
     [[nodiscard]] bool isCurrent() const;
 
-    // Throws RuntimeStoppedError once the queue is closed.
+    // Once the queue is closed the block is refused: logged and dropped.
     void async(std::function<void()> work);
     // Queues the block; false, and the block untouched, once the queue is closed.
     bool tryAsync(std::function<void()>& work);
+    // For a completion, which must be called exactly once: queued as async()
+    // does, or, once the queue is closed, called on the calling thread.
+    void deliver(std::function<void()> completion);
     // Returns once everything posted before the call has run. On the main
     // thread it runs the ready work itself. Returns at once when closed.
     void drain();

@@ -53,15 +53,18 @@ Awaitable<TaskResult<T>> captureResult(Awaitable<T> work) {
 void callGuarded(const std::function<void()>& call) noexcept;
 
 // Hands the completion its result exactly once: on the main queue when asked
-// and while it is open, else on the calling thread.
+// (where it ends once the main queue has closed), else on the calling thread.
 template <typename T>
 void deliver(Completion<T> completion, TaskResult<T> result, CompletionQueue queue) {
     if (!completion) return;
     std::function<void()> call = [completion = std::move(completion), result = std::move(result)]() mutable {
         completion(std::move(result));
     };
-    if (queue == CompletionQueue::main && MainQueue::shared().tryAsync(call)) return;
-    callGuarded(call);
+    if (queue == CompletionQueue::main) {
+        MainQueue::shared().deliver(std::move(call));
+    } else {
+        callGuarded(call);
+    }
 }
 
 class TaskStateBase : public RegisteredTask, public std::enable_shared_from_this<TaskStateBase> {

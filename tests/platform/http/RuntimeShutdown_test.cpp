@@ -96,9 +96,16 @@ TEST(RuntimeShutdown, EndsEverythingInFlightCallingEachCompletionOnceAndRefusesW
     });
     EXPECT_EQ(refusedCalls.load(), 1);
     EXPECT_TRUE(stopped);
+    std::atomic<bool> refusedBlockRan{false};
     DispatchQueue queue("com.ambrell.test");
-    EXPECT_THROW(queue.async([] {}), RuntimeStoppedError);
-    EXPECT_THROW(MainQueue::shared().async([] {}), RuntimeStoppedError);
+    queue.async([&] { refusedBlockRan = true; });
+    MainQueue::shared().async([&] { refusedBlockRan = true; });
+    EXPECT_THROW(queue.sync([] {}), RuntimeStoppedError);
+    EXPECT_FALSE(refusedBlockRan);
+    // A completion for the closed main queue is still called, once, here.
+    int lateCompletion = 0;
+    MainQueue::shared().deliver([&] { ++lateCompletion; });
+    EXPECT_EQ(lateCompletion, 1);
     EXPECT_THROW(blockingWait(actor.executor(), one()), RuntimeStoppedError);
     std::atomic<int> lateDownload{0};
     session.download(requestFor(service.url("/slow")), downloads.path(),
