@@ -27,8 +27,12 @@ public:
     // Whether the solution's data set holds the route-network document. No side effects.
     [[nodiscard]] virtual bool isCachedDataAvailableForSolutionId(std::string_view solutionId) const = 0;
     // The venue's route networks, read from the data set or downloaded into
-    // it; or an error of the library's domain (routeNetworkUnavailable when
-    // they can be neither downloaded nor read). Called exactly once, on any thread.
+    // it.
+    //   Completes: exactly once, on any thread.
+    //   Errors: an error of the library's domain (routeNetworkUnavailable
+    //     when they can be neither downloaded nor read).
+    //   Cancelling: not possible; the runtime's shutdown ends a download with
+    //     the same error.
     virtual void getRouteNetworkForSolutionAsync(std::string solutionId, std::string venueId,
                                                  Completion completion) = 0;
     // How many route networks the data holds (its `networks`).

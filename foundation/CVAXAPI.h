@@ -94,9 +94,14 @@ public:
     [[nodiscard]] bool isAuthorised() const;
 
     // Session refresh. The manager is made on first use with this object as
-    // its delegate; the completion of a refresh runs once, on the main queue,
-    // after the token, the error and the key's validity are stored. A second
-    // refresh started before the first answered replaces its completion.
+    // its delegate.
+    //   Completes: once, on the main queue (where the shutdown ends, once it
+    //     has closed), after the token, the error and the key's validity are
+    //     stored. A second refresh started before the first answered replaces
+    //     its completion.
+    //   Errors: none reach the completion; the refresh's error is stored.
+    //   Cancelling: not possible; the runtime's shutdown ends the request
+    //     with a cancelled transport error, which is stored.
     [[nodiscard]] std::shared_ptr<CVAXAPISessionManager> sessionManager();
     void refreshSessionWithCompletion(std::function<void()> completion);
     void sessionManager(CVAXAPISessionManager& manager, std::optional<std::string> didRefreshSessionToken,

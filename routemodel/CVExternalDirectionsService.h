@@ -19,9 +19,13 @@ public:
     CVExternalDirectionsService& operator=(const CVExternalDirectionsService&) = delete;
     virtual ~CVExternalDirectionsService() = default;
 
-    // A route from origin to destination, or null when there is none; errors
-    // are thrown. Arguments are taken by value: the coroutine outlives the
-    // caller's expression.
+    // A route from origin to destination, or null when there is none.
+    // Arguments are taken by value: the coroutine outlives the caller's
+    // expression.
+    //   Completes: on the caller's executor.
+    //   Errors: the adapter's, thrown.
+    //   Cancelling: an adapter should stop its request and throw
+    //     CancellationError.
     virtual platform::Awaitable<std::shared_ptr<CVRouteInternal>> query(CLLocationCoordinate2D origin,
                                                                        CLLocationCoordinate2D destination,
                                                                        CVDirectionsConfig config) = 0;

@@ -23,9 +23,12 @@ public:
     CVExternalDistanceMatrixService& operator=(const CVExternalDistanceMatrixService&) = delete;
     virtual ~CVExternalDistanceMatrixService() = default;
 
-    // The matrix from every origin to every destination, or none; errors are
-    // thrown. Arguments are taken by value: the coroutine outlives the
-    // caller's expression.
+    // The matrix from every origin to every destination, or none. Arguments
+    // are taken by value: the coroutine outlives the caller's expression.
+    //   Completes: on the caller's executor.
+    //   Errors: the adapter's, thrown.
+    //   Cancelling: an adapter should stop its request and throw
+    //     CancellationError.
     using Coordinates = std::vector<CLLocationCoordinate2D>;
     virtual platform::Awaitable<std::optional<CVDistanceMatrixResult>> query(Coordinates origins,
                                                                              Coordinates destinations,

@@ -22,7 +22,9 @@ struct JSONAPIRPCErrorModel : JSONModelOf<JSONAPIRPCErrorModel> {
 BOOST_DESCRIBE_STRUCT(JSONAPIRPCErrorModel, (JSONModel), (code, message, data))
 
 // Calls on one web service: GET and POST by path under a base URL, and
-// JSON-RPC calls posted to the base URL. Completions run on the main queue.
+// JSON-RPC calls posted to the base URL.
+//   Completes, Errors, Cancelling: as JSONHTTPClient's JSON requests; an RPC
+//     answer's "error" also arrives as a JSONModelError.
 class JSONAPI {
 public:
     using Completion = JSONHTTPClient::JSONCompletion;

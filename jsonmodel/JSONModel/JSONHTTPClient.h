@@ -21,6 +21,15 @@ using JSONHTTPHeaders = std::map<std::string, std::string, std::less<>>;
 // The mapping library's own small HTTP layer: sends a request on a shared
 // HTTP session and hands back the body, or the parsed JSON on the main queue.
 // Settings are process-wide and guarded, so any thread may change them.
+//
+// For every request below:
+//   Completes: a DataHandler once, on the network thread; a JSONCompletion
+//     once, on the main queue (on the network thread once the runtime has
+//     shut down and the main queue closed).
+//   Errors: a JSONModelError for a transport failure, a status of 400 and
+//     above, or a body that is not JSON where JSON was asked for.
+//   Cancelling: requests cannot be cancelled one by one; the runtime's
+//     shutdown aborts them all with a cancelled transport error.
 class JSONHTTPClient {
 public:
     // (body or none when empty, error or none), called on the network thread.

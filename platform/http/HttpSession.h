@@ -47,14 +47,17 @@ private:
 // HTTP requests over one pool of kept-alive connections, run by a network
 // thread of the session's own. Redirects are followed; nothing is cached.
 //
-// Every operation comes in two forms. The completion form calls its handler
-// exactly once, on the network thread (never on the main queue), with the
-// result or the error; a handler must not block, and must not destroy the
-// session. The awaitable form resumes the awaiting task on its own executor;
-// cancelling the task aborts the transfer and the awaitable throws
-// CancellationError. Transport failures are NSErrorException errors of
-// NSURLErrorDomain (see HttpErrors.h); an HTTP status of any value is a
-// response, never an error.
+// Every operation comes in two forms. For each:
+//   Completes: the completion form calls its handler exactly once, on the
+//     network thread (never on the main queue), with the result or the
+//     error; a handler must not block, and must not destroy the session. The
+//     awaitable form resumes the awaiting task on its own executor.
+//   Errors: transport failures are NSErrorException errors of
+//     NSURLErrorDomain (see HttpErrors.h); an HTTP status of any value is a
+//     response, never an error.
+//   Cancelling: cancelling the awaiting task, or the handle, aborts the
+//     transfer: the awaitable throws CancellationError, the handler gets
+//     NSURLErrorCancelled. A download's partial file is removed.
 //
 // Requests may be started from any number of threads at once. Destroying the
 // session, or the runtime's shutdown, aborts what is under way (each

@@ -11,10 +11,13 @@
 
 namespace ambrell::platform {
 
-// Runs `work` on `target` and resumes the caller on its own executor with the
-// result or the error. A cancellation of the caller, before or during the
-// call, reaches the work. Throws BlockingCallError when the work needs the
-// main queue while the main thread is blocked waiting for the caller.
+// Runs `work` on `target`.
+//   Completes: on the caller's executor, with the work's value.
+//   Errors: the work's; BlockingCallError, without running it, when the work
+//     needs the main queue while the main thread is blocked waiting for the
+//     caller.
+//   Cancelling: a cancellation of the caller, before or during the call,
+//     reaches the work, which decides.
 template <typename T>
 Awaitable<T> runOn(SerialExecutor target, Awaitable<T> work) {
     namespace asio = boost::asio;

@@ -13,9 +13,11 @@
 namespace ambrell::platform {
 
 // Runs `work`, a plain function that may block (file-system calls), on the
-// blocking I/O pool and resumes the caller on its own executor with its value
-// or its error. Not a cancellation point: blocking work cannot be
-// interrupted, so the caller waits for it to end.
+// blocking I/O pool.
+//   Completes: on the caller's executor, with the function's value.
+//   Errors: whatever the function throws.
+//   Cancelling: not a cancellation point; blocking work cannot be
+//     interrupted, so the caller waits for it to end.
 template <typename F>
 Awaitable<std::invoke_result_t<F&>> runBlocking(F work) {
     using T = std::invoke_result_t<F&>;

@@ -6,8 +6,9 @@
 
 namespace ambrell::platform {
 
-// Suspends the calling task for the duration. Throws CancellationError when
-// the task is cancelled before or during the sleep.
+// Suspends the calling task for the duration.
+//   Completes: on the caller's executor. Errors: CancellationError only.
+//   Cancelling: before or during the sleep ends it with CancellationError.
 Awaitable<void> sleep(std::chrono::nanoseconds duration);
 
 }  // namespace ambrell::platform

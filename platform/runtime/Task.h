@@ -123,10 +123,13 @@ class TypedTask;
 class Task {
 public:
     // Starts `work` on a new strand of the shared pool (startOn: on `strand`).
-    // The completion, if any, is called exactly once with the outcome, from
-    // the working task or on the main queue. Once the runtime's shutdown has
-    // begun the work never starts and the completion gets RuntimeStoppedError.
-    // A completion that throws is logged.
+    //   Completes: the completion, if any, exactly once with the outcome, from
+    //     the working task or on the main queue (where shutdown ends, once
+    //     the main queue has closed). A completion that throws is logged.
+    //   Errors: the work's, in the outcome; RuntimeStoppedError, without
+    //     starting the work, once the runtime's shutdown has begun.
+    //   Cancelling: cancel() asks the work to stop at its cancellation
+    //     points; shutdown cancels every task still running.
     template <typename T>
     static TypedTask<T> start(Awaitable<T> work, std::type_identity_t<Completion<T>> completion = {},
                               CompletionQueue queue = CompletionQueue::workingTask) {

@@ -36,13 +36,6 @@ struct GroupChild {
     bool started = false;
 };
 
-// Calls the child inside a coroutine frame of its own, so the callable (and
-// whatever it captured) lives as long as the work it started.
-template <typename T>
-Awaitable<T> invokeChild(ChildTask<T> task) {
-    co_return co_await task();
-}
-
 template <typename T>
 struct GroupState {
     using Stored = std::conditional_t<std::is_void_v<T>, bool, T>;
@@ -127,7 +120,7 @@ Awaitable<GroupResult<T>> runGroup(std::vector<ChildTask<T>> tasks) {
                 if (error) result = TaskResult<T>::failure(std::move(error));
                 state->finish(i, std::move(result));
             };
-            boost::asio::co_spawn(child->strand, captureResult<T>(cooperative<T>(invokeChild<T>(std::move(task)), start)),
+            boost::asio::co_spawn(child->strand, captureResult<T>(cooperative<T>(keepAlive(std::move(task)), start)),
                                   boost::asio::bind_cancellation_slot(
                                       child->signal.slot(), boost::asio::bind_executor(child->strand, onFinish)));
         });
@@ -152,11 +145,14 @@ Awaitable<GroupResult<T>> runGroup(std::vector<ChildTask<T>> tasks) {
 
 }  // namespace detail
 
-// Runs every child concurrently, each on a strand of its own, and waits for
-// all of them. The first child to fail cancels the others; the group still
-// waits for every child, then throws that first error. Cancelling the caller
-// cancels every child. Results come back in the children's order. The caller
-// must run on a serial executor (std::logic_error otherwise).
+// Runs every child concurrently, each on a strand of its own (its callable
+// kept alive until it ends), and waits for all of them. The caller must run
+// on a serial executor (std::logic_error otherwise).
+//   Completes: on the caller's executor, once every child ended; results in
+//     the children's order.
+//   Errors: the first child's error; the first child to fail cancels the
+//     others, and the group still waits for every child.
+//   Cancelling: cancels every child, then waits for all of them.
 template <typename T>
 Awaitable<GroupResult<T>> runTaskGroup(std::vector<ChildTask<T>> tasks) {
     return detail::runGroup<T>(std::move(tasks));

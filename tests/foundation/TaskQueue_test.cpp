@@ -227,11 +227,6 @@ TEST(AsyncSemaphore, WaitersResumeInTheOrderTheyBeganToWaitAndACancelledOneKeeps
 // where they started.
 constexpr int kRaceIterations = 1000;
 
-void spin(int iteration) {
-    for (volatile int k = 0; k < (iteration * 53) % 300; ++k) {
-    }
-}
-
 bool allCalledOnce(const std::vector<std::atomic<int>>& calls) {
     return std::all_of(calls.begin(), calls.end(), [](const auto& count) { return count.load() == 1; });
 }
@@ -246,13 +241,13 @@ TEST(TaskQueueRace, CancellationsRacingTurnsLoseNoTurnAndCompleteEveryCall) {
             [&queue, &running, &overlapped, i]() -> Awaitable<bool> {
                 co_return co_await queue.enqueue(kRaceIterations, [&running, &overlapped, i]() -> Awaitable<void> {
                     if (++running > 1) overlapped = true;
-                    spin(i);
+                    test::spinFor(i);
                     --running;
                     co_return;
                 });
             },
             [&calls, i](platform::TaskResult<bool>) { ++calls[i]; });
-        spin(i);
+        test::spinFor(i);
         if (i % 3 != 0) task.cancel();
     }
     ASSERT_TRUE(waitFor([&] { return allCalledOnce(calls); }));
@@ -272,7 +267,7 @@ TEST(AsyncSemaphoreRace, WaitsAndSignalsWithCancellationsRestoreTheCount) {
         auto task = platform::Task::start(
             [semaphore, i]() -> Awaitable<void> {
                 co_await semaphore->wait();
-                spin(i);
+                test::spinFor(i);
                 co_await semaphore->signal();
             },
             [&calls, i](platform::TaskResult<void>) { ++calls[i]; });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <boost/asio/this_coro.hpp>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -74,6 +75,14 @@ StartedTask<T> startTask(platform::Awaitable<T> work) {
         promise->set_value(std::move(result));
     });
     return StartedTask<T>{std::move(task), std::move(outcome)};
+}
+
+// Busy for a while that differs from one iteration to the next, so that in a
+// race test the work ends sometimes before, sometimes after the event it
+// races with.
+inline void spinFor(int iteration) {
+    std::atomic<int> steps{0};
+    for (int k = 0; k < (iteration * 37) % 400; ++k) steps.fetch_add(1, std::memory_order_relaxed);
 }
 
 template <typename Error, typename T>

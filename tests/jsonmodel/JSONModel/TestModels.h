@@ -58,8 +58,17 @@ struct Venue : JSONModelOf<Venue> {
     }
     // The service writes line breaks as a backslash and an "n".
     void setNameWithNSString(std::string_view text) {
-        name = text;
-        for (auto at = name.find("\\n"); at != std::string::npos; at = name.find("\\n", at + 1)) name.replace(at, 2, "\n");
+        // Built up rather than replaced in place: in the inlined
+        // std::string::replace, g++ 12 at -O2 reports an overflow that cannot happen.
+        name.clear();
+        for (std::size_t at = 0; at < text.size(); ++at) {
+            if (text.compare(at, 2, "\\n") == 0) {
+                name += '\n';
+                ++at;
+            } else {
+                name += text[at];
+            }
+        }
     }
 };
 BOOST_DESCRIBE_STRUCT(Venue, (JSONModel),

@@ -21,13 +21,6 @@ namespace {
 
 constexpr int kIterations = 1000;
 
-// Spins for a while that differs from one iteration to the next, so that the
-// work ends sometimes before, sometimes after the cancellation arrives.
-void spin(int iteration) {
-    for (volatile int k = 0; k < (iteration * 37) % 400; ++k) {
-    }
-}
-
 TEST(CancellationRace, TaskCancelledWhileAwaitingAnotherActorCompletesOnce) {
     Actor actor;
     std::vector<std::atomic<int>> calls(kIterations);
@@ -35,12 +28,12 @@ TEST(CancellationRace, TaskCancelledWhileAwaitingAnotherActorCompletesOnce) {
         auto task = Task::start(
             [&actor, i]() -> Awaitable<int> {
                 co_return co_await actor.run([i]() -> Awaitable<int> {
-                    spin(i);
+                    test::spinFor(i);
                     co_return i;
                 });
             },
             [&calls, i](TaskResult<int>) { ++calls[i]; });
-        spin(i + 1);
+        test::spinFor(i + 1);
         task.cancel();
     }
     ASSERT_TRUE(test::waitFor([&] {
@@ -84,14 +77,14 @@ TEST(CancellationRace, GroupCancelledWhileItsChildrenEndCompletesOnce) {
                 std::vector<ChildTask<void>> children;
                 for (int c = 0; c < 3; ++c) {
                     children.push_back([i, c]() -> Awaitable<void> {
-                        spin(i + c);
+                        test::spinFor(i + c);
                         co_return;
                     });
                 }
                 co_await runTaskGroup<void>(std::move(children));
             },
             [&calls, i](TaskResult<void>) { ++calls[i]; });
-        spin(i);
+        test::spinFor(i);
         task.cancel();
     }
     ASSERT_TRUE(test::waitFor([&] {
