@@ -21,7 +21,7 @@ struct Key {
     std::optional<T> Data::*member;
 };
 
-constexpr std::array<Key<bool>, 7> flagKeys{{
+constexpr std::array<Key<bool>, 7> kFlagKeys{{
     {"visible", &Data::visible},
     {"iconVisible", &Data::iconVisible},
     {"labelVisible", &Data::labelVisible},
@@ -31,7 +31,7 @@ constexpr std::array<Key<bool>, 7> flagKeys{{
     {"clickable", &Data::clickable},
 }};
 
-constexpr std::array<Key<double>, 8> numberKeys{{
+constexpr std::array<Key<double>, 8> kNumberKeys{{
     {"zoomFrom", &Data::zoomFrom},
     {"zoomTo", &Data::zoomTo},
     {"labelMaxWidth", &Data::labelMaxWidth},
@@ -42,7 +42,7 @@ constexpr std::array<Key<double>, 8> numberKeys{{
     {"wallsHeight", &Data::wallsHeight},
 }};
 
-constexpr std::array<Key<std::string>, 6> textKeys{{
+constexpr std::array<Key<std::string>, 6> kTextKeys{{
     {"icon", &Data::iconUrl},
     {"label", &Data::label},
     {"polygonFillColor", &Data::polygonFillColor},
@@ -76,7 +76,7 @@ std::shared_ptr<CVDisplayRule> CVDisplayRule::initWithDictionary(const boost::js
         return nullptr;
     }
     Data data;
-    for (const auto& key : flagKeys) {
+    for (const auto& key : kFlagKeys) {
         const auto* value = object->if_contains(key.name);
         if (value == nullptr || value->is_null()) continue;
         if (!value->is_bool()) {
@@ -85,10 +85,10 @@ std::shared_ptr<CVDisplayRule> CVDisplayRule::initWithDictionary(const boost::js
         }
         data.*key.member = value->get_bool();
     }
-    for (const auto& key : numberKeys) {
+    for (const auto& key : kNumberKeys) {
         if (!readNumber(*object, key.name, data.*key.member, error)) return nullptr;
     }
-    for (const auto& key : textKeys) {
+    for (const auto& key : kTextKeys) {
         const auto* value = object->if_contains(key.name);
         if (value == nullptr || value->is_null()) continue;
         if (!value->is_string()) {
@@ -113,13 +113,13 @@ std::shared_ptr<CVDisplayRule> CVDisplayRule::initWithDictionary(const boost::js
 
 boost::json::object CVDisplayRule::JSONObject() const {
     boost::json::object object;
-    for (const auto& key : flagKeys) {
+    for (const auto& key : kFlagKeys) {
         if (const auto& value = data_.*key.member) object[key.name] = *value;
     }
-    for (const auto& key : numberKeys) {
+    for (const auto& key : kNumberKeys) {
         if (const auto& value = data_.*key.member) object[key.name] = *value;
     }
-    for (const auto& key : textKeys) {
+    for (const auto& key : kTextKeys) {
         if (const auto& value = data_.*key.member) object[key.name] = *value;
     }
     if (data_.iconWidth || data_.iconHeight) {

@@ -20,19 +20,19 @@ namespace AmbrellErrorCode {
 // An exception of no error kind of its own reached a completion or a stored
 // error field; its text is the description. Also the answer for an empty
 // exception pointer ("No error").
-inline constexpr std::int64_t unclassified = -1;
+inline constexpr std::int64_t kUnclassified = -1;
 
 // The venue's route network could be neither downloaded nor read; reported by
 // the route-network service, and at once when no service is installed.
-inline constexpr std::int64_t routeNetworkUnavailable = 101400;
+inline constexpr std::int64_t kRouteNetworkUnavailable = 101400;
 
 // The session gateway rejected the API key. The session refresh stores it as
 // its error, and the key is marked invalid on this code alone.
-inline constexpr std::int64_t invalidApiKey = 101500;
+inline constexpr std::int64_t kInvalidApiKey = 101500;
 
 // Loading or syncing content failed; the causes, when known, are under
 // "syncContent::underlyingError".
-inline constexpr std::int64_t dataLoadingFailed = 101610;
+inline constexpr std::int64_t kDataLoadingFailed = 101610;
 
 }  // namespace AmbrellErrorCode
 

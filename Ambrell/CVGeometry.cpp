@@ -14,7 +14,7 @@ namespace ambrell {
 
 namespace {
 
-constexpr double earthRadius = 6378137.0;
+constexpr double kEarthRadius = 6378137.0;
 
 bool fail(platform::NSError* error, std::string text) {
     if (error != nullptr) *error = errorWithDescription(std::string(CVGeometryErrorDomain), 1, std::move(text));
@@ -53,15 +53,15 @@ std::vector<double> unionOf(const std::vector<double>& a, const std::vector<doub
 // small polygons); the sign follows the winding, so callers take the magnitude.
 double ringArea(const CVPolygonGeometry::Ring& ring) {
     if (ring.size() < 3) return 0;
-    constexpr double toRadians = std::numbers::pi / 180.0;
+    constexpr double kToRadians = std::numbers::pi / 180.0;
     double sum = 0;
     for (std::size_t i = 0; i < ring.size(); ++i) {
         const auto& a = ring[i];
         const auto& b = ring[(i + 1) % ring.size()];
-        sum += (b.longitude - a.longitude) * toRadians *
-               (2 + std::sin(a.latitude * toRadians) + std::sin(b.latitude * toRadians));
+        sum += (b.longitude - a.longitude) * kToRadians *
+               (2 + std::sin(a.latitude * kToRadians) + std::sin(b.latitude * kToRadians));
     }
-    return std::abs(sum * earthRadius * earthRadius / 2.0);
+    return std::abs(sum * kEarthRadius * kEarthRadius / 2.0);
 }
 
 bool ringContains(const CVPolygonGeometry::Ring& ring, CLLocationCoordinate2D p) {

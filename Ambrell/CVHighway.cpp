@@ -10,7 +10,7 @@ namespace ambrell {
 namespace {
 
 // Indexed by raw type.
-constexpr std::array<std::string_view, 12> typeStrings = {
+constexpr std::array<std::string_view, 12> kTypeStrings = {
     "unclassified", "footway",  "residential",    "service",        "ramp",   "steps",
     "escalator",    "travelator", "elevator",     "wheelchairramp", "wheelchairlift", "ladder",
 };
@@ -18,15 +18,15 @@ constexpr std::array<std::string_view, 12> typeStrings = {
 }  // namespace
 
 CVHighway CVHighway::initWithTypeString(std::string_view typeString) {
-    for (std::size_t raw = 0; raw < typeStrings.size(); ++raw) {
-        if (equalsIgnoringASCIICase(typeString, typeStrings[raw])) return withType(static_cast<long long>(raw));
+    for (std::size_t raw = 0; raw < kTypeStrings.size(); ++raw) {
+        if (equalsIgnoringASCIICase(typeString, kTypeStrings[raw])) return withType(static_cast<long long>(raw));
     }
     if (equalsIgnoringASCIICase(typeString, "stairs")) return stairs();
     return unclassified();
 }
 
 std::string_view CVHighway::typeString() const {
-    return typeStrings[static_cast<std::size_t>(rawType())];
+    return kTypeStrings[static_cast<std::size_t>(rawType())];
 }
 
 std::vector<std::string> CVHighway::highwaysAsStrings(std::span<const CVHighway> highways) {

@@ -9,7 +9,7 @@ namespace ambrell {
 
 namespace {
 
-constexpr std::array<std::pair<std::string_view, CVLocationBaseType>, 6> names{{
+constexpr std::array<std::pair<std::string_view, CVLocationBaseType>, 6> kNames{{
     {"POI", CVLocationBaseType::pointOfInterest},
     {"AREA", CVLocationBaseType::area},
     {"ROOM", CVLocationBaseType::room},
@@ -22,14 +22,14 @@ constexpr std::array<std::pair<std::string_view, CVLocationBaseType>, 6> names{{
 
 CVLocationBaseType as_CVLocationBaseType(std::optional<std::string_view> text) {
     if (!text) return CVLocationBaseType::pointOfInterest;
-    for (const auto& [name, type] : names) {
+    for (const auto& [name, type] : kNames) {
         if (equalsIgnoringASCIICase(name, *text)) return type;
     }
     return CVLocationBaseType::pointOfInterest;
 }
 
 std::string_view CVLocationBaseTypeName(CVLocationBaseType type) {
-    for (const auto& [name, value] : names) {
+    for (const auto& [name, value] : kNames) {
         if (value == type) return name;
     }
     return "POI";

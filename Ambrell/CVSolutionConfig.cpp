@@ -19,7 +19,7 @@ namespace {
 using Object = boost::json::object;
 using Value = boost::json::value;
 
-constexpr std::array<std::pair<std::string_view, CVCollisionHandling>, 4> collisionNames{{
+constexpr std::array<std::pair<std::string_view, CVCollisionHandling>, 4> kCollisionNames{{
     {"ALLOW_OVERLAP", CVCollisionHandling::allowOverlap},
     {"REMOVE_LABEL_FIRST", CVCollisionHandling::removeLabelFirst},
     {"REMOVE_ICON_FIRST", CVCollisionHandling::removeIconFirst},
@@ -52,13 +52,13 @@ public:
         if (value == nullptr || failed()) return;
         if (value->is_int64() || value->is_uint64()) {
             const double raw = value->to_number<double>();
-            if (raw >= 0 && raw < static_cast<double>(collisionNames.size())) {
-                out = collisionNames[static_cast<std::size_t>(raw)].second;
+            if (raw >= 0 && raw < static_cast<double>(kCollisionNames.size())) {
+                out = kCollisionNames[static_cast<std::size_t>(raw)].second;
                 return;
             }
         } else if (value->is_string()) {
             const std::string_view text = value->get_string();
-            for (const auto& [name, handling] : collisionNames) {
+            for (const auto& [name, handling] : kCollisionNames) {
                 if (equalsIgnoringASCIICase(name, text)) {
                     out = handling;
                     return;
@@ -152,7 +152,7 @@ boost::json::object CVSolutionConfig::JSONObject() const {
     Object object;
     object["enableClustering"] = enableClustering;
     object["newSelection"] = newSelection;
-    for (const auto& [name, handling] : collisionNames) {
+    for (const auto& [name, handling] : kCollisionNames) {
         if (handling == collisionHandling) object["collisionHandling"] = name;
     }
     object["settings3D"] = Object{{"wallOpacity", settings3D.wallOpacity},

@@ -15,7 +15,7 @@ NSError errorWithDescription(std::string domain, std::int64_t code, std::string 
 
 NSError errorObjectFor(const std::exception_ptr& error) {
     if (!error) {
-        return errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::unclassified, "No error");
+        return errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::kUnclassified, "No error");
     }
     try {
         std::rethrow_exception(error);
@@ -26,9 +26,9 @@ NSError errorObjectFor(const std::exception_ptr& error) {
     } catch (const platform::CancellationError& e) {
         return errorWithDescription("Swift.CancellationError", 1, e.what());
     } catch (const std::exception& e) {
-        return errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::unclassified, e.what());
+        return errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::kUnclassified, e.what());
     } catch (...) {
-        return errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::unclassified, "Unknown error");
+        return errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::kUnclassified, "Unknown error");
     }
 }
 

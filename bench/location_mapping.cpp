@@ -28,7 +28,7 @@
 
 namespace ambrell::bench {
 
-constexpr int builtInLocations = 50'000;
+constexpr int kBuiltInLocations = 50'000;
 
 class Generator {
 public:
@@ -57,11 +57,11 @@ void appendPair(std::string& out, double longitude, double latitude) {
 }
 
 std::string generateDocument() {
-    static constexpr const char* types[] = {"Office", "MeetingRoom", "Toilet", "Kitchen", "Lift", "Stairs", "Desk",
+    static constexpr const char* kTypes[] = {"Office", "MeetingRoom", "Toilet", "Kitchen", "Lift", "Stairs", "Desk",
                                             "Lounge"};
     Generator random;
     std::string out = "[\n";
-    for (int n = 0; n < builtInLocations; ++n) {
+    for (int n = 0; n < kBuiltInLocations; ++n) {
         if (n > 0) out += ",\n";
         const double latitude = random.between(51.47, 51.48);
         const double longitude = random.between(-0.002, 0.002);
@@ -86,7 +86,7 @@ std::string generateDocument() {
             appendPair(out, longitude - d, latitude - d);
             out += "]]}";
         }
-        const char* type = types[random.below(std::size(types))];
+        const char* type = kTypes[random.below(std::size(kTypes))];
         out += R"(,"properties":{"name":"Room )" + std::to_string(n) + R"(","type":")" + type +
                R"(","locationType":")" + (kind == 0 ? "ROOM" : kind == 1 ? "POI" : "AREA") +
                R"(","venue":"MERIDIAN","building":"HALL-)" + std::to_string(random.below(3)) + R"(","floor":)" + floor +

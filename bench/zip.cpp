@@ -15,7 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int tileCount = 300;
+constexpr int kTileCount = 300;
 
 struct TilePackage {
     fs::path folder;
@@ -31,7 +31,7 @@ struct TilePackage {
         std::uniform_int_distribution<int> byte(0, 255);
         ambrell::SSZipArchive zip(archive.string());
         zip.open();
-        for (int i = 0; i < tileCount; ++i) {
+        for (int i = 0; i < kTileCount; ++i) {
             std::vector<std::uint8_t> tile(static_cast<std::size_t>(size(random)));
             const std::uint8_t signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
             std::copy(std::begin(signature), std::end(signature), tile.begin());
@@ -60,7 +60,7 @@ void BM_UnzipTilePackage(benchmark::State& state) {
         }
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * package.bytes));
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * tileCount));
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kTileCount));
     state.counters["archive_MB"] = static_cast<double>(fs::file_size(package.archive)) / 1e6;
 }
 BENCHMARK(BM_UnzipTilePackage)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -86,7 +86,7 @@ bool AmbrellLegacy::isOfflineDataAvailable() {
 }
 
 platform::NSError AmbrellLegacy::createDataLoadingErrorWithUnderlyingErrors(std::optional<UnderlyingErrors> errors) {
-    platform::NSError error{std::string(kAmbrellErrorDomain), AmbrellErrorCode::dataLoadingFailed, {}};
+    platform::NSError error{std::string(kAmbrellErrorDomain), AmbrellErrorCode::kDataLoadingFailed, {}};
     if (errors) error.userInfo.emplace(kUnderlyingErrorsKey, std::move(*errors));
     return error;
 }

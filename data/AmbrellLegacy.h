@@ -43,7 +43,7 @@ public:
     [[nodiscard]] static std::string getLanguage();
     [[nodiscard]] static bool isOfflineDataAvailable();
 
-    // The library's domain, code dataLoadingFailed; the errors, when given (even
+    // The library's domain, code kDataLoadingFailed; the errors, when given (even
     // none), under "syncContent::underlyingError".
     [[nodiscard]] static platform::NSError createDataLoadingErrorWithUnderlyingErrors(
         std::optional<UnderlyingErrors> errors);

@@ -10,10 +10,10 @@ namespace ambrell {
 namespace {
 
 std::optional<std::uint32_t> statusFrom(const boost::json::value& value) {
-    constexpr double maximum = std::numeric_limits<std::uint32_t>::max();
+    constexpr double kMaximum = std::numeric_limits<std::uint32_t>::max();
     if (value.is_int64()) {
         const auto number = value.get_int64();
-        if (number < 0 || static_cast<double>(number) > maximum) return std::nullopt;
+        if (number < 0 || static_cast<double>(number) > kMaximum) return std::nullopt;
         return static_cast<std::uint32_t>(number);
     }
     if (value.is_uint64()) {
@@ -23,7 +23,7 @@ std::optional<std::uint32_t> statusFrom(const boost::json::value& value) {
     }
     if (value.is_double()) {
         const double number = value.get_double();
-        if (!std::isfinite(number) || number < 0 || number > maximum) return std::nullopt;
+        if (!std::isfinite(number) || number < 0 || number > kMaximum) return std::nullopt;
         return static_cast<std::uint32_t>(number);
     }
     return std::nullopt;
@@ -49,7 +49,7 @@ CVGeoDataProperties& CVGeoDataProperties::operator=(const CVGeoDataProperties& o
 
 std::uint32_t CVGeoDataProperties::cv_geoDataStatus() const {
     std::lock_guard lock(mutex_);
-    return status_.value_or(statusUnset);
+    return status_.value_or(kStatusUnset);
 }
 
 void CVGeoDataProperties::cv_setGeoDataStatus(std::uint32_t status) {
@@ -57,10 +57,10 @@ void CVGeoDataProperties::cv_setGeoDataStatus(std::uint32_t status) {
     status_ = status;
 }
 
-bool CVGeoDataProperties::cv_isActive() const { return (cv_geoDataStatus() & statusActive) != 0; }
+bool CVGeoDataProperties::cv_isActive() const { return (cv_geoDataStatus() & kStatusActive) != 0; }
 
 bool CVGeoDataProperties::cv_isSearchable() const {
-    return (cv_geoDataStatus() & statusUnset) == statusUnset;
+    return (cv_geoDataStatus() & kStatusUnset) == kStatusUnset;
 }
 
 void CVGeoDataProperties::cv_updateGeoDataStatusFromDict(const boost::json::value& dictionary) {

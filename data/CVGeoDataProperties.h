@@ -18,9 +18,9 @@ namespace ambrell {
 // providers' queues and the map reads consistent values.
 class CVGeoDataProperties {
 public:
-    static constexpr std::uint32_t statusActive = 1;
-    static constexpr std::uint32_t statusSearchable = 2;
-    static constexpr std::uint32_t statusUnset = statusActive | statusSearchable;
+    static constexpr std::uint32_t kStatusActive = 1;
+    static constexpr std::uint32_t kStatusSearchable = 2;
+    static constexpr std::uint32_t kStatusUnset = kStatusActive | kStatusSearchable;
 
     CVGeoDataProperties() = default;
     CVGeoDataProperties(const CVGeoDataProperties& other);

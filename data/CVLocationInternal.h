@@ -139,7 +139,7 @@ private:
         std::mutex mutex;
     };
 
-    std::optional<double> floorIndex;
+    std::optional<double> floorIndex_;
     mutable Lock positionLock_;
     mutable std::optional<CVPoint> position_;
 
@@ -147,7 +147,7 @@ private:
                          (locationId, name, type, locationBaseTypeString, venue, building, floorName, externalId,
                           locationDescription, aliases, categories, fields, imageURL, activeFrom, activeTo, isBookable,
                           restrictions, displayRule, locationSettings),
-                         (), (floorIndex))
+                         (), (floorIndex_))
 };
 
 // The locations document: {"list": [feature, ...]} or a bare array of features.

@@ -24,11 +24,11 @@ std::int64_t CVIntegerValueOfText(std::string_view text) {
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    constexpr auto max = std::numeric_limits<std::int64_t>::max();
+    constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
     std::int64_t value = 0;
     for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
         const int digit = text[i] - '0';
-        if (value > (max - digit) / 10) return negative ? std::numeric_limits<std::int64_t>::min() : max;
+        if (value > (kMax - digit) / 10) return negative ? std::numeric_limits<std::int64_t>::min() : kMax;
         value = value * 10 + digit;
     }
     return negative ? -value : value;

@@ -26,7 +26,7 @@ namespace ambrell {
 // Lets any model hold a CVPoint property read from a GeoJSON point object.
 template <>
 struct JSONValueConversion<CVPoint> {
-    static constexpr std::string_view name = "CVPoint";
+    static constexpr std::string_view kName = "CVPoint";
     static bool accepts(std::string_view jsonClass) { return jsonClass == "NSDictionary"; }
     static std::optional<CVPoint> fromJSON(const boost::json::value& value) { return CVPointFromNSDictionary(value); }
     static boost::json::value toJSON(const CVPoint& point);

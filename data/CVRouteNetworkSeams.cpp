@@ -59,7 +59,7 @@ std::size_t CVRouteNetworkSeams::networkCount(const std::shared_ptr<CVRouteNetwo
 platform::NSError CVRouteNetworkSeams::routeNetworkUnavailableError() {
     platform::NSError error;
     error.domain = kAmbrellErrorDomain;
-    error.code = AmbrellErrorCode::routeNetworkUnavailable;
+    error.code = AmbrellErrorCode::kRouteNetworkUnavailable;
     error.userInfo.emplace(std::string(platform::NSLocalizedDescriptionKey),
                            std::string("The route network could be neither downloaded nor read"));
     return error;

@@ -29,7 +29,7 @@ public:
     // The venue's route networks, read from the data set or downloaded into
     // it.
     //   Completes: exactly once, on any thread.
-    //   Errors: an error of the library's domain (routeNetworkUnavailable
+    //   Errors: an error of the library's domain (kRouteNetworkUnavailable
     //     when they can be neither downloaded nor read).
     //   Cancelling: not possible; the runtime's shutdown ends a download with
     //     the same error.

@@ -22,8 +22,8 @@ std::int64_t integerValue(const json::value* value) {
         case json::kind::int64: return value->get_int64();
         case json::kind::uint64: {
             const std::uint64_t number = value->get_uint64();
-            constexpr auto max = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-            return number > max ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(number);
+            constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+            return number > kMax ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(number);
         }
         case json::kind::double_: {
             const double number = std::trunc(value->get_double());
@@ -44,10 +44,10 @@ std::optional<std::string> canonicalType(std::optional<std::string> type) {
     if (!type) return type;
     std::string lower = *type;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    constexpr std::array<std::string_view, 4> kinds{CVUrlResourceGroup::typeJson, CVUrlResourceGroup::typeImages,
-                                                    CVUrlResourceGroup::typeExternalImages,
-                                                    CVUrlResourceGroup::typeTiles};
-    for (const auto kind : kinds) {
+    constexpr std::array<std::string_view, 4> kKinds{CVUrlResourceGroup::kTypeJson, CVUrlResourceGroup::kTypeImages,
+                                                    CVUrlResourceGroup::kTypeExternalImages,
+                                                    CVUrlResourceGroup::kTypeTiles};
+    for (const auto kind : kKinds) {
         if (lower == kind) return std::string(kind);
     }
     return type;

@@ -16,10 +16,10 @@ namespace ambrell {
 // Read-only once made.
 class CVUrlResourceGroup {
 public:
-    static constexpr std::string_view typeJson = "json";
-    static constexpr std::string_view typeImages = "images";
-    static constexpr std::string_view typeExternalImages = "externalimages";
-    static constexpr std::string_view typeTiles = "tiles";
+    static constexpr std::string_view kTypeJson = "json";
+    static constexpr std::string_view kTypeImages = "images";
+    static constexpr std::string_view kTypeExternalImages = "externalimages";
+    static constexpr std::string_view kTypeTiles = "tiles";
 
     // The type and its urls copied; a type naming a known kind in any letter
     // case becomes that kind's constant.

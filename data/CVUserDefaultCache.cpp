@@ -9,19 +9,19 @@ namespace ambrell {
 
 namespace {
 
-constexpr std::string_view prefix = "ax-";
+constexpr std::string_view kPrefix = "ax-";
 
 }  // namespace
 
 std::string CVUserDefaultCache::userDefaultsKeyForCacheKey(std::string_view key) {
-    if (key.starts_with(prefix)) return std::string(key);
-    std::string prefixed(prefix);
+    if (key.starts_with(kPrefix)) return std::string(key);
+    std::string prefixed(kPrefix);
     prefixed += key;
     return prefixed;
 }
 
 void CVUserDefaultCache::setString(std::string_view string, std::string_view key) {
-    if (string.size() >= maximumLength) return;
+    if (string.size() >= kMaximumLength) return;
     platform::UserDefaults::standard().setString(userDefaultsKeyForCacheKey(key), string);
 }
 
@@ -35,7 +35,7 @@ void CVUserDefaultCache::clearCache() {
     std::string list;
     for (auto& key : defaults.allKeys()) {
         // The key's validity and the chosen language outlive an SDK update.
-        if (!key.starts_with(prefix) || key.starts_with("ax-apikeyvalid-") || key == "ax-language") continue;
+        if (!key.starts_with(kPrefix) || key.starts_with("ax-apikeyvalid-") || key == "ax-language") continue;
         list += list.empty() ? "" : "\n";
         list += key;
         keys.push_back(std::move(key));

@@ -15,7 +15,7 @@ public:
 
     // Texts this long or longer are not stored: the defaults are one file
     // rewritten on every change.
-    static constexpr std::size_t maximumLength = 20'000'000;
+    static constexpr std::size_t kMaximumLength = 20'000'000;
 
     // The key itself when it starts with "ax-", else "ax-" followed by it.
     [[nodiscard]] static std::string userDefaultsKeyForCacheKey(std::string_view key);

@@ -40,13 +40,13 @@ std::int32_t leadingInt32(std::string_view text) {
         negative = text[i] == '-';
         ++i;
     }
-    constexpr std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
     std::int64_t magnitude = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        magnitude = std::min(magnitude * 10 + (text[i] - '0'), limit);
+        magnitude = std::min(magnitude * 10 + (text[i] - '0'), kLimit);
     }
     if (negative) return static_cast<std::int32_t>(-magnitude);
-    return static_cast<std::int32_t>(std::min(magnitude, limit - 1));
+    return static_cast<std::int32_t>(std::min(magnitude, kLimit - 1));
 }
 
 bool keptInPath(unsigned char c) {
@@ -112,7 +112,7 @@ bool isServiceApiUrl(std::string_view text) {
     if (scheme != "https" && scheme != "http") return false;
     const std::string host = parsed->host();
     std::string suffix = ".";
-    suffix += CVAXAPIConfig::serviceDomain;
+    suffix += CVAXAPIConfig::kServiceDomain;
     return host.starts_with("api") && host.ends_with(suffix);
 }
 
@@ -321,7 +321,7 @@ void CVAXAPI::refreshSessionWithCompletion(std::function<void()> completion) {
 
 void CVAXAPI::sessionManager(CVAXAPISessionManager&, std::optional<std::string> didRefreshSessionToken,
                              std::optional<platform::NSError> error) {
-    const bool rejected = error && error->code == AmbrellErrorCode::invalidApiKey;
+    const bool rejected = error && error->code == AmbrellErrorCode::kInvalidApiKey;
     const bool gotToken = didRefreshSessionToken && !didRefreshSessionToken->empty();
     setSessionTokenRefreshError(error);
     if (rejected || (!error && gotToken)) setApiKeyValid(!rejected);
@@ -532,7 +532,7 @@ std::string CVAXAPI::loggingUrl(OptionalText apiKey) const {
 
 std::string CVAXAPI::liveDataUrl(std::string_view pathComponent, OptionalText apiKey) const {
     std::string url = "https://";
-    url += useDevEnvironment() ? CVAXAPIConfig::liveDataApiDevHost : CVAXAPIConfig::liveDataApiHost;
+    url += useDevEnvironment() ? CVAXAPIConfig::kLiveDataApiDevHost : CVAXAPIConfig::kLiveDataApiHost;
     url += "/api";
     url = appendingPathComponent(std::move(url), pathComponent);
     if (apiKey) url = appendingKeyComponent(std::move(url), *apiKey);
@@ -547,13 +547,13 @@ std::string CVAXAPI::liveDataStateUrl(std::string_view topic) const {
 }
 
 std::string CVAXAPI::liveUpdateUrl() const {
-    return std::string(useDevEnvironment() ? CVAXAPIConfig::liveUpdateBrokerDevHost
-                                           : CVAXAPIConfig::liveUpdateBrokerHost);
+    return std::string(useDevEnvironment() ? CVAXAPIConfig::kLiveUpdateBrokerDevHost
+                                           : CVAXAPIConfig::kLiveUpdateBrokerHost);
 }
 
 std::string CVAXAPI::urlForBookingServiceEndpoint(OptionalText endpoint, OptionalText solutionId) const {
     std::string url = "https://";
-    url += useDevEnvironment() ? CVAXAPIConfig::bookingApiDevHost : CVAXAPIConfig::bookingApiHost;
+    url += useDevEnvironment() ? CVAXAPIConfig::kBookingApiDevHost : CVAXAPIConfig::kBookingApiHost;
     url += '/';
     if (solutionId) {
         url += *solutionId;
@@ -603,7 +603,7 @@ std::string CVAXAPI::urlByNormalizingAmbrellBackendUrls(std::string_view url) co
     // turn a path into a different URL.
     if (!parsed || !parsed->has_authority()) return std::string(url);
     boost::urls::url normalized(*parsed);
-    normalized.set_host_name(CVAXAPIConfig::productionApiHost);
+    normalized.set_host_name(CVAXAPIConfig::kProductionApiHost);
     return std::string(normalized.buffer());
 }
 

@@ -15,8 +15,8 @@ std::string httpsBase(std::string_view host) {
 
 std::string CVAXAPIConfig::apiVersion() { return "6"; }
 
-std::string CVAXAPIConfig::baseURL() { return httpsBase(productionApiHost); }
-std::string CVAXAPIConfig::baseDevURL() { return httpsBase(developmentApiHost); }
-std::string CVAXAPIConfig::baseStagingURL() { return httpsBase(stagingApiHost); }
+std::string CVAXAPIConfig::baseURL() { return httpsBase(kProductionApiHost); }
+std::string CVAXAPIConfig::baseDevURL() { return httpsBase(kDevelopmentApiHost); }
+std::string CVAXAPIConfig::baseStagingURL() { return httpsBase(kStagingApiHost); }
 
 }  // namespace ambrell

@@ -19,19 +19,19 @@ public:
     [[nodiscard]] static std::string baseDevURL();
     [[nodiscard]] static std::string baseStagingURL();
 
-    static constexpr std::string_view productionApiHost = "api.ambrell.com";
-    static constexpr std::string_view developmentApiHost = "api-dev.ambrell.com";
-    static constexpr std::string_view stagingApiHost = "api-staging.ambrell.com";
+    static constexpr std::string_view kProductionApiHost = "api.ambrell.com";
+    static constexpr std::string_view kDevelopmentApiHost = "api-dev.ambrell.com";
+    static constexpr std::string_view kStagingApiHost = "api-staging.ambrell.com";
 
     // The common suffix of the service's API hosts.
-    static constexpr std::string_view serviceDomain = "ambrell.com";
+    static constexpr std::string_view kServiceDomain = "ambrell.com";
 
-    static constexpr std::string_view liveDataApiHost = "liveapi.ambrell.com";
-    static constexpr std::string_view liveDataApiDevHost = "liveapi-dev.ambrell.com";
-    static constexpr std::string_view liveUpdateBrokerHost = "live.ambrell.com";
-    static constexpr std::string_view liveUpdateBrokerDevHost = "live-dev.ambrell.com";
-    static constexpr std::string_view bookingApiHost = "booking.ambrell.com";
-    static constexpr std::string_view bookingApiDevHost = "booking-dev.ambrell.com";
+    static constexpr std::string_view kLiveDataApiHost = "liveapi.ambrell.com";
+    static constexpr std::string_view kLiveDataApiDevHost = "liveapi-dev.ambrell.com";
+    static constexpr std::string_view kLiveUpdateBrokerHost = "live.ambrell.com";
+    static constexpr std::string_view kLiveUpdateBrokerDevHost = "live-dev.ambrell.com";
+    static constexpr std::string_view kBookingApiHost = "booking.ambrell.com";
+    static constexpr std::string_view kBookingApiDevHost = "booking-dev.ambrell.com";
 };
 
 }  // namespace ambrell

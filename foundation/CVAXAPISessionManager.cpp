@@ -22,7 +22,7 @@ platform::NSError gatewayErrorObject(const std::exception_ptr& error) {
         std::rethrow_exception(error);
     } catch (const CVError& e) {
         if (e.errorCase() == CVErrorCase::invalidApiKey) {
-            return errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::invalidApiKey,
+            return errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::kInvalidApiKey,
                                         "The API key was rejected");
         }
     } catch (...) {

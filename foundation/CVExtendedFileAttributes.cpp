@@ -69,9 +69,9 @@ std::optional<Clock::time_point> xattr_downloadDate(const std::filesystem::path&
     // The clock counts in nanoseconds: seconds beyond its few centuries
     // would overflow when converted.
     using std::chrono::duration_cast;
-    constexpr auto latest = duration_cast<std::chrono::seconds>(Clock::duration::max()).count();
-    constexpr auto earliest = duration_cast<std::chrono::seconds>(Clock::duration::min()).count();
-    if (*seconds > latest || *seconds < earliest) return std::nullopt;
+    constexpr auto kLatest = duration_cast<std::chrono::seconds>(Clock::duration::max()).count();
+    constexpr auto kEarliest = duration_cast<std::chrono::seconds>(Clock::duration::min()).count();
+    if (*seconds > kLatest || *seconds < kEarliest) return std::nullopt;
     return Clock::time_point(duration_cast<Clock::duration>(std::chrono::seconds(*seconds)));
 }
 

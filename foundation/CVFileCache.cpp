@@ -23,13 +23,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view initOperation = "-[CVFileCache initWithFolder:]";
-constexpr std::string_view createOperation = "-[CVFileCache createCacheFolderIfNeeded]";
-constexpr std::string_view removeItemOperation = "-[CVFileCache removeDataForItem:]";
-constexpr std::string_view removeFolderOperation = "-[CVFileCache removeCacheFolder]";
-constexpr std::string_view saveItemOperation = "-[CVFileCache saveData:item:]";
-constexpr std::string_view saveFilenameOperation = "-[CVFileCache saveData:filename:]";
-constexpr std::string_view readFilenameOperation = "-[CVFileCache cachedDataForFilename:]";
+constexpr std::string_view kInitOperation = "-[CVFileCache initWithFolder:]";
+constexpr std::string_view kCreateOperation = "-[CVFileCache createCacheFolderIfNeeded]";
+constexpr std::string_view kRemoveItemOperation = "-[CVFileCache removeDataForItem:]";
+constexpr std::string_view kRemoveFolderOperation = "-[CVFileCache removeCacheFolder]";
+constexpr std::string_view kSaveItemOperation = "-[CVFileCache saveData:item:]";
+constexpr std::string_view kSaveFilenameOperation = "-[CVFileCache saveData:filename:]";
+constexpr std::string_view kReadFilenameOperation = "-[CVFileCache cachedDataForFilename:]";
 
 std::error_code lastError() {
     return {errno, std::generic_category()};
@@ -103,8 +103,8 @@ std::uint64_t sizeOfEntriesBelow(const fs::path& folder) {
 }  // namespace
 
 bool CVFileCache::isPlainFilename(std::string_view name) {
-    constexpr std::string_view separators("/\0", 2);
-    return !name.empty() && name != "." && name != ".." && name.find_first_of(separators) == std::string_view::npos;
+    constexpr std::string_view kSeparators("/\0", 2);
+    return !name.empty() && name != "." && name != ".." && name.find_first_of(kSeparators) == std::string_view::npos;
 }
 
 std::optional<fs::path> CVFileCache::folderForCache(const Path& folder) {
@@ -124,17 +124,17 @@ std::shared_ptr<CVFileCache> CVFileCache::newWithFolder(const Path& folder) {
 std::optional<CVFileCache> CVFileCache::initWithFolder(const Path& folder) {
     const auto usable = folderForCache(folder);
     if (!usable) {
-        CVLog::core().error("{} [E] failed to create cache folder at {}, err={}", initOperation, folder.string(),
+        CVLog::core().error("{} [E] failed to create cache folder at {}, err={}", kInitOperation, folder.string(),
                             std::make_error_code(std::errc::invalid_argument).message());
         return std::nullopt;
     }
     CVFileCache cache(*usable);
-    if (!cache.createFolder(initOperation)) return std::nullopt;
+    if (!cache.createFolder(kInitOperation)) return std::nullopt;
     return cache;
 }
 
 bool CVFileCache::createCacheFolderIfNeeded() const {
-    return createFolder(createOperation);
+    return createFolder(kCreateOperation);
 }
 
 bool CVFileCache::createFolder(std::string_view operation) const {
@@ -202,18 +202,18 @@ std::optional<CVFileCache::Bytes> CVFileCache::cachedDataForItem(std::string_vie
 bool CVFileCache::saveData(std::optional<std::span<const std::uint8_t>> data, std::string_view item) const {
     const auto path = pathForCachingItem(item);
     if (!data || !path) return false;
-    return write(*data, *path, saveItemOperation);
+    return write(*data, *path, kSaveItemOperation);
 }
 
 bool CVFileCache::saveDataWithFilename(std::optional<std::span<const std::uint8_t>> data,
                                        std::string_view filename) const {
-    const auto path = pathForFilename(filename, saveFilenameOperation);
+    const auto path = pathForFilename(filename, kSaveFilenameOperation);
     if (!data || !path) return false;
-    return write(*data, *path, saveFilenameOperation);
+    return write(*data, *path, kSaveFilenameOperation);
 }
 
 std::optional<CVFileCache::Bytes> CVFileCache::cachedDataForFilename(std::string_view filename) const {
-    const auto path = pathForFilename(filename, readFilenameOperation);
+    const auto path = pathForFilename(filename, kReadFilenameOperation);
     if (!path) return std::nullopt;
     return platform::readFile(*path);
 }
@@ -246,7 +246,7 @@ bool CVFileCache::removeDataForItem(std::string_view item) const {
         error = removeAll(*path);
     }
     if (error) {
-        CVLog::core().error("{} [E] failed to remove cache for item '{}', filePath={}, err={}", removeItemOperation,
+        CVLog::core().error("{} [E] failed to remove cache for item '{}', filePath={}, err={}", kRemoveItemOperation,
                             item, path ? path->string() : std::string(), error.message());
         return false;
     }
@@ -259,10 +259,10 @@ void CVFileCache::removeCacheFolder() const {
 
     fs::path movedTo;
     if (const auto renameError = moveAside(cacheFolder_, movedTo); renameError) {
-        CVLog::core().error("{} [E] failed to rename cache at '{}' to '{}', err={}", removeFolderOperation,
+        CVLog::core().error("{} [E] failed to rename cache at '{}' to '{}', err={}", kRemoveFolderOperation,
                             cacheFolder_.string(), movedTo.string(), renameError.message());
         if (const auto error = removeAll(cacheFolder_)) {
-            CVLog::core().error("{} [E] failed to remove cache at '{}', err={}", removeFolderOperation,
+            CVLog::core().error("{} [E] failed to remove cache at '{}', err={}", kRemoveFolderOperation,
                                 cacheFolder_.string(), error.message());
         }
         return;
@@ -270,7 +270,7 @@ void CVFileCache::removeCacheFolder() const {
     // Deleting a large cache takes a while; the folder's path is already free.
     boost::asio::post(platform::ThreadPool::shared().executor(), [movedTo = std::move(movedTo)] {
         if (const auto error = removeAll(movedTo)) {
-            CVLog::core().error("{} [E] failed to remove cache at '{}', err={}", removeFolderOperation,
+            CVLog::core().error("{} [E] failed to remove cache at '{}', err={}", kRemoveFolderOperation,
                                 movedTo.string(), error.message());
         }
     });

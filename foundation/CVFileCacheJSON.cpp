@@ -11,11 +11,11 @@ namespace ambrell {
 
 namespace {
 
-constexpr std::string_view operation = "-[CVFileCache(NSDictionary) dictionaryFromCachedFileForUrl:]";
+constexpr std::string_view kOperation = "-[CVFileCache(NSDictionary) dictionaryFromCachedFileForUrl:]";
 
 // Boost.JSON stops at 32 levels by default; cached documents of the web
 // service (nested geometry among them) may go deeper than that.
-constexpr std::size_t maximumDepth = 512;
+constexpr std::size_t kMaximumDepth = 512;
 
 }  // namespace
 
@@ -24,15 +24,15 @@ std::optional<boost::json::value> dictionaryFromCachedFileForUrl(const CVFileCac
     if (!path) return std::nullopt;
     const auto text = platform::readTextFile(*path);
     if (!text) {
-        CVLog::core().error("{} [E] Failed to read cached file at {}", operation, path->string());
+        CVLog::core().error("{} [E] Failed to read cached file at {}", kOperation, path->string());
         return std::nullopt;
     }
     boost::json::parse_options options;
-    options.max_depth = maximumDepth;
+    options.max_depth = kMaximumDepth;
     std::error_code error;
     auto value = boost::json::parse(*text, error, {}, options);
     if (error) {
-        CVLog::core().error("{} [E] Failed to load JSON from {}", operation, path->string());
+        CVLog::core().error("{} [E] Failed to load JSON from {}", kOperation, path->string());
         return std::nullopt;
     }
     return value;

@@ -9,7 +9,7 @@ namespace ambrell {
 namespace {
 
 // Stands in for the infinite slope of a vertical segment.
-constexpr double verticalSlope = 9999999999999.9;
+constexpr double kVerticalSlope = 9999999999999.9;
 
 bool crossesAntimeridian(const std::vector<CLLocationCoordinate2D>& ring) {
     for (std::size_t i = 0; i < ring.size(); ++i) {
@@ -50,10 +50,10 @@ bool CVGeometryHelper::rayCrossesSegmentWithRayOrigin(CLLocationCoordinate2D p, 
 
     const double red = lower.longitude != upper.longitude
                            ? (upper.latitude - lower.latitude) / (upper.longitude - lower.longitude)
-                           : verticalSlope;
+                           : kVerticalSlope;
     const double blue = lower.longitude != p.longitude
                             ? (p.latitude - lower.latitude) / (p.longitude - lower.longitude)
-                            : verticalSlope;
+                            : kVerticalSlope;
     return blue >= red;
 }
 

@@ -59,12 +59,12 @@ std::string CVStringFromNetworkReachabilityStatus(CVNetworkReachabilityStatus st
 
 CVNetworkReachabilityStatus CVNetworkReachabilityStatusForFlags(CVNetworkReachabilityFlags flags) {
     namespace flag = CVReachabilityFlag;
-    const bool connectsAutomatically = (flags & (flag::ConnectionOnDemand | flag::ConnectionOnTraffic)) != 0;
-    const bool connectsWithoutUser = connectsAutomatically && (flags & flag::InterventionRequired) == 0;
+    const bool connectsAutomatically = (flags & (flag::kConnectionOnDemand | flag::kConnectionOnTraffic)) != 0;
+    const bool connectsWithoutUser = connectsAutomatically && (flags & flag::kInterventionRequired) == 0;
     const bool reachable =
-        (flags & flag::Reachable) != 0 && ((flags & flag::ConnectionRequired) == 0 || connectsWithoutUser);
+        (flags & flag::kReachable) != 0 && ((flags & flag::kConnectionRequired) == 0 || connectsWithoutUser);
     if (!reachable) return CVNetworkReachabilityStatusNotReachable;
-    if ((flags & flag::IsWWAN) != 0) return CVNetworkReachabilityStatusReachableViaWWAN;
+    if ((flags & flag::kIsWWAN) != 0) return CVNetworkReachabilityStatusReachableViaWWAN;
     return CVNetworkReachabilityStatusReachableViaWiFi;
 }
 

@@ -31,9 +31,9 @@ enum CVNetworkReachabilityStatus : std::int64_t {
 // texts are the keys themselves.
 [[nodiscard]] std::string CVStringFromNetworkReachabilityStatus(CVNetworkReachabilityStatus status);
 
-// Reachable when Reachable is set and either no connection is required or one
+// Reachable when kReachable is set and either no connection is required or one
 // is made automatically (on traffic or on demand) without the user stepping in;
-// then via WWAN when IsWWAN is set, else via WiFi.
+// then via WWAN when kIsWWAN is set, else via WiFi.
 [[nodiscard]] CVNetworkReachabilityStatus CVNetworkReachabilityStatusForFlags(CVNetworkReachabilityFlags flags);
 
 // Posted on the main queue after every report, also when the status is the

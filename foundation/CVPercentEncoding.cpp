@@ -20,14 +20,14 @@ constexpr std::array<bool, 256> makeCharacterSetForUrlEscaping() {
     return allowed;
 }
 
-constexpr auto characterSetForUrlEscaping = makeCharacterSetForUrlEscaping();
+constexpr auto kCharacterSetForUrlEscaping = makeCharacterSetForUrlEscaping();
 
 std::string percentEncode(std::string_view text) {
     std::string encoded;
     encoded.reserve(text.size());
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (characterSetForUrlEscaping[byte]) {
+        if (kCharacterSetForUrlEscaping[byte]) {
             encoded += c;
         } else {
             appendPercentEscaped(encoded, byte);
@@ -39,10 +39,10 @@ std::string percentEncode(std::string_view text) {
 }  // namespace
 
 void appendPercentEscaped(std::string& out, unsigned char byte) {
-    constexpr std::string_view hexDigits = "0123456789ABCDEF";
+    constexpr std::string_view kHexDigits = "0123456789ABCDEF";
     out += '%';
-    out += hexDigits[byte >> 4];
-    out += hexDigits[byte & 0x0F];
+    out += kHexDigits[byte >> 4];
+    out += kHexDigits[byte & 0x0F];
 }
 
 std::optional<std::string> URLByPercentEncodingPath(std::string_view urlText) {

@@ -11,8 +11,8 @@ namespace {
 
 CVNetworkReachabilityFlags flagsOf(const platform::Connectivity& connectivity) {
     CVNetworkReachabilityFlags flags = 0;
-    if (connectivity.reachable) flags |= CVReachabilityFlag::Reachable;
-    if (connectivity.cellular) flags |= CVReachabilityFlag::IsWWAN;
+    if (connectivity.reachable) flags |= CVReachabilityFlag::kReachable;
+    if (connectivity.cellular) flags |= CVReachabilityFlag::kIsWWAN;
     return flags;
 }
 

@@ -12,12 +12,12 @@ namespace ambrell {
 using CVNetworkReachabilityFlags = std::uint32_t;
 
 namespace CVReachabilityFlag {
-inline constexpr CVNetworkReachabilityFlags Reachable = 1u << 1;
-inline constexpr CVNetworkReachabilityFlags ConnectionRequired = 1u << 2;
-inline constexpr CVNetworkReachabilityFlags ConnectionOnTraffic = 1u << 3;
-inline constexpr CVNetworkReachabilityFlags InterventionRequired = 1u << 4;
-inline constexpr CVNetworkReachabilityFlags ConnectionOnDemand = 1u << 5;
-inline constexpr CVNetworkReachabilityFlags IsWWAN = 1u << 18;
+inline constexpr CVNetworkReachabilityFlags kReachable = 1u << 1;
+inline constexpr CVNetworkReachabilityFlags kConnectionRequired = 1u << 2;
+inline constexpr CVNetworkReachabilityFlags kConnectionOnTraffic = 1u << 3;
+inline constexpr CVNetworkReachabilityFlags kInterventionRequired = 1u << 4;
+inline constexpr CVNetworkReachabilityFlags kConnectionOnDemand = 1u << 5;
+inline constexpr CVNetworkReachabilityFlags kIsWWAN = 1u << 18;
 }  // namespace CVReachabilityFlag
 
 // Something whose reachability can be watched: the general connectivity of

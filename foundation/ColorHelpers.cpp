@@ -20,9 +20,9 @@ std::int64_t componentCode(double component) {
     const double scaled = std::trunc(component * 255.999999);
     // 2^63 is the first double past the int64 range; converting it or
     // anything beyond would be undefined.
-    constexpr double limit = 9223372036854775808.0;
-    if (scaled >= limit) return std::numeric_limits<std::int64_t>::max();
-    if (scaled < -limit) return std::numeric_limits<std::int64_t>::min();
+    constexpr double kLimit = 9223372036854775808.0;
+    if (scaled >= kLimit) return std::numeric_limits<std::int64_t>::max();
+    if (scaled < -kLimit) return std::numeric_limits<std::int64_t>::min();
     return static_cast<std::int64_t>(scaled);
 }
 
@@ -67,8 +67,8 @@ platform::Color adjustedLightness(const platform::Color& color, double factor) {
 
 float alphaComponent(const platform::Color& color) {
     // Narrowing a double beyond the float range is undefined; saturate instead.
-    constexpr double largest = std::numeric_limits<float>::max();
-    return static_cast<float>(std::clamp(color.alpha, -largest, largest));
+    constexpr double kLargest = std::numeric_limits<float>::max();
+    return static_cast<float>(std::clamp(color.alpha, -kLargest, kLargest));
 }
 
 std::optional<std::string> hexString(const platform::Color& color, bool includingAlpha) {

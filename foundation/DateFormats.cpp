@@ -73,9 +73,9 @@ std::optional<Clock::time_point> instantOf(const CivilTime& civil, seconds utcOf
                                            civil.second - utcOffset.count();
     const milliseconds sinceEpoch{secondsSinceEpoch * 1'000 + civil.millisecond};
 
-    constexpr auto earliest = std::chrono::ceil<milliseconds>(Clock::time_point::min().time_since_epoch());
-    constexpr auto latest = std::chrono::floor<milliseconds>(Clock::time_point::max().time_since_epoch());
-    if (sinceEpoch < earliest || sinceEpoch > latest) return std::nullopt;
+    constexpr auto kEarliest = std::chrono::ceil<milliseconds>(Clock::time_point::min().time_since_epoch());
+    constexpr auto kLatest = std::chrono::floor<milliseconds>(Clock::time_point::max().time_since_epoch());
+    if (sinceEpoch < kEarliest || sinceEpoch > kLatest) return std::nullopt;
     return Clock::time_point{std::chrono::duration_cast<Clock::duration>(sinceEpoch)};
 }
 

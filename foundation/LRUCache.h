@@ -32,9 +32,9 @@ inline const platform::NotificationName& LRUCacheMemoryWarningNotification() {
 template <typename Key, typename Value, typename Hash = std::hash<Key>, typename KeyEqual = std::equal_to<Key>>
 class LRUCache {
 public:
-    static constexpr std::int64_t unlimited = std::numeric_limits<std::int64_t>::max();
+    static constexpr std::int64_t kUnlimited = std::numeric_limits<std::int64_t>::max();
 
-    explicit LRUCache(std::int64_t totalCostLimit = unlimited, std::int64_t countLimit = unlimited,
+    explicit LRUCache(std::int64_t totalCostLimit = kUnlimited, std::int64_t countLimit = kUnlimited,
                       platform::NotificationCenter& notificationCenter = platform::NotificationCenter::defaultCenter())
         : totalCostLimit_(totalCostLimit), countLimit_(countLimit) {
         // The block captures a plain pointer: the token is removed first thing
@@ -175,7 +175,7 @@ private:
     }
 
     void publish() {
-        const WideCost clamped = std::min<WideCost>(sum_, unlimited);
+        const WideCost clamped = std::min<WideCost>(sum_, kUnlimited);
         totalCost_.store(static_cast<std::int64_t>(clamped), std::memory_order_relaxed);
         count_.store(static_cast<std::int64_t>(values_.size()), std::memory_order_relaxed);
     }

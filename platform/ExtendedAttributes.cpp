@@ -12,18 +12,18 @@ namespace ambrell::platform {
 
 namespace {
 
-constexpr std::string_view userNamespace = "user.";
+constexpr std::string_view kUserNamespace = "user.";
 
 // A value or a name list can change size between the size query and the
 // read (ERANGE); a writer racing forever is unlikely, but the loop is bounded.
-constexpr int readAttempts = 16;
+constexpr int kReadAttempts = 16;
 
 // The attribute's full name, or an error for a name the kernel would refuse
 // or misread: empty, NUL inside (the kernel would stop there), or longer than
 // XATTR_NAME_MAX (the kernel reports ERANGE, which would read as a race).
 std::error_code systemName(std::string_view name, std::string& fullName) {
-    fullName = name.starts_with(userNamespace) ? std::string(name) : std::string(userNamespace) + std::string(name);
-    if (fullName.size() == userNamespace.size() || fullName.find('\0') != std::string::npos) {
+    fullName = name.starts_with(kUserNamespace) ? std::string(name) : std::string(kUserNamespace) + std::string(name);
+    if (fullName.size() == kUserNamespace.size() || fullName.find('\0') != std::string::npos) {
         return std::make_error_code(std::errc::invalid_argument);
     }
     if (fullName.size() > XATTR_NAME_MAX) return std::make_error_code(std::errc::filename_too_long);
@@ -34,7 +34,7 @@ std::error_code systemName(std::string_view name, std::string& fullName) {
 // size changes in between.
 template <typename Query>
 std::optional<std::string> readSized(Query&& query) {
-    for (int attempt = 0; attempt < readAttempts; ++attempt) {
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         const auto size = query(nullptr, 0);
         if (size < 0) return std::nullopt;
         if (size == 0) return std::string();
@@ -83,8 +83,8 @@ std::vector<std::string> listExtendedAttributes(const std::filesystem::path& pat
     while (!remaining.empty()) {
         const auto end = remaining.find('\0');
         const auto fullName = remaining.substr(0, end);
-        if (fullName.starts_with(userNamespace) && fullName.size() > userNamespace.size()) {
-            names.emplace_back(fullName.substr(userNamespace.size()));
+        if (fullName.starts_with(kUserNamespace) && fullName.size() > kUserNamespace.size()) {
+            names.emplace_back(fullName.substr(kUserNamespace.size()));
         }
         if (end == std::string_view::npos) break;
         remaining.remove_prefix(end + 1);

@@ -14,8 +14,8 @@ namespace {
 
 using detail::hexDigitValue;
 
-constexpr std::array<std::size_t, 4> dashPositions{8, 13, 18, 23};
-constexpr std::size_t canonicalLength = 36;
+constexpr std::array<std::size_t, 4> kDashPositions{8, 13, 18, 23};
+constexpr std::size_t kCanonicalLength = 36;
 
 void fillRandom(UUID::Bytes& bytes) {
     std::size_t filled = 0;
@@ -34,7 +34,7 @@ void fillRandom(UUID::Bytes& bytes) {
 }
 
 bool isDashPosition(std::size_t index) {
-    for (const auto position : dashPositions) {
+    for (const auto position : kDashPositions) {
         if (index == position) return true;
     }
     return false;
@@ -51,7 +51,7 @@ UUID UUID::random() {
 }
 
 std::optional<UUID> UUID::fromString(std::string_view text) {
-    if (text.size() != canonicalLength) return std::nullopt;
+    if (text.size() != kCanonicalLength) return std::nullopt;
     Bytes bytes{};
     std::size_t nibble = 0;
     for (std::size_t index = 0; index < text.size(); ++index) {
@@ -69,13 +69,13 @@ std::optional<UUID> UUID::fromString(std::string_view text) {
 }
 
 std::string UUID::uuidString() const {
-    static constexpr char digits[] = "0123456789ABCDEF";
+    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text;
-    text.reserve(canonicalLength);
+    text.reserve(kCanonicalLength);
     for (std::size_t index = 0; index < bytes_.size(); ++index) {
         if (index == 4 || index == 6 || index == 8 || index == 10) text.push_back('-');
-        text.push_back(digits[bytes_[index] >> 4]);
-        text.push_back(digits[bytes_[index] & 0x0F]);
+        text.push_back(kDigits[bytes_[index] >> 4]);
+        text.push_back(kDigits[bytes_[index] & 0x0F]);
     }
     return text;
 }

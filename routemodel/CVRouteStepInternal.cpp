@@ -9,14 +9,14 @@ namespace ambrell {
 
 namespace {
 
-constexpr double degreesPerRadian = 57.29577951308232;
+constexpr double kDegreesPerRadian = 57.29577951308232;
 
 // The whole floor index of a "zLevel": truncated toward zero; missing or not
 // a number gives 0, and magnitudes past any floor are held at 2^53.
 double wholeFloor(std::optional<double> zLevel) {
-    constexpr double limit = 9007199254740992.0;
+    constexpr double kLimit = 9007199254740992.0;
     if (!zLevel || std::isnan(*zLevel)) return 0;
-    return std::trunc(std::fmax(-limit, std::fmin(limit, *zLevel)));
+    return std::trunc(std::fmax(-kLimit, std::fmin(kLimit, *zLevel)));
 }
 
 CVPoint pointOf(const std::shared_ptr<CVRouteCoordinateInternal>& location) {
@@ -46,15 +46,15 @@ std::optional<std::vector<std::shared_ptr<CVRouteStep>>> CVRouteStepInternal::st
 
 double CVRouteStepInternal::heading() const {
     if (!startLocation_ || !endLocation_) return 0;
-    constexpr double radiansPerDegree = std::numbers::pi / 180.0;
-    const double phi1 = startLocation_->lat().value_or(0) * radiansPerDegree;
-    const double phi2 = endLocation_->lat().value_or(0) * radiansPerDegree;
+    constexpr double kRadiansPerDegree = std::numbers::pi / 180.0;
+    const double phi1 = startLocation_->lat().value_or(0) * kRadiansPerDegree;
+    const double phi2 = endLocation_->lat().value_or(0) * kRadiansPerDegree;
     const double deltaLambda =
-        (endLocation_->lng().value_or(0) - startLocation_->lng().value_or(0)) * radiansPerDegree;
+        (endLocation_->lng().value_or(0) - startLocation_->lng().value_or(0)) * kRadiansPerDegree;
     const double y = std::sin(deltaLambda) * std::cos(phi2);
     const double x = std::cos(phi1) * std::sin(phi2) - std::sin(phi1) * std::cos(phi2) * std::cos(deltaLambda);
     const double theta = std::atan2(y, x);
-    return theta * degreesPerRadian;
+    return theta * kDegreesPerRadian;
 }
 
 CVPoint CVRouteStepInternal::startPoint() const {

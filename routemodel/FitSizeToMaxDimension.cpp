@@ -7,10 +7,10 @@ namespace ambrell {
 
 namespace {
 
-constexpr double twoTo63 = 9223372036854775808.0;
+constexpr double kTwoTo63 = 9223372036854775808.0;
 
 bool representable(double value) {
-    return std::isfinite(value) && value > -twoTo63 && value < twoTo63;
+    return std::isfinite(value) && value > -kTwoTo63 && value < kTwoTo63;
 }
 
 }  // namespace

@@ -15,8 +15,8 @@ namespace {
 
 // 2^63 and 2^53 as doubles: the 64-bit range, and the whole numbers a double
 // holds exactly.
-constexpr double twoTo63 = 9223372036854775808.0;
-constexpr double twoTo53 = 9007199254740992.0;
+constexpr double kTwoTo63 = 9223372036854775808.0;
+constexpr double kTwoTo53 = 9007199254740992.0;
 
 const char* kindName(const boost::json::value& value) {
     switch (value.kind()) {
@@ -57,12 +57,12 @@ void Path::fail(const std::string& reason) const {
 }
 
 void Path::checkDepth() const {
-    if (depth_ > maxNestingDepth) fail("nested deeper than " + std::to_string(maxNestingDepth) + " levels");
+    if (depth_ > kMaxNestingDepth) fail("nested deeper than " + std::to_string(kMaxNestingDepth) + " levels");
 }
 
 boost::json::value parse(std::string_view text) {
     boost::json::parse_options options;
-    options.max_depth = maxNestingDepth;
+    options.max_depth = kMaxNestingDepth;
     std::error_code error;
     auto value = boost::json::parse(text, error, {}, options);
     if (error) Path().fail("not valid JSON (" + error.message() + ")");
@@ -86,21 +86,21 @@ double asNumber(const boost::json::value& value, const Path& path) {
 }
 
 int asInteger(const boost::json::value& value, const Path& path) {
-    constexpr auto lowest = std::numeric_limits<int>::min();
-    constexpr auto highest = std::numeric_limits<int>::max();
+    constexpr auto kLowest = std::numeric_limits<int>::min();
+    constexpr auto kHighest = std::numeric_limits<int>::max();
     switch (value.kind()) {
         case boost::json::kind::int64: {
             const auto integer = value.get_int64();
-            if (integer < lowest || integer > highest) path.fail("integer out of range");
+            if (integer < kLowest || integer > kHighest) path.fail("integer out of range");
             return static_cast<int>(integer);
         }
         case boost::json::kind::uint64:
-            if (value.get_uint64() > static_cast<std::uint64_t>(highest)) path.fail("integer out of range");
+            if (value.get_uint64() > static_cast<std::uint64_t>(kHighest)) path.fail("integer out of range");
             return static_cast<int>(value.get_uint64());
         case boost::json::kind::double_: {
             const double number = value.get_double();
             if (!std::isfinite(number) || std::trunc(number) != number) failKind(value, path, "an integer");
-            if (number < lowest || number > highest) path.fail("integer out of range");
+            if (number < kLowest || number > kHighest) path.fail("integer out of range");
             return static_cast<int>(number);
         }
         default: failKind(value, path, "an integer");
@@ -117,7 +117,7 @@ std::int64_t asTruncatedInteger(const boost::json::value& value, const Path& pat
             return static_cast<std::int64_t>(value.get_uint64());
         case boost::json::kind::double_: {
             const double number = std::trunc(value.get_double());
-            if (!(number >= -twoTo63 && number < twoTo63)) path.fail("integer out of range");
+            if (!(number >= -kTwoTo63 && number < kTwoTo63)) path.fail("integer out of range");
             return static_cast<std::int64_t>(number);
         }
         default: failKind(value, path, "a number");
@@ -166,7 +166,7 @@ void ObjectWriter::text(std::string_view key, const std::optional<std::string>& 
 void ObjectWriter::number(std::string_view key, std::optional<double> number) {
     if (!number) return;
     if (!std::isfinite(*number)) path_.child(key).fail("not a finite number");
-    if (std::trunc(*number) == *number && std::fabs(*number) <= twoTo53) {
+    if (std::trunc(*number) == *number && std::fabs(*number) <= kTwoTo53) {
         object_[key] = static_cast<std::int64_t>(*number);
     } else {
         object_[key] = *number;

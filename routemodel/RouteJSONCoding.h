@@ -25,7 +25,7 @@ namespace ambrell::routejson {
 // Deeper documents are refused when parsing text and when reading or writing
 // values, so that hostile input (or a step made to contain itself) cannot
 // exhaust the stack.
-inline constexpr std::size_t maxNestingDepth = 64;
+inline constexpr std::size_t kMaxNestingDepth = 64;
 
 // The way from the top of the document to a value. Each segment lives on the
 // stack of the call that descends into it, so a path is only valid while
@@ -59,7 +59,7 @@ private:
 };
 
 // Parses a whole document; fails (at the top) when the text is not JSON or
-// nests deeper than maxNestingDepth.
+// nests deeper than kMaxNestingDepth.
 [[nodiscard]] boost::json::value parse(std::string_view text);
 
 // Conversions of one value; each fails with the path when the value is of

@@ -24,15 +24,15 @@ namespace ambrell {
 
 namespace {
 
-constexpr std::size_t fileChunk = 16384;
-constexpr std::uint16_t versionMadeByDarwin = 0x1300;
-constexpr std::uint16_t versionMadeByUnix = 0x0300;
-constexpr std::uint16_t utf8NamesFlag = 0x0800;
+constexpr std::size_t kFileChunk = 16384;
+constexpr std::uint16_t kVersionMadeByDarwin = 0x1300;
+constexpr std::uint16_t kVersionMadeByUnix = 0x0300;
+constexpr std::uint16_t kUtf8NamesFlag = 0x0800;
 
 // Reads the whole descriptor in chunks; false on a read error.
 template <typename Consume>
 bool readChunks(int fd, Consume&& consume) {
-    std::vector<std::uint8_t> buffer(fileChunk);
+    std::vector<std::uint8_t> buffer(kFileChunk);
     for (;;) {
         const ssize_t n = ::read(fd, buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR) continue;
@@ -99,8 +99,8 @@ bool SSZipArchive::writeEntry(const std::string& name, const zip_fileinfo& info,
     settings.level = level;
     settings.password = password;
     settings.aes = aes;
-    settings.versionMadeBy = symlink ? versionMadeByUnix : versionMadeByDarwin;
-    settings.flags = symlink ? 0 : utf8NamesFlag;
+    settings.versionMadeBy = symlink ? kVersionMadeByUnix : kVersionMadeByDarwin;
+    settings.flags = symlink ? 0 : kUtf8NamesFlag;
     settings.zip64 = !symlink;
 
     zipio::UniqueFd source;
@@ -232,11 +232,11 @@ std::chrono::system_clock::time_point SSZipArchive::Calendar::date(std::tm compo
     return std::chrono::system_clock::from_time_t(std::mktime(&components));
 }
 
-std::string SSZipArchive::_filenameStringWithCString(const char* filename, std::uint16_t version_made_by,
-                                                     std::uint16_t general_purpose_flag, std::size_t size) {
+std::string SSZipArchive::_filenameStringWithCString(const char* filename, std::uint16_t versionMadeBy,
+                                                     std::uint16_t generalPurposeFlag, std::size_t size) {
     if (!filename) return {};
     const std::string_view bytes(filename, ::strnlen(filename, size));
-    if (version_made_by <= 255 && (general_purpose_flag & utf8NamesFlag) == 0) {
+    if (versionMadeBy <= 255 && (generalPurposeFlag & kUtf8NamesFlag) == 0) {
         if (auto text = platform::decodeCP437(bytes)) return *text;
     }
     if (platform::isValidUTF8(bytes)) return std::string(bytes);

@@ -132,8 +132,8 @@ public:
     static void zipInfo(zip_fileinfo& zipInfo, std::chrono::system_clock::time_point setDate);
     // An entry name's bytes (up to the first NUL or size) as text: code page
     // 437 for MS-DOS names without the UTF-8 flag, else UTF-8, else hexadecimal.
-    static std::string _filenameStringWithCString(const char* filename, std::uint16_t version_made_by,
-                                                  std::uint16_t general_purpose_flag, std::size_t size);
+    static std::string _filenameStringWithCString(const char* filename, std::uint16_t versionMadeBy,
+                                                  std::uint16_t generalPurposeFlag, std::size_t size);
     // An MS-DOS date and time, in the local time zone; out-of-range parts roll over.
     static std::chrono::system_clock::time_point _dateWithMSDOSFormat(std::uint32_t msdosDateTime);
 

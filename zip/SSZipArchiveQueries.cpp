@@ -26,17 +26,17 @@ bool SSZipArchive::isFilePasswordProtectedAtPath(const std::string& path) {
     if (path.empty() || path.find('\0') != std::string::npos) return false;
     auto archive = zipio::ZipArchiveReader::open(std::filesystem::path(path));
     if (!archive) return false;
-    for (int result = archive->goToFirstEntry(); result == zipio::resultOk; result = archive->goToNextEntry()) {
-        if (archive->openCurrentEntry(std::nullopt) != zipio::resultOk) {
+    for (int result = archive->goToFirstEntry(); result == zipio::kResultOk; result = archive->goToNextEntry()) {
+        if (archive->openCurrentEntry(std::nullopt) != zipio::kResultOk) {
             const int second = archive->openCurrentEntry(std::string_view());
             archive->closeCurrentEntry();
-            return second == zipio::resultOk || second == zipio::resultPasswordError;
+            return second == zipio::kResultOk || second == zipio::kResultPasswordError;
         }
         zipio::ZipArchiveReader::Entry entry;
         const int info = archive->currentEntry(entry);
         archive->closeCurrentEntry();
-        if (info != zipio::resultOk) return false;
-        if (entry.info.flag & zipformat::flagEncrypted) return true;
+        if (info != zipio::kResultOk) return false;
+        if (entry.info.flag & zipformat::kFlagEncrypted) return true;
     }
     return false;
 }
@@ -52,19 +52,19 @@ bool SSZipArchive::isPasswordValidForArchiveAtPath(const std::string& path, cons
         return false;
     }
     int result = archive->goToFirstEntry();
-    if (result == zipio::resultEndOfList) return true;
-    for (; result == zipio::resultOk; result = archive->goToNextEntry()) {
+    if (result == zipio::kResultEndOfList) return true;
+    for (; result == zipio::kResultOk; result = archive->goToNextEntry()) {
         const int opened = archive->openCurrentEntry(passwordIfAny(password));
-        if (opened != zipio::resultOk) {
-            if (opened != zipio::resultPasswordError) setError(error, -2, "failed to open file in zip archive");
+        if (opened != zipio::kResultOk) {
+            if (opened != zipio::kResultPasswordError) setError(error, -2, "failed to open file in zip archive");
             return false;
         }
         zipio::ZipArchiveReader::Entry entry;
-        if (archive->currentEntry(entry) != zipio::resultOk) {
+        if (archive->currentEntry(entry) != zipio::kResultOk) {
             setError(error, -3, "failed to retrieve info for file");
             return false;
         }
-        if (entry.info.flag & zipformat::flagEncrypted) {
+        if (entry.info.flag & zipformat::kFlagEncrypted) {
             std::array<std::uint8_t, 10> buffer{};
             const auto wanted =
                 static_cast<unsigned>(std::min<std::uint64_t>(buffer.size(), entry.info.uncompressed_size));
@@ -72,14 +72,14 @@ bool SSZipArchive::isPasswordValidForArchiveAtPath(const std::string& path, cons
             archive->closeCurrentEntry();
             if (read < 0) {
                 // A data error is what a wrong password usually looks like.
-                if (read != zipio::resultDataError) setError(error, -4, "failed to read contents of file entry");
+                if (read != zipio::kResultDataError) setError(error, -4, "failed to read contents of file entry");
                 return false;
             }
             return true;
         }
         archive->closeCurrentEntry();
     }
-    if (result != zipio::resultEndOfList) {
+    if (result != zipio::kResultEndOfList) {
         setError(error, -3, "failed to retrieve info for file");
         return false;
     }
@@ -96,13 +96,13 @@ std::uint64_t SSZipArchive::payloadSizeForArchiveAtPath(const std::string& path,
         return 0;
     }
     std::uint64_t total = 0;
-    for (int result = archive->goToFirstEntry(); result == zipio::resultOk; result = archive->goToNextEntry()) {
-        if (archive->openCurrentEntry(std::nullopt) != zipio::resultOk) {
+    for (int result = archive->goToFirstEntry(); result == zipio::kResultOk; result = archive->goToNextEntry()) {
+        if (archive->openCurrentEntry(std::nullopt) != zipio::kResultOk) {
             setError(error, -2, "failed to open file in zip archive");
             break;
         }
         zipio::ZipArchiveReader::Entry entry;
-        if (archive->currentEntry(entry) != zipio::resultOk) {
+        if (archive->currentEntry(entry) != zipio::kResultOk) {
             setError(error, -3, "failed to retrieve info for file");
             break;
         }

@@ -20,9 +20,9 @@ namespace ambrell {
 
 namespace {
 
-constexpr unsigned readBufferSize = 4096;
+constexpr unsigned kReadBufferSize = 4096;
 // Longer targets than the system takes are refused before reading on.
-constexpr std::size_t longestLinkTarget = 4096;
+constexpr std::size_t kLongestLinkTarget = 4096;
 
 using zipio::zipArchiveError;
 
@@ -90,7 +90,7 @@ public:
     void applyFolderDates();
 
     bool success = true;
-    int lastCloseResult = zipio::resultOk;
+    int lastCloseResult = zipio::kResultOk;
     std::optional<platform::NSError> pending;
 
 private:
@@ -113,7 +113,7 @@ private:
     std::uint64_t compressedSoFar_ = 0;
     std::unique_ptr<zipio::DestinationFolder> folder_;
     std::vector<DateRecord> records_;
-    std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(readBufferSize);
+    std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(kReadBufferSize);
 };
 
 Extraction::Step Extraction::fail(platform::NSError error) {
@@ -125,8 +125,8 @@ Extraction::Step Extraction::fail(platform::NSError error) {
 Extraction::Step Extraction::skipEntry() {
     archive_.closeCurrentEntry();
     const int next = archive_.goToNextEntry();
-    if (next == zipio::resultOk) return Step::next;
-    if (next != zipio::resultEndOfList) return fail(zipArchiveError(-3, "failed to retrieve info for file"));
+    if (next == zipio::kResultOk) return Step::next;
+    if (next != zipio::kResultEndOfList) return fail(zipArchiveError(-3, "failed to retrieve info for file"));
     return Step::stop;
 }
 
@@ -150,13 +150,13 @@ bool Extraction::run(std::uint64_t archiveSize) {
 
 Extraction::Step Extraction::handleEntry(std::uint64_t archiveSize) {
     zipio::ZipArchiveReader::Entry entry;
-    if (archive_.currentEntry(entry) != zipio::resultOk) {
+    if (archive_.currentEntry(entry) != zipio::kResultOk) {
         archive_.close();
         return fail(zipArchiveError(-3, "failed to retrieve info for file"));
     }
     const bool withPassword = request_.password && !request_.password->empty();
     if (archive_.openCurrentEntry(withPassword ? std::optional<std::string_view>(*request_.password) : std::nullopt) !=
-        zipio::resultOk) {
+        zipio::kResultOk) {
         archive_.close();
         return fail(zipArchiveError(-2, "failed to open file in zip file"));
     }
@@ -226,30 +226,30 @@ Extraction::Step Extraction::handleEntry(std::uint64_t archiveSize) {
     if (step != Step::next) return step;
 
     lastCloseResult = archive_.closeCurrentEntry();
-    if (lastCloseResult == zipio::resultCrcError) {
+    if (lastCloseResult == zipio::kResultCrcError) {
         success = false;
         return Step::stop;
     }
     const int next = archive_.goToNextEntry();
     if (delegate) sendDidUnzipFile(*delegate, currentFileNumber_, total_, request_.path, info, fullPath);
     if (request_.progressHandler) request_.progressHandler(relative, info, currentFileNumber_, total_);
-    if (next == zipio::resultOk) return Step::next;
+    if (next == zipio::kResultOk) return Step::next;
     // Running out of entries ends the loop; a broken directory is an error.
-    if (next != zipio::resultEndOfList) return fail(zipArchiveError(-3, "failed to retrieve info for file"));
+    if (next != zipio::kResultEndOfList) return fail(zipArchiveError(-3, "failed to retrieve info for file"));
     return Step::stop;
 }
 
 Extraction::Step Extraction::writeFile(int folder, const std::string& leaf, const std::string& fullPath,
                                        const std::vector<std::string>& components, const unz_file_info& info) {
-    int read = archive_.readCurrentEntry(buffer_.data(), readBufferSize);
+    int read = archive_.readCurrentEntry(buffer_.data(), kReadBufferSize);
     if (read < 0) return fail(zipArchiveError(-4, "failed to read contents of file entry"));
 
-    constexpr int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
-    zipio::UniqueFd output(leaf.empty() ? -1 : ::openat(folder, leaf.c_str(), flags, 0666));
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+    zipio::UniqueFd output(leaf.empty() ? -1 : ::openat(folder, leaf.c_str(), kFlags, 0666));
     if (!output && !leaf.empty() && errno == ELOOP && request_.overwrite) {
         // A link where the file goes is replaced, never written through.
         if (::unlinkat(folder, leaf.c_str(), 0) == 0) {
-            output = zipio::UniqueFd(::openat(folder, leaf.c_str(), flags, 0666));
+            output = zipio::UniqueFd(::openat(folder, leaf.c_str(), kFlags, 0666));
         }
     }
     if (!output) {
@@ -266,7 +266,7 @@ Extraction::Step Extraction::writeFile(int folder, const std::string& leaf, cons
             CVLog::core().error("[SSZipArchive] {}", "Failed to write file (check your free space)");
             return fail(zipArchiveError(-5, "Failed to write file (check your free space)"));
         }
-        read = archive_.readCurrentEntry(buffer_.data(), readBufferSize);
+        read = archive_.readCurrentEntry(buffer_.data(), kReadBufferSize);
         if (read < 0) return fail(zipArchiveError(-4, "failed to read contents of file entry"));
     }
 
@@ -312,15 +312,15 @@ void Extraction::applyFileAttributes(int fd, const unz_file_info& info) {
 Extraction::Step Extraction::writeSymlink(const std::string& fullPath, const std::vector<std::string>& components) {
     std::string target;
     for (;;) {
-        const int read = archive_.readCurrentEntry(buffer_.data(), readBufferSize);
+        const int read = archive_.readCurrentEntry(buffer_.data(), kReadBufferSize);
         if (read < 0) return fail(zipArchiveError(-4, "failed to read contents of file entry"));
         if (read == 0) break;
         target.append(reinterpret_cast<const char*>(buffer_.data()), static_cast<std::size_t>(read));
-        if (target.size() > longestLinkTarget) break;
+        if (target.size() > kLongestLinkTarget) break;
     }
 
     const std::size_t depth = components.empty() ? 0 : components.size() - 1;
-    if (components.empty() || target.size() > longestLinkTarget || target.find('\0') != std::string::npos ||
+    if (components.empty() || target.size() > kLongestLinkTarget || target.find('\0') != std::string::npos ||
         !zipio::linkTargetStaysInside(target, depth)) {
         const std::string message =
             fmt::format("Refused to create symbolic link at \"{}\" to \"{}\" - the target leaves the destination",
@@ -410,7 +410,7 @@ bool SSZipArchive::unzipFileAtPath(const std::string& path, const std::string& d
     const auto total = static_cast<long>(globalInfo.number_entry & 0xFFFFFFFFu);
 
     const int first = archive->goToFirstEntry();
-    if (first != zipio::resultOk && first != zipio::resultEndOfList) {
+    if (first != zipio::kResultOk && first != zipio::kResultEndOfList) {
         archive->close();
         report(error, completionHandler, std::nullopt, false,
                zipArchiveError(-2, "failed to open first file in zip file"));
@@ -425,7 +425,7 @@ bool SSZipArchive::unzipFileAtPath(const std::string& path, const std::string& d
     const Request request{path,     destination, preserveAttributes, overwrite, std::max(nestedZipLevel, 0),
                           password, delegate,    progressHandler};
     Extraction extraction(request, *archive, total);
-    const bool finished = first == zipio::resultOk ? extraction.run(archiveSize) : true;
+    const bool finished = first == zipio::kResultOk ? extraction.run(archiveSize) : true;
     archive->close();
 
     bool result = false;
@@ -437,7 +437,7 @@ bool SSZipArchive::unzipFileAtPath(const std::string& path, const std::string& d
     if (finished && delegate) delegate->zipArchiveProgressEvent(archiveSize, archiveSize);
 
     std::optional<platform::NSError> reported = extraction.pending;
-    if (!reported && extraction.lastCloseResult == zipio::resultCrcError) {
+    if (!reported && extraction.lastCloseResult == zipio::kResultCrcError) {
         reported = zipArchiveError(-3, "crc check failed for file");
     }
     report(error, completionHandler, path, result, reported);

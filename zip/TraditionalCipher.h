@@ -11,7 +11,7 @@ namespace ambrell::zipcrypto {
 // standards, but the one encryption every zip reader understands.
 class TraditionalCipher {
 public:
-    static constexpr std::size_t headerSize = 12;
+    static constexpr std::size_t kHeaderSize = 12;
 
     explicit TraditionalCipher(std::string_view password);
 

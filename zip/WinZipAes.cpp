@@ -14,11 +14,11 @@ namespace ambrell::zipcrypto {
 
 namespace {
 
-constexpr int keyDerivationRounds = 1000;
-constexpr std::size_t blockSize = 16;
+constexpr int kKeyDerivationRounds = 1000;
+constexpr std::size_t kBlockSize = 16;
 // Counter blocks are encrypted in batches so that the cipher runs over many
 // blocks per call instead of one.
-constexpr std::size_t keyStreamBatch = 256 * blockSize;
+constexpr std::size_t kKeyStreamBatch = 256 * kBlockSize;
 
 std::size_t keySize(int strength) {
     switch (strength) {
@@ -59,9 +59,9 @@ struct MacContextDeleter {
 struct WinZipAes::State {
     std::unique_ptr<EVP_CIPHER_CTX, CipherContextDeleter> cipher;
     std::unique_ptr<EVP_MAC_CTX, MacContextDeleter> mac;
-    std::array<std::uint8_t, blockSize> counter{};
-    std::vector<std::uint8_t> keyStream = std::vector<std::uint8_t>(keyStreamBatch);
-    std::size_t keyStreamUsed = keyStreamBatch;
+    std::array<std::uint8_t, kBlockSize> counter{};
+    std::vector<std::uint8_t> keyStream = std::vector<std::uint8_t>(kKeyStreamBatch);
+    std::size_t keyStreamUsed = kKeyStreamBatch;
     bool finished = false;
 };
 
@@ -82,14 +82,14 @@ std::unique_ptr<WinZipAes> WinZipAes::create(std::string_view password, std::spa
     if (key == 0 || salt.size() != saltSize(strength)) return nullptr;
     if (password.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return nullptr;
 
-    std::vector<std::uint8_t> derived(2 * key + passwordVerifierSize);
+    std::vector<std::uint8_t> derived(2 * key + kPasswordVerifierSize);
     // The keys are wiped on every way out, failures included.
     struct Wipe {
         std::vector<std::uint8_t>& bytes;
         ~Wipe() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
     } wipe{derived};
     if (PKCS5_PBKDF2_HMAC_SHA1(password.data(), static_cast<int>(password.size()), salt.data(),
-                               static_cast<int>(salt.size()), keyDerivationRounds, static_cast<int>(derived.size()),
+                               static_cast<int>(salt.size()), kKeyDerivationRounds, static_cast<int>(derived.size()),
                                derived.data()) != 1) {
         return nullptr;
     }
@@ -111,7 +111,7 @@ std::unique_ptr<WinZipAes> WinZipAes::create(std::string_view password, std::spa
     if (!state->mac || EVP_MAC_init(state->mac.get(), derived.data() + key, key, params) != 1) return nullptr;
 
     std::unique_ptr<WinZipAes> aes(new WinZipAes(std::move(state)));
-    std::copy_n(derived.data() + 2 * key, passwordVerifierSize, aes->verifier_.begin());
+    std::copy_n(derived.data() + 2 * key, kPasswordVerifierSize, aes->verifier_.begin());
     return aes;
 }
 
@@ -125,16 +125,16 @@ bool WinZipAes::applyKeyStream(std::span<std::uint8_t> bytes) {
     while (done < bytes.size()) {
         if (s.keyStreamUsed == s.keyStream.size()) {
             // The counter is a little-endian number over the whole block.
-            for (std::size_t offset = 0; offset < keyStreamBatch; offset += blockSize) {
+            for (std::size_t offset = 0; offset < kKeyStreamBatch; offset += kBlockSize) {
                 for (auto& byte : s.counter) {
                     if (++byte != 0) break;
                 }
-                std::memcpy(s.keyStream.data() + offset, s.counter.data(), blockSize);
+                std::memcpy(s.keyStream.data() + offset, s.counter.data(), kBlockSize);
             }
             int produced = 0;
             if (EVP_EncryptUpdate(s.cipher.get(), s.keyStream.data(), &produced, s.keyStream.data(),
-                                  static_cast<int>(keyStreamBatch)) != 1 ||
-                produced != static_cast<int>(keyStreamBatch)) {
+                                  static_cast<int>(kKeyStreamBatch)) != 1 ||
+                produced != static_cast<int>(kKeyStreamBatch)) {
                 return false;
             }
             s.keyStreamUsed = 0;
@@ -157,16 +157,16 @@ bool WinZipAes::decrypt(std::span<std::uint8_t> bytes) {
     return applyKeyStream(bytes);
 }
 
-std::optional<std::array<std::uint8_t, WinZipAes::authenticationCodeSize>> WinZipAes::authenticationCode() {
+std::optional<std::array<std::uint8_t, WinZipAes::kAuthenticationCodeSize>> WinZipAes::authenticationCode() {
     if (state_->finished) return std::nullopt;
     state_->finished = true;
     std::array<std::uint8_t, EVP_MAX_MD_SIZE> full{};
     std::size_t length = 0;
-    if (EVP_MAC_final(state_->mac.get(), full.data(), &length, full.size()) != 1 || length < authenticationCodeSize) {
+    if (EVP_MAC_final(state_->mac.get(), full.data(), &length, full.size()) != 1 || length < kAuthenticationCodeSize) {
         return std::nullopt;
     }
-    std::array<std::uint8_t, authenticationCodeSize> code{};
-    std::copy_n(full.begin(), authenticationCodeSize, code.begin());
+    std::array<std::uint8_t, kAuthenticationCodeSize> code{};
+    std::copy_n(full.begin(), kAuthenticationCodeSize, code.begin());
     return code;
 }
 

@@ -15,10 +15,10 @@ namespace ambrell::zipcrypto {
 // and an HMAC-SHA1 over the ciphertext, cut to 10 bytes, as authentication.
 class WinZipAes {
 public:
-    static constexpr std::size_t passwordVerifierSize = 2;
-    static constexpr std::size_t authenticationCodeSize = 10;
+    static constexpr std::size_t kPasswordVerifierSize = 2;
+    static constexpr std::size_t kAuthenticationCodeSize = 10;
     // Strength 3 (256-bit keys) is the one this library writes.
-    static constexpr int strongest = 3;
+    static constexpr int kStrongest = 3;
 
     // 8, 12 or 16 for strengths 1, 2 and 3; 0 for any other strength.
     [[nodiscard]] static std::size_t saltSize(int strength);
@@ -33,13 +33,13 @@ public:
     WinZipAes(const WinZipAes&) = delete;
     WinZipAes& operator=(const WinZipAes&) = delete;
 
-    [[nodiscard]] const std::array<std::uint8_t, passwordVerifierSize>& passwordVerifier() const { return verifier_; }
+    [[nodiscard]] const std::array<std::uint8_t, kPasswordVerifierSize>& passwordVerifier() const { return verifier_; }
 
     // False when the crypto library fails.
     [[nodiscard]] bool encrypt(std::span<std::uint8_t> bytes);
     [[nodiscard]] bool decrypt(std::span<std::uint8_t> bytes);
     // The code over everything encrypted or decrypted so far; ends the stream.
-    [[nodiscard]] std::optional<std::array<std::uint8_t, authenticationCodeSize>> authenticationCode();
+    [[nodiscard]] std::optional<std::array<std::uint8_t, kAuthenticationCodeSize>> authenticationCode();
 
 private:
     struct State;
@@ -47,7 +47,7 @@ private:
     [[nodiscard]] bool applyKeyStream(std::span<std::uint8_t> bytes);
 
     std::unique_ptr<State> state_;
-    std::array<std::uint8_t, passwordVerifierSize> verifier_{};
+    std::array<std::uint8_t, kPasswordVerifierSize> verifier_{};
 };
 
 }  // namespace ambrell::zipcrypto

@@ -56,7 +56,7 @@ struct ZipArchiveReader::Impl {
         if (minizipEntryOpen) return unzReadCurrentFile(file, buffer, length);
         if (ownLeft == 0) return 0;
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(ownLeft, length));
-        if (!zipformat::readAt(ownFd.get(), ownOffset, std::span(buffer, n))) return resultErrno;
+        if (!zipformat::readAt(ownFd.get(), ownOffset, std::span(buffer, n))) return kResultErrno;
         ownOffset += n;
         ownLeft -= n;
         return static_cast<int>(n);
@@ -65,18 +65,18 @@ struct ZipArchiveReader::Impl {
     // The AES entry's stored bytes, found through our own directory; the
     // entry there must be the one minizip stands on.
     int locateOwnData(const Entry& entry) {
-        if (!loadDirectory() || index >= directory->entries.size()) return resultBadZipFile;
+        if (!loadDirectory() || index >= directory->entries.size()) return kResultBadZipFile;
         const auto& own = directory->entries[static_cast<std::size_t>(index)];
-        if (own.name != entry.name || own.compressedSize != entry.info.compressed_size) return resultBadZipFile;
+        if (own.name != entry.name || own.compressedSize != entry.info.compressed_size) return kResultBadZipFile;
         const auto offset = zipformat::entryDataOffset(ownFd.get(), own);
         struct stat st {};
         if (!offset || ::fstat(ownFd.get(), &st) != 0 || *offset > static_cast<std::uint64_t>(st.st_size) ||
             own.compressedSize > static_cast<std::uint64_t>(st.st_size) - *offset) {
-            return resultBadZipFile;
+            return kResultBadZipFile;
         }
         ownOffset = *offset;
         ownLeft = own.compressedSize;
-        return resultOk;
+        return kResultOk;
     }
 };
 
@@ -107,16 +107,16 @@ ZipArchiveReader::~ZipArchiveReader() = default;
 const unz_global_info& ZipArchiveReader::globalInfo() const { return impl_->global; }
 
 int ZipArchiveReader::goToFirstEntry() {
-    if (impl_->emptyArchive) return resultEndOfList;
-    if (!impl_->file) return resultParamError;
+    if (impl_->emptyArchive) return kResultEndOfList;
+    if (!impl_->file) return kResultParamError;
     impl_->index = 0;
     impl_->current.reset();
     return unzGoToFirstFile(impl_->file);
 }
 
 int ZipArchiveReader::goToNextEntry() {
-    if (impl_->emptyArchive) return resultEndOfList;
-    if (!impl_->file) return resultParamError;
+    if (impl_->emptyArchive) return kResultEndOfList;
+    if (!impl_->file) return kResultParamError;
     impl_->current.reset();
     const int result = unzGoToNextFile(impl_->file);
     if (result == UNZ_OK) ++impl_->index;
@@ -126,9 +126,9 @@ int ZipArchiveReader::goToNextEntry() {
 int ZipArchiveReader::currentEntry(Entry& entry) {
     if (impl_->current) {
         entry = *impl_->current;
-        return resultOk;
+        return kResultOk;
     }
-    if (!impl_->file) return resultParamError;
+    if (!impl_->file) return kResultParamError;
     unz_file_info64 info{};
     int result = unzGetCurrentFileInfo64(impl_->file, &info, nullptr, 0, nullptr, 0, nullptr, 0);
     if (result != UNZ_OK) return result;
@@ -155,14 +155,14 @@ int ZipArchiveReader::currentEntry(Entry& entry) {
     out.external_fa = static_cast<std::uint32_t>(info.external_fa);
     impl_->current = read;
     entry = std::move(read);
-    return resultOk;
+    return kResultOk;
 }
 
 int ZipArchiveReader::openCurrentEntry(std::optional<std::string_view> password) {
-    if (!impl_->file || impl_->decoder) return resultParamError;
+    if (!impl_->file || impl_->decoder) return kResultParamError;
     Entry entry;
     int result = currentEntry(entry);
-    if (result != resultOk) return result;
+    if (result != kResultOk) return result;
 
     ZipEntryDecoder::Facts facts;
     facts.flags = entry.info.flag;
@@ -171,11 +171,11 @@ int ZipArchiveReader::openCurrentEntry(std::optional<std::string_view> password)
     facts.dosDate = entry.info.dos_date;
     facts.compressedSize = entry.info.compressed_size;
     facts.uncompressedSize = entry.info.uncompressed_size;
-    if (const auto block = zipformat::findExtraField(entry.extra, zipformat::extraAes)) {
+    if (const auto block = zipformat::findExtraField(entry.extra, zipformat::kExtraAes)) {
         facts.aes = zipformat::AesExtraField::parse(*block);
     }
 
-    if (facts.method == zipformat::methodAes) {
+    if (facts.method == zipformat::kMethodAes) {
         result = impl_->locateOwnData(entry);
     } else {
         int method = 0;
@@ -183,32 +183,32 @@ int ZipArchiveReader::openCurrentEntry(std::optional<std::string_view> password)
         result = unzOpenCurrentFile2(impl_->file, &method, &level, 1);
         impl_->minizipEntryOpen = result == UNZ_OK;
     }
-    if (result != resultOk) return result;
+    if (result != kResultOk) return result;
 
     auto decoder = std::make_unique<ZipEntryDecoder>(
         [impl = impl_.get()](std::uint8_t* buffer, unsigned length) { return impl->rawRead(buffer, length); }, facts);
     result = decoder->open(password);
-    if (result != resultOk) {
+    if (result != kResultOk) {
         if (impl_->minizipEntryOpen) unzCloseCurrentFile(impl_->file);
         impl_->minizipEntryOpen = false;
         return result;
     }
     impl_->decoder = std::move(decoder);
-    return resultOk;
+    return kResultOk;
 }
 
 int ZipArchiveReader::readCurrentEntry(void* buffer, unsigned length) {
-    if (!impl_->decoder) return resultParamError;
+    if (!impl_->decoder) return kResultParamError;
     return impl_->decoder->read(static_cast<std::uint8_t*>(buffer), length);
 }
 
 int ZipArchiveReader::closeCurrentEntry() {
-    if (!impl_->decoder) return resultParamError;
+    if (!impl_->decoder) return kResultParamError;
     int result = impl_->decoder->close();
     impl_->decoder.reset();
     if (impl_->minizipEntryOpen) {
         const int closed = unzCloseCurrentFile(impl_->file);
-        if (result == resultOk) result = closed;
+        if (result == kResultOk) result = closed;
         impl_->minizipEntryOpen = false;
     }
     impl_->ownLeft = 0;

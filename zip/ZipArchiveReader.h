@@ -33,7 +33,7 @@ public:
 
     [[nodiscard]] const unz_global_info& globalInfo() const;
 
-    // 0, resultEndOfList when there are no (more) entries, or an error.
+    // 0, kResultEndOfList when there are no (more) entries, or an error.
     int goToFirstEntry();
     int goToNextEntry();
 
@@ -42,7 +42,7 @@ public:
     // A null password opens unencrypted entries only.
     int openCurrentEntry(std::optional<std::string_view> password);
     int readCurrentEntry(void* buffer, unsigned length);
-    // resultCrcError when the entry was read to its end and does not check out.
+    // kResultCrcError when the entry was read to its end and does not check out.
     int closeCurrentEntry();
 
     // Ends all reading; later calls fail.

@@ -14,17 +14,17 @@ namespace ambrell::zipformat {
 
 namespace {
 
-constexpr std::uint32_t endOfCentralDirectorySignature = 0x06054b50;
-constexpr std::uint32_t zip64EndSignature = 0x06064b50;
-constexpr std::uint32_t zip64LocatorSignature = 0x07064b50;
-constexpr std::uint32_t centralHeaderSignature = 0x02014b50;
-constexpr std::uint32_t localHeaderSignature = 0x04034b50;
-constexpr std::size_t endRecordSize = 22;
-constexpr std::size_t zip64LocatorSize = 20;
-constexpr std::size_t zip64EndSize = 56;
-constexpr std::size_t centralHeaderSize = 46;
-constexpr std::size_t localHeaderSize = 30;
-constexpr std::size_t maxCommentSize = 0xFFFF;
+constexpr std::uint32_t kEndOfCentralDirectorySignature = 0x06054b50;
+constexpr std::uint32_t kZip64EndSignature = 0x06064b50;
+constexpr std::uint32_t kZip64LocatorSignature = 0x07064b50;
+constexpr std::uint32_t kCentralHeaderSignature = 0x02014b50;
+constexpr std::uint32_t kLocalHeaderSignature = 0x04034b50;
+constexpr std::size_t kEndRecordSize = 22;
+constexpr std::size_t kZip64LocatorSize = 20;
+constexpr std::size_t kZip64EndSize = 56;
+constexpr std::size_t kCentralHeaderSize = 46;
+constexpr std::size_t kLocalHeaderSize = 30;
+constexpr std::size_t kMaxCommentSize = 0xFFFF;
 
 std::optional<std::uint64_t> fileSize(int fd) {
     struct stat info {};
@@ -43,14 +43,14 @@ struct EndRecord {
 };
 
 std::optional<EndRecord> findEndRecord(int fd, std::uint64_t size) {
-    if (size < endRecordSize) return std::nullopt;
-    const std::uint64_t searched = std::min<std::uint64_t>(size, endRecordSize + maxCommentSize);
+    if (size < kEndRecordSize) return std::nullopt;
+    const std::uint64_t searched = std::min<std::uint64_t>(size, kEndRecordSize + kMaxCommentSize);
     std::vector<std::uint8_t> tail(searched);
     if (!readAt(fd, size - searched, tail)) return std::nullopt;
 
-    for (std::size_t i = searched - endRecordSize + 1; i-- > 0;) {
+    for (std::size_t i = searched - kEndRecordSize + 1; i-- > 0;) {
         const std::uint8_t* p = tail.data() + i;
-        if (readLE32(p) != endOfCentralDirectorySignature) continue;
+        if (readLE32(p) != kEndOfCentralDirectorySignature) continue;
         EndRecord record;
         record.position = size - searched + i;
         record.diskWithCentralDirectory = readLE16(p + 6);
@@ -59,16 +59,16 @@ std::optional<EndRecord> findEndRecord(int fd, std::uint64_t size) {
         record.directoryOffset = readLE32(p + 16);
         record.directoryEnd = record.position;
 
-        if (record.position >= zip64LocatorSize) {
-            std::uint8_t locator[zip64LocatorSize];
-            if (readAt(fd, record.position - zip64LocatorSize, locator) && readLE32(locator) == zip64LocatorSignature) {
+        if (record.position >= kZip64LocatorSize) {
+            std::uint8_t locator[kZip64LocatorSize];
+            if (readAt(fd, record.position - kZip64LocatorSize, locator) && readLE32(locator) == kZip64LocatorSignature) {
                 const std::uint64_t zip64Position = readLE64(locator + 8);
-                std::uint8_t end64[zip64EndSize];
+                std::uint8_t end64[kZip64EndSize];
                 // The zip64 record sits right before its locator, even when
                 // the archive is shifted by bytes in front of it.
-                const std::uint64_t actual = record.position - zip64LocatorSize - zip64EndSize;
-                if (record.position < zip64LocatorSize + zip64EndSize || !readAt(fd, actual, end64) ||
-                    readLE32(end64) != zip64EndSignature || zip64Position > actual) {
+                const std::uint64_t actual = record.position - kZip64LocatorSize - kZip64EndSize;
+                if (record.position < kZip64LocatorSize + kZip64EndSize || !readAt(fd, actual, end64) ||
+                    readLE32(end64) != kZip64EndSignature || zip64Position > actual) {
                     return std::nullopt;
                 }
                 record.diskWithCentralDirectory = readLE32(end64 + 20);
@@ -89,7 +89,7 @@ bool applyZip64(CentralEntry& entry, std::uint32_t rawOffset) {
     const bool compressedOverflow = entry.compressedSize == 0xFFFFFFFFu;
     const bool offsetOverflow = rawOffset == 0xFFFFFFFFu;
     if (!sizeOverflow && !compressedOverflow && !offsetOverflow) return true;
-    const auto block = findExtraField(entry.extra, extraZip64);
+    const auto block = findExtraField(entry.extra, kExtraZip64);
     if (!block) return false;
     std::size_t at = 0;
     auto next = [&](std::uint64_t& value) {
@@ -127,7 +127,7 @@ std::optional<CentralDirectory> readCentralDirectory(int fd) {
     if (start < end->directoryOffset) return std::nullopt;
     const std::uint64_t shift = start - end->directoryOffset;
     // Every entry takes at least a fixed header, so a count that cannot fit is a lie.
-    if (end->entryCount > end->directorySize / centralHeaderSize) return std::nullopt;
+    if (end->entryCount > end->directorySize / kCentralHeaderSize) return std::nullopt;
 
     std::vector<std::uint8_t> directory(static_cast<std::size_t>(end->directorySize));
     if (!readAt(fd, start, directory)) return std::nullopt;
@@ -137,13 +137,13 @@ std::optional<CentralDirectory> readCentralDirectory(int fd) {
     result.entries.reserve(static_cast<std::size_t>(end->entryCount));
     std::size_t at = 0;
     for (std::uint64_t i = 0; i < end->entryCount; ++i) {
-        if (at + centralHeaderSize > directory.size()) return std::nullopt;
+        if (at + kCentralHeaderSize > directory.size()) return std::nullopt;
         const std::uint8_t* p = directory.data() + at;
-        if (readLE32(p) != centralHeaderSignature) return std::nullopt;
+        if (readLE32(p) != kCentralHeaderSignature) return std::nullopt;
         const std::size_t nameSize = readLE16(p + 28);
         const std::size_t extraSize = readLE16(p + 30);
         const std::size_t commentSize = readLE16(p + 32);
-        const std::size_t total = centralHeaderSize + nameSize + extraSize + commentSize;
+        const std::size_t total = kCentralHeaderSize + nameSize + extraSize + commentSize;
         if (at + total > directory.size()) return std::nullopt;
 
         CentralEntry entry;
@@ -155,8 +155,8 @@ std::optional<CentralDirectory> readCentralDirectory(int fd) {
         entry.uncompressedSize = readLE32(p + 24);
         const std::uint32_t rawOffset = readLE32(p + 42);
         entry.localHeaderOffset = rawOffset;
-        entry.name.assign(reinterpret_cast<const char*>(p + centralHeaderSize), nameSize);
-        entry.extra.assign(p + centralHeaderSize + nameSize, p + centralHeaderSize + nameSize + extraSize);
+        entry.name.assign(reinterpret_cast<const char*>(p + kCentralHeaderSize), nameSize);
+        entry.extra.assign(p + kCentralHeaderSize + nameSize, p + kCentralHeaderSize + nameSize + extraSize);
         if (!applyZip64(entry, rawOffset)) return std::nullopt;
         if (entry.localHeaderOffset > start - shift) return std::nullopt;
         entry.localHeaderOffset += shift;
@@ -173,11 +173,11 @@ std::optional<CentralDirectory> readCentralDirectory(const std::filesystem::path
 }
 
 std::optional<std::uint64_t> entryDataOffset(int fd, const CentralEntry& entry) {
-    std::uint8_t header[localHeaderSize];
-    if (!readAt(fd, entry.localHeaderOffset, header) || readLE32(header) != localHeaderSignature) {
+    std::uint8_t header[kLocalHeaderSize];
+    if (!readAt(fd, entry.localHeaderOffset, header) || readLE32(header) != kLocalHeaderSignature) {
         return std::nullopt;
     }
-    return entry.localHeaderOffset + localHeaderSize + readLE16(header + 26) + readLE16(header + 28);
+    return entry.localHeaderOffset + kLocalHeaderSize + readLE16(header + 26) + readLE16(header + 28);
 }
 
 bool markAesEntries(const std::filesystem::path& archive) {
@@ -192,16 +192,16 @@ bool markAesEntries(const std::filesystem::path& archive) {
         return ::pwrite(fd.get(), bytes, 2, static_cast<off_t>(offset)) == 2;
     };
     for (const auto& entry : directory->entries) {
-        const auto block = findExtraField(entry.extra, extraAes);
-        if (!block || !AesExtraField::parse(*block) || entry.method == methodAes) continue;
-        std::uint8_t local[localHeaderSize];
-        if (!readAt(fd.get(), entry.localHeaderOffset, local) || readLE32(local) != localHeaderSignature) {
+        const auto block = findExtraField(entry.extra, kExtraAes);
+        if (!block || !AesExtraField::parse(*block) || entry.method == kMethodAes) continue;
+        std::uint8_t local[kLocalHeaderSize];
+        if (!readAt(fd.get(), entry.localHeaderOffset, local) || readLE32(local) != kLocalHeaderSignature) {
             return false;
         }
-        if (!patch(entry.centralHeaderOffset + 6, versionNeededForAes) ||
-            !patch(entry.centralHeaderOffset + 10, methodAes) ||
-            !patch(entry.localHeaderOffset + 4, versionNeededForAes) ||
-            !patch(entry.localHeaderOffset + 8, methodAes)) {
+        if (!patch(entry.centralHeaderOffset + 6, kVersionNeededForAes) ||
+            !patch(entry.centralHeaderOffset + 10, kMethodAes) ||
+            !patch(entry.localHeaderOffset + 4, kVersionNeededForAes) ||
+            !patch(entry.localHeaderOffset + 8, kMethodAes)) {
             return false;
         }
     }

@@ -34,14 +34,14 @@ public:
     ZipEntryDecoder(const ZipEntryDecoder&) = delete;
     ZipEntryDecoder& operator=(const ZipEntryDecoder&) = delete;
 
-    // Reads the encryption header: resultPasswordError when the entry is
-    // encrypted and the password is missing or wrong, resultBadZipFile for
+    // Reads the encryption header: kResultPasswordError when the entry is
+    // encrypted and the password is missing or wrong, kResultBadZipFile for
     // methods and encryptions we do not read.
     int open(std::optional<std::string_view> password);
     // A count of bytes, 0 at the end, or a negative result code
-    // (resultDataError when the data does not match its declared size).
+    // (kResultDataError when the data does not match its declared size).
     int read(std::uint8_t* buffer, unsigned length);
-    // resultCrcError when the whole entry was read and its CRC or
+    // kResultCrcError when the whole entry was read and its CRC or
     // authentication code does not match; checks nothing otherwise.
     int close();
 

@@ -15,9 +15,9 @@
 namespace ambrell::zipio {
 
 namespace {
-constexpr std::size_t outputChunk = 16384;
+constexpr std::size_t kOutputChunk = 16384;
 // Below this size a stored CRC would say too much about the contents.
-constexpr std::uint64_t smallestSizeWithCrc = 20;
+constexpr std::uint64_t kSmallestSizeWithCrc = 20;
 }  // namespace
 
 struct ZipEntryWriter::State {
@@ -26,7 +26,7 @@ struct ZipEntryWriter::State {
     bool failed = false;
     z_stream stream{};
     bool streamReady = false;
-    std::vector<std::uint8_t> output = std::vector<std::uint8_t>(outputChunk);
+    std::vector<std::uint8_t> output = std::vector<std::uint8_t>(kOutputChunk);
     std::unique_ptr<zipcrypto::TraditionalCipher> traditional;
     std::unique_ptr<zipcrypto::WinZipAes> aes;
     bool storeCrc = true;
@@ -77,9 +77,9 @@ bool ZipEntryWriter::open(const Settings& settings) {
     std::vector<std::uint8_t> extra;
     zipformat::AesExtraField aesField;
     if (useAes) {
-        aesField.vendorVersion = settings.expectedSize < smallestSizeWithCrc ? 2 : 1;
-        aesField.strength = zipcrypto::WinZipAes::strongest;
-        aesField.method = zipformat::methodDeflated;
+        aesField.vendorVersion = settings.expectedSize < kSmallestSizeWithCrc ? 2 : 1;
+        aesField.strength = zipcrypto::WinZipAes::kStrongest;
+        aesField.method = zipformat::kMethodDeflated;
         extra = aesField.serialize();
         s.storeCrc = aesField.vendorVersion == 1;
     }
@@ -88,7 +88,7 @@ bool ZipEntryWriter::open(const Settings& settings) {
     info.dosDate = settings.dosDate;
     info.internal_fa = settings.internalAttributes;
     info.external_fa = settings.externalAttributes;
-    const std::uint16_t flags = encrypted ? settings.flags | zipformat::flagEncrypted : settings.flags;
+    const std::uint16_t flags = encrypted ? settings.flags | zipformat::kFlagEncrypted : settings.flags;
     // minizip takes the real method here; markAesEntries() puts method 99 in
     // its place once the archive is closed.
     const int opened = zipOpenNewFileInZip4_64(
@@ -116,7 +116,7 @@ bool ZipEntryWriter::open(const Settings& settings) {
         if (zipWriteInFileInZip(s.file, header.data(), static_cast<unsigned>(header.size())) != ZIP_OK) s.failed = true;
     } else if (encrypted) {
         s.expectedCrc = settings.expectedCrc;
-        std::array<std::uint8_t, zipcrypto::TraditionalCipher::headerSize> header{};
+        std::array<std::uint8_t, zipcrypto::TraditionalCipher::kHeaderSize> header{};
         if (RAND_bytes(header.data(), static_cast<int>(header.size())) != 1) {
             s.failed = true;
             return true;

@@ -23,7 +23,7 @@ platform::NSError zipArchiveError(std::int64_t code, const std::string& message,
 
 platform::NSError posixError(std::int64_t code, const std::optional<std::string>& message) {
     platform::NSError error;
-    error.domain = std::string(posixErrorDomain);
+    error.domain = std::string(kPosixErrorDomain);
     error.code = code;
     if (message) error.userInfo.emplace(std::string(platform::NSLocalizedDescriptionKey), *message);
     return error;

@@ -9,7 +9,7 @@
 
 namespace ambrell::zipio {
 
-inline constexpr std::string_view posixErrorDomain = "NSPOSIXErrorDomain";
+inline constexpr std::string_view kPosixErrorDomain = "NSPOSIXErrorDomain";
 
 // An error of "SSZipArchiveErrorDomain" with its message as the localized description.
 [[nodiscard]] platform::NSError zipArchiveError(std::int64_t code, const std::string& message);

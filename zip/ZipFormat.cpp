@@ -26,7 +26,7 @@ std::optional<AesExtraField> AesExtraField::parse(std::span<const std::uint8_t> 
 
 std::vector<std::uint8_t> AesExtraField::serialize() const {
     std::vector<std::uint8_t> block(11);
-    writeLE16(block.data(), extraAes);
+    writeLE16(block.data(), kExtraAes);
     writeLE16(block.data() + 2, 7);
     writeLE16(block.data() + 4, vendorVersion);
     block[6] = 'A';

@@ -8,19 +8,19 @@
 // Numbers of the zip file format that our own layer under minizip needs.
 namespace ambrell::zipformat {
 
-inline constexpr std::uint16_t methodStored = 0;
-inline constexpr std::uint16_t methodDeflated = 8;
-inline constexpr std::uint16_t methodAes = 99;
+inline constexpr std::uint16_t kMethodStored = 0;
+inline constexpr std::uint16_t kMethodDeflated = 8;
+inline constexpr std::uint16_t kMethodAes = 99;
 // WinZip AES needs readers of version 5.1.
-inline constexpr std::uint16_t versionNeededForAes = 51;
+inline constexpr std::uint16_t kVersionNeededForAes = 51;
 
-inline constexpr std::uint16_t flagEncrypted = 0x0001;
-inline constexpr std::uint16_t flagDataDescriptor = 0x0008;
-inline constexpr std::uint16_t flagStrongEncryption = 0x0040;
-inline constexpr std::uint16_t flagUtf8Names = 0x0800;
+inline constexpr std::uint16_t kFlagEncrypted = 0x0001;
+inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
+inline constexpr std::uint16_t kFlagStrongEncryption = 0x0040;
+inline constexpr std::uint16_t kFlagUtf8Names = 0x0800;
 
-inline constexpr std::uint16_t extraZip64 = 0x0001;
-inline constexpr std::uint16_t extraAes = 0x9901;
+inline constexpr std::uint16_t kExtraZip64 = 0x0001;
+inline constexpr std::uint16_t kExtraAes = 0x9901;
 
 inline std::uint16_t readLE16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 inline std::uint32_t readLE32(const std::uint8_t* p) {
@@ -43,7 +43,7 @@ std::optional<std::span<const std::uint8_t>> findExtraField(std::span<const std:
 struct AesExtraField {
     std::uint16_t vendorVersion = 2;
     std::uint8_t strength = 3;
-    std::uint16_t method = methodDeflated;
+    std::uint16_t method = kMethodDeflated;
 
     // None unless the block is 7 bytes with the vendor "AE" and a known version.
     [[nodiscard]] static std::optional<AesExtraField> parse(std::span<const std::uint8_t> data);

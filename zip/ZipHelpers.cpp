@@ -53,33 +53,33 @@ bool _fileIsSymbolicLink(const unz_file_info& fileInfo) {
 }
 
 std::string _hexString(std::span<const std::uint8_t> bytes) {
-    static constexpr char digits[] = "0123456789ABCDEF";
+    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text;
     text.reserve(bytes.size() * 2);
     for (const std::uint8_t byte : bytes) {
-        text += digits[byte >> 4];
-        text += digits[byte & 0xF];
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0xF];
     }
     return text;
 }
 
 std::string _base64RFC4648(std::span<const std::uint8_t> bytes) {
-    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
     std::string text;
     text.reserve((bytes.size() + 2) / 3 * 4);
     std::size_t i = 0;
     for (; i + 3 <= bytes.size(); i += 3) {
         const std::uint32_t n = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
-        text += alphabet[(n >> 18) & 63];
-        text += alphabet[(n >> 12) & 63];
-        text += alphabet[(n >> 6) & 63];
-        text += alphabet[n & 63];
+        text += kAlphabet[(n >> 18) & 63];
+        text += kAlphabet[(n >> 12) & 63];
+        text += kAlphabet[(n >> 6) & 63];
+        text += kAlphabet[n & 63];
     }
     if (const std::size_t rest = bytes.size() - i; rest > 0) {
         const std::uint32_t n = (bytes[i] << 16) | (rest == 2 ? bytes[i + 1] << 8 : 0);
-        text += alphabet[(n >> 18) & 63];
-        text += alphabet[(n >> 12) & 63];
-        text += rest == 2 ? alphabet[(n >> 6) & 63] : '=';
+        text += kAlphabet[(n >> 18) & 63];
+        text += kAlphabet[(n >> 12) & 63];
+        text += rest == 2 ? kAlphabet[(n >> 6) & 63] : '=';
         text += '=';
     }
     return text;

@@ -65,13 +65,13 @@ public:
     // Statuses are bits: 1 active, 4 outside its activity window, 2 searchable.
     [[nodiscard]] static bool statusPasses(std::uint32_t status, bool ignoreSearchableStatus,
                                            bool ignoreActiveStatus) {
-        constexpr std::uint32_t active = 1;
-        constexpr std::uint32_t searchable = 2;
-        constexpr std::uint32_t outsideActivityWindow = 4;
-        if (!ignoreActiveStatus && ((status & active) == 0 || (status & outsideActivityWindow) != 0)) {
+        constexpr std::uint32_t kActive = 1;
+        constexpr std::uint32_t kSearchable = 2;
+        constexpr std::uint32_t kOutsideActivityWindow = 4;
+        if (!ignoreActiveStatus && ((status & kActive) == 0 || (status & kOutsideActivityWindow) != 0)) {
             return false;
         }
-        return ignoreSearchableStatus || (status & searchable) != 0;
+        return ignoreSearchableStatus || (status & kSearchable) != 0;
     }
 
 private:

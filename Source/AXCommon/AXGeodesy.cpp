@@ -7,11 +7,11 @@
 namespace ambrell::axgeo {
 
 double haversineMeters(AXCoordinate from, AXCoordinate to) {
-    constexpr double radiansPerDegree = std::numbers::pi / 180.0;
-    const double lat1 = from.lat * radiansPerDegree;
-    const double lat2 = to.lat * radiansPerDegree;
+    constexpr double kRadiansPerDegree = std::numbers::pi / 180.0;
+    const double lat1 = from.lat * kRadiansPerDegree;
+    const double lat2 = to.lat * kRadiansPerDegree;
     const double sinHalfLat = std::sin((lat2 - lat1) / 2);
-    const double sinHalfLng = std::sin((to.lng - from.lng) * radiansPerDegree / 2);
+    const double sinHalfLng = std::sin((to.lng - from.lng) * kRadiansPerDegree / 2);
     const double h = sinHalfLat * sinHalfLat + std::cos(lat1) * std::cos(lat2) * sinHalfLng * sinHalfLng;
     // Rounding can push h a hair past 1 for antipodal points; asin would answer NaN.
     return 2 * kEarthRadiusMeters * std::asin(std::sqrt(std::clamp(h, 0.0, 1.0)));

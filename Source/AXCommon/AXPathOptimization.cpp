@@ -16,8 +16,8 @@ using axgeo::AXPlanePoint;
 
 std::uint32_t millimetresBetween(const AXNode& u, const AXNode& v) {
     const double millimetres = std::round(axgeo::haversineMeters(u.position, v.position) * 1000.0);
-    constexpr double largest = std::numeric_limits<std::uint32_t>::max();
-    return millimetres >= largest ? std::numeric_limits<std::uint32_t>::max()
+    constexpr double kLargest = std::numeric_limits<std::uint32_t>::max();
+    return millimetres >= kLargest ? std::numeric_limits<std::uint32_t>::max()
                                   : static_cast<std::uint32_t>(millimetres);
 }
 
@@ -127,9 +127,9 @@ private:
 
 std::vector<AXEdge> optimizeSegment(const AXRoomPathSegment& segment, std::uint32_t strategy, double wallDistance) {
     const auto& edges = segment.path;
-    constexpr std::uint32_t straighten =
+    constexpr std::uint32_t kStraighten =
         AXPathOptimization::kStrategyStraighten | AXPathOptimization::kStrategyStraightenAlternate;
-    if (edges.size() < 2 || (strategy & straighten) == 0 || !joinsUp(edges)) {
+    if (edges.size() < 2 || (strategy & kStraighten) == 0 || !joinsUp(edges)) {
         return edges;
     }
     const axgeo::AXLocalProjection projection(edges.front().u.position);

@@ -165,12 +165,12 @@ struct Codec<bool> {
 
 template <typename T>
 constexpr std::string_view integerEncoding() {
-    constexpr bool isSigned = std::is_signed_v<T>;
+    constexpr bool kIsSigned = std::is_signed_v<T>;
     switch (sizeof(T)) {
-        case 1: return isSigned ? "c" : "C";
-        case 2: return isSigned ? "s" : "S";
-        case 4: return isSigned ? "i" : "I";
-        default: return isSigned ? "q" : "Q";
+        case 1: return kIsSigned ? "c" : "C";
+        case 2: return kIsSigned ? "s" : "S";
+        case 4: return kIsSigned ? "i" : "I";
+        default: return kIsSigned ? "q" : "Q";
     }
 }
 
@@ -616,10 +616,10 @@ template <ConvertedType T>
     requires(!ModelType<T>)
 struct Codec<T> {
     using Conversion = JSONValueConversion<T>;
-    static TypeInfo info() { return {.structName = std::string(Conversion::name)}; }
+    static TypeInfo info() { return {.structName = std::string(Conversion::kName)}; }
     static ReadResult read(T& out, const json::value& value, JSONImportContext& context) {
         if (!Conversion::accepts(JSONValueTransformer::classByResolvingClusterClasses(value))) {
-            return mismatch(context, Conversion::name);
+            return mismatch(context, Conversion::kName);
         }
         auto converted = Conversion::fromJSON(value);
         if (!converted) return ReadResult::none;
@@ -658,15 +658,15 @@ struct Codec<T> {
 
 // Whether a value holds models anywhere inside: those compare by their exported JSON.
 template <typename T>
-constexpr bool holdsModels = ModelElement<T>;
+constexpr bool kHoldsModels = ModelElement<T>;
 template <typename T>
-constexpr bool holdsModels<std::optional<T>> = holdsModels<T>;
+constexpr bool kHoldsModels<std::optional<T>> = kHoldsModels<T>;
 template <typename E, typename A>
-constexpr bool holdsModels<std::vector<E, A>> = holdsModels<E>;
+constexpr bool kHoldsModels<std::vector<E, A>> = kHoldsModels<E>;
 template <typename K, typename V, typename C, typename A>
-constexpr bool holdsModels<std::map<K, V, C, A>> = holdsModels<V>;
+constexpr bool kHoldsModels<std::map<K, V, C, A>> = kHoldsModels<V>;
 template <typename K, typename V, typename H, typename E, typename A>
-constexpr bool holdsModels<std::unordered_map<K, V, H, E, A>> = holdsModels<V>;
+constexpr bool kHoldsModels<std::unordered_map<K, V, H, E, A>> = kHoldsModels<V>;
 
 template <typename T>
 bool exportsEqual(const T& lhs, const T& rhs) {
@@ -684,7 +684,7 @@ bool valuesEqual(const T& lhs, const T& rhs) {
         return lhs->toDictionary() == rhs->toDictionary();
     } else if constexpr (ModelType<T>) {
         return lhs.toDictionary() == rhs.toDictionary();
-    } else if constexpr (std::equality_comparable<T> && !holdsModels<T>) {
+    } else if constexpr (std::equality_comparable<T> && !kHoldsModels<T>) {
         return lhs == rhs;
     } else {
         return exportsEqual(lhs, rhs);
@@ -714,7 +714,7 @@ std::optional<std::size_t> valueHash(const T& value) {
 
 template <typename T>
 int valueCompare(const T& lhs, const T& rhs) {
-    if constexpr (std::three_way_comparable<T> && !holdsModels<T>) {
+    if constexpr (std::three_way_comparable<T> && !kHoldsModels<T>) {
         const auto order = lhs <=> rhs;
         if (order < 0) return -1;
         if (order > 0) return 1;
@@ -764,9 +764,9 @@ std::string describeValue(const T& value) {
 }
 
 template <typename T>
-constexpr bool isNestedModel = ModelType<T> || SharedModelType<T>;
+constexpr bool kIsNestedModel = ModelType<T> || SharedModelType<T>;
 template <typename T>
-constexpr bool isNestedModel<std::optional<T>> = isNestedModel<T>;
+constexpr bool kIsNestedModel<std::optional<T>> = kIsNestedModel<T>;
 
 // The property access of one described member D of class C.
 template <typename C, typename D>
@@ -783,7 +783,7 @@ struct MemberAccess {
             case ReadResult::none: target = Member{}; return true;
             case ReadResult::failure:
                 // A nested model that fails is skipped when the property may be missing.
-                if constexpr (isNestedModel<Member>) {
+                if constexpr (kIsNestedModel<Member>) {
                     if (context.isOptional || !context.validation) {
                         context.error.reset();
                         return true;
@@ -801,7 +801,7 @@ struct MemberAccess {
     static int compare(const JSONModel& lhs, const JSONModel& rhs) { return valueCompare(field(lhs), field(rhs)); }
     static std::string describe(const JSONModel& model) { return describeValue(field(model)); }
 
-    static constexpr JSONPropertyAccess access{&importValue, &exportValue, &equal, &hash, &compare, &describe};
+    static constexpr JSONPropertyAccess kAccess{&importValue, &exportValue, &equal, &hash, &compare, &describe};
 };
 
 }  // namespace ambrell::detail

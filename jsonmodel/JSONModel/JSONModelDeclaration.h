@@ -208,7 +208,7 @@ std::unique_ptr<const JSONModelClass> buildModelClass() {
             if (auto getter = data.getters.find(property.name); getter != data.getters.end()) {
                 property.customGetter = getter->second;
             }
-            property.access = &Access::access;
+            property.access = &Access::kAccess;
             properties.push_back(std::move(property));
         }
     });

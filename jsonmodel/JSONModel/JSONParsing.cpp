@@ -20,10 +20,13 @@ namespace json = boost::json;
 // would take silently (the last duplicate winning, 1e400 read as infinity).
 class StrictHandler {
 public:
+    // basic_parser reads its limits from the handler by these names.
+    // NOLINTBEGIN(readability-identifier-naming)
     static constexpr std::size_t max_object_size = json::object::max_size();
     static constexpr std::size_t max_array_size = json::array::max_size();
     static constexpr std::size_t max_key_size = json::string::max_size();
     static constexpr std::size_t max_string_size = json::string::max_size();
+    // NOLINTEND(readability-identifier-naming)
 
     explicit StrictHandler(json::storage_ptr storage) : storage_(std::move(storage)) {}
 

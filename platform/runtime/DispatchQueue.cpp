@@ -5,6 +5,7 @@
 #include <future>
 
 #include "platform/Logger.h"
+#include "platform/runtime/Guarded.h"
 #include "platform/runtime/RuntimeErrors.h"
 #include "platform/runtime/ThreadPool.h"
 
@@ -32,13 +33,7 @@ void DispatchQueue::async(std::function<void()> block) const {
         return;
     }
     boost::asio::post(impl_->strand, [block = std::move(block), label = impl_->label] {
-        try {
-            block();
-        } catch (const std::exception& error) {
-            Logger("runtime").error("A block on queue {} threw: {}", label, error.what());
-        } catch (...) {
-            Logger("runtime").error("A block on queue {} threw", label);
-        }
+        runGuarded("A block on queue " + label, block);
     });
 }
 

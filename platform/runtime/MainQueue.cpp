@@ -10,20 +10,13 @@
 #include <thread>
 
 #include "platform/Logger.h"
+#include "platform/runtime/Guarded.h"
 
 namespace ambrell::platform {
 
 namespace {
 
-void logEscaped(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(std::move(error));
-    } catch (const std::exception& exception) {
-        Logger("runtime").error("A block on the main queue threw: {}", exception.what());
-    } catch (...) {
-        Logger("runtime").error("A block on the main queue threw");
-    }
-}
+constexpr std::string_view kMainQueueBlock = "A block on the main queue";
 
 // Runs `step` on the loop until it returns normally: a block that throws is
 // logged, never allowed to end the host's main loop.
@@ -34,7 +27,7 @@ void runLogged(Step&& step) {
             step();
             return;
         } catch (...) {
-            logEscaped(std::current_exception());
+            logEscapedException(kMainQueueBlock);
         }
     }
 }
@@ -89,24 +82,13 @@ void MainQueue::async(std::function<void()> work) {
 }
 
 void MainQueue::deliver(std::function<void()> completion) {
-    if (tryAsync(completion)) return;
-    try {
-        completion();
-    } catch (...) {
-        logEscaped(std::current_exception());
-    }
+    if (!tryAsync(completion)) runGuarded(kMainQueueBlock, completion);
 }
 
 bool MainQueue::tryAsync(std::function<void()>& work) {
     std::lock_guard lock(impl_->mutex);
     if (impl_->closed) return false;
-    boost::asio::post(impl_->context, [work = std::move(work)] {
-        try {
-            work();
-        } catch (...) {
-            logEscaped(std::current_exception());
-        }
-    });
+    boost::asio::post(impl_->context, [work = std::move(work)] { runGuarded(kMainQueueBlock, work); });
     return true;
 }
 

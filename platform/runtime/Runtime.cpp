@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/Logger.h"
+#include "platform/runtime/Guarded.h"
 #include "platform/runtime/MainQueue.h"
 #include "platform/runtime/RuntimeErrors.h"
 #include "platform/runtime/ThreadPool.h"
@@ -129,13 +130,7 @@ void Runtime::shutdown(std::chrono::milliseconds deadline) {
     }
     for (const auto& task : tasks) task->cancel();
     tasks.clear();
-    for (const auto& stop : services) {
-        try {
-            stop();
-        } catch (const std::exception& error) {
-            Logger("runtime").error("A service failed to stop: {}", error.what());
-        }
-    }
+    for (const auto& stop : services) runGuarded("Stopping a service", stop);
     waitForTasks(until);
     ThreadPool::shared().stopAndJoin(until);
     ThreadPool::blockingIO().stopAndJoin(until);

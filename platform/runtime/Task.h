@@ -16,6 +16,7 @@
 #include "platform/runtime/Cancellation.h"
 #include "platform/runtime/Continuation.h"
 #include "platform/runtime/Executor.h"
+#include "platform/runtime/Guarded.h"
 #include "platform/runtime/MainQueue.h"
 #include "platform/runtime/Runtime.h"
 #include "platform/runtime/RuntimeErrors.h"
@@ -48,10 +49,6 @@ Awaitable<TaskResult<T>> captureResult(Awaitable<T> work) {
     }
 }
 
-// Calls a completion; one that throws is logged, never allowed to take its
-// thread down.
-void callGuarded(const std::function<void()>& call) noexcept;
-
 // Hands the completion its result exactly once: on the main queue when asked
 // (where it ends once the main queue has closed), else on the calling thread.
 template <typename T>
@@ -63,7 +60,7 @@ void deliver(Completion<T> completion, TaskResult<T> result, CompletionQueue que
     if (queue == CompletionQueue::main) {
         MainQueue::shared().deliver(std::move(call));
     } else {
-        callGuarded(call);
+        runGuarded("A completion handler", call);
     }
 }
 

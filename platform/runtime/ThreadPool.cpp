@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Logger.h"
+#include "platform/runtime/Guarded.h"
 
 namespace ambrell::platform {
 
@@ -53,10 +53,8 @@ ThreadPool::ThreadPool(std::string name, unsigned threads)
                 try {
                     impl_->context.run();
                     break;
-                } catch (const std::exception& error) {
-                    Logger("runtime").error("A block on {} threw: {}", name_, error.what());
                 } catch (...) {
-                    Logger("runtime").error("A block on {} threw", name_);
+                    logEscapedException("A block on " + name_);
                 }
             }
             std::lock_guard lock(impl_->mutex);

@@ -72,13 +72,13 @@ TEST(ErrorObjects, EachKindOfErrorGetsItsDomainCodeAndDescription) {
 
 // A square of roughly 111 m x 111 m at the equator, straddling longitude 0,
 // with a hole in its south-west quarter.
-constexpr const char* squareWithHole = R"({"type": "Polygon", "coordinates": [
+constexpr const char* kSquareWithHole = R"({"type": "Polygon", "coordinates": [
     [[-0.0005, -0.0005], [0.0005, -0.0005], [0.0005, 0.0005], [-0.0005, 0.0005], [-0.0005, -0.0005]],
     [[-0.0004, -0.0004], [-0.0001, -0.0004], [-0.0001, -0.0001], [-0.0004, -0.0001], [-0.0004, -0.0004]]]})";
 
 TEST(CVGeometry, PolygonsReadRingsBoxAreaAndContainment) {
     platform::NSError error;
-    const auto polygon = CVPolygonGeometry::initWithDictionary(parse(squareWithHole), &error);
+    const auto polygon = CVPolygonGeometry::initWithDictionary(parse(kSquareWithHole), &error);
     ASSERT_NE(polygon, nullptr);
     EXPECT_EQ(polygon->coordinates().size(), 2u);
     EXPECT_EQ(polygon->boundingBox(), (std::vector<double>{-0.0005, -0.0005, 0.0005, 0.0005}));
@@ -110,7 +110,7 @@ TEST(CVGeometry, MalformedDocumentsAreRefusedWithAReason) {
     }
     EXPECT_EQ(CVMultiPolygonGeometry::initWithDictionary(parse(R"({"type": "MultiPolygon", "coordinates": []})")),
               nullptr);
-    EXPECT_EQ(CVMultiPolygonGeometry::initWithDictionary(parse(squareWithHole)), nullptr);
+    EXPECT_EQ(CVMultiPolygonGeometry::initWithDictionary(parse(kSquareWithHole)), nullptr);
 }
 
 TEST(CVGeometry, GeoBoundsFromPointsIntersectAndContain) {

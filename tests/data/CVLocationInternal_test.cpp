@@ -48,10 +48,10 @@ TEST_F(LocationDocument, KeepsPointAndPolygonFeaturesAndSkipsTheRestWithTheError
 
     Texts refused;
     for (const auto& entry : log_.sink().messages()) {
-        constexpr std::string_view line =
+        constexpr std::string_view kLine =
             "-[CVLocationInternal initWithDictionary:error:] [E] Failed to construct CVLocation from dict: {";
-        if (entry.level == platform::LogLevel::error && entry.message.starts_with(line)) {
-            refused.push_back(boost::json::parse(entry.message.substr(line.size() - 1)).at("id").as_string().c_str());
+        if (entry.level == platform::LogLevel::error && entry.message.starts_with(kLine)) {
+            refused.push_back(boost::json::parse(entry.message.substr(kLine.size() - 1)).at("id").as_string().c_str());
         }
     }
     EXPECT_EQ(refused, (Texts{"floor-piece", "no-geometry", "line", "broken-polygon", "bad-import"}));

@@ -252,7 +252,7 @@ TEST_F(UserDefaultCache, PrefixesKeysOnceAndRefusesHugeTexts) {
     EXPECT_EQ(UserDefaults::standard().stringForKey("ax-venues"), "one");
     EXPECT_EQ(CVUserDefaultCache::getStringFromCache("venues"), "one");
 
-    CVUserDefaultCache::setString(std::string(CVUserDefaultCache::maximumLength, 'x'), "big");
+    CVUserDefaultCache::setString(std::string(CVUserDefaultCache::kMaximumLength, 'x'), "big");
     EXPECT_FALSE(CVUserDefaultCache::getStringFromCache("big"));
     UserDefaults::standard().setInteger("ax-number", 4);
     EXPECT_FALSE(CVUserDefaultCache::getStringFromCache("number"));

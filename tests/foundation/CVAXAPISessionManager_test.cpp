@@ -40,7 +40,7 @@ protected:
 };
 
 TEST_F(SessionRefreshTest, StoresTheGatewayTokenAndDetailsAndARejectionMarksTheKeyInvalidUntilTheNext) {
-    service.respond(kGateway, {200, R"({"sessionToken":"gw-token","authRequired":true})", {}});
+    service_.respond(kGateway, {200, R"({"sessionToken":"gw-token","authRequired":true})", {}});
     refresh();
     EXPECT_EQ(settings()->sessionToken(), "gw-token");
     EXPECT_FALSE(settings()->sessionTokenRefreshError());
@@ -48,10 +48,10 @@ TEST_F(SessionRefreshTest, StoresTheGatewayTokenAndDetailsAndARejectionMarksTheK
     ASSERT_TRUE(details);
     EXPECT_TRUE(details->isAuthRequired());
     // The gateway itself never waits for a token.
-    EXPECT_FALSE(service.lastRequest(kGateway)->header("Ambrell-Session-Token"));
-    EXPECT_TRUE(logs.sink().contains("Acquired sessionToken gw-token, error = (null)"));
+    EXPECT_FALSE(service_.lastRequest(kGateway)->header("Ambrell-Session-Token"));
+    EXPECT_TRUE(logs_.sink().contains("Acquired sessionToken gw-token, error = (null)"));
 
-    service.respond(kGateway, {403, "", {}});
+    service_.respond(kGateway, {403, "", {}});
     refresh();
     const auto error = settings()->sessionTokenRefreshError();
     ASSERT_TRUE(error);
@@ -59,7 +59,7 @@ TEST_F(SessionRefreshTest, StoresTheGatewayTokenAndDetailsAndARejectionMarksTheK
     EXPECT_FALSE(settings()->apiKeyValid());
     EXPECT_EQ(settings()->sessionToken(), "gw-token");
 
-    service.respond(kGateway, {200, R"({"sessionToken":"fresh"})", {}});
+    service_.respond(kGateway, {200, R"({"sessionToken":"fresh"})", {}});
     refresh();
     EXPECT_TRUE(settings()->apiKeyValid());
     EXPECT_EQ(settings()->sessionToken(), "fresh");
@@ -74,7 +74,7 @@ TEST_F(SessionRefreshTest, NeedsAnAccessTokenOnlyWhenTheBackendRequiresOne) {
         {R"({"authRequired": true})", "jwt", true},
     };
     for (const auto& [answer, accessToken, authorised] : cases) {
-        service.respond(kGateway, {200, answer, {}});
+        service_.respond(kGateway, {200, answer, {}});
         refresh();
         settings()->setAccessToken(accessToken);
         EXPECT_EQ(settings()->isAuthorised(), authorised) << answer << " " << accessToken.value_or("none");
@@ -91,9 +91,9 @@ TEST_F(SessionRefreshTest, WithoutAGatewayTokenAValidKeyGetsALocalOne) {
     for (const auto& [answer, errorDomain, logged] : cases) {
         SCOPED_TRACE(answer.value_or("dropped"));
         if (answer) {
-            service.respond(kGateway, {200, *answer, {}});
+            service_.respond(kGateway, {200, *answer, {}});
         } else {
-            service.dropConnection(kGateway);
+            service_.dropConnection(kGateway);
         }
         refresh();
         const auto error = settings()->sessionTokenRefreshError();
@@ -101,42 +101,42 @@ TEST_F(SessionRefreshTest, WithoutAGatewayTokenAValidKeyGetsALocalOne) {
         EXPECT_FALSE(settings()->authDetails());
         EXPECT_TRUE(isLocalToken(settings()->sessionToken()));
         EXPECT_TRUE(settings()->apiKeyValid());
-        EXPECT_TRUE(logs.sink().contains(logged));
+        EXPECT_TRUE(logs_.sink().contains(logged));
     }
 }
 
 TEST_F(SessionRefreshTest, RequestsWaitingForATokenGoOnAfterTheRefreshOrFailWithItsError) {
-    service.serveBody("/content", "{}");
+    service_.serveBody("/content", "{}");
     const auto waitingRequest = [&] {
         settings()->setSessionToken(std::nullopt);
-        return test::startTask(CVDataProvider::data(service.url("/content"), std::nullopt, std::nullopt));
+        return test::startTask(CVDataProvider::data(service_.url("/content"), std::nullopt, std::nullopt));
     };
-    service.respond(kGateway, {200, R"({"sessionToken":"gw-token"})", {}});
+    service_.respond(kGateway, {200, R"({"sessionToken":"gw-token"})", {}});
     auto waiting = waitingRequest();
     refresh();
     auto outcome = waiting.result();
     ASSERT_TRUE(outcome && outcome->hasValue());
-    EXPECT_EQ(service.lastRequest("/content")->header("Ambrell-Session-Token"), "gw-token");
+    EXPECT_EQ(service_.lastRequest("/content")->header("Ambrell-Session-Token"), "gw-token");
 
-    service.respond(kGateway, {403, "", {}});
+    service_.respond(kGateway, {403, "", {}});
     auto failing = waitingRequest();
     refresh();
     EXPECT_TRUE(test::failedWith<platform::NSErrorException>(failing.result()));
-    EXPECT_EQ(service.requestsTo("/content").size(), 1u);
+    EXPECT_EQ(service_.requestsTo("/content").size(), 1u);
 }
 
 TEST_F(SessionRefreshTest, ASecondRefreshReplacesTheFirstCompletion) {
-    service.respond(kGateway, {200, R"({"sessionToken":"t"})", {}});
-    service.delay(kGateway, 100ms);
+    service_.respond(kGateway, {200, R"({"sessionToken":"t"})", {}});
+    service_.delay(kGateway, 100ms);
     std::atomic<int> first{0};
     std::atomic<int> second{0};
     settings()->refreshSessionWithCompletion([&] { ++first; });
     settings()->refreshSessionWithCompletion([&] { ++second; });
-    ASSERT_TRUE(service.waitForRequests(2));
+    ASSERT_TRUE(service_.waitForRequests(2));
     ASSERT_TRUE(test::waitFor([&] { return second == 1; }));
     // Let the second answer arrive too: it finds no completion left.
     ASSERT_TRUE(test::waitFor([&] {
-        const auto lines = logs.sink().messages();
+        const auto lines = logs_.sink().messages();
         const auto acquired = [](const auto& e) { return e.message.starts_with("Acquired sessionToken"); };
         return std::ranges::count_if(lines, acquired) == 2;
     }));

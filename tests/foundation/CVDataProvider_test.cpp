@@ -37,13 +37,13 @@ protected:
 
     Awaitable<CVDataProvider::DataResult> get(const std::string& route, std::optional<Headers> headers = {},
                                               bool waitForToken = true) {
-        return CVDataProvider::data(service.url(route), std::nullopt, std::move(headers), waitForToken);
+        return CVDataProvider::data(service_.url(route), std::nullopt, std::move(headers), waitForToken);
     }
     Awaitable<CVDataProvider::FileResult> download(const std::string& route, Text ifModifiedSince = {}) {
-        return CVDataProvider::downloadContents(service.url(route), target(), std::move(ifModifiedSince));
+        return CVDataProvider::downloadContents(service_.url(route), target(), std::move(ifModifiedSince));
     }
     Text sent(const std::string& route, const std::string& header) const {
-        return service.lastRequest(route)->header(header);
+        return service_.lastRequest(route)->header(header);
     }
 
     // What the work fails with, "" when it succeeds. Read on the working task, where the error object lives:
@@ -75,11 +75,11 @@ protected:
 // MARK: - Headers and statuses
 
 TEST_F(CVDataProviderTest, GetSendsTheSdkHeaders) {
-    service.serveBody("/get", "{}");
+    service_.serveBody("/get", "{}");
     settings()->setAccessToken("jwt");
-    run(CVDataProvider::data(service.url("/get"), kLastModifiedText,
+    run(CVDataProvider::data(service_.url("/get"), kLastModifiedText,
                              Headers{{"Authorization", "caller"}, {"X-Extra", "1"}}));
-    const auto request = service.lastRequest("/get");
+    const auto request = service_.lastRequest("/get");
     ASSERT_TRUE(request);
     EXPECT_EQ(request->header("Ambrell-SDK-Version"), "IOS/" + sdkVersion());
     // A caller's Authorization goes beside the bearer value, not in its place.
@@ -103,30 +103,30 @@ TEST_F(CVDataProviderTest, GetSendsTheSdkHeaders) {
 TEST_F(CVDataProviderTest, AnUnusableProxyIsReportedAndRequestsGoDirect) {
     ::setenv("AMBRELL_PROXY_HOST", "no such/host", 1);
     CVAXAPI::resetSharedForTesting();
-    service.serveBody("/get", R"({"direct": true})");
+    service_.serveBody("/get", R"({"direct": true})");
     const auto result = run(get("/get", {}, false));
     ::unsetenv("AMBRELL_PROXY_HOST");
     ASSERT_TRUE(result.data);
     EXPECT_EQ(std::string(result.data->begin(), result.data->end()), R"({"direct": true})");
-    EXPECT_TRUE(logs.sink().contains("Unusable HTTP proxy host \"no such/host\"; connecting without a proxy"));
+    EXPECT_TRUE(logs_.sink().contains("Unusable HTTP proxy host \"no such/host\"; connecting without a proxy"));
 }
 
 TEST_F(CVDataProviderTest, StatusesMapToErrorsForGetAndDownloadWhichLeavesTheTargetAlone) {
-    service.respond("/not-modified", {304, "", {}});
+    service_.respond("/not-modified", {304, "", {}});
     auto notModified = run(get("/not-modified"));
     ASSERT_TRUE(notModified.response);
     EXPECT_EQ(notModified.response->statusCode, 304);
     EXPECT_TRUE(notModified.data->empty());
 
-    service.respond("/forbidden", {403, "no", {}});
-    service.respond("/broken", {500, "oops", {}});
+    service_.respond("/forbidden", {403, "no", {}});
+    service_.respond("/broken", {500, "oops", {}});
     EXPECT_EQ(failure(get("/forbidden", Headers{{"X-Probe", "p"}})), kInvalidApiKey);
     std::vector<std::string> errorLines;
-    for (const auto& entry : logs.sink().messages()) {
+    for (const auto& entry : logs_.sink().messages()) {
         if (entry.level == platform::LogLevel::error) errorLines.push_back(entry.message);
     }
     ASSERT_EQ(errorLines.size(), 1u);
-    EXPECT_THAT(errorLines[0], HasSubstr("Error fetching " + service.url("/forbidden")));
+    EXPECT_THAT(errorLines[0], HasSubstr("Error fetching " + service_.url("/forbidden")));
     EXPECT_THAT(errorLines[0], HasSubstr("X-Probe"));
     EXPECT_EQ(failure(get("/broken")), kRequestFailed);
 
@@ -137,19 +137,19 @@ TEST_F(CVDataProviderTest, StatusesMapToErrorsForGetAndDownloadWhichLeavesTheTar
     EXPECT_EQ(filesBesideTarget(), 1);
 
     // Transport errors pass through and are logged.
-    service.dropConnection("/drop");
+    service_.dropConnection("/drop");
     EXPECT_THAT(failure(get("/drop")), StartsWith("NSURLErrorDomain "));
-    EXPECT_TRUE(logs.sink().contains("Error fetching " + service.url("/drop")));
+    EXPECT_TRUE(logs_.sink().contains("Error fetching " + service_.url("/drop")));
 }
 
 // MARK: - Session-token wait
 
 TEST_F(CVDataProviderTest, RequestsWaitForTheTokenThenCarryItOrAreCancelledOrFailWithTheRefreshError) {
-    service.serveBody("/get", "{}");
+    service_.serveBody("/get", "{}");
     // A present token is used at once, whatever the last refresh said; a missing one ends with its error.
     settings()->setSessionTokenRefreshError(platform::NSError{"com.corvay.Ambrell", 101500, {}});
     EXPECT_EQ(failure(get("/get")), "");
-    service.clearRequests();
+    service_.clearRequests();
     settings()->setSessionToken(std::nullopt);
     EXPECT_THAT(failure(get("/get")), StartsWith("com.corvay.Ambrell 101500"));
 
@@ -159,20 +159,20 @@ TEST_F(CVDataProviderTest, RequestsWaitForTheTokenThenCarryItOrAreCancelledOrFai
     EXPECT_FALSE(waiting.result(200ms));
     cancelled.task.cancel();
     EXPECT_TRUE(test::failedWith<platform::CancellationError>(cancelled.result()));
-    EXPECT_TRUE(service.requests().empty());
+    EXPECT_TRUE(service_.requests().empty());
 
     settings()->setSessionToken("late-token");
     auto outcome = waiting.result();
     ASSERT_TRUE(outcome && outcome->hasValue());
-    EXPECT_EQ(service.requests().size(), 1u);
+    EXPECT_EQ(service_.requests().size(), 1u);
     EXPECT_EQ(sent("/get", "Ambrell-Session-Token"), "late-token");
 }
 
 // MARK: - Download
 
 TEST_F(CVDataProviderTest, DownloadStoresTheFileItsDateAndAttributesAndThenNotModifiedLeavesThem) {
-    service.serveBody("/sync/venues", R"({"venues":[]})", "application/json", kLastModified);
-    service.addResponseHeader("/sync/venues", "Content-Language", "da");
+    service_.serveBody("/sync/venues", R"({"venues":[]})", "application/json", kLastModified);
+    service_.addResponseHeader("/sync/venues", "Content-Language", "da");
     const auto before = Clock::now() - 1s;
     auto result = run(download("/sync/venues?lr=da"));
     EXPECT_EQ(result.filePath, target());
@@ -180,15 +180,15 @@ TEST_F(CVDataProviderTest, DownloadStoresTheFileItsDateAndAttributesAndThenNotMo
     EXPECT_EQ(platform::readTextFile(target()), R"({"venues":[]})");
     EXPECT_EQ(platform::modificationDate(target()), kLastModified);
     EXPECT_EQ(xattr_lastModified(target()), kLastModifiedText);
-    EXPECT_EQ(xattr_downloadUrl(target()), service.url("/sync/venues?lr=da"));
+    EXPECT_EQ(xattr_downloadUrl(target()), service_.url("/sync/venues?lr=da"));
     EXPECT_EQ(xattr_apiEndpoint(target()), "/sync/venues");
     EXPECT_EQ(xattr_contentLanguage(target()), "da");
     const auto storedDate = xattr_downloadDate(target());
     ASSERT_TRUE(storedDate);
     EXPECT_GE(*storedDate, before);
-    EXPECT_TRUE(logs.sink().contains("Saved file for url " + service.url("/sync/venues?lr=da") + " at "));
+    EXPECT_TRUE(logs_.sink().contains("Saved file for url " + service_.url("/sync/venues?lr=da") + " at "));
 
-    service.serveBody("/sync/venues", "second", "application/json", kLastModified);
+    service_.serveBody("/sync/venues", "second", "application/json", kLastModified);
     result = run(download("/sync/venues"));
     EXPECT_EQ(sent("/sync/venues", "If-Modified-Since"), kLastModifiedText);
     EXPECT_EQ(result.response->statusCode, 304);
@@ -203,7 +203,7 @@ TEST_F(CVDataProviderTest, DownloadStoresTheFileItsDateAndAttributesAndThenNotMo
 }
 
 TEST_F(CVDataProviderTest, AMissingLastModifiedStoresTheEpochAndIsSentNextTime) {
-    service.handle("/plain", [](const auto&) { return test::LoopbackWebService::Response{200, "x", {}}; });
+    service_.handle("/plain", [](const auto&) { return test::LoopbackWebService::Response{200, "x", {}}; });
     writeTarget("old");
     xattr_setContentLanguage(target(), "en");
 
@@ -218,10 +218,10 @@ TEST_F(CVDataProviderTest, AMissingLastModifiedStoresTheEpochAndIsSentNextTime) 
 }
 
 TEST_F(CVDataProviderTest, OfflineRefusesWithoutARequestButUnknownDoesNot) {
-    service.serveBody("/sync/venues", "{}");
+    service_.serveBody("/sync/venues", "{}");
     CVNetworkReachabilityManager::setForcedStatusForTesting(CVNetworkReachabilityStatusNotReachable);
     EXPECT_EQ(failure(download("/sync/venues")), "CVError.downloadFailed (7)");
-    EXPECT_TRUE(service.requests().empty());
+    EXPECT_TRUE(service_.requests().empty());
 
     CVNetworkReachabilityManager::setForcedStatusForTesting(CVNetworkReachabilityStatusUnknown);
     EXPECT_EQ(failure(download("/sync/venues")), "");
@@ -230,38 +230,38 @@ TEST_F(CVDataProviderTest, OfflineRefusesWithoutARequestButUnknownDoesNot) {
 // MARK: - Upload, POST and DELETE
 
 TEST_F(CVDataProviderTest, JsonObjectsArePostedAndDeletedAndFilesUploadedWithTheirHeaders) {
-    service.respond("/api/booking", {201, R"({"ok":true})", {}});
+    service_.respond("/api/booking", {201, R"({"ok":true})", {}});
     const auto body = boost::json::parse(R"({"id":"b1","count":2})");
     auto posted =
-        run(CVDataProvider::postJsonObject(&body, service.url("/api/booking"), Headers{{"user-access-token", "u"}}));
+        run(CVDataProvider::postJsonObject(&body, service_.url("/api/booking"), Headers{{"user-access-token", "u"}}));
     EXPECT_EQ(posted.response->statusCode, 201);
-    auto request = service.lastRequest("/api/booking");
+    auto request = service_.lastRequest("/api/booking");
     EXPECT_EQ(request->method, "POST");
     EXPECT_THAT(boost::json::parse(request->bodyText()), test::JsonEq(body));
     EXPECT_EQ(request->header("user-access-token"), "u");
     EXPECT_EQ(request->header("Ambrell-Session-Token"), "session-1");
 
-    run(CVDataProvider::deleteJsonObject(nullptr, service.url("/api/booking"), std::nullopt));
-    request = service.lastRequest("/api/booking");
+    run(CVDataProvider::deleteJsonObject(nullptr, service_.url("/api/booking"), std::nullopt));
+    request = service_.lastRequest("/api/booking");
     EXPECT_EQ(request->method, "DELETE");
     EXPECT_TRUE(request->body.empty());
     EXPECT_EQ(request->header("Content-Type"), "application/json");
 
     // A value JSON cannot carry is a serialisation error, and nothing is sent.
-    service.clearRequests();
+    service_.clearRequests();
     const boost::json::value broken = {{"x", std::numeric_limits<double>::quiet_NaN()}};
-    EXPECT_THAT(failure(CVDataProvider::postJsonObject(&broken, service.url("/api/booking"), std::nullopt)),
+    EXPECT_THAT(failure(CVDataProvider::postJsonObject(&broken, service_.url("/api/booking"), std::nullopt)),
                 StartsWith("NSCocoaErrorDomain "));
-    EXPECT_TRUE(service.requests().empty());
+    EXPECT_TRUE(service_.requests().empty());
 
     // An upload neither waits for nor sends the token, and returns any status.
     settings()->setSessionToken(std::nullopt);
     const auto file = containerRoot() / "package.json";
     platform::writeFileAtomically(file, std::string_view(R"({"entries":[]})"));
-    service.respond("/api/logpackage", {500, "failed", {}});
-    const auto uploaded = run(CVDataProvider::uploadContentsofFile(file, service.url("/api/logpackage")));
+    service_.respond("/api/logpackage", {500, "failed", {}});
+    const auto uploaded = run(CVDataProvider::uploadContentsofFile(file, service_.url("/api/logpackage")));
     EXPECT_EQ(uploaded.response->statusCode, 500);
-    request = service.lastRequest("/api/logpackage");
+    request = service_.lastRequest("/api/logpackage");
     ASSERT_TRUE(request);
     EXPECT_EQ(request->method, "POST");
     EXPECT_EQ(request->bodyText(), R"({"entries":[]})");
@@ -273,8 +273,8 @@ TEST_F(CVDataProviderTest, JsonObjectsArePostedAndDeletedAndFilesUploadedWithThe
 // MARK: - Completion forms
 
 TEST_F(CVDataProviderTest, CompletionsRunOnceAndNeverOnTheMainQueue) {
-    service.serveBody("/get", "{}");
-    service.respond("/broken", {500, "", {}});
+    service_.serveBody("/get", "{}");
+    service_.respond("/broken", {500, "", {}});
     std::atomic<int> calls{0};
     std::atomic<bool> onMain{false};
     const auto done = [&](bool expectedArguments) {
@@ -282,9 +282,9 @@ TEST_F(CVDataProviderTest, CompletionsRunOnceAndNeverOnTheMainQueue) {
         if (platform::MainQueue::shared().isCurrent()) onMain = true;
         ++calls;
     };
-    CVDataProvider::data(service.url("/get"), std::nullopt, std::nullopt, true,
+    CVDataProvider::data(service_.url("/get"), std::nullopt, std::nullopt, true,
                          [&](auto data, auto response, auto error) { done(data && response && !error); });
-    CVDataProvider::downloadContents(service.url("/broken"), target(), std::nullopt,
+    CVDataProvider::downloadContents(service_.url("/broken"), target(), std::nullopt,
                                      [&](auto path, auto response, auto error) { done(!path && !response && error); });
     ASSERT_TRUE(test::waitFor([&] { return calls == 2; }));
     platform::MainQueue::shared().drain();

@@ -20,7 +20,7 @@ TEST(CVGeometryHelper, BoundsContainCoordinateByCountingCrossingsOverEveryRing) 
     const Ring dateLine = {{-17.1, 179.9}, {-17.1, -179.9}, {-17.0, -179.9}, {-17.0, 179.9}};
     const Ring diamond = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
     const Ring courtyard = box(51.475, -0.05, 51.485, 0.05);
-    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
     const std::tuple<const char*, Rings, CLLocationCoordinate2D, bool> cases[] = {
         // Across the prime meridian.
         {"OnTheMeridian", {greenwich}, {51.48, 0}, true}, {"North", {greenwich}, {51.5, 0}, false},
@@ -38,7 +38,7 @@ TEST(CVGeometryHelper, BoundsContainCoordinateByCountingCrossingsOverEveryRing) 
         {"InTheHole", {greenwich, courtyard}, {51.48, 0}, false},
         {"AroundTheHole", {greenwich, courtyard}, {51.48, -0.08}, true},
         {"NoRings", {}, {0, 0}, false}, {"EmptyRings", {{}, {}}, {0, 0}, false},
-        {"OnePointRing", {{{0, 0}}}, {0, 0}, false}, {"NotANumber", {greenwich}, {nan, 0}, false},
+        {"OnePointRing", {{{0, 0}}}, {0, 0}, false}, {"NotANumber", {greenwich}, {kNan, 0}, false},
         {"ClosedRingRepeatingItsStart", {{{0, 0}, {0, 2}, {2, 2}, {2, 0}, {0, 0}}}, {1, 1}, true},
     };
     for (const auto& [name, rings, point, inside] : cases) {

@@ -158,7 +158,7 @@ protected:
     CVLoggerTest() {
         CVLoggerClock::setNowForTesting([offset = offset_] { return kStart + milliseconds(offset->load()); });
         CVLogger::resetSharedForTesting();
-        service.respond(kRoute, {200, "{}", {}});
+        service_.respond(kRoute, {200, "{}", {}});
     }
     ~CVLoggerTest() override {
         CVLogger::resetSharedForTesting();
@@ -195,7 +195,7 @@ protected:
 
     std::vector<Tags> uploads() const {
         std::vector<Tags> result;
-        for (const auto& request : service.requestsTo(kRoute)) result.push_back(tagsOf(request.bodyText()));
+        for (const auto& request : service_.requestsTo(kRoute)) result.push_back(tagsOf(request.bodyText()));
         return result;
     }
 
@@ -203,7 +203,7 @@ protected:
 };
 
 TEST_F(CVLoggerTest, AnEntryMoreThanSixtySecondsAfterTheLastDispatchWritesAndUploadsOnePackage) {
-    service.respond(kRoute, {503, "", {}});
+    service_.respond(kRoute, {503, "", {}});
     logger()->setApiKey("solution-key");
     append(10s, "a");
     append(60s, "b");  // exactly 60 seconds is not more than 60
@@ -220,7 +220,7 @@ TEST_F(CVLoggerTest, AnEntryMoreThanSixtySecondsAfterTheLastDispatchWritesAndUpl
     // The file on disk is the document that was sent, dated by the clock.
     const auto text = platform::readTextFile(folder() / files[0]);
     ASSERT_TRUE(text);
-    EXPECT_EQ(*text, service.lastRequest(kRoute)->bodyText());
+    EXPECT_EQ(*text, service_.lastRequest(kRoute)->bodyText());
     const auto document = boost::json::parse(*text);
     EXPECT_EQ(document.at("sessionData").at("sessionStartDate"), "2024-03-05T07:08:09.123Z");
     EXPECT_EQ(document.at("sessionData").at("sessionId").as_string(), actor()->sessionId());
@@ -235,7 +235,7 @@ TEST_F(CVLoggerTest, AnEntryMoreThanSixtySecondsAfterTheLastDispatchWritesAndUpl
     EXPECT_EQ(run(actor()->logEntries()).size(), 1u);
 
     // Reachability returning uploads again.
-    service.respond(kRoute, {200, "{}", {}});
+    service_.respond(kRoute, {200, "{}", {}});
     CVNetworkReachabilityManager::setForcedStatusForTesting(CVNetworkReachabilityStatusReachableViaWiFi);
     EXPECT_TRUE(test::waitFor([] { return filesOnDisk().empty(); }));
     EXPECT_EQ(uploads(), (std::vector<Tags>{{"a", "b", "c"}, {"a", "b", "c"}, {"a", "b", "c"}}));
@@ -267,7 +267,7 @@ TEST_F(CVLoggerTest, ChangingTheKeyFlushesUnderTheOldOneWithItsEarlierFilesAndAn
     append(2s, "b");
     logger()->setApiKey("solution-key");  // from none: nothing to write under
     EXPECT_EQ(filesOnDisk().size(), 2u);
-    EXPECT_TRUE(service.requests().empty());
+    EXPECT_TRUE(service_.requests().empty());
 
     append(3s, "c");
     logger()->setApiKey("new");
@@ -275,8 +275,8 @@ TEST_F(CVLoggerTest, ChangingTheKeyFlushesUnderTheOldOneWithItsEarlierFilesAndAn
     auto sent = uploads();
     std::sort(sent.begin(), sent.end());
     EXPECT_EQ(sent, (std::vector<Tags>{{"a", "b", "c"}, {"old"}}));
-    ASSERT_EQ(service.requests().size(), 2u);
-    for (const auto& request : service.requests()) {
+    ASSERT_EQ(service_.requests().size(), 2u);
+    for (const auto& request : service_.requests()) {
         EXPECT_EQ(boost::json::parse(request.bodyText()).at("apiKey"), "solution-key");
     }
     EXPECT_EQ(filesOnDisk(), (std::vector<std::string>{"other-key|X"}));
@@ -300,7 +300,7 @@ TEST_F(CVLoggerTest, DisabledLoggingDropsEventsAndBrokenTextIsRepaired) {
 TEST_F(CVLoggerTest, APackageWrittenDuringASlowUploadStaysAndNoFileGoesTwice) {
     // Answers wait until the test releases them, so an upload is under way for as long as the test needs.
     std::promise<void> release;
-    service.handle(kRoute, [held = release.get_future().share()](const auto&) {
+    service_.handle(kRoute, [held = release.get_future().share()](const auto&) {
         held.wait_for(30s);
         return test::LoopbackWebService::Response{200, "{}", {}};
     });
@@ -312,7 +312,7 @@ TEST_F(CVLoggerTest, APackageWrittenDuringASlowUploadStaysAndNoFileGoesTwice) {
     ASSERT_EQ(first.size(), 1u);
 
     logger()->uploadLog();
-    ASSERT_TRUE(service.waitForRequests(1));
+    ASSERT_TRUE(service_.waitForRequests(1));
     // An overlapping run finds the only file already on its way.
     run(actor()->uploadLogPackages());
 
@@ -353,7 +353,7 @@ TEST_F(CVLoggerTest, HostileKeysStayInsideTheLogFolder) {
 }
 
 TEST_F(CVLoggerTest, AFailedWriteKeepsTheEntries) {
-    service.respond(kRoute, {503, "", {}});
+    service_.respond(kRoute, {503, "", {}});
     logger()->setApiKey("solution-key");
     fs::remove_all(folder());
     ASSERT_FALSE(platform::writeFileAtomically(folder(), std::string_view("not a folder")));
@@ -361,7 +361,7 @@ TEST_F(CVLoggerTest, AFailedWriteKeepsTheEntries) {
     append(2s, "b");
     run(actor()->dispatch());
     EXPECT_EQ(run(actor()->logEntries()).size(), 2u);
-    EXPECT_TRUE(logs.sink().contains("could not write a package of 2 entries"));
+    EXPECT_TRUE(logs_.sink().contains("could not write a package of 2 entries"));
 
     fs::remove(folder());
     append(3s, "c");
@@ -376,7 +376,7 @@ TEST_F(CVLoggerTest, AFailedWriteKeepsTheEntries) {
 class CVLogUploaderTest : public test::WebServiceFixture {
 protected:
     fs::path writePackage(const std::string& name, std::string_view body = R"({"entries":[]})") const {
-        const auto path = folder / name;
+        const auto path = folder_ / name;
         EXPECT_FALSE(platform::writeFileAtomically(path, body));
         return path;
     }
@@ -396,7 +396,7 @@ protected:
         }
     }
 
-    const fs::path folder = containerRoot() / "logs";
+    const fs::path folder_ = containerRoot() / "logs";
 };
 
 TEST_F(CVLogUploaderTest, OnlyA2xxAnswerDeletesTheFile) {
@@ -405,38 +405,38 @@ TEST_F(CVLogUploaderTest, OnlyA2xxAnswerDeletesTheFile) {
         {403, false, "CVError"}, {404, false, "CVError"}, {500, false, "CVError"}, {503, false, "CVError"}};
     for (const auto& [status, deleted, outcome] : cases) {
         const auto file = writePackage("solution-key|A");
-        service.respond(kRoute, {status, status == 204 ? "" : "{}", {}});  // 204 carries no body
+        service_.respond(kRoute, {status, status == 204 ? "" : "{}", {}});  // 204 carries no body
         auto sent = std::make_shared<CVLogUploader::SentFiles>();
         EXPECT_EQ(upload({file}, "solution-key", sent), outcome) << status;
         EXPECT_EQ(!fs::exists(file), deleted) << status;
         EXPECT_EQ(sent->paths().size(), deleted ? 1u : 0u) << status;
     }
-    EXPECT_EQ(service.requestsTo(kRoute).size(), std::size(cases));
-    EXPECT_EQ(service.lastRequest(kRoute)->bodyText(), R"({"entries":[]})");
+    EXPECT_EQ(service_.requestsTo(kRoute).size(), std::size(cases));
+    EXPECT_EQ(service_.lastRequest(kRoute)->bodyText(), R"({"entries":[]})");
 
     // A transport error keeps the file and fails.
-    service.dropConnection(kRoute);
+    service_.dropConnection(kRoute);
     const auto file = writePackage("solution-key|A");
     EXPECT_EQ(upload({file}, "solution-key"), "other");
     EXPECT_TRUE(fs::exists(file));
 }
 
 TEST_F(CVLogUploaderTest, SendsEveryFileOfTheKeyLeavesTheRestAloneAndLogsTheAnswer) {
-    service.respond(kRoute, {200, "stored", {}});
+    service_.respond(kRoute, {200, "stored", {}});
     const auto first = writePackage("solution-key|A");
     const auto other = writePackage("other-key|A");
     const auto unnamed = writePackage("solution-key");
     const auto second = writePackage("solution-key|B");
-    EXPECT_EQ(upload({first, other, unnamed, folder / "solution-key|gone", second}, "solution-key"), "ok");
-    EXPECT_EQ(service.requestsTo(kRoute).size(), 2u);
+    EXPECT_EQ(upload({first, other, unnamed, folder_ / "solution-key|gone", second}, "solution-key"), "ok");
+    EXPECT_EQ(service_.requestsTo(kRoute).size(), 2u);
     EXPECT_FALSE(fs::exists(first) || fs::exists(second));
-    EXPECT_TRUE(logs.sink().contains("CVLogUploader starting upload of file " + first.string()));
-    EXPECT_TRUE(logs.sink().contains("CVLogUploader finished upload of " + second.string() + " with status code 200"));
-    EXPECT_TRUE(logs.sink().contains("Response body: stored"));
+    EXPECT_TRUE(logs_.sink().contains("CVLogUploader starting upload of file " + first.string()));
+    EXPECT_TRUE(logs_.sink().contains("CVLogUploader finished upload of " + second.string() + " with status code 200"));
+    EXPECT_TRUE(logs_.sink().contains("Response body: stored"));
 
     const auto empty = writePackage("|A");
     EXPECT_EQ(upload({empty}, ""), "ok");
-    EXPECT_EQ(service.requests().size(), 2u);
+    EXPECT_EQ(service_.requests().size(), 2u);
     EXPECT_TRUE(fs::exists(other) && fs::exists(unnamed) && fs::exists(empty));
 }
 

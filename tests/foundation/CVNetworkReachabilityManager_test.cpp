@@ -87,21 +87,21 @@ TEST(CVNetworkReachabilityManager, StatusTextsAndStatusFromFlags) {
     }
 
     const std::pair<CVNetworkReachabilityFlags, CVNetworkReachabilityStatus> flags[] = {
-        {0, kNotReachable}, {IsWWAN, kNotReachable}, {Reachable, kWiFi}, {Reachable | IsWWAN, kWWAN},
-        {Reachable | ConnectionRequired, kNotReachable},
-        {Reachable | ConnectionRequired | ConnectionOnTraffic, kWiFi},
-        {Reachable | ConnectionRequired | ConnectionOnDemand, kWiFi},
-        {Reachable | ConnectionRequired | ConnectionOnTraffic | IsWWAN, kWWAN},
-        {Reachable | ConnectionRequired | ConnectionOnTraffic | InterventionRequired, kNotReachable},
+        {0, kNotReachable}, {kIsWWAN, kNotReachable}, {kReachable, kWiFi}, {kReachable | kIsWWAN, kWWAN},
+        {kReachable | kConnectionRequired, kNotReachable},
+        {kReachable | kConnectionRequired | kConnectionOnTraffic, kWiFi},
+        {kReachable | kConnectionRequired | kConnectionOnDemand, kWiFi},
+        {kReachable | kConnectionRequired | kConnectionOnTraffic | kIsWWAN, kWWAN},
+        {kReachable | kConnectionRequired | kConnectionOnTraffic | kInterventionRequired, kNotReachable},
         // Intervention matters only when a connection is required.
-        {Reachable | InterventionRequired, kWiFi}, {ConnectionOnTraffic | ConnectionOnDemand, kNotReachable},
+        {kReachable | kInterventionRequired, kWiFi}, {kConnectionOnTraffic | kConnectionOnDemand, kNotReachable},
     };
     for (const auto& [value, status] : flags) EXPECT_EQ(CVNetworkReachabilityStatusForFlags(value), status) << value;
 }
 
 TEST(CVNetworkReachabilityManager, StartReportsTheCurrentFlagsAndEveryReportPostsOnTheMainQueue) {
     ChangeRecorder recorder;
-    const auto target = std::make_shared<ScriptedTarget>(Reachable | IsWWAN);
+    const auto target = std::make_shared<ScriptedTarget>(kReachable | kIsWWAN);
     const auto manager = Manager::initWithReachability(target);
     std::vector<std::pair<CVNetworkReachabilityStatus, bool>> blockCalls;  // written on the main queue only
     manager->setReachabilityStatusChangeBlock([&](CVNetworkReachabilityStatus status) {
@@ -116,8 +116,8 @@ TEST(CVNetworkReachabilityManager, StartReportsTheCurrentFlagsAndEveryReportPost
     std::thread reader([&] {
         while (!done) (void)manager->isReachable();
     });
-    target->report(Reachable);
-    target->report(Reachable);
+    target->report(kReachable);
+    target->report(kReachable);
     target->report(0);
     const auto posted = recorder.waitFor(4);
     done = true;
@@ -149,7 +149,7 @@ TEST(CVNetworkReachabilityManager, EveryStartRegistersAndAReportAfterTheManagerI
     }
     EXPECT_FALSE(target->running) << "a manager stops monitoring when it goes";
 
-    target->report(Reachable);
+    target->report(kReachable);
     const auto posted = recorder.waitFor(1);
     EXPECT_FALSE(posted[0].hadObject);
     EXPECT_EQ(posted[0].status, kWiFi);

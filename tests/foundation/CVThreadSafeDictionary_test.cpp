@@ -37,14 +37,14 @@ TEST(CVThreadSafeDictionary, ReadsWritesAndRemovesAndValuesNeverHoldNothing) {
 
 TEST(CVThreadSafeDictionary, ConcurrentWritersEachReadTheirOwnWrites) {
     CVThreadSafeDictionary<int, int> dictionary("test.dictionary");
-    constexpr int writers = 8;
-    constexpr int perWriter = 200;
+    constexpr int kWriters = 8;
+    constexpr int kPerWriter = 200;
     std::vector<std::thread> threads;
     std::atomic<int> mismatches{0};
-    for (int w = 0; w < writers; ++w) {
+    for (int w = 0; w < kWriters; ++w) {
         threads.emplace_back([&, w] {
-            for (int i = 0; i < perWriter; ++i) {
-                const int key = w * perWriter + i;
+            for (int i = 0; i < kPerWriter; ++i) {
+                const int key = w * kPerWriter + i;
                 dictionary.setValue(key * 10, key);
                 if (dictionary.getValue(key) != key * 10) ++mismatches;
             }
@@ -52,7 +52,7 @@ TEST(CVThreadSafeDictionary, ConcurrentWritersEachReadTheirOwnWrites) {
     }
     for (auto& t : threads) t.join();
     EXPECT_EQ(mismatches, 0);
-    EXPECT_EQ(dictionary.count(), static_cast<std::size_t>(writers * perWriter));
+    EXPECT_EQ(dictionary.count(), static_cast<std::size_t>(kWriters * kPerWriter));
 }
 
 TEST(CVThreadSafeDictionary, ReadsFromEveryPoolThreadAtOnceNeverStarveThePool) {

@@ -10,8 +10,8 @@ namespace {
 
 using platform::Color;
 
-constexpr double inf = std::numeric_limits<double>::infinity();
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
 
 TEST(HexString, FormatsEachComponentScaledAndTruncated) {
     const std::tuple<Color, const char*, const char*> cases[] = {
@@ -22,7 +22,7 @@ TEST(HexString, FormatsEachComponentScaledAndTruncated) {
         {{1.2, 0, 0, 1}, "#1330000", "#1330000FF"},
         {{-0.5, 0, 0, 1}, "#FFFFFFFFFFFFFF810000", "#FFFFFFFFFFFFFF810000FF"},
         // Beyond the int64 range the code saturates.
-        {{inf, -inf, 1e300, 1}, "#7FFFFFFFFFFFFFFF80000000000000007FFFFFFFFFFFFFFF",
+        {{kInf, -kInf, 1e300, 1}, "#7FFFFFFFFFFFFFFF80000000000000007FFFFFFFFFFFFFFF",
          "#7FFFFFFFFFFFFFFF80000000000000007FFFFFFFFFFFFFFFFF"},
     };
     for (const auto& [color, withoutAlpha, withAlpha] : cases) {
@@ -30,15 +30,15 @@ TEST(HexString, FormatsEachComponentScaledAndTruncated) {
         EXPECT_EQ(hexString(color, true), withAlpha);
     }
     // Not a number gives no text, unless it is the alpha left out.
-    EXPECT_EQ(hexString({nan, 0, 0, 1}, false), std::nullopt);
-    EXPECT_EQ(hexString({0, 0, 0, nan}, true), std::nullopt);
-    EXPECT_EQ(hexString({0, 0, 0, nan}, false), "#000000");
+    EXPECT_EQ(hexString({kNan, 0, 0, 1}, false), std::nullopt);
+    EXPECT_EQ(hexString({0, 0, 0, kNan}, true), std::nullopt);
+    EXPECT_EQ(hexString({0, 0, 0, kNan}, false), "#000000");
 }
 
 TEST(AlphaComponent, NarrowsToFloatSaturating) {
     EXPECT_EQ(alphaComponent({0, 0, 0, 0.25}), 0.25f);
     EXPECT_EQ(alphaComponent({0, 0, 0, 1e300}), std::numeric_limits<float>::max());
-    EXPECT_EQ(alphaComponent({0, 0, 0, -inf}), -std::numeric_limits<float>::max());
+    EXPECT_EQ(alphaComponent({0, 0, 0, -kInf}), -std::numeric_limits<float>::max());
 }
 
 void expectRgb(const Color& color, double red, double green, double blue) {
@@ -51,7 +51,7 @@ TEST(AdjustedLightness, MovesLightnessAndKeepsHueAndAlpha) {
     const Color dimRed{0.6, 0.2, 0.2, 0.8};  // HSL lightness 0.4 and saturation 0.5
     // Beyond [-1, 1] the factor counts as -1 or 1.
     const std::pair<double, double> cases[] = {{0.5, 0.7}, {-0.5, 0.2}, {0, 0.4}, {1, 1},     {-1, 0},
-                                               {2, 1},     {-3, 0},     {inf, 1}, {-inf, 0}};
+                                               {2, 1},     {-3, 0},     {kInf, 1}, {-kInf, 0}};
     for (const auto& [factor, lightness] : cases) {
         SCOPED_TRACE(factor);
         const Color adjusted = adjustedLightness(dimRed, factor);
@@ -67,8 +67,8 @@ TEST(AdjustedLightness, MovesLightnessAndKeepsHueAndAlpha) {
     expectRgb(adjustedLightness({0.5, 0.5, 0.5, 1}, 0.5), 0.75, 0.75, 0.75);  // greys stay grey
 
     // Something not a number leaves the colour alone.
-    EXPECT_EQ(adjustedLightness(dimRed, nan), dimRed);
-    const Color adjusted = adjustedLightness({nan, 0.2, 0.2, 1}, 0.5);
+    EXPECT_EQ(adjustedLightness(dimRed, kNan), dimRed);
+    const Color adjusted = adjustedLightness({kNan, 0.2, 0.2, 1}, 0.5);
     EXPECT_TRUE(std::isnan(adjusted.red));
     EXPECT_EQ(adjusted.green, 0.2);
 }

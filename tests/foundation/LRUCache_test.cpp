@@ -10,17 +10,17 @@ namespace {
 
 using Cache = LRUCache<std::string, std::string>;
 using Strings = std::vector<std::string>;
-constexpr std::int64_t maxCost = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t kMaxCost = std::numeric_limits<std::int64_t>::max();
 
 class LRUCacheTest : public ::testing::Test {
 protected:
-    platform::NotificationCenter center;
+    platform::NotificationCenter center_;
 
-    void warnOfLowMemory() { center.post(LRUCacheMemoryWarningNotification()); }
+    void warnOfLowMemory() { center_.post(LRUCacheMemoryWarningNotification()); }
 };
 
 TEST_F(LRUCacheTest, EvictsTheLeastRecentlyUsedEntriesByCountAndByCostAlsoWhenALimitIsLowered) {
-    Cache cache(100, 3, center);
+    Cache cache(100, 3, center_);
     for (const auto& [value, key] : {std::pair{"A", "a"}, {"B", "b"}, {"C", "c"}}) cache.setValue(value, key, 10);
     EXPECT_EQ(cache.value("a"), "A");
     EXPECT_EQ(cache.value("x"), std::nullopt);  // a miss leaves the order alone
@@ -48,7 +48,7 @@ TEST_F(LRUCacheTest, EvictsTheLeastRecentlyUsedEntriesByCountAndByCostAlsoWhenAL
 }
 
 TEST_F(LRUCacheTest, ReplacingRemovingAndStoringNothingKeepTheCostRight) {
-    Cache cache(100, 10, center);
+    Cache cache(100, 10, center_);
     cache.setValue("A", "a", 10);
     cache.setValue("B", "b", 20);
     cache.setValue("A2", "a", 15);  // replaces value and cost and refreshes the key
@@ -65,26 +65,26 @@ TEST_F(LRUCacheTest, ReplacingRemovingAndStoringNothingKeepTheCostRight) {
 }
 
 TEST_F(LRUCacheTest, NegativeAndHugeCostsAndLimitsStayWellDefined) {
-    Cache negativeCost(10, 10, center);
+    Cache negativeCost(10, 10, center_);
     negativeCost.setValue("A", "a", -50);
     negativeCost.setValue("B", "b", 10);
     EXPECT_EQ(negativeCost.totalCost(), 10);
     EXPECT_EQ(negativeCost.count(), 2);
 
     // Two maximal costs sum past the int64 range before the trim drops one.
-    Cache huge(maxCost, 10, center);
-    huge.setValue("A", "a", maxCost);
-    huge.setValue("B", "b", maxCost);
+    Cache huge(kMaxCost, 10, center_);
+    huge.setValue("A", "a", kMaxCost);
+    huge.setValue("B", "b", kMaxCost);
     EXPECT_EQ(huge.allValues(), (Strings{"B"}));
-    EXPECT_EQ(huge.totalCost(), maxCost);
+    EXPECT_EQ(huge.totalCost(), kMaxCost);
 
-    Cache negativeLimit(-1, 10, center);
+    Cache negativeLimit(-1, 10, center_);
     negativeLimit.setValue("A", "a");
     EXPECT_TRUE(negativeLimit.isEmpty());
 }
 
 TEST_F(LRUCacheTest, AMemoryWarningEmptiesTheCacheWhichThenFillsToItsLimitsAgain) {
-    Cache cache(100, 3, center);
+    Cache cache(100, 3, center_);
     cache.setValue("A", "a", 40);
     cache.setValue("B", "b", 40);
     warnOfLowMemory();
@@ -101,7 +101,7 @@ TEST_F(LRUCacheTest, AMemoryWarningEmptiesTheCacheWhichThenFillsToItsLimitsAgain
 TEST_F(LRUCacheTest, ValuesAreDestroyedOutsideTheLock) {
     // Each value runs code once its last copy is gone, as when releasing a resource whose owner looks into
     // the same cache: inside the cache's lock that would deadlock.
-    LRUCache<int, std::shared_ptr<void>> cache(100, 1, center);
+    LRUCache<int, std::shared_ptr<void>> cache(100, 1, center_);
     int destroyed = 0;
     auto value = [&] {
         return std::shared_ptr<void>(nullptr, [&](void*) {
@@ -120,7 +120,7 @@ TEST_F(LRUCacheTest, ValuesAreDestroyedOutsideTheLock) {
 
 TEST_F(LRUCacheTest, ConcurrentUseKeepsTheBookkeepingConsistent) {
     // Each value is its own cost, so the sum of the values held must equal totalCost once the threads are done.
-    LRUCache<int, std::int64_t> cache(500, 16, center);
+    LRUCache<int, std::int64_t> cache(500, 16, center_);
     std::atomic<bool> writersDone{false};
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t) {
@@ -162,7 +162,7 @@ TEST_F(LRUCacheTest, DestroyingACacheWhileWarningsArePostedIsSafe) {
         while (!done.load()) warnOfLowMemory();
     });
     for (int i = 0; i < 200; ++i) {
-        auto cache = std::make_unique<Cache>(100, 3, center);
+        auto cache = std::make_unique<Cache>(100, 3, center_);
         cache->setValue("A", "a");
         cache.reset();
     }

@@ -19,7 +19,7 @@ namespace ambrell::test {
 class WebServiceFixture : public ContainerFixture {
 protected:
     WebServiceFixture() {
-        ::setenv("AMBRELL_API", service.baseUrl().c_str(), 1);
+        ::setenv("AMBRELL_API", service_.baseUrl().c_str(), 1);
         CVAXAPI::resetSharedForTesting();
         CVContentContext::setApiKeyReader([] { return std::optional<std::string>("solution-key"); });
     }
@@ -39,9 +39,9 @@ protected:
         return platform::blockingWait(platform::ThreadPool::shared().makeStrand(), std::move(work));
     }
 
-    LoopbackWebService service;
-    ScopedLogCapture logs;
-    platform::MainQueueThread mainThread;
+    LoopbackWebService service_;
+    ScopedLogCapture logs_;
+    platform::MainQueueThread mainThread_;
 };
 
 }  // namespace ambrell::test

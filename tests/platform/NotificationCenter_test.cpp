@@ -16,23 +16,23 @@ namespace {
 using Token = NotificationCenter::ObserverToken;
 using Calls = std::vector<std::string>;
 
-const NotificationName venueLoaded{"venueLoaded"};
-const NotificationName floorChanged{"floorChanged"};
+const NotificationName kVenueLoaded{"venueLoaded"};
+const NotificationName kFloorChanged{"floorChanged"};
 
 TEST(NotificationCenterTest, DeliversToObserversOfTheNameInRegistrationOrder) {
     NotificationCenter center;
     Calls calls;
     const auto postingThread = std::this_thread::get_id();
-    auto first = center.addObserver(venueLoaded, [&](const Notification&) {
+    auto first = center.addObserver(kVenueLoaded, [&](const Notification&) {
         EXPECT_EQ(std::this_thread::get_id(), postingThread);
         calls.push_back("first");
     });
-    auto other = center.addObserver(floorChanged, [&](const Notification&) { calls.push_back("other"); });
-    auto second = center.addObserver(venueLoaded, [&](const Notification& notification) {
+    auto other = center.addObserver(kFloorChanged, [&](const Notification&) { calls.push_back("other"); });
+    auto second = center.addObserver(kVenueLoaded, [&](const Notification& notification) {
         calls.push_back(std::any_cast<std::string>(notification.object) + " " +
                         std::to_string(std::any_cast<int>(notification.userInfo.at("floor"))));
     });
-    center.post(venueLoaded, std::string("sender"), {{"floor", 2}});
+    center.post(kVenueLoaded, std::string("sender"), {{"floor", 2}});
     EXPECT_EQ(calls, (Calls{"first", "sender 2"}));
 }
 
@@ -40,21 +40,21 @@ TEST(NotificationCenterTest, TokensRemoveTheirObserverAndMayOutliveTheCenter) {
     NotificationCenter center;
     int calls = 0;
     const auto count = [&](const Notification&) { ++calls; };
-    { auto scoped = center.addObserver(venueLoaded, count); }
-    Token moved(center.addObserver(venueLoaded, count));
-    center.post(venueLoaded);
+    { auto scoped = center.addObserver(kVenueLoaded, count); }
+    Token moved(center.addObserver(kVenueLoaded, count));
+    center.post(kVenueLoaded);
     EXPECT_EQ(calls, 1);
 
     NotificationCenter().removeObserver(moved);  // another centre's token: left alone
     EXPECT_TRUE(moved.isActive());
     center.removeObserver(moved);
-    center.post(venueLoaded);
+    center.post(kVenueLoaded);
     EXPECT_EQ(calls, 1);
 
     Token orphan;
     {
         NotificationCenter shortLived;
-        orphan = shortLived.addObserver(venueLoaded, count);
+        orphan = shortLived.addObserver(kVenueLoaded, count);
     }
     EXPECT_FALSE(orphan.isActive());
 }
@@ -65,25 +65,25 @@ TEST(NotificationCenterTest, BlocksMayRemoveAddAndPostWhileAPostRuns) {
     Token self;
     Token later;
     std::optional<Token> added;
-    self = center.addObserver(venueLoaded, [&](const Notification&) {
+    self = center.addObserver(kVenueLoaded, [&](const Notification&) {
         calls.push_back("self");
         self.reset();
         later.reset();  // in this post's snapshot, but removed before its turn
-        added = center.addObserver(venueLoaded, [&](const Notification&) { calls.push_back("added"); });
-        center.post(floorChanged);
+        added = center.addObserver(kVenueLoaded, [&](const Notification&) { calls.push_back("added"); });
+        center.post(kFloorChanged);
     });
-    later = center.addObserver(venueLoaded, [&](const Notification&) { calls.push_back("later"); });
-    auto floor = center.addObserver(floorChanged, [&](const Notification&) { calls.push_back("floor"); });
-    center.post(venueLoaded);
+    later = center.addObserver(kVenueLoaded, [&](const Notification&) { calls.push_back("later"); });
+    auto floor = center.addObserver(kFloorChanged, [&](const Notification&) { calls.push_back("floor"); });
+    center.post(kVenueLoaded);
     EXPECT_EQ(calls, (Calls{"self", "floor"}));  // the added observer waits for the next post
-    center.post(venueLoaded);
+    center.post(kVenueLoaded);
     EXPECT_EQ(calls, (Calls{"self", "floor", "added"}));
 }
 
 TEST(NotificationCenterTest, ThrowingBlockEndsItsDelivery) {
     NotificationCenter center;
-    auto token = center.addObserver(venueLoaded, [](const Notification&) { throw std::runtime_error("observer failed"); });
-    EXPECT_THROW(center.post(venueLoaded), std::runtime_error);
+    auto token = center.addObserver(kVenueLoaded, [](const Notification&) { throw std::runtime_error("observer failed"); });
+    EXPECT_THROW(center.post(kVenueLoaded), std::runtime_error);
     std::thread([&] { token.reset(); }).join();  // would wait forever for a delivery still counted
 }
 
@@ -92,14 +92,14 @@ TEST(NotificationCenterTest, RemovalFromAnotherThreadWaitsForTheDeliveryInFlight
     std::atomic<bool> removalStarted{false};
     std::atomic<bool> blockFinished{false};
     std::atomic<int> calls{0};
-    auto token = center.addObserver(venueLoaded, [&](const Notification&) {
+    auto token = center.addObserver(kVenueLoaded, [&](const Notification&) {
         ++calls;
         ASSERT_TRUE(test::waitFor([&] { return removalStarted.load(); }));
         // Time enough for a removal that did not wait to return while this block runs.
         for (int spin = 0; spin < 1000; ++spin) std::this_thread::yield();
         blockFinished = true;
     });
-    std::thread poster([&] { center.post(venueLoaded); });
+    std::thread poster([&] { center.post(kVenueLoaded); });
     ASSERT_TRUE(test::waitFor([&] { return calls == 1; }));
     std::thread remover([&] {
         removalStarted = true;
@@ -108,22 +108,22 @@ TEST(NotificationCenterTest, RemovalFromAnotherThreadWaitsForTheDeliveryInFlight
     });
     remover.join();
     poster.join();
-    center.post(venueLoaded);
+    center.post(kVenueLoaded);
     EXPECT_EQ(calls.load(), 1);
 }
 
 TEST(NotificationCenterTest, ConcurrentPostsAndRegistrations) {
     auto& center = NotificationCenter::defaultCenter();
     std::atomic<int> delivered{0};
-    auto steady = center.addObserver(venueLoaded, [&](const Notification&) { ++delivered; });
+    auto steady = center.addObserver(kVenueLoaded, [&](const Notification&) { ++delivered; });
     std::vector<std::thread> threads;
     for (int index = 0; index < 3; ++index) {
         threads.emplace_back([&] {
-            for (int post = 0; post < 500; ++post) center.post(venueLoaded);
+            for (int post = 0; post < 500; ++post) center.post(kVenueLoaded);
         });
     }
     threads.emplace_back([&] {
-        for (int round = 0; round < 200; ++round) auto transient = center.addObserver(venueLoaded, [](const Notification&) {});
+        for (int round = 0; round < 200; ++round) auto transient = center.addObserver(kVenueLoaded, [](const Notification&) {});
     });
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(delivered.load(), 1500);

@@ -44,12 +44,12 @@ struct TestNode {
     struct Coordinate {
         double latitude, longitude, floor;
     };
-    std::optional<std::string> label_;
-    std::uint64_t boundary_;
-    Coordinate coordinate_;
-    [[nodiscard]] std::optional<std::string> label() const { return label_; }
-    [[nodiscard]] std::uint8_t boundaryType() const { return static_cast<std::uint8_t>(boundary_ & 0xFF); }
-    [[nodiscard]] Coordinate coordinate() const { return coordinate_; }
+    std::optional<std::string> labelText;
+    std::uint64_t boundaryBits;
+    Coordinate position;
+    [[nodiscard]] std::optional<std::string> label() const { return labelText; }
+    [[nodiscard]] std::uint8_t boundaryType() const { return static_cast<std::uint8_t>(boundaryBits & 0xFF); }
+    [[nodiscard]] Coordinate coordinate() const { return position; }
 };
 
 TEST(RouteNetworkEntryPoint, FromPlainValuesOrARouteNetworkNode) {

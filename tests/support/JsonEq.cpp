@@ -28,12 +28,12 @@ bool isNumber(const json::value& value) { return isInteger(value) || value.is_do
 // converted, so no rounding can make two different numbers meet.
 bool integerEqualsDouble(const json::value& integer, double number) {
     if (!std::isfinite(number) || std::trunc(number) != number) return false;
-    constexpr double twoTo63 = 9223372036854775808.0;
+    constexpr double kTwoTo63 = 9223372036854775808.0;
     if (integer.is_int64()) {
-        if (number < -twoTo63 || number >= twoTo63) return false;
+        if (number < -kTwoTo63 || number >= kTwoTo63) return false;
         return static_cast<std::int64_t>(number) == integer.get_int64();
     }
-    if (number < 0 || number >= 2 * twoTo63) return false;
+    if (number < 0 || number >= 2 * kTwoTo63) return false;
     return static_cast<std::uint64_t>(number) == integer.get_uint64();
 }
 

@@ -50,9 +50,12 @@ public:
     JsonEqMatcher(boost::json::value expected, JsonNumbers numbers)
         : expected_(std::move(expected)), numbers_(numbers) {}
 
+    // gmock calls these by name.
+    // NOLINTBEGIN(readability-identifier-naming)
     bool MatchAndExplain(const boost::json::value& actual, std::ostream* why) const;
     void DescribeTo(std::ostream* os) const;
     void DescribeNegationTo(std::ostream* os) const;
+    // NOLINTEND(readability-identifier-naming)
 
 private:
     boost::json::value expected_;
@@ -64,6 +67,8 @@ private:
 //   differs at $.venues[2].name: expected "Main", actual "Hall".
 // The actual side may be anything that converts to a boost::json::value (an
 // object, an array).
+// Named as gmock's own matchers are, so that expectations read alike.
+// NOLINTBEGIN(readability-identifier-naming)
 [[nodiscard]] inline JsonEqMatcher JsonEq(boost::json::value expected, JsonNumbers numbers = JsonNumbers::byValue) {
     return {std::move(expected), numbers};
 }
@@ -78,5 +83,6 @@ private:
 [[nodiscard]] inline JsonEqMatcher JsonEq(const std::string& jsonText, JsonNumbers numbers = JsonNumbers::byValue) {
     return JsonEq(std::string_view(jsonText), numbers);
 }
+// NOLINTEND(readability-identifier-naming)
 
 }  // namespace ambrell::test

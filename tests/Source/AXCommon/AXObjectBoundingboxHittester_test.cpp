@@ -52,11 +52,11 @@ TEST(AXObjectBoundingboxHittester, FindsOverlappingTouchingAndDegenerateBoxes) {
 
     // Edges that are not finite are refused, and nothing is added; the whole
     // globe still finds every box.
-    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-    constexpr double inf = std::numeric_limits<double>::infinity();
-    EXPECT_THROW(hittester.addObjectWithBoundingBox(nan, 1, 0, 0, 7), std::invalid_argument);
-    EXPECT_THROW(hittester.addObjectWithBoundingBox(1, inf, 0, 0, 8), std::invalid_argument);
-    EXPECT_THROW((void)hittester.objectsOverlappingRect(1, 1, -inf, 0), std::invalid_argument);
+    constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    EXPECT_THROW(hittester.addObjectWithBoundingBox(kNan, 1, 0, 0, 7), std::invalid_argument);
+    EXPECT_THROW(hittester.addObjectWithBoundingBox(1, kInf, 0, 0, 8), std::invalid_argument);
+    EXPECT_THROW((void)hittester.objectsOverlappingRect(1, 1, -kInf, 0), std::invalid_argument);
     EXPECT_EQ(overlapping(hittester, 90, 180, -90, -180), (Tags{1, 2, 3, 4, 5, 6}));
 }
 

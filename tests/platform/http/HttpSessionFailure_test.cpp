@@ -24,12 +24,12 @@ using test::LoopbackWebService;
 class HttpFailureTest : public LoopbackSessionTest {};
 
 TEST_F(HttpFailureTest, TransportFailuresAreUrlErrorsNamingTheUrl) {
-    service.dropConnection("/dropped");
-    service.respond("/loop", {302, "", {{"Location", "/loop"}}});
+    service_.dropConnection("/dropped");
+    service_.respond("/loop", {302, "", {{"Location", "/loop"}}});
     const std::pair<std::string, std::int64_t> cases[] = {
         {"http://127.0.0.1:" + std::to_string(closedPort()) + "/refused", NSURLErrorCannotConnectToHost},
-        {service.url("/dropped"), NSURLErrorNetworkConnectionLost},
-        {service.url("/loop"), NSURLErrorHTTPTooManyRedirects},
+        {service_.url("/dropped"), NSURLErrorNetworkConnectionLost},
+        {service_.url("/loop"), NSURLErrorHTTPTooManyRedirects},
         {"", NSURLErrorBadURL},
         {"http://exa mple.com/", NSURLErrorBadURL},
         {"http://[::1/", NSURLErrorBadURL},
@@ -37,7 +37,7 @@ TEST_F(HttpFailureTest, TransportFailuresAreUrlErrorsNamingTheUrl) {
         {"127.0.0.1/no-scheme", NSURLErrorUnsupportedURL},
     };
     for (const auto& [url, code] : cases) {
-        const auto error = urlErrorOf(session.data(requestFor(url)));
+        const auto error = urlErrorOf(session_.data(requestFor(url)));
         ASSERT_TRUE(error) << url;
         EXPECT_EQ(error->domain, "NSURLErrorDomain") << url;
         EXPECT_EQ(error->code, code) << url;
@@ -47,25 +47,25 @@ TEST_F(HttpFailureTest, TransportFailuresAreUrlErrorsNamingTheUrl) {
 }
 
 TEST_F(HttpFailureTest, RequestsThatCannotBeSentFailBeforeReachingTheServer) {
-    std::vector<HttpRequest> requests(4, requestFor(service.url("/x")));
+    std::vector<HttpRequest> requests(4, requestFor(service_.url("/x")));
     requests[0].headers.add("Bad Name", "v");
     requests[1].headers.add("X-Injected", "v\r\nX-Evil: 1");
     requests[2].method = "GE T";
     requests[3].timeout = 0s;
     for (const auto& request : requests) {
-        const auto error = urlErrorOf(session.data(request));
+        const auto error = urlErrorOf(session_.data(request));
         ASSERT_TRUE(error);
         EXPECT_EQ(error->code, NSURLErrorUnknown);
     }
-    EXPECT_TRUE(service.requests().empty());
+    EXPECT_TRUE(service_.requests().empty());
 }
 
 TEST_F(HttpFailureTest, SilenceLongerThanTheTimeoutTimesOut) {
-    service.delay("/silent", 10s);
-    auto request = requestFor(service.url("/silent"));
+    service_.delay("/silent", 10s);
+    auto request = requestFor(service_.url("/silent"));
     request.timeout = 1s;
     const auto started = std::chrono::steady_clock::now();
-    const auto error = urlErrorOf(session.data(request));
+    const auto error = urlErrorOf(session_.data(request));
     const auto elapsed = std::chrono::steady_clock::now() - started;
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, NSURLErrorTimedOut);
@@ -78,21 +78,21 @@ TEST_F(HttpFailureTest, AnAlreadyCancelledTaskSendsNothing) {
     auto task = test::startTask([](test::AsyncGate& g, HttpSession& s, std::string url) -> Awaitable<HttpDataResult> {
         co_await g.wait();
         co_return co_await s.data(requestFor(std::move(url)));
-    }(gate, session, service.url("/x")));
+    }(gate, session_, service_.url("/x")));
     ASSERT_TRUE(test::waitFor([&] { return gate.arrivals() == 1; }));
     task.task.cancel();
     gate.open();
     EXPECT_TRUE(test::failedWith<CancellationError>(task.result()));
-    EXPECT_TRUE(service.requests().empty());
+    EXPECT_TRUE(service_.requests().empty());
 }
 
 TEST_F(HttpFailureTest, CancellingAbortsATransferInEitherForm) {
-    service.delay("/hang", 60s);
-    auto task = test::startTask(session.data(requestFor(service.url("/hang"))));
+    service_.delay("/hang", 60s);
+    auto task = test::startTask(session_.data(requestFor(service_.url("/hang"))));
     std::promise<TaskResult<HttpDataResult>> outcome;
-    const auto handle = session.data(requestFor(service.url("/hang")),
+    const auto handle = session_.data(requestFor(service_.url("/hang")),
                                      [&](TaskResult<HttpDataResult> result) { outcome.set_value(std::move(result)); });
-    ASSERT_TRUE(service.waitForRequests(2));
+    ASSERT_TRUE(service_.waitForRequests(2));
     task.task.cancel();
     EXPECT_TRUE(test::failedWith<CancellationError>(task.result(5s)));
     // Cancelled twice, the completion form still reports once.
@@ -104,7 +104,7 @@ TEST_F(HttpFailureTest, CancellingAbortsATransferInEitherForm) {
 }
 
 TEST_F(HttpFailureTest, ConcurrentRequestsFromManyThreadsEachCompleteOnce) {
-    service.handle("/item", [](const test::RecordedRequest& request) {
+    service_.handle("/item", [](const test::RecordedRequest& request) {
         return LoopbackWebService::Response{200, request.query, {{"Content-Type", "text/plain"}}};
     });
     constexpr int kThreads = 8;
@@ -117,7 +117,7 @@ TEST_F(HttpFailureTest, ConcurrentRequestsFromManyThreadsEachCompleteOnce) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < kPerThread; ++i) {
                 const std::string id = std::to_string(t) + "-" + std::to_string(i);
-                session.data(requestFor(service.url("/item?" + id)), [&, id](TaskResult<HttpDataResult> result) {
+                session_.data(requestFor(service_.url("/item?" + id)), [&, id](TaskResult<HttpDataResult> result) {
                     {
                         std::lock_guard lock(mutex);
                         answers[id].push_back(result.hasValue() ? text(result.get().body) : "error");
@@ -129,7 +129,7 @@ TEST_F(HttpFailureTest, ConcurrentRequestsFromManyThreadsEachCompleteOnce) {
     }
     // Awaitable requests from tasks at the same time.
     std::vector<test::StartedTask<HttpDataResult>> tasks;
-    for (int i = 0; i < 8; ++i) tasks.push_back(test::startTask(session.data(requestFor(service.url("/item?task")))));
+    for (int i = 0; i < 8; ++i) tasks.push_back(test::startTask(session_.data(requestFor(service_.url("/item?task")))));
     for (auto& thread : threads) thread.join();
     ASSERT_TRUE(test::waitFor([&] { return completed == kThreads * kPerThread; }, 30s));
     for (auto& task : tasks) {
@@ -143,20 +143,20 @@ TEST_F(HttpFailureTest, ConcurrentRequestsFromManyThreadsEachCompleteOnce) {
 }
 
 TEST_F(HttpFailureTest, DestroyingTheSessionCancelsEachTransferOnceAndSendsNoPendingOne) {
-    service.delay("/hang", 60s);
+    service_.delay("/hang", 60s);
     std::mutex mutex;
     std::vector<std::int64_t> codes;
     std::optional<Awaitable<HttpDataResult>> pending;
     {
         HttpSession doomed;
         for (int i = 0; i < 3; ++i) {
-            doomed.data(requestFor(service.url("/hang")), [&](TaskResult<HttpDataResult> result) {
+            doomed.data(requestFor(service_.url("/hang")), [&](TaskResult<HttpDataResult> result) {
                 std::lock_guard lock(mutex);
                 codes.push_back(codeOf(result));
             });
         }
-        pending.emplace(doomed.data(requestFor(service.url("/pending"))));
-        ASSERT_TRUE(service.waitForRequests(3));
+        pending.emplace(doomed.data(requestFor(service_.url("/pending"))));
+        ASSERT_TRUE(service_.waitForRequests(3));
     }
     {
         std::lock_guard lock(mutex);
@@ -166,7 +166,7 @@ TEST_F(HttpFailureTest, DestroyingTheSessionCancelsEachTransferOnceAndSendsNoPen
     const auto error = urlErrorOf(std::move(*pending));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, NSURLErrorCancelled);
-    EXPECT_TRUE(service.requestsTo("/pending").empty());
+    EXPECT_TRUE(service_.requestsTo("/pending").empty());
 }
 
 TEST_F(HttpFailureTest, CompletionsRunOnTheNetworkThreadAndMayEndTheirSession) {
@@ -180,7 +180,7 @@ TEST_F(HttpFailureTest, CompletionsRunOnTheNetworkThreadAndMayEndTheirSession) {
     auto where = shared->where.get_future();
     {
         std::lock_guard lock(shared->mutex);
-        shared->session->data(requestFor(service.url("/ping")), [shared](TaskResult<HttpDataResult>) {
+        shared->session->data(requestFor(service_.url("/ping")), [shared](TaskResult<HttpDataResult>) {
             std::lock_guard guard(shared->mutex);
             shared->session.reset();
             shared->where.set_value({std::this_thread::get_id(), MainQueue::shared().isCurrent()});

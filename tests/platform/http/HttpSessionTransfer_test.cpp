@@ -19,10 +19,10 @@ namespace fs = std::filesystem;
 class HttpTransferTest : public LoopbackSessionTest {
 protected:
     [[nodiscard]] std::size_t filesInFolder() const {
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()));
+        return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder_.path()), fs::directory_iterator()));
     }
 
-    test::TempDirectory folder;
+    test::TempDirectory folder_;
 };
 
 std::string binaryPattern(std::size_t size) {
@@ -33,10 +33,10 @@ std::string binaryPattern(std::size_t size) {
 
 TEST_F(HttpTransferTest, DownloadKeepsAReadableFileInTheGivenFolderWhateverTheStatus) {
     const std::string body = binaryPattern(300'000);
-    service.serveBody("/content.bin", body, "application/octet-stream");
+    service_.serveBody("/content.bin", body, "application/octet-stream");
     const auto modified = std::chrono::system_clock::from_time_t(1'600'000'000);
-    service.serveBody("/cached.json", R"({"a":1})", "application/json", modified);
-    service.respond("/failing", {500, "server trouble", {{"Content-Type", "text/plain"}}});
+    service_.serveBody("/cached.json", R"({"a":1})", "application/json", modified);
+    service_.respond("/failing", {500, "server trouble", {{"Content-Type", "text/plain"}}});
     struct Case {
         std::string path;
         HttpHeaders headers;
@@ -51,9 +51,9 @@ TEST_F(HttpTransferTest, DownloadKeepsAReadableFileInTheGivenFolderWhateverTheSt
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
-        const auto result = await(session.download(requestFor(service.url(c.path), "GET", c.headers), folder.path()));
+        const auto result = await(session_.download(requestFor(service_.url(c.path), "GET", c.headers), folder_.path()));
         EXPECT_EQ(result.response.statusCode, c.status);
-        EXPECT_EQ(result.temporaryFile.parent_path(), folder.path());
+        EXPECT_EQ(result.temporaryFile.parent_path(), folder_.path());
         EXPECT_TRUE(readTextFile(result.temporaryFile) == c.contents);
         EXPECT_EQ(permissions(result.temporaryFile), 0644u);
     }
@@ -61,16 +61,16 @@ TEST_F(HttpTransferTest, DownloadKeepsAReadableFileInTheGivenFolderWhateverTheSt
 }
 
 TEST_F(HttpTransferTest, AFailedDownloadLeavesNoFileAndAMissingFolderSendsNoRequest) {
-    service.dropConnection("/dropped");
-    service.serveBody("/file", "x");
-    const auto dropped = urlErrorOf(session.download(requestFor(service.url("/dropped")), folder.path()));
+    service_.dropConnection("/dropped");
+    service_.serveBody("/file", "x");
+    const auto dropped = urlErrorOf(session_.download(requestFor(service_.url("/dropped")), folder_.path()));
     ASSERT_TRUE(dropped);
     EXPECT_EQ(dropped->code, NSURLErrorNetworkConnectionLost);
-    const auto noFolder = urlErrorOf(session.download(requestFor(service.url("/file")), folder / "absent"));
+    const auto noFolder = urlErrorOf(session_.download(requestFor(service_.url("/file")), folder_ / "absent"));
     ASSERT_TRUE(noFolder);
     EXPECT_EQ(noFolder->code, NSURLErrorCannotCreateFile);
     EXPECT_EQ(filesInFolder(), 0u);
-    EXPECT_TRUE(service.requestsTo("/file").empty());
+    EXPECT_TRUE(service_.requestsTo("/file").empty());
 }
 
 TEST_F(HttpTransferTest, ASlowButSteadyDownloadOutlastsTheInactivityTimeout) {
@@ -79,24 +79,24 @@ TEST_F(HttpTransferTest, ASlowButSteadyDownloadOutlastsTheInactivityTimeout) {
     std::vector<std::string> chunks;
     std::string expected;
     for (int i = 0; i < 12; ++i) expected += chunks.emplace_back(1024, static_cast<char>('a' + i));
-    service.serveChunks("/slow", chunks, std::chrono::milliseconds(250));
-    auto request = requestFor(service.url("/slow"));
+    service_.serveChunks("/slow", chunks, std::chrono::milliseconds(250));
+    auto request = requestFor(service_.url("/slow"));
     request.timeout = std::chrono::seconds(2);
-    const auto result = await(session.download(request, folder.path()));
+    const auto result = await(session_.download(request, folder_.path()));
     EXPECT_EQ(result.response.statusCode, 200);
     EXPECT_TRUE(readTextFile(result.temporaryFile) == expected);
 }
 
 TEST_F(HttpTransferTest, UploadStreamsTheFileAsThePostBody) {
     const std::string contents = binaryPattern(6 * 1024 * 1024 + 17);
-    const auto file = folder / "log-package.json";
+    const auto file = folder_ / "log-package.json";
     ASSERT_FALSE(writeFileAtomically(file, contents));
-    service.handle("/upload", [](const test::RecordedRequest& request) {
+    service_.handle("/upload", [](const test::RecordedRequest& request) {
         return LoopbackWebService::Response{201, std::to_string(request.body.size()), {{"Content-Type", "text/plain"}}};
     });
-    auto request = requestFor(service.url("/upload"), "POST", {{"Content-Type", "application/json"}, {"Accept", "application/json"}});
+    auto request = requestFor(service_.url("/upload"), "POST", {{"Content-Type", "application/json"}, {"Accept", "application/json"}});
     request.bodyFile = file;
-    const auto result = await(session.upload(request));
+    const auto result = await(session_.upload(request));
     EXPECT_EQ(result.response.statusCode, 201);
     EXPECT_EQ(text(result.body), std::to_string(contents.size()));
     const auto received = lastRequest("/upload");
@@ -107,18 +107,18 @@ TEST_F(HttpTransferTest, UploadStreamsTheFileAsThePostBody) {
 
 TEST_F(HttpTransferTest, AnUploadWhoseFileCannotBeReadFailsBeforeAnyRequest) {
     const std::pair<std::optional<fs::path>, std::int64_t> cases[] = {
-        {folder / "absent.json", NSURLErrorFileDoesNotExist},
-        {folder.path(), NSURLErrorFileIsDirectory},
+        {folder_ / "absent.json", NSURLErrorFileDoesNotExist},
+        {folder_.path(), NSURLErrorFileIsDirectory},
         {std::nullopt, NSURLErrorFileDoesNotExist},
     };
     for (const auto& [file, code] : cases) {
-        auto request = requestFor(service.url("/upload"), "POST");
+        auto request = requestFor(service_.url("/upload"), "POST");
         request.bodyFile = file;
-        const auto error = urlErrorOf(session.upload(request));
+        const auto error = urlErrorOf(session_.upload(request));
         ASSERT_TRUE(error);
         EXPECT_EQ(error->code, code);
     }
-    EXPECT_TRUE(service.requests().empty());
+    EXPECT_TRUE(service_.requests().empty());
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ using test::LoopbackWebService;
 class HttpSessionTest : public LoopbackSessionTest {};
 
 TEST_F(HttpSessionTest, HeadersArriveAsSentInOrderEmptyAndRepeatedOnesIncluded) {
-    service.respond("/headers", {204, "", {}});
+    service_.respond("/headers", {204, "", {}});
     // An empty Accept replaces libcurl's "*/*" rather than joining it.
     const auto result = get("/headers", {{"X-Third", "3"}, {"Authorization", "Bearer token"}, {"X-Empty", ""},
                                          {"X-First", "1%20one"}, {"Authorization", "Caller value"}, {"X-Third", "again"},
@@ -33,7 +33,7 @@ TEST_F(HttpSessionTest, HeadersArriveAsSentInOrderEmptyAndRepeatedOnesIncluded) 
 }
 
 TEST_F(HttpSessionTest, BodiesArriveWithTheirMethod) {
-    service.handle("/echo", [](const test::RecordedRequest& request) {
+    service_.handle("/echo", [](const test::RecordedRequest& request) {
         return LoopbackWebService::Response{200, request.method + " " + request.bodyText(), {{"Content-Type", "text/plain"}}};
     });
     struct Case {
@@ -47,10 +47,10 @@ TEST_F(HttpSessionTest, BodiesArriveWithTheirMethod) {
         {"DELETE", std::nullopt, "DELETE "},       {"POST", "", "POST "},
     };
     for (const auto& c : cases) {
-        auto request = requestFor(service.url("/echo"), c.method, {{"Content-Type", "application/json"}});
+        auto request = requestFor(service_.url("/echo"), c.method, {{"Content-Type", "application/json"}});
         if (c.body) request.body = bytes(*c.body);
         request.timeout = std::chrono::seconds::max();  // any positive timeout is usable, however long
-        EXPECT_EQ(text(await(session.data(request)).body), c.answer) << c.method;
+        EXPECT_EQ(text(await(session_.data(request)).body), c.answer) << c.method;
         const auto received = lastRequest("/echo");
         EXPECT_EQ(received.header("Content-Type"), "application/json");
         if (c.method == "POST") {
@@ -62,7 +62,7 @@ TEST_F(HttpSessionTest, BodiesArriveWithTheirMethod) {
 TEST_F(HttpSessionTest, EveryStatusIsAResponseNotAnError) {
     for (const int status : {200, 201, 204, 304, 400, 403, 404, 500, 503}) {
         const std::string body = status == 204 || status == 304 ? "" : "body " + std::to_string(status);
-        service.respond("/status", {status, body, {}});
+        service_.respond("/status", {status, body, {}});
         const auto result = get("/status");
         EXPECT_EQ(result.response.statusCode, status);
         EXPECT_EQ(text(result.body), body);
@@ -71,15 +71,15 @@ TEST_F(HttpSessionTest, EveryStatusIsAResponseNotAnError) {
 }
 
 TEST_F(HttpSessionTest, ResponseCarriesHeadersAndTheUrlThatAnswered) {
-    service.serveBody("/new", "moved here", "text/plain");
+    service_.serveBody("/new", "moved here", "text/plain");
     for (const auto& [name, value] : test::HeaderList{{"Content-Language", "de"}, {"X-Multi", "a"}, {"X-Multi", "b"}}) {
-        service.addResponseHeader("/new", name, value);
+        service_.addResponseHeader("/new", name, value);
     }
-    service.respond("/old", {302, "", {{"Location", "/new"}}});
+    service_.respond("/old", {302, "", {{"Location", "/new"}}});
     const auto result = get("/old?x=1");
     EXPECT_EQ(result.response.statusCode, 200);
     EXPECT_EQ(text(result.body), "moved here");
-    EXPECT_EQ(result.response.url, service.url("/new"));
+    EXPECT_EQ(result.response.url, service_.url("/new"));
     EXPECT_EQ(result.response.headers.value("content-language"), "de");
     EXPECT_EQ(result.response.headers.values("X-Multi"), (Strings{"a", "b"}));
     EXPECT_TRUE(result.response.headers.contains("Last-Modified"));
@@ -88,7 +88,7 @@ TEST_F(HttpSessionTest, ResponseCarriesHeadersAndTheUrlThatAnswered) {
 
 TEST_F(HttpSessionTest, ConnectionsAreReusedAcrossRequests) {
     for (int i = 0; i < 3; ++i) get("/ping");
-    const auto received = service.requestsTo("/ping");
+    const auto received = service_.requestsTo("/ping");
     ASSERT_EQ(received.size(), 3u);
     EXPECT_EQ(received[1].remotePort, received[0].remotePort);
     EXPECT_EQ(received[2].remotePort, received[0].remotePort);
@@ -99,12 +99,12 @@ TEST_F(HttpSessionTest, TheAwaitingTaskResumesOnItsOwnExecutor) {
     EXPECT_TRUE(blockingWait<bool>(strand, [](HttpSession& s, std::string url, Strand st) -> Awaitable<bool> {
         co_await s.data(requestFor(std::move(url)));
         co_return st.running_in_this_thread();
-    }(session, service.url("/ping"), strand)));
+    }(session_, service_.url("/ping"), strand)));
 }
 
 TEST_F(HttpSessionTest, ConfiguredProxyCarriesHttpRequests) {
-    service.respond("/resource", {200, "via proxy", {}});
-    HttpSession proxied(HttpSession::Configuration{HttpProxy{"127.0.0.1", service.port()}});
+    service_.respond("/resource", {200, "via proxy", {}});
+    HttpSession proxied(HttpSession::Configuration{HttpProxy{"127.0.0.1", service_.port()}});
     // The host does not exist: only the proxy can answer.
     const auto result = await(proxied.data(requestFor("http://ambrell-origin.invalid/resource?x=1")));
     EXPECT_EQ(text(result.body), "via proxy");
@@ -119,7 +119,7 @@ TEST_F(HttpSessionTest, HttpsRequestsBypassTheProxy) {
     // not connect; directly it reaches the plain-HTTP service, which cannot
     // speak TLS.
     HttpSession proxied(HttpSession::Configuration{HttpProxy{"127.0.0.1", closedPort()}});
-    auto request = requestFor("https://127.0.0.1:" + std::to_string(service.port()) + "/secure");
+    auto request = requestFor("https://127.0.0.1:" + std::to_string(service_.port()) + "/secure");
     request.timeout = std::chrono::seconds(5);
     const auto error = urlErrorOf(proxied.data(request));
     ASSERT_TRUE(error);

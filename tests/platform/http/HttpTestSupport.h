@@ -73,17 +73,17 @@ inline std::vector<std::uint8_t> bytes(std::string_view text) {
 class LoopbackSessionTest : public ::testing::Test {
 protected:
     HttpDataResult get(std::string_view pathAndQuery, HttpHeaders headers = {}) {
-        return await(session.data(requestFor(service.url(pathAndQuery), "GET", std::move(headers))));
+        return await(session_.data(requestFor(service_.url(pathAndQuery), "GET", std::move(headers))));
     }
     // The last request to the path; a failure, and an empty record, when none arrived.
     test::RecordedRequest lastRequest(std::string_view path) const {
-        auto received = service.lastRequest(path);
+        auto received = service_.lastRequest(path);
         EXPECT_TRUE(received) << path;
         return received.value_or(test::RecordedRequest{});
     }
 
-    test::LoopbackWebService service;
-    HttpSession session;
+    test::LoopbackWebService service_;
+    HttpSession session_;
 };
 
 }  // namespace ambrell::platform

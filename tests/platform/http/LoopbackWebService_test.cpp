@@ -19,7 +19,7 @@ using platform::text;
 
 class LoopbackWebServiceTest : public platform::LoopbackSessionTest {
 protected:
-    TempDirectory folder;
+    TempDirectory folder_;
 };
 
 TEST(HttpDate, FormatsAndParsesTheImfFixdate) {
@@ -40,31 +40,31 @@ TEST(HttpDate, FormatsAndParsesTheImfFixdate) {
 }
 
 TEST_F(LoopbackWebServiceTest, AnExactQueryRouteWinsOverThePathRouteOnTheLoopbackPort) {
-    EXPECT_EQ(service.baseUrl(), "http://127.0.0.1:" + std::to_string(service.port()) + "/");
-    EXPECT_EQ(service.url("/a?b=c"), "http://127.0.0.1:" + std::to_string(service.port()) + "/a?b=c");
-    service.respond("/sync", {200, "any", {}});
-    service.respond("/sync?lang=de", {200, "german", {}});
+    EXPECT_EQ(service_.baseUrl(), "http://127.0.0.1:" + std::to_string(service_.port()) + "/");
+    EXPECT_EQ(service_.url("/a?b=c"), "http://127.0.0.1:" + std::to_string(service_.port()) + "/a?b=c");
+    service_.respond("/sync", {200, "any", {}});
+    service_.respond("/sync?lang=de", {200, "german", {}});
     EXPECT_EQ(text(get("/sync?lang=de").body), "german");
     EXPECT_EQ(text(get("/sync?lang=en").body), "any");
     EXPECT_EQ(text(get("/sync").body), "any");
     EXPECT_EQ(get("/other?lang=de").response.statusCode, 404);
-    const auto recorded = service.requests();
+    const auto recorded = service_.requests();
     ASSERT_EQ(recorded.size(), 4u);
     EXPECT_EQ(recorded[0].path, "/sync");
     EXPECT_EQ(recorded[0].query, "lang=de");
     EXPECT_EQ(recorded[3].path, "/other");
-    EXPECT_EQ(service.requestsTo("/sync").size(), 3u);
-    EXPECT_EQ(service.lastRequest("/sync")->query, "");
-    service.clearRequests();
-    EXPECT_TRUE(service.requests().empty());
+    EXPECT_EQ(service_.requestsTo("/sync").size(), 3u);
+    EXPECT_EQ(service_.lastRequest("/sync")->query, "");
+    service_.clearRequests();
+    EXPECT_TRUE(service_.requests().empty());
 }
 
 TEST_F(LoopbackWebServiceTest, ServedFilesFollowIfModifiedSince) {
-    const auto file = folder / "venue.json";
+    const auto file = folder_ / "venue.json";
     const auto modified = std::chrono::system_clock::from_time_t(1'650'000'000);
     ASSERT_FALSE(platform::writeFileAtomically(file, R"({"venue":1})"));
     ASSERT_FALSE(platform::setModificationDate(file, modified));
-    service.serveFile("/venue", file);
+    service_.serveFile("/venue", file);
     const auto first = get("/venue");
     EXPECT_EQ(first.response.statusCode, 200);
     EXPECT_EQ(text(first.body), R"({"venue":1})");
@@ -82,25 +82,25 @@ TEST_F(LoopbackWebServiceTest, ServedFilesFollowIfModifiedSince) {
 }
 
 TEST_F(LoopbackWebServiceTest, HandlersSeeTheRequestAndScriptTheAnswer) {
-    service.handle("/booking", [](const RecordedRequest& request) {
+    service_.handle("/booking", [](const RecordedRequest& request) {
         if (request.method == "DELETE") throw std::runtime_error("no");
         return LoopbackWebService::Response{request.method == "PUT" ? 200 : 405,
                                             request.bodyText() + "|" + request.header("x-token").value_or("-"),
                                             {{"Content-Type", "text/plain"}, {"Content-Language", "fr"}}};
     });
-    auto request = platform::requestFor(service.url("/booking"), "PUT", {{"X-Token", "t1"}});
+    auto request = platform::requestFor(service_.url("/booking"), "PUT", {{"X-Token", "t1"}});
     request.body = platform::bytes("seat=4");
-    const auto answer = platform::await(session.data(request));
+    const auto answer = platform::await(session_.data(request));
     EXPECT_EQ(answer.response.statusCode, 200);
     EXPECT_EQ(text(answer.body), "seat=4|t1");
     EXPECT_EQ(answer.response.headers.value("Content-Type"), "text/plain");
     EXPECT_EQ(answer.response.headers.value("Content-Language"), "fr");
     // A HEAD answer tells the length of the body it leaves out.
-    const auto head = platform::await(session.data(platform::requestFor(service.url("/booking"), "HEAD")));
+    const auto head = platform::await(session_.data(platform::requestFor(service_.url("/booking"), "HEAD")));
     EXPECT_EQ(head.response.statusCode, 405);
     EXPECT_EQ(head.response.headers.value("Content-Length"), "2");
     EXPECT_TRUE(head.body.empty());
-    EXPECT_EQ(platform::await(session.data(platform::requestFor(service.url("/booking"), "DELETE"))).response.statusCode,
+    EXPECT_EQ(platform::await(session_.data(platform::requestFor(service_.url("/booking"), "DELETE"))).response.statusCode,
               500);
 }
 
