@@ -67,7 +67,7 @@ CVPoint pointFromCoordinates(const boost::json::value* coordinates, std::optiona
 
 }  // namespace
 
-CVLocationInternal::CVLocationInternal() : floorIndex_(0.0), position_(CVPoint(0, 0)) {}
+CVLocationInternal::CVLocationInternal() : floorIndex(0.0), position_(CVPoint(0, 0)) {}
 
 CVLocationInternal::CVLocationInternal(const CVPoint& point, std::string name) : name(std::move(name)) {
     // Nothing but the name and the position: not even the default id.
@@ -125,9 +125,9 @@ bool CVLocationInternal::initWithDictionary(const boost::json::value& dictionary
                 built = polygon != nullptr;
                 cv_setPolygon(std::move(polygon));
                 setPosition(pointFromCoordinates(valueAtPath(*object, {"properties", "anchor", "coordinates"}),
-                                                 floorIndex_));
+                                                 floorIndex));
             } else if (geometryType == "Point") {
-                setPosition(pointFromCoordinates(geometryObject.if_contains("coordinates"), floorIndex_));
+                setPosition(pointFromCoordinates(geometryObject.if_contains("coordinates"), floorIndex));
             } else {
                 // Multipolygon locations come from floors, never from this document.
                 built = false;
@@ -173,12 +173,12 @@ boost::json::value CVLocationInternal::JSONObjectForLocationSettings() const {
 
 std::optional<double> CVLocationInternal::getFloorIndex() const {
     std::lock_guard lock(positionLock_.mutex);
-    return floorIndex_;
+    return floorIndex;
 }
 
 void CVLocationInternal::setFloorIndex(std::optional<double> index) {
     std::lock_guard lock(positionLock_.mutex);
-    floorIndex_ = index;
+    floorIndex = index;
     if (index && position_) position_ = CVPoint(position_->latitude(), position_->longitude(), *index);
 }
 
@@ -196,7 +196,7 @@ void CVLocationInternal::setPosition(const CVPoint& position) {
     std::lock_guard lock(positionLock_.mutex);
     // Sliced to a plain point: subclasses of points are not kept by a location.
     position_ = CVPoint(position.latitude(), position.longitude(), position.z());
-    floorIndex_ = static_cast<double>(position.zIndex());
+    floorIndex = static_cast<double>(position.zIndex());
 }
 
 CVLocationBaseType CVLocationInternal::baseType() const {
@@ -208,8 +208,8 @@ CVLocationGeometry CVLocationInternal::geometry() const {
     std::optional<CVPoint> position;
     {
         std::lock_guard lock(positionLock_.mutex);
-        if (position_ && floorIndex_) {
-            const std::int64_t floor = integerFloor(*floorIndex_);
+        if (position_ && floorIndex) {
+            const std::int64_t floor = integerFloor(*floorIndex);
             if (position_->zIndex() != floor) {
                 CVLog::core().error(
                     "-[CVLocationInternal geometry] [W] Point zIndex:{:2} differed from floorIndex:{:2} "

@@ -139,7 +139,8 @@ private:
         std::mutex mutex;
     };
 
-    std::optional<double> floorIndex_;
+    // Named as its JSON property, which the mapping reads by the member's name.
+    std::optional<double> floorIndex;  // NOLINT(readability-identifier-naming)
     mutable Lock positionLock_;
     mutable std::optional<CVPoint> position_;
 
@@ -147,7 +148,7 @@ private:
                          (locationId, name, type, locationBaseTypeString, venue, building, floorName, externalId,
                           locationDescription, aliases, categories, fields, imageURL, activeFrom, activeTo, isBookable,
                           restrictions, displayRule, locationSettings),
-                         (), (floorIndex_))
+                         (), (floorIndex))
 };
 
 // The locations document: {"list": [feature, ...]} or a bare array of features.

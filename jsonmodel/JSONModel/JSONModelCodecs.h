@@ -83,7 +83,7 @@ struct IsFunction<std::function<T>> : std::true_type {};
 
 template <typename T>
 concept ConvertedType = requires(const json::value& value, const T& typed) {
-    { JSONValueConversion<T>::name } -> std::convertible_to<std::string_view>;
+    { JSONValueConversion<T>::kName } -> std::convertible_to<std::string_view>;
     { JSONValueConversion<T>::accepts(std::string_view()) } -> std::convertible_to<bool>;
     { JSONValueConversion<T>::fromJSON(value) } -> std::same_as<std::optional<T>>;
     { JSONValueConversion<T>::toJSON(typed) } -> std::convertible_to<json::value>;

@@ -1,5 +1,6 @@
 #include "foundation/CVLogger.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <boost/json/parse.hpp>
@@ -15,6 +16,7 @@
 #include "foundation/SdkVersion.h"
 #include "platform/FileSystem.h"
 #include "tests/foundation/WebServiceFixture.h"
+#include "tests/support/JsonEq.h"
 #include "tests/support/WaitFor.h"
 
 namespace ambrell {
@@ -85,7 +87,7 @@ TEST(CVLogPackage, DocumentKeysDatesAndEntriesInOrder) {
     EXPECT_EQ(session.at("hostApplicationName"), "com.ambrell.default");
 
     // In order; without parameters an empty object, neither null nor missing.
-    EXPECT_EQ(document.at("entries"), boost::json::parse(R"([
+    EXPECT_THAT(document.at("entries"), test::JsonEq(R"([
         {"logType": "event", "name": "search_performed", "domain": "search", "date": "2024-03-05T07:08:10.123Z",
          "parameters": {}},
         {"logType": "event", "name": "map_clicked", "domain": "map", "date": "2024-03-05T07:08:11.623Z",
