@@ -90,10 +90,13 @@ concept ConvertedType = requires(const json::value& value, const T& typed) {
 };
 
 template <typename T>
-concept StringMap = requires {
+concept HasMapTypes = requires {
     typename T::key_type;
     typename T::mapped_type;
-} && std::is_same_v<typename T::key_type, std::string> &&
+};
+
+template <typename T>
+concept StringMap = HasMapTypes<T> && std::is_same_v<typename T::key_type, std::string> &&
     (std::is_same_v<T, std::map<std::string, typename T::mapped_type, typename T::key_compare,
                                 typename T::allocator_type>> ||
      std::is_same_v<T, std::unordered_map<std::string, typename T::mapped_type, typename T::hasher,
