@@ -54,7 +54,7 @@ public:
     // object or a known key holds the wrong kind of value, so that a rule
     // never carries half of a malformed document.
     [[nodiscard]] static std::shared_ptr<CVDisplayRule> initWithDictionary(const boost::json::value& dictionary,
-                                                                         platform::NSError* error = nullptr);
+                                                                           platform::NSError* error = nullptr);
 
     // The document form that initWithDictionary reads back; unset values are left out.
     [[nodiscard]] boost::json::object JSONObject() const;

@@ -38,9 +38,7 @@ public:
     // "CVError.<case name> (<raw value>)".
     [[nodiscard]] const char* what() const noexcept override;
 
-    friend bool operator==(const CVError& lhs, const CVError& rhs) noexcept {
-        return lhs.errorCase_ == rhs.errorCase_;
-    }
+    friend bool operator==(const CVError& lhs, const CVError& rhs) noexcept { return lhs.errorCase_ == rhs.errorCase_; }
     friend bool operator==(const CVError& error, CVErrorCase errorCase) noexcept {
         return error.errorCase_ == errorCase;
     }

@@ -175,8 +175,8 @@ CVMultiPolygonGeometry::CVMultiPolygonGeometry(std::vector<CVPolygonGeometry> po
     for (const auto& polygon : polygons_) boundingBox_ = unionOf(boundingBox_, polygon.boundingBox());
 }
 
-std::shared_ptr<CVMultiPolygonGeometry> CVMultiPolygonGeometry::initWithDictionary(
-    const boost::json::value& dictionary, platform::NSError* error) {
+std::shared_ptr<CVMultiPolygonGeometry> CVMultiPolygonGeometry::initWithDictionary(const boost::json::value& dictionary,
+                                                                                   platform::NSError* error) {
     if (!checkType(dictionary, "MultiPolygon", error)) return nullptr;
     const auto* polygonArray = dictionary.get_object().at("coordinates").if_array();
     if (polygonArray == nullptr) {

@@ -78,7 +78,7 @@ public:
     // Null with the error when the type is another, the coordinates are not
     // rings of number pairs, or no ring has a point.
     [[nodiscard]] static std::shared_ptr<CVPolygonGeometry> initWithDictionary(const boost::json::value& dictionary,
-                                                                             platform::NSError* error = nullptr);
+                                                                               platform::NSError* error = nullptr);
 
     [[nodiscard]] const std::vector<Ring>& coordinates() const { return rings_; }
 

@@ -11,8 +11,8 @@ namespace {
 
 // Indexed by raw type.
 constexpr std::array<std::string_view, 12> kTypeStrings = {
-    "unclassified", "footway",  "residential",    "service",        "ramp",   "steps",
-    "escalator",    "travelator", "elevator",     "wheelchairramp", "wheelchairlift", "ladder",
+    "unclassified", "footway",    "residential", "service",        "ramp",           "steps",
+    "escalator",    "travelator", "elevator",    "wheelchairramp", "wheelchairlift", "ladder",
 };
 
 }  // namespace
@@ -25,9 +25,7 @@ CVHighway CVHighway::initWithTypeString(std::string_view typeString) {
     return unclassified();
 }
 
-std::string_view CVHighway::typeString() const {
-    return kTypeStrings[static_cast<std::size_t>(rawType())];
-}
+std::string_view CVHighway::typeString() const { return kTypeStrings[static_cast<std::size_t>(rawType())]; }
 
 std::vector<std::string> CVHighway::highwaysAsStrings(std::span<const CVHighway> highways) {
     std::vector<std::string> strings;

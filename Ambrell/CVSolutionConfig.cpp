@@ -155,8 +155,8 @@ boost::json::object CVSolutionConfig::JSONObject() const {
     for (const auto& [name, handling] : kCollisionNames) {
         if (handling == collisionHandling) object["collisionHandling"] = name;
     }
-    object["settings3D"] = Object{{"wallOpacity", settings3D.wallOpacity},
-                                  {"extrusionOpacity", settings3D.extrusionOpacity}};
+    object["settings3D"] =
+        Object{{"wallOpacity", settings3D.wallOpacity}, {"extrusionOpacity", settings3D.extrusionOpacity}};
     if (mainDisplayRuleData) object["mainDisplayRule"] = CVDisplayRule(*mainDisplayRuleData).JSONObject();
     if (buildingDisplayRuleData) object["buildingDisplayRule"] = CVDisplayRule(*buildingDisplayRuleData).JSONObject();
     if (stateDisplayRules) {

@@ -65,27 +65,27 @@ struct LocationModel : JSONModelOf<LocationModel> {
 
     static void declareJSON(JSONModelDeclaration<LocationModel>& d) {
         d.keyMapper(JSONKeyMapper::initWithModelToJSONDictionary({
-             {"locationId", "id"},
-             {"name", "properties.name"},
-             {"type", "properties.type"},
-             {"locationBaseTypeString", "properties.locationType"},
-             {"venue", "properties.venue"},
-             {"building", "properties.building"},
-             {"floorIndex", "properties.floor"},
-             {"floorName", "properties.floorName"},
-             {"externalId", "properties.externalId"},
-             {"locationDescription", "properties.description"},
-             {"aliases", "properties.aliases"},
-             {"categories", "properties.categories"},
-             {"fields", "properties.fields"},
-             {"imageURL", "properties.imageURL"},
-             {"activeFrom", "properties.activeFrom"},
-             {"activeTo", "properties.activeTo"},
-             {"isBookable", "properties.bookable"},
-             {"restrictions", "properties.restrictions"},
-             {"status", "properties.status"},
-             {"anchor", "properties.anchor"},
-         }))
+                        {"locationId", "id"},
+                        {"name", "properties.name"},
+                        {"type", "properties.type"},
+                        {"locationBaseTypeString", "properties.locationType"},
+                        {"venue", "properties.venue"},
+                        {"building", "properties.building"},
+                        {"floorIndex", "properties.floor"},
+                        {"floorName", "properties.floorName"},
+                        {"externalId", "properties.externalId"},
+                        {"locationDescription", "properties.description"},
+                        {"aliases", "properties.aliases"},
+                        {"categories", "properties.categories"},
+                        {"fields", "properties.fields"},
+                        {"imageURL", "properties.imageURL"},
+                        {"activeFrom", "properties.activeFrom"},
+                        {"activeTo", "properties.activeTo"},
+                        {"isBookable", "properties.bookable"},
+                        {"restrictions", "properties.restrictions"},
+                        {"status", "properties.status"},
+                        {"anchor", "properties.anchor"},
+                    }))
             .optional({"name", "type", "locationBaseTypeString", "venue", "building", "floorName", "aliases",
                        "categories", "fields", "isBookable", "restrictions", "anchor", "geometry"});
     }
@@ -111,7 +111,7 @@ public:
     std::uint32_t below(std::uint32_t bound) { return next() % bound; }
     double between(double low, double high) { return low + (high - low) * (next() / 2147483648.0); }
     std::string word() {
-        static constexpr const char* kWords[] = {"Meeting", "Room", "Cafe", "Lobby", "North", "East", "Stairs",
+        static constexpr const char* kWords[] = {"Meeting", "Room", "Cafe", "Lobby", "North", "East",    "Stairs",
                                                  "Office",  "Lab",  "Hall", "Quiet", "Print", "Kitchen", "Lounge"};
         return kWords[below(std::size(kWords))];
     }
@@ -157,11 +157,11 @@ std::string generateDocument(std::size_t minimumBytes) {
         }
         out += R"(, "properties": {"name": ")" + random.word() + " " + random.word() + " " + std::to_string(n) +
                R"(", "type": ")" + random.word() + R"(", "locationType": ")" + (polygon ? "room" : "poi") +
-               R"(", "venue": "HQ", "building": "B)" + std::to_string(random.below(4)) +
-               R"(", "floor": )" + std::to_string(random.below(8) * 10) + R"(, "floorName": ")" +
-               std::to_string(random.below(8)) + R"(", "externalId": "EXT-)" + std::to_string(n) +
-               R"(", "description": "A )" + random.word() + " next to the " + random.word() + R"(", "aliases": [")" +
-               random.word() + R"(", ")" + random.word() + R"("], "categories": ["c)" + std::to_string(random.below(20)) +
+               R"(", "venue": "HQ", "building": "B)" + std::to_string(random.below(4)) + R"(", "floor": )" +
+               std::to_string(random.below(8) * 10) + R"(, "floorName": ")" + std::to_string(random.below(8)) +
+               R"(", "externalId": "EXT-)" + std::to_string(n) + R"(", "description": "A )" + random.word() +
+               " next to the " + random.word() + R"(", "aliases": [")" + random.word() + R"(", ")" + random.word() +
+               R"("], "categories": ["c)" + std::to_string(random.below(20)) +
                R"("], "fields": {"website": {"text": "Website", "value": "https://example.com/)" + std::to_string(n) +
                R"("}, "capacity": {"value": ")" + std::to_string(random.below(40)) +
                R"("}}, "imageURL": "https://images.example.com/)" + std::to_string(n) +
@@ -243,13 +243,14 @@ public:
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        std::printf("document: %.1f MB\n"
-                    "raw parse:            %.1f MB/s\n"
-                    "raw parse into arena: %.1f MB/s\n"
-                    "mapping:              %.1f MB/s\n"
-                    "mapping / raw parse = %.2f, mapping / raw parse into arena = %.2f\n",
-                    static_cast<double>(document().size()) / 1e6, parse_, arena_, map_, parse_ > 0 ? map_ / parse_ : 0.0,
-                    arena_ > 0 ? map_ / arena_ : 0.0);
+        std::printf(
+            "document: %.1f MB\n"
+            "raw parse:            %.1f MB/s\n"
+            "raw parse into arena: %.1f MB/s\n"
+            "mapping:              %.1f MB/s\n"
+            "mapping / raw parse = %.2f, mapping / raw parse into arena = %.2f\n",
+            static_cast<double>(document().size()) / 1e6, parse_, arena_, map_, parse_ > 0 ? map_ / parse_ : 0.0,
+            arena_ > 0 ? map_ / arena_ : 0.0);
     }
 
 private:

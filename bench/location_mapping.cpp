@@ -57,8 +57,8 @@ void appendPair(std::string& out, double longitude, double latitude) {
 }
 
 std::string generateDocument() {
-    static constexpr const char* kTypes[] = {"Office", "MeetingRoom", "Toilet", "Kitchen", "Lift", "Stairs", "Desk",
-                                            "Lounge"};
+    static constexpr const char* kTypes[] = {"Office", "MeetingRoom", "Toilet", "Kitchen",
+                                             "Lift",   "Stairs",      "Desk",   "Lounge"};
     Generator random;
     std::string out = "[\n";
     for (int n = 0; n < kBuiltInLocations; ++n) {
@@ -88,7 +88,10 @@ std::string generateDocument() {
         }
         const char* type = kTypes[random.below(std::size(kTypes))];
         out += R"(,"properties":{"name":"Room )" + std::to_string(n) + R"(","type":")" + type +
-               R"(","locationType":")" + (kind == 0 ? "ROOM" : kind == 1 ? "POI" : "AREA") +
+               R"(","locationType":")" +
+               (kind == 0   ? "ROOM"
+                : kind == 1 ? "POI"
+                            : "AREA") +
                R"(","venue":"MERIDIAN","building":"HALL-)" + std::to_string(random.below(3)) + R"(","floor":)" + floor +
                R"(,"floorName":"Floor )" + floor + R"(","externalId":"EXT-)" + std::to_string(n) +
                R"(","aliases":["R)" + std::to_string(n) + R"(","Wing )" + std::to_string(random.below(4)) +
@@ -132,9 +135,8 @@ void BM_MapLocations(benchmark::State& state) {
         benchmark::DoNotOptimize(dataset);
     }
     mappedLocations = count;
-    state.counters["locations/s"] =
-        benchmark::Counter(static_cast<double>(count) * static_cast<double>(state.iterations()),
-                           benchmark::Counter::kIsRate);
+    state.counters["locations/s"] = benchmark::Counter(
+        static_cast<double>(count) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_MapLocations)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
@@ -150,9 +152,8 @@ void BM_MapLocationsAndBuildRecords(benchmark::State& state) {
         count = records.size();
         benchmark::DoNotOptimize(records);
     }
-    state.counters["locations/s"] =
-        benchmark::Counter(static_cast<double>(count) * static_cast<double>(state.iterations()),
-                           benchmark::Counter::kIsRate);
+    state.counters["locations/s"] = benchmark::Counter(
+        static_cast<double>(count) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_MapLocationsAndBuildRecords)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
@@ -174,11 +175,12 @@ public:
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        std::printf("document: %.1f MB, %zu locations\n"
-                    "mapping:            %.0f locations/s, %.2f x the raw parse's time\n"
-                    "mapping + records:  %.0f locations/s, %.2f x the raw parse's time\n",
-                    static_cast<double>(document().size()) / 1e6, mappedLocations, mapRate_,
-                    parse_ > 0 ? map_ / parse_ : 0.0, recordsRate_, parse_ > 0 ? records_ / parse_ : 0.0);
+        std::printf(
+            "document: %.1f MB, %zu locations\n"
+            "mapping:            %.0f locations/s, %.2f x the raw parse's time\n"
+            "mapping + records:  %.0f locations/s, %.2f x the raw parse's time\n",
+            static_cast<double>(document().size()) / 1e6, mappedLocations, mapRate_, parse_ > 0 ? map_ / parse_ : 0.0,
+            recordsRate_, parse_ > 0 ? records_ / parse_ : 0.0);
     }
 
 private:

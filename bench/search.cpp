@@ -72,9 +72,7 @@ Solution& loaded() {
     return solution;
 }
 
-const std::vector<AXLocation>& solution() {
-    return loaded().locations;
-}
+const std::vector<AXLocation>& solution() { return loaded().locations; }
 
 [[noreturn]] void fail(const std::string& message) {
     std::fprintf(stderr, "search: %s\n", message.c_str());
@@ -90,8 +88,7 @@ void load(const std::string& path) {
         fail("cannot read " + path);
     }
     const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    const auto dataset =
-        CVLocationDataset::fromData({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    const auto dataset = CVLocationDataset::fromData({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
     if (!dataset || !dataset->list || dataset->list->empty()) {
         fail(path + " holds no locations");
     }
@@ -209,9 +206,7 @@ const std::vector<ScannedLocation>& scanData() {
     return data;
 }
 
-bool visibleStatus(std::uint32_t status) {
-    return (status & 1) != 0 && (status & 4) == 0 && (status & 2) != 0;
-}
+bool visibleStatus(std::uint32_t status) { return (status & 1) != 0 && (status & 4) == 0 && (status & 2) != 0; }
 
 std::vector<std::int32_t> scanText(const std::string& text) {
     const auto& locations = solution();
@@ -421,7 +416,7 @@ std::vector<AXFilter> categoryFilters() {
         fail("no location of " + loaded().path + " is in a category");
     }
     std::vector<std::pair<std::tuple<std::int32_t, std::int32_t, int>, std::size_t>> ranked(counts.begin(),
-                                                                                              counts.end());
+                                                                                            counts.end());
     std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
     std::vector<AXFilter> filters;
     for (std::size_t i = 0; i < 15; ++i) {
@@ -429,8 +424,8 @@ std::vector<AXFilter> categoryFilters() {
         const std::int32_t otherType = std::get<1>(ranked[(i + 7) % ranked.size()].first);
         AXFilter filter;
         filter.groups = std::vector<std::int32_t>{group};
-        filter.typeIds = otherType == typeId ? std::vector<std::int32_t>{typeId}
-                                             : std::vector<std::int32_t>{typeId, otherType};
+        filter.typeIds =
+            otherType == typeId ? std::vector<std::int32_t>{typeId} : std::vector<std::int32_t>{typeId, otherType};
         filter.floor = floor;
         filters.push_back(filter);
     }
@@ -570,8 +565,8 @@ public:
             const std::string name = run.benchmark_name();
             const auto split = name.rfind('_');
             if (split != std::string::npos) {
-                const double micros = run.GetAdjustedRealTime() *
-                                      (run.time_unit == benchmark::kMillisecond ? 1000.0 : 1.0);
+                const double micros =
+                    run.GetAdjustedRealTime() * (run.time_unit == benchmark::kMillisecond ? 1000.0 : 1.0);
                 times_[name.substr(0, split)][name.substr(split + 1)] = micros;
             }
         }

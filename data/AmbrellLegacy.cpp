@@ -110,29 +110,21 @@ std::shared_ptr<CVRouteNetworkData> AmbrellLegacy::getLoadedGraph() {
     return read([](const Fields& f) { return f.graph; });
 }
 
-void AmbrellLegacy::setApiKey(std::optional<std::string> apiKey) {
-    replace(&Fields::apiKey, std::move(apiKey));
-}
+void AmbrellLegacy::setApiKey(std::optional<std::string> apiKey) { replace(&Fields::apiKey, std::move(apiKey)); }
 
 void AmbrellLegacy::setSolution(std::shared_ptr<CVSolutionInternal> solution) {
     replace(&Fields::solution, std::move(solution));
 }
 
-void AmbrellLegacy::setOfflineDataAvailable(bool available) {
-    replace(&Fields::isOfflineDataAvailable, available);
-}
+void AmbrellLegacy::setOfflineDataAvailable(bool available) { replace(&Fields::isOfflineDataAvailable, available); }
 
-void AmbrellLegacy::setAuthCallback(AuthCallback callback) {
-    replace(&Fields::authCallback, std::move(callback));
-}
+void AmbrellLegacy::setAuthCallback(AuthCallback callback) { replace(&Fields::authCallback, std::move(callback)); }
 
 AmbrellLegacy::AuthCallback AmbrellLegacy::authCallback() {
     return read([](const Fields& f) { return f.authCallback; });
 }
 
-void AmbrellLegacy::setVersionWasChanged(bool changed) {
-    replace(&Fields::versionWasChanged, changed);
-}
+void AmbrellLegacy::setVersionWasChanged(bool changed) { replace(&Fields::versionWasChanged, changed); }
 
 bool AmbrellLegacy::versionWasChanged() {
     return read([](const Fields& f) { return f.versionWasChanged; });

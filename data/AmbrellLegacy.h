@@ -28,8 +28,7 @@ class CVSolutionInternal;
 // content language from here.
 class AmbrellLegacy {
 public:
-    using AuthCallback =
-        std::function<void(std::shared_ptr<const CVAuthDetails>, std::optional<platform::NSError>)>;
+    using AuthCallback = std::function<void(std::shared_ptr<const CVAuthDetails>, std::optional<platform::NSError>)>;
     using UnderlyingErrors = std::vector<std::shared_ptr<const platform::NSError>>;
 
     AmbrellLegacy() = delete;

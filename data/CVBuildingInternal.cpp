@@ -9,7 +9,7 @@ namespace ambrell {
 
 void CVBuildingInternal::declareJSON(JSONModelDeclaration<CVBuildingInternal>& d) {
     d.keyMapper(JSONKeyMapper::initWithModelToJSONDictionary(
-         {{"buildingId", "id"}, {"name", "buildingInfo.name"}, {"properties", "buildingInfo.fields"}}))
+                    {{"buildingId", "id"}, {"name", "buildingInfo.name"}, {"properties", "buildingInfo.fields"}}))
         .optional({"buildingInfo", "buildingId", "name", "properties", "administrativeId", "externalId", "address",
                    "venueId", "floors", "defaultFloor", "currentFloor", "anchor"})
         .setter("name", &CVBuildingInternal::setNameWithNSString)

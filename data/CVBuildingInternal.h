@@ -68,9 +68,7 @@ public:
     [[nodiscard]] const std::optional<std::string>& getExternalId() const override { return externalId; }
     [[nodiscard]] const std::optional<std::string>& getAddress() const override { return address; }
     [[nodiscard]] const std::optional<std::string>& getVenueId() const override { return venueId; }
-    [[nodiscard]] std::shared_ptr<const CVEntityInfo> getBuildingInfo() const override {
-        return buildingInfo;
-    }
+    [[nodiscard]] std::shared_ptr<const CVEntityInfo> getBuildingInfo() const override { return buildingInfo; }
     [[nodiscard]] std::map<std::string, std::shared_ptr<CVFloor>> getFloors() const override {
         return {floors.begin(), floors.end()};
     }

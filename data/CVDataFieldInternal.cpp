@@ -4,9 +4,7 @@
 
 namespace ambrell {
 
-void CVDataFieldInternal::declareJSON(JSONModelDeclaration<CVDataFieldInternal>& d) {
-    d.optional({"value", "fields"});
-}
+void CVDataFieldInternal::declareJSON(JSONModelDeclaration<CVDataFieldInternal>& d) { d.optional({"value", "fields"}); }
 
 }  // namespace ambrell
 

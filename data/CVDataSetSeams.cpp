@@ -32,7 +32,7 @@ void CVDataSetSeams::setCachedFiles(std::shared_ptr<const CVDataSetCachedFiles> 
 }
 
 std::optional<std::filesystem::path> CVDataSetSeams::pathForCachedUrl(std::string_view url,
-                                                                       std::string_view dataSetId) {
+                                                                      std::string_view dataSetId) {
     // Asked outside the lock: the manager may take its time on the disk.
     const auto cachedFiles = current();
     if (!cachedFiles) return std::nullopt;

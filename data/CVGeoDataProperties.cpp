@@ -59,9 +59,7 @@ void CVGeoDataProperties::cv_setGeoDataStatus(std::uint32_t status) {
 
 bool CVGeoDataProperties::cv_isActive() const { return (cv_geoDataStatus() & kStatusActive) != 0; }
 
-bool CVGeoDataProperties::cv_isSearchable() const {
-    return (cv_geoDataStatus() & kStatusUnset) == kStatusUnset;
-}
+bool CVGeoDataProperties::cv_isSearchable() const { return (cv_geoDataStatus() & kStatusUnset) == kStatusUnset; }
 
 void CVGeoDataProperties::cv_updateGeoDataStatusFromDict(const boost::json::value& dictionary) {
     const auto* object = dictionary.if_object();

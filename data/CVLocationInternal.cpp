@@ -14,8 +14,8 @@
 #include "data/CVEntrySeams.h"
 #include "data/CVLocationSourceIndex.h"
 #include "data/CVModelText.h"
-#include "foundation/CVTextCase.h"
 #include "foundation/CVInternalStringUtils.h"
+#include "foundation/CVTextCase.h"
 #include "jsonmodel/JSONModel/JSONModelDeclaration.h"
 
 namespace ambrell {
@@ -77,27 +77,27 @@ CVLocationInternal::CVLocationInternal(const CVPoint& point, std::string name) :
 
 void CVLocationInternal::declareJSON(JSONModelDeclaration<CVLocationInternal>& d) {
     d.keyMapper(JSONKeyMapper::initWithModelToJSONDictionary({
-         {"locationId", "id"},
-         {"name", "properties.name"},
-         {"type", "properties.type"},
-         {"locationBaseTypeString", "properties.locationType"},
-         {"venue", "properties.venue"},
-         {"building", "properties.building"},
-         {"floorIndex", "properties.floor"},
-         {"floorName", "properties.floorName"},
-         {"externalId", "properties.externalId"},
-         {"locationDescription", "properties.description"},
-         {"aliases", "properties.aliases"},
-         {"categories", "properties.categories"},
-         {"fields", "properties.fields"},
-         {"imageURL", "properties.imageURL"},
-         {"activeFrom", "properties.activeFrom"},
-         {"activeTo", "properties.activeTo"},
-         {"isBookable", "properties.bookable"},
-         {"restrictions", "properties.restrictions"},
-         {"displayRule", "properties.displayRule"},
-         {"locationSettings", "properties.locationSettings"},
-     }))
+                    {"locationId", "id"},
+                    {"name", "properties.name"},
+                    {"type", "properties.type"},
+                    {"locationBaseTypeString", "properties.locationType"},
+                    {"venue", "properties.venue"},
+                    {"building", "properties.building"},
+                    {"floorIndex", "properties.floor"},
+                    {"floorName", "properties.floorName"},
+                    {"externalId", "properties.externalId"},
+                    {"locationDescription", "properties.description"},
+                    {"aliases", "properties.aliases"},
+                    {"categories", "properties.categories"},
+                    {"fields", "properties.fields"},
+                    {"imageURL", "properties.imageURL"},
+                    {"activeFrom", "properties.activeFrom"},
+                    {"activeTo", "properties.activeTo"},
+                    {"isBookable", "properties.bookable"},
+                    {"restrictions", "properties.restrictions"},
+                    {"displayRule", "properties.displayRule"},
+                    {"locationSettings", "properties.locationSettings"},
+                }))
         .optional({"locationId", "name", "type", "venue", "building", "externalId", "aliases", "categories", "fields",
                    "displayRule"})
         .setter("name", &CVLocationInternal::setNameWithNSString)
@@ -124,8 +124,8 @@ bool CVLocationInternal::initWithDictionary(const boost::json::value& dictionary
                 auto polygon = CVPolygonGeometry::initWithDictionary(*geometryValue, &polygonError);
                 built = polygon != nullptr;
                 cv_setPolygon(std::move(polygon));
-                setPosition(pointFromCoordinates(valueAtPath(*object, {"properties", "anchor", "coordinates"}),
-                                                 floorIndex));
+                setPosition(
+                    pointFromCoordinates(valueAtPath(*object, {"properties", "anchor", "coordinates"}), floorIndex));
             } else if (geometryType == "Point") {
                 setPosition(pointFromCoordinates(geometryObject.if_contains("coordinates"), floorIndex));
             } else {
@@ -283,8 +283,8 @@ std::optional<std::string> CVLocationInternal::parentId() const {
     std::optional<std::string> key;
     const auto kind = baseType();
     // Floors, buildings and venues hang from the next level up, never from a floor.
-    const bool isLevel = kind == CVLocationBaseType::floor || kind == CVLocationBaseType::building ||
-                         kind == CVLocationBaseType::venue;
+    const bool isLevel =
+        kind == CVLocationBaseType::floor || kind == CVLocationBaseType::building || kind == CVLocationBaseType::venue;
     if (isIndoors() && !isLevel) key = readableLocationIdForBuildingFloor();
     if (!key && !building.empty()) key = "ax_b_" + lowercasedText(building);
     if (!key && !venue.empty()) key = "ax_v_" + lowercasedText(venue);

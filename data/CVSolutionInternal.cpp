@@ -11,7 +11,7 @@ namespace ambrell {
 
 void CVSolutionInternal::declareJSON(JSONModelDeclaration<CVSolutionInternal>& d) {
     d.keyMapper(JSONKeyMapper::initWithModelToJSONDictionary(
-         {{"config", "solutionConfig"}, {"solutionId", "id"}, {"whiteLabel", "whitelabel"}}))
+                    {{"config", "solutionConfig"}, {"solutionId", "id"}, {"whiteLabel", "whitelabel"}}))
         .optional({"config", "mapClientUrl", "positionProviderConfigs", "types", "whiteLabel"})
         .setter("name", &CVSolutionInternal::setNameWithNSString)
         .genericSetter("config", &CVSolutionInternal::setConfigWithJSONObject)
@@ -33,10 +33,9 @@ bool CVSolutionInternal::initWithDictionary(const boost::json::value& dictionary
             std::optional<JSONModelError> typeError;
             auto type = CVTypeInternal::fromDictionary(element, &typeError);
             if (typeError || !type) {
-                CVLog::core().error("{} [E] Error deserializing CVType: {}\n{}",
-                                    "-[CVSolutionInternal initWithDictionary:error:]",
-                                    typeError ? errorDescription(*typeError) : std::string("(null)"),
-                                    boost::json::serialize(element));
+                CVLog::core().error(
+                    "{} [E] Error deserializing CVType: {}\n{}", "-[CVSolutionInternal initWithDictionary:error:]",
+                    typeError ? errorDescription(*typeError) : std::string("(null)"), boost::json::serialize(element));
                 continue;
             }
             kept.push_back(std::move(type));

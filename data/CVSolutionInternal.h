@@ -44,8 +44,8 @@ public:
 
     // `mapClientUrl` with every "{venueId}" and "{locationId}" filled in;
     // none when either id or the template is missing.
-    [[nodiscard]] std::optional<std::string> getMapClientUrlForVenueId(std::optional<std::string_view> venueId,
-                                                                       std::optional<std::string_view> locationId) const;
+    [[nodiscard]] std::optional<std::string> getMapClientUrlForVenueId(
+        std::optional<std::string_view> venueId, std::optional<std::string_view> locationId) const;
 
     // The id of the solution's data set: the solution id.
     [[nodiscard]] const std::string& dataSetId() const override { return solutionId; }
@@ -53,9 +53,7 @@ public:
     [[nodiscard]] const std::string& getSolutionId() const override { return solutionId; }
     [[nodiscard]] const std::string& getName() const override { return name; }
     [[nodiscard]] const std::string& getDefaultLanguage() const override { return defaultLanguage; }
-    [[nodiscard]] const std::vector<std::string>& getAvailableLanguages() const override {
-        return availableLanguages;
-    }
+    [[nodiscard]] const std::vector<std::string>& getAvailableLanguages() const override { return availableLanguages; }
     [[nodiscard]] const std::vector<std::string>& getModules() const override { return modules; }
     [[nodiscard]] const std::optional<std::string>& getMapClientUrl() const override { return mapClientUrl; }
     [[nodiscard]] bool getWhiteLabel() const override { return whiteLabel; }

@@ -45,8 +45,8 @@ std::optional<std::string> canonicalType(std::optional<std::string> type) {
     std::string lower = *type;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     constexpr std::array<std::string_view, 4> kKinds{CVUrlResourceGroup::kTypeJson, CVUrlResourceGroup::kTypeImages,
-                                                    CVUrlResourceGroup::kTypeExternalImages,
-                                                    CVUrlResourceGroup::kTypeTiles};
+                                                     CVUrlResourceGroup::kTypeExternalImages,
+                                                     CVUrlResourceGroup::kTypeTiles};
     for (const auto kind : kKinds) {
         if (lower == kind) return std::string(kind);
     }

@@ -4,9 +4,9 @@
 #include <limits>
 #include <unordered_set>
 
+#include <boost/asio/post.hpp>
 #include <boost/url/parse.hpp>
 #include <boost/url/url.hpp>
-#include <boost/asio/post.hpp>
 
 #include "Ambrell/CVErrorCodes.h"
 #include "Ambrell/CVLog.h"

@@ -155,8 +155,7 @@ public:
     [[nodiscard]] std::string tileSyncUrlForSolutionId(OptionalText solutionId, OptionalText language) const;
     [[nodiscard]] std::string userRolesSyncUrlForSolutionId(OptionalText solutionId, OptionalText language) const;
     [[nodiscard]] std::string routeLayerSyncUrlForSolutionId(OptionalText solutionId, OptionalText language) const;
-    [[nodiscard]] std::string derivedGeometrySyncUrlForSolutionId(OptionalText solutionId,
-                                                                  OptionalText language) const;
+    [[nodiscard]] std::string derivedGeometrySyncUrlForSolutionId(OptionalText solutionId, OptionalText language) const;
     [[nodiscard]] std::string derivedGeometrySyncUrlForSolutionId(OptionalText solutionId, OptionalText language,
                                                                   std::string_view venueId) const;
 

@@ -88,7 +88,8 @@ void CVAXAPISessionManager::finishRequest(std::optional<std::vector<std::uint8_t
         CVLog::core().error("ERR " + errorDescription(*errorObject));
     }
     if (statusCode == 200) {
-        const std::string_view text(reinterpret_cast<const char*>(data ? data->data() : nullptr), data ? data->size() : 0);
+        const std::string_view text(reinterpret_cast<const char*>(data ? data->data() : nullptr),
+                                    data ? data->size() : 0);
         boost::system::error_code parseError;
         boost::json::parse_options options;
         options.max_depth = 64;

@@ -38,9 +38,7 @@ void install(Reader Readers::*member, Reader reader) {
 
 void CVContentContext::setApiKeyReader(TextReader reader) { install(&Readers::apiKey, std::move(reader)); }
 void CVContentContext::setLanguageReader(TextReader reader) { install(&Readers::language, std::move(reader)); }
-void CVContentContext::setUserRolesReader(UserRolesReader reader) {
-    install(&Readers::userRoles, std::move(reader));
-}
+void CVContentContext::setUserRolesReader(UserRolesReader reader) { install(&Readers::userRoles, std::move(reader)); }
 
 std::optional<std::string> CVContentContext::apiKey() {
     auto reader = copyOf(&Readers::apiKey);

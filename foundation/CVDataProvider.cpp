@@ -98,8 +98,8 @@ std::filesystem::path storeDownload(const platform::HttpDownloadResult& download
     xattr_setApiEndpoint(target, urlPath(request.url));
     xattr_setDownloadDate(target, std::chrono::system_clock::now());
     const auto contentLanguage = download.response.headers.value("Content-Language");
-    xattr_setContentLanguage(target, contentLanguage ? std::optional<std::string_view>(*contentLanguage)
-                                                     : std::nullopt);
+    xattr_setContentLanguage(target,
+                             contentLanguage ? std::optional<std::string_view>(*contentLanguage) : std::nullopt);
     CVLog::core().debug("Saved file for url " + request.url + " at " + target.string());
     return target;
 }
@@ -111,8 +111,7 @@ using SerialisedBody = std::variant<std::monostate, std::string, std::exception_
 
 bool holdsNonFiniteNumber(const boost::json::value& value) {
     switch (value.kind()) {
-        case boost::json::kind::double_:
-            return !std::isfinite(value.get_double());
+        case boost::json::kind::double_: return !std::isfinite(value.get_double());
         case boost::json::kind::array:
             for (const auto& element : value.get_array()) {
                 if (holdsNonFiniteNumber(element)) return true;
@@ -123,8 +122,7 @@ bool holdsNonFiniteNumber(const boost::json::value& value) {
                 if (holdsNonFiniteNumber(member.value())) return true;
             }
             return false;
-        default:
-            return false;
+        default: return false;
     }
 }
 
@@ -143,7 +141,8 @@ Awaitable<CVDataProvider::DataResult> sendSerialised(SerialisedBody body, std::s
     auto request = CVDataProvider::makeRequest(std::move(url));
     request.method = std::move(method);
     if (auto* error = std::get_if<std::exception_ptr>(&body)) std::rethrow_exception(*error);
-    if (auto* json = std::get_if<std::string>(&body)) request.body = std::vector<std::uint8_t>(json->begin(), json->end());
+    if (auto* json = std::get_if<std::string>(&body))
+        request.body = std::vector<std::uint8_t>(json->begin(), json->end());
     addCallerHeaders(request, headers);
     addSessionTokenIfPresent(request);
     addJsonContentHeaders(request);
@@ -332,8 +331,8 @@ void CVDataProvider::postJsonObject(const boost::json::value* object, std::strin
     completeWithData(postJsonObject(object, std::move(url), std::move(headers)), std::move(completion));
 }
 
-void CVDataProvider::deleteJsonObject(const boost::json::value* object, std::string url,
-                                      std::optional<Headers> headers, DataCompletion completion) {
+void CVDataProvider::deleteJsonObject(const boost::json::value* object, std::string url, std::optional<Headers> headers,
+                                      DataCompletion completion) {
     completeWithData(deleteJsonObject(object, std::move(url), std::move(headers)), std::move(completion));
 }
 

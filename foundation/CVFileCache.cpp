@@ -31,9 +31,7 @@ constexpr std::string_view kSaveItemOperation = "-[CVFileCache saveData:item:]";
 constexpr std::string_view kSaveFilenameOperation = "-[CVFileCache saveData:filename:]";
 constexpr std::string_view kReadFilenameOperation = "-[CVFileCache cachedDataForFilename:]";
 
-std::error_code lastError() {
-    return {errno, std::generic_category()};
-}
+std::error_code lastError() { return {errno, std::generic_category()}; }
 
 void replaceAll(std::string& text, std::string_view from, std::string_view to) {
     std::string result;
@@ -133,9 +131,7 @@ std::optional<CVFileCache> CVFileCache::initWithFolder(const Path& folder) {
     return cache;
 }
 
-bool CVFileCache::createCacheFolderIfNeeded() const {
-    return createFolder(kCreateOperation);
-}
+bool CVFileCache::createCacheFolderIfNeeded() const { return createFolder(kCreateOperation); }
 
 bool CVFileCache::createFolder(std::string_view operation) const {
     std::error_code error;
@@ -174,7 +170,7 @@ std::optional<fs::path> CVFileCache::pathForCachedItem(std::string_view item, co
 }
 
 std::vector<fs::path> CVFileCache::pathsForCacheItemsWithApiEndpointAttr(std::string_view endpoint,
-                                                                        const Path& folder) {
+                                                                         const Path& folder) {
     std::vector<fs::path> paths;
     std::error_code error;
     for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
@@ -281,8 +277,6 @@ bool CVFileCache::clearCache() const {
     return createCacheFolderIfNeeded();
 }
 
-std::uint64_t CVFileCache::cacheSize() const {
-    return sizeOfEntriesBelow(cacheFolder_);
-}
+std::uint64_t CVFileCache::cacheSize() const { return sizeOfEntriesBelow(cacheFolder_); }
 
 }  // namespace ambrell

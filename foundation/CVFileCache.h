@@ -46,7 +46,7 @@ public:
     // The folder's direct entries whose api-endpoint attribute is the given
     // text, sorted; empty when the folder cannot be read.
     [[nodiscard]] static std::vector<Path> pathsForCacheItemsWithApiEndpointAttr(std::string_view endpoint,
-                                                                                const Path& folder);
+                                                                                 const Path& folder);
 
     [[nodiscard]] std::optional<Path> pathForCachingItem(std::string_view item) const;
     [[nodiscard]] std::optional<Path> pathForCachedItem(std::string_view item) const;

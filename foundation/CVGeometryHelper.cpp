@@ -51,9 +51,8 @@ bool CVGeometryHelper::rayCrossesSegmentWithRayOrigin(CLLocationCoordinate2D p, 
     const double red = lower.longitude != upper.longitude
                            ? (upper.latitude - lower.latitude) / (upper.longitude - lower.longitude)
                            : kVerticalSlope;
-    const double blue = lower.longitude != p.longitude
-                            ? (p.latitude - lower.latitude) / (p.longitude - lower.longitude)
-                            : kVerticalSlope;
+    const double blue = lower.longitude != p.longitude ? (p.latitude - lower.latitude) / (p.longitude - lower.longitude)
+                                                       : kVerticalSlope;
     return blue >= red;
 }
 

@@ -10,17 +10,16 @@ namespace ambrell {
 namespace {
 
 constexpr std::array<std::string_view, 18> kEventTexts = {
-    "entered_foreground",   "entered_background",       "sdk_loaded",
-    "map_instantiated",     "language_changed",         "offline_mode_changed",
-    "search_performed",     "directions_requested",     "directions_rendered",
-    "subscription_started", "subscription_stopped",     "livedata_enabled_for_map",
-    "map_clicked",          "clustering_mode_changed",  "location_sources_registered",
-    "dataset_added",        "dataset_removed",          "dataset_synchronized",
+    "entered_foreground",   "entered_background",      "sdk_loaded",
+    "map_instantiated",     "language_changed",        "offline_mode_changed",
+    "search_performed",     "directions_requested",    "directions_rendered",
+    "subscription_started", "subscription_stopped",    "livedata_enabled_for_map",
+    "map_clicked",          "clustering_mode_changed", "location_sources_registered",
+    "dataset_added",        "dataset_removed",         "dataset_synchronized",
 };
 
 constexpr std::array<std::string_view, 8> kDomainTexts = {
-    "app_life_time", "configuration", "search",           "directions",
-    "live_data",     "map",           "location_sources", "dataset_manager",
+    "app_life_time", "configuration", "search", "directions", "live_data", "map", "location_sources", "dataset_manager",
 };
 
 template <std::size_t N>

@@ -79,8 +79,7 @@ bool allTextsValid(const boost::json::value& value) {
                 if (!allTextsValid(member.value())) return false;
             }
             return true;
-        default:
-            return true;
+        default: return true;
     }
 }
 

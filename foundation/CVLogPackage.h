@@ -33,8 +33,7 @@ struct CVLogSessionData {
     Date sessionStartDate;
 
     // Fills the device fields from the running system.
-    CVLogSessionData(std::string sessionId, Date sessionStartDate, std::string component,
-                     std::string componentVersion);
+    CVLogSessionData(std::string sessionId, Date sessionStartDate, std::string component, std::string componentVersion);
 
     // Eleven texts; dates in UTC ISO 8601 with milliseconds.
     [[nodiscard]] boost::json::object dictionary() const;

@@ -54,8 +54,8 @@ Awaitable<void> uploadFile(std::filesystem::path path, std::string apiKey,
 
     std::error_code removeError;
     std::filesystem::remove(path, removeError);
-    if (removeError) throw std::filesystem::filesystem_error("CVLogUploader cannot delete an uploaded package", path,
-                                                             removeError);
+    if (removeError)
+        throw std::filesystem::filesystem_error("CVLogUploader cannot delete an uploaded package", path, removeError);
 
     CVLog::core().debug("CVLogUploader finished upload of {} with status code {}", path.string(), *status);
     if (result.data) {

@@ -180,8 +180,7 @@ public:
     // its error, if any, is dropped. The runtime has no task priorities, so
     // the priority is accepted and not used. Refused, and logged, on a pool
     // thread, where blocking would starve the work it waits for.
-    static void runSynchronously(std::optional<int> priority,
-                                 std::function<platform::Awaitable<void>()> operation);
+    static void runSynchronously(std::optional<int> priority, std::function<platform::Awaitable<void>()> operation);
 
 private:
     CVLogger();

@@ -46,14 +46,10 @@ SharedManager& sharedManagerState() {
 
 std::string CVStringFromNetworkReachabilityStatus(CVNetworkReachabilityStatus status) {
     switch (static_cast<std::int64_t>(status)) {
-        case CVNetworkReachabilityStatusNotReachable:
-            return "Not Reachable";
-        case CVNetworkReachabilityStatusReachableViaWWAN:
-            return "Reachable via WWAN";
-        case CVNetworkReachabilityStatusReachableViaWiFi:
-            return "Reachable via WiFi";
-        default:
-            return "Unknown";
+        case CVNetworkReachabilityStatusNotReachable: return "Not Reachable";
+        case CVNetworkReachabilityStatusReachableViaWWAN: return "Reachable via WWAN";
+        case CVNetworkReachabilityStatusReachableViaWiFi: return "Reachable via WiFi";
+        default: return "Unknown";
     }
 }
 

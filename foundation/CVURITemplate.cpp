@@ -26,9 +26,7 @@ void CVURITemplate::addParam(std::string_view name, std::string_view value) {
     resultURI_ = std::move(filled);
 }
 
-void CVURITemplate::addIntParam(std::string_view name, std::int32_t value) {
-    addParam(name, std::to_string(value));
-}
+void CVURITemplate::addIntParam(std::string_view name, std::int32_t value) { addParam(name, std::to_string(value)); }
 
 void CVURITemplate::resetParams() { resultURI_ = templateURI_; }
 

@@ -69,8 +69,8 @@ std::optional<Clock::time_point> instantOf(const CivilTime& civil, seconds utcOf
         return std::nullopt;
     }
     const std::int64_t daysSinceEpoch = std::chrono::sys_days{date}.time_since_epoch().count();
-    const std::int64_t secondsSinceEpoch = daysSinceEpoch * 86'400 + civil.hour * 3'600 + civil.minute * 60 +
-                                           civil.second - utcOffset.count();
+    const std::int64_t secondsSinceEpoch =
+        daysSinceEpoch * 86'400 + civil.hour * 3'600 + civil.minute * 60 + civil.second - utcOffset.count();
     const milliseconds sinceEpoch{secondsSinceEpoch * 1'000 + civil.millisecond};
 
     constexpr auto kEarliest = std::chrono::ceil<milliseconds>(Clock::time_point::min().time_since_epoch());

@@ -67,8 +67,6 @@ bool operator==(const NSError& lhs, const NSError& rhs) {
     return true;
 }
 
-const char* CancellationError::what() const noexcept {
-    return "CancellationError";
-}
+const char* CancellationError::what() const noexcept { return "CancellationError"; }
 
 }  // namespace ambrell::platform

@@ -54,14 +54,16 @@ std::optional<std::string> readSized(Query&& query) {
 std::optional<std::string> getExtendedAttribute(const std::filesystem::path& path, std::string_view name) {
     std::string fullName;
     if (validateSystemPath(path) || systemName(name, fullName)) return std::nullopt;
-    return readSized([&](char* buffer, std::size_t size) { return ::getxattr(path.c_str(), fullName.c_str(), buffer, size); });
+    return readSized(
+        [&](char* buffer, std::size_t size) { return ::getxattr(path.c_str(), fullName.c_str(), buffer, size); });
 }
 
 std::error_code setExtendedAttribute(const std::filesystem::path& path, std::string_view name, std::string_view value) {
     std::string fullName;
     if (auto error = validateSystemPath(path)) return error;
     if (auto error = systemName(name, fullName)) return error;
-    if (::setxattr(path.c_str(), fullName.c_str(), value.data(), value.size(), 0) != 0) return detail::lastSystemError();
+    if (::setxattr(path.c_str(), fullName.c_str(), value.data(), value.size(), 0) != 0)
+        return detail::lastSystemError();
     return {};
 }
 
@@ -76,7 +78,8 @@ std::error_code removeExtendedAttribute(const std::filesystem::path& path, std::
 std::vector<std::string> listExtendedAttributes(const std::filesystem::path& path) {
     std::vector<std::string> names;
     if (validateSystemPath(path)) return names;
-    const auto list = readSized([&](char* buffer, std::size_t size) { return ::listxattr(path.c_str(), buffer, size); });
+    const auto list =
+        readSized([&](char* buffer, std::size_t size) { return ::listxattr(path.c_str(), buffer, size); });
     if (!list) return names;
     // The kernel's list is NUL-terminated names, one after the other.
     std::string_view remaining(*list);

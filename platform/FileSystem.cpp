@@ -33,7 +33,8 @@ std::error_code writeAll(int descriptor, std::span<const std::uint8_t> bytes) {
 // files still growing report sizes that do not match what a read returns.
 std::error_code readAll(int descriptor, std::vector<std::uint8_t>& bytes) {
     struct stat status {};
-    if (::fstat(descriptor, &status) == 0 && status.st_size > 0) bytes.reserve(static_cast<std::size_t>(status.st_size));
+    if (::fstat(descriptor, &status) == 0 && status.st_size > 0)
+        bytes.reserve(static_cast<std::size_t>(status.st_size));
     std::uint8_t chunk[64 * 1024];
     while (true) {
         const auto got = ::read(descriptor, chunk, sizeof chunk);
@@ -103,7 +104,8 @@ private:
 
 // rename() across file systems: copies the file's contents, permissions and
 // dates into place, then removes the source.
-std::error_code moveFileAcrossFileSystems(const std::filesystem::path& destination, const std::filesystem::path& source) {
+std::error_code moveFileAcrossFileSystems(const std::filesystem::path& destination,
+                                          const std::filesystem::path& source) {
     FileDescriptor input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (!input.isOpen()) return lastSystemError();
     struct stat status {};
@@ -185,8 +187,10 @@ std::optional<std::chrono::system_clock::time_point> modificationDate(const std:
     if (validateSystemPath(path)) return std::nullopt;
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) return std::nullopt;
-    const auto sinceEpoch = std::chrono::seconds(status.st_mtim.tv_sec) + std::chrono::nanoseconds(status.st_mtim.tv_nsec);
-    return std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(sinceEpoch));
+    const auto sinceEpoch =
+        std::chrono::seconds(status.st_mtim.tv_sec) + std::chrono::nanoseconds(status.st_mtim.tv_nsec);
+    return std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(sinceEpoch));
 }
 
 std::error_code setModificationDate(const std::filesystem::path& path, std::chrono::system_clock::time_point date) {

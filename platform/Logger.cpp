@@ -12,17 +12,16 @@ namespace {
 
 spdlog::level::level_enum spdlogLevel(LogLevel level) {
     switch (level) {
-    case LogLevel::debug: return spdlog::level::debug;
-    case LogLevel::info: return spdlog::level::info;
-    case LogLevel::error: return spdlog::level::err;
+        case LogLevel::debug: return spdlog::level::debug;
+        case LogLevel::info: return spdlog::level::info;
+        case LogLevel::error: return spdlog::level::err;
     }
     return spdlog::level::err;
 }
 
 class StandardErrorSink final : public LogSink {
 public:
-    StandardErrorSink()
-        : logger_("ambrell", std::make_shared<spdlog::sinks::stderr_color_sink_mt>()) {
+    StandardErrorSink() : logger_("ambrell", std::make_shared<spdlog::sinks::stderr_color_sink_mt>()) {
         logger_.set_pattern("%Y-%m-%d %H:%M:%S.%e %^%l%$ %v");
         logger_.set_level(spdlog::level::debug);
     }
@@ -74,7 +73,8 @@ void Logger::logFormatted(LogLevel level, fmt::string_view format, fmt::format_a
     } catch (const std::exception& error) {
         // Only a runtime format string can get here; keep the line readable.
         try {
-            message = fmt::format("{} (format error: {})", std::string_view(format.data(), format.size()), error.what());
+            message =
+                fmt::format("{} (format error: {})", std::string_view(format.data(), format.size()), error.what());
         } catch (...) {
             return;
         }

@@ -14,8 +14,8 @@ namespace ambrell::platform {
 class NSErrorException : public std::exception {
 public:
     explicit NSErrorException(NSError error)
-        : error_(std::move(error)), what_(error_.domain + " " + std::to_string(error_.code) + ": " +
-                                          error_.localizedDescription()) {}
+        : error_(std::move(error)),
+          what_(error_.domain + " " + std::to_string(error_.code) + ": " + error_.localizedDescription()) {}
 
     [[nodiscard]] const NSError& error() const noexcept { return error_; }
     [[nodiscard]] const char* what() const noexcept override { return what_.c_str(); }

@@ -11,8 +11,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstddef>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <set>
 #include <span>
@@ -114,8 +114,7 @@ public:
                         return interrupted ? DumpOutcome::interrupted : DumpOutcome::complete;
                     }
                     if (header.nlmsg_type == NLMSG_ERROR) return DumpOutcome::failed;
-                    visit(header.nlmsg_type,
-                          bytes.subspan(offset + NLMSG_HDRLEN, header.nlmsg_len - NLMSG_HDRLEN));
+                    visit(header.nlmsg_type, bytes.subspan(offset + NLMSG_HDRLEN, header.nlmsg_len - NLMSG_HDRLEN));
                 }
                 offset += NLMSG_ALIGN(header.nlmsg_len);
             }
@@ -212,18 +211,17 @@ std::optional<NetworkSnapshot> readSnapshotOnce(TableDump& dump, bool& interrupt
         if (outcome == DumpOutcome::interrupted) interrupted = true;
         return outcome != DumpOutcome::failed;
     };
-    const bool read =
-        track(dump.run(RTM_GETLINK, ifinfomsg{},
-                       [&](std::uint16_t type, auto payload) {
-                           if (type == RTM_NEWLINK) readLink(payload, snapshot);
-                       })) &&
-        track(dump.run(RTM_GETADDR, ifaddrmsg{},
-                       [&](std::uint16_t type, auto payload) {
-                           if (type == RTM_NEWADDR) readAddress(payload, withGlobalAddress);
-                       })) &&
-        track(dump.run(RTM_GETROUTE, rtmsg{}, [&](std::uint16_t type, auto payload) {
-            if (type == RTM_NEWROUTE) readRoute(payload, snapshot);
-        }));
+    const bool read = track(dump.run(RTM_GETLINK, ifinfomsg{},
+                                     [&](std::uint16_t type, auto payload) {
+                                         if (type == RTM_NEWLINK) readLink(payload, snapshot);
+                                     })) &&
+                      track(dump.run(RTM_GETADDR, ifaddrmsg{},
+                                     [&](std::uint16_t type, auto payload) {
+                                         if (type == RTM_NEWADDR) readAddress(payload, withGlobalAddress);
+                                     })) &&
+                      track(dump.run(RTM_GETROUTE, rtmsg{}, [&](std::uint16_t type, auto payload) {
+                          if (type == RTM_NEWROUTE) readRoute(payload, snapshot);
+                      }));
     if (!read) return std::nullopt;
     for (auto& interface : snapshot.interfaces) {
         interface.hasGlobalAddress = withGlobalAddress.contains(interface.index);

@@ -26,8 +26,8 @@ struct NetworkSnapshot {
     struct Interface {
         int index = 0;
         std::string name;
-        unsigned flags = 0;        // IFF_* as the kernel reports them (IFF_RUNNING included)
-        unsigned short type = 0;   // ARPHRD_*
+        unsigned flags = 0;       // IFF_* as the kernel reports them (IFF_RUNNING included)
+        unsigned short type = 0;  // ARPHRD_*
         bool hasGlobalAddress = false;
     };
     struct DefaultRoute {

@@ -78,8 +78,9 @@ struct NotificationCenter::ObserverToken::Registry {
         const auto named = observers.find(registration.name);
         if (named == observers.end()) return;
         auto& list = named->second;
-        list.erase(std::remove_if(list.begin(), list.end(), [&](const auto& entry) { return entry.get() == &registration; }),
-                   list.end());
+        list.erase(
+            std::remove_if(list.begin(), list.end(), [&](const auto& entry) { return entry.get() == &registration; }),
+            list.end());
         if (list.empty()) observers.erase(named);
     }
 
@@ -107,9 +108,7 @@ NotificationCenter::ObserverToken& NotificationCenter::ObserverToken::operator=(
     return *this;
 }
 
-NotificationCenter::ObserverToken::~ObserverToken() {
-    reset();
-}
+NotificationCenter::ObserverToken::~ObserverToken() { reset(); }
 
 void NotificationCenter::ObserverToken::reset() {
     // Taken out first: a block that resets its own token while it runs

@@ -19,7 +19,7 @@ struct NotificationName {
 
 struct Notification {
     NotificationName name;
-    std::any object;                             // the sender, if any
+    std::any object;  // the sender, if any
     std::map<std::string, std::any> userInfo;
 };
 

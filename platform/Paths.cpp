@@ -79,21 +79,13 @@ void Paths::setContainerRoot(const std::filesystem::path& root) {
     state.containerRoot = std::move(absolute);
 }
 
-std::filesystem::path Paths::containerRoot() {
-    return createdFolder(currentContainerRoot());
-}
+std::filesystem::path Paths::containerRoot() { return createdFolder(currentContainerRoot()); }
 
-std::filesystem::path Paths::caches() {
-    return createdFolder(currentContainerRoot() / "Library" / "Caches");
-}
+std::filesystem::path Paths::caches() { return createdFolder(currentContainerRoot() / "Library" / "Caches"); }
 
-std::filesystem::path Paths::documents() {
-    return createdFolder(currentContainerRoot() / "Documents");
-}
+std::filesystem::path Paths::documents() { return createdFolder(currentContainerRoot() / "Documents"); }
 
-std::filesystem::path Paths::preferences() {
-    return createdFolder(currentContainerRoot() / "Library" / "Preferences");
-}
+std::filesystem::path Paths::preferences() { return createdFolder(currentContainerRoot() / "Library" / "Preferences"); }
 
 void Paths::setResourcesFolder(const std::filesystem::path& folder) {
     auto absolute = absoluteFolder(folder, "resources folder");

@@ -61,9 +61,7 @@ std::size_t sequenceLength(unsigned char lead) {
     return 0;  // continuation byte, overlong lead (C0, C1) or beyond U+10FFFF
 }
 
-bool isContinuation(unsigned char byte) {
-    return (byte & 0xC0) == 0x80;
-}
+bool isContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
 }  // namespace
 

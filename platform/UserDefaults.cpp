@@ -78,12 +78,14 @@ struct UserDefaults::Storage {
                            file.string(), problem, error.message());
             return;
         }
-        logger().error("User defaults {} are {}; moved to {}, starting empty", file.string(), problem, movedTo.string());
+        logger().error("User defaults {} are {}; moved to {}, starting empty", file.string(), problem,
+                       movedTo.string());
     }
 
     void save(const std::filesystem::path& file) {
         if (writesBlocked) {
-            logger().error("Not saving user defaults over {}: the file could not be read nor moved aside", file.string());
+            logger().error("Not saving user defaults over {}: the file could not be read nor moved aside",
+                           file.string());
             unsaved = true;
             return;
         }
@@ -108,13 +110,10 @@ struct UserDefaults::Storage {
         save(file);
     }
 
-    [[nodiscard]] const boost::json::value* find(std::string_view key) const {
-        return values.if_contains(key);
-    }
+    [[nodiscard]] const boost::json::value* find(std::string_view key) const { return values.if_contains(key); }
 };
 
-UserDefaults::UserDefaults(std::filesystem::path file)
-    : file_(std::move(file)), storage_(std::make_unique<Storage>()) {
+UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)), storage_(std::make_unique<Storage>()) {
     storage_->load(file_);
 }
 
@@ -205,7 +204,8 @@ std::optional<std::int64_t> UserDefaults::integerForKey(std::string_view key) co
     if (value == nullptr) return std::nullopt;
     if (value->is_int64()) return value->get_int64();
     // The parser gives the unsigned kind only to numbers above INT64_MAX.
-    if (value->is_uint64() && value->get_uint64() <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+    if (value->is_uint64() &&
+        value->get_uint64() <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
         return static_cast<std::int64_t>(value->get_uint64());
     }
     return std::nullopt;

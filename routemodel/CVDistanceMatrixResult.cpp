@@ -70,8 +70,6 @@ CVDistanceMatrixResult CVDistanceMatrixResult::decodeValue(const boost::json::va
     return routejson::readDocument(json, readResult);
 }
 
-boost::json::value CVDistanceMatrixResult::encode() const {
-    return routejson::writeDocument(*this, writeResult);
-}
+boost::json::value CVDistanceMatrixResult::encode() const { return routejson::writeDocument(*this, writeResult); }
 
 }  // namespace ambrell

@@ -27,8 +27,8 @@ public:
     //   Cancelling: an adapter should stop its request and throw
     //     CancellationError.
     virtual platform::Awaitable<std::shared_ptr<CVRouteInternal>> query(CLLocationCoordinate2D origin,
-                                                                       CLLocationCoordinate2D destination,
-                                                                       CVDirectionsConfig config) = 0;
+                                                                        CLLocationCoordinate2D destination,
+                                                                        CVDirectionsConfig config) = 0;
 };
 
 }  // namespace ambrell

@@ -36,9 +36,7 @@ boost::json::value writeBounds(const CVRouteBoundsInternal& bounds, const Path& 
     return writer.take();
 }
 
-CVRoutePolylineInternal readPolyline(const ObjectReader& reader) {
-    return {.points = reader.text("points")};
-}
+CVRoutePolylineInternal readPolyline(const ObjectReader& reader) { return {.points = reader.text("points")}; }
 
 boost::json::value writePolyline(const CVRoutePolylineInternal& polyline, const Path& path) {
     ObjectWriter writer(path);

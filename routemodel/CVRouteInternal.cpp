@@ -14,13 +14,9 @@ std::shared_ptr<CVRouteInternal> CVRouteInternal::decodeValue(const boost::json:
     return routejson::readDocument(json, routejson::readRoute);
 }
 
-boost::json::value CVRouteInternal::encode() const {
-    return routejson::writeDocument(*this, routejson::writeRoute);
-}
+boost::json::value CVRouteInternal::encode() const { return routejson::writeDocument(*this, routejson::writeRoute); }
 
-std::vector<std::shared_ptr<CVRouteLeg>> CVRouteInternal::legs() const {
-    return {legs_.begin(), legs_.end()};
-}
+std::vector<std::shared_ptr<CVRouteLeg>> CVRouteInternal::legs() const { return {legs_.begin(), legs_.end()}; }
 
 namespace routejson {
 

@@ -35,13 +35,9 @@ std::shared_ptr<CVRouteLegInternal> CVRouteLegInternal::decodeValue(const boost:
     return routejson::readDocument(json, routejson::readLeg);
 }
 
-boost::json::value CVRouteLegInternal::encode() const {
-    return routejson::writeDocument(*this, routejson::writeLeg);
-}
+boost::json::value CVRouteLegInternal::encode() const { return routejson::writeDocument(*this, routejson::writeLeg); }
 
-std::vector<std::shared_ptr<CVRouteStep>> CVRouteLegInternal::steps() const {
-    return {steps_.begin(), steps_.end()};
-}
+std::vector<std::shared_ptr<CVRouteStep>> CVRouteLegInternal::steps() const { return {steps_.begin(), steps_.end()}; }
 
 namespace routejson {
 

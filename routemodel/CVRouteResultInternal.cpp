@@ -33,8 +33,6 @@ std::shared_ptr<CVRouteResultInternal> CVRouteResultInternal::decodeValue(const 
     return routejson::readDocument(json, readResult);
 }
 
-boost::json::value CVRouteResultInternal::encode() const {
-    return routejson::writeDocument(*this, writeResult);
-}
+boost::json::value CVRouteResultInternal::encode() const { return routejson::writeDocument(*this, writeResult); }
 
 }  // namespace ambrell

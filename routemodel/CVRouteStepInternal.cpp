@@ -30,9 +30,7 @@ std::shared_ptr<CVRouteStepInternal> CVRouteStepInternal::decodeValue(const boos
     return routejson::readDocument(json, routejson::readStep);
 }
 
-boost::json::value CVRouteStepInternal::encode() const {
-    return routejson::writeDocument(*this, routejson::writeStep);
-}
+boost::json::value CVRouteStepInternal::encode() const { return routejson::writeDocument(*this, routejson::writeStep); }
 
 std::optional<std::vector<std::shared_ptr<CVRouteCoordinate>>> CVRouteStepInternal::geometry() const {
     if (!geometry_) return std::nullopt;
@@ -57,13 +55,9 @@ double CVRouteStepInternal::heading() const {
     return theta * kDegreesPerRadian;
 }
 
-CVPoint CVRouteStepInternal::startPoint() const {
-    return pointOf(startLocation_);
-}
+CVPoint CVRouteStepInternal::startPoint() const { return pointOf(startLocation_); }
 
-CVPoint CVRouteStepInternal::endPoint() const {
-    return pointOf(endLocation_);
-}
+CVPoint CVRouteStepInternal::endPoint() const { return pointOf(endLocation_); }
 
 namespace routejson {
 

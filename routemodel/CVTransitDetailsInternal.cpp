@@ -16,9 +16,7 @@ namespace routejson {
 
 namespace {
 
-CVTransitStopInternal readStop(const ObjectReader& reader) {
-    return {.name = reader.text("name")};
-}
+CVTransitStopInternal readStop(const ObjectReader& reader) { return {.name = reader.text("name")}; }
 
 boost::json::value writeStop(const CVTransitStopInternal& stop, const Path& path) {
     ObjectWriter writer(path);

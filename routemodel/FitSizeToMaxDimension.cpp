@@ -9,9 +9,7 @@ namespace {
 
 constexpr double kTwoTo63 = 9223372036854775808.0;
 
-bool representable(double value) {
-    return std::isfinite(value) && value > -kTwoTo63 && value < kTwoTo63;
-}
+bool representable(double value) { return std::isfinite(value) && value > -kTwoTo63 && value < kTwoTo63; }
 
 }  // namespace
 

@@ -52,9 +52,7 @@ std::string Path::text() const {
     return text;
 }
 
-void Path::fail(const std::string& reason) const {
-    throw CVRouteCodingError(text(), reason);
-}
+void Path::fail(const std::string& reason) const { throw CVRouteCodingError(text(), reason); }
 
 void Path::checkDepth() const {
     if (depth_ > kMaxNestingDepth) fail("nested deeper than " + std::to_string(kMaxNestingDepth) + " levels");
@@ -155,9 +153,7 @@ std::optional<double> ObjectReader::numberOrValueObject(std::string_view key) co
     return asNumber(*found, path);
 }
 
-ObjectWriter::ObjectWriter(const Path& path) : path_(path) {
-    path.checkDepth();
-}
+ObjectWriter::ObjectWriter(const Path& path) : path_(path) { path.checkDepth(); }
 
 void ObjectWriter::text(std::string_view key, const std::optional<std::string>& text) {
     if (text) object_[key] = *text;

@@ -133,9 +133,7 @@ public:
     [[nodiscard]] std::optional<std::vector<std::string>> texts(std::string_view key) const {
         return list(key, asText);
     }
-    [[nodiscard]] std::optional<std::vector<int>> integers(std::string_view key) const {
-        return list(key, asInteger);
-    }
+    [[nodiscard]] std::optional<std::vector<int>> integers(std::string_view key) const { return list(key, asInteger); }
     // A number, or an object whose "value" is taken.
     [[nodiscard]] std::optional<double> numberOrValueObject(std::string_view key) const;
 

@@ -138,12 +138,9 @@ bool Extraction::ensureDestination(std::error_code& error) {
 bool Extraction::run(std::uint64_t archiveSize) {
     for (;;) {
         switch (handleEntry(archiveSize)) {
-            case Step::next:
-                continue;
-            case Step::stop:
-                return true;
-            case Step::stopByDelegate:
-                return false;
+            case Step::next: continue;
+            case Step::stop: return true;
+            case Step::stopByDelegate: return false;
         }
     }
 }

@@ -22,25 +22,18 @@ constexpr std::size_t kKeyStreamBatch = 256 * kBlockSize;
 
 std::size_t keySize(int strength) {
     switch (strength) {
-        case 1:
-            return 16;
-        case 2:
-            return 24;
-        case 3:
-            return 32;
-        default:
-            return 0;
+        case 1: return 16;
+        case 2: return 24;
+        case 3: return 32;
+        default: return 0;
     }
 }
 
 const EVP_CIPHER* blockCipher(int strength) {
     switch (strength) {
-        case 1:
-            return EVP_aes_128_ecb();
-        case 2:
-            return EVP_aes_192_ecb();
-        default:
-            return EVP_aes_256_ecb();
+        case 1: return EVP_aes_128_ecb();
+        case 2: return EVP_aes_192_ecb();
+        default: return EVP_aes_256_ecb();
     }
 }
 

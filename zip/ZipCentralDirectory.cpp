@@ -61,7 +61,8 @@ std::optional<EndRecord> findEndRecord(int fd, std::uint64_t size) {
 
         if (record.position >= kZip64LocatorSize) {
             std::uint8_t locator[kZip64LocatorSize];
-            if (readAt(fd, record.position - kZip64LocatorSize, locator) && readLE32(locator) == kZip64LocatorSignature) {
+            if (readAt(fd, record.position - kZip64LocatorSize, locator) &&
+                readLE32(locator) == kZip64LocatorSignature) {
                 const std::uint64_t zip64Position = readLE64(locator + 8);
                 std::uint8_t end64[kZip64EndSize];
                 // The zip64 record sits right before its locator, even when

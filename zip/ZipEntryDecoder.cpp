@@ -116,7 +116,8 @@ int ZipEntryDecoder::open(std::optional<std::string_view> password) {
         s.contentMethod = f.aes->method;
         const std::size_t saltSize = zipcrypto::WinZipAes::saltSize(f.aes->strength);
         if (saltSize == 0) return kResultBadZipFile;
-        overhead = saltSize + zipcrypto::WinZipAes::kPasswordVerifierSize + zipcrypto::WinZipAes::kAuthenticationCodeSize;
+        overhead =
+            saltSize + zipcrypto::WinZipAes::kPasswordVerifierSize + zipcrypto::WinZipAes::kAuthenticationCodeSize;
         if (f.compressedSize < overhead) return kResultBadZipFile;
         std::vector<std::uint8_t> header(saltSize + zipcrypto::WinZipAes::kPasswordVerifierSize);
         const int r = s.readExactly(header.data(), header.size());
@@ -139,7 +140,7 @@ int ZipEntryDecoder::open(std::optional<std::string_view> password) {
         // With a data descriptor the CRC was unknown when the header was
         // made, so the last byte repeats the time's high byte instead.
         const auto check = (f.flags & zipformat::kFlagDataDescriptor) ? static_cast<std::uint8_t>(f.dosDate >> 8)
-                                                                     : static_cast<std::uint8_t>(f.crc >> 24);
+                                                                      : static_cast<std::uint8_t>(f.crc >> 24);
         if (header.back() != check) return kResultPasswordError;
     }
 

@@ -63,8 +63,7 @@ public:
     [[nodiscard]] const std::optional<axgeo::AXBox>& bounds() const { return bounds_; }
 
     // Statuses are bits: 1 active, 4 outside its activity window, 2 searchable.
-    [[nodiscard]] static bool statusPasses(std::uint32_t status, bool ignoreSearchableStatus,
-                                           bool ignoreActiveStatus) {
+    [[nodiscard]] static bool statusPasses(std::uint32_t status, bool ignoreSearchableStatus, bool ignoreActiveStatus) {
         constexpr std::uint32_t kActive = 1;
         constexpr std::uint32_t kSearchable = 2;
         constexpr std::uint32_t kOutsideActivityWindow = 4;

@@ -17,8 +17,6 @@ double haversineMeters(AXCoordinate from, AXCoordinate to) {
     return 2 * kEarthRadiusMeters * std::asin(std::sqrt(std::clamp(h, 0.0, 1.0)));
 }
 
-bool isFinite(AXCoordinate coordinate) {
-    return std::isfinite(coordinate.lat) && std::isfinite(coordinate.lng);
-}
+bool isFinite(AXCoordinate coordinate) { return std::isfinite(coordinate.lat) && std::isfinite(coordinate.lng); }
 
 }  // namespace ambrell::axgeo

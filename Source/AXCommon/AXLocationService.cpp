@@ -466,9 +466,7 @@ struct AXLocationService::Impl {
     }
 };
 
-AXLocationService AXLocationService::create() {
-    return AXLocationService();
-}
+AXLocationService AXLocationService::create() { return AXLocationService(); }
 
 AXLocationService::AXLocationService() : impl_(std::make_unique<Impl>()) {}
 AXLocationService::AXLocationService(AXLocationService&&) noexcept = default;
@@ -525,13 +523,9 @@ void AXLocationService::removeLocationsWithIds(const std::vector<std::int32_t>& 
     impl_->compactIfSparse();
 }
 
-void AXLocationService::removeAllLocations() {
-    impl_->clear();
-}
+void AXLocationService::removeAllLocations() { impl_->clear(); }
 
-std::size_t AXLocationService::count() const {
-    return impl_->liveCount;
-}
+std::size_t AXLocationService::count() const { return impl_->liveCount; }
 
 std::vector<std::int32_t> AXLocationService::locationIdsForQuery(const AXQuery& query, const AXFilter& filter) const {
     if (query.near && !axgeo::isFinite(*query.near)) {

@@ -23,9 +23,7 @@ struct AXObjectBoundingboxHittester::Impl {
     axgeo::AXBoxTree<std::int32_t> tree;
 };
 
-AXObjectBoundingboxHittester AXObjectBoundingboxHittester::create() {
-    return AXObjectBoundingboxHittester();
-}
+AXObjectBoundingboxHittester AXObjectBoundingboxHittester::create() { return AXObjectBoundingboxHittester(); }
 
 AXObjectBoundingboxHittester::AXObjectBoundingboxHittester() : impl_(std::make_unique<Impl>()) {}
 AXObjectBoundingboxHittester::AXObjectBoundingboxHittester(AXObjectBoundingboxHittester&&) noexcept = default;
@@ -38,8 +36,8 @@ void AXObjectBoundingboxHittester::addObjectWithBoundingBox(double north, double
     impl_->tree.insert({axgeo::treeBox(checkedBox(north, east, south, west, "addObjectWithBoundingBox")), objectTag});
 }
 
-std::vector<std::int32_t> AXObjectBoundingboxHittester::objectsOverlappingRect(double north, double east,
-                                                                               double south, double west) const {
+std::vector<std::int32_t> AXObjectBoundingboxHittester::objectsOverlappingRect(double north, double east, double south,
+                                                                               double west) const {
     const auto rect = axgeo::treeBox(checkedBox(north, east, south, west, "objectsOverlappingRect"));
     std::vector<std::int32_t> tags;
     for (auto it = impl_->tree.qbegin(boost::geometry::index::intersects(rect)); it != impl_->tree.qend(); ++it) {

@@ -18,7 +18,7 @@ std::uint32_t millimetresBetween(const AXNode& u, const AXNode& v) {
     const double millimetres = std::round(axgeo::haversineMeters(u.position, v.position) * 1000.0);
     constexpr double kLargest = std::numeric_limits<std::uint32_t>::max();
     return millimetres >= kLargest ? std::numeric_limits<std::uint32_t>::max()
-                                  : static_cast<std::uint32_t>(millimetres);
+                                   : static_cast<std::uint32_t>(millimetres);
 }
 
 std::int32_t saturatingSum(std::int64_t sum) {

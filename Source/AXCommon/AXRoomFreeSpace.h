@@ -36,8 +36,7 @@ public:
     // left after shrinking. Holes may overlap each other or the walls.
     // Errors inside the geometry engine propagate as exceptions.
     [[nodiscard]] static std::optional<AXRoomFreeSpace> build(const AXPolygon& room,
-                                                              const AXLocalProjection& projection,
-                                                              double wallDistance);
+                                                              const AXLocalProjection& projection, double wallDistance);
 
     AXRoomFreeSpace(AXRoomFreeSpace&&) noexcept;
     AXRoomFreeSpace& operator=(AXRoomFreeSpace&&) noexcept;

@@ -31,8 +31,8 @@ std::string asciiLower(std::string_view text) {
 std::string mapWithUtf8proc(std::string_view text, int options) {
     utf8proc_uint8_t* mapped = nullptr;
     const utf8proc_ssize_t length =
-        utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
-                     static_cast<utf8proc_ssize_t>(text.size()), &mapped, static_cast<utf8proc_option_t>(options));
+        utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()), static_cast<utf8proc_ssize_t>(text.size()),
+                     &mapped, static_cast<utf8proc_option_t>(options));
     const std::unique_ptr<utf8proc_uint8_t, decltype(&std::free)> owner(mapped, &std::free);
     if (length < 0) {
         throw std::invalid_argument(std::string("search text is not valid UTF-8: ") + utf8proc_errmsg(length));

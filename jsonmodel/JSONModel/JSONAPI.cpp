@@ -61,8 +61,7 @@ void JSONAPI::postWithPath(std::string_view path, const JSONHTTPParams& params, 
     JSONHTTPClient::postJSONFromURLWithString(baseURLString() + std::string(path), params, std::move(completion));
 }
 
-void JSONAPI::rpcWithMethodName(std::string_view method, std::optional<json::array> arguments,
-                                Completion completion) {
+void JSONAPI::rpcWithMethodName(std::string_view method, std::optional<json::array> arguments, Completion completion) {
     std::optional<json::value> params;
     if (arguments) params = json::value(std::move(*arguments));
     rpcCall(method, std::move(params), false, std::move(completion));

@@ -185,32 +185,31 @@ void JSONHTTPClient::requestDataFromURL(const std::string& url, const std::strin
         request.headers.set("Content-Length", std::to_string(requestBody->size()));
         request.body = std::move(requestBody);
     }
-    sharedSession().data(std::move(request), [url, handler = std::move(handler)](
-                                                 platform::TaskResult<platform::HttpDataResult> result) {
-        std::optional<JSONModelError> error;
-        std::optional<platform::HttpResponse> response;
-        std::optional<std::vector<std::uint8_t>> data;
-        if (result.error()) {
-            error = transportError(result.error());
-            if (error->code == kUserCancelledAuthentication) {
-                response = platform::HttpResponse{401, url, {}};
-            }
-        } else {
-            auto& answer = result.get();
-            response = answer.response;
-            if (answer.response.statusCode < 200 || answer.response.statusCode > 299) {
-                error = JSONModelError::errorBadResponse();
-            }
-            if (!answer.body.empty()) data = std::move(answer.body);
-        }
-        if (error && response) error->httpResponse = response;
-        handler(std::move(data), std::move(error));
-    });
+    sharedSession().data(std::move(request),
+                         [url, handler = std::move(handler)](platform::TaskResult<platform::HttpDataResult> result) {
+                             std::optional<JSONModelError> error;
+                             std::optional<platform::HttpResponse> response;
+                             std::optional<std::vector<std::uint8_t>> data;
+                             if (result.error()) {
+                                 error = transportError(result.error());
+                                 if (error->code == kUserCancelledAuthentication) {
+                                     response = platform::HttpResponse{401, url, {}};
+                                 }
+                             } else {
+                                 auto& answer = result.get();
+                                 response = answer.response;
+                                 if (answer.response.statusCode < 200 || answer.response.statusCode > 299) {
+                                     error = JSONModelError::errorBadResponse();
+                                 }
+                                 if (!answer.body.empty()) data = std::move(answer.body);
+                             }
+                             if (error && response) error->httpResponse = response;
+                             handler(std::move(data), std::move(error));
+                         });
 }
 
-void JSONHTTPClient::requestDataFromURL(const std::string& url, const std::string& method,
-                                        const JSONHTTPParams& params, const std::optional<JSONHTTPHeaders>& headers,
-                                        DataHandler handler) {
+void JSONHTTPClient::requestDataFromURL(const std::string& url, const std::string& method, const JSONHTTPParams& params,
+                                        const std::optional<JSONHTTPHeaders>& headers, DataHandler handler) {
     const std::string query = queryString(params);
     if (method == "GET") {
         std::string target = url;
@@ -253,7 +252,8 @@ void JSONHTTPClient::JSONFromURLWithString(const std::string& url, const std::st
         auto failure = std::make_shared<std::optional<JSONModelError>>(std::move(error));
         interpretResponse(std::move(data), *failure, *parsed);
         if (!completion) return;
-        platform::MainQueue::shared().deliver([completion, parsed, failure] { completion(std::move(*parsed), *failure); });
+        platform::MainQueue::shared().deliver(
+            [completion, parsed, failure] { completion(std::move(*parsed), *failure); });
     };
     if (bodyData) {
         requestDataFromURL(url, method, std::move(bodyData), headers, std::move(handler));

@@ -98,9 +98,7 @@ public:
     // export are not carried over. Null when that import fails.
     [[nodiscard]] std::shared_ptr<JSONModel> copy() const;
 
-    [[nodiscard]] const std::vector<JSONModelClassProperty>& properties() const {
-        return modelClass().properties();
-    }
+    [[nodiscard]] const std::vector<JSONModelClassProperty>& properties() const { return modelClass().properties(); }
     [[nodiscard]] const std::vector<std::string>& requiredPropertyNames() const {
         return modelClass().requiredPropertyNames();
     }
@@ -160,13 +158,15 @@ public:
     static const JSONModelClass& jsonClass();
 
     // A new model from the dictionary, or null with the error.
-    static std::shared_ptr<Self> fromDictionary(const boost::json::value& dictionary, JSONModelErrorOut error = nullptr) {
+    static std::shared_ptr<Self> fromDictionary(const boost::json::value& dictionary,
+                                                JSONModelErrorOut error = nullptr) {
         auto model = std::make_shared<Self>();
         if (!model->initWithDictionary(dictionary, error)) return nullptr;
         return model;
     }
     // Null input: error 5.
-    static std::shared_ptr<Self> fromDictionary(const boost::json::value* dictionary, JSONModelErrorOut error = nullptr) {
+    static std::shared_ptr<Self> fromDictionary(const boost::json::value* dictionary,
+                                                JSONModelErrorOut error = nullptr) {
         if (dictionary == nullptr) {
             setJSONModelError(error, JSONModelError::errorInputIsNil());
             return nullptr;
@@ -200,8 +200,8 @@ public:
         return arrayOfModelsFromDictionaries(&array, error);
     }
     // Malformed JSON: error 3; JSON that is not an array: none without error.
-    static std::optional<std::vector<std::shared_ptr<Self>>> arrayOfModelsFromData(
-        std::span<const std::uint8_t> data, JSONModelErrorOut error = nullptr) {
+    static std::optional<std::vector<std::shared_ptr<Self>>> arrayOfModelsFromData(std::span<const std::uint8_t> data,
+                                                                                   JSONModelErrorOut error = nullptr) {
         std::vector<std::shared_ptr<Self>> models;
         if (!detail::parseForCollection(data, true, &models, &addModel, nullptr, error)) return std::nullopt;
         return models;

@@ -57,8 +57,7 @@ std::string JSONModelClassProperty::description() const {
 
 JSONModelClass::JSONModelClass(std::string name, std::vector<JSONModelClassProperty> properties,
                                std::shared_ptr<const JSONKeyMapper> keyMapper, Factory factory)
-    : name_(std::move(name)), properties_(std::move(properties)), keyMapper_(std::move(keyMapper)),
-      factory_(factory) {
+    : name_(std::move(name)), properties_(std::move(properties)), keyMapper_(std::move(keyMapper)), factory_(factory) {
     for (const auto& property : properties_) {
         if (!property.isOptional) requiredNames_.push_back(property.name);
         // The last index marker met wins.

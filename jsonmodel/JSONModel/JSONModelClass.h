@@ -1,12 +1,12 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>

@@ -97,8 +97,8 @@ concept HasMapTypes = requires {
 
 template <typename T>
 concept StringMap = HasMapTypes<T> && std::is_same_v<typename T::key_type, std::string> &&
-    (std::is_same_v<T, std::map<std::string, typename T::mapped_type, typename T::key_compare,
-                                typename T::allocator_type>> ||
+    (std::is_same_v<
+         T, std::map<std::string, typename T::mapped_type, typename T::key_compare, typename T::allocator_type>> ||
      std::is_same_v<T, std::unordered_map<std::string, typename T::mapped_type, typename T::hasher,
                                           typename T::key_equal, typename T::allocator_type>>);
 
@@ -156,7 +156,9 @@ struct Codec<bool> {
             case json::kind::int64:
             case json::kind::uint64:
             case json::kind::double_: out = transformer.BOOLFromNSNumber(value); return ReadResult::value;
-            case json::kind::string: out = transformer.BOOLFromNSString(viewOf(value.get_string())); return ReadResult::value;
+            case json::kind::string:
+                out = transformer.BOOLFromNSString(viewOf(value.get_string()));
+                return ReadResult::value;
             default: return mismatch(context, "BOOL");
         }
     }
@@ -203,7 +205,8 @@ struct Codec<T, std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, boo
                 return ReadResult::value;
             }
             case json::kind::string: {
-                const json::value number = JSONValueTransformer::shared().NSNumberFromNSString(viewOf(value.get_string()));
+                const json::value number =
+                    JSONValueTransformer::shared().NSNumberFromNSString(viewOf(value.get_string()));
                 return read(out, number, context);
             }
             default: return mismatch(context, name());
@@ -237,7 +240,8 @@ struct Codec<T, std::enable_if_t<std::is_floating_point_v<T>>> {
                 return ReadResult::value;
             }
             case json::kind::string: {
-                const json::value number = JSONValueTransformer::shared().NSNumberFromNSString(viewOf(value.get_string()));
+                const json::value number =
+                    JSONValueTransformer::shared().NSNumberFromNSString(viewOf(value.get_string()));
                 return read(out, number, context);
             }
             default: return mismatch(context, name());
@@ -264,7 +268,9 @@ struct Codec<std::string> {
             case json::kind::bool_:
             case json::kind::int64:
             case json::kind::uint64:
-            case json::kind::double_: out = JSONValueTransformer::shared().NSStringFromNSNumber(value); return ReadResult::value;
+            case json::kind::double_:
+                out = JSONValueTransformer::shared().NSStringFromNSNumber(value);
+                return ReadResult::value;
             default: return mismatch(context, "NSString");
         }
     }
@@ -489,7 +495,8 @@ struct Codec<std::vector<E, A>> {
             if (array == nullptr) {
                 context.error = JSONModelError::errorInvalidDataWithTypeMismatch(
                     "Property '" + std::string(context.propertyName) + "' is declared as NSArray<" +
-                    modelName<typename ModelOf<E>::type>() + ">* but the corresponding JSON value is not a JSON Array.");
+                    modelName<typename ModelOf<E>::type>() +
+                    ">* but the corresponding JSON value is not a JSON Array.");
                 return ReadResult::failure;
             }
             std::vector<E, A> models;
@@ -638,8 +645,7 @@ struct Codec<T> {
 // ---- anything else: only a custom setter imports it and only a custom getter exports it
 
 template <typename T>
-concept KnownType =
-    std::is_arithmetic_v<T> || std::is_same_v<T, std::string> || std::is_same_v<T, JSONURL> ||
+concept KnownType = std::is_arithmetic_v<T> || std::is_same_v<T, std::string> || std::is_same_v<T, JSONURL> ||
     std::is_same_v<T, std::chrono::system_clock::time_point> || std::is_same_v<T, json::value> ||
     std::is_same_v<T, json::object> || std::is_same_v<T, json::array> || IsOptional<T>::value || ModelType<T> ||
     SharedModelType<T> || IsVector<T>::value || IsSet<T>::value || StringMap<T> || ConvertedType<T>;

@@ -114,12 +114,11 @@ public:
     template <typename Owner>
     JSONModelDeclaration& getter(std::string_view name, boost::json::value (Owner::*fn)() const) {
         static_assert(std::is_base_of_v<Owner, C>);
-        data_.getters.insert_or_assign(
-            std::string(name),
-            JSONCustomGetter{"JSONObjectFor" + detail::capitalized(name),
-                             [fn](const JSONModel& model, boost::json::value& out) {
-                                 out = (static_cast<const C&>(model).*fn)();
-                             }});
+        data_.getters.insert_or_assign(std::string(name),
+                                       JSONCustomGetter{"JSONObjectFor" + detail::capitalized(name),
+                                                        [fn](const JSONModel& model, boost::json::value& out) {
+                                                            out = (static_cast<const C&>(model).*fn)();
+                                                        }});
         return *this;
     }
 
@@ -151,7 +150,7 @@ void applyDeclarations(JSONModelDeclarationData& data) {
         }
     });
     // Only a declareJSON of C's own: an inherited one takes its class's declaration type.
-    if constexpr (requires(JSONModelDeclaration<C>& declaration) { C::declareJSON(declaration); }) {
+    if constexpr (requires(JSONModelDeclaration<C> & declaration) { C::declareJSON(declaration); }) {
         JSONModelDeclaration<C> declaration(data);
         C::declareJSON(declaration);
     }
@@ -168,12 +167,13 @@ std::unique_ptr<const JSONModelClass> buildModelClass() {
                   "a model lists its members with BOOST_DESCRIBE_STRUCT or BOOST_DESCRIBE_CLASS");
     static_assert(std::is_same_v<typename C::JSONModelSelf, C>, "a model derives from JSONModelOf<itself, its base>");
     using Super = typename C::JSONModelSuper;
-    static_assert(std::is_same_v<Super, JSONModel> ||
-                      boost::mp11::mp_contains<boost::mp11::mp_transform<DescribedBaseType,
-                                                                         boost::describe::describe_bases<
-                                                                             C, boost::describe::mod_any_access>>,
-                                               Super>::value,
-                  "a model's description lists its model base class");
+    static_assert(
+        std::is_same_v<Super, JSONModel> ||
+            boost::mp11::mp_contains<
+                boost::mp11::mp_transform<DescribedBaseType,
+                                          boost::describe::describe_bases<C, boost::describe::mod_any_access>>,
+                Super>::value,
+        "a model's description lists its model base class");
     static_assert(std::is_default_constructible_v<C>, "a model is default constructible");
 
     JSONModelDeclarationData data;
@@ -225,8 +225,8 @@ std::unique_ptr<const JSONModelClass> buildModelClass() {
     for (const auto& [name, setters] : data.setters) requireMember(name, "a setter");
     for (const auto& [name, getter] : data.getters) requireMember(name, "a getter");
 
-    return std::make_unique<const JSONModelClass>(className, std::move(properties),
-                                                  data.keyMapper.value_or(nullptr), &createModel<C>);
+    return std::make_unique<const JSONModelClass>(className, std::move(properties), data.keyMapper.value_or(nullptr),
+                                                  &createModel<C>);
 }
 
 }  // namespace detail

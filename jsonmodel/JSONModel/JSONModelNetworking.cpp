@@ -25,7 +25,7 @@ void setModelLoading(bool loading) { loadingFlag().store(loading); }
 
 void afterOneMillisecondOnMainQueue(std::function<void()> work) {
     auto timer = std::make_shared<boost::asio::steady_timer>(platform::MainQueue::shared().executor(),
-                                                            std::chrono::milliseconds(1));
+                                                             std::chrono::milliseconds(1));
     timer->async_wait([timer, work = std::move(work)](const boost::system::error_code&) { work(); });
 }
 

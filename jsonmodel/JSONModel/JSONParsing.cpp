@@ -72,8 +72,8 @@ public:
         if (!inKey_) keyStart_ = keyBytes_.size();
         inKey_ = false;
         keyBytes_.append(part.data(), part.size());
-        keys_.push_back(KeyRef{hashOf(keyStart_, keyBytes_.size() - keyStart_), keyStart_,
-                               keyBytes_.size() - keyStart_});
+        keys_.push_back(
+            KeyRef{hashOf(keyStart_, keyBytes_.size() - keyStart_), keyStart_, keyBytes_.size() - keyStart_});
         stack.push_key(part);
         return true;
     }

@@ -259,18 +259,16 @@ std::string JSONValueTransformer::JSONObjectFromNSDate(Clock::time_point date) c
     const std::chrono::year_month_day ymd{days};
     const std::chrono::hh_mm_ss time{seconds - days};
     std::array<char, 40> buffer{};
-    const int length = std::snprintf(buffer.data(), buffer.size(), "%04d-%02u-%02uT%02d:%02d:%02d+0000",
-                                     static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),
-                                     static_cast<unsigned>(ymd.day()), static_cast<int>(time.hours().count()),
-                                     static_cast<int>(time.minutes().count()),
-                                     static_cast<int>(time.seconds().count()));
+    const int length = std::snprintf(
+        buffer.data(), buffer.size(), "%04d-%02u-%02uT%02d:%02d:%02d+0000", static_cast<int>(ymd.year()),
+        static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()), static_cast<int>(time.hours().count()),
+        static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()));
     return std::string(buffer.data(), static_cast<std::size_t>(length > 0 ? length : 0));
 }
 
 std::optional<Clock::time_point> JSONValueTransformer::NSDateFromNSNumber(double seconds) const {
     if (!fitsClock(seconds)) return std::nullopt;
-    return Clock::time_point(
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
+    return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
 }
 
 }  // namespace ambrell

@@ -52,8 +52,7 @@ public:
     // Every ":" is removed, then the text must read as yyyy-MM-dd'T'HHmmss
     // followed by "Z" or a +hhmm/-hhmm offset; none otherwise, and none for
     // dates a time point cannot hold.
-    [[nodiscard]] std::optional<std::chrono::system_clock::time_point> NSDateFromNSString(
-        std::string_view text) const;
+    [[nodiscard]] std::optional<std::chrono::system_clock::time_point> NSDateFromNSString(std::string_view text) const;
     // yyyy-MM-dd'T'HH:mm:ssZZZ in UTC, e.g. "2024-05-01T10:30:00+0000".
     [[nodiscard]] std::string JSONObjectFromNSDate(std::chrono::system_clock::time_point date) const;
     // Seconds since 1 January 1970; none when a time point cannot hold it.

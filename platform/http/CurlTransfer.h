@@ -6,8 +6,8 @@
 
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <exception>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <variant>

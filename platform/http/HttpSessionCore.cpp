@@ -203,9 +203,9 @@ void HttpSessionCore::expireIdle() {
         auto transfer = std::move(entry->second);
         entry = active_.erase(entry);
         remove(*transfer);
-        transfer->fail(transfer->error(
-            NSURLErrorTimedOut,
-            "Operation timed out: no data moved for " + std::to_string(transfer->timeout().count()) + " seconds"));
+        transfer->fail(transfer->error(NSURLErrorTimedOut, "Operation timed out: no data moved for " +
+                                                               std::to_string(transfer->timeout().count()) +
+                                                               " seconds"));
     }
 }
 

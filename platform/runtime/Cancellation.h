@@ -31,7 +31,9 @@ template <typename F>
 using AwaitedBy = typename std::invoke_result_t<F&>::value_type;
 
 template <typename F>
-concept AsyncCallable = std::invocable<F&> && requires { typename AwaitedBy<F>; };
+concept AsyncCallable = std::invocable<F&> && requires {
+    typename AwaitedBy<F>;
+};
 
 namespace detail {
 

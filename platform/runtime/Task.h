@@ -70,7 +70,8 @@ public:
 
     void cancel() override {
         if (cancelRequested.exchange(true)) return;
-        boost::asio::post(strand, [self = shared_from_this()] { self->signal.emit(boost::asio::cancellation_type::terminal); });
+        boost::asio::post(strand,
+                          [self = shared_from_this()] { self->signal.emit(boost::asio::cancellation_type::terminal); });
     }
 
     Strand strand;
@@ -104,7 +105,7 @@ public:
     }
 
     std::mutex mutex;
-    std::optional<TaskResult<T>> stored;                // guarded by mutex
+    std::optional<TaskResult<T>> stored;                 // guarded by mutex
     std::vector<std::shared_ptr<Continuation>> waiting;  // guarded by mutex
 };
 
@@ -216,7 +217,7 @@ TypedTask<T> Task::startOn(Strand strand, Awaitable<T> work, std::type_identity_
         return TypedTask<T>(std::move(state));
     }
     auto finish = [state, completion = std::move(completion), queue](std::exception_ptr error,
-                                                                      TaskResult<T> outcome) mutable {
+                                                                     TaskResult<T> outcome) mutable {
         // The outcome is empty only when the runtime's own frame failed.
         if (error) outcome = TaskResult<T>::failure(std::move(error));
         state->finish(std::move(outcome), std::move(completion), queue);

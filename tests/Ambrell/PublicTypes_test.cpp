@@ -99,10 +99,10 @@ TEST(CVGeometry, PolygonsReadRingsBoxAreaAndContainment) {
 }
 
 TEST(CVGeometry, MalformedDocumentsAreRefusedWithAReason) {
-    for (const char* text : {R"([])", R"({"type": "MultiPolygon", "coordinates": []})", R"({"type": "Polygon"})",
-                             R"({"type": "Polygon", "coordinates": 5})", R"({"type": "Polygon", "coordinates": [[]]})",
-                             R"({"type": "Polygon", "coordinates": [[[1]]]})",
-                             R"({"type": "Polygon", "coordinates": [[["a", 1]]]})"}) {
+    for (const char* text :
+         {R"([])", R"({"type": "MultiPolygon", "coordinates": []})", R"({"type": "Polygon"})",
+          R"({"type": "Polygon", "coordinates": 5})", R"({"type": "Polygon", "coordinates": [[]]})",
+          R"({"type": "Polygon", "coordinates": [[[1]]]})", R"({"type": "Polygon", "coordinates": [[["a", 1]]]})"}) {
         platform::NSError error;
         EXPECT_EQ(CVPolygonGeometry::initWithDictionary(parse(text), &error), nullptr) << text;
         EXPECT_EQ(error.domain, CVGeometryErrorDomain) << text;
@@ -150,8 +150,8 @@ TEST(CVLocationSettings, ReadsSelectable) {
 }
 
 TEST(CVLocationBaseType, NamesReadInAnyCaseAndUnknownIsPointOfInterest) {
-    const std::pair<const char*, int> table[] = {
-        {"POI", 0}, {"area", 1}, {"Room", 2}, {"FLOOR", 3}, {"building", 4}, {"VENUE", 5}, {"hall", 0}, {"", 0}};
+    const std::pair<const char*, int> table[] = {{"POI", 0},      {"area", 1},  {"Room", 2}, {"FLOOR", 3},
+                                                 {"building", 4}, {"VENUE", 5}, {"hall", 0}, {"", 0}};
     for (const auto& [text, raw] : table) EXPECT_EQ(static_cast<int>(as_CVLocationBaseType(text)), raw) << text;
     EXPECT_EQ(as_CVLocationBaseType(std::nullopt), CVLocationBaseType::pointOfInterest);
     EXPECT_EQ(CVLocationBaseTypeName(CVLocationBaseType::building), "BUILDING");

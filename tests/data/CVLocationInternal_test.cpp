@@ -121,9 +121,9 @@ TEST_F(LocationDocument, SearchRecordCarriesIdsTextsAliasesGroupsAndFloor) {
     EXPECT_EQ(record.groups, (std::vector<std::int32_t>{hashOf("FOOD"), hashOf("DRINK")}));
     EXPECT_EQ(std::tuple(record.typeId, record.altitude, record.sourceId, record.isIndoor),
               std::tuple(hashOf("cafe"), 20.0f, 0, true));
-    EXPECT_EQ(record.properties, (std::vector<AXTextProperty>{{"en", "name", "Cafe\nNorth"},
-                                                               {"en", "externalid", "X-1"},
-                                                               {"en", "email", "cafe@example.com"}}));
+    EXPECT_EQ(record.properties,
+              (std::vector<AXTextProperty>{
+                  {"en", "name", "Cafe\nNorth"}, {"en", "externalid", "X-1"}, {"en", "email", "cafe@example.com"}}));
     EXPECT_EQ(record.geometry, axGeometry(CVPoint(55.7, 12.5)));
 
     // A polygon's record spans its bounding box around the anchor.
@@ -140,8 +140,13 @@ TEST_F(LocationDocument, SearchRecordCarriesIdsTextsAliasesGroupsAndFloor) {
 
 TEST(CVLocationSearchRecord, StatusFollowsGeodataBitsAndActivityAndBaseTypesTheSearchTable) {
     const std::tuple<std::optional<std::uint32_t>, bool, std::uint32_t> table[] = {
-        {std::nullopt, true, 3}, {std::nullopt, false, 7}, {1, true, 1}, {1, false, 5},
-        {3, true, 3},            {2, true, 0},             {0, true, 0},
+        {std::nullopt, true, 3},
+        {std::nullopt, false, 7},
+        {1, true, 1},
+        {1, false, 5},
+        {3, true, 3},
+        {2, true, 0},
+        {0, true, 0},
     };
     for (const auto& [geodata, withinWindow, status] : table) {
         CVLocationInternal location;
@@ -168,7 +173,8 @@ TEST(CVLocationSearchRecord, MultiPolygonBoundsAndZeroGeometry) {
     EXPECT_EQ(record.geometry.bounds, AXCoordinateBounds::CoordinateBoundsWithNortheast({11, 31}, {-1, 20}));
     EXPECT_EQ(floor.coordinateBounds(), CVGeoBounds({-1, 20}, {11, 31}));
     // With both outlines the polygon bounds the location, though the multipolygon is its geometry.
-    floor.cv_setPolygon(std::make_shared<CVPolygonGeometry>(std::vector<CVPolygonGeometry::Ring>{{{2, 3}, {4, 5}, {2, 5}}}));
+    floor.cv_setPolygon(
+        std::make_shared<CVPolygonGeometry>(std::vector<CVPolygonGeometry::Ring>{{{2, 3}, {4, 5}, {2, 5}}}));
     EXPECT_EQ(floor.coordinateBounds(), CVGeoBounds({2, 3}, {4, 5}));
     EXPECT_EQ(floor.axLocation().geometry.bounds, AXCoordinateBounds::CoordinateBoundsWithNortheast({4, 5}, {2, 3}));
     EXPECT_EQ(AXGeometryZero(), AXGeometry::GeometryWithPosition({0, 0}, {{0, 0}, {0, 0}}));
@@ -206,7 +212,7 @@ TEST(CVLocationInternal, PropertyLookUpCaseRules) {
     location.fields["Room"] = std::make_shared<CVLocationFieldInternal>("text", "Room", "12");
     location.fields["room"] = std::make_shared<CVLocationFieldInternal>("text", "room", "13");
     const std::pair<std::optional<std::string>, std::optional<std::string>> table[] = {
-        {"email", "a@b.c"}, {"EMAIL", "a@b.c"}, {"room", "13"}, {"Room", "12"},
+        {"email", "a@b.c"},      {"EMAIL", "a@b.c"},           {"room", "13"}, {"Room", "12"},
         {"ROOM", "12"},  // the first key in order that matches ignoring case
         {"phone", std::nullopt}, {std::nullopt, std::nullopt},
     };

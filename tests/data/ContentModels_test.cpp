@@ -79,8 +79,8 @@ TEST(SolutionModel, RequiredOptionalAndUnreadableKeys) {
                                                    {"id", "name", "defaultLanguage", "availableLanguages", "modules"},
                                                    {{"id", "solutionId"}});
 
-    const auto solution = CVSolutionInternal::fromDictionary(parse(
-        R"({"id": "s", "name": "S", "defaultLanguage": "en", "availableLanguages": [], "modules": []})"));
+    const auto solution = CVSolutionInternal::fromDictionary(
+        parse(R"({"id": "s", "name": "S", "defaultLanguage": "en", "availableLanguages": [], "modules": []})"));
     ASSERT_NE(solution, nullptr);
     EXPECT_TRUE(solution->types.empty());
     EXPECT_FALSE(solution->config);
@@ -207,9 +207,11 @@ TEST(AppDataModel, KeepsReadableMenuItemsDropsEmptyMenusAndRequiresMenuInfo) {
 
 TEST(AppDataModel, LoggingSwitchComesFromLogConfig) {
     // Without the key, null, or of another kind: enabled.
-    for (const auto& [logConfig, enabled] : {std::pair<const char*, bool>(nullptr, true), {"null", true},
+    for (const auto& [logConfig, enabled] : {std::pair<const char*, bool>(nullptr, true),
+                                             {"null", true},
                                              {R"({"eventLoggingEnabled": false})", false},
-                                             {R"({"eventLoggingEnabled": true})", true}, {"[1]", true}}) {
+                                             {R"({"eventLoggingEnabled": true})", true},
+                                             {"[1]", true}}) {
         SCOPED_TRACE(logConfig ? logConfig : "(no key)");
         auto input = document("appconfig.json");
         if (logConfig) input.get_object()["logConfig"] = parse(logConfig);
@@ -221,10 +223,12 @@ TEST(AppDataModel, LoggingSwitchComesFromLogConfig) {
 }
 
 TEST(CategoriesModel, ReadsObjectsBareArraysAndNothingElse) {
-    for (const auto& [data, count] : {std::pair<const char*, std::size_t>(
-                                          R"({"list": [{"key": "CANTEEN", "value": "Canteen"}]})", 1),
-                                      {R"([{"key": "A"}, {"key": "B", "fields": {}}])", 2}, {"not json", 0},
-                                      {"42", 0}, {"", 0}}) {
+    for (const auto& [data, count] :
+         {std::pair<const char*, std::size_t>(R"({"list": [{"key": "CANTEEN", "value": "Canteen"}]})", 1),
+          {R"([{"key": "A"}, {"key": "B", "fields": {}}])", 2},
+          {"not json", 0},
+          {"42", 0},
+          {"", 0}}) {
         SCOPED_TRACE(data);
         CVCategories categories;
         std::optional<JSONModelError> error;
@@ -496,8 +500,9 @@ TEST_F(VenueModels, FloorNeedsIdNameAndAnOutline) {
 
     const char* withoutGeometry = R"({"id": "f", "name": "F"})";
     EXPECT_EQ(CVFloorInternal::fromString(withoutGeometry), nullptr);
-    EXPECT_TRUE(log_.sink().contains("-[CVFloorInternal initWithDictionary:error:] [E] Failed to construct CVFloor "
-                                     R"(from dict: {"id":"f","name":"F"})"));
+    EXPECT_TRUE(
+        log_.sink().contains("-[CVFloorInternal initWithDictionary:error:] [E] Failed to construct CVFloor "
+                             R"(from dict: {"id":"f","name":"F"})"));
 
     const char* pointOutline = R"({"id": "f", "name": "F", "geometry": {"type": "Point", "coordinates": [0, 0]}})";
     EXPECT_EQ(CVFloorInternal::fromString(pointOutline), nullptr);
@@ -507,14 +512,16 @@ TEST_F(VenueModels, FloorNeedsIdNameAndAnOutline) {
     EXPECT_TRUE(asked.initWithString(pointOutline, &error));
     EXPECT_EQ(asked.cv_effectiveGeometry(), nullptr);
 
-    test::expectRefusedWithout<CVFloorInternal>(parse(R"({"id": "f", "name": "F", "geometry": {}})"),
-                                                {"id", "name"}, {{"id", "floorId"}});
+    test::expectRefusedWithout<CVFloorInternal>(parse(R"({"id": "f", "name": "F", "geometry": {}})"), {"id", "name"},
+                                                {{"id", "floorId"}});
 }
 
 TEST_F(VenueModels, BuildingCollectionReadsObjectsAndBareArrays) {
     const std::string list = boost::json::serialize(document("buildings.json").at("buildings"));
-    for (const auto& [data, read] : {std::pair(test::documentText("buildings.json"), true), {list, true},
-                                     {std::string("42"), false}, {std::string("{not json"), false}}) {
+    for (const auto& [data, read] : {std::pair(test::documentText("buildings.json"), true),
+                                     {list, true},
+                                     {std::string("42"), false},
+                                     {std::string("{not json"), false}}) {
         SCOPED_TRACE(data.substr(0, 20));
         CVBuildingCollection collection;
         EXPECT_EQ(collection.initWithData(test::bytes(data)), read);

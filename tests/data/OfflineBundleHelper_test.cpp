@@ -70,8 +70,9 @@ TEST_F(OfflineBundle, AnAppWithoutSnapshotHasNothing) {
               std::nullopt);
 
     EXPECT_EQ(Bundle::offlineDataTimestamp(), std::nullopt);
-    EXPECT_TRUE(log_.sink().contains("+[CVOfflineBundleHelper offlineDataTimestamp] [E] Failed to determine "
-                                     "offlineDataTimestamp: err=(null), path=(null)"));
+    EXPECT_TRUE(
+        log_.sink().contains("+[CVOfflineBundleHelper offlineDataTimestamp] [E] Failed to determine "
+                             "offlineDataTimestamp: err=(null), path=(null)"));
 }
 
 TEST_F(OfflineBundle, ResourceNamesFollowEndpointAndLanguage) {
@@ -99,7 +100,9 @@ TEST_F(OfflineBundle, SyncUrlsMapOntoTheirResource) {
         {"https://api.example.org/sync/categories?solutionId=A", resource("ax_sync_categories.json")},
         {"sync/venues?lr=en", venues},
         {"https://api.example.org/sync/venues?lr=sv", std::nullopt},
-        {"https://api.example.org", std::nullopt}, {"", std::nullopt}, {std::nullopt, std::nullopt},
+        {"https://api.example.org", std::nullopt},
+        {"", std::nullopt},
+        {std::nullopt, std::nullopt},
         {"http://[broken", std::nullopt}};
     for (const auto& [url, path] : cases) {
         SCOPED_TRACE(url.value_or("(none)"));
@@ -123,8 +126,8 @@ TEST_F(OfflineBundle, SnapshotIdIsKeptOnceFoundAndATimestampWithoutDateIsTheStar
     Bundle::resetForTesting();
     write("ax_sync_timestamp.json", R"({"timestamp": "soon"})");
     EXPECT_EQ(Bundle::offlineDataTimestamp(), std::nullopt);
-    EXPECT_TRUE(log_.sink().contains("err=\"timestamp\" is not a number, path=" +
-                                     resource("ax_sync_timestamp.json").string()));
+    EXPECT_TRUE(
+        log_.sink().contains("err=\"timestamp\" is not a number, path=" + resource("ax_sync_timestamp.json").string()));
 }
 
 TEST_F(OfflineBundle, TilesNeedANonEmptyResourceAndGraphsComeFromTheSnapshotOrTheRouteNetworkCache) {
@@ -177,7 +180,8 @@ TEST_F(OfflineBundle, ConditionalDateOnlyForFilesNotDownloadedYet) {
     EXPECT_EQ(Bundle::ifModifiedSinceForBundledUrl(url, notYet, "A"), snapshot);
     EXPECT_TRUE(log_.sink().contains(
         "+[CVOfflineBundleHelper ifModifiedSinceForBundledUrl:cachingFile:datasetId:] [D] Using If-Modified-Since "
-        "date from bundle 2025-01-01 00:00:00 +0000 for " + url));
+        "date from bundle 2025-01-01 00:00:00 +0000 for " +
+        url));
     EXPECT_EQ(Bundle::ifModifiedSinceForBundledUrl(url, notYet, "B"), std::nullopt);
     EXPECT_EQ(Bundle::ifModifiedSinceForBundledUrl("https://api.example.org/sync/appconfig?lr=en", notYet, "A"),
               std::nullopt);

@@ -42,8 +42,12 @@ auto baseUrlState(const CVAXAPI& api) {
 class CVAXAPITest : public test::ContainerFixture {
 protected:
     ~CVAXAPITest() override { CVContentContext::resetForTesting(); }
-    static void useApiKey(std::optional<std::string> key) { CVContentContext::setApiKeyReader([key] { return key; }); }
-    static void useLanguage(std::optional<std::string> lr) { CVContentContext::setLanguageReader([lr] { return lr; }); }
+    static void useApiKey(std::optional<std::string> key) {
+        CVContentContext::setApiKeyReader([key] { return key; });
+    }
+    static void useLanguage(std::optional<std::string> lr) {
+        CVContentContext::setLanguageReader([lr] { return lr; });
+    }
 };
 
 // MARK: - Choosing and changing the base URL
@@ -60,13 +64,27 @@ TEST(CVAXAPIEnvironment, ChoosesTheBaseUrlAndSaysWhy) {
         {{{"AMBRELL_API", local}}, local, local, true, false, "AMBRELL_API"},
         {{{"AMBRELL_API", "http://h"}}, "http://h", "http://h", true, false, "AMBRELL_API"},  // taken unchanged
         {{{"AMBRELL_API", ""}}, kProd, "", true, false, "Default base URL"},
-        {{{"AMBRELL_USE_PROD_API", "1"}, {"AMBRELL_USE_DEV_API", "1"}}, kProd, kProd, true, true,
+        {{{"AMBRELL_USE_PROD_API", "1"}, {"AMBRELL_USE_DEV_API", "1"}},
+         kProd,
+         kProd,
+         true,
+         true,
          "AMBRELL_USE_PROD_API"},
-        {{{"AMBRELL_USE_PROD_API", "1"}, {"AMBRELL_USE_STAGING_API", "1"}}, kProd, kProd, true, false,
+        {{{"AMBRELL_USE_PROD_API", "1"}, {"AMBRELL_USE_STAGING_API", "1"}},
+         kProd,
+         kProd,
+         true,
+         false,
          "AMBRELL_USE_PROD_API"},
-        {{{"AMBRELL_API", "http://x/"}, {"AMBRELL_USE_PROD_API", "1"}, {"AMBRELL_USE_STAGING_API", "1"},
+        {{{"AMBRELL_API", "http://x/"},
+          {"AMBRELL_USE_PROD_API", "1"},
+          {"AMBRELL_USE_STAGING_API", "1"},
           {"AMBRELL_USE_DEV_API", "1"}},
-         "http://x/", "http://x/", true, true, "AMBRELL_API"},
+         "http://x/",
+         "http://x/",
+         true,
+         true,
+         "AMBRELL_API"},
     };
     for (const auto& [variables, baseUrl, overrideBaseUrl, fixed, dev, source] : cases) {
         SCOPED_TRACE(source + " " + baseUrl);
@@ -97,14 +115,22 @@ TEST(CVAXAPIBaseUrl, ChangesOnlyAFreeBaseUrl) {
     const std::string other = "https://other.example/";
     const std::tuple<Variables, std::string, std::string, Strings> cases[] = {
         {{}, other, other, {"Changing base URL: https://api.ambrell.com/ => https://other.example/"}},
-        {{}, "http://127.0.0.1:9/v", "http://127.0.0.1:9/v/",
+        {{},
+         "http://127.0.0.1:9/v",
+         "http://127.0.0.1:9/v/",
          {"Changing base URL: https://api.ambrell.com/ => http://127.0.0.1:9/v/"}},
         {{}, "https://api.ambrell.com", kProd, {}},  // the same but for the slash
-        {{{"AMBRELL_API", "http://localhost:1234/"}}, other, "http://localhost:1234/",
+        {{{"AMBRELL_API", "http://localhost:1234/"}},
+         other,
+         "http://localhost:1234/",
          {"Ignoring base URL change: http://localhost:1234/ => https://other.example/"}},
-        {{{"AMBRELL_API", ""}}, other, kProd,
+        {{{"AMBRELL_API", ""}},
+         other,
+         kProd,
          {"Ignoring base URL change: https://api.ambrell.com/ => https://other.example/"}},
-        {{{"AMBRELL_USE_DEV_API", ""}}, "https://other.example", kDev,
+        {{{"AMBRELL_USE_DEV_API", ""}},
+         "https://other.example",
+         kDev,
          {"Ignoring base URL change: https://api-dev.ambrell.com/ => https://other.example/"}},
     };
     for (const auto& [variables, requested, expected, messages] : cases) {
@@ -239,9 +265,15 @@ TEST(CVAXAPIBackendUrl, RecognisesNormalisesAndCompares) {
     }
     // Any other URL is kept as it is.
     const std::string_view others[] = {
-        "ftp://api.ambrell.com/x", "wss://api.ambrell.com/x", "https://cdn.ambrell.com/x",
-        "https://api.notambrell.com/x", "https://api.ambrell.com.example.org/x", "http://127.0.0.1:9090/x",
-        "https://api.ambrell.com/a b", "http://[::1/x", "",
+        "ftp://api.ambrell.com/x",
+        "wss://api.ambrell.com/x",
+        "https://cdn.ambrell.com/x",
+        "https://api.notambrell.com/x",
+        "https://api.ambrell.com.example.org/x",
+        "http://127.0.0.1:9090/x",
+        "https://api.ambrell.com/a b",
+        "http://[::1/x",
+        "",
     };
     for (const auto url : others) {
         EXPECT_FALSE(api->isAmbrellBackendUrl(url)) << url;

@@ -25,9 +25,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::system_clock;
 
-std::vector<std::uint8_t> bytes(std::string_view text) {
-    return {text.begin(), text.end()};
-}
+std::vector<std::uint8_t> bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
 std::vector<fs::path> entriesOf(const fs::path& folder) {
     std::vector<fs::path> entries;
@@ -45,12 +43,18 @@ std::uint64_t ownSize(const fs::path& path) {
 
 TEST(CVFileCacheKey, NamesTheItemsFile) {
     const std::pair<std::string_view, std::optional<std::string>> cases[] = {
-        {"a/b.c/d.json", "a_b_c_d.json"}, {"a/b", "a_b"}, {"x%20y.png", "x_y.png"},
+        {"a/b.c/d.json", "a_b_c_d.json"},
+        {"a/b", "a_b"},
+        {"x%20y.png", "x_y.png"},
         {"https://api.example.com/v1/venues.json?lang=de&v=1", "https:__api_example_com_v1_venues.json?lang=de&v=1"},
         {"https://example.com/t?scale=1.5", "https:__example_com_t?scale=1.5"},
-        {"readme", "readme"}, {"..", "_."}, {"/", "_"},
+        {"readme", "readme"},
+        {"..", "_."},
+        {"/", "_"},
         // These would name the folder itself or be cut short by the system.
-        {"", std::nullopt}, {".", std::nullopt}, {std::string_view("a\0b", 3), std::nullopt},
+        {"", std::nullopt},
+        {".", std::nullopt},
+        {std::string_view("a\0b", 3), std::nullopt},
     };
     for (const auto& [item, key] : cases) EXPECT_EQ(CVFileCache::cacheKeyForCachingItem(item), key) << item;
 }
@@ -116,9 +120,10 @@ TEST_F(FileCacheTest, SavesReadsAndRemovesItems) {
     const auto messages = log_.sink().messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].level, platform::LogLevel::error);
-    EXPECT_EQ(messages[0].message, "-[CVFileCache removeDataForItem:] [E] failed to remove cache for item "
-                                   "'a/missing.json', filePath=" + (folder_ / "a_missing.json").string() +
-                                       ", err=No such file or directory");
+    EXPECT_EQ(messages[0].message,
+              "-[CVFileCache removeDataForItem:] [E] failed to remove cache for item "
+              "'a/missing.json', filePath=" +
+                  (folder_ / "a_missing.json").string() + ", err=No such file or directory");
 }
 
 TEST_F(FileCacheTest, FilesNamedAsTheyAreStayInsideTheFolder) {
@@ -209,8 +214,10 @@ TEST_F(FileCacheTest, CachedJsonIsParsedAndMalformedOrUnreadableGivesNone) {
     EXPECT_EQ(dictionaryFromCachedFileForUrl(*cache_, url), std::nullopt);
     const auto messages = log_.sink().messages();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].message, "-[CVFileCache(NSDictionary) dictionaryFromCachedFileForUrl:] [E] Failed to load "
-                                   "JSON from " + cache_->pathForCachingItem(url)->string());
+    EXPECT_EQ(messages[0].message,
+              "-[CVFileCache(NSDictionary) dictionaryFromCachedFileForUrl:] [E] Failed to load "
+              "JSON from " +
+                  cache_->pathForCachingItem(url)->string());
 
     ASSERT_TRUE(cache_->removeDataForItem(url));
     fs::create_directory(*cache_->pathForCachingItem(url));
@@ -242,8 +249,10 @@ TEST_F(FileAttributesTest, TheCacheFindsItemsByApiEndpoint) {
     ASSERT_TRUE(cache_->saveData(bytes("2"), "venues-de.json"));
     ASSERT_TRUE(cache_->saveData(bytes("3"), "buildings.json"));
     ASSERT_FALSE(platform::writeFileAtomically(folder_ / "tiles/venues.json", "4"));
-    for (const auto& [name, endpoint] : {std::pair{"venues-en.json", "/api/venues"}, {"venues-de.json", "/api/venues"},
-                                         {"buildings.json", "/api/buildings"}, {"tiles", "/api/venues"},
+    for (const auto& [name, endpoint] : {std::pair{"venues-en.json", "/api/venues"},
+                                         {"venues-de.json", "/api/venues"},
+                                         {"buildings.json", "/api/buildings"},
+                                         {"tiles", "/api/venues"},
                                          {"tiles/venues.json", "/api/venues"}}) {  // the last is no direct entry
         ASSERT_TRUE(xattr_setApiEndpoint(folder_ / name, endpoint));
     }
@@ -315,8 +324,7 @@ TEST_F(FileAttributesTest, DownloadDateIsStoredAndReadAsWholeSignedSeconds) {
 
     // Other writers may leave any text; only a whole number the clock can hold is a date.
     const std::pair<std::string_view, std::optional<std::int64_t>> cases[] = {
-        {"1700000000", 1700000000}, {"-86400", -86400},
-        {"10000000000", std::nullopt},  // past the clock's range
+        {"1700000000", 1700000000}, {"-86400", -86400},    {"10000000000", std::nullopt},  // past the clock's range
         {"17e8", std::nullopt},     {" 17", std::nullopt}, {"date", std::nullopt},
     };
     for (const auto& [text, seconds] : cases) {

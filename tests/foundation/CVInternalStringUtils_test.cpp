@@ -28,12 +28,21 @@ TEST(HashOf, PinnedValuesNeverChange) {
 
 TEST(HashOf, IgnoresCaseButKeepsBytesOfInvalidTextDistinct) {
     const std::pair<std::string_view, std::string_view> same[] = {
-        {"AMBRELL", "ambrell"}, {"Café", "CAFÉ"}, {"ÄÖÜ Straße", "äöü straße"}, {"ΣΑΣ", "σασ"},
+        {"AMBRELL", "ambrell"},
+        {"Café", "CAFÉ"},
+        {"ÄÖÜ Straße", "äöü straße"},
+        {"ΣΑΣ", "σασ"},
         // Invalid UTF-8: ASCII letters still fold, other bytes stay.
-        {"\xFF" "AB\xC3", "\xFF" "ab\xC3"},
+        {"\xFF"
+         "AB\xC3",
+         "\xFF"
+         "ab\xC3"},
     };
     for (const auto& [a, b] : same) EXPECT_EQ(hashOf(a), hashOf(b)) << a;
-    EXPECT_NE(hashOf("\xFF" "ab"), hashOf("\xFE" "ab"));
+    EXPECT_NE(hashOf("\xFF"
+                     "ab"),
+              hashOf("\xFE"
+                     "ab"));
     EXPECT_NE(hashOf("caf\xC3"), hashOf("caf"));
 }
 

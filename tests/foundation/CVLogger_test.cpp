@@ -55,8 +55,8 @@ TEST(CVLogEventAndDomain, RawValuesAndTexts) {
         "subscription_started", "subscription_stopped",    "livedata_enabled_for_map",
         "map_clicked",          "clustering_mode_changed", "location_sources_registered",
         "dataset_added",        "dataset_removed",         "dataset_synchronized"};
-    const std::vector<std::string_view> domains = {"app_life_time", "configuration", "search",
-                                                   "directions",    "live_data",     "map",
+    const std::vector<std::string_view> domains = {"app_life_time",    "configuration",  "search",
+                                                   "directions",       "live_data",      "map",
                                                    "location_sources", "dataset_manager"};
     for (std::int64_t raw = 0; raw < 18; ++raw) EXPECT_EQ(description(*CVLogEventFromRawValue(raw)), events[raw]);
     for (std::int64_t raw = 0; raw < 8; ++raw) EXPECT_EQ(description(*CVLogDomainFromRawValue(raw)), domains[raw]);
@@ -117,9 +117,15 @@ TEST(CVLogPackage, FilenameIsTheEncodedKeyABarAndTheUpperCasePackageId) {
 
     // Keys that could leave the folder or pass for another are encoded.
     const std::pair<std::string, std::string> keys[] = {
-        {"solution-key", "solution-key"}, {"abc.def_1", "abc.def_1"}, {"../../x", "%2E.%2F..%2Fx"},
-        {"/", "%2F"},                     {"a/b", "a%2Fb"},           {"a|b", "a%7Cb"},
-        {"100%", "100%25"},               {"..", "%2E."},             {std::string("a\0b", 3), "a%00b"},
+        {"solution-key", "solution-key"},
+        {"abc.def_1", "abc.def_1"},
+        {"../../x", "%2E.%2F..%2Fx"},
+        {"/", "%2F"},
+        {"a/b", "a%2Fb"},
+        {"a|b", "a%7Cb"},
+        {"100%", "100%25"},
+        {"..", "%2E."},
+        {std::string("a\0b", 3), "a%00b"},
         {"", ""},
     };
     for (const auto& [key, expected] : keys) EXPECT_EQ(CVLogPackage::filenameKeyForApiKey(key), expected) << key;
@@ -131,8 +137,12 @@ TEST(CVLogPackage, FilenameIsTheEncodedKeyABarAndTheUpperCasePackageId) {
 
     // A file belongs to the key before its first bar.
     const std::tuple<std::string_view, std::string_view, bool> owners[] = {
-        {"key|ID", "key", true}, {"/caches/com.ambrell.sdklogs/key|ID", "key", true}, {"a%7Cb|ID", "a|b", true},
-        {"a%7Cb|ID", "a", false}, {"other|ID", "key", false}, {"key", "key", false},
+        {"key|ID", "key", true},
+        {"/caches/com.ambrell.sdklogs/key|ID", "key", true},
+        {"a%7Cb|ID", "a|b", true},
+        {"a%7Cb|ID", "a", false},
+        {"other|ID", "key", false},
+        {"key", "key", false},
         // A temporary file of an interrupted write belongs to no key.
         {".key|ID.tmp-1", ".key", false},
     };
@@ -144,10 +154,12 @@ TEST(CVLogPackage, FilenameIsTheEncodedKeyABarAndTheUpperCasePackageId) {
 TEST(CVLoggingConfig, FromTheAppConfiguration) {
     EXPECT_TRUE(CVLoggingConfig(std::map<std::string, bool>{}).eventLoggingEnabled());
     EXPECT_FALSE(CVLoggingConfig(std::map<std::string, bool>{{"eventLoggingEnabled", false}}).eventLoggingEnabled());
-    const std::pair<const char*, bool> json[] = {
-        {"{}", true},                               {R"({"eventLoggingEnabled":false})", false},
-        {R"({"eventLoggingEnabled":true})", true},  {R"({"eventLoggingEnabled":0})", false},
-        {R"({"eventLoggingEnabled":"no"})", true},  {R"({"eventLoggingEnabled":null})", true}};
+    const std::pair<const char*, bool> json[] = {{"{}", true},
+                                                 {R"({"eventLoggingEnabled":false})", false},
+                                                 {R"({"eventLoggingEnabled":true})", true},
+                                                 {R"({"eventLoggingEnabled":0})", false},
+                                                 {R"({"eventLoggingEnabled":"no"})", true},
+                                                 {R"({"eventLoggingEnabled":null})", true}};
     for (const auto& [text, enabled] : json) {
         EXPECT_EQ(CVLoggingConfig(boost::json::parse(text).as_object()).eventLoggingEnabled(), enabled) << text;
     }
@@ -175,8 +187,8 @@ protected:
     // Appends an entry tagged `tag` at the given time and waits for what it started.
     void append(milliseconds time, const std::string& tag) {
         at(time);
-        run(actor()->append(CVLogEntry{CVLoggerClock::now(), CVLogDomain::search, "event",
-                                       CVLogEvent::searchPerformed, CVLogEntry::Parameters{{"tag", tag}}}));
+        run(actor()->append(CVLogEntry{CVLoggerClock::now(), CVLogDomain::search, "event", CVLogEvent::searchPerformed,
+                                       CVLogEntry::Parameters{{"tag", tag}}}));
     }
 
     static std::vector<std::string> filesOnDisk() {
@@ -403,7 +415,7 @@ protected:
 
 TEST_F(CVLogUploaderTest, OnlyA2xxAnswerDeletesTheFile) {
     const std::tuple<int, bool, std::string> cases[] = {
-        {200, true, "ok"}, {201, true, "ok"}, {204, true, "ok"}, {400, false, "ok"},
+        {200, true, "ok"},       {201, true, "ok"},       {204, true, "ok"},       {400, false, "ok"},
         {403, false, "CVError"}, {404, false, "CVError"}, {500, false, "CVError"}, {503, false, "CVError"}};
     for (const auto& [status, deleted, outcome] : cases) {
         const auto file = writePackage("solution-key|A");

@@ -79,22 +79,26 @@ private:
 
 TEST(CVNetworkReachabilityManager, StatusTextsAndStatusFromFlags) {
     const std::pair<std::int64_t, const char*> texts[] = {
-        {-1, "Unknown"}, {0, "Not Reachable"}, {1, "Reachable via WWAN"}, {2, "Reachable via WiFi"},
-        {7, "Unknown"},  {-2, "Unknown"},
+        {-1, "Unknown"},           {0, "Not Reachable"}, {1, "Reachable via WWAN"},
+        {2, "Reachable via WiFi"}, {7, "Unknown"},       {-2, "Unknown"},
     };
     for (const auto& [value, text] : texts) {
         EXPECT_EQ(CVStringFromNetworkReachabilityStatus(static_cast<CVNetworkReachabilityStatus>(value)), text);
     }
 
     const std::pair<CVNetworkReachabilityFlags, CVNetworkReachabilityStatus> flags[] = {
-        {0, kNotReachable}, {kIsWWAN, kNotReachable}, {kReachable, kWiFi}, {kReachable | kIsWWAN, kWWAN},
+        {0, kNotReachable},
+        {kIsWWAN, kNotReachable},
+        {kReachable, kWiFi},
+        {kReachable | kIsWWAN, kWWAN},
         {kReachable | kConnectionRequired, kNotReachable},
         {kReachable | kConnectionRequired | kConnectionOnTraffic, kWiFi},
         {kReachable | kConnectionRequired | kConnectionOnDemand, kWiFi},
         {kReachable | kConnectionRequired | kConnectionOnTraffic | kIsWWAN, kWWAN},
         {kReachable | kConnectionRequired | kConnectionOnTraffic | kInterventionRequired, kNotReachable},
         // Intervention matters only when a connection is required.
-        {kReachable | kInterventionRequired, kWiFi}, {kConnectionOnTraffic | kConnectionOnDemand, kNotReachable},
+        {kReachable | kInterventionRequired, kWiFi},
+        {kConnectionOnTraffic | kConnectionOnDemand, kNotReachable},
     };
     for (const auto& [value, status] : flags) EXPECT_EQ(CVNetworkReachabilityStatusForFlags(value), status) << value;
 }
@@ -104,9 +108,8 @@ TEST(CVNetworkReachabilityManager, StartReportsTheCurrentFlagsAndEveryReportPost
     const auto target = std::make_shared<ScriptedTarget>(kReachable | kIsWWAN);
     const auto manager = Manager::initWithReachability(target);
     std::vector<std::pair<CVNetworkReachabilityStatus, bool>> blockCalls;  // written on the main queue only
-    manager->setReachabilityStatusChangeBlock([&](CVNetworkReachabilityStatus status) {
-        blockCalls.emplace_back(status, MainQueue::shared().isCurrent());
-    });
+    manager->setReachabilityStatusChangeBlock(
+        [&](CVNetworkReachabilityStatus status) { blockCalls.emplace_back(status, MainQueue::shared().isCurrent()); });
     manager->startMonitoring();
     EXPECT_EQ(recorder.waitFor(1).size(), 1u);
     EXPECT_TRUE(manager->isReachableViaWWAN());

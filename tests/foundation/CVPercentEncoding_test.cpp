@@ -16,8 +16,10 @@ TEST(PercentEncoding, EncodesWhatNoUrlPartAllows) {
         {"https://example.com/!$&'()*+,;=:@~_-.", "https://example.com/!$&'()*+,;=:@~_-."},
         {"http://[::1]:8080/x", "http://[::1]:8080/x"},
         // Left as they are, and then no URL.
-        {"https://example.com/a%20b c", std::nullopt}, {"https://example.com/100%", std::nullopt},
-        {"http://[::1/x", std::nullopt}, {"https://example.com/a#b#c", std::nullopt},
+        {"https://example.com/a%20b c", std::nullopt},
+        {"https://example.com/100%", std::nullopt},
+        {"http://[::1/x", std::nullopt},
+        {"https://example.com/a#b#c", std::nullopt},
         {"https://example.com/a?b=[1]", std::nullopt},  // brackets belong in a host only
         {"", std::nullopt},
     };

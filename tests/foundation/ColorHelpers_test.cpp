@@ -22,7 +22,8 @@ TEST(HexString, FormatsEachComponentScaledAndTruncated) {
         {{1.2, 0, 0, 1}, "#1330000", "#1330000FF"},
         {{-0.5, 0, 0, 1}, "#FFFFFFFFFFFFFF810000", "#FFFFFFFFFFFFFF810000FF"},
         // Beyond the int64 range the code saturates.
-        {{kInf, -kInf, 1e300, 1}, "#7FFFFFFFFFFFFFFF80000000000000007FFFFFFFFFFFFFFF",
+        {{kInf, -kInf, 1e300, 1},
+         "#7FFFFFFFFFFFFFFF80000000000000007FFFFFFFFFFFFFFF",
          "#7FFFFFFFFFFFFFFF80000000000000007FFFFFFFFFFFFFFFFF"},
     };
     for (const auto& [color, withoutAlpha, withAlpha] : cases) {
@@ -50,7 +51,7 @@ void expectRgb(const Color& color, double red, double green, double blue) {
 TEST(AdjustedLightness, MovesLightnessAndKeepsHueAndAlpha) {
     const Color dimRed{0.6, 0.2, 0.2, 0.8};  // HSL lightness 0.4 and saturation 0.5
     // Beyond [-1, 1] the factor counts as -1 or 1.
-    const std::pair<double, double> cases[] = {{0.5, 0.7}, {-0.5, 0.2}, {0, 0.4}, {1, 1},     {-1, 0},
+    const std::pair<double, double> cases[] = {{0.5, 0.7}, {-0.5, 0.2}, {0, 0.4},  {1, 1},    {-1, 0},
                                                {2, 1},     {-3, 0},     {kInf, 1}, {-kInf, 0}};
     for (const auto& [factor, lightness] : cases) {
         SCOPED_TRACE(factor);

@@ -199,12 +199,12 @@ TEST(AsyncSemaphore, WaitersResumeInTheOrderTheyBeganToWaitAndACancelledOneKeeps
     std::vector<char> resumed;
     std::vector<test::StartedTask<void>> waiters;
     for (char name : {'A', 'B', 'C'}) {
-        waiters.push_back(startTask([](std::shared_ptr<AsyncSemaphore> s, char n, std::mutex& m,
-                                             std::vector<char>& out) -> Awaitable<void> {
-            co_await s->wait();
-            std::lock_guard lock(m);
-            out.push_back(n);
-        }(semaphore, name, mutex, resumed)));
+        waiters.push_back(startTask(
+            [](std::shared_ptr<AsyncSemaphore> s, char n, std::mutex& m, std::vector<char>& out) -> Awaitable<void> {
+                co_await s->wait();
+                std::lock_guard lock(m);
+                out.push_back(n);
+            }(semaphore, name, mutex, resumed)));
         const auto expected = -static_cast<std::int64_t>(waiters.size());
         ASSERT_TRUE(waitFor([&] { return semaphore->value() == expected; }));
     }

@@ -20,7 +20,7 @@ TEST(LoggerTest, SinkReceivesLevelChannelAndFormattedMessage) {
     logger.debug("plain");
     logger.info("{} of {} floors", 3, std::string("five"));
     logger.error(std::string("user text with {} and {0}"));  // not a format
-    logger.error(fmt::runtime("{} and {}"), 1);                 // a bad runtime format is logged, not thrown
+    logger.error(fmt::runtime("{} and {}"), 1);              // a bad runtime format is logged, not thrown
 
     using Line = std::tuple<LogLevel, std::string, std::string>;
     std::vector<Line> lines;

@@ -15,8 +15,8 @@ namespace {
 
 constexpr unsigned kUpAndRunning = IFF_UP | IFF_RUNNING;
 
-NetworkSnapshot::Interface interface(int index, std::string name, unsigned flags = kUpAndRunning,
-                                     bool global = false, unsigned short type = 1 /* Ethernet */) {
+NetworkSnapshot::Interface interface(int index, std::string name, unsigned flags = kUpAndRunning, bool global = false,
+                                     unsigned short type = 1 /* Ethernet */) {
     return {index, std::move(name), flags, type, global};
 }
 

@@ -82,7 +82,8 @@ TEST(NotificationCenterTest, BlocksMayRemoveAddAndPostWhileAPostRuns) {
 
 TEST(NotificationCenterTest, ThrowingBlockEndsItsDelivery) {
     NotificationCenter center;
-    auto token = center.addObserver(kVenueLoaded, [](const Notification&) { throw std::runtime_error("observer failed"); });
+    auto token =
+        center.addObserver(kVenueLoaded, [](const Notification&) { throw std::runtime_error("observer failed"); });
     EXPECT_THROW(center.post(kVenueLoaded), std::runtime_error);
     std::thread([&] { token.reset(); }).join();  // would wait forever for a delivery still counted
 }
@@ -123,7 +124,8 @@ TEST(NotificationCenterTest, ConcurrentPostsAndRegistrations) {
         });
     }
     threads.emplace_back([&] {
-        for (int round = 0; round < 200; ++round) auto transient = center.addObserver(kVenueLoaded, [](const Notification&) {});
+        for (int round = 0; round < 200; ++round)
+            auto transient = center.addObserver(kVenueLoaded, [](const Notification&) {});
     });
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(delivered.load(), 1500);

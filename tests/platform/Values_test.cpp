@@ -57,7 +57,8 @@ const std::string kDescriptionKey(NSLocalizedDescriptionKey);
 const std::string kUnderlyingKey(NSUnderlyingErrorKey);
 
 TEST(ErrorTest, DescriptionAndTypedLookupsRefuseOtherKinds) {
-    const NSError error{"com.corvay.Ambrell", -7, {{kDescriptionKey, 5}, {"text", "value"}, {kUnderlyingKey, "not an error"}}};
+    const NSError error{
+        "com.corvay.Ambrell", -7, {{kDescriptionKey, 5}, {"text", "value"}, {kUnderlyingKey, "not an error"}}};
     EXPECT_EQ(error.localizedDescription(), "The operation couldn\u2019t be completed. (com.corvay.Ambrell error -7.)");
     EXPECT_EQ(error.stringForKey("text"), "value");
     EXPECT_EQ(error.integerForKey(kDescriptionKey), 5);
@@ -69,7 +70,9 @@ TEST(ErrorTest, DescriptionAndTypedLookupsRefuseOtherKinds) {
 }
 
 TEST(ErrorTest, EqualityComparesUnderlyingErrorsByValue) {
-    const auto cause = [](std::int64_t code) { return std::make_shared<const NSError>(NSError{"NSPOSIXErrorDomain", code, {}}); };
+    const auto cause = [](std::int64_t code) {
+        return std::make_shared<const NSError>(NSError{"NSPOSIXErrorDomain", code, {}});
+    };
     const NSError error{"com.corvay.Ambrell", 10, {{kUnderlyingKey, cause(2)}}};
     ASSERT_TRUE(error.underlyingError());
     EXPECT_EQ(error.underlyingError()->code, 2);
@@ -98,15 +101,17 @@ TEST(UUIDTest, ParsesTheCanonicalFormOnlyInEitherCase) {
     EXPECT_EQ(lower.value_or(UUID()).uuidString(), "E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
     EXPECT_EQ(UUID::fromString("00000000-0000-0000-0000-000000000000"), UUID());
     for (const std::string_view text :
-         {"", "E621E1F8C36C495A93FC0C247A3E6E5F", "{E621E1F8-C36C-495A-93FC-0C247A3E6E5F}", "E621E1F8-C36C-495A-93FC-0C247A3E6E5",
-          "E621E1F-8C36C-495A-93FC-0C247A3E6E5F", "E621E1F8-C36C-495A-93FC-0C247A3E6E5G", " E621E1F8-C36C-495A-93FC-0C247A3E6E5"}) {
+         {"", "E621E1F8C36C495A93FC0C247A3E6E5F", "{E621E1F8-C36C-495A-93FC-0C247A3E6E5F}",
+          "E621E1F8-C36C-495A-93FC-0C247A3E6E5", "E621E1F-8C36C-495A-93FC-0C247A3E6E5F",
+          "E621E1F8-C36C-495A-93FC-0C247A3E6E5G", " E621E1F8-C36C-495A-93FC-0C247A3E6E5"}) {
         EXPECT_EQ(UUID::fromString(text), std::nullopt) << text;
     }
 }
 
 TEST(TextEncodingTest, UTF8IsStrict) {
-    for (const std::string_view text : {"", "plain", "\xC2\x80", "\xED\x9F\xBF" /* U+D7FF */, "\xEE\x80\x80" /* U+E000 */,
-                                        "\xF0\x9F\x97\xBA", "\xF4\x8F\xBF\xBF" /* U+10FFFF */}) {
+    for (const std::string_view text :
+         {"", "plain", "\xC2\x80", "\xED\x9F\xBF" /* U+D7FF */, "\xEE\x80\x80" /* U+E000 */, "\xF0\x9F\x97\xBA",
+          "\xF4\x8F\xBF\xBF" /* U+10FFFF */}) {
         EXPECT_TRUE(isValidUTF8(text)) << testing::PrintToString(std::string(text));
     }
     for (const std::string_view text : {

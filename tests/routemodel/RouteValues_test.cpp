@@ -33,8 +33,11 @@ TEST(Points, TextsAreShortestExactDecimals) {
         EXPECT_EQ(point.description(), description);
     }
     // The floor index is the whole part of z.
-    for (const auto& [z, zIndex] : {std::pair(2.9, 2), {-2.9, -2}, {1e12, std::numeric_limits<int>::max()},
-                                    {-kInfinity, std::numeric_limits<int>::min()}, {kNaN, 0}}) {
+    for (const auto& [z, zIndex] : {std::pair(2.9, 2),
+                                    {-2.9, -2},
+                                    {1e12, std::numeric_limits<int>::max()},
+                                    {-kInfinity, std::numeric_limits<int>::min()},
+                                    {kNaN, 0}}) {
         EXPECT_EQ(CVPoint(0, 0, z).zIndex(), zIndex) << z;
     }
 }
@@ -89,7 +92,11 @@ CVRouteStepInternal stepBetween(std::shared_ptr<CVRouteCoordinateInternal> start
 
 TEST(RouteStep, HeadingIsTheBearingFromStartToEnd) {
     const std::tuple<double, double, double, double, double> cases[] = {
-        {0, 0, 0, 1, 90}, {0, 0, 1, 0, 0}, {0, 0, 0, -1, -90}, {0, 0, -1, 0, 180}, {0, 0, 0, 0, 0},
+        {0, 0, 0, 1, 90},
+        {0, 0, 1, 0, 0},
+        {0, 0, 0, -1, -90},
+        {0, 0, -1, 0, 180},
+        {0, 0, 0, 0, 0},
         // Copenhagen to Aarhus: west-north-west.
         {55.6761, 12.5683, 56.1629, 10.2039, -68.849053616},
     };
@@ -122,12 +129,18 @@ TEST(RouteStep, PointsCarryTheLocationsWithTheWholeFloor) {
 
 TEST(Highway, TypesAndTheirTexts) {
     const std::tuple<int, CVHighway, const char*> cases[] = {
-        {0, CVHighway::unclassified(), "unclassified"}, {1, CVHighway::footway(), "footway"},
-        {2, CVHighway::residential(), "residential"},   {3, CVHighway::service(), "service"},
-        {4, CVHighway::ramp(), "ramp"},                 {5, CVHighway::stairs(), "steps"},
-        {6, CVHighway::escalator(), "escalator"},       {7, CVHighway::travelator(), "travelator"},
-        {8, CVHighway::elevator(), "elevator"},         {9, CVHighway::wheelchairramp(), "wheelchairramp"},
-        {10, CVHighway::wheelchairlift(), "wheelchairlift"}, {11, CVHighway::ladder(), "ladder"},
+        {0, CVHighway::unclassified(), "unclassified"},
+        {1, CVHighway::footway(), "footway"},
+        {2, CVHighway::residential(), "residential"},
+        {3, CVHighway::service(), "service"},
+        {4, CVHighway::ramp(), "ramp"},
+        {5, CVHighway::stairs(), "steps"},
+        {6, CVHighway::escalator(), "escalator"},
+        {7, CVHighway::travelator(), "travelator"},
+        {8, CVHighway::elevator(), "elevator"},
+        {9, CVHighway::wheelchairramp(), "wheelchairramp"},
+        {10, CVHighway::wheelchairlift(), "wheelchairlift"},
+        {11, CVHighway::ladder(), "ladder"},
     };
     for (const auto& [rawType, highway, typeString] : cases) {
         SCOPED_TRACE(typeString);
@@ -155,15 +168,23 @@ TEST(Highway, TypesAndTheirTexts) {
 TEST(FitSizeToMaxDimension, Table) {
     const std::tuple<double, double, double, CVSize> cases[] = {
         // Both within the maximum: unchanged, fractions included.
-        {100, 100, 100, {100, 100}}, {100, 40, 99.5, {40, 99.5}}, {100, 0, 0, {0, 0}},
+        {100, 100, 100, {100, 100}},
+        {100, 40, 99.5, {40, 99.5}},
+        {100, 0, 0, {0, 0}},
         // Scaled by maximum / larger side, truncated toward zero.
-        {100, 400, 200, {100, 50}}, {100, 333, 100, {100, 30}}, {100, 100, 333, {30, 100}}, {64, 1000, 999, {64, 63}},
+        {100, 400, 200, {100, 50}},
+        {100, 333, 100, {100, 30}},
+        {100, 100, 333, {30, 100}},
+        {64, 1000, 999, {64, 63}},
         {1, 3, 2, {1, 0}},
         // Not finite: nothing to draw.
-        {100, kInfinity, 200, {0, 0}}, {100, 200, kNaN, {0, 0}}, {kNaN, 400, 200, {0, 0}},
+        {100, kInfinity, 200, {0, 0}},
+        {100, 200, kNaN, {0, 0}},
+        {kNaN, 400, 200, {0, 0}},
         {kInfinity, 400, 200, {0, 0}},
         // Negative results clamp to 0.
-        {100, -50, 20, {0, 20}}, {-10, 400, 200, {0, 0}},
+        {100, -50, 20, {0, 20}},
+        {-10, 400, 200, {0, 0}},
         // Results past the 64-bit range.
         {1e300, 1e300, 1e299, {0, 0}},
     };
@@ -178,7 +199,7 @@ TEST(FitSizeToMaxDimension, Table) {
 class OutdoorAdapter final : public CVExternalDirectionsService, public CVExternalDistanceMatrixService {
 public:
     platform::Awaitable<std::shared_ptr<CVRouteInternal>> query(CLLocationCoordinate2D, CLLocationCoordinate2D,
-                                                               CVDirectionsConfig config) override {
+                                                                CVDirectionsConfig config) override {
         auto leg = std::make_shared<CVRouteLegInternal>();
         leg->setEnd_address(config.language);
         auto route = std::make_shared<CVRouteInternal>();

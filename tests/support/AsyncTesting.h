@@ -1,7 +1,7 @@
 #pragma once
 
-#include <boost/asio/this_coro.hpp>
 #include <atomic>
+#include <boost/asio/this_coro.hpp>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -71,9 +71,8 @@ template <typename T>
 StartedTask<T> startTask(platform::Awaitable<T> work) {
     auto promise = std::make_shared<std::promise<platform::TaskResult<T>>>();
     std::shared_future<platform::TaskResult<T>> outcome = promise->get_future().share();
-    auto task = platform::Task::start<T>(std::move(work), [promise](platform::TaskResult<T> result) {
-        promise->set_value(std::move(result));
-    });
+    auto task = platform::Task::start<T>(
+        std::move(work), [promise](platform::TaskResult<T> result) { promise->set_value(std::move(result)); });
     return StartedTask<T>{std::move(task), std::move(outcome)};
 }
 

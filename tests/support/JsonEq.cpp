@@ -56,21 +56,14 @@ bool comparable(const json::value& expected, const json::value& actual, JsonNumb
 
 std::string kindName(const json::value& value, JsonNumbers numbers) {
     switch (value.kind()) {
-        case json::kind::null:
-            return "null";
-        case json::kind::bool_:
-            return "a boolean";
+        case json::kind::null: return "null";
+        case json::kind::bool_: return "a boolean";
         case json::kind::int64:
-        case json::kind::uint64:
-            return numbers == JsonNumbers::byValue ? "a number" : "an integer";
-        case json::kind::double_:
-            return numbers == JsonNumbers::byValue ? "a number" : "a double";
-        case json::kind::string:
-            return "a string";
-        case json::kind::array:
-            return "an array";
-        case json::kind::object:
-            return "an object";
+        case json::kind::uint64: return numbers == JsonNumbers::byValue ? "a number" : "an integer";
+        case json::kind::double_: return numbers == JsonNumbers::byValue ? "a number" : "a double";
+        case json::kind::string: return "a string";
+        case json::kind::array: return "an array";
+        case json::kind::object: return "an object";
     }
     return "a value";
 }
@@ -96,9 +89,7 @@ std::string doubleText(double number) {
 void appendText(const json::value& value, std::string& text) {
     if (text.size() > kShortTextLength) return;
     switch (value.kind()) {
-        case json::kind::double_:
-            text += doubleText(value.get_double());
-            return;
+        case json::kind::double_: text += doubleText(value.get_double()); return;
         case json::kind::array: {
             text += '[';
             const char* separator = "";
@@ -125,9 +116,7 @@ void appendText(const json::value& value, std::string& text) {
             text += '}';
             return;
         }
-        default:
-            text += json::serialize(value);
-            return;
+        default: text += json::serialize(value); return;
     }
 }
 
@@ -159,8 +148,8 @@ public:
     std::optional<JsonDifference> compare(const json::value& expected, const json::value& actual,
                                           const std::string& path) const {
         if (!comparable(expected, actual, numbers_)) {
-            return JsonDifference{
-                path, "expected " + withKind(expected, numbers_) + ", actual " + withKind(actual, numbers_)};
+            return JsonDifference{path, "expected " + withKind(expected, numbers_) + ", actual " +
+                                            withKind(actual, numbers_)};
         }
         if (expected.is_object()) return compareObjects(expected.get_object(), actual.get_object(), path);
         if (expected.is_array()) return compareArrays(expected.get_array(), actual.get_array(), path);

@@ -142,7 +142,8 @@ Response servedContent(const RecordedRequest& request, std::string body, std::st
                        Clock::time_point lastModified) {
     const auto modified = std::chrono::floor<std::chrono::seconds>(lastModified);
     Response response{200, {}, {{"Last-Modified", httpDate(modified)}}};
-    if (const auto since = parseHttpDate(request.header("If-Modified-Since").value_or("")); since && modified <= *since) {
+    if (const auto since = parseHttpDate(request.header("If-Modified-Since").value_or(""));
+        since && modified <= *since) {
         response.status = 304;
         return response;
     }

@@ -20,9 +20,11 @@ namespace {
 void grantOwnerAccess(const std::filesystem::path& root) {
     std::error_code error;
     std::filesystem::permissions(root, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, error);
-    for (std::filesystem::recursive_directory_iterator entry(root, error), end; !error && entry != end; entry.increment(error)) {
+    for (std::filesystem::recursive_directory_iterator entry(root, error), end; !error && entry != end;
+         entry.increment(error)) {
         if (entry->is_directory(error) && !entry->is_symlink(error)) {
-            std::filesystem::permissions(entry->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add, error);
+            std::filesystem::permissions(entry->path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, error);
         }
         error.clear();
     }

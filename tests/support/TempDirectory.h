@@ -17,7 +17,9 @@ public:
     TempDirectory& operator=(const TempDirectory&) = delete;
 
     [[nodiscard]] const std::filesystem::path& path() const { return path_; }
-    [[nodiscard]] std::filesystem::path operator/(const std::filesystem::path& relative) const { return path_ / relative; }
+    [[nodiscard]] std::filesystem::path operator/(const std::filesystem::path& relative) const {
+        return path_ / relative;
+    }
 
 private:
     std::filesystem::path path_;

@@ -115,8 +115,9 @@ TEST_F(Creation, AListOfFilesIsAllAttemptedAndFailuresAnswerNo) {
     writeFile(temp_ / "two.txt", "2");
     std::vector<std::uint64_t> done;
     EXPECT_FALSE(SSZipArchive::createZipFileAtPath(
-        archive_.string(), Names{(temp_ / "one.txt").string(), (temp_ / "missing").string(), (temp_ / "two.txt").string()},
-        std::nullopt, [&](std::uint64_t entry, std::uint64_t total) {
+        archive_.string(),
+        Names{(temp_ / "one.txt").string(), (temp_ / "missing").string(), (temp_ / "two.txt").string()}, std::nullopt,
+        [&](std::uint64_t entry, std::uint64_t total) {
             EXPECT_EQ(total, 3u);
             done.push_back(entry);
         }));
@@ -141,7 +142,8 @@ TEST_F(Creation, OnlyTheRightPasswordOpensTheEntries) {
         // Python's zipfile (for AES, the fixture's reader of the published format) opens them with it alone.
         const auto read = readWithPython(archive, "pässword");
         ASSERT_TRUE(read.has_value());
-        EXPECT_EQ(std::tie(read->at("a.txt").data, read->at("sub/b.txt").data), std::tuple("alpha", noisyText(40000, 5)));
+        EXPECT_EQ(std::tie(read->at("a.txt").data, read->at("sub/b.txt").data),
+                  std::tuple("alpha", noisyText(40000, 5)));
         EXPECT_EQ(std::tuple(read->at("a.txt").method, read->at("a.txt").flags & 1), std::tuple(aes ? 99 : 8, 1));
         EXPECT_FALSE(readWithPython(archive, "wrong").has_value());
 
@@ -170,8 +172,16 @@ TEST_F(Creation, AesEntriesCarryTheWinZipBlockAndSurviveAppending) {
     ASSERT_TRUE(zip.close());
     // The 0x9901 block: AE-2 below 20 bytes, AE-1 above.
     const std::string raw = readFile(archive_);
-    EXPECT_NE(raw.find(std::string("\x01\x99\x07\x00\x02\x00" "AE\x03\x08\x00", 11)), std::string::npos) << "AE-2";
-    EXPECT_NE(raw.find(std::string("\x01\x99\x07\x00\x01\x00" "AE\x03\x08\x00", 11)), std::string::npos) << "AE-1";
+    EXPECT_NE(raw.find(std::string("\x01\x99\x07\x00\x02\x00"
+                                   "AE\x03\x08\x00",
+                                   11)),
+              std::string::npos)
+        << "AE-2";
+    EXPECT_NE(raw.find(std::string("\x01\x99\x07\x00\x01\x00"
+                                   "AE\x03\x08\x00",
+                                   11)),
+              std::string::npos)
+        << "AE-1";
 
     writeFile(temp_ / "plain.txt", "plain");
     ASSERT_TRUE(zip.openForAppending());

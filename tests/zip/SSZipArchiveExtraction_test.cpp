@@ -24,8 +24,10 @@ TEST_F(Extraction, UnpacksFoldersAndFilesWithTheirContents) {
     ASSERT_TRUE(unzip());
     EXPECT_EQ(error_, std::nullopt);
     EXPECT_TRUE(fs::is_directory(destination_ / "docs"));
-    expectFiles(destination_, {{"docs/a.txt", "alpha"}, {"b.bin", std::string("\0\1\2binary", 9)},
-                               {"deep/x/y/z.txt", noisyText(100000, 1)}, {"empty.txt", ""}});
+    expectFiles(destination_, {{"docs/a.txt", "alpha"},
+                               {"b.bin", std::string("\0\1\2binary", 9)},
+                               {"deep/x/y/z.txt", noisyText(100000, 1)},
+                               {"empty.txt", ""}});
 }
 
 TEST_F(Extraction, RestoresPermissionsAndModificationDates) {
@@ -45,8 +47,8 @@ TEST_F(Extraction, RestoresPermissionsAndModificationDates) {
     EXPECT_EQ(modificationTime(destination_ / "dated/in.txt"), localTime(2019, 6, 15, 10, 20, 46));
 
     // Without attributes, the files keep today's dates.
-    ASSERT_TRUE(SSZipArchive::unzipFileAtPath(archive_.string(), (temp_ / "plain").string(), false, true,
-                                              std::nullopt, nullptr, nullptr));
+    ASSERT_TRUE(SSZipArchive::unzipFileAtPath(archive_.string(), (temp_ / "plain").string(), false, true, std::nullopt,
+                                              nullptr, nullptr));
     EXPECT_GT(modificationTime(temp_ / "plain/dated/in.txt"), localTime(2020, 1, 1, 0, 0, 0));
 }
 
@@ -95,7 +97,9 @@ TEST_F(Extraction, OverwriteOffKeepsExistingFilesButHandlesFolders) {
     ASSERT_TRUE(unzip(false, &delegate));
     expectFiles(destination_, {{"keep/a.txt", "old"}, {"fresh.txt", "fresh"}});
     // The folder entry and the new file are unzipped; the kept file is not.
-    const auto count = [&](const char* event) { return std::count(delegate.events.begin(), delegate.events.end(), event); };
+    const auto count = [&](const char* event) {
+        return std::count(delegate.events.begin(), delegate.events.end(), event);
+    };
     EXPECT_EQ(std::tuple(count("did 0"), count("did 1"), count("did 2")), std::tuple(1, 0, 1));
 
     ASSERT_TRUE(unzip(true));
@@ -139,11 +143,14 @@ TEST_F(Extraction, ADelegateThatRefusesAnEntryStopsWithoutError) {
 }
 
 TEST_F(Extraction, SkipsMacMetadataButCountsIt) {
-    writeFixtureArchive(archive_, {F::file("__MACOSX/._a.txt", "meta"), F::file("a.txt", "a"), F::file("..", "nameless")});
+    writeFixtureArchive(archive_,
+                        {F::file("__MACOSX/._a.txt", "meta"), F::file("a.txt", "a"), F::file("..", "nameless")});
     std::vector<std::pair<std::string, long>> reported;
     ASSERT_TRUE(SSZipArchive::unzipFileAtPath(
         archive_.string(), destination_.string(),
-        [&](const std::string& entry, const unz_file_info&, long number, long) { reported.emplace_back(entry, number); },
+        [&](const std::string& entry, const unz_file_info&, long number, long) {
+            reported.emplace_back(entry, number);
+        },
         nullptr));
     EXPECT_FALSE(fs::exists(destination_ / "__MACOSX"));
     // A name that sanitises to nothing is written under its entry number.
@@ -191,7 +198,8 @@ TEST_F(ConcurrentExtraction, SeveralThreadsUnpackTheSameArchive) {
     ASSERT_TRUE(zip.open());
     for (int i = 0; i < 20; ++i) {
         const std::string text = noisyText(5000, static_cast<std::uint32_t>(i));
-        ASSERT_TRUE(zip.writeData(bytes(text), fmt::format("f{}.txt", i), i % 2 ? std::optional<std::string>("pw") : std::nullopt));
+        ASSERT_TRUE(zip.writeData(bytes(text), fmt::format("f{}.txt", i),
+                                  i % 2 ? std::optional<std::string>("pw") : std::nullopt));
     }
     ASSERT_TRUE(zip.close());
 
@@ -200,7 +208,8 @@ TEST_F(ConcurrentExtraction, SeveralThreadsUnpackTheSameArchive) {
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
             const auto destination = temp_ / fmt::format("out{}", t);
-            if (SSZipArchive::unzipFileAtPath(archive_.string(), destination.string(), true, "pw", nullptr)) ++succeeded;
+            if (SSZipArchive::unzipFileAtPath(archive_.string(), destination.string(), true, "pw", nullptr))
+                ++succeeded;
         });
     }
     for (auto& thread : threads) thread.join();
@@ -228,8 +237,12 @@ TEST_F(HostileArchive, EntryNamesNeverLeaveTheDestination) {
                                    F::file("C:\\win\\y.txt", "4"), F::file("a/../../../../z.txt", "5"),
                                    F::file("..\\..\\back.txt", "6")});
     ASSERT_TRUE(unzip()) << (error_ ? error_->localizedDescription() : "");
-    expectFiles(destination_, {{"evil.txt", "1"}, {"a/b.txt", "2"}, {"abs/x.txt", "3"}, {"C:/win/y.txt", "4"},
-                               {"z.txt", "5"}, {"back.txt", "6"}});
+    expectFiles(destination_, {{"evil.txt", "1"},
+                               {"a/b.txt", "2"},
+                               {"abs/x.txt", "3"},
+                               {"C:/win/y.txt", "4"},
+                               {"z.txt", "5"},
+                               {"back.txt", "6"}});
     EXPECT_EQ(itemsIn(box_), 1) << "only the destination";
     EXPECT_TRUE(fs::is_empty(outside_));
 }
@@ -322,7 +335,8 @@ TEST_F(HostileArchive, ATruncatedArchiveCannotBeOpened) {
 TEST_F(HostileArchive, DeclaredSizesThatLieAreErrors) {
     // Offsets of the field in the central and in the local header: uncompressed
     // smaller, uncompressed larger, compressed past the end of the file.
-    for (const auto& [centralField, localField, value] : std::vector<std::tuple<std::size_t, std::size_t, std::uint32_t>>{
+    for (const auto& [centralField, localField, value] :
+         std::vector<std::tuple<std::size_t, std::size_t, std::uint32_t>>{
              {24, 22, 10}, {24, 22, 5000}, {20, 18, 0x00FFFFFF}}) {
         SCOPED_TRACE(value);
         fs::remove_all(destination_);

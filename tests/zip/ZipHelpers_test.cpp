@@ -14,11 +14,24 @@ namespace ambrell::test {
 namespace {
 
 TEST(SanitizedPath, NeverClimbsAboveTheDestination) {
-    for (const auto& [name, expected] : std::vector<std::pair<std::string, std::optional<std::string>>>{
-             {"a/../b/c", "b/c"}, {"../../etc/x", "etc/x"}, {"a\\b", "a/b"}, {"..\\..\\x", "x"}, {"./a/./b", "a/b"},
-             {"a/..", ""}, {"..", ""}, {"a/b/..", "a/"}, {"a/.", "a/"}, {"dir/", "dir/"},
-             {"/etc/passwd", "/etc/passwd"}, {"C:\\Windows\\x", "C:/Windows/x"}, {"a//../b", "a/b"},
-             {"%2e%2e/x", "%2e%2e/x"}, {"...", "..."}, {"plain.txt", "plain.txt"}, {"bad\xff", std::nullopt}}) {
+    for (const auto& [name, expected] :
+         std::vector<std::pair<std::string, std::optional<std::string>>>{{"a/../b/c", "b/c"},
+                                                                         {"../../etc/x", "etc/x"},
+                                                                         {"a\\b", "a/b"},
+                                                                         {"..\\..\\x", "x"},
+                                                                         {"./a/./b", "a/b"},
+                                                                         {"a/..", ""},
+                                                                         {"..", ""},
+                                                                         {"a/b/..", "a/"},
+                                                                         {"a/.", "a/"},
+                                                                         {"dir/", "dir/"},
+                                                                         {"/etc/passwd", "/etc/passwd"},
+                                                                         {"C:\\Windows\\x", "C:/Windows/x"},
+                                                                         {"a//../b", "a/b"},
+                                                                         {"%2e%2e/x", "%2e%2e/x"},
+                                                                         {"...", "..."},
+                                                                         {"plain.txt", "plain.txt"},
+                                                                         {"bad\xff", std::nullopt}}) {
         EXPECT_EQ(_sanitizedPath(name), expected) << name;
     }
 }
@@ -53,17 +66,28 @@ TEST(MSDOSDates, ConvertInTheLocalTimeZone) {
 
 TEST(ByteText, HexAndUrlSafeBase64) {
     EXPECT_EQ(_hexString(bytes("\x01\xab\xff")), "01ABFF");
-    for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{
-             {"\xfb\xff\xff", "-___"}, {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foob", "Zm9vYg=="}, {"\xff\xfe", "__4="}}) {
+    for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{{"\xfb\xff\xff", "-___"},
+                                                                                  {"", ""},
+                                                                                  {"f", "Zg=="},
+                                                                                  {"fo", "Zm8="},
+                                                                                  {"foob", "Zm9vYg=="},
+                                                                                  {"\xff\xfe", "__4="}}) {
         EXPECT_EQ(_base64RFC4648(bytes(in)), out);
     }
 }
 
 TEST(LinkTarget, StaysInsideOnlyWhenItCannotClimbOut) {
-    for (const auto& [target, depth, inside] : std::vector<std::tuple<std::string, std::size_t, bool>>{
-             {"a.txt", 0, true}, {"sub/a.txt", 0, true}, {"../a.txt", 1, true}, {"../a.txt", 0, false},
-             {"../../a", 1, false}, {"/etc/passwd", 3, false}, {"./x/./y", 0, true}, {"x/../y", 2, false},
-             {"", 0, false}, {"..", 1, true}}) {
+    for (const auto& [target, depth, inside] :
+         std::vector<std::tuple<std::string, std::size_t, bool>>{{"a.txt", 0, true},
+                                                                 {"sub/a.txt", 0, true},
+                                                                 {"../a.txt", 1, true},
+                                                                 {"../a.txt", 0, false},
+                                                                 {"../../a", 1, false},
+                                                                 {"/etc/passwd", 3, false},
+                                                                 {"./x/./y", 0, true},
+                                                                 {"x/../y", 2, false},
+                                                                 {"", 0, false},
+                                                                 {"..", 1, true}}) {
         EXPECT_EQ(zipio::linkTargetStaysInside(target, depth), inside) << target << " at depth " << depth;
     }
 }

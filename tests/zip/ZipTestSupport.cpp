@@ -21,7 +21,8 @@ std::string toHex(const std::string& bytes) {
 
 std::string fromHex(const std::string& hex) {
     std::string bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     return bytes;
 }
 

@@ -85,8 +85,8 @@ protected:
     }
 
     bool unzip(bool overwrite = true, SSZipArchiveDelegate* delegate = nullptr) {
-        return SSZipArchive::unzipFileAtPath(archive_.string(), destination_.string(), overwrite, std::nullopt,
-                                             &error_, delegate);
+        return SSZipArchive::unzipFileAtPath(archive_.string(), destination_.string(), overwrite, std::nullopt, &error_,
+                                             delegate);
     }
     // The code of the error when it is one of SSZipArchiveErrorDomain; 0 for none or another domain.
     std::int64_t errorCode() const { return error_ && error_->domain == "SSZipArchiveErrorDomain" ? error_->code : 0; }

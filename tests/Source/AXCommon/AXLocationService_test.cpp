@@ -245,8 +245,8 @@ TEST(AXLocationServiceFilter, StatusUnderTheFourFlagCombinations) {
     const std::tuple<bool, bool, Ids> cases[] = {
         {false, false, {3}}, {true, false, {1, 3}}, {false, true, {3, 7}}, {true, true, {0, 1, 3, 5, 7}}};
     for (const auto& [ignoreSearchable, ignoreActive, expected] : cases) {
-        SCOPED_TRACE(::testing::Message() << "ignoreSearchable " << ignoreSearchable << " ignoreActive "
-                                          << ignoreActive);
+        SCOPED_TRACE(::testing::Message()
+                     << "ignoreSearchable " << ignoreSearchable << " ignoreActive " << ignoreActive);
         const AXFilter filter{.ignoreSearchableStatus = ignoreSearchable, .ignoreActiveStatus = ignoreActive};
         EXPECT_EQ(ids(service, {}, filter), expected);
         EXPECT_EQ(ids(service, {.text = "s"}, filter), expected);
@@ -262,8 +262,8 @@ TEST(AXLocationServiceFilter, SkipAndTakeApplyAfterOrderingAndTakeIsUnlimitedByD
     constexpr auto kMax = std::numeric_limits<std::uint32_t>::max();
     const AXQuery byDistance{.near = AXCoordinate{55.0, 12.0}, .ordering = AXOrdering::distance};
     const std::tuple<std::uint32_t, std::uint32_t, Ids> cases[] = {
-        {0, kMax, {5, 4, 3, 2, 1}}, {0, 2, {5, 4}}, {1, 2, {4, 3}}, {4, 2, {1}},
-        {5, 1, {}},                 {kMax, kMax, {}}, {2, 0, {}},
+        {0, kMax, {5, 4, 3, 2, 1}}, {0, 2, {5, 4}}, {1, 2, {4, 3}}, {4, 2, {1}}, {5, 1, {}},
+        {kMax, kMax, {}},           {2, 0, {}},
     };
     for (const auto& [skip, take, expected] : cases) {
         SCOPED_TRACE(::testing::Message() << "skip " << skip << " take " << take);
@@ -281,7 +281,9 @@ AXLocationService office() {
     toilets.aliases = {"wc", "toilet"};  // the model lower-cases and splits aliases on ","
     auto service = AXLocationService::create();
     service.addOrUpdateLocations({
-        pointLocation(1, "Staff cafe"), pointLocation(2, "Cafe"), toilets,
+        pointLocation(1, "Staff cafe"),
+        pointLocation(2, "Cafe"),
+        toilets,
         withProperty(pointLocation(4, "Meeting Room 1.02"), "externalid", "MR-102"),
         withProperty(pointLocation(5, "Quiet zone"), "description", "Phone booths and sofas"),
         withProperty(pointLocation(6, "Reception"), "externalid", "cafe-desk"),
@@ -294,19 +296,35 @@ AXLocationService office() {
 TEST(AXLocationServiceText, EveryQueryWordIsAPrefixOfAWordUnderTheChosenKeys) {
     const auto service = office();
     const std::tuple<const char*, std::vector<std::string>, Ids> cases[] = {
-        {"", {}, {1, 2, 3, 4, 5, 6}},       {"   ,;  ", {}, {1, 2, 3, 4, 5, 6}}, {"MEET", {}, {4}},
-        {"room 1", {}, {4}},                {"room 2", {}, {}},                   {"sta caf", {}, {1}},
-        {"caf sta", {}, {1}},               {"wc", {}, {3}},                      {"toil", {}, {3}},
-        {"mr-102", {}, {4}},                {"102", {}, {4}},                     {"booth", {}, {5}},
-        {"phone sofas", {}, {5}},           {"phones", {}, {}},                   {"zone quiet", {}, {5}},
+        {"", {}, {1, 2, 3, 4, 5, 6}},
+        {"   ,;  ", {}, {1, 2, 3, 4, 5, 6}},
+        {"MEET", {}, {4}},
+        {"room 1", {}, {4}},
+        {"room 2", {}, {}},
+        {"sta caf", {}, {1}},
+        {"caf sta", {}, {1}},
+        {"wc", {}, {3}},
+        {"toil", {}, {3}},
+        {"mr-102", {}, {4}},
+        {"102", {}, {4}},
+        {"booth", {}, {5}},
+        {"phone sofas", {}, {5}},
+        {"phones", {}, {}},
+        {"zone quiet", {}, {5}},
         // The pinned ranking: "caf" is a prefix of both names' "cafe" (name
         // weight 4 x prefix 1), so the tie goes to store order; "cafe" matches
         // both words whole (4 x 2 = 8) and is the whole name "Cafe" (+8), which
         // puts it first. Reception's external id "cafe-desk" scores 2 or 4.
-        {"caf", {}, {1, 2, 6}},             {"cafe", {}, {2, 1, 6}},              {"  CAFE! ", {}, {2, 1, 6}},
-        {"cafe", {"name"}, {2, 1}},         {"cafe", {"ExternalId"}, {6}},        {"wc", {"name"}, {}},
-        {"wc", {"aliases"}, {3}},           {"booth", {"name", "description"}, {5}},
-        {"cafe", {"nosuchkey"}, {}},        {"", {"nosuchkey"}, {1, 2, 3, 4, 5, 6}},
+        {"caf", {}, {1, 2, 6}},
+        {"cafe", {}, {2, 1, 6}},
+        {"  CAFE! ", {}, {2, 1, 6}},
+        {"cafe", {"name"}, {2, 1}},
+        {"cafe", {"ExternalId"}, {6}},
+        {"wc", {"name"}, {}},
+        {"wc", {"aliases"}, {3}},
+        {"booth", {"name", "description"}, {5}},
+        {"cafe", {"nosuchkey"}, {}},
+        {"", {"nosuchkey"}, {1, 2, 3, 4, 5, 6}},
     };
     for (const auto& [text, keys, expected] : cases) {
         SCOPED_TRACE(::testing::Message() << text << " in " << ::testing::PrintToString(keys));
@@ -332,8 +350,7 @@ TEST(AXLocationServiceText, KeyWeightsAndWholeWordsRank) {
 TEST(AXLocationServiceText, NearBreaksScoreTiesAndStoreOrderBreaksTheRest) {
     auto service = AXLocationService::create();
     service.addOrUpdateLocations({
-        pointLocation(1, "Printer", 55.003, 12.0),
-        pointLocation(2, "Printer", 55.001, 12.0),
+        pointLocation(1, "Printer", 55.003, 12.0), pointLocation(2, "Printer", 55.001, 12.0),
         pointLocation(3, "Printer room", 55.000, 12.0),
         pointLocation(4, "Printer", 55.001, 12.0),  // as near as 2, later in the store
     });
@@ -355,9 +372,9 @@ TEST(AXLocationServiceText, CaseAndDiacriticsFold) {
                                   pointLocation(3, "Hauptstraße 5"), pointLocation(4, "HAUPTSTRASSE 7"),
                                   pointLocation(5, "Ｌｏｂｂｙ"), pointLocation(6, "Überseehalle")});
     const std::pair<const char*, Ids> cases[] = {
-        {"cafe", {1, 2}},         {"CAFE", {1, 2}},          {"Café", {1, 2}},           {"cafe\xCC\x81", {1, 2}},
-        {"CAFÉ BLEU", {2}},       {"hauptstrasse", {3, 4}},  {"Hauptstraße", {3, 4}},    {"HAUPTSTRASSE 5", {3}},
-        {"straße", {}},           {"lobby", {5}},            {"uberseehalle", {6}},      {"ÜBER", {6}},
+        {"cafe", {1, 2}},   {"CAFE", {1, 2}},         {"Café", {1, 2}},        {"cafe\xCC\x81", {1, 2}},
+        {"CAFÉ BLEU", {2}}, {"hauptstrasse", {3, 4}}, {"Hauptstraße", {3, 4}}, {"HAUPTSTRASSE 5", {3}},
+        {"straße", {}},     {"lobby", {5}},           {"uberseehalle", {6}},   {"ÜBER", {6}},
     };
     for (const auto& [text, expected] : cases) {
         SCOPED_TRACE(text);
@@ -368,11 +385,19 @@ TEST(AXLocationServiceText, CaseAndDiacriticsFold) {
 TEST(AXSearchText, TokensAreFoldedAndSplitOnPunctuation) {
     using Words = std::vector<std::string>;
     const std::pair<const char*, Words> cases[] = {
-        {"", {}}, {" \t\r\n", {}}, {"Café Noir", {"cafe", "noir"}}, {"Cafe\xCC\x81", {"cafe"}},
-        {"Straße", {"strasse"}}, {"STRASSE", {"strasse"}}, {"Meeting-Room 1.02", {"meeting", "room", "1", "02"}},
+        {"", {}},
+        {" \t\r\n", {}},
+        {"Café Noir", {"cafe", "noir"}},
+        {"Cafe\xCC\x81", {"cafe"}},
+        {"Straße", {"strasse"}},
+        {"STRASSE", {"strasse"}},
+        {"Meeting-Room 1.02", {"meeting", "room", "1", "02"}},
         {"(Kitchen) & [Bar]+{Grill}", {"kitchen", "bar", "grill"}},
         {"a/b\\c_d'e\"f;g:h!i?j,k", {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k"}},
-        {"Ｌｏｂｂｙ２", {"lobby2"}}, {"ﬁle", {"file"}}, {"Ærø Ørsted", {"ærø", "ørsted"}}, {"ΆΘΗΝΑ", {"αθηνα"}},
+        {"Ｌｏｂｂｙ２", {"lobby2"}},
+        {"ﬁle", {"file"}},
+        {"Ærø Ørsted", {"ærø", "ørsted"}},
+        {"ΆΘΗΝΑ", {"αθηνα"}},
         {"İzmir", {"izmir"}},
     };
     for (const auto& [text, expected] : cases) {

@@ -30,7 +30,11 @@ TEST(AXObjectBoundingboxHittester, FindsOverlappingTouchingAndDegenerateBoxes) {
     hittester.addObjectWithBoundingBox(0, 10, 10, 0, 5);          // the square again, north and south swapped
     hittester.addObjectWithBoundingBox(-10, -170, -20, -180, 6);  // negative longitudes and latitudes
 
-    const struct { const char* name; double north, east, south, west; Tags expected; } cases[] = {
+    const struct {
+        const char* name;
+        double north, east, south, west;
+        Tags expected;
+    } cases[] = {
         {"inside the square", 6, 6, 4, 4, {1, 5}},
         {"touching the square's east edge", 6, 12, 4, 10, {1, 5}},
         {"touching the square's corner only", 12, 12, 10, 10, {1, 5}},

@@ -155,7 +155,11 @@ TEST(AXPathOptimization, UnusableSegmentsComeBackUnchanged) {
     broken[1].v.nodeId = 99;  // no longer joins edge 2
     auto offMap = edges;
     offMap[1].v.position.lat = std::numeric_limits<double>::infinity();  // NaN would never compare equal
-    const struct { const char* name; AXPolygon room; std::vector<AXEdge> edges; } cases[] = {
+    const struct {
+        const char* name;
+        AXPolygon room;
+        std::vector<AXEdge> edges;
+    } cases[] = {
         {"empty outer ring", room(AXPath{}), edges},
         {"two distinct points", room(ring({{-2, -1}, {2, 20}, {-2, -1}})), edges},
         {"self-crossing outline", room(ring({{-2, -1}, {2, -1}, {-2, 20}, {2, 20}})), edges},
@@ -189,11 +193,11 @@ TEST(AXPathOptimization, SegmentsComeBackInOrder) {
     const auto first = walk(corridorNodes());
     auto secondNodes = std::vector{node(5, 2, 5), node(6, 10, 8.5), node(7, 18, 5)};
     const auto second = walk(secondNodes, 2);
-    const auto out = optimiser.optimizePathEx(
-        {AXRoomPathSegment::RoomPathSegmentWithRoom(corridor(), first),
-         AXRoomPathSegment::RoomPathSegmentWithRoom(room(AXPath{}), {}),
-         AXRoomPathSegment::RoomPathSegmentWithRoom(room(rectangle(0, 0, 20, 10)), second)},
-        7, -1);
+    const auto out =
+        optimiser.optimizePathEx({AXRoomPathSegment::RoomPathSegmentWithRoom(corridor(), first),
+                                  AXRoomPathSegment::RoomPathSegmentWithRoom(room(AXPath{}), {}),
+                                  AXRoomPathSegment::RoomPathSegmentWithRoom(room(rectangle(0, 0, 20, 10)), second)},
+                                 7, -1);
     EXPECT_EQ(route(out), (Route{1, 5, 7}));
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(out[1].highwayType, 2);

@@ -127,7 +127,8 @@ TEST_F(JSONHTTPClientTest, FailuresCarryTheResponseAndItsBody) {
 
     outcome = run([](auto done) { JSONHTTPClient::getJSONFromURLWithString("not a url", done); });
     ASSERT_TRUE(outcome.error);
-    EXPECT_EQ(std::tie(outcome.error->domain, outcome.error->httpResponse), std::tuple(platform::NSURLErrorDomain, std::nullopt));
+    EXPECT_EQ(std::tie(outcome.error->domain, outcome.error->httpResponse),
+              std::tuple(platform::NSURLErrorDomain, std::nullopt));
 }
 
 TEST_F(JSONHTTPClientTest, RPCCallsNumberTheirIdsAndReadResultsAndErrors) {
@@ -202,7 +203,8 @@ TEST_F(JSONHTTPClientTest, ModelsLoadAndPostOverHTTP) {
         EXPECT_TRUE(JSONModelIsLoading());
     });
     ASSERT_TRUE(outcome.model);
-    EXPECT_EQ(std::tie(outcome.onMainQueue, outcome.error, outcome.model->value), std::tuple(true, std::nullopt, "later"));
+    EXPECT_EQ(std::tie(outcome.onMainQueue, outcome.error, outcome.model->value),
+              std::tuple(true, std::nullopt, "later"));
     EXPECT_FALSE(JSONModelIsLoading());
 }
 
@@ -215,7 +217,8 @@ TEST(JSONHTTPClientEncodingTest, EncodesAllButTheUnreservedCharacters) {
         EXPECT_EQ(JSONHTTPClient::contentTypeForRequestString(body), "application/json; charset=utf-8");
     }
     for (std::string_view body : {"a=1", "{]"}) {
-        EXPECT_EQ(JSONHTTPClient::contentTypeForRequestString(body), "application/x-www-form-urlencoded; charset=utf-8");
+        EXPECT_EQ(JSONHTTPClient::contentTypeForRequestString(body),
+                  "application/x-www-form-urlencoded; charset=utf-8");
     }
 }
 

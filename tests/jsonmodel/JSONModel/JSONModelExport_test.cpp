@@ -20,7 +20,8 @@ namespace json = boost::json;
 JsonEqMatcher exports(const json::value& expected) { return JsonEq(expected, JsonNumbers::exactKind); }
 JsonEqMatcher exports(const char* expected) { return JsonEq(expected, JsonNumbers::exactKind); }
 
-constexpr std::string_view kVenue = R"({"id": "v1", "venueInfo": {"name": "Main", "fields": {"lobby": {"value": "yes"}}},
+constexpr std::string_view kVenue =
+    R"({"id": "v1", "venueInfo": {"name": "Main", "fields": {"lobby": {"value": "yes"}}},
     "geometry": {"bbox": [1.5, 2, 3, 4]}, "neighbours": [{"id": "v2", "venueInfo": {"name": "Side"}}], "defaultFloor": 2,
     "tilesUrl": "https://tiles.example.com/{z}/{x}/{y}.png", "anchor": {"lat": 55.5, "lng": 12.25},
     "entryPoints": [{"lat": 1, "lng": 2}]})";
@@ -50,7 +51,8 @@ TEST(ExportTest, AbsentValuesAreLeftOutNullsWrittenAsNullAndValuesInTheirJSONFor
     model.extra = json::value(nullptr);
     const json::object exported = model.toDictionary();
     EXPECT_FALSE(exported.contains("note") || exported.contains("date"));
-    EXPECT_EQ(std::tie(exported.at("extra"), exported.at("raw"), exported.at("text")), std::tuple(nullptr, nullptr, ""));
+    EXPECT_EQ(std::tie(exported.at("extra"), exported.at("raw"), exported.at("text")),
+              std::tuple(nullptr, nullptr, ""));
     // A missing nested model is left out as well.
     EXPECT_FALSE(Venue().toDictionary().contains("anchor"));
 
@@ -157,7 +159,8 @@ TEST(CopyTest, ACopyEqualsTheOriginalInEveryExportedProperty) {
     ASSERT_TRUE(copy);
     EXPECT_NE(copy.get(), venue.get());
     EXPECT_THAT(copy->toDictionary(), exports(venue->toDictionary()));
-    EXPECT_EQ(std::tuple(copy->entryPoints.size(), copy->hits), std::tuple(1u, 0));  // hits is ignored: not carried over
+    EXPECT_EQ(std::tuple(copy->entryPoints.size(), copy->hits),
+              std::tuple(1u, 0));  // hits is ignored: not carried over
 
     auto room = imported<Room>(R"({"id": "r", "properties": {"name": 3}})");
     auto roomCopy = std::static_pointer_cast<Location>(room)->copy();

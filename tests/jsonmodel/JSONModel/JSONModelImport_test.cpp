@@ -37,8 +37,9 @@ TEST(RequiredKeysTest, EveryMissingNameIsListedAndLogged) {
     EXPECT_EQ(error->missingKeys(), (std::vector<std::string>{"locationId", "name"}));
     EXPECT_EQ(error->stringForKey("kJSONModelMissingKeys"), "locationId, name");
     EXPECT_FALSE(error->keyPath());
-    EXPECT_TRUE(log.sink().contains("Incoming data was invalid [Location initWithDictionary:]. Keys missing: "
-                                    "locationId, name"));
+    EXPECT_TRUE(
+        log.sink().contains("Incoming data was invalid [Location initWithDictionary:]. Keys missing: "
+                            "locationId, name"));
 }
 
 TEST(RequiredKeysTest, MappedKeyPathsAreLookedUpInsideNestedObjectsAndNullFailsAtImport) {
@@ -61,7 +62,8 @@ TEST(RequiredKeysTest, MappedKeyPathsAreLookedUpInsideNestedObjectsAndNullFailsA
 TEST(NullHandlingTest, OptionalMissingOrNullKeepsThePreviousValueAndIgnoredMembersAreNeverRead) {
     auto model = imported<Everything>(R"({"note": "first", "maybeNumber": 2.5, "precise": 1.5})");
     ASSERT_TRUE(model->mergeFromDictionary(json::parse(R"({"note": null, "text": "t"})"), true));
-    EXPECT_EQ(std::tie(model->note, model->maybeNumber, model->precise, model->text), std::tuple("first", 2.5, 1.5, "t"));
+    EXPECT_EQ(std::tie(model->note, model->maybeNumber, model->precise, model->text),
+              std::tuple("first", 2.5, 1.5, "t"));
     auto fresh = imported<Everything>(R"({"note": null, "number": null})");
     EXPECT_EQ(std::tie(fresh->note, fresh->number, fresh->raw), std::tuple(std::nullopt, 0, nullptr));
     // Ignored, read-only and function members.
@@ -117,7 +119,8 @@ TEST(ConversionTest, NumbersAndTextsConvertBothWaysAndIntegersTruncateFractions)
     EXPECT_EQ(std::tie(model->text, model->note, model->number, model->precise, model->longNumber, model->ratio),
               std::tuple("12", "3.5", 42, -72.5, 9007199254740993LL, 0.0f));
     EXPECT_EQ(model->words, (std::vector<std::string>{"1", "1", "w"}));
-    EXPECT_EQ(std::tie(model->shortNumber, model->tiny, model->unsignedLong), std::tuple(3, -128, 18446744073709551615ULL));
+    EXPECT_EQ(std::tie(model->shortNumber, model->tiny, model->unsignedLong),
+              std::tuple(3, -128, 18446744073709551615ULL));
 }
 
 TEST(ConversionTest, WrongKindsAndNumbersOutOfRangeAreTypeMismatches) {
@@ -145,9 +148,17 @@ TEST(ConversionTest, WrongKindsAndNumbersOutOfRangeAreTypeMismatches) {
 }
 
 TEST(ConversionTest, TextsAndNumbersGiveYesOrNo) {
-    for (const auto& [text, expected] : std::vector<std::pair<std::string, bool>>{
-             {R"("true")", true}, {R"("TRUE")", true}, {R"("Yes")", true}, {R"("2")", true}, {R"("0")", false},
-             {R"("no")", false}, {R"("")", false}, {"2", true}, {"0.5", false}, {"true", true}, {"false", false}}) {
+    for (const auto& [text, expected] : std::vector<std::pair<std::string, bool>>{{R"("true")", true},
+                                                                                  {R"("TRUE")", true},
+                                                                                  {R"("Yes")", true},
+                                                                                  {R"("2")", true},
+                                                                                  {R"("0")", false},
+                                                                                  {R"("no")", false},
+                                                                                  {R"("")", false},
+                                                                                  {"2", true},
+                                                                                  {"0.5", false},
+                                                                                  {"true", true},
+                                                                                  {"false", false}}) {
         auto model = imported<Everything>("{\"flag\": " + text + "}");
         ASSERT_TRUE(model);
         EXPECT_EQ(model->flag, expected) << text;
@@ -158,11 +169,20 @@ TEST(ConversionTest, DatesReadWithAndWithoutColonsOrNotAtAll) {
     using namespace std::chrono;
     const std::optional<system_clock::time_point> at = sys_days{year{2024} / 5 / 1} + hours{10} + minutes{30}, none;
     for (const auto& [text, date] : std::vector<std::pair<std::string, std::optional<system_clock::time_point>>>{
-             {R"("2024-05-01T12:30:00+02:00")", at}, {R"("2024-05-01T123000+0200")", at}, {R"("2024-05-01T10:30:00Z")", at},
-             {R"("2024-05-01T07:30:00-0300")", at}, {"1714559400", at}, {"0", system_clock::time_point{}},
-             {R"("2024-05-01T12:30:00")", none}, {R"("01/05/2024")", none}, {R"("2024-02-30T10:00:00Z")", none},
-             {R"("2024-05-01T25:00:00Z")", none}, {R"("9999-12-31T23:59:59Z")", none}, {R"("")", none},
-             {R"("2024-05-01T10:30:00.5Z")", none}, {R"("2024-05-01 10:30:00Z")", none},
+             {R"("2024-05-01T12:30:00+02:00")", at},
+             {R"("2024-05-01T123000+0200")", at},
+             {R"("2024-05-01T10:30:00Z")", at},
+             {R"("2024-05-01T07:30:00-0300")", at},
+             {"1714559400", at},
+             {"0", system_clock::time_point{}},
+             {R"("2024-05-01T12:30:00")", none},
+             {R"("01/05/2024")", none},
+             {R"("2024-02-30T10:00:00Z")", none},
+             {R"("2024-05-01T25:00:00Z")", none},
+             {R"("9999-12-31T23:59:59Z")", none},
+             {R"("")", none},
+             {R"("2024-05-01T10:30:00.5Z")", none},
+             {R"("2024-05-01 10:30:00Z")", none},
              {R"("2024-05-01T10:30:00+2400")", none}}) {
         auto model = imported<Everything>(R"({"date": )" + text + "}");
         ASSERT_TRUE(model) << text;
@@ -186,13 +206,24 @@ TEST(ConversionTest, URLsRawValuesSetsAndEmptyArraysForDictionaries) {
 TEST(ConversionTest, NumbersFromAndToTexts) {
     const auto& t = JSONValueTransformer::shared();
     for (const auto& [text, number] : std::vector<std::pair<std::string, json::value>>{
-             {"42", std::int64_t{42}}, {"  -7", std::int64_t{-7}}, {"+3.5kg", 3.5}, {".5", 0.5}, {"1e3", 1000.0},
-             {"1e", std::int64_t{1}}, {"abc", std::int64_t{0}}, {"", std::int64_t{0}}, {"-", std::int64_t{0}},
-             {"18446744073709551615", std::uint64_t{18446744073709551615ULL}}, {"-99999999999999999999", -1e20}}) {
+             {"42", std::int64_t{42}},
+             {"  -7", std::int64_t{-7}},
+             {"+3.5kg", 3.5},
+             {".5", 0.5},
+             {"1e3", 1000.0},
+             {"1e", std::int64_t{1}},
+             {"abc", std::int64_t{0}},
+             {"", std::int64_t{0}},
+             {"-", std::int64_t{0}},
+             {"18446744073709551615", std::uint64_t{18446744073709551615ULL}},
+             {"-99999999999999999999", -1e20}}) {
         EXPECT_EQ(t.NSNumberFromNSString(text), number) << text;
     }
     for (const auto& [number, text] : std::vector<std::pair<json::value, std::string>>{
-             {12, "12"}, {0.1, "0.1"}, {2.0, "2"}, {true, "1"},
+             {12, "12"},
+             {0.1, "0.1"},
+             {2.0, "2"},
+             {true, "1"},
              {std::uint64_t{18446744073709551615ULL}, "18446744073709551615"}}) {
         EXPECT_EQ(t.NSStringFromNSNumber(number), text);
     }
@@ -210,7 +241,8 @@ TEST(ValidationTest, AFailingValidationFailsTheImport) {
     EXPECT_TRUE(imported<Point>(R"({"lat": 90, "lng": 2})"));
     auto error = importFailure<Point>(R"({"lat": -90.5, "lng": 2})");
     EXPECT_EQ(error->code, 4);
-    EXPECT_EQ(error->localizedDescription(), "Model does not validate. The custom validation for the input data failed.");
+    EXPECT_EQ(error->localizedDescription(),
+              "Model does not validate. The custom validation for the input data failed.");
 }
 
 TEST(SubclassTest, RedeclaredMembersAndDeclarationsWin) {
@@ -225,7 +257,8 @@ TEST(SubclassTest, RedeclaredMembersAndDeclarationsWin) {
 TEST(PropertyTextTest, ShowsTypeNameAndFlagsInOrder) {
     const auto& everything = Everything::jsonClass();
     const auto& venue = Venue::jsonClass();
-    for (const auto& [modelClass, name, text] : std::vector<std::tuple<const JSONModelClass*, std::string, std::string>>{
+    for (const auto& [modelClass, name, text] :
+         std::vector<std::tuple<const JSONModelClass*, std::string, std::string>>{
              {&everything, "note", "NSString* note (Optional, Standard JSON type, Setters = [])"},
              {&venue, "venueId", "NSString* venueId (Standard JSON type, Setters = [])"},
              {&venue, "name", "NSString* name (Standard JSON type, Setters = [setNameWithNSString:])"},
@@ -366,8 +399,9 @@ TEST(NestedFailureTest, AThrowingSetterFailsTheImportWithItsKeyPath) {
 
 TEST(NestedFailureTest, AnElementRefusedWithoutAnErrorStillFailsItsParentWithOne) {
     expectFailureAt<Counts>(R"({"counts": [{"n": 1}, {"n": -1}]})", "counts");
-    EXPECT_EQ(importFailure<Counts>(R"({"counts": [{"n": -1}]})")->localizedDescription(),
-              R"(Invalid JSON data: Failed to transform value, but no error was set during transformation. ([{"n":-1}]))");
+    EXPECT_EQ(
+        importFailure<Counts>(R"({"counts": [{"n": -1}]})")->localizedDescription(),
+        R"(Invalid JSON data: Failed to transform value, but no error was set during transformation. ([{"n":-1}]))");
 }
 
 }  // namespace

@@ -49,9 +49,10 @@ struct Venue : JSONModelOf<Venue> {
     std::function<void()> onChange;
 
     static void declareJSON(JSONModelDeclaration<Venue>& d) {
-        d.keyMapper(JSONKeyMapper::initWithModelToJSONDictionary({{"venueId", "id"}, {"name", "venueInfo.name"},
-                                                                 {"properties", "venueInfo.fields"},
-                                                                 {"bbox", "geometry.bbox"}}))
+        d.keyMapper(JSONKeyMapper::initWithModelToJSONDictionary({{"venueId", "id"},
+                                                                  {"name", "venueInfo.name"},
+                                                                  {"properties", "venueInfo.fields"},
+                                                                  {"bbox", "geometry.bbox"}}))
             .optional({"properties", "bbox", "neighbours", "anchor", "entryPoints"})
             .ignore({"hits"})
             .setter("name", &Venue::setNameWithNSString);

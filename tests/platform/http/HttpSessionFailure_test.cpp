@@ -91,7 +91,7 @@ TEST_F(HttpFailureTest, CancellingAbortsATransferInEitherForm) {
     auto task = test::startTask(session_.data(requestFor(service_.url("/hang"))));
     std::promise<TaskResult<HttpDataResult>> outcome;
     const auto handle = session_.data(requestFor(service_.url("/hang")),
-                                     [&](TaskResult<HttpDataResult> result) { outcome.set_value(std::move(result)); });
+                                      [&](TaskResult<HttpDataResult> result) { outcome.set_value(std::move(result)); });
     ASSERT_TRUE(service_.waitForRequests(2));
     task.task.cancel();
     EXPECT_TRUE(test::failedWith<CancellationError>(task.result(5s)));

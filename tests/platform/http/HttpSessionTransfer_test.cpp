@@ -19,7 +19,8 @@ namespace fs = std::filesystem;
 class HttpTransferTest : public LoopbackSessionTest {
 protected:
     [[nodiscard]] std::size_t filesInFolder() const {
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder_.path()), fs::directory_iterator()));
+        return static_cast<std::size_t>(
+            std::distance(fs::directory_iterator(folder_.path()), fs::directory_iterator()));
     }
 
     test::TempDirectory folder_;
@@ -51,7 +52,8 @@ TEST_F(HttpTransferTest, DownloadKeepsAReadableFileInTheGivenFolderWhateverTheSt
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
-        const auto result = await(session_.download(requestFor(service_.url(c.path), "GET", c.headers), folder_.path()));
+        const auto result =
+            await(session_.download(requestFor(service_.url(c.path), "GET", c.headers), folder_.path()));
         EXPECT_EQ(result.response.statusCode, c.status);
         EXPECT_EQ(result.temporaryFile.parent_path(), folder_.path());
         EXPECT_TRUE(readTextFile(result.temporaryFile) == c.contents);
@@ -94,7 +96,8 @@ TEST_F(HttpTransferTest, UploadStreamsTheFileAsThePostBody) {
     service_.handle("/upload", [](const test::RecordedRequest& request) {
         return LoopbackWebService::Response{201, std::to_string(request.body.size()), {{"Content-Type", "text/plain"}}};
     });
-    auto request = requestFor(service_.url("/upload"), "POST", {{"Content-Type", "application/json"}, {"Accept", "application/json"}});
+    auto request = requestFor(service_.url("/upload"), "POST",
+                              {{"Content-Type", "application/json"}, {"Accept", "application/json"}});
     request.bodyFile = file;
     const auto result = await(session_.upload(request));
     EXPECT_EQ(result.response.statusCode, 201);

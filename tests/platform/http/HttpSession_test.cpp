@@ -20,21 +20,27 @@ class HttpSessionTest : public LoopbackSessionTest {};
 TEST_F(HttpSessionTest, HeadersArriveAsSentInOrderEmptyAndRepeatedOnesIncluded) {
     service_.respond("/headers", {204, "", {}});
     // An empty Accept replaces libcurl's "*/*" rather than joining it.
-    const auto result = get("/headers", {{"X-Third", "3"}, {"Authorization", "Bearer token"}, {"X-Empty", ""},
-                                         {"X-First", "1%20one"}, {"Authorization", "Caller value"}, {"X-Third", "again"},
+    const auto result = get("/headers", {{"X-Third", "3"},
+                                         {"Authorization", "Bearer token"},
+                                         {"X-Empty", ""},
+                                         {"X-First", "1%20one"},
+                                         {"Authorization", "Caller value"},
+                                         {"X-Third", "again"},
                                          {"Accept", ""}});
     EXPECT_EQ(result.response.statusCode, 204);
     const auto received = lastRequest("/headers");
     auto custom = received.headers;
     std::erase_if(custom, [](const auto& field) { return !field.first.starts_with("X-"); });
-    EXPECT_EQ(custom, (test::HeaderList{{"X-Third", "3"}, {"X-Empty", ""}, {"X-First", "1%20one"}, {"X-Third", "again"}}));
+    EXPECT_EQ(custom,
+              (test::HeaderList{{"X-Third", "3"}, {"X-Empty", ""}, {"X-First", "1%20one"}, {"X-Third", "again"}}));
     EXPECT_EQ(received.headerValues("Authorization"), (Strings{"Bearer token", "Caller value"}));
     EXPECT_EQ(received.headerValues("Accept"), Strings{""});
 }
 
 TEST_F(HttpSessionTest, BodiesArriveWithTheirMethod) {
     service_.handle("/echo", [](const test::RecordedRequest& request) {
-        return LoopbackWebService::Response{200, request.method + " " + request.bodyText(), {{"Content-Type", "text/plain"}}};
+        return LoopbackWebService::Response{
+            200, request.method + " " + request.bodyText(), {{"Content-Type", "text/plain"}}};
     });
     struct Case {
         std::string method;
@@ -42,9 +48,12 @@ TEST_F(HttpSessionTest, BodiesArriveWithTheirMethod) {
         std::string answer;
     };
     const Case cases[] = {
-        {"POST", R"({"a":1})", R"(POST {"a":1})"}, {"DELETE", R"({"id":"x"})", R"(DELETE {"id":"x"})"},
-        {"PUT", "plain", "PUT plain"},             {"POST", std::nullopt, "POST "},
-        {"DELETE", std::nullopt, "DELETE "},       {"POST", "", "POST "},
+        {"POST", R"({"a":1})", R"(POST {"a":1})"},
+        {"DELETE", R"({"id":"x"})", R"(DELETE {"id":"x"})"},
+        {"PUT", "plain", "PUT plain"},
+        {"POST", std::nullopt, "POST "},
+        {"DELETE", std::nullopt, "DELETE "},
+        {"POST", "", "POST "},
     };
     for (const auto& c : cases) {
         auto request = requestFor(service_.url("/echo"), c.method, {{"Content-Type", "application/json"}});

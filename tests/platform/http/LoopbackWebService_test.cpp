@@ -100,8 +100,9 @@ TEST_F(LoopbackWebServiceTest, HandlersSeeTheRequestAndScriptTheAnswer) {
     EXPECT_EQ(head.response.statusCode, 405);
     EXPECT_EQ(head.response.headers.value("Content-Length"), "2");
     EXPECT_TRUE(head.body.empty());
-    EXPECT_EQ(platform::await(session_.data(platform::requestFor(service_.url("/booking"), "DELETE"))).response.statusCode,
-              500);
+    EXPECT_EQ(
+        platform::await(session_.data(platform::requestFor(service_.url("/booking"), "DELETE"))).response.statusCode,
+        500);
 }
 
 }  // namespace

@@ -50,9 +50,8 @@ TEST(RuntimeShutdown, EndsEverythingInFlightCallingEachCompletionOnceAndRefusesW
     for (int i = 0; i < kDownloads; ++i) {
         auto request = requestFor(service.url("/slow"));
         if (i % 2 == 0) {
-            session.download(request, downloads.path(), [&downloadCalls, i](TaskResult<HttpDownloadResult>) {
-                ++downloadCalls[i];
-            });
+            session.download(request, downloads.path(),
+                             [&downloadCalls, i](TaskResult<HttpDownloadResult>) { ++downloadCalls[i]; });
         } else {
             Task::start(
                 [&session, request, folder = downloads.path()]() -> Awaitable<HttpDownloadResult> {
@@ -67,13 +66,15 @@ TEST(RuntimeShutdown, EndsEverythingInFlightCallingEachCompletionOnceAndRefusesW
     Actor actor;
     std::array<std::atomic<int>, 3> actorCalls{};
     for (std::size_t i = 0; i < actorCalls.size(); ++i) {
-        Task::start([&actor]() -> Awaitable<void> { co_await actor.run([]() -> Awaitable<void> { co_await sleep(1h); }); },
-                    [&actorCalls, i](TaskResult<void>) { ++actorCalls[i]; });
+        Task::start(
+            [&actor]() -> Awaitable<void> { co_await actor.run([]() -> Awaitable<void> { co_await sleep(1h); }); },
+            [&actorCalls, i](TaskResult<void>) { ++actorCalls[i]; });
     }
     // Completions for a main queue that no thread runs.
     std::array<std::atomic<int>, 3> mainCalls{};
     for (std::size_t i = 0; i < mainCalls.size(); ++i) {
-        Task::start(one(), [&mainCalls, i](TaskResult<int>) { ++mainCalls[i]; }, CompletionQueue::main);
+        Task::start(
+            one(), [&mainCalls, i](TaskResult<int>) { ++mainCalls[i]; }, CompletionQueue::main);
     }
 
     Runtime::shared().shutdown(5s);

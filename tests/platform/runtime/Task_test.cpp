@@ -30,8 +30,8 @@ TEST(Task, CompletionIsCalledOnceOnTheQueuePromised) {
         Task::startOn<int>(
             strand, []() -> Awaitable<int> { co_return 42; }(),
             [&](TaskResult<int> result) {
-                const bool onQueue = queue == CompletionQueue::main ? MainQueue::shared().isCurrent()
-                                                                     : strand.running_in_this_thread();
+                const bool onQueue =
+                    queue == CompletionQueue::main ? MainQueue::shared().isCurrent() : strand.running_in_this_thread();
                 rightQueueAndValue = onQueue && result.get() == 42;
                 ++calls;
             },
@@ -94,8 +94,8 @@ TEST(Task, ActorsRunTheirWorkOneAtATimeBetweenAwaits) {
     std::atomic<bool> overlapped{false};
     std::vector<test::StartedTask<void>> tasks;
     for (int i = 0; i < 20; ++i) {
-        tasks.push_back(test::startTask(LoadingActor::shared().run<void>(
-            [](std::atomic<int>& in, std::atomic<bool>& over) -> Awaitable<void> {
+        tasks.push_back(test::startTask(
+            LoadingActor::shared().run<void>([](std::atomic<int>& in, std::atomic<bool>& over) -> Awaitable<void> {
                 if (++in > 1) over = true;
                 std::this_thread::yield();
                 --in;
@@ -114,7 +114,7 @@ TEST(TaskGroup, ResultsComeBackInTheChildrensOrder) {
         children.push_back([i]() -> Awaitable<int> {
             // Later children finish first.
             co_await sleep(std::chrono::microseconds(16 - i) * 100);
-            co_return i * i;
+            co_return i* i;
         });
     }
     auto result = test::startTask(runTaskGroup<int>(std::move(children))).result();
@@ -189,8 +189,7 @@ TEST(Task, CanBeAwaitedForItsOutcomeAndKeepsItsCallableAlive) {
         throw std::logic_error("broken");
         co_return;
     });
-    EXPECT_THROW(blockingWait(strand, [&failing]() -> Awaitable<void> { co_await failing.value(); }),
-                 std::logic_error);
+    EXPECT_THROW(blockingWait(strand, [&failing]() -> Awaitable<void> { co_await failing.value(); }), std::logic_error);
 }
 
 TEST(TaskResult, AnEmptyResultSaysSoWhenRead) {
@@ -204,8 +203,7 @@ TEST(TaskResult, AnEmptyResultSaysSoWhenRead) {
 TEST(TaskGroup, RefusesToRunOnTheParallelPoolExecutor) {
     std::promise<bool> refused;
     boost::asio::co_spawn(
-        ThreadPool::shared().executor(),
-        []() -> Awaitable<void> { co_await runTaskGroup<void>({}); }(),
+        ThreadPool::shared().executor(), []() -> Awaitable<void> { co_await runTaskGroup<void>({}); }(),
         [&](std::exception_ptr error) { refused.set_value(error != nullptr); });
     EXPECT_TRUE(refused.get_future().get());
 }
