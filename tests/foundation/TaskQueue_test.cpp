@@ -227,10 +227,6 @@ TEST(AsyncSemaphore, WaitersResumeInTheOrderTheyBeganToWaitAndACancelledOneKeeps
 // where they started.
 constexpr int kRaceIterations = 1000;
 
-bool allCalledOnce(const std::vector<std::atomic<int>>& calls) {
-    return std::all_of(calls.begin(), calls.end(), [](const auto& count) { return count.load() == 1; });
-}
-
 TEST(TaskQueueRace, CancellationsRacingTurnsLoseNoTurnAndCompleteEveryCall) {
     TaskQueue queue;
     std::vector<std::atomic<int>> calls(kRaceIterations);
@@ -250,7 +246,7 @@ TEST(TaskQueueRace, CancellationsRacingTurnsLoseNoTurnAndCompleteEveryCall) {
         test::spinFor(i);
         if (i % 3 != 0) task.cancel();
     }
-    ASSERT_TRUE(waitFor([&] { return allCalledOnce(calls); }));
+    ASSERT_TRUE(test::eachCalledOnce(calls));
     EXPECT_FALSE(overlapped);
     // The queue still takes turns: nothing was left holding one.
     EXPECT_EQ(waiting(queue), 0u);
@@ -273,7 +269,7 @@ TEST(AsyncSemaphoreRace, WaitsAndSignalsWithCancellationsRestoreTheCount) {
             [&calls, i](platform::TaskResult<void>) { ++calls[i]; });
         if (i % 2 == 0) task.cancel();
     }
-    ASSERT_TRUE(waitFor([&] { return allCalledOnce(calls); }));
+    ASSERT_TRUE(test::eachCalledOnce(calls));
     EXPECT_EQ(semaphore->value(), 1);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <boost/asio/this_coro.hpp>
 #include <chrono>
@@ -11,6 +12,7 @@
 
 #include "platform/runtime/Continuation.h"
 #include "platform/runtime/Task.h"
+#include "tests/support/WaitFor.h"
 
 namespace ambrell::test {
 
@@ -82,6 +84,15 @@ StartedTask<T> startTask(platform::Awaitable<T> work) {
 inline void spinFor(int iteration) {
     std::atomic<int> steps{0};
     for (int k = 0; k < (iteration * 37) % 400; ++k) steps.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Waits, bounded, until each of many completions was called; then whether each
+// was called exactly once.
+inline bool eachCalledOnce(const std::vector<std::atomic<int>>& calls) {
+    const auto called = [&](auto atLeast) {
+        return std::all_of(calls.begin(), calls.end(), [&](const auto& count) { return atLeast(count.load()); });
+    };
+    return waitFor([&] { return called([](int n) { return n > 0; }); }) && called([](int n) { return n == 1; });
 }
 
 template <typename Error, typename T>

@@ -15,11 +15,11 @@
 namespace ambrell::platform {
 namespace {
 
-// Runs `f` on a pool thread and hands back what it threw, if anything.
+// Runs `f` on the executor and hands back what it threw, if anything.
 template <typename F>
-std::exception_ptr onPoolThread(F f) {
+std::exception_ptr thrownOn(const Executor& executor, F f) {
     std::promise<std::exception_ptr> thrown;
-    boost::asio::post(ThreadPool::shared().executor(), [&] {
+    boost::asio::post(executor, [&] {
         try {
             f();
             thrown.set_value(nullptr);
@@ -43,9 +43,10 @@ bool isBlockingCallError(const std::exception_ptr& error) {
 Awaitable<int> one() { co_return 1; }
 
 TEST(BlockingCalls, AreRefusedOnPoolThreadsWhereTheyWouldStarveThePool) {
+    const auto pool = ThreadPool::shared().executor();
     DispatchQueue queue("com.ambrell.test");
-    EXPECT_TRUE(isBlockingCallError(onPoolThread([&] { queue.sync([] {}); })));
-    EXPECT_TRUE(isBlockingCallError(onPoolThread([] { blockingWait(ThreadPool::shared().makeStrand(), one()); })));
+    EXPECT_TRUE(isBlockingCallError(thrownOn(pool, [&] { queue.sync([] {}); })));
+    EXPECT_TRUE(isBlockingCallError(thrownOn(pool, [] { blockingWait(ThreadPool::shared().makeStrand(), one()); })));
     // On its own queue, sync runs inline and waits for nothing.
     queue.async([&] { EXPECT_EQ(queue.sync([] { return 2; }), 2); });
     EXPECT_EQ(queue.sync([] { return 3; }), 3);
@@ -53,49 +54,24 @@ TEST(BlockingCalls, AreRefusedOnPoolThreadsWhereTheyWouldStarveThePool) {
 
 TEST(BlockingCalls, BlockingWaitFromTheActorItTargetsIsRefused) {
     Actor actor;
-    std::promise<bool> refused;
-    boost::asio::post(actor.executor(), [&] {
-        try {
-            blockingWait(actor.executor(), one());
-            refused.set_value(false);
-        } catch (const BlockingCallError&) {
-            refused.set_value(true);
-        }
-    });
-    EXPECT_TRUE(refused.get_future().get());
+    EXPECT_TRUE(isBlockingCallError(thrownOn(actor.executor(), [&] { blockingWait(actor.executor(), one()); })));
 }
 
 TEST(BlockingCalls, BlockingWaitOnTheMainThreadForWorkThatNeedsTheMainQueueIsRefused) {
     MainQueueThread mainThread;
-    std::promise<std::exception_ptr> outcome;
-    MainQueue::shared().async([&] {
-        try {
-            // The work hops to the main queue, whose thread is blocked here.
-            blockingWait(ThreadPool::shared().makeStrand(), []() -> Awaitable<int> {
-                co_return co_await runOn(SerialExecutor::mainQueue(), []() -> Awaitable<int> { co_return 1; });
-            });
-            outcome.set_value(nullptr);
-        } catch (...) {
-            outcome.set_value(std::current_exception());
-        }
-    });
-    EXPECT_TRUE(isBlockingCallError(outcome.get_future().get()));
-
+    const auto main = MainQueue::shared().executor();
+    // The work hops to the main queue, whose thread is blocked waiting for it.
+    EXPECT_TRUE(isBlockingCallError(thrownOn(main, [] {
+        blockingWait(ThreadPool::shared().makeStrand(), []() -> Awaitable<int> {
+            co_return co_await runOn(SerialExecutor::mainQueue(), []() -> Awaitable<int> { co_return 1; });
+        });
+    })));
+    // And the main queue itself.
+    EXPECT_TRUE(isBlockingCallError(thrownOn(main, [] { blockingWait(SerialExecutor::mainQueue(), one()); })));
     // Work that stays off the main queue is waited for as usual.
-    std::promise<int> value;
-    MainQueue::shared().async([&] { value.set_value(blockingWait(ThreadPool::shared().makeStrand(), one())); });
-    EXPECT_EQ(value.get_future().get(), 1);
-    // And from the main queue to the main queue itself.
-    std::promise<bool> selfRefused;
-    MainQueue::shared().async([&] {
-        try {
-            blockingWait(SerialExecutor::mainQueue(), one());
-            selfRefused.set_value(false);
-        } catch (const BlockingCallError&) {
-            selfRefused.set_value(true);
-        }
-    });
-    EXPECT_TRUE(selfRefused.get_future().get());
+    int value = 0;
+    EXPECT_EQ(thrownOn(main, [&] { value = blockingWait(ThreadPool::shared().makeStrand(), one()); }), nullptr);
+    EXPECT_EQ(value, 1);
 }
 
 TEST(BlockingCalls, ThrowingBlocksAndCompletionsAreLoggedAndWorkGoesOn) {

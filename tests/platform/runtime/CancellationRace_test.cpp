@@ -36,13 +36,7 @@ TEST(CancellationRace, TaskCancelledWhileAwaitingAnotherActorCompletesOnce) {
         test::spinFor(i + 1);
         task.cancel();
     }
-    ASSERT_TRUE(test::waitFor([&] {
-        for (const auto& count : calls) {
-            if (count.load() == 0) return false;
-        }
-        return true;
-    }));
-    for (int i = 0; i < kIterations; ++i) EXPECT_EQ(calls[i].load(), 1) << "iteration " << i;
+    EXPECT_TRUE(test::eachCalledOnce(calls));
 }
 
 TEST(CancellationRace, ARequestMadeBeforeAHopTravelsThroughNestedActors) {
@@ -87,13 +81,7 @@ TEST(CancellationRace, GroupCancelledWhileItsChildrenEndCompletesOnce) {
         test::spinFor(i);
         task.cancel();
     }
-    ASSERT_TRUE(test::waitFor([&] {
-        for (const auto& count : calls) {
-            if (count.load() == 0) return false;
-        }
-        return true;
-    }));
-    for (int i = 0; i < kIterations; ++i) EXPECT_EQ(calls[i].load(), 1) << "iteration " << i;
+    EXPECT_TRUE(test::eachCalledOnce(calls));
 }
 
 }  // namespace
