@@ -196,8 +196,11 @@ TEST_F(Creation, ATamperedAesEntryFailsItsAuthentication) {
     ASSERT_TRUE(zip.open());
     ASSERT_TRUE(zip.writeData(bytes(noisyText(3000, 8)), "data.txt", 0, "pw", true));
     ASSERT_TRUE(zip.close());
-    // A byte of the entry's data, well past its headers.
-    patchFile(archive_, findInFile(archive_, "data.txt") + 8 + 11 + 20 + 1000, "\x55");
+    // A byte of the entry's data, well past its headers, flipped so that it
+    // always changes whatever the random ciphertext held there.
+    const auto offset = findInFile(archive_, "data.txt") + 8 + 11 + 20 + 1000;
+    const char original = readFile(archive_).at(offset);
+    patchFile(archive_, offset, std::string(1, static_cast<char>(original ^ 0xFF)));
     EXPECT_FALSE(SSZipArchive::unzipFileAtPath(archive_.string(), destination_.string(), true, "pw", &error_));
     EXPECT_TRUE(errorCode() == -3 || errorCode() == -4) << errorCode();
 }
