@@ -1,5 +1,6 @@
 #include "data/CVBuildingInternal.h"
 
+#include "Ambrell/CVLog.h"
 #include "data/CVLocationSourceIndex.h"
 #include "data/CVModelText.h"
 #include "foundation/CVTextCase.h"
@@ -19,7 +20,28 @@ void CVBuildingInternal::declareJSON(JSONModelDeclaration<CVBuildingInternal>& d
 
 bool CVBuildingInternal::initWithDictionary(const boost::json::value& dictionary, JSONModelErrorOut error) {
     const auto* input = dictionary.if_object();
-    if (!JSONModel::initWithDictionary(dictionary, error) || input == nullptr) return false;
+    const auto* floorsValue = input != nullptr ? input->if_contains("floors") : nullptr;
+    const auto* floorList = floorsValue != nullptr ? floorsValue->if_object() : nullptr;
+    if (floorList == nullptr) {
+        if (!JSONModel::initWithDictionary(dictionary, error) || input == nullptr) return false;
+    } else {
+        // One malformed floor must not cost its building, nor the building its document.
+        if (!JSONModel::initWithDictionary(CVObjectWithoutKey(*input, "floors"), error)) return false;
+        Floors kept;
+        for (const auto& entry : *floorList) {
+            auto floor = std::make_shared<CVFloorInternal>();
+            std::optional<JSONModelError> floorError;
+            if (!floor->initWithDictionary(entry.value(), &floorError)) {
+                CVLog::core().error(
+                    "-[CVBuildingInternal initWithDictionary:error:] [E] Skipped floor {} (id {}) of building {}: {}",
+                    CVShortTextForLog(boost::json::value(entry.key())), CVElementIdOrNoneForLog(entry.value()),
+                    CVElementIdOrNoneForLog(dictionary), CVRefusalForLog(floorError, "no geometry object"));
+                continue;
+            }
+            kept.insert_or_assign(std::string(entry.key()), std::move(floor));
+        }
+        floors = std::move(kept);
+    }
     const auto* geometry = input->if_contains("geometry");
     if (geometry != nullptr && geometry->is_object()) {
         const auto* type = geometry->get_object().if_contains("type");

@@ -27,9 +27,11 @@ namespace ambrell {
 //      "geometry": {"type": "Polygon", "coordinates": [...]},
 //      "floors": {"0": floor, "1": floor}, "defaultFloor": 0}
 //
-// Every key is optional. Only a "Polygon" outline is kept. A floor without
-// its own "zIndex" takes the number of its key. The bounding box and the
-// pseudo-locations are made once, on first read, and then kept.
+// Every key is optional. Only a "Polygon" outline is kept. A floor that does
+// not read is skipped with an error line naming it, and the building keeps
+// its other floors. A floor without its own "zIndex" takes the number of its
+// key. The bounding box and the pseudo-locations are made once, on first
+// read, and then kept.
 class CVBuildingInternal : public JSONModelOf<CVBuildingInternal>, public CVBuilding, public CVGeoDataProperties {
 public:
     using Floors = std::map<std::string, std::shared_ptr<CVFloorInternal>>;

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <string_view>
 
-#include <boost/json/serialize.hpp>
 #include <boost/json/value.hpp>
 #include <fmt/format.h>
 
@@ -21,6 +20,8 @@
 namespace ambrell {
 
 namespace {
+
+constexpr std::string_view kInitOperation = "-[CVLocationInternal initWithDictionary:error:]";
 
 // The integer part of a floor number, held to what a floor index can be, so
 // that an absurd value in a document cannot overflow a conversion.
@@ -109,6 +110,14 @@ void CVLocationInternal::declareJSON(JSONModelDeclaration<CVLocationInternal>& d
 }
 
 bool CVLocationInternal::initWithDictionary(const boost::json::value& dictionary, JSONModelErrorOut error) {
+    if (initWithFeature(dictionary, error)) return true;
+    const std::string id = CVElementIdForLog(dictionary);
+    CVLog::core().error("{} [E] Failed to construct CVLocation from dict: {}", kInitOperation,
+                        id.empty() ? std::string("feature without an id") : "feature with id " + id);
+    return false;
+}
+
+bool CVLocationInternal::initWithFeature(const boost::json::value& dictionary, JSONModelErrorOut error) {
     const auto* object = dictionary.if_object();
     const auto* geometryValue = object != nullptr ? object->if_contains("geometry") : nullptr;
     bool built = false;
@@ -135,14 +144,9 @@ bool CVLocationInternal::initWithDictionary(const boost::json::value& dictionary
             cv_updateGeoDataStatusFromDict(dictionary);
         }
     }
-    if (built) {
-        state = 0;
-        return true;
-    }
-    CVLog::core().error(
-        "-[CVLocationInternal initWithDictionary:error:] [E] Failed to construct CVLocation from dict: {}",
-        boost::json::serialize(dictionary));
-    return false;
+    if (!built) return false;
+    state = 0;
+    return true;
 }
 
 void CVLocationInternal::setNameWithNSString(std::string_view text) { name = CVNameWithLineBreaks(text); }
@@ -374,9 +378,25 @@ bool CVLocationDataset::initWithDictionary(const boost::json::value& dictionary,
     }
     std::vector<std::shared_ptr<CVLocationInternal>> locations;
     locations.reserve(features->get_array().size());
-    for (const auto& feature : features->get_array()) {
+    // A document of many broken features would otherwise write a line for
+    // each, and the log would grow with the document.
+    constexpr std::size_t kMaxRefusalLines = 100;
+    std::size_t refused = 0;
+    const auto& array = features->get_array();
+    for (std::size_t position = 0; position < array.size(); ++position) {
         auto location = std::make_shared<CVLocationInternal>();
-        if (location->initWithDictionary(feature)) locations.push_back(std::move(location));
+        if (location->initWithFeature(array[position])) {
+            locations.push_back(std::move(location));
+            continue;
+        }
+        if (++refused > kMaxRefusalLines) continue;
+        const std::string id = CVElementIdForLog(array[position]);
+        CVLog::core().error("{} [E] Failed to construct CVLocation from dict: feature at index {}{}", kInitOperation,
+                            position, id.empty() ? std::string() : " with id " + id);
+    }
+    if (refused > kMaxRefusalLines) {
+        CVLog::core().error("{} [E] Failed to construct CVLocation from dict: {} more features of this document",
+                            kInitOperation, refused - kMaxRefusalLines);
     }
     list = std::move(locations);
     return true;

@@ -69,10 +69,14 @@ public:
     CVLocationInternal(const CVPoint& point, std::string name);
 
     // One GeoJSON feature; false with the "[E] Failed to construct CVLocation
-    // from dict" log line when it forms no location (no geometry object, a
-    // type other than Point and Polygon, a polygon that does not read, or a
-    // failed import, whose error goes to `error`).
+    // from dict" log line, naming the feature by its id, when it forms no
+    // location (no geometry object, a type other than Point and Polygon, a
+    // polygon that does not read, or a failed import, whose error goes to
+    // `error`).
     bool initWithDictionary(const boost::json::value& dictionary, JSONModelErrorOut error = nullptr) override;
+    // The same without the log line, for a reader of many features that logs
+    // refusals in its own measure.
+    bool initWithFeature(const boost::json::value& feature, JSONModelErrorOut error = nullptr);
 
     static void declareJSON(JSONModelDeclaration<CVLocationInternal>& d);
     void setNameWithNSString(std::string_view text);
@@ -161,7 +165,8 @@ struct CVLocationDataset : JSONModelOf<CVLocationDataset> {
 
     // An object's "list", or a top-level array, of features: each feature that
     // forms a location is kept and the others are skipped, so one bad feature
-    // does not lose the rest. An object without a "list" array leaves the list
+    // does not lose the rest. The first refusals are logged one by one, by
+    // position and id; the rest of the document's only as a count. An object without a "list" array leaves the list
     // unset and reports the bad-JSON error, yet the dataset is made; any other
     // JSON value makes none (so initWithData refuses it).
     bool initWithDictionary(const boost::json::value& dictionary, JSONModelErrorOut error = nullptr) override;

@@ -3,6 +3,7 @@
 #include "Ambrell/CVLog.h"
 #include "data/CVLocationSourceIndex.h"
 #include "foundation/CVAXAPI.h"
+#include "foundation/LRUCache.h"
 
 namespace ambrell {
 
@@ -12,6 +13,15 @@ std::mutex sharedMutex;
 std::shared_ptr<CVModelCache> sharedCache;
 
 }  // namespace
+
+CVModelCache::CVModelCache(platform::NotificationCenter& notificationCenter) {
+    // The block captures a plain pointer: the token is removed first thing in
+    // the destructor, and removal waits for a delivery in flight.
+    memoryWarning_ = notificationCenter.addObserver(LRUCacheMemoryWarningNotification(),
+                                                    [this](const platform::Notification&) { removeAllObjects(); });
+}
+
+CVModelCache::~CVModelCache() { memoryWarning_.reset(); }
 
 std::shared_ptr<CVModelCache> CVModelCache::memoryCache() {
     std::lock_guard lock(sharedMutex);
@@ -41,14 +51,17 @@ std::size_t CVModelCache::count() const {
 
 void CVModelCache::clearCache() {
     CVLog::core().debug("-[CVModelCache clearCache] Clearing memory cache data");
+    removeAllObjects();
+    CVLocationSourceIndex::clear();
+}
+
+void CVModelCache::removeAllObjects() {
     std::unordered_map<std::string, std::any> removed;
     {
         std::lock_guard lock(mutex_);
         removed.swap(entries_);
     }
-    // The models are released outside the lock: their destructors may be long.
     removed.clear();
-    CVLocationSourceIndex::clear();
 }
 
 }  // namespace ambrell

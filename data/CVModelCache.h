@@ -8,6 +8,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "platform/NotificationCenter.h"
+
 namespace ambrell {
 
 // The parsed content models of every provider, under the normalised request
@@ -16,6 +18,16 @@ namespace ambrell {
 // reader); safe from any thread.
 class CVModelCache {
 public:
+    // Empties itself (not the readable-id index) on the memory warning
+    // (LRUCacheMemoryWarningNotification) of the centre, as the platform's
+    // cache may be emptied under memory pressure.
+    explicit CVModelCache(
+        platform::NotificationCenter& notificationCenter = platform::NotificationCenter::defaultCenter());
+    ~CVModelCache();
+    // The observer refers to this very object, so it cannot move.
+    CVModelCache(const CVModelCache&) = delete;
+    CVModelCache& operator=(const CVModelCache&) = delete;
+
     // The one cache of the process, created on first use.
     [[nodiscard]] static std::shared_ptr<CVModelCache> memoryCache();
     // Test-only: the next memoryCache() makes a new, empty cache.
@@ -52,8 +64,12 @@ public:
     void clearCache();
 
 private:
+    // The models are released outside the lock: their destructors may be long.
+    void removeAllObjects();
+
     mutable std::mutex mutex_;
     std::unordered_map<std::string, std::any> entries_;
+    platform::NotificationCenter::ObserverToken memoryWarning_;
 };
 
 }  // namespace ambrell

@@ -3,6 +3,11 @@
 #include <cctype>
 #include <limits>
 
+#include <boost/json/serialize.hpp>
+#include <boost/json/value.hpp>
+
+#include "Ambrell/ErrorObjects.h"
+
 namespace ambrell {
 
 std::string CVNameWithLineBreaks(std::string_view text) {
@@ -32,6 +37,47 @@ std::int64_t CVIntegerValueOfText(std::string_view text) {
         value = value * 10 + digit;
     }
     return negative ? -value : value;
+}
+
+std::string CVShortTextForLog(const boost::json::value& value) {
+    if (value.is_number()) return boost::json::serialize(value);
+    if (!value.is_string()) return {};
+    constexpr std::size_t kMaxBytes = 128;
+    std::string_view text = value.get_string();
+    if (text.size() <= kMaxBytes) return boost::json::serialize(value);
+    std::size_t end = kMaxBytes;
+    // Back to the start of a character, so the cut text stays valid UTF-8.
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0U) == 0x80U) --end;
+    return boost::json::serialize(boost::json::value(boost::json::string_view(text.substr(0, end)))) + "...";
+}
+
+std::string CVElementIdForLog(const boost::json::value& element) {
+    const auto* object = element.if_object();
+    const boost::json::value* id = object != nullptr ? object->if_contains("id") : nullptr;
+    return id != nullptr ? CVShortTextForLog(*id) : std::string();
+}
+
+std::string CVElementIdOrNoneForLog(const boost::json::value& element) {
+    std::string id = CVElementIdForLog(element);
+    return id.empty() ? std::string("none") : id;
+}
+
+std::string CVRefusalForLog(const std::optional<JSONModelError>& error, std::string_view otherwise) {
+    if (!error) return std::string(otherwise);
+    std::string text = errorDescription(*error);
+    if (const auto missing = error->stringForKey(kJSONModelMissingKeys)) text += "; missing keys: " + *missing;
+    if (const auto mismatch = error->typeMismatch()) text += "; " + *mismatch;
+    if (const auto path = error->keyPath()) text += "; at " + *path;
+    return text;
+}
+
+boost::json::object CVObjectWithoutKey(const boost::json::object& object, std::string_view key) {
+    boost::json::object rest(object.storage());
+    rest.reserve(object.size());
+    for (const auto& entry : object) {
+        if (entry.key() != key) rest.emplace(entry.key(), entry.value());
+    }
+    return rest;
 }
 
 }  // namespace ambrell

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "Ambrell/CVLog.h"
 #include "data/CVLocationSourceIndex.h"
 #include "data/CVModelText.h"
 #include "foundation/CVTextCase.h"
@@ -46,6 +47,14 @@ bool matchesLike(std::string_view text, std::string_view pattern) {
     return p == pattern.size();
 }
 
+// A style has no id: its folder names it, when it has a text one.
+std::string folderOrNone(const boost::json::value& style) {
+    const auto* object = style.if_object();
+    const auto* folder = object != nullptr ? object->if_contains("folder") : nullptr;
+    std::string text = folder != nullptr ? CVShortTextForLog(*folder) : std::string();
+    return text.empty() ? std::string("none") : text;
+}
+
 }  // namespace
 
 void CVVenueInternal::declareJSON(JSONModelDeclaration<CVVenueInternal>& d) {
@@ -65,7 +74,31 @@ void CVVenueInternal::declareJSON(JSONModelDeclaration<CVVenueInternal>& d) {
 
 bool CVVenueInternal::initWithDictionary(const boost::json::value& dictionary, JSONModelErrorOut error) {
     const auto* object = dictionary.if_object();
-    if (!JSONModel::initWithDictionary(dictionary, error) || object == nullptr) return false;
+    const auto* stylesValue = object != nullptr ? object->if_contains("styles") : nullptr;
+    const auto* styleList = stylesValue != nullptr ? stylesValue->if_array() : nullptr;
+    if (styleList == nullptr) {
+        if (!JSONModel::initWithDictionary(dictionary, error) || object == nullptr) return false;
+    } else {
+        // One malformed style must not cost its venue, nor the venue its document.
+        if (!JSONModel::initWithDictionary(CVObjectWithoutKey(*object, "styles"), error)) return false;
+        std::vector<std::shared_ptr<CVMapStyleInternal>> kept;
+        kept.reserve(styleList->size());
+        for (std::size_t i = 0; i < styleList->size(); ++i) {
+            const auto& element = (*styleList)[i];
+            std::optional<JSONModelError> styleError;
+            auto style = CVMapStyleInternal::fromDictionary(element, &styleError);
+            if (!style) {
+                CVLog::core().error(
+                    "-[CVVenueInternal initWithDictionary:error:] [E] Skipped map style at index {} (folder {}) of "
+                    "venue {}: {}",
+                    i, folderOrNone(element), CVElementIdOrNoneForLog(dictionary),
+                    CVRefusalForLog(styleError, "not an object"));
+                continue;
+            }
+            kept.push_back(std::move(style));
+        }
+        styles = std::move(kept);
+    }
     const auto& input = *object;
     if (const auto* override = input.if_contains("mapStyleOverride"); override != nullptr && override->is_object()) {
         if (auto style = CVMapStyleInternal::fromDictionary(*override)) styleOverride = std::move(style);

@@ -28,7 +28,8 @@ namespace ambrell {
 //      "tilesUrl": "https://…/{style}/{z}/{x}/{y}.png",
 //      "styles": [{"folder": "default", "displayName": "Default"}], "styleOverride": {...}}
 //
-// "id" and "venueInfo" are required, and every listed style must read.
+// "id" and "venueInfo" are required. A listed style that does not read is
+// skipped with an error line naming it, and the venue keeps the others.
 // "mapStyleOverride" is another name for "styleOverride".
 class CVVenueInternal : public JSONModelOf<CVVenueInternal>, public CVVenue, public CVGeoDataProperties {
 public:

@@ -49,12 +49,68 @@ TEST_F(LocationDocument, KeepsPointAndPolygonFeaturesAndSkipsTheRestWithTheError
     Texts refused;
     for (const auto& entry : log_.sink().messages()) {
         constexpr std::string_view kLine =
-            "-[CVLocationInternal initWithDictionary:error:] [E] Failed to construct CVLocation from dict: {";
+            "-[CVLocationInternal initWithDictionary:error:] [E] Failed to construct CVLocation from dict: ";
         if (entry.level == platform::LogLevel::error && entry.message.starts_with(kLine)) {
-            refused.push_back(boost::json::parse(entry.message.substr(kLine.size() - 1)).at("id").as_string().c_str());
+            refused.push_back(entry.message.substr(kLine.size()));
         }
     }
-    EXPECT_EQ(refused, (Texts{"floor-piece", "no-geometry", "line", "broken-polygon", "bad-import"}));
+    // Named by position and id, not by the feature's whole text.
+    EXPECT_EQ(refused,
+              (Texts{R"(feature at index 2 with id "floor-piece")", R"(feature at index 3 with id "no-geometry")",
+                     R"(feature at index 4 with id "line")", R"(feature at index 5 with id "broken-polygon")",
+                     R"(feature at index 6 with id "bad-import")"}));
+}
+
+// The error lines of the refused-feature kind.
+std::vector<std::string> refusalLines(const test::CapturingLogSink& sink) {
+    std::vector<std::string> lines;
+    for (const auto& entry : sink.messages()) {
+        if (entry.level == platform::LogLevel::error &&
+            entry.message.find("[E] Failed to construct CVLocation from dict: ") != std::string::npos) {
+            lines.push_back(entry.message);
+        }
+    }
+    return lines;
+}
+
+TEST(LocationRefusalLog, ManyRefusedFeaturesWriteAHundredLinesAndOneCount) {
+    std::string document = R"({"list": [)";
+    constexpr std::size_t kRefused = 100000;
+    for (std::size_t i = 0; i < kRefused; ++i) document += i == 0 ? "{}" : ",{}";
+    // A good feature after them all is still kept.
+    document += R"(,{"id": "last", "geometry": {"type": "Point", "coordinates": [12, 55]}}]})";
+
+    test::ScopedLogCapture log;
+    const auto dataset = CVLocationDataset::fromString(document);
+    ASSERT_NE(dataset, nullptr);
+    ASSERT_EQ(dataset->list.value().size(), 1u);
+    EXPECT_EQ(dataset->list->at(0)->locationId, "last");
+
+    const auto lines = refusalLines(log.sink());
+    EXPECT_LE(log.sink().messages().size(), 101u);
+    ASSERT_EQ(lines.size(), 101u);
+    EXPECT_EQ(lines.front(),
+              "-[CVLocationInternal initWithDictionary:error:] [E] Failed to construct CVLocation from dict: "
+              "feature at index 0");
+    EXPECT_TRUE(lines[99].ends_with("feature at index 99")) << lines[99];
+    EXPECT_TRUE(lines.back().ends_with(": 99900 more features of this document")) << lines.back();
+}
+
+TEST(LocationRefusalLog, EachDocumentHasItsOwnAllowanceAndOneFeatureIsNamedByItsId) {
+    test::ScopedLogCapture log;
+    const std::string document = R"([{"id": 7}, {"id": "x"}])";
+    for (int round = 0; round < 2; ++round) ASSERT_NE(CVLocationDataset::fromString(document), nullptr);
+    EXPECT_EQ(refusalLines(log.sink()).size(), 4u);
+    EXPECT_TRUE(log.sink().contains("from dict: feature at index 0 with id 7"));
+
+    // An id too long for a log line is cut, and the line carries no more of the feature.
+    const std::string longId(10000, 'a');
+    EXPECT_EQ(locationFrom(("{\"id\": \"" + longId + "\", \"geometry\": 5}").c_str()), nullptr);
+    EXPECT_EQ(locationFrom(R"({"name": "anonymous"})"), nullptr);
+    const auto lines = refusalLines(log.sink());
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_TRUE(lines[4].ends_with("from dict: feature with id \"" + longId.substr(0, 128) + "\"...")) << lines[4];
+    EXPECT_TRUE(lines[5].ends_with("from dict: feature without an id")) << lines[5];
 }
 
 TEST_F(LocationDocument, PointFeatureReadsEveryMappedKey) {

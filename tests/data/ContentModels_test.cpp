@@ -365,11 +365,12 @@ TEST_F(VenueModels, VenueReadsEveryKeyAndIgnoresDerivedOnes) {
     EXPECT_NE(venue_->copy(), nullptr);
 }
 
-TEST_F(VenueModels, VenueRequiresIdAndInfoAndEveryStyle) {
+TEST_F(VenueModels, VenueRequiresIdAndInfo) {
     test::expectRefusedWithout<CVVenueInternal>(venueDocument(), {"id", "venueInfo"}, {{"id", "venueId"}});
-    auto badStyle = venueDocument();
-    badStyle.get_object()["styles"] = parse(R"([{"folder": "dark"}])");
-    EXPECT_EQ(CVVenueInternal::fromDictionary(badStyle), nullptr);
+    // Styles that are not a list still refuse the venue: there is no element to skip.
+    auto notAList = venueDocument();
+    notAList.get_object()["styles"] = "dark";
+    EXPECT_EQ(CVVenueInternal::fromDictionary(notAList), nullptr);
 
     const auto bare = CVVenueInternal::fromString(R"({"id": "v", "venueInfo": {}, "geometry": {"bbox": [1, 2]}})");
     ASSERT_NE(bare, nullptr);
@@ -432,10 +433,90 @@ TEST_F(VenueModels, BuildingReadsFloorsAndNumbersThemByKeyAndKeepsOnlyAPolygonOu
     EXPECT_EQ(pointOutline->geometry(), nullptr);
     EXPECT_EQ(pointOutline->boundingBox(), std::nullopt);
 
-    // A floor without an outline refuses its building.
+    // Floors that are not an object still refuse the building: there is no floor to skip.
     input = buildingDocument();
-    input.at("floors").at("0").as_object().erase("geometry");
+    input.get_object()["floors"] = parse("[1]");
     EXPECT_EQ(CVBuildingInternal::fromDictionary(input), nullptr);
+}
+
+// The error lines that name a skipped element, by their start.
+std::vector<std::string> errorLinesStartingWith(const test::CapturingLogSink& sink, std::string_view start) {
+    std::vector<std::string> lines;
+    for (const auto& entry : sink.messages()) {
+        if (entry.level == platform::LogLevel::error && entry.channel == "core" && entry.message.starts_with(start)) {
+            lines.push_back(entry.message);
+        }
+    }
+    return lines;
+}
+
+TEST_F(VenueModels, MalformedFloorsAreSkippedAndTheirBuildingsAndTheDocumentKept) {
+    auto north = buildingDocument();
+    auto& northFloors = north.at("floors").as_object();
+    northFloors.at("0").as_object().erase("geometry");
+    northFloors["2"] = parse(R"({"name": "No id", "geometry": {"type": "Polygon",
+                                  "coordinates": [[[0, 0], [1, 0], [1, 1], [0, 0]]]}})");
+    northFloors["3"] = nullptr;
+    auto south = buildingDocument();
+    south.at("id") = "b-south";
+    south.at("administrativeId") = "South-1";
+    const std::string text = boost::json::serialize(boost::json::object{{"buildings", {north, south}}});
+
+    CVBuildingCollection collection;
+    ASSERT_TRUE(collection.initWithData(test::bytes(text)));
+    ASSERT_EQ(collection.buildings.size(), 2u);
+    const auto& kept = *collection.buildings[0];
+    EXPECT_EQ(kept.buildingId, "b-north");
+    ASSERT_EQ(kept.floors.size(), 1u);
+    EXPECT_EQ(kept.floors.at("1")->floorId, "f-north-5");
+    EXPECT_EQ(kept.floors.at("1")->floorIndex, 5);
+    // The building's own locations stand for the floors it kept.
+    EXPECT_EQ(kept.getLocationsForBuildingAndFloors().size(), 2u);
+    EXPECT_EQ(collection.buildings[1]->buildingId, "b-south");
+    EXPECT_EQ(collection.buildings[1]->floors.size(), 2u);
+
+    const auto skipped =
+        errorLinesStartingWith(log_.sink(), "-[CVBuildingInternal initWithDictionary:error:] [E] Skipped floor ");
+    ASSERT_EQ(skipped.size(), 3u);
+    EXPECT_TRUE(skipped[0].starts_with(
+        R"(-[CVBuildingInternal initWithDictionary:error:] [E] Skipped floor "0" (id "f-north-0") of building "b-north": )"))
+        << skipped[0];
+    EXPECT_NE(skipped[1].find(R"(floor "2" (id none) of building "b-north": )"), std::string::npos) << skipped[1];
+    EXPECT_NE(skipped[1].find("floorId"), std::string::npos) << skipped[1];
+    EXPECT_NE(skipped[2].find(R"(floor "3" (id none))"), std::string::npos) << skipped[2];
+}
+
+TEST_F(VenueModels, MalformedStylesAreSkippedAndEveryVenueKept) {
+    auto harbour = venueDocument();
+    harbour.at("styles") = parse(R"([{"folder": "dark"}, {"folder": "Default", "displayName": "Default"},
+                                     {"displayName": "No folder"}, 7])");
+    auto other = venueDocument();
+    other.at("id") = "v-other";
+    const std::string text = boost::json::serialize(boost::json::array{harbour, other});
+
+    std::optional<JSONModelError> error;
+    const auto venues = CVVenueInternal::arrayOfModelsFromString(text, &error);
+    EXPECT_FALSE(error);
+    ASSERT_TRUE(venues);
+    ASSERT_EQ(venues->size(), 2u);
+    const auto& kept = *venues->at(0);
+    ASSERT_EQ(kept.styles.size(), 1u);
+    EXPECT_EQ(kept.styles[0]->displayName, "Default");
+    // The override names a style that was skipped: the first kept one serves.
+    EXPECT_EQ(kept.defaultStyle(), kept.styles[0]);
+    EXPECT_EQ(venues->at(1)->venueId, "v-other");
+    EXPECT_EQ(venues->at(1)->styles.size(), 2u);
+
+    const auto skipped =
+        errorLinesStartingWith(log_.sink(), "-[CVVenueInternal initWithDictionary:error:] [E] Skipped map style ");
+    ASSERT_EQ(skipped.size(), 3u);
+    EXPECT_TRUE(
+        skipped[0].starts_with("-[CVVenueInternal initWithDictionary:error:] [E] Skipped map style at index 0 "
+                               R"((folder "dark") of venue "v-harbour": )"))
+        << skipped[0];
+    EXPECT_NE(skipped[0].find("displayName"), std::string::npos) << skipped[0];
+    EXPECT_NE(skipped[1].find("index 2 (folder none)"), std::string::npos) << skipped[1];
+    EXPECT_NE(skipped[2].find("index 3 (folder none)"), std::string::npos) << skipped[2];
 }
 
 TEST_F(VenueModels, BuildingAndFloorLocationsAreMadeOnceAndRegistered) {

@@ -18,6 +18,7 @@
 #include "data/CVModelCache.h"
 #include "data/CVUserDefaultCache.h"
 #include "foundation/CVContentContext.h"
+#include "foundation/LRUCache.h"
 #include "platform/UserDefaults.h"
 #include "platform/runtime/MainQueue.h"
 #include "tests/support/CapturingLogSink.h"
@@ -241,6 +242,69 @@ TEST(CVModelCache, OneInstanceHoldsModelsByTypeAndClearsWithTheIndex) {
     EXPECT_NE(CVLocationSourceIndex::current(), index);
     EXPECT_TRUE(CVLocationSourceIndex::current()->readableLocationIdMap().empty());
     EXPECT_EQ(index->parentIdForReadableId("b1-1"), "floor");  // an old holder keeps its copy
+}
+
+TEST(CVModelCache, AMemoryWarningEmptiesTheCacheButKeepsTheIndexAndTheCacheFillsAgain) {
+    NotificationCenter center;
+    NotificationCenter elsewhere;
+    auto cache = std::make_shared<CVModelCache>(center);
+    cache->setObject(std::make_shared<std::string>("venues"), "venues");
+    // A model whose release looks into the cache, as a provider's may: inside the cache's lock that would deadlock.
+    int released = 0;
+    cache->setObject(std::shared_ptr<int>(new int(1),
+                                          [&](const int* value) {
+                                              (void)cache->objectForKey<std::string>("venues");
+                                              ++released;
+                                              delete value;
+                                          }),
+                     "buildings");
+    CVLocationSourceIndex::current()->setParentId("b-1", "ax_b_north");
+
+    elsewhere.post(LRUCacheMemoryWarningNotification());
+    EXPECT_EQ(cache->count(), 2u);  // another centre's warning is not this cache's
+
+    center.post(LRUCacheMemoryWarningNotification());
+    EXPECT_EQ(cache->count(), 0u);
+    EXPECT_EQ(released, 1);
+    EXPECT_EQ(cache->objectForKey<std::string>("venues"), nullptr);
+    // Models still held elsewhere made their readable ids once; the index must keep them.
+    EXPECT_EQ(CVLocationSourceIndex::current()->parentIdForReadableId("ax_b_north"), "b-1");
+
+    cache->setObject(std::make_shared<std::string>("again"), "venues");
+    EXPECT_EQ(*cache->objectForKey<std::string>("venues"), "again");
+
+    // A cache that is gone no longer observes: the warning touches nothing freed.
+    cache.reset();
+    center.post(LRUCacheMemoryWarningNotification());
+    CVLocationSourceIndex::clear();
+}
+
+TEST(CVModelCache, TheProcessCacheObservesTheHostsMemoryWarning) {
+    CVModelCache::resetMemoryCacheForTesting();
+    const auto cache = CVModelCache::memoryCache();
+    cache->setObject(std::make_shared<std::string>("solution"), "solutions");
+    NotificationCenter::defaultCenter().post(LRUCacheMemoryWarningNotification());
+    EXPECT_EQ(cache->count(), 0u);
+    CVModelCache::resetMemoryCacheForTesting();
+}
+
+TEST(CVModelCache, WarningsWhileOtherThreadsFillTheCacheLoseNothingButWhatTheyEmpty) {
+    NotificationCenter center;
+    CVModelCache cache(center);
+    constexpr int kWrites = 2000;
+    std::jthread writer([&] {
+        for (int i = 0; i < kWrites; ++i) cache.setObject(std::make_shared<int>(i), "key-" + std::to_string(i));
+    });
+    for (int i = 0; i < 200; ++i) center.post(LRUCacheMemoryWarningNotification());
+    writer.join();
+    // Every entry the cache still holds is one that was written, whole.
+    for (int i = 0; i < kWrites; ++i) {
+        if (const auto value = cache.objectForKey<int>("key-" + std::to_string(i))) {
+            EXPECT_EQ(*value, i);
+        }
+    }
+    center.post(LRUCacheMemoryWarningNotification());
+    EXPECT_EQ(cache.count(), 0u);
 }
 
 using UserDefaultCache = test::ContainerFixture;
