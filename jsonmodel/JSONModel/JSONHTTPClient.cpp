@@ -237,8 +237,9 @@ void JSONHTTPClient::interpretResponse(std::optional<std::vector<std::uint8_t>> 
         return;
     }
     if (data && !data->empty()) {
-        json = parseJSON(textOf(*data));
-        if (!json) error = JSONModelError::errorBadJSON();
+        JSONParseFailure failure;
+        json = parseJSON(textOf(*data), failure);
+        if (!json) error = JSONModelError::parseError(failure);
     }
 }
 

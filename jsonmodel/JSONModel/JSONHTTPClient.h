@@ -89,7 +89,9 @@ public:
     static void postJSONFromURLWithString(const std::string& url, const std::vector<std::uint8_t>& bodyData,
                                           JSONCompletion completion);
 
-    // How a finished request becomes (JSON, error), as the JSON operations see it.
+    // How a finished request becomes (JSON, error), as the JSON operations see
+    // it. A body that is no JSON gives the platform parser's error (see
+    // JSONModelError::parseError), with the parser's reason and offset.
     static void interpretResponse(std::optional<std::vector<std::uint8_t>> data, std::optional<JSONModelError>& error,
                                   std::optional<boost::json::value>& json);
 };

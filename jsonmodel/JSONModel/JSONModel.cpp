@@ -128,12 +128,12 @@ JSONModelError notADictionaryError() {
 // reports malformed JSON as error 3.
 std::optional<json::value> parseDocument(std::span<const std::uint8_t> data, json::monotonic_resource& arena,
                                          JSONModelErrorOut error) {
-    std::string failure;
-    auto parsed = parseJSON(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), &failure,
+    JSONParseFailure failure;
+    auto parsed = parseJSON(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), failure,
                             json::storage_ptr(&arena));
     if (!parsed) {
-        AMBRELL_JSONMODEL_LOG(fmt::format("Malformed JSON: {}", failure));
-        setJSONModelError(error, JSONModelError::errorBadJSON());
+        AMBRELL_JSONMODEL_LOG(fmt::format("Malformed JSON at byte {}: {}", failure.offset, failure.reason));
+        setJSONModelError(error, JSONModelError::errorBadJSON(failure));
     }
     return parsed;
 }
@@ -250,11 +250,12 @@ bool JSONModel::importDictionary(const json::value& dictionary, bool useClassKey
         context.error.reset();
         if (!property.access->importValue(*this, *value, context)) {
             // A failure must never reach the caller without saying what failed.
+            // It names the property, not the input, which can be megabytes.
             JSONModelError failure = context.error ? std::move(*context.error)
                                                    : JSONModelError::errorInvalidDataWithMessage(fmt::format(
                                                          "Failed to transform value, but no error was set during "
                                                          "transformation. ({})",
-                                                         json::serialize(*value)));
+                                                         property.description()));
             setJSONModelError(error, failure.errorByPrependingKeyPathComponent(property.name));
             return false;
         }
@@ -262,17 +263,17 @@ bool JSONModel::importDictionary(const json::value& dictionary, bool useClassKey
     return true;
 }
 
-json::object JSONModel::toDictionary() const { return toDictionaryWithKeys({}); }
+json::object JSONModel::toDictionary() const { return toDictionaryWithKeys(std::nullopt); }
 
-json::object JSONModel::toDictionaryWithKeys(std::span<const std::string> propertyNames) const {
+json::object JSONModel::toDictionaryWithKeys(std::optional<std::span<const std::string>> propertyNames) const {
     const JSONModelClass& modelClass = this->modelClass();
     const auto& properties = modelClass.properties();
     const auto keyPaths = modelClass.keyPaths(true);
-    const bool filtered = !propertyNames.empty();
     json::object result;
     for (std::size_t i = 0; i < properties.size(); ++i) {
         const JSONModelClassProperty& property = properties[i];
-        if (filtered && std::find(propertyNames.begin(), propertyNames.end(), property.name) == propertyNames.end()) {
+        if (propertyNames &&
+            std::find(propertyNames->begin(), propertyNames->end(), property.name) == propertyNames->end()) {
             continue;
         }
         const JSONKeyPath& keyPath = keyPaths->paths[i];
@@ -301,17 +302,18 @@ json::object JSONModel::toDictionaryWithKeys(std::span<const std::string> proper
     return result;
 }
 
-std::optional<std::vector<std::uint8_t>> JSONModel::toJSONData() const { return toJSONDataWithKeys({}); }
+std::optional<std::vector<std::uint8_t>> JSONModel::toJSONData() const { return toJSONDataWithKeys(std::nullopt); }
 
-std::optional<std::vector<std::uint8_t>> JSONModel::toJSONDataWithKeys(std::span<const std::string> names) const {
+std::optional<std::vector<std::uint8_t>> JSONModel::toJSONDataWithKeys(
+    std::optional<std::span<const std::string>> names) const {
     auto text = toJSONStringWithKeys(names);
     if (!text) return std::nullopt;
     return std::vector<std::uint8_t>(text->begin(), text->end());
 }
 
-std::optional<std::string> JSONModel::toJSONString() const { return toJSONStringWithKeys({}); }
+std::optional<std::string> JSONModel::toJSONString() const { return toJSONStringWithKeys(std::nullopt); }
 
-std::optional<std::string> JSONModel::toJSONStringWithKeys(std::span<const std::string> names) const {
+std::optional<std::string> JSONModel::toJSONStringWithKeys(std::optional<std::span<const std::string>> names) const {
     json::value dictionary = toDictionaryWithKeys(names);
     if (hasNonFiniteNumber(dictionary)) {
         AMBRELL_JSONMODEL_LOG("EXCEPTION: Invalid number value (NaN or infinity) in JSON write");

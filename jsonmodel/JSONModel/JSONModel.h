@@ -76,14 +76,17 @@ public:
     virtual bool validate(JSONModelErrorOut error);
 
     [[nodiscard]] boost::json::object toDictionary() const;
-    // Only the named properties.
-    [[nodiscard]] boost::json::object toDictionaryWithKeys(std::span<const std::string> propertyNames) const;
+    // With a list, only the named properties (an empty list names none, so
+    // exports nothing); with none, every property.
+    [[nodiscard]] boost::json::object toDictionaryWithKeys(
+        std::optional<std::span<const std::string>> propertyNames) const;
     // None when the dictionary holds a number JSON cannot write (NaN, infinity).
     [[nodiscard]] std::optional<std::vector<std::uint8_t>> toJSONData() const;
     [[nodiscard]] std::optional<std::vector<std::uint8_t>> toJSONDataWithKeys(
-        std::span<const std::string> propertyNames) const;
+        std::optional<std::span<const std::string>> propertyNames) const;
     [[nodiscard]] std::optional<std::string> toJSONString() const;
-    [[nodiscard]] std::optional<std::string> toJSONStringWithKeys(std::span<const std::string> propertyNames) const;
+    [[nodiscard]] std::optional<std::string> toJSONStringWithKeys(
+        std::optional<std::span<const std::string>> propertyNames) const;
 
     // With an index property: same class and equal index values. Without
     // one: the same object.

@@ -28,7 +28,8 @@ std::optional<boost::json::array> arrayOfDictionariesFromModels(const std::vecto
     return dictionaries;
 }
 
-// The same with toDictionaryWithKeys.
+// The same with toDictionaryWithKeys: each model exports only the named
+// properties (none for an empty list).
 template <typename M>
 std::optional<boost::json::array> arrayOfDictionariesFromModels(const std::vector<std::shared_ptr<M>>& models,
                                                                 std::span<const std::string> propertyNamesToExport) {

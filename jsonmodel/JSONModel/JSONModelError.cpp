@@ -13,6 +13,11 @@ JSONModelError makeError(std::int64_t code, std::string description) {
     return error;
 }
 
+void addParseFailure(JSONModelError& error, const JSONParseFailure& failure) {
+    error.userInfo.insert_or_assign(std::string(kJSONParseReasonKey), failure.reason);
+    error.userInfo.insert_or_assign(std::string(kJSONParseOffsetKey), static_cast<std::int64_t>(failure.offset));
+}
+
 }  // namespace
 
 JSONModelError JSONModelError::errorInvalidDataWithMessage(std::string_view message) {
@@ -46,6 +51,22 @@ JSONModelError JSONModelError::errorBadResponse() {
 
 JSONModelError JSONModelError::errorBadJSON() {
     return makeError(kJSONModelErrorBadJSON, "Malformed JSON. Check the JSONModel data input.");
+}
+
+JSONModelError JSONModelError::errorBadJSON(const JSONParseFailure& failure) {
+    auto error = errorBadJSON();
+    addParseFailure(error, failure);
+    return error;
+}
+
+JSONModelError JSONModelError::parseError(const JSONParseFailure& failure) {
+    JSONModelError error;
+    error.domain = std::string(kJSONParseErrorDomain);
+    error.code = kJSONParseErrorCode;
+    error.userInfo.emplace(std::string(platform::NSLocalizedDescriptionKey),
+                           "The data couldn't be read because it isn't in the correct format.");
+    addParseFailure(error, failure);
+    return error;
 }
 
 JSONModelError JSONModelError::errorModelIsInvalid() {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "jsonmodel/JSONModel/JSONParsing.h"
 #include "platform/Error.h"
 #include "platform/http/HttpTypes.h"
 
@@ -16,6 +17,12 @@ inline constexpr std::string_view JSONModelErrorDomain = "JSONModelErrorDomain";
 inline constexpr std::string_view kJSONModelMissingKeys = "kJSONModelMissingKeys";
 inline constexpr std::string_view kJSONModelTypeMismatch = "kJSONModelTypeMismatch";
 inline constexpr std::string_view kJSONModelKeyPath = "kJSONModelKeyPath";
+// Where an error about text that is no JSON carries the parser's reason and
+// the byte offset at which it gave up: the platform parser's own keys.
+inline constexpr std::string_view kJSONParseReasonKey = "NSDebugDescription";
+inline constexpr std::string_view kJSONParseOffsetKey = "NSJSONSerializationErrorIndex";
+inline constexpr std::string_view kJSONParseErrorDomain = "NSCocoaErrorDomain";
+inline constexpr std::int64_t kJSONParseErrorCode = 3840;
 
 enum JSONModelErrorCode : std::int64_t {
     kJSONModelErrorInvalidData = 1,
@@ -40,6 +47,12 @@ struct JSONModelError : platform::NSError {
     [[nodiscard]] static JSONModelError errorInvalidDataWithTypeMismatch(std::string_view mismatch);
     [[nodiscard]] static JSONModelError errorBadResponse();
     [[nodiscard]] static JSONModelError errorBadJSON();
+    // Error 3 with the parser's reason and offset in the user info, so a
+    // caller can tell a truncated answer from a bad number.
+    [[nodiscard]] static JSONModelError errorBadJSON(const JSONParseFailure& failure);
+    // The platform parser's own error (domain kJSONParseErrorDomain, code
+    // kJSONParseErrorCode), as the JSON HTTP client reports an unreadable body.
+    [[nodiscard]] static JSONModelError parseError(const JSONParseFailure& failure);
     [[nodiscard]] static JSONModelError errorModelIsInvalid();
     [[nodiscard]] static JSONModelError errorInputIsNil();
 

@@ -15,11 +15,22 @@ namespace ambrell {
 // document from exhausting memory or stack.
 inline constexpr std::size_t kJSONMaxNestingDepth = 512;
 
+// Why a text is no JSON document: the parser's reason and the byte offset
+// at which it gave up.
+struct JSONParseFailure {
+    std::string reason;
+    std::size_t offset = 0;
+};
+
 // Parses one JSON document strictly: standard JSON only (no comments, no
 // trailing commas), valid UTF-8, at most kJSONMaxNestingDepth levels, no
-// number beyond the range of a double, no key twice in one object, nothing
-// but blanks after the document. On failure answers none and, when asked,
-// says why in `failure`. The values are allocated from `storage`.
+// number beyond the range of a double, nothing but blanks after the
+// document. A key repeated in one object keeps its last value. On failure
+// answers none and says why in `failure`. The values are allocated from
+// `storage`.
+[[nodiscard]] std::optional<boost::json::value> parseJSON(std::string_view text, JSONParseFailure& failure,
+                                                          boost::json::storage_ptr storage = {});
+// The same, giving only the reason, when asked.
 [[nodiscard]] std::optional<boost::json::value> parseJSON(std::string_view text, std::string* failure = nullptr,
                                                           boost::json::storage_ptr storage = {});
 

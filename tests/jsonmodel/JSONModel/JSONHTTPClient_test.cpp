@@ -113,9 +113,16 @@ TEST_F(JSONHTTPClientTest, FailuresCarryTheResponseAndItsBody) {
     EXPECT_EQ(std::string(error.responseData->begin(), error.responseData->end()), R"({"message": "nope"})");
     EXPECT_THAT(outcome.json, testing::Optional(JsonEq(R"({"message": "nope"})")));
 
-    service_.respond("/broken", {200, R"({"a": )", {}});
+    // An unreadable body is the platform parser's error, not a mapping error.
+    service_.respond("/broken", {200, R"({"a": x})", {}});
     outcome = get("/broken");
-    EXPECT_EQ(std::tie(outcome.error->code, outcome.json), std::tuple(3, std::nullopt));
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(std::tuple(outcome.error->domain, outcome.error->code, outcome.json),
+              std::tuple("NSCocoaErrorDomain", 3840, std::nullopt));
+    EXPECT_EQ(outcome.error->localizedDescription(),
+              "The data couldn't be read because it isn't in the correct format.");
+    EXPECT_EQ(outcome.error->integerForKey("NSJSONSerializationErrorIndex"), 6);
+    EXPECT_THAT(outcome.error->stringForKey("NSDebugDescription"), testing::Optional(testing::Not(testing::IsEmpty())));
 
     service_.respond("/empty", {200, "", {}});
     EXPECT_EQ(get("/empty").error->code, 2);  // no data and no error

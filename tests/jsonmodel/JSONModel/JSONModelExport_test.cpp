@@ -43,6 +43,16 @@ TEST(ExportTest, MappedKeyPathsBuildNestedObjectsAndAKeyListLimitsTheExport) {
     const std::vector<std::string> keys{"venueId", "defaultFloor"};
     EXPECT_THAT(venue->toDictionaryWithKeys(keys), exports(R"({"id": "v1", "defaultFloor": 2})"));
     EXPECT_EQ(venue->toJSONStringWithKeys(keys), R"({"id":"v1","defaultFloor":2})");
+
+    // A given list that names nothing exports nothing; no list exports everything.
+    const std::vector<std::string> none;
+    EXPECT_EQ(std::tuple(venue->toDictionaryWithKeys(none), venue->toJSONStringWithKeys(none),
+                         venue->toJSONDataWithKeys(none)),
+              std::tuple(json::object(), "{}", std::vector<std::uint8_t>{'{', '}'}));
+    EXPECT_EQ(venue->toDictionaryWithKeys(std::nullopt), venue->toDictionary());
+    const std::vector<std::shared_ptr<Venue>> venues{venue};
+    EXPECT_THAT(*arrayOfDictionariesFromModels(venues, none), exports("[{}]"));
+    EXPECT_THAT(*arrayOfDictionariesFromModels(venues, keys), exports(R"([{"id": "v1", "defaultFloor": 2}])"));
 }
 
 TEST(ExportTest, AbsentValuesAreLeftOutNullsWrittenAsNullAndValuesInTheirJSONForms) {

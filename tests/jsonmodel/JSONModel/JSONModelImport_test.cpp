@@ -399,9 +399,15 @@ TEST(NestedFailureTest, AThrowingSetterFailsTheImportWithItsKeyPath) {
 
 TEST(NestedFailureTest, AnElementRefusedWithoutAnErrorStillFailsItsParentWithOne) {
     expectFailureAt<Counts>(R"({"counts": [{"n": 1}, {"n": -1}]})", "counts");
-    EXPECT_EQ(
-        importFailure<Counts>(R"({"counts": [{"n": -1}]})")->localizedDescription(),
-        R"(Invalid JSON data: Failed to transform value, but no error was set during transformation. ([{"n":-1}]))");
+    // The message names the property, however large the refused input.
+    std::string many = R"({"counts": [)";
+    for (int i = 0; i < 2000; ++i) many += R"({"n": 1}, )";
+    many += R"({"n": -1}]})";
+    for (const std::string& text : {std::string(R"({"counts": [{"n": -1}]})"), many}) {
+        EXPECT_EQ(importFailure<Counts>(text)->localizedDescription(),
+                  "Invalid JSON data: Failed to transform value, but no error was set during transformation. "
+                  "(@property NSArray*<Count> counts (Standard JSON type, Setters = []))");
+    }
 }
 
 }  // namespace
