@@ -54,11 +54,7 @@ bool keptInPath(unsigned char c) {
     return std::string_view("-._~!$&'()*+,;=:@/").find(static_cast<char>(c)) != std::string_view::npos;
 }
 
-// Appends one path component the way the platform's URL type does: one "/"
-// between the parts, and characters a path cannot hold percent-encoded, so a
-// key or topic never breaks the URL's structure.
-std::string appendingEncoded(std::string url, std::string_view component, bool keepSlashes) {
-    if (url.empty() || url.back() != '/') url += '/';
+void appendEncoded(std::string& url, std::string_view component, bool keepSlashes) {
     for (const char ch : component) {
         const auto c = static_cast<unsigned char>(ch);
         if (keptInPath(c) && (keepSlashes || c != '/')) {
@@ -67,7 +63,26 @@ std::string appendingEncoded(std::string url, std::string_view component, bool k
             appendPercentEscaped(url, c);
         }
     }
+}
+
+// Appends one path component the way the platform's URL type does: one "/"
+// between the two, and characters a path cannot hold percent-encoded, so a
+// key or topic never breaks the URL's structure.
+std::string appendingEncoded(std::string url, std::string_view component, bool keepSlashes) {
+    if (url.empty() || url.back() != '/') url += '/';
+    appendEncoded(url, component, keepSlashes);
     return url;
+}
+
+// A key or solution id written straight after what is there (the gateway and
+// booking URLs join by format, not by path component, and keep doing so), yet
+// encoded so that it stays one path segment and never a dot segment.
+void appendKeySegment(std::string& url, std::string_view key) {
+    if (key == "." || key == "..") {
+        for (std::size_t i = 0; i < key.size(); ++i) url += "%2E";
+        return;
+    }
+    appendEncoded(url, key, false);
 }
 
 std::string appendingPathComponent(std::string url, std::string_view component) {
@@ -77,12 +92,9 @@ std::string appendingPathComponent(std::string url, std::string_view component) 
 // A key goes into a URL as exactly one path component: a "/" in it, or a key
 // that is a dot segment, must not reach another path on the service.
 std::string appendingKeyComponent(std::string url, std::string_view key) {
-    if (key == "." || key == "..") {
-        if (url.empty() || url.back() != '/') url += '/';
-        for (std::size_t i = 0; i < key.size(); ++i) url += "%2E";
-        return url;
-    }
-    return appendingEncoded(std::move(url), key, false);
+    if (url.empty() || url.back() != '/') url += '/';
+    appendKeySegment(url, key);
+    return url;
 }
 
 std::string venueRestricted(std::string url, std::string_view venueId) {
@@ -517,7 +529,7 @@ std::string CVAXAPI::gatewayUrl() const {
     std::string url = currentBaseUrl();
     const auto apiKey = CVContentContext::apiKey();
     if (apiKey && !apiKey->empty()) {
-        url += *apiKey;
+        appendKeySegment(url, *apiKey);
         url += "/api";
     } else {
         url += "api";
@@ -555,11 +567,7 @@ std::string CVAXAPI::urlForBookingServiceEndpoint(OptionalText endpoint, Optiona
     std::string url = "https://";
     url += useDevEnvironment() ? CVAXAPIConfig::kBookingApiDevHost : CVAXAPIConfig::kBookingApiHost;
     url += '/';
-    if (solutionId) {
-        url += *solutionId;
-    } else {
-        url += CVContentContext::apiKey().value_or("");
-    }
+    appendKeySegment(url, solutionId ? *solutionId : CVContentContext::apiKey().value_or(""));
     url += "/api/booking";
     if (endpoint) {
         url += '/';

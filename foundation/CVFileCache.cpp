@@ -4,15 +4,18 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <system_error>
 #include <utility>
 
 #include <boost/asio/post.hpp>
+#include <openssl/evp.h>
 
 #include "Ambrell/CVLog.h"
 #include "foundation/CVExtendedFileAttributes.h"
+#include "foundation/CVInternalStringUtils.h"
 #include "platform/FileSystem.h"
 #include "platform/UUID.h"
 #include "platform/runtime/ThreadPool.h"
@@ -32,6 +35,37 @@ constexpr std::string_view kSaveFilenameOperation = "-[CVFileCache saveData:file
 constexpr std::string_view kReadFilenameOperation = "-[CVFileCache cachedDataForFilename:]";
 
 std::error_code lastError() { return {errno, std::generic_category()}; }
+
+// NAME_MAX of the Linux file systems: a longer name cannot be created at all.
+constexpr std::size_t kMaxFilenameLength = 255;
+constexpr std::size_t kShortenedPrefixLength = 128;
+
+// A key too long for a file name keeps a readable start and gains the
+// SHA-256 of the whole key, so the name stays the same from run to run and
+// two long keys with the same start still name different files. A strong
+// hash, as a clash would serve one URL's content for another's.
+std::string shortenedKey(const std::string& key) {
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned int digestLength = 0;
+    std::size_t prefixLength = kShortenedPrefixLength;
+    // Never ends inside a UTF-8 sequence, so the name stays valid text when the key was.
+    while (prefixLength > 0 && (static_cast<unsigned char>(key[prefixLength]) & 0xC0U) == 0x80U) --prefixLength;
+    std::string name = key.substr(0, prefixLength);
+    name += '~';
+    if (EVP_Digest(key.data(), key.size(), digest.data(), &digestLength, EVP_sha256(), nullptr) != 1) {
+        // Without a digest the start of the key alone would let different
+        // keys share a file; the 64-bit FNV-1a of the tree is the fallback.
+        const std::uint64_t hash = CVInternalStringUtils::fnv1a64(key);
+        digestLength = 0;
+        for (int shift = 56; shift >= 0; shift -= 8) digest[digestLength++] = static_cast<unsigned char>(hash >> shift);
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (unsigned int i = 0; i < digestLength; ++i) {
+        name += kHex[digest[i] >> 4U];
+        name += kHex[digest[i] & 0x0FU];
+    }
+    return name;
+}
 
 void replaceAll(std::string& text, std::string_view from, std::string_view to) {
     std::string result;
@@ -153,6 +187,7 @@ std::optional<std::string> CVFileCache::cacheKeyForCachingItem(std::string_view 
         std::replace(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(lastDot), '.', '_');
     }
     if (key.empty() || key == "." || key.find('\0') != std::string::npos) return std::nullopt;
+    if (key.size() > kMaxFilenameLength) return shortenedKey(key);
     return key;
 }
 

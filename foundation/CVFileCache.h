@@ -36,7 +36,9 @@ public:
 
     // The file name for an item: "/" and "%20" become "_", and so does every
     // "." but the last, which keeps the extension ("a/b.c/d.json" gives
-    // "a_b_c_d.json"). None for an empty item, and for keys that would name no
+    // "a_b_c_d.json"). A key longer than a file name may be (255 bytes) keeps
+    // its first 128 bytes, then "~" and the lower-case hexadecimal SHA-256 of
+    // the whole key. None for an empty item, and for keys that would name no
     // file of the folder ("." or a NUL byte).
     [[nodiscard]] static std::optional<std::string> cacheKeyForCachingItem(std::string_view item);
     // The folder and the item's key, whether or not a file is there.

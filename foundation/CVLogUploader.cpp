@@ -1,6 +1,7 @@
 #include "foundation/CVLogUploader.h"
 
 #include <boost/url/parse.hpp>
+#include <boost/url/url.hpp>
 #include <optional>
 #include <system_error>
 
@@ -28,6 +29,28 @@ bool isUsableUrl(const std::string& url) {
 
 bool failsTheUpload(int status) { return status == 403 || status == 404 || status >= 500; }
 
+// A 2xx took the package; any other 4xx refuses it for good, so sending it
+// again only repeats the refusal. 403 may pass once the key is allowed again,
+// a 3xx comes from something in between (a captive portal answers 302), and
+// 5xx is the service's own trouble: those packages wait for a later run.
+bool letsThePackageGo(int status) {
+    return (status >= 200 && status <= 299) || (status >= 400 && status <= 499 && status != 403);
+}
+
+// The HTTP layer follows redirects, so a captive portal's 302 comes back as
+// the portal page's own 200: only the URL that answered shows the difference.
+bool answeredElsewhere(const std::string& requested, const std::string& answered) {
+    if (answered.empty() || answered == requested) return false;
+    auto requestedUrl = boost::urls::parse_absolute_uri(requested);
+    auto answeredUrl = boost::urls::parse_absolute_uri(answered);
+    if (!requestedUrl || !answeredUrl) return true;
+    boost::urls::url left(*requestedUrl);
+    boost::urls::url right(*answeredUrl);
+    left.normalize();
+    right.normalize();
+    return left.buffer() != right.buffer();
+}
+
 Awaitable<void> uploadFile(std::filesystem::path path, std::string apiKey,
                            std::shared_ptr<CVLogUploader::SentFiles> sent) {
     co_await platform::checkCancellation();
@@ -42,14 +65,18 @@ Awaitable<void> uploadFile(std::filesystem::path path, std::string apiKey,
 
     const std::optional<int> status =
         result.response ? std::optional<int>(result.response->statusCode) : std::optional<int>();
-    if (status && failsTheUpload(*status)) throw CVError(CVErrorCase::requestFailed);
-    // Only an answer that took the package lets it go; anything else may not
-    // have stored it.
-    if (!status || *status < 200 || *status > 299) {
+    const bool redirected = result.response && answeredElsewhere(url, result.response->url);
+    if (!status || redirected || !letsThePackageGo(*status)) {
+        if (redirected) {
+            CVLog::core().debug("CVLogUploader kept {}: the answer came from {}", path.string(), result.response->url);
+            co_return;
+        }
+        if (status && failsTheUpload(*status)) throw CVError(CVErrorCase::requestFailed);
         CVLog::core().debug("CVLogUploader kept {} after status code {}", path.string(),
                             status ? std::to_string(*status) : std::string("none"));
         co_return;
     }
+
     if (sent) sent->add(path);
 
     std::error_code removeError;
@@ -63,6 +90,9 @@ Awaitable<void> uploadFile(std::filesystem::path path, std::string apiKey,
         if (!platform::isValidUTF8(body)) body.clear();
         CVLog::core().debug("Response body: " + body);
     }
+    // The package is gone, yet the run still reports the failure it always
+    // has, so its caller stops sending the rest to an endpoint that is missing.
+    if (failsTheUpload(*status)) throw CVError(CVErrorCase::requestFailed);
 }
 
 }  // namespace

@@ -35,8 +35,8 @@ std::shared_ptr<CVRouteInternal> readRoute(const ObjectReader& reader) {
 
 boost::json::value writeRoute(const CVRouteInternal& route, const Path& path) {
     ObjectWriter writer(path);
-    writer.list("legs", route.legsInternal(), pointeeWriter(writeLeg));
-    writer.texts("restrictions", route.restrictions());
+    if (route.hasLegs()) writer.list("legs", route.legsInternal(), pointeeWriter(writeLeg));
+    if (route.hasRestrictions()) writer.texts("restrictions", route.restrictions());
     writer.integers("orderedStopIndexes", route.orderedStopIndexes());
     writer.number("distance", route.distance());
     writer.number("duration", route.duration());

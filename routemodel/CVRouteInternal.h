@@ -33,10 +33,21 @@ public:
     [[nodiscard]] std::vector<std::shared_ptr<CVRouteLeg>> legs() const override;
     [[nodiscard]] const std::vector<Leg>& legsInternal() const { return legs_; }
     [[nodiscard]] std::vector<Leg>& legsInternal() { return legs_; }
-    void setLegs(std::vector<Leg> legs) { legs_ = std::move(legs); }
+    void setLegs(std::vector<Leg> legs) {
+        legs_ = std::move(legs);
+        legsPresent_ = true;
+    }
+    // Whether "legs" is written: it was read, set, or holds a leg (added
+    // through legsInternal()). An empty route writes none.
+    [[nodiscard]] bool hasLegs() const { return legsPresent_ || !legs_.empty(); }
 
     [[nodiscard]] std::vector<std::string> restrictions() const override { return restrictions_; }
-    void setRestrictions(std::vector<std::string> restrictions) { restrictions_ = std::move(restrictions); }
+    void setRestrictions(std::vector<std::string> restrictions) {
+        restrictions_ = std::move(restrictions);
+        restrictionsPresent_ = true;
+    }
+    // Whether "restrictions" is written: it was read or set, or holds a text.
+    [[nodiscard]] bool hasRestrictions() const { return restrictionsPresent_ || !restrictions_.empty(); }
 
     [[nodiscard]] std::optional<std::vector<int>> orderedStopIndexes() const override { return orderedStopIndexes_; }
     void setOrderedStopIndexes(std::optional<std::vector<int>> indexes) { orderedStopIndexes_ = std::move(indexes); }
@@ -57,6 +68,10 @@ public:
 private:
     std::vector<Leg> legs_;
     std::vector<std::string> restrictions_;
+    // An absent list and an empty one read the same, yet a document that
+    // had the key keeps it when written back.
+    bool legsPresent_ = false;
+    bool restrictionsPresent_ = false;
     std::optional<std::vector<int>> orderedStopIndexes_;
     std::optional<double> distance_;
     std::optional<double> duration_;

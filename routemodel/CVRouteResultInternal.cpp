@@ -18,7 +18,7 @@ std::shared_ptr<CVRouteResultInternal> readResult(const routejson::ObjectReader&
 
 boost::json::value writeResult(const CVRouteResultInternal& result, const routejson::Path& path) {
     routejson::ObjectWriter writer(path);
-    writer.list("routes", result.routes(), routejson::pointeeWriter(routejson::writeRoute));
+    if (result.hasRoutes()) writer.list("routes", result.routes(), routejson::pointeeWriter(routejson::writeRoute));
     writer.text("status", result.status());
     return writer.take();
 }

@@ -27,12 +27,21 @@ public:
 
     [[nodiscard]] const std::vector<Route>& routes() const { return routes_; }
     [[nodiscard]] std::vector<Route>& routes() { return routes_; }
-    void setRoutes(std::vector<Route> routes) { routes_ = std::move(routes); }
+    void setRoutes(std::vector<Route> routes) {
+        routes_ = std::move(routes);
+        routesPresent_ = true;
+    }
+    // Whether "routes" is written: it was read or set, or holds a route
+    // (added through routes()). An empty result writes none.
+    [[nodiscard]] bool hasRoutes() const { return routesPresent_ || !routes_.empty(); }
     [[nodiscard]] const std::optional<std::string>& status() const { return status_; }
     void setStatus(std::optional<std::string> status) { status_ = std::move(status); }
 
 private:
     std::vector<Route> routes_;
+    // An absent list reads as an empty one, yet a document that had the key
+    // keeps it when written back.
+    bool routesPresent_ = false;
     std::optional<std::string> status_;
 };
 

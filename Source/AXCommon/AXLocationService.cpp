@@ -473,18 +473,27 @@ AXLocationService::AXLocationService(AXLocationService&&) noexcept = default;
 AXLocationService& AXLocationService::operator=(AXLocationService&&) noexcept = default;
 AXLocationService::~AXLocationService() = default;
 
-void AXLocationService::addOrUpdateLocations(const std::vector<AXLocation>& locations) {
-    // Check and tokenise everything before touching the store, so bad input
-    // changes nothing.
+std::vector<std::int32_t> AXLocationService::addOrUpdateLocations(const std::vector<AXLocation>& locations) {
+    // Check and tokenise everything before touching the store, so a refused
+    // record changes nothing and the others still go in.
     std::vector<std::optional<SearchTexts>> prepared;
+    std::vector<bool> accepted(locations.size(), true);
+    std::vector<std::int32_t> refused;
     prepared.reserve(locations.size());
-    for (const auto& location : locations) {
-        validateGeometry(location);
-        const auto existing = impl_->slotById.find(location.locationId);
-        if (existing != impl_->slotById.end() && sameTexts(impl_->entries[existing->second].location, location)) {
-            prepared.emplace_back();  // unchanged texts need no new words
-        } else {
-            prepared.emplace_back(impl_->searchTexts(location));
+    for (std::size_t i = 0; i < locations.size(); ++i) {
+        const auto& location = locations[i];
+        try {
+            validateGeometry(location);
+            const auto existing = impl_->slotById.find(location.locationId);
+            if (existing != impl_->slotById.end() && sameTexts(impl_->entries[existing->second].location, location)) {
+                prepared.emplace_back();  // unchanged texts need no new words
+            } else {
+                prepared.emplace_back(impl_->searchTexts(location));
+            }
+        } catch (const std::invalid_argument&) {
+            prepared.emplace_back();
+            accepted[i] = false;
+            refused.push_back(location.locationId);
         }
     }
 
@@ -492,6 +501,9 @@ void AXLocationService::addOrUpdateLocations(const std::vector<AXLocation>& loca
     const bool maintainTree = !impl_->tree.empty() || locations.size() < 64;
     try {
         for (std::size_t i = 0; i < locations.size(); ++i) {
+            if (!accepted[i]) {
+                continue;
+            }
             const auto& location = locations[i];
             const auto existing = impl_->slotById.find(location.locationId);
             if (existing == impl_->slotById.end()) {
@@ -512,6 +524,7 @@ void AXLocationService::addOrUpdateLocations(const std::vector<AXLocation>& loca
     if (!maintainTree) {
         impl_->rebuildTree();
     }
+    return refused;
 }
 
 void AXLocationService::removeLocationsWithIds(const std::vector<std::int32_t>& locationIds) {

@@ -26,10 +26,12 @@ public:
     AXLocationService& operator=(AXLocationService&&) noexcept;
     ~AXLocationService();
 
-    // Upsert by location id. The whole list is checked first: a location with
-    // text that is not UTF-8 or with a non-finite coordinate or altitude makes
-    // the call throw std::invalid_argument and leaves the store as it was.
-    void addOrUpdateLocations(const std::vector<AXLocation>& locations);
+    // Upsert by location id. A location with text that is not UTF-8 or with a
+    // non-finite coordinate or altitude is refused: it is neither added nor
+    // does it replace the stored location of its id, while the rest of the
+    // batch goes in. Returns the ids of the refused locations, in batch order
+    // (empty when everything went in).
+    std::vector<std::int32_t> addOrUpdateLocations(const std::vector<AXLocation>& locations);
     // Unknown ids are ignored.
     void removeLocationsWithIds(const std::vector<std::int32_t>& locationIds);
     void removeAllLocations();

@@ -1,5 +1,6 @@
 #include "foundation/CVAXAPI.h"
 
+#include <boost/url/parse.hpp>
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -236,6 +237,39 @@ TEST_F(CVAXAPITest, UrlsWithoutContextAndFollowingTheBaseUrl) {
     EXPECT_EQ(api->gatewayUrl(), "http://127.0.0.1:8080/svcKEY/api");
     // The logging URL joins path components, so a missing slash is supplied.
     EXPECT_EQ(api->loggingUrl("KEY"), "http://127.0.0.1:8080/svc/KEY/api/logpackage");
+}
+
+// A key or solution id that holds "/" or is a dot segment must not move a
+// request onto another path of the service.
+TEST_F(CVAXAPITest, KeysAndSolutionIdsStayOnePathSegment) {
+    useApiKey("a/../b");
+    const auto a = makeApi();
+    const std::pair<std::string, std::string> cases[] = {
+        {a->gatewayUrl(), "https://api.ambrell.com/a%2F..%2Fb/api"},
+        {a->urlForBooking(std::nullopt), "https://booking.ambrell.com/a%2F..%2Fb/api/booking"},
+        {a->urlForBooking("s/../t"), "https://booking.ambrell.com/s%2F..%2Ft/api/booking"},
+        {a->urlForBooking(".."), "https://booking.ambrell.com/%2E%2E/api/booking"},
+        {a->urlForFetchingUserBookings("x y?"), "https://booking.ambrell.com/x%20y%3F/api/booking/userbookings"},
+        {a->liveDataUrl("positions", "a/../b"), "https://liveapi.ambrell.com/api/positions/a%2F..%2Fb"},
+        {a->liveDataUrl("positions", ".."), "https://liveapi.ambrell.com/api/positions/%2E%2E"},
+    };
+    for (const auto& [url, expected] : cases) {
+        EXPECT_EQ(url, expected);
+        const auto parsed = boost::urls::parse_uri(url);
+        ASSERT_TRUE(parsed) << url;
+        for (const auto segment : parsed->encoded_segments()) {
+            EXPECT_NE(segment, "..") << url;
+            EXPECT_NE(segment, ".") << url;
+        }
+    }
+    // The gateway URL holds exactly the key segment and "api".
+    const auto gateway = boost::urls::parse_uri(a->gatewayUrl());
+    ASSERT_TRUE(gateway);
+    EXPECT_EQ(gateway->segments().size(), 2U);
+    EXPECT_EQ(gateway->segments().front(), "a/../b");
+
+    useApiKey(".");
+    EXPECT_EQ(makeApi()->gatewayUrl(), "https://api.ambrell.com/%2E/api");
 }
 
 TEST_F(CVAXAPITest, AllEndpointUrlsInFetchOrderWithTheAppliedRoles) {

@@ -126,6 +126,58 @@ TEST_F(FileCacheTest, SavesReadsAndRemovesItems) {
                   (folder_ / "a_missing.json").string() + ", err=No such file or directory");
 }
 
+// Keys that fit a file name keep their names; longer ones keep their start
+// and gain the SHA-256 of the whole key, and still name one file each.
+TEST(CVFileCacheKey, KeysLongerThanAFileNameMayBeAreShortenedStably) {
+    const std::string fits(255, 'a');
+    const std::string tooLong(256, 'a');
+    EXPECT_EQ(CVFileCache::cacheKeyForCachingItem(fits), fits);
+    EXPECT_EQ(CVFileCache::cacheKeyForCachingItem(tooLong),
+              std::string(128, 'a') + "~02d7160d77e18c6447be80c2e355c7ed4388545271702c50253b0914c65ce5fe");
+
+    // The start is cut before a multi-byte character, not inside it.
+    const std::string accented = std::string(127, 'a') + "\xC3\xA9" + std::string(200, 'b');
+    const auto accentedKey = CVFileCache::cacheKeyForCachingItem(accented);
+    ASSERT_TRUE(accentedKey);
+    EXPECT_EQ(accentedKey->substr(0, 128), std::string(127, 'a') + "~");
+
+    // Two long keys with the same start name different files.
+    const auto other = CVFileCache::cacheKeyForCachingItem(std::string(256, 'a') + "b");
+    ASSERT_TRUE(other);
+    EXPECT_NE(*other, *CVFileCache::cacheKeyForCachingItem(tooLong));
+    EXPECT_LE(other->size(), 255U);
+}
+
+TEST_F(FileCacheTest, ALocationsUrlWithManyRolesIsCachedAndFoundAgain) {
+    std::string url = "https://api.ambrell.com/sync/locations?solutionId=0a1b2c3d4e5f&lr=en&v=6&appUserRoleIds=";
+    for (int role = 0; role < 7; ++role) {
+        if (role > 0) url += ',';
+        url += "8c5f3e2a-4b1d-4e7a-9f60-1d2e3c4b5a6" + std::to_string(role);
+    }
+    const auto key = CVFileCache::cacheKeyForCachingItem(url);
+    ASSERT_TRUE(key);
+    EXPECT_LE(key->size(), 255U);
+    // The last "." (of the host here) stays, as for every key.
+    EXPECT_TRUE(key->starts_with("https:__api_ambrell.com_sync_locations?solutionId=0a1b2c3d4e5f")) << *key;
+
+    ASSERT_TRUE(cache_->saveData(bytes(R"([{"id":"l1"}])"), url));
+    EXPECT_EQ(entriesOf(folder_), std::vector<fs::path>{folder_ / *key});
+    EXPECT_EQ(cache_->pathForCachedItem(url), folder_ / *key);
+    EXPECT_EQ(CVFileCache::pathForCachedItem(url, folder_), folder_ / *key);
+    EXPECT_EQ(cache_->cachedDataForItem(url), bytes(R"([{"id":"l1"}])"));
+
+    // One role fewer is another URL, another file.
+    const std::string fewer = url.substr(0, url.rfind(','));
+    EXPECT_EQ(cache_->cachedDataForItem(fewer), std::nullopt);
+    ASSERT_TRUE(cache_->saveData(bytes("[]"), fewer));
+    EXPECT_EQ(cache_->cachedDataForItem(url), bytes(R"([{"id":"l1"}])"));
+    EXPECT_EQ(entriesOf(folder_).size(), 2U);
+
+    EXPECT_TRUE(cache_->removeDataForItem(url));
+    EXPECT_EQ(cache_->pathForCachedItem(url), std::nullopt);
+    EXPECT_TRUE(log_.sink().messages().empty());
+}
+
 TEST_F(FileCacheTest, FilesNamedAsTheyAreStayInsideTheFolder) {
     ASSERT_TRUE(cache_->saveDataWithFilename(bytes("{\"events\":[]}"), "log-1.json"));
     EXPECT_EQ(platform::readTextFile(folder_ / "log-1.json"), "{\"events\":[]}");

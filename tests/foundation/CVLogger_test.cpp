@@ -349,6 +349,9 @@ TEST_F(CVLoggerTest, APackageWrittenDuringASlowUploadStaysAndNoFileGoesTwice) {
 
 TEST_F(CVLoggerTest, HostileKeysStayInsideTheLogFolder) {
     const std::vector<std::string> keys = {"../../x", "/", "a/b"};
+    // The service is down for now, so every package stays to be looked at
+    // (the service matches decoded paths).
+    for (const auto& key : keys) service_.respond("/" + key + "/api/logpackage", {503, "", {}});
     for (std::size_t i = 0; i < keys.size(); ++i) {
         logger()->setApiKey(keys[i]);
         append(seconds(2 * i + 1), "x");
@@ -413,13 +416,28 @@ protected:
     const fs::path folder_ = containerRoot() / "logs";
 };
 
-TEST_F(CVLogUploaderTest, OnlyA2xxAnswerDeletesTheFile) {
-    const std::tuple<int, bool, std::string> cases[] = {
-        {200, true, "ok"},       {201, true, "ok"},       {204, true, "ok"},       {400, false, "ok"},
-        {403, false, "CVError"}, {404, false, "CVError"}, {500, false, "CVError"}, {503, false, "CVError"}};
+// A package the service took or refused for good is gone; one it may take
+// later (403, a redirect such as a captive portal's, a server error, a
+// dropped connection) stays for the next run.
+TEST_F(CVLogUploaderTest, DeletesWhatWasTakenOrRefusedForGoodAndKeepsTheRest) {
+    struct Case {
+        int status;
+        bool deleted;
+        std::string outcome;
+    };
+    const Case cases[] = {
+        {200, true, "ok"},       {201, true, "ok"},       {204, true, "ok"},      {400, true, "ok"},
+        {413, true, "ok"},       {422, true, "ok"},       {404, true, "CVError"}, {403, false, "CVError"},
+        {500, false, "CVError"}, {503, false, "CVError"}, {302, false, "ok"},     {301, false, "ok"},
+    };
+    service_.respond("/portal", {200, "<html>sign in</html>", {{"Content-Type", "text/html"}}});
     for (const auto& [status, deleted, outcome] : cases) {
         const auto file = writePackage("solution-key|A");
-        service_.respond(kRoute, {status, status == 204 ? "" : "{}", {}});  // 204 carries no body
+        test::LoopbackWebService::Response answer{status, status == 204 ? "" : "{}", {}};  // 204 carries no body
+        // The 302 leads on to a captive portal's page, answered 200 after the
+        // redirect is followed; the 301 has nowhere to lead.
+        if (status == 302) answer.headers = {{"Location", service_.url("/portal")}};
+        service_.respond(kRoute, answer);
         auto sent = std::make_shared<CVLogUploader::SentFiles>();
         EXPECT_EQ(upload({file}, "solution-key", sent), outcome) << status;
         EXPECT_EQ(!fs::exists(file), deleted) << status;
@@ -431,8 +449,38 @@ TEST_F(CVLogUploaderTest, OnlyA2xxAnswerDeletesTheFile) {
     // A transport error keeps the file and fails.
     service_.dropConnection(kRoute);
     const auto file = writePackage("solution-key|A");
-    EXPECT_EQ(upload({file}, "solution-key"), "other");
+    auto sent = std::make_shared<CVLogUploader::SentFiles>();
+    EXPECT_EQ(upload({file}, "solution-key", sent), "other");
     EXPECT_TRUE(fs::exists(file));
+    EXPECT_TRUE(sent->paths().empty());
+}
+
+// One package per answer in one run: exactly the refused-for-good and taken
+// ones are gone afterwards.
+TEST_F(CVLogUploaderTest, OneRunKeepsExactlyThePackagesTheServiceMayTakeLater) {
+    const std::pair<std::string, int> packages[] = {
+        {"solution-key|ok", 200}, {"solution-key|bad", 400}, {"solution-key|big", 413}, {"solution-key|portal", 302}};
+    service_.handle(kRoute, [portal = service_.url("/portal")](const test::RecordedRequest& request) {
+        const std::string body = request.bodyText();
+        test::LoopbackWebService::Response answer{200, "{}", {}};
+        if (body.find("bad") != std::string::npos) answer.status = 400;
+        if (body.find("big") != std::string::npos) answer.status = 413;
+        if (body.find("portal") != std::string::npos) {
+            answer.status = 302;
+            answer.headers = {{"Location", portal}};
+        }
+        return answer;
+    });
+    service_.respond("/portal", {200, "<html>sign in</html>", {{"Content-Type", "text/html"}}});
+    std::vector<fs::path> files;
+    for (const auto& [name, status] : packages) files.push_back(writePackage(name, R"({"tag":")" + name + R"("})"));
+    auto sent = std::make_shared<CVLogUploader::SentFiles>();
+    EXPECT_EQ(upload(files, "solution-key", sent), "ok");
+    EXPECT_EQ(service_.requestsTo(kRoute).size(), std::size(packages));
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(fs::exists(files[i]), packages[i].second == 302) << packages[i].first;
+    }
+    EXPECT_EQ(sent->paths().size(), 3u);
 }
 
 TEST_F(CVLogUploaderTest, SendsEveryFileOfTheKeyLeavesTheRestAloneAndLogsTheAnswer) {

@@ -132,6 +132,42 @@ TEST(DirectionsDocument, MissingKeysStayAbsentAndEmptySubStepsStayEmpty) {
     EXPECT_THAT(decodeStep("{}")->encode(), writes("{}"));
 }
 
+// The route's and the result's lists are written only when present: read
+// from the document, set, or holding something.
+TEST(DirectionsDocument, RoutesLegsAndRestrictionsAreWrittenOnlyWhenPresent) {
+    const std::pair<const char*, const char*> roundTrips[] = {
+        {"{}", "{}"},
+        {R"({"status": "ZERO_RESULTS"})", R"({"status": "ZERO_RESULTS"})"},
+        {R"({"routes": []})", R"({"routes": []})"},
+        {R"({"routes": [{}]})", R"({"routes": [{}]})"},
+        {R"({"routes": [{"summary": "s"}]})", R"({"routes": [{"summary": "s"}]})"},
+        {R"({"routes": [{"legs": []}]})", R"({"routes": [{"legs": []}]})"},
+        {R"({"routes": [{"restrictions": []}]})", R"({"routes": [{"restrictions": []}]})"},
+        {R"({"routes": null})", "{}"},
+        {R"({"routes": [{"legs": null, "restrictions": null}]})", R"({"routes": [{}]})"},
+    };
+    for (const auto& [document, written] : roundTrips) {
+        EXPECT_THAT(CVRouteResultInternal::decode(document)->encode(), writes(written)) << document;
+    }
+
+    EXPECT_THAT(CVRouteResultInternal().encode(), writes("{}"));
+    EXPECT_THAT(CVRouteInternal().encode(), writes("{}"));
+
+    // Set, even empty, counts as present.
+    CVRouteInternal route;
+    route.setRestrictions({});
+    EXPECT_THAT(route.encode(), writes(R"({"restrictions": []})"));
+    route.setLegs({});
+    EXPECT_THAT(route.encode(), writes(R"({"legs": [], "restrictions": []})"));
+
+    // Filled through the mutable lists without a setter is never lost.
+    CVRouteResultInternal result;
+    auto filled = std::make_shared<CVRouteInternal>();
+    filled->legsInternal().push_back(std::make_shared<CVRouteLegInternal>());
+    result.routes().push_back(filled);
+    EXPECT_THAT(result.encode(), writes(R"({"routes": [{"legs": [{"steps": []}]}]})"));
+}
+
 TEST(DirectionsDocument, LegTypeAndBreakReasons) {
     // Without "routeLegType" a leg is a venue leg (raw 0), and stays untyped when written.
     const auto leg = decodeLeg(R"({"end_address": "Gate 4"})");

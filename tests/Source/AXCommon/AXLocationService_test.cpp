@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <stdexcept>
 
@@ -125,6 +126,40 @@ TEST(AXLocationServiceStore, MassRemovalKeepsOrderTextAndSpaceConsistent) {
     EXPECT_EQ(ids(service, {}, {.locationIds = Ids{2997, 4, 3, -1}}), (Ids{3, 2997, -1}));
 }
 
+// A first load large enough to be packed into the spatial index in one go
+// still leaves the refused records out and finds every other one.
+TEST(AXLocationServiceStore, ABatchWithOneNonFiniteRecordAddsTheOthers) {
+    for (const std::size_t size : {std::size_t{3}, std::size_t{200}}) {
+        SCOPED_TRACE(size);
+        auto service = AXLocationService::create();
+        std::vector<AXLocation> batch;
+        Ids expected;
+        for (std::size_t i = 0; i < size; ++i) {
+            const auto id = static_cast<std::int32_t>(i);
+            batch.push_back(
+                pointLocation(id, "desk " + std::to_string(id), 55.0 + static_cast<double>(i) * 1e-5, 12.0));
+            expected.push_back(id);
+        }
+        const std::int32_t badId = 1;
+        batch[badId] = pointLocation(badId, "desk broken", kNaN, 12.0);
+        std::erase(expected, badId);
+
+        EXPECT_EQ(service.addOrUpdateLocations(batch), Ids{badId});
+        EXPECT_EQ(service.count(), size - 1);
+        auto found = search(service, "desk");
+        std::sort(found.begin(), found.end());
+        EXPECT_EQ(found, expected);
+        EXPECT_EQ(search(service, "broken"), Ids{});
+        EXPECT_EQ(ids(service, {}, {.bounds = box(54.9, 11.9, 56.0, 12.1)}), expected);
+        EXPECT_EQ(ids(service, {}, {.bounds = box(55.0 + 1.5e-5, 11.9, 55.0 + 2.5e-5, 12.1)}), Ids{2});
+
+        // The refused id can come in later with good data.
+        EXPECT_EQ(service.addOrUpdateLocations({pointLocation(badId, "desk mended")}), Ids{});
+        EXPECT_EQ(search(service, "mended"), Ids{badId});
+        EXPECT_EQ(service.count(), size);
+    }
+}
+
 TEST(AXLocationServiceStore, BadLocationsAndQueriesAreRefusedAndChangeNothing) {
     const auto changed = [](auto change) {
         auto location = pointLocation(10, "x");
@@ -142,14 +177,25 @@ TEST(AXLocationServiceStore, BadLocationsAndQueriesAreRefusedAndChangeNothing) {
     for (const auto& [name, location] : cases) {
         SCOPED_TRACE(name);
         auto service = AXLocationService::create();
-        service.addOrUpdateLocations({pointLocation(1, "Kept")});
-        // The good location ahead of the bad one in the batch is not added
-        // either, and the existing one is not replaced.
-        EXPECT_THROW(service.addOrUpdateLocations({pointLocation(2, "Good"), pointLocation(1, "Renamed"), location}),
-                     std::invalid_argument);
-        EXPECT_EQ(service.count(), 1u);
-        EXPECT_EQ(ids(service), Ids{1});
-        EXPECT_EQ(search(service, "kept"), Ids{1});
+        EXPECT_EQ(service.addOrUpdateLocations({pointLocation(1, "Kept"), pointLocation(10, "Stored")}), Ids{});
+        // The bad record neither replaces the stored one of its id nor keeps
+        // the good records around it out.
+        EXPECT_EQ(service.addOrUpdateLocations({pointLocation(2, "Good"), location, pointLocation(1, "Renamed")}),
+                  Ids{10});
+        EXPECT_EQ(service.count(), 3u);
+        EXPECT_EQ(ids(service), (Ids{1, 10, 2}));
+        EXPECT_EQ(search(service, "kept"), Ids{});
+        EXPECT_EQ(search(service, "renamed"), Ids{1});
+        EXPECT_EQ(search(service, "stored"), Ids{10});
+        EXPECT_EQ(search(service, "good"), Ids{2});
+        EXPECT_EQ(ids(service, {}, {.bounds = box(54.9, 11.9, 55.1, 12.1)}), (Ids{1, 10, 2}));
+
+        // A new id with a bad record is not added at all.
+        auto fresh = location;
+        fresh.locationId = 11;
+        EXPECT_EQ(service.addOrUpdateLocations({fresh}), Ids{11});
+        EXPECT_EQ(service.count(), 3u);
+        EXPECT_EQ(ids(service, {}, {.locationIds = Ids{11}}), Ids{});
     }
 
     auto service = AXLocationService::create();
