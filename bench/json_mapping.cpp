@@ -228,35 +228,63 @@ void BM_MapIntoModels(benchmark::State& state) {
 }
 BENCHMARK(BM_MapIntoModels)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
-// Prints the two throughputs and their ratio after the usual table.
+// Prints the throughputs and their ratios after the usual table. Under
+// repetitions each one is the mean of its repetitions: the aggregate rows also
+// carry a standard deviation and a coefficient of variation, so the last row
+// seen is no throughput. Where only aggregates are shown, their mean is taken.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            auto rate = run.counters.find("MB/s");
-            if (rate == run.counters.end()) continue;
-            if (run.benchmark_name().find("ParseOnly/") != std::string::npos) parse_ = rate->second.value;
-            if (run.benchmark_name().find("ParseOnlyIntoArena") != std::string::npos) arena_ = rate->second.value;
-            if (run.benchmark_name().find("MapIntoModels") != std::string::npos) map_ = rate->second.value;
+            const auto rate = run.counters.find("MB/s");
+            if (rate == run.counters.end() || run.error_occurred) continue;
+            Throughput& throughput = throughputs_[run.run_name.function_name];
+            if (run.run_type == Run::RT_Iteration) {
+                throughput.sum += rate->second.value;
+                ++throughput.runs;
+            } else if (run.aggregate_name == "mean") {
+                throughput.aggregateMean = rate->second.value;
+            }
         }
         ConsoleReporter::ReportRuns(runs);
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        std::printf(
-            "document: %.1f MB\n"
-            "raw parse:            %.1f MB/s\n"
-            "raw parse into arena: %.1f MB/s\n"
-            "mapping:              %.1f MB/s\n"
-            "mapping / raw parse = %.2f, mapping / raw parse into arena = %.2f\n",
-            static_cast<double>(document().size()) / 1e6, parse_, arena_, map_, parse_ > 0 ? map_ / parse_ : 0.0,
-            arena_ > 0 ? map_ / arena_ : 0.0);
+        const double parse = throughputOf("BM_ParseOnly");
+        const double arena = throughputOf("BM_ParseOnlyIntoArena");
+        const double map = throughputOf("BM_MapIntoModels");
+        std::printf("document: %.1f MB\n", static_cast<double>(document().size()) / 1e6);
+        printThroughput("raw parse:           ", parse);
+        printThroughput("raw parse into arena:", arena);
+        printThroughput("mapping:             ", map);
+        if (map > 0 && parse > 0) std::printf("mapping / raw parse = %.2f\n", map / parse);
+        if (map > 0 && arena > 0) std::printf("mapping / raw parse into arena = %.2f\n", map / arena);
     }
 
 private:
-    double parse_ = 0;
-    double arena_ = 0;
-    double map_ = 0;
+    struct Throughput {
+        double sum = 0;
+        int runs = 0;
+        double aggregateMean = 0;
+    };
+
+    double throughputOf(const std::string& function) const {
+        const auto found = throughputs_.find(function);
+        if (found == throughputs_.end()) return 0;
+        const Throughput& throughput = found->second;
+        return throughput.runs > 0 ? throughput.sum / throughput.runs : throughput.aggregateMean;
+    }
+
+    // A benchmark left out by a filter says so rather than showing a zero rate.
+    static void printThroughput(const char* label, double rate) {
+        if (rate > 0) {
+            std::printf("%s %.1f MB/s\n", label, rate);
+        } else {
+            std::printf("%s not run\n", label);
+        }
+    }
+
+    std::map<std::string, Throughput> throughputs_;
 };
 
 }  // namespace ambrell::bench

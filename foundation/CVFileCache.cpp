@@ -186,7 +186,7 @@ std::optional<std::string> CVFileCache::cacheKeyForCachingItem(std::string_view 
     if (const auto lastDot = key.rfind('.'); lastDot != std::string::npos) {
         std::replace(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(lastDot), '.', '_');
     }
-    if (key.empty() || key == "." || key.find('\0') != std::string::npos) return std::nullopt;
+    if (key.empty() || key == "." || std::find(key.begin(), key.end(), '\0') != key.end()) return std::nullopt;
     if (key.size() > kMaxFilenameLength) return shortenedKey(key);
     return key;
 }
