@@ -129,6 +129,15 @@ TEST_F(CVDataProviderTest, StatusesMapToErrorsForGetAndDownloadWhichLeavesTheTar
     EXPECT_THAT(errorLines[0], HasSubstr("Error fetching " + service_.url("/forbidden")));
     EXPECT_THAT(errorLines[0], HasSubstr("X-Probe"));
     EXPECT_EQ(failure(get("/broken")), kRequestFailed);
+    // The failing range starts exactly at 400, and only 403 means a bad key.
+    service_.respond("/bad-request", {400, "bad", {}});
+    service_.respond("/last-redirect-code", {399, "fine", {}});
+    EXPECT_EQ(failure(get("/bad-request")), kRequestFailed);
+    const auto belowTheRange = run(get("/last-redirect-code"));
+    ASSERT_TRUE(belowTheRange.response);
+    EXPECT_EQ(belowTheRange.response->statusCode, 399);
+    ASSERT_TRUE(belowTheRange.data);
+    EXPECT_EQ(std::string(belowTheRange.data->begin(), belowTheRange.data->end()), "fine");
 
     writeTarget("kept");
     EXPECT_EQ(failure(download("/forbidden")), kInvalidApiKey);

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <stdexcept>
 
 #include "foundation/AsyncSemaphore.h"
@@ -30,6 +31,21 @@ T run(Awaitable<T> work) {
 }
 
 std::size_t waiting(const TaskQueue& queue) { return run(queue.waitingCount()); }
+
+// Whether the work ended, waiting at most the usual bound: a lost turn or
+// wake-up then fails the test with a message instead of hanging it until the
+// runner's timeout.
+bool endsWithinBound(Awaitable<void> work) {
+    const auto outcome = startTask(std::move(work)).result();
+    return outcome && outcome->hasValue();
+}
+
+// What a signal answered (whether it resumed a waiter); none when it did not end within the bound.
+std::optional<bool> signalWithinBound(const std::shared_ptr<AsyncSemaphore>& semaphore) {
+    auto outcome = startTask(semaphore->signal()).result();
+    if (!outcome || !outcome->hasValue()) return std::nullopt;
+    return outcome->get();
+}
 
 // An operation that records its start, waits at its gate, and records its end.
 struct Step {
@@ -176,19 +192,19 @@ TEST(TaskQueue, DestructionFailsEveryWaitingCallWithoutRunningIt) {
 TEST(AsyncSemaphore, ValueOneLetsOneThroughAndResumesTheSecondOnSignal) {
     platform::MainQueueThread mainThread;
     auto semaphore = AsyncSemaphore::make(1);
-    run(semaphore->wait());
+    ASSERT_TRUE(endsWithinBound(semaphore->wait())) << "the first wait on a semaphore of value one did not go through";
     EXPECT_EQ(semaphore->value(), 0);
 
     auto second = startTask(semaphore->wait());
     ASSERT_TRUE(waitFor([&] { return semaphore->value() == -1; }));
     EXPECT_FALSE(second.finished());
-    EXPECT_TRUE(run(semaphore->signal()));
+    EXPECT_EQ(signalWithinBound(semaphore), true);
     EXPECT_EQ(semaphore->value(), 0);
-    ASSERT_TRUE(second.result());
+    ASSERT_TRUE(second.result()) << "the signal did not resume the second waiter";
 
     // Signals without waiters raise the value without bound.
-    EXPECT_FALSE(run(semaphore->signal()));
-    EXPECT_FALSE(run(semaphore->signal()));
+    EXPECT_EQ(signalWithinBound(semaphore), false);
+    EXPECT_EQ(signalWithinBound(semaphore), false);
     EXPECT_EQ(semaphore->value(), 2);
 }
 
@@ -212,9 +228,9 @@ TEST(AsyncSemaphore, WaitersResumeInTheOrderTheyBeganToWaitAndACancelledOneKeeps
     EXPECT_FALSE(waiters[1].result(std::chrono::milliseconds(50)));
 
     for (std::size_t i = 0; i < waiters.size(); ++i) {
-        EXPECT_TRUE(run(semaphore->signal()));
+        EXPECT_EQ(signalWithinBound(semaphore), true);
         const auto outcome = waiters[i].result();
-        ASSERT_TRUE(outcome);
+        ASSERT_TRUE(outcome) << "waiter " << i << " was not resumed by its signal";
         EXPECT_TRUE(outcome->hasValue());
         std::lock_guard lock(mutex);
         EXPECT_EQ(resumed.size(), i + 1);
@@ -250,9 +266,16 @@ TEST(TaskQueueRace, CancellationsRacingTurnsLoseNoTurnAndCompleteEveryCall) {
     EXPECT_FALSE(overlapped);
     // The queue still takes turns: nothing was left holding one.
     EXPECT_EQ(waiting(queue), 0u);
-    std::atomic<bool> ran{false};
-    EXPECT_FALSE(run(queue.enqueue(0, flagging(ran))));
-    EXPECT_TRUE(ran);
+    auto ran = std::make_shared<std::atomic<bool>>(false);
+    auto last = startTask(queue.enqueue(0, [ran]() -> Awaitable<void> {
+        *ran = true;
+        co_return;
+    }));
+    auto outcome = last.result();
+    ASSERT_TRUE(outcome) << "a call after the race never got its turn";
+    ASSERT_TRUE(outcome->hasValue());
+    EXPECT_FALSE(outcome->get());
+    EXPECT_TRUE(*ran);
 }
 
 TEST(AsyncSemaphoreRace, WaitsAndSignalsWithCancellationsRestoreTheCount) {

@@ -200,6 +200,34 @@ TEST(DirectionsDocument, DistancesAreNumbersOrValueObjects) {
     EXPECT_THAT(decodeStep(cases[2].first)->encode(), writes(R"({"distance": 12.75})"));
 }
 
+// A duration is a number, not an integer: 2^63 (one past the largest 64-bit
+// integer) and its neighbours are read and written back as the doubles they
+// are. A conversion to an integer on the way would overflow silently, so the
+// values are compared exactly.
+TEST(DirectionsDocument, DurationsBeyondTheIntegerRangeStayDoubles) {
+    const char* const numbers[] = {"9.223372036854775808e18", "-9.223372036854775808e18", "1.8446744073709551616e19",
+                                   "9.2233720368547748e18"};
+    ASSERT_EQ(parse(numbers[0]).as_double(), 9223372036854775808.0);
+    for (const char* number : numbers) {
+        const double expected = parse(number).as_double();
+        for (const std::string& json : {std::string(R"({"duration": )") + number + "}",
+                                        std::string(R"({"duration": {"text": "long", "value": )") + number + "}}"}) {
+            SCOPED_TRACE(json);
+            const auto step = decodeStep(json);
+            const auto leg = decodeLeg(json);
+            const auto route = CVRouteInternal::decode(json);
+            EXPECT_EQ(step->duration(), expected);
+            EXPECT_EQ(leg->duration(), expected);
+            EXPECT_EQ(route->duration(), expected);
+            for (const auto& written : {step->encode(), leg->encode(), route->encode()}) {
+                const auto& duration = written.as_object().at("duration");
+                ASSERT_TRUE(duration.is_double()) << boost::json::serialize(written);
+                EXPECT_EQ(duration.get_double(), expected);
+            }
+        }
+    }
+}
+
 TEST(DirectionsDocument, WayTypesReadAsTextOrNumberAndWriteAsText) {
     const std::tuple<const char*, CVHighway, const char*> cases[] = {
         {R"({"highway": "elevator"})", CVHighway::elevator(), "elevator"},
@@ -277,8 +305,12 @@ TEST(DistanceMatrix, EveryKeyRoundTrips) {
 }
 
 TEST(DistanceMatrix, PropertyValuesReadAsWholeNumbers) {
+    // The last: -2^63, written as a double, is still a 64-bit integer.
+    constexpr auto kLowest = std::numeric_limits<std::int64_t>::min();
     const std::pair<const char*, std::int64_t> cases[] = {
-        {"95.9", 95}, {"-95.9", -95}, {"0.4", 0}, {"9223372036854775807", 9223372036854775807}, {"1e3", 1000},
+        {"95.9", 95},  {"-95.9", -95},
+        {"0.4", 0},    {"9223372036854775807", 9223372036854775807},
+        {"1e3", 1000}, {"-9.223372036854775808e18", kLowest},
     };
     for (const auto& [value, integer] : cases) {
         SCOPED_TRACE(value);
@@ -347,6 +379,8 @@ TEST(RouteCodingErrors, WrongKindsAndRangesNameTheirKeyPath) {
         {R"({"rows": [{"elements": [{"duration": {"value": 1e30}}]}]})",
          "rows[0].elements[0].duration.value: integer out of range", true},
         {R"({"rows": [{"elements": [{"duration": {"value": 9223372036854775808}}]}]})",
+         "rows[0].elements[0].duration.value: integer out of range", true},
+        {R"({"rows": [{"elements": [{"duration": {"value": 9.223372036854775808e18}}]}]})",
          "rows[0].elements[0].duration.value: integer out of range", true},
         {R"({"rows": [{"elements": [{"distance": 120}]}]})",
          "rows[0].elements[0].distance: expected an object, found a number", true},

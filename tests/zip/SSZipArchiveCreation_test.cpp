@@ -1,7 +1,9 @@
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -203,6 +205,60 @@ TEST_F(Creation, ATamperedAesEntryFailsItsAuthentication) {
     patchFile(archive_, offset, std::string(1, static_cast<char>(original ^ 0xFF)));
     EXPECT_FALSE(SSZipArchive::unzipFileAtPath(archive_.string(), destination_.string(), true, "pw", &error_));
     EXPECT_TRUE(errorCode() == -3 || errorCode() == -4) << errorCode();
+}
+
+std::uint64_t littleEndian(const std::string& file, std::size_t offset, std::size_t size) {
+    std::uint64_t value = 0;
+    for (std::size_t i = size; i-- > 0;) value = (value << 8) | static_cast<unsigned char>(file.at(offset + i));
+    return value;
+}
+
+// Where the stored bytes of the archive's only entry end, found through the
+// end record and the central directory (the data itself is random ciphertext,
+// so searching it for a signature could hit by chance). The archive has no comment.
+std::size_t endOfOnlyEntryData(const fs::path& archive) {
+    const auto file = readFile(archive);
+    const std::size_t endRecord = file.size() - 22;
+    EXPECT_EQ(littleEndian(file, endRecord, 4), 0x06054b50u);
+    const auto central = static_cast<std::size_t>(littleEndian(file, endRecord + 16, 4));
+    EXPECT_EQ(littleEndian(file, central, 4), 0x02014b50u);
+    const auto compressedSize = static_cast<std::size_t>(littleEndian(file, central + 20, 4));
+    const auto local = static_cast<std::size_t>(littleEndian(file, central + 42, 4));
+    EXPECT_EQ(littleEndian(file, local, 4), 0x04034b50u);
+    const auto nameSize = static_cast<std::size_t>(littleEndian(file, local + 26, 2));
+    const auto extraSize = static_cast<std::size_t>(littleEndian(file, local + 28, 2));
+    return local + 30 + nameSize + extraSize + compressedSize;
+}
+
+// The authentication code (the entry's last 10 stored bytes) is all that
+// protects content whose CRC is not stored (AE-2, small entries), and it is
+// checked on top of the CRC for larger ones (AE-1): any one of its bytes
+// changed, with the content intact, must fail the extraction.
+TEST_F(Creation, AnAesEntryWhoseAuthenticationCodeAloneIsTamperedFails) {
+    const std::pair<const char*, std::string> contents[] = {{"small, no CRC", "tiny"},
+                                                            {"large, with CRC", noisyText(3000, 9)}};
+    for (const auto& [what, content] : contents) {
+        SCOPED_TRACE(what);
+        fs::remove(archive_);
+        SSZipArchive zip(archive_.string());
+        ASSERT_TRUE(zip.open());
+        ASSERT_TRUE(zip.writeData(bytes(content), "data.txt", 0, "pw", true));
+        ASSERT_TRUE(zip.close());
+        const std::size_t codeEnd = endOfOnlyEntryData(archive_);
+        const std::string intact = readFile(archive_);
+        ASSERT_LE(codeEnd, intact.size());
+        ASSERT_TRUE(SSZipArchive::unzipFileAtPath(archive_.string(), destination_.string(), true, "pw", &error_));
+        expectFiles(destination_, {{"data.txt", content}});
+
+        for (std::size_t offset = codeEnd - 10; offset < codeEnd; ++offset) {
+            SCOPED_TRACE(::testing::Message() << "byte " << offset - (codeEnd - 10) << " of the code");
+            patchFile(archive_, offset, std::string(1, static_cast<char>(intact.at(offset) ^ 0xFF)));
+            error_.reset();
+            EXPECT_FALSE(SSZipArchive::unzipFileAtPath(archive_.string(), destination_.string(), true, "pw", &error_));
+            EXPECT_TRUE(errorCode() == -3 || errorCode() == -4) << errorCode();
+            patchFile(archive_, offset, std::string(1, intact.at(offset)));
+        }
+    }
 }
 
 TEST_F(Creation, QueriesOnPlainArchives) {

@@ -252,6 +252,10 @@ TEST(AXLocationServiceFilter, EachFieldRestrictsAsDocumented) {
         {"parent is not transitive", {.parentIds = Ids{10}}, {10, 11, 12, 14, 15}},
         {"parent empty", {.parentIds = Ids{}}, {}},
         {"groups share a member", {.groups = Ids{2, 7}}, {12, 13}},
+        // The caller's order of groups is no order at all.
+        {"groups given out of order", {.groups = Ids{7, 2}}, {12, 13}},
+        {"groups descending", {.groups = Ids{9, 3, 1}}, {11, 12, 15}},
+        {"groups repeated and mixed", {.groups = Ids{3, 2, 3, 0}}, {12, 13, 15}},
         {"groups empty", {.groups = Ids{}}, {}},
         {"type ids", {.typeIds = Ids{300, 400}}, {13, 14}},
         {"type ids empty", {.typeIds = Ids{}}, {}},
@@ -416,11 +420,26 @@ TEST(AXLocationServiceText, CaseAndDiacriticsFold) {
     // Precomposed é, then e and a combining acute; full-width letters.
     service.addOrUpdateLocations({pointLocation(1, "Café"), pointLocation(2, "Cafe\xCC\x81 Bleu"),
                                   pointLocation(3, "Hauptstraße 5"), pointLocation(4, "HAUPTSTRASSE 7"),
-                                  pointLocation(5, "Ｌｏｂｂｙ"), pointLocation(6, "Überseehalle")});
+                                  pointLocation(5, "Ｌｏｂｂｙ"), pointLocation(6, "Überseehalle"),
+                                  pointLocation(7, "ZAZZ Plaza")});
+    // The last row: both ends of the ASCII letters fold, typed or stored.
     const std::pair<const char*, Ids> cases[] = {
-        {"cafe", {1, 2}},   {"CAFE", {1, 2}},         {"Café", {1, 2}},        {"cafe\xCC\x81", {1, 2}},
-        {"CAFÉ BLEU", {2}}, {"hauptstrasse", {3, 4}}, {"Hauptstraße", {3, 4}}, {"HAUPTSTRASSE 5", {3}},
-        {"straße", {}},     {"lobby", {5}},           {"uberseehalle", {6}},   {"ÜBER", {6}},
+        {"cafe", {1, 2}},
+        {"CAFE", {1, 2}},
+        {"Café", {1, 2}},
+        {"cafe\xCC\x81", {1, 2}},
+        {"CAFÉ BLEU", {2}},
+        {"hauptstrasse", {3, 4}},
+        {"Hauptstraße", {3, 4}},
+        {"HAUPTSTRASSE 5", {3}},
+        {"straße", {}},
+        {"lobby", {5}},
+        {"uberseehalle", {6}},
+        {"ÜBER", {6}},
+        {"zazz", {7}},
+        {"Zazz PLAZA", {7}},
+        {"aZ", {}},
+        {"plaz", {7}},
     };
     for (const auto& [text, expected] : cases) {
         SCOPED_TRACE(text);
@@ -445,6 +464,8 @@ TEST(AXSearchText, TokensAreFoldedAndSplitOnPunctuation) {
         {"Ærø Ørsted", {"ærø", "ørsted"}},
         {"ΆΘΗΝΑ", {"αθηνα"}},
         {"İzmir", {"izmir"}},
+        // The ASCII letter range ends at A and Z; "@", "`" and "{" next to it stay as they are.
+        {"AZ Zoo @A `Z", {"az", "zoo", "@a", "`z"}},
     };
     for (const auto& [text, expected] : cases) {
         SCOPED_TRACE(text);
@@ -452,6 +473,7 @@ TEST(AXSearchText, TokensAreFoldedAndSplitOnPunctuation) {
     }
     // Keys fold case only.
     EXPECT_EQ(axsearch::foldedKey("ExternalId"), "externalid");
+    EXPECT_EQ(axsearch::foldedKey("ZONE@A"), "zone@a");
     EXPECT_EQ(axsearch::foldedKey("Öffnungszeiten"), "öffnungszeiten");
     EXPECT_EQ(axsearch::foldedKey(""), "");
     // Text that is not UTF-8 is refused.

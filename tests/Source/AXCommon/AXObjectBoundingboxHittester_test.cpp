@@ -58,9 +58,18 @@ TEST(AXObjectBoundingboxHittester, FindsOverlappingTouchingAndDegenerateBoxes) {
     // globe still finds every box.
     constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
     constexpr double kInf = std::numeric_limits<double>::infinity();
-    EXPECT_THROW(hittester.addObjectWithBoundingBox(kNan, 1, 0, 0, 7), std::invalid_argument);
-    EXPECT_THROW(hittester.addObjectWithBoundingBox(1, kInf, 0, 0, 8), std::invalid_argument);
-    EXPECT_THROW((void)hittester.objectsOverlappingRect(1, 1, -kInf, 0), std::invalid_argument);
+    // Every edge is checked, each with every kind of non-finite value: one edge
+    // left unchecked would put a box in the tree that no comparison can place.
+    for (std::size_t edge = 0; edge < 4; ++edge) {
+        for (const double bad : {kNan, kInf, -kInf}) {
+            SCOPED_TRACE(::testing::Message() << "edge " << edge << " (north, east, south, west) is " << bad);
+            std::array<double, 4> edges{6, 6, 4, 4};  // north, east, south, west: inside the square
+            edges[edge] = bad;
+            const auto& [north, east, south, west] = edges;
+            EXPECT_THROW(hittester.addObjectWithBoundingBox(north, east, south, west, 7), std::invalid_argument);
+            EXPECT_THROW((void)hittester.objectsOverlappingRect(north, east, south, west), std::invalid_argument);
+        }
+    }
     EXPECT_EQ(overlapping(hittester, 90, 180, -90, -180), (Tags{1, 2, 3, 4, 5, 6}));
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -70,7 +71,31 @@ TEST(DispatchQueue, SyncFromManyThreadsIsSerialised) {
 
 TEST(MainQueue, RunsAgainAfterAStopAndDrainWaitsForEverythingPostedBefore) {
     { MainQueueThread first; }
-    MainQueueThread second;
+    // The second run is on a thread of the test's own, not a MainQueueThread:
+    // that one, like drain(), waits for the loop without a bound, so a loop
+    // that cannot run again would hang the test instead of failing it.
+    auto returned = std::make_shared<std::atomic<bool>>(false);
+    std::thread second([returned] {
+        MainQueue::shared().run();
+        *returned = true;
+    });
+    // Stops until the run has returned: a stop that comes before the run
+    // began would otherwise be missed.
+    const auto stopSecond = [&] {
+        EXPECT_TRUE(test::waitFor([&] {
+            MainQueue::shared().stop();
+            return returned->load();
+        }));
+        second.join();
+    };
+    // Shared, because the block may still run after a failed wait.
+    auto probed = std::make_shared<std::atomic<bool>>(false);
+    MainQueue::shared().async([probed] { *probed = true; });
+    if (!test::waitFor([&] { return probed->load(); })) {
+        stopSecond();
+        FAIL() << "the main queue did not run again after a stop";
+    }
+
     std::atomic<int> ran{0};
     std::atomic<bool> allOnMain{true};
     for (int i = 0; i < 50; ++i) {
@@ -83,6 +108,7 @@ TEST(MainQueue, RunsAgainAfterAStopAndDrainWaitsForEverythingPostedBefore) {
     EXPECT_EQ(ran, 50);
     EXPECT_TRUE(allOnMain);
     EXPECT_FALSE(MainQueue::shared().isCurrent());
+    stopSecond();
 }
 
 }  // namespace
