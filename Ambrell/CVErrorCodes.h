@@ -22,6 +22,9 @@ namespace AmbrellErrorCode {
 // exception pointer ("No error").
 inline constexpr std::int64_t kUnclassified = -1;
 
+// A downloaded tile package is missing or could not be unpacked.
+inline constexpr std::int64_t kTilePackageUnavailable = 101210;
+
 // The venue's route network could be neither downloaded nor read; reported by
 // the route-network service, and at once when no service is installed.
 inline constexpr std::int64_t kRouteNetworkUnavailable = 101400;
@@ -33,6 +36,10 @@ inline constexpr std::int64_t kInvalidApiKey = 101500;
 // Loading or syncing content failed; the causes, when known, are under
 // "syncContent::underlyingError".
 inline constexpr std::int64_t kDataLoadingFailed = 101610;
+
+// A data-set synchronisation was cancelled; the errors met before the
+// cancellation, when there were any, are under "syncContent::underlyingError".
+inline constexpr std::int64_t kDataSyncCancelled = 101600;
 
 }  // namespace AmbrellErrorCode
 
