@@ -85,6 +85,9 @@ bool SSZipArchive::close() {
     bool marked = true;
     if (wroteAes_ && closed == ZIP_OK) marked = zipformat::markAesEntries(std::filesystem::path(_path));
     wroteAes_ = false;
+    // minizip writes zip64 end records for offsets past 4 GiB only; past
+    // 65,534 entries it leaves a 16-bit count that has wrapped.
+    if (closed == ZIP_OK && marked) marked = zipformat::addZip64EndRecords(std::filesystem::path(_path));
     return closed == ZIP_OK && marked;
 }
 

@@ -22,6 +22,19 @@ namespace ambrell {
 // or folder is ever created through a link, and set-id bits are not applied.
 // Passwords protect entries with WinZip AES (the default) or the traditional
 // PKWARE encryption; both are read.
+//
+// Every entry is written beside its target under a temporary name and takes
+// the target's name only when its size, CRC and authentication code checked
+// out, so a failed entry never truncates or replaces a file already there.
+// An extraction stops at its first failure and reports that one; entries
+// already in place stay. Archives of any size are read: zip64 records and
+// fields, and more than 65,535 entries whatever their 16-bit count says; an
+// entry list whose count no wrap explains fails with -2 "failed to open first
+// file in zip file" before anything is written. Besides the codes of
+// "SSZipArchiveErrorDomain", extraction reports a folder that cannot be made
+// for want of space as "NSCocoaErrorDomain" 640, and an output file that
+// cannot be made for want of descriptors or space as "NSPOSIXErrorDomain" 24
+// or 28; a folder where a file goes is left alone.
 class SSZipArchive {
 public:
     // ---- Extraction. Every form returns YES on success.

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 
@@ -21,6 +22,8 @@ namespace ambrell {
 namespace {
 
 constexpr unsigned kReadBufferSize = 4096;
+// Output is written in blocks of this many bytes.
+constexpr std::size_t kWriteBufferSize = 65536;
 // Longer targets than the system takes are refused before reading on.
 constexpr std::size_t kLongestLinkTarget = 4096;
 
@@ -60,11 +63,69 @@ bool writeAll(int fd, const std::uint8_t* bytes, std::size_t count) {
     return true;
 }
 
+// A file being written beside its target under a name of its own. It takes
+// the target's name only once the entry checked out; until then any failure
+// removes it, so a damaged entry never replaces what was there.
+class PendingFile {
+public:
+    PendingFile(int folder, pid_t pid) : folder_(folder), pid_(pid) {}
+    ~PendingFile() {
+        fd_.reset();
+        if (!name_.empty() && !placed_) ::unlinkat(folder_, name_.c_str(), 0);
+    }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    // False with errno set when no file could be made.
+    bool create() {
+        static std::atomic<std::uint64_t> counter{0};
+        // Short, so that a long target name cannot make it too long.
+        for (int attempt = 0; attempt < 64; ++attempt) {
+            name_ = fmt::format(".ambrell-unzip-{}-{}", pid_, counter.fetch_add(1, std::memory_order_relaxed));
+            fd_ = zipio::UniqueFd(
+                ::openat(folder_, name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+            if (fd_) return true;
+            if (errno != EEXIST) break;
+        }
+        const int number = errno;
+        name_.clear();
+        errno = number;
+        return false;
+    }
+    [[nodiscard]] int fd() const { return fd_.get(); }
+    // Closes the file; false with errno set when its last bytes could not be written.
+    bool close() { return ::close(fd_.release()) == 0; }
+    // Replaces whatever file or link has the name; false with errno set.
+    bool place(const std::string& leaf) {
+        if (::renameat(folder_, name_.c_str(), folder_, leaf.c_str()) != 0) return false;
+        placed_ = true;
+        return true;
+    }
+
+private:
+    int folder_;
+    pid_t pid_;
+    std::string name_;
+    zipio::UniqueFd fd_;
+    bool placed_ = false;
+};
+
+// The platform's file domain and its code for a volume out of space.
+constexpr std::string_view kFileErrorDomain = "NSCocoaErrorDomain";
+constexpr std::int64_t kFileWriteOutOfSpaceError = 640;
+
 struct DateRecord {
     std::string path;
     std::vector<std::string> components;
     std::chrono::system_clock::time_point modDate;
+    // A file that got this date when it was written keeps it: nothing later
+    // in the extraction touches it, so the pass after the loop skips it.
+    bool applied = false;
 };
+
+// Folders opened lately, kept open while entries go on into them: the
+// entries of a folder mostly come together.
+constexpr std::size_t kOpenFoldersKept = 16;
 
 // Settings of one extraction, as the worker received them.
 struct Request {
@@ -100,11 +161,17 @@ private:
     Step skipEntry();
     Step fail(platform::NSError error);
     bool ensureDestination(std::error_code& error);
-    Step writeFile(int folder, const std::string& leaf, const std::string& fullPath,
+    Step writeFile(int folder, const std::string& leaf, int targetState, const std::string& fullPath,
                    const std::vector<std::string>& components, const unz_file_info& info);
     Step writeSymlink(const std::string& fullPath, const std::vector<std::string>& components);
-    void applyFileAttributes(int fd, const unz_file_info& info);
+    // True when the file got the entry's date.
+    bool applyFileAttributes(int fd, const unz_file_info& info, std::chrono::system_clock::time_point date);
+    // The folder, created with its missing parents; owned by the cache.
+    int openFolder(const std::vector<std::string>& components, bool& created, std::error_code& error);
     bool unzipNested(const std::string& fullPath, const std::vector<std::string>& components);
+    // Closes the entry, which checks its CRC, size and authentication code;
+    // false when they do not check out.
+    bool closeEntryChecked();
 
     const Request& request_;
     zipio::ZipArchiveReader& archive_;
@@ -113,11 +180,42 @@ private:
     std::uint64_t compressedSoFar_ = 0;
     std::unique_ptr<zipio::DestinationFolder> folder_;
     std::vector<DateRecord> records_;
-    std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(kReadBufferSize);
+    std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(kWriteBufferSize);
+    bool entryClosed_ = false;
+    struct OpenFolder {
+        std::vector<std::string> components;
+        zipio::UniqueFd fd;
+    };
+    // Most recent last. Emptied whenever a link or a nested archive may have
+    // put something else where a kept folder was.
+    std::vector<OpenFolder> openFolders_;
+    const pid_t pid_ = ::getpid();
 };
 
+int Extraction::openFolder(const std::vector<std::string>& components, bool& created, std::error_code& error) {
+    created = false;
+    for (auto it = openFolders_.rbegin(); it != openFolders_.rend(); ++it) {
+        if (it->components == components) return it->fd.get();
+    }
+    if (!ensureDestination(error)) return -1;
+    zipio::UniqueFd fd = folder_->createFolders(components, created, error);
+    if (!fd) return -1;
+    if (openFolders_.size() == kOpenFoldersKept) openFolders_.erase(openFolders_.begin());
+    openFolders_.push_back({components, std::move(fd)});
+    return openFolders_.back().fd.get();
+}
+
+bool Extraction::closeEntryChecked() {
+    lastCloseResult = archive_.closeCurrentEntry();
+    entryClosed_ = true;
+    if (lastCloseResult != zipio::kResultCrcError) return true;
+    success = false;
+    return false;
+}
+
+// The first failure is the one reported.
 Extraction::Step Extraction::fail(platform::NSError error) {
-    pending = std::move(error);
+    if (!pending) pending = std::move(error);
     success = false;
     return Step::stop;
 }
@@ -193,23 +291,38 @@ Extraction::Step Extraction::handleEntry(std::uint64_t archiveSize) {
     if (!isDirectory && !folderComponents.empty()) folderComponents.pop_back();
     std::error_code folderError;
     bool created = false;
-    zipio::UniqueFd folder;
-    if (ensureDestination(folderError)) folder = folder_->createFolders(folderComponents, created, folderError);
-    if (!folder) {
+    const int folder = openFolder(folderComponents, created, folderError);
+    if (folder < 0) {
         std::string folderPath = request_.destination;
         for (const auto& component : folderComponents) folderPath = joinPath(folderPath, component);
         const std::string message =
             fmt::format("Failed to create folder \"{}\": {}", folderPath, folderError.message());
         CVLog::core().error("[SSZipArchive] Error: {}", message);
         archive_.closeCurrentEntry();
+        if (folderError.value() == ENOSPC) {
+            platform::NSError error;
+            error.domain = std::string(kFileErrorDomain);
+            error.code = kFileWriteOutOfSpaceError;
+            error.userInfo.emplace(std::string(platform::NSLocalizedDescriptionKey), message);
+            return fail(std::move(error));
+        }
         return fail(zipArchiveError(SSZipArchiveErrorCodeFailedToCreateFolder, message, folderError));
     }
-    if (created && folderDate) zipio::setModificationDate(folder.get(), *folderDate);
+    if (created && folderDate) zipio::setModificationDate(folder, *folderDate);
 
+    // What stands at a file's target: 0 for nothing, EEXIST, EISDIR for a
+    // folder, or the error number that looking for it gave.
+    int targetState = 0;
     if (!isDirectory) {
         struct stat existing {};
-        const bool exists = !components.empty() &&
-                            ::fstatat(folder.get(), components.back().c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+        if (components.empty()) {
+            targetState = EISDIR;
+        } else if (::fstatat(folder, components.back().c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+            targetState = S_ISDIR(existing.st_mode) ? EISDIR : EEXIST;
+        } else if (errno != ENOENT) {
+            targetState = errno;
+        }
+        const bool exists = targetState == EEXIST || targetState == EISDIR;
         if (exists && !request_.overwrite) return skipEntry();
     }
 
@@ -218,11 +331,12 @@ Extraction::Step Extraction::handleEntry(std::uint64_t archiveSize) {
         step = writeSymlink(fullPath, components);
     } else if (!isDirectory) {
         const std::string leaf = components.empty() ? std::string() : components.back();
-        step = writeFile(folder.get(), leaf, fullPath, components, info);
+        step = writeFile(folder, leaf, targetState, fullPath, components, info);
     }
     if (step != Step::next) return step;
 
-    lastCloseResult = archive_.closeCurrentEntry();
+    if (!entryClosed_) lastCloseResult = archive_.closeCurrentEntry();
+    entryClosed_ = false;
     if (lastCloseResult == zipio::kResultCrcError) {
         success = false;
         return Step::stop;
@@ -236,50 +350,76 @@ Extraction::Step Extraction::handleEntry(std::uint64_t archiveSize) {
     return Step::stop;
 }
 
-Extraction::Step Extraction::writeFile(int folder, const std::string& leaf, const std::string& fullPath,
-                                       const std::vector<std::string>& components, const unz_file_info& info) {
+Extraction::Step Extraction::writeFile(int folder, const std::string& leaf, int targetState,
+                                       const std::string& fullPath, const std::vector<std::string>& components,
+                                       const unz_file_info& info) {
     int read = archive_.readCurrentEntry(buffer_.data(), kReadBufferSize);
     if (read < 0) return fail(zipArchiveError(-4, "failed to read contents of file entry"));
 
-    constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
-    zipio::UniqueFd output(leaf.empty() ? -1 : ::openat(folder, leaf.c_str(), kFlags, 0666));
-    if (!output && !leaf.empty() && errno == ELOOP && request_.overwrite) {
-        // A link where the file goes is replaced, never written through.
-        if (::unlinkat(folder, leaf.c_str(), 0) == 0) {
-            output = zipio::UniqueFd(::openat(folder, leaf.c_str(), kFlags, 0666));
+    // What stands at the target decides before anything is written: a folder
+    // there is left alone, as opening it for writing would fail with EISDIR.
+    int number = targetState == EEXIST ? 0 : targetState;
+    PendingFile output(folder, pid_);
+    if (number == 0 && !output.create()) number = errno;
+    if (number == EISDIR) return Step::next;
+    if (number != 0) {
+        const std::error_code cause(number, std::generic_category());
+        archive_.closeCurrentEntry();
+        entryClosed_ = true;
+        if (number == EMFILE || number == ENOSPC) {
+            const auto error = zipio::posixError(number);
+            CVLog::core().error("[SSZipArchive] Failed to open file on unzipping.({})", error.localizedDescription());
+            return fail(error);
         }
-    }
-    if (!output) {
-        const std::error_code cause = leaf.empty() ? std::make_error_code(std::errc::is_a_directory) : lastError();
         const std::string message =
             fmt::format("Failed to open file on unzipping \"{}\": {}", fullPath, cause.message());
         CVLog::core().error("[SSZipArchive] Failed to open file on unzipping.({})", message);
-        archive_.closeCurrentEntry();
         return fail(zipArchiveError(SSZipArchiveErrorCodeFailedToOpenOutputFile, message, cause));
     }
 
-    while (read > 0) {
-        if (!writeAll(output.get(), buffer_.data(), static_cast<std::size_t>(read))) {
+    // Chunks are read as they always were, but gathered into larger writes.
+    std::size_t filled = static_cast<std::size_t>(read);
+    while (filled > 0) {
+        if (read > 0 && filled + kReadBufferSize <= buffer_.size()) {
+            read = archive_.readCurrentEntry(buffer_.data() + filled, kReadBufferSize);
+            if (read < 0) return fail(zipArchiveError(-4, "failed to read contents of file entry"));
+            filled += static_cast<std::size_t>(read);
+            if (read > 0) continue;
+        }
+        if (!writeAll(output.fd(), buffer_.data(), filled)) {
             CVLog::core().error("[SSZipArchive] {}", "Failed to write file (check your free space)");
             return fail(zipArchiveError(-5, "Failed to write file (check your free space)"));
         }
-        read = archive_.readCurrentEntry(buffer_.data(), kReadBufferSize);
-        if (read < 0) return fail(zipArchiveError(-4, "failed to read contents of file entry"));
+        filled = 0;
+        if (read > 0) {
+            read = archive_.readCurrentEntry(buffer_.data(), kReadBufferSize);
+            if (read < 0) return fail(zipArchiveError(-4, "failed to read contents of file entry"));
+            filled = static_cast<std::size_t>(read);
+        }
+    }
+    if (!closeEntryChecked()) return Step::stop;
+
+    // The record of this entry holds its date, converted once.
+    if (request_.preserveAttributes && !records_.empty() &&
+        applyFileAttributes(output.fd(), info, records_.back().modDate)) {
+        records_.back().applied = true;
+    }
+    if (!output.close()) {
+        CVLog::core().error("[SSZipArchive] {}", "Failed to write file (check your free space)");
+        return fail(zipArchiveError(-5, "Failed to write file (check your free space)"));
+    }
+    if (!output.place(leaf)) {
+        const std::error_code cause = lastError();
+        const std::string message =
+            fmt::format("Failed to open file on unzipping \"{}\": {}", fullPath, cause.message());
+        CVLog::core().error("[SSZipArchive] Failed to open file on unzipping.({})", message);
+        return fail(zipArchiveError(SSZipArchiveErrorCodeFailedToOpenOutputFile, message, cause));
     }
 
     if (request_.nestedZipLevel > 0 && hasZipExtension(leaf)) {
-        output.reset();
-        if (unzipNested(fullPath, components)) {
-            ::unlinkat(folder, leaf.c_str(), 0);
-            return Step::next;
-        }
-        output = zipio::UniqueFd(::openat(folder, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        if (!output) return Step::next;
-    }
-    if (request_.preserveAttributes) applyFileAttributes(output.get(), info);
-    if (::close(output.release()) != 0) {
-        CVLog::core().error("[SSZipArchive] {}", "Failed to write file (check your free space)");
-        return fail(zipArchiveError(-5, "Failed to write file (check your free space)"));
+        if (unzipNested(fullPath, components)) ::unlinkat(folder, leaf.c_str(), 0);
+        // The inner archive may have put links where kept folders were.
+        openFolders_.clear();
     }
     return Step::next;
 }
@@ -295,15 +435,18 @@ bool Extraction::unzipNested(const std::string& fullPath, const std::vector<std:
     return unzipped;
 }
 
-void Extraction::applyFileAttributes(int fd, const unz_file_info& info) {
-    if (info.dos_date != 0 && zipio::setModificationDate(fd, SSZipArchive::_dateWithMSDOSFormat(info.dos_date))) {
-        CVLog::core().error("[SSZipArchive] Failed to set attributes - whilst setting modification date");
+bool Extraction::applyFileAttributes(int fd, const unz_file_info& info, std::chrono::system_clock::time_point date) {
+    bool dated = false;
+    if (info.dos_date != 0) {
+        dated = !zipio::setModificationDate(fd, date);
+        if (!dated) CVLog::core().error("[SSZipArchive] Failed to set attributes - whilst setting modification date");
     }
     // Owner read and write are always granted; set-id and sticky bits never.
     const mode_t mode = static_cast<mode_t>(((info.external_fa >> 16) & 0777u) | 0600u);
     if (::fchmod(fd, mode) != 0) {
         CVLog::core().error("[SSZipArchive] Failed to set attributes - whilst setting permissions");
     }
+    return dated;
 }
 
 Extraction::Step Extraction::writeSymlink(const std::string& fullPath, const std::vector<std::string>& components) {
@@ -315,6 +458,8 @@ Extraction::Step Extraction::writeSymlink(const std::string& fullPath, const std
         target.append(reinterpret_cast<const char*>(buffer_.data()), static_cast<std::size_t>(read));
         if (target.size() > kLongestLinkTarget) break;
     }
+    // A link is checked like a file before it is made.
+    if (target.size() <= kLongestLinkTarget && !closeEntryChecked()) return Step::stop;
 
     const std::size_t depth = components.empty() ? 0 : components.size() - 1;
     if (components.empty() || target.size() > kLongestLinkTarget || target.find('\0') != std::string::npos ||
@@ -326,6 +471,8 @@ Extraction::Step Extraction::writeSymlink(const std::string& fullPath, const std
         return fail(zipArchiveError(SSZipArchiveErrorCodeSymbolicLinkOutsideDestination, message));
     }
 
+    // The link may take the place of a folder kept open.
+    openFolders_.clear();
     std::error_code folderError;
     const std::vector<std::string> parent(components.begin(), components.end() - 1);
     zipio::UniqueFd folder = folder_->openFolder(parent, folderError);
@@ -340,10 +487,9 @@ Extraction::Step Extraction::writeSymlink(const std::string& fullPath, const std
         }
         if (removal) {
             const std::string message =
-                fmt::format("Failed to delete existing symbolic link at \"{}\": {}", fullPath, removal.message());
+                fmt::format("Failed to delete existing symbolic link at \"{}\"", removal.message());
             CVLog::core().error("[SSZipArchive] {}", message);
-            pending = zipArchiveError(removal.value(), message);
-            success = false;
+            return fail(zipArchiveError(removal.value(), message));
         }
     }
     if (!folder || ::symlinkat(target.c_str(), folder.get(), leaf.c_str()) != 0) {
@@ -353,12 +499,13 @@ Extraction::Step Extraction::writeSymlink(const std::string& fullPath, const std
         CVLog::core().error("[SSZipArchive] {}", message);
         return fail(zipio::posixError(-1, message));
     }
-    return success ? Step::next : Step::stop;
+    return Step::next;
 }
 
 void Extraction::applyFolderDates() {
     if (!folder_) return;
     for (const auto& record : records_) {
+        if (record.applied) continue;
         std::error_code error;
         std::vector<std::string> parent = record.components;
         std::string leaf;

@@ -1,13 +1,11 @@
 #include "zip/ZipArchiveReader.h"
 
-#include <limits>
+#include <algorithm>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <unzip.h>
-
+#include "Ambrell/CVLog.h"
 #include "zip/UniqueFd.h"
 #include "zip/ZipCentralDirectory.h"
 #include "zip/ZipEntryDecoder.h"
@@ -16,87 +14,95 @@
 
 namespace ambrell::zipio {
 
-struct ZipArchiveReader::Impl {
-    std::filesystem::path path;
-    unzFile file = nullptr;
-    unz_global_info global;
-    // Only an archive without entries lives without a minizip handle.
-    bool emptyArchive = false;
-    std::uint64_t index = 0;
-    std::optional<Entry> current;
-    std::optional<zipformat::CentralDirectory> directory;
-    UniqueFd ownFd;
-    // Stored bytes of an AES entry, read by ourselves.
-    std::uint64_t ownOffset = 0;
-    std::uint64_t ownLeft = 0;
-    bool minizipEntryOpen = false;
-    std::unique_ptr<ZipEntryDecoder> decoder;
+namespace {
 
-    ~Impl() { close(); }
+// Stored bytes are read ahead in blocks this large, so that an entry read
+// 4096 bytes at a time does not cost a system call per read.
+constexpr std::size_t kReadAhead = 65536;
+
+unz_file_info recordOf(const zipformat::CentralEntry& entry) {
+    unz_file_info info;
+    info.version = entry.versionMadeBy;
+    info.version_needed = entry.versionNeeded;
+    info.flag = entry.flags;
+    info.compression_method = entry.method;
+    info.dos_date = entry.dosDate;
+    info.crc = entry.crc;
+    info.compressed_size = entry.compressedSize;
+    info.uncompressed_size = entry.uncompressedSize;
+    info.size_filename = static_cast<std::uint16_t>(entry.name.size());
+    info.size_file_extra = static_cast<std::uint16_t>(entry.extra.size());
+    info.size_file_comment = entry.commentSize;
+    info.disk_num_start = entry.diskNumberStart;
+    info.internal_fa = entry.internalAttributes;
+    info.external_fa = entry.externalAttributes;
+    return info;
+}
+
+// Whether the local header agrees with the directory where it has to. Its
+// sizes and CRC only count without a data descriptor, which carries them
+// after the data instead.
+bool localHeaderAgrees(const zipformat::LocalHeader& local, const zipformat::CentralEntry& entry) {
+    if (local.method != entry.method) return false;
+    if (local.flags & zipformat::kFlagDataDescriptor) return true;
+    return local.crc == entry.crc && local.compressedSize == entry.compressedSize &&
+           local.uncompressedSize == entry.uncompressedSize;
+}
+
+}  // namespace
+
+struct ZipArchiveReader::Impl {
+    UniqueFd fd;
+    zipformat::CentralDirectory directory;
+    unz_global_info global;
+    std::size_t index = 0;
+    bool positioned = false;
+    std::unique_ptr<ZipEntryDecoder> decoder;
+    // The current entry's stored bytes not yet handed out, and the block
+    // read ahead of them.
+    std::uint64_t offset = 0;
+    std::uint64_t left = 0;
+    std::vector<std::uint8_t> ahead;
+    std::size_t aheadAt = 0;
 
     void close() {
         decoder.reset();
-        if (minizipEntryOpen) unzCloseCurrentFile(file);
-        minizipEntryOpen = false;
-        if (file) unzClose(file);
-        file = nullptr;
-        emptyArchive = false;
-        ownFd.reset();
-    }
-
-    bool loadDirectory() {
-        if (directory) return true;
-        if (!ownFd) ownFd = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!ownFd) return false;
-        directory = zipformat::readCentralDirectory(ownFd.get());
-        return directory.has_value();
+        fd.reset();
+        positioned = false;
     }
 
     int rawRead(std::uint8_t* buffer, unsigned length) {
-        if (minizipEntryOpen) return unzReadCurrentFile(file, buffer, length);
-        if (ownLeft == 0) return 0;
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(ownLeft, length));
-        if (!zipformat::readAt(ownFd.get(), ownOffset, std::span(buffer, n))) return kResultErrno;
-        ownOffset += n;
-        ownLeft -= n;
-        return static_cast<int>(n);
-    }
-
-    // The AES entry's stored bytes, found through our own directory; the
-    // entry there must be the one minizip stands on.
-    int locateOwnData(const Entry& entry) {
-        if (!loadDirectory() || index >= directory->entries.size()) return kResultBadZipFile;
-        const auto& own = directory->entries[static_cast<std::size_t>(index)];
-        if (own.name != entry.name || own.compressedSize != entry.info.compressed_size) return kResultBadZipFile;
-        const auto offset = zipformat::entryDataOffset(ownFd.get(), own);
-        struct stat st {};
-        if (!offset || ::fstat(ownFd.get(), &st) != 0 || *offset > static_cast<std::uint64_t>(st.st_size) ||
-            own.compressedSize > static_cast<std::uint64_t>(st.st_size) - *offset) {
-            return kResultBadZipFile;
+        if (aheadAt < ahead.size()) {
+            const std::size_t n = std::min<std::size_t>(length, ahead.size() - aheadAt);
+            std::copy_n(ahead.data() + aheadAt, n, buffer);
+            aheadAt += n;
+            return static_cast<int>(n);
         }
-        ownOffset = *offset;
-        ownLeft = own.compressedSize;
-        return kResultOk;
+        if (left == 0 || length == 0) return 0;
+        const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(left, kReadAhead));
+        ahead.resize(wanted);
+        aheadAt = 0;
+        if (!zipformat::readAt(fd.get(), offset, ahead)) {
+            ahead.clear();
+            return kResultErrno;
+        }
+        offset += wanted;
+        left -= wanted;
+        return rawRead(buffer, length);
     }
 };
 
 std::unique_ptr<ZipArchiveReader> ZipArchiveReader::open(const std::filesystem::path& path) {
     auto impl = std::make_unique<Impl>();
-    impl->path = path;
-    impl->file = unzOpen64(path.c_str());
-    if (impl->file) {
-        unz_global_info64 global{};
-        if (unzGetGlobalInfo64(impl->file, &global) != UNZ_OK) return nullptr;
-        impl->global.number_entry = global.number_entry;
-        impl->global.size_comment = static_cast<std::uint16_t>(global.size_comment);
-    } else {
-        // minizip cannot open an archive without entries, which is still a
-        // valid archive to unpack.
-        const auto directory = zipformat::readCentralDirectory(path);
-        if (!directory || !directory->entries.empty()) return nullptr;
-        impl->emptyArchive = true;
-        impl->global.number_disk_with_CD = directory->diskWithCentralDirectory;
-    }
+    impl->fd = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!impl->fd) return nullptr;
+    auto directory = zipformat::readCentralDirectory(impl->fd.get());
+    if (!directory) return nullptr;
+    impl->directory = std::move(*directory);
+    const auto& d = impl->directory;
+    impl->global.number_entry = d.entryListBroken ? d.recordedEntryCount : d.entries.size();
+    impl->global.number_disk_with_CD = d.diskWithCentralDirectory;
+    impl->global.size_comment = d.commentSize;
     return std::unique_ptr<ZipArchiveReader>(new ZipArchiveReader(std::move(impl)));
 }
 
@@ -107,90 +113,90 @@ ZipArchiveReader::~ZipArchiveReader() = default;
 const unz_global_info& ZipArchiveReader::globalInfo() const { return impl_->global; }
 
 int ZipArchiveReader::goToFirstEntry() {
-    if (impl_->emptyArchive) return kResultEndOfList;
-    if (!impl_->file) return kResultParamError;
+    if (!impl_->fd || impl_->decoder) return kResultParamError;
+    if (impl_->directory.entryListBroken) return kResultBadZipFile;
     impl_->index = 0;
-    impl_->current.reset();
-    return unzGoToFirstFile(impl_->file);
+    impl_->positioned = !impl_->directory.entries.empty();
+    return impl_->positioned ? kResultOk : kResultEndOfList;
 }
 
 int ZipArchiveReader::goToNextEntry() {
-    if (impl_->emptyArchive) return kResultEndOfList;
-    if (!impl_->file) return kResultParamError;
-    impl_->current.reset();
-    const int result = unzGoToNextFile(impl_->file);
-    if (result == UNZ_OK) ++impl_->index;
-    return result;
+    if (!impl_->fd || !impl_->positioned || impl_->decoder) return kResultParamError;
+    if (impl_->index + 1 >= impl_->directory.entries.size()) {
+        impl_->positioned = false;
+        return kResultEndOfList;
+    }
+    ++impl_->index;
+    return kResultOk;
 }
 
 int ZipArchiveReader::currentEntry(Entry& entry) {
-    if (impl_->current) {
-        entry = *impl_->current;
-        return kResultOk;
-    }
-    if (!impl_->file) return kResultParamError;
-    unz_file_info64 info{};
-    int result = unzGetCurrentFileInfo64(impl_->file, &info, nullptr, 0, nullptr, 0, nullptr, 0);
-    if (result != UNZ_OK) return result;
-    Entry read;
-    read.name.resize(info.size_filename);
-    read.extra.resize(info.size_file_extra);
-    result = unzGetCurrentFileInfo64(impl_->file, &info, read.name.data(), static_cast<uLong>(read.name.size()),
-                                     read.extra.data(), static_cast<uLong>(read.extra.size()), nullptr, 0);
-    if (result != UNZ_OK) return result;
-    auto& out = read.info;
-    out.version = static_cast<std::uint16_t>(info.version);
-    out.version_needed = static_cast<std::uint16_t>(info.version_needed);
-    out.flag = static_cast<std::uint16_t>(info.flag);
-    out.compression_method = static_cast<std::uint16_t>(info.compression_method);
-    out.dos_date = static_cast<std::uint32_t>(info.dosDate);
-    out.crc = static_cast<std::uint32_t>(info.crc);
-    out.compressed_size = info.compressed_size;
-    out.uncompressed_size = info.uncompressed_size;
-    out.size_filename = static_cast<std::uint16_t>(info.size_filename);
-    out.size_file_extra = static_cast<std::uint16_t>(info.size_file_extra);
-    out.size_file_comment = static_cast<std::uint16_t>(info.size_file_comment);
-    out.disk_num_start = static_cast<std::uint32_t>(info.disk_num_start);
-    out.internal_fa = static_cast<std::uint16_t>(info.internal_fa);
-    out.external_fa = static_cast<std::uint32_t>(info.external_fa);
-    impl_->current = read;
-    entry = std::move(read);
+    if (!impl_->fd || !impl_->positioned) return kResultParamError;
+    const auto& own = impl_->directory.entries[impl_->index];
+    entry.info = recordOf(own);
+    entry.name = own.name;
+    entry.extra = own.extra;
     return kResultOk;
 }
 
 int ZipArchiveReader::openCurrentEntry(std::optional<std::string_view> password) {
-    if (!impl_->file || impl_->decoder) return kResultParamError;
-    Entry entry;
-    int result = currentEntry(entry);
-    if (result != kResultOk) return result;
+    if (!impl_->fd || !impl_->positioned || impl_->decoder) return kResultParamError;
+    const auto& own = impl_->directory.entries[impl_->index];
+    // One read takes the local header and, for a small entry, all its data.
+    auto& ahead = impl_->ahead;
+    const std::size_t headerGuess = zipformat::kLocalHeaderFixedSize + own.name.size() + own.extra.size();
+    const auto dataGuess = static_cast<std::size_t>(std::min<std::uint64_t>(own.compressedSize, kReadAhead));
+    ahead.resize(headerGuess + dataGuess);
+    std::optional<zipformat::LocalHeader> local;
+    if (own.locatable && zipformat::readAt(impl_->fd.get(), own.localHeaderOffset, ahead)) {
+        local = zipformat::parseLocalHeader(ahead, own.localHeaderOffset);
+    }
+    const bool prefetched = local && local->complete && local->size == headerGuess;
+    if (!prefetched) {
+        ahead.clear();
+        local = zipformat::readLocalHeader(impl_->fd.get(), own);
+    }
+    if (!local || !localHeaderAgrees(*local, own) || local->dataOffset > impl_->directory.start ||
+        own.compressedSize > impl_->directory.start - local->dataOffset) {
+        ahead.clear();
+        return kResultBadZipFile;
+    }
+    if (local->name != own.name) {
+        // The directory's name is the one that is sanitised and used; a local
+        // name that differs may be an attempt to smuggle another path past
+        // readers that trust it.
+        CVLog::core().error(
+            "[SSZipArchive] Entry {}: its local header names it \"{}\", the central directory \"{}\"; "
+            "the central directory's name is used",
+            impl_->index, local->name.substr(0, 256), own.name.substr(0, 256));
+    }
 
     ZipEntryDecoder::Facts facts;
-    facts.flags = entry.info.flag;
-    facts.method = entry.info.compression_method;
-    facts.crc = entry.info.crc;
-    facts.dosDate = entry.info.dos_date;
-    facts.compressedSize = entry.info.compressed_size;
-    facts.uncompressedSize = entry.info.uncompressed_size;
-    if (const auto block = zipformat::findExtraField(entry.extra, zipformat::kExtraAes)) {
+    facts.flags = own.flags;
+    facts.method = own.method;
+    facts.crc = own.crc;
+    facts.dosDate = own.dosDate;
+    facts.compressedSize = own.compressedSize;
+    facts.uncompressedSize = own.uncompressedSize;
+    if (const auto block = zipformat::findExtraField(own.extra, zipformat::kExtraAes)) {
         facts.aes = zipformat::AesExtraField::parse(*block);
     }
-
-    if (facts.method == zipformat::kMethodAes) {
-        result = impl_->locateOwnData(entry);
+    if (prefetched) {
+        impl_->aheadAt = headerGuess;
+        impl_->offset = local->dataOffset + dataGuess;
+        impl_->left = own.compressedSize - dataGuess;
     } else {
-        int method = 0;
-        int level = 0;
-        result = unzOpenCurrentFile2(impl_->file, &method, &level, 1);
-        impl_->minizipEntryOpen = result == UNZ_OK;
+        impl_->aheadAt = 0;
+        impl_->offset = local->dataOffset;
+        impl_->left = own.compressedSize;
     }
-    if (result != kResultOk) return result;
 
     auto decoder = std::make_unique<ZipEntryDecoder>(
         [impl = impl_.get()](std::uint8_t* buffer, unsigned length) { return impl->rawRead(buffer, length); }, facts);
-    result = decoder->open(password);
+    const int result = decoder->open(password);
     if (result != kResultOk) {
-        if (impl_->minizipEntryOpen) unzCloseCurrentFile(impl_->file);
-        impl_->minizipEntryOpen = false;
+        impl_->left = 0;
+        impl_->ahead.clear();
         return result;
     }
     impl_->decoder = std::move(decoder);
@@ -204,14 +210,11 @@ int ZipArchiveReader::readCurrentEntry(void* buffer, unsigned length) {
 
 int ZipArchiveReader::closeCurrentEntry() {
     if (!impl_->decoder) return kResultParamError;
-    int result = impl_->decoder->close();
+    const int result = impl_->decoder->close();
     impl_->decoder.reset();
-    if (impl_->minizipEntryOpen) {
-        const int closed = unzCloseCurrentFile(impl_->file);
-        if (result == kResultOk) result = closed;
-        impl_->minizipEntryOpen = false;
-    }
-    impl_->ownLeft = 0;
+    impl_->left = 0;
+    impl_->ahead.clear();
+    impl_->aheadAt = 0;
     return result;
 }
 

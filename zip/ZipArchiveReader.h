@@ -11,16 +11,17 @@
 
 namespace ambrell::zipio {
 
-// One archive opened for reading: minizip walks the central directory and
-// hands out stored bytes in raw mode; decryption, inflation and checks are
-// ours (ZipEntryDecoder). WinZip AES entries, which minizip refuses, and
-// archives without entries, which it cannot open, go through our own reading
-// of the central directory.
+// One archive opened for reading, entry by entry, in the order of its
+// central directory. The directory is our own reading (ZipCentralDirectory):
+// it is walked by its recorded size and offset, zip64 records and fields
+// included, and names, sizes and offsets come from it, never from the
+// local headers. Decryption, inflation and checks are ZipEntryDecoder's.
+// Synchronous; one thread at a time per reader.
 class ZipArchiveReader {
 public:
     struct Entry {
         unz_file_info info;
-        std::string name;  // the raw name bytes
+        std::string name;  // the raw name bytes, from the central directory
         std::vector<std::uint8_t> extra;
     };
 
@@ -31,15 +32,22 @@ public:
     ZipArchiveReader(const ZipArchiveReader&) = delete;
     ZipArchiveReader& operator=(const ZipArchiveReader&) = delete;
 
+    // number_entry is the number of entries the directory holds, which a
+    // wrapped 16-bit count in the end record does not tell.
     [[nodiscard]] const unz_global_info& globalInfo() const;
 
-    // 0, kResultEndOfList when there are no (more) entries, or an error.
+    // 0, kResultEndOfList when there are no (more) entries, or an error:
+    // kResultBadZipFile when the entry list is broken (its headers and the
+    // recorded count disagree in a way that no wrapped count explains), so
+    // that nothing of it is taken for the whole archive.
     int goToFirstEntry();
     int goToNextEntry();
 
     // The current entry's record, name and extra field.
     int currentEntry(Entry& entry);
-    // A null password opens unencrypted entries only.
+    // A null password opens unencrypted entries only. kResultBadZipFile when
+    // the entry's local header is missing or contradicts the directory, or
+    // its data would run into the directory.
     int openCurrentEntry(std::optional<std::string_view> password);
     int readCurrentEntry(void* buffer, unsigned length);
     // kResultCrcError when the entry was read to its end and does not check out.

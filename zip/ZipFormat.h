@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -20,6 +21,9 @@ inline constexpr std::uint16_t kFlagStrongEncryption = 0x0040;
 inline constexpr std::uint16_t kFlagUtf8Names = 0x0800;
 
 inline constexpr std::uint16_t kExtraZip64 = 0x0001;
+
+// A local header's length before its name and extra field.
+inline constexpr std::size_t kLocalHeaderFixedSize = 30;
 inline constexpr std::uint16_t kExtraAes = 0x9901;
 
 inline std::uint16_t readLE16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
