@@ -7,7 +7,6 @@ namespace ambrell {
 
 void CVAppData::declareJSON(JSONModelDeclaration<CVAppData>& d) {
     d.optional({"colorPrimary", "colorPrimaryDark", "colorAccent", "venueImages", "appSettings"})
-        .ignore({"loggingConfig"})
         .setter("menuInfo", &CVAppData::setMenuInfoWithNSDictionary);
 }
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <boost/json/object.hpp>
@@ -44,6 +45,7 @@ struct CVAppData : JSONModelOf<CVAppData>, CVAppConfig {
     std::optional<boost::json::object> appSettings;
     // From "logConfig" (an absent or null one reads as an empty object).
     std::shared_ptr<CVLoggingConfig> loggingConfig;
+    static constexpr std::string_view kJSONIgnoredMembers[] = {"loggingConfig"};
 
     static void declareJSON(JSONModelDeclaration<CVAppData>& d);
     // Base import, then the menus are rebuilt, then the logging switch is read.

@@ -18,6 +18,9 @@ struct CVBuildingCollection : JSONModelOf<CVBuildingCollection> {
     // false for anything else, also for data that is not JSON (that error is
     // not passed on).
     bool initWithData(std::span<const std::uint8_t> data, JSONModelErrorOut error = nullptr);
+    // A building of the list that does not read is skipped with an error line
+    // naming its position and id, and the collection keeps the others.
+    bool initWithDictionary(const boost::json::value& dictionary, JSONModelErrorOut error = nullptr) override;
 };
 BOOST_DESCRIBE_STRUCT(CVBuildingCollection, (JSONModel), (buildings))
 

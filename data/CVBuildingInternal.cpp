@@ -8,6 +8,12 @@
 
 namespace ambrell {
 
+namespace {
+
+constexpr std::string_view kInitOperation = "-[CVBuildingInternal initWithDictionary:error:]";
+
+}  // namespace
+
 void CVBuildingInternal::declareJSON(JSONModelDeclaration<CVBuildingInternal>& d) {
     d.keyMapper(JSONKeyMapper::initWithModelToJSONDictionary(
                     {{"buildingId", "id"}, {"name", "buildingInfo.name"}, {"properties", "buildingInfo.fields"}}))
@@ -28,18 +34,20 @@ bool CVBuildingInternal::initWithDictionary(const boost::json::value& dictionary
         // One malformed floor must not cost its building, nor the building its document.
         if (!JSONModel::initWithDictionary(CVObjectWithoutKey(*input, "floors"), error)) return false;
         Floors kept;
+        CVRefusalLines lines(kInitOperation, "floor");
         for (const auto& entry : *floorList) {
             auto floor = std::make_shared<CVFloorInternal>();
             std::optional<JSONModelError> floorError;
-            if (!floor->initWithDictionary(entry.value(), &floorError)) {
-                CVLog::core().error(
-                    "-[CVBuildingInternal initWithDictionary:error:] [E] Skipped floor {} (id {}) of building {}: {}",
-                    CVShortTextForLog(boost::json::value(entry.key())), CVElementIdOrNoneForLog(entry.value()),
-                    CVElementIdOrNoneForLog(dictionary), CVRefusalForLog(floorError, "no geometry object"));
-                continue;
+            if (floor->initWithDictionary(entry.value(), &floorError)) {
+                kept.insert_or_assign(std::string(entry.key()), std::move(floor));
+            } else if (lines.count()) {
+                CVLog::core().error("{} [E] Skipped floor {} (id {}) of building {}: {}", kInitOperation,
+                                    CVShortTextForLog(boost::json::value(entry.key())),
+                                    CVElementIdOrNoneForLog(entry.value()), CVElementIdOrNoneForLog(dictionary),
+                                    CVRefusalForLog(floorError, "no geometry object"));
             }
-            kept.insert_or_assign(std::string(entry.key()), std::move(floor));
         }
+        lines.finish();
         floors = std::move(kept);
     }
     const auto* geometry = input->if_contains("geometry");

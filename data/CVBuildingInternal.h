@@ -28,15 +28,17 @@ namespace ambrell {
 //      "floors": {"0": floor, "1": floor}, "defaultFloor": 0}
 //
 // Every key is optional. Only a "Polygon" outline is kept. A floor that does
-// not read is skipped with an error line naming it, and the building keeps
-// its other floors. A floor without its own "zIndex" takes the number of its
-// key. The bounding box and the pseudo-locations are made once, on first
-// read, and then kept.
+// not read is skipped with an error line naming it (bounded as
+// CVRefusalLines says), and the building keeps its other floors. A floor
+// without its own "zIndex" takes the number of its key. The bounding box and
+// the pseudo-locations are made once, on first read, and then kept.
 class CVBuildingInternal : public JSONModelOf<CVBuildingInternal>, public CVBuilding, public CVGeoDataProperties {
 public:
     using Floors = std::map<std::string, std::shared_ptr<CVFloorInternal>>;
 
     std::shared_ptr<CVEntityInfo> buildingInfo;
+    // Read and written by its custom setter and getter only.
+    static constexpr std::string_view kJSONCustomMembers[] = {"buildingInfo"};
     std::string buildingId;
     std::string name;
     CVLocationFieldMap properties;

@@ -6,7 +6,6 @@ namespace ambrell {
 
 void CVDerivedGeometry::declareJSON(JSONModelDeclaration<CVDerivedGeometry>& d) {
     d.optional({"geodataId", "geodataType", "type", "geometry"})
-        .ignore({"cvGeometry"})
         .setter("geometry", &CVDerivedGeometry::setGeometryWithNSDictionary);
 }
 

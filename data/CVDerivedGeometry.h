@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <boost/json/object.hpp>
@@ -24,6 +25,7 @@ struct CVDerivedGeometry : JSONModelOf<CVDerivedGeometry> {
     std::optional<std::string> type;
     std::optional<boost::json::object> geometry;
     std::shared_ptr<const CVGeometry> cvGeometry;
+    static constexpr std::string_view kJSONIgnoredMembers[] = {"cvGeometry"};
 
     static void declareJSON(JSONModelDeclaration<CVDerivedGeometry>& d);
     // Keeps the object; another geometry type leaves `cvGeometry` as it was.

@@ -378,10 +378,7 @@ bool CVLocationDataset::initWithDictionary(const boost::json::value& dictionary,
     }
     std::vector<std::shared_ptr<CVLocationInternal>> locations;
     locations.reserve(features->get_array().size());
-    // A document of many broken features would otherwise write a line for
-    // each, and the log would grow with the document.
-    constexpr std::size_t kMaxRefusalLines = 100;
-    std::size_t refused = 0;
+    CVRefusalLines lines(kInitOperation, "feature");
     const auto& array = features->get_array();
     for (std::size_t position = 0; position < array.size(); ++position) {
         auto location = std::make_shared<CVLocationInternal>();
@@ -389,15 +386,12 @@ bool CVLocationDataset::initWithDictionary(const boost::json::value& dictionary,
             locations.push_back(std::move(location));
             continue;
         }
-        if (++refused > kMaxRefusalLines) continue;
+        if (!lines.count()) continue;
         const std::string id = CVElementIdForLog(array[position]);
         CVLog::core().error("{} [E] Failed to construct CVLocation from dict: feature at index {}{}", kInitOperation,
                             position, id.empty() ? std::string() : " with id " + id);
     }
-    if (refused > kMaxRefusalLines) {
-        CVLog::core().error("{} [E] Failed to construct CVLocation from dict: {} more features of this document",
-                            kInitOperation, refused - kMaxRefusalLines);
-    }
+    lines.finish();
     list = std::move(locations);
     return true;
 }

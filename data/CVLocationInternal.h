@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <boost/json/fwd.hpp>
@@ -55,6 +56,8 @@ public:
     std::optional<std::vector<std::string>> restrictions;
     std::shared_ptr<CVDisplayRule> displayRule;
     std::optional<CVLocationSettings> locationSettings;
+    // Read and written by their custom setters and getters only.
+    static constexpr std::string_view kJSONCustomMembers[] = {"displayRule", "locationSettings"};
 
     // Not read from JSON: set by the location source, the map and live updates.
     std::int64_t state = 0;

@@ -6,6 +6,7 @@
 #include <boost/json/serialize.hpp>
 #include <boost/json/value.hpp>
 
+#include "Ambrell/CVLog.h"
 #include "Ambrell/ErrorObjects.h"
 
 namespace ambrell {
@@ -39,15 +40,25 @@ std::int64_t CVIntegerValueOfText(std::string_view text) {
     return negative ? -value : value;
 }
 
+namespace {
+
+// The length of the text's first `maxBytes` bytes, backed up to the start of a
+// character so that the cut text stays valid UTF-8.
+std::size_t cutPoint(std::string_view text, std::size_t maxBytes) {
+    std::size_t end = maxBytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0U) == 0x80U) --end;
+    return end;
+}
+
+}  // namespace
+
 std::string CVShortTextForLog(const boost::json::value& value) {
     if (value.is_number()) return boost::json::serialize(value);
     if (!value.is_string()) return {};
     constexpr std::size_t kMaxBytes = 128;
     std::string_view text = value.get_string();
     if (text.size() <= kMaxBytes) return boost::json::serialize(value);
-    std::size_t end = kMaxBytes;
-    // Back to the start of a character, so the cut text stays valid UTF-8.
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0U) == 0x80U) --end;
+    const std::size_t end = cutPoint(text, kMaxBytes);
     return boost::json::serialize(boost::json::value(boost::json::string_view(text.substr(0, end)))) + "...";
 }
 
@@ -65,10 +76,34 @@ std::string CVElementIdOrNoneForLog(const boost::json::value& element) {
 std::string CVRefusalForLog(const std::optional<JSONModelError>& error, std::string_view otherwise) {
     if (!error) return std::string(otherwise);
     std::string text = errorDescription(*error);
-    if (const auto missing = error->stringForKey(kJSONModelMissingKeys)) text += "; missing keys: " + *missing;
+    if (const auto missing = error->missingKeys(); !missing.empty()) {
+        text += "; missing keys: ";
+        for (std::size_t i = 0; i < missing.size(); ++i) text += (i == 0 ? "" : ", ") + missing[i];
+    }
     if (const auto mismatch = error->typeMismatch()) text += "; " + *mismatch;
     if (const auto path = error->keyPath()) text += "; at " + *path;
+    constexpr std::size_t kMaxBytes = 512;
+    if (text.size() > kMaxBytes) text = text.substr(0, cutPoint(text, kMaxBytes)) + "...";
     return text;
+}
+
+void CVRefusalLines::finish() const {
+    if (refused_ <= kMaxRefusalLines) return;
+    CVLog::core().error("{} [E] Skipped {} more {} entries of this list", operation_, refused_ - kMaxRefusalLines,
+                        kind_);
+}
+
+std::size_t CVReadEachElement(const boost::json::array& list, std::string_view operation, std::string_view kind,
+                              const CVElementReader& read) {
+    CVRefusalLines lines(operation, kind);
+    for (std::size_t index = 0; index < list.size(); ++index) {
+        std::optional<JSONModelError> error;
+        if (read(list[index], &error) || !lines.count()) continue;
+        CVLog::core().error("{} [E] Skipped {} at index {} (id {}): {}", operation, kind, index,
+                            CVElementIdOrNoneForLog(list[index]), CVRefusalForLog(error, "no reason given"));
+    }
+    lines.finish();
+    return lines.refused();
 }
 
 boost::json::object CVObjectWithoutKey(const boost::json::object& object, std::string_view key) {

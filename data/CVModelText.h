@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,8 +34,38 @@ namespace ambrell {
 [[nodiscard]] std::string CVElementIdOrNoneForLog(const boost::json::value& element);
 
 // Why an element was refused, for a log line: the error's description and the
-// keys it names; `otherwise` when the element reported no error.
+// keys it names, cut to a bounded length (a key path can hold the document's
+// own keys); `otherwise` when the element reported no error.
 [[nodiscard]] std::string CVRefusalForLog(const std::optional<JSONModelError>& error, std::string_view otherwise);
+
+// The refusals of one list of a document: a hostile list of many bad
+// elements must not swell the log with a line for each. The first
+// kMaxRefusalLines refusals get a line of their own; finish() then writes one
+// line "<operation> [E] Skipped <n> more <kind> entries of this list" at error
+// level on CVLog.core with the count of the rest, when there are any.
+inline constexpr std::size_t kMaxRefusalLines = 100;
+class CVRefusalLines {
+public:
+    CVRefusalLines(std::string_view operation, std::string_view kind) : operation_(operation), kind_(kind) {}
+    // Counts one refusal; true while it still gets a line of its own.
+    bool count() { return ++refused_ <= kMaxRefusalLines; }
+    void finish() const;
+    [[nodiscard]] std::size_t refused() const { return refused_; }
+
+private:
+    std::string operation_;
+    std::string kind_;
+    std::size_t refused_ = 0;
+};
+
+// Reads a document's list element by element, so that one bad element never
+// costs the others: `read` makes and keeps the model of one element and
+// answers whether it could. Each element it refuses is logged at error level
+// on CVLog.core as "<operation> [E] Skipped <kind> at index <i> (id <id>):
+// <why>", bounded as CVRefusalLines says. Answers how many were refused.
+using CVElementReader = std::function<bool(const boost::json::value& element, JSONModelErrorOut error)>;
+std::size_t CVReadEachElement(const boost::json::array& list, std::string_view operation, std::string_view kind,
+                              const CVElementReader& read);
 
 // A copy of the object without one key, so that a model can read the rest and
 // then that key's elements one by one.

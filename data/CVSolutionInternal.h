@@ -30,6 +30,8 @@ public:
     std::optional<boost::json::object> positionProviderConfigs;
     bool whiteLabel = false;
     std::optional<CVSolutionConfig> config;
+    // Read and written by its custom setter and getter only.
+    static constexpr std::string_view kJSONCustomMembers[] = {"config"};
     std::vector<std::shared_ptr<CVTypeInternal>> types;
 
     static void declareJSON(JSONModelDeclaration<CVSolutionInternal>& d);

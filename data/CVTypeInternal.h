@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <boost/json/fwd.hpp>
@@ -27,6 +28,8 @@ struct CVTypeInternal : JSONModelOf<CVTypeInternal>, CVType {
     std::optional<CVLocationFieldMap> fields;
     std::optional<std::vector<std::string>> restrictions;
     std::optional<CVLocationSettings> locationSettings;
+    // Read and written by the setters and getters below only.
+    static constexpr std::string_view kJSONCustomMembers[] = {"displayRule", "locationSettings"};
 
     static void declareJSON(JSONModelDeclaration<CVTypeInternal>& d);
     void setDisplayRuleWithJSONObject(const boost::json::value& value);

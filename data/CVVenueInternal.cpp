@@ -7,10 +7,13 @@
 #include "data/CVModelText.h"
 #include "foundation/CVTextCase.h"
 #include "jsonmodel/JSONModel/JSONModelDeclaration.h"
+#include "jsonmodel/JSONModel/JSONParsing.h"
 
 namespace ambrell {
 
 namespace {
+
+constexpr std::string_view kInitOperation = "-[CVVenueInternal initWithDictionary:error:]";
 
 struct Determiner {
     std::mutex mutex;
@@ -83,20 +86,19 @@ bool CVVenueInternal::initWithDictionary(const boost::json::value& dictionary, J
         if (!JSONModel::initWithDictionary(CVObjectWithoutKey(*object, "styles"), error)) return false;
         std::vector<std::shared_ptr<CVMapStyleInternal>> kept;
         kept.reserve(styleList->size());
+        CVRefusalLines lines(kInitOperation, "map style");
         for (std::size_t i = 0; i < styleList->size(); ++i) {
             const auto& element = (*styleList)[i];
             std::optional<JSONModelError> styleError;
-            auto style = CVMapStyleInternal::fromDictionary(element, &styleError);
-            if (!style) {
-                CVLog::core().error(
-                    "-[CVVenueInternal initWithDictionary:error:] [E] Skipped map style at index {} (folder {}) of "
-                    "venue {}: {}",
-                    i, folderOrNone(element), CVElementIdOrNoneForLog(dictionary),
-                    CVRefusalForLog(styleError, "not an object"));
-                continue;
+            if (auto style = CVMapStyleInternal::fromDictionary(element, &styleError)) {
+                kept.push_back(std::move(style));
+            } else if (lines.count()) {
+                CVLog::core().error("{} [E] Skipped map style at index {} (folder {}) of venue {}: {}", kInitOperation,
+                                    i, folderOrNone(element), CVElementIdOrNoneForLog(dictionary),
+                                    CVRefusalForLog(styleError, "not an object"));
             }
-            kept.push_back(std::move(style));
         }
+        lines.finish();
         styles = std::move(kept);
     }
     const auto& input = *object;
@@ -112,6 +114,30 @@ bool CVVenueInternal::initWithDictionary(const boost::json::value& dictionary, J
     }
     cv_updateGeoDataStatusFromDict(dictionary);
     return true;
+}
+
+std::optional<std::vector<std::shared_ptr<CVVenueInternal>>> CVVenueInternal::venuesFromDocument(
+    std::string_view text) {
+    const auto parsed = parseJSON(text);
+    if (!parsed) return std::nullopt;
+    if (const auto* list = parsed->if_array()) return venuesFromList(*list);
+    const auto* object = parsed->if_object();
+    const auto* venues = object != nullptr ? object->if_contains("venues") : nullptr;
+    if (venues == nullptr || !venues->is_array()) return std::nullopt;
+    return venuesFromList(venues->get_array());
+}
+
+std::vector<std::shared_ptr<CVVenueInternal>> CVVenueInternal::venuesFromList(const boost::json::array& list) {
+    std::vector<std::shared_ptr<CVVenueInternal>> venues;
+    venues.reserve(list.size());
+    CVReadEachElement(list, "+[CVVenueInternal venuesFromDocument:]", "venue",
+                      [&venues](const boost::json::value& element, JSONModelErrorOut error) {
+                          auto venue = fromDictionary(element, error);
+                          if (!venue) return false;
+                          venues.push_back(std::move(venue));
+                          return true;
+                      });
+    return venues;
 }
 
 void CVVenueInternal::setNameWithNSString(std::string_view text) { name = CVNameWithLineBreaks(text); }

@@ -29,7 +29,8 @@ namespace ambrell {
 //      "styles": [{"folder": "default", "displayName": "Default"}], "styleOverride": {...}}
 //
 // "id" and "venueInfo" are required. A listed style that does not read is
-// skipped with an error line naming it, and the venue keeps the others.
+// skipped with an error line naming it (bounded as CVRefusalLines says), and
+// the venue keeps the others.
 // "mapStyleOverride" is another name for "styleOverride".
 class CVVenueInternal : public JSONModelOf<CVVenueInternal>, public CVVenue, public CVGeoDataProperties {
 public:
@@ -56,9 +57,20 @@ public:
     std::optional<std::string> externalId;
     std::vector<std::shared_ptr<CVMapStyleInternal>> styles;
     std::shared_ptr<CVMapStyleInternal> styleOverride;
+    // Read and written by their custom setters and getters only.
+    static constexpr std::string_view kJSONCustomMembers[] = {"venueInfo", "entryPoints"};
 
     static void declareJSON(JSONModelDeclaration<CVVenueInternal>& d);
     bool initWithDictionary(const boost::json::value& dictionary, JSONModelErrorOut error = nullptr) override;
+
+    // The "venues" sync document: the bare list of venues or {"venues": [...]}.
+    // The venues of the list that read, in document order; one that does not
+    // is skipped with an error line naming its position and id (see
+    // CVReadEachElement), so one bad venue never costs the others. None for
+    // any other document, also for text that is not JSON.
+    static std::optional<std::vector<std::shared_ptr<CVVenueInternal>>> venuesFromDocument(std::string_view text);
+    // The venues of a document's list, read as above.
+    static std::vector<std::shared_ptr<CVVenueInternal>> venuesFromList(const boost::json::array& list);
 
     // A backslash followed by "n" stands for a line break.
     void setNameWithNSString(std::string_view text);

@@ -52,6 +52,11 @@ std::optional<std::int64_t> NSError::integerForKey(std::string_view key) const {
     return std::nullopt;
 }
 
+std::optional<std::vector<std::string>> NSError::stringsForKey(std::string_view key) const {
+    if (const auto* texts = valueOfKind<std::vector<std::string>>(userInfo, key)) return *texts;
+    return std::nullopt;
+}
+
 std::shared_ptr<const NSError> NSError::underlyingError() const {
     if (const auto* error = valueOfKind<std::shared_ptr<const NSError>>(userInfo, NSUnderlyingErrorKey)) return *error;
     return nullptr;

@@ -17,9 +17,10 @@ struct NSError;
 
 // The kinds of value an error's user info carries. An underlying error is
 // shared and immutable, so errors can be copied and chained cheaply; an array
-// of them carries the several causes of one failure.
+// of them carries the several causes of one failure. An array of texts lists
+// names (the keys missing from an input, say).
 using UserInfoValue = std::variant<std::string, std::int64_t, double, bool, std::shared_ptr<const NSError>,
-                                   std::vector<std::shared_ptr<const NSError>>>;
+                                   std::vector<std::shared_ptr<const NSError>>, std::vector<std::string>>;
 using UserInfo = std::map<std::string, UserInfoValue, std::less<>>;
 
 inline constexpr std::string_view NSLocalizedDescriptionKey = "NSLocalizedDescription";
@@ -40,6 +41,7 @@ struct NSError {
     // None when the key is missing or holds another kind of value.
     [[nodiscard]] std::optional<std::string> stringForKey(std::string_view key) const;
     [[nodiscard]] std::optional<std::int64_t> integerForKey(std::string_view key) const;
+    [[nodiscard]] std::optional<std::vector<std::string>> stringsForKey(std::string_view key) const;
     // The error under NSUnderlyingErrorKey, or null.
     [[nodiscard]] std::shared_ptr<const NSError> underlyingError() const;
 

@@ -42,6 +42,16 @@ class JSONModelDeclaration;
 // CVFloor as its described base; it inherits the properties and declarations
 // and may re-declare either (the subclass wins).
 //
+// A member of a type the mapping cannot read, or a collection of such
+// elements, stops the build unless the class opts it out where the compiler
+// sees it:
+//
+//     static constexpr std::string_view kJSONIgnoredMembers[] = {"cache"};    // neither imported nor exported
+//     static constexpr std::string_view kJSONCustomMembers[] = {"venueInfo"};  // read by a custom setter
+//
+// A member listed as custom must get a setter in declareJSON; without a
+// custom getter its export fails ("Value transformer not found").
+//
 // Every failure is reported through a JSONModelErrorOut, never thrown.
 class JSONModel {
 public:

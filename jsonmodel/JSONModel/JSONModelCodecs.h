@@ -650,6 +650,22 @@ concept KnownType = std::is_arithmetic_v<T> || std::is_same_v<T, std::string> ||
     std::is_same_v<T, json::object> || std::is_same_v<T, json::array> || IsOptional<T>::value || ModelType<T> ||
     SharedModelType<T> || IsVector<T>::value || IsSet<T>::value || StringMap<T> || ConvertedType<T>;
 
+// Whether the mapping reads and writes a value of this type by itself, down to
+// the elements of its collections. A member of any other type compiles only
+// when its model ignores it or maps it with setters of its own.
+template <typename T>
+constexpr bool kMappable = KnownType<T> && !IsVector<T>::value && !IsSet<T>::value && !StringMap<T>;
+template <typename T>
+constexpr bool kMappable<std::optional<T>> = kMappable<T>;
+template <typename E, typename A>
+constexpr bool kMappable<std::vector<E, A>> = kMappable<E>;
+template <typename E, typename C, typename A>
+constexpr bool kMappable<std::set<E, C, A>> = kMappable<E>;
+template <typename V, typename C, typename A>
+constexpr bool kMappable<std::map<std::string, V, C, A>> = kMappable<V>;
+template <typename V, typename H, typename E, typename A>
+constexpr bool kMappable<std::unordered_map<std::string, V, H, E, A>> = kMappable<V>;
+
 template <typename T>
     requires(!KnownType<T>)
 struct Codec<T> {

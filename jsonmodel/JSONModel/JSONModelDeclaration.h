@@ -4,6 +4,7 @@
 // its property table. Heavy (Boost.JSON, Boost.Describe): include it from .cpp
 // files, not from headers.
 
+#include <cstddef>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -64,7 +66,9 @@ public:
         for (auto name : names) data_.optional.emplace(name);
         return *this;
     }
-    // Properties neither imported nor exported.
+    // Properties neither imported nor exported. A member of a type the
+    // mapping cannot read is ignored through kJSONIgnoredMembers instead,
+    // which the compiler sees.
     JSONModelDeclaration& ignore(std::initializer_list<std::string_view> names) {
         for (auto name : names) data_.ignored.emplace(name);
         return *this;
@@ -156,6 +160,94 @@ void applyDeclarations(JSONModelDeclarationData& data) {
     }
 }
 
+// The compile-time opt-outs a model class may list (see JSONModel):
+//     static constexpr std::string_view kJSONIgnoredMembers[] = {"loggingConfig"};
+//     static constexpr std::string_view kJSONCustomMembers[] = {"venueInfo"};
+enum class MemberList { ignored, custom };
+
+template <typename C, MemberList L>
+constexpr bool listsOwn(std::string_view name) {
+    if constexpr (L == MemberList::ignored && requires { C::kJSONIgnoredMembers; }) {
+        for (std::string_view listed : C::kJSONIgnoredMembers) {
+            if (listed == name) return true;
+        }
+    } else if constexpr (L == MemberList::custom && requires { C::kJSONCustomMembers; }) {
+        for (std::string_view listed : C::kJSONCustomMembers) {
+            if (listed == name) return true;
+        }
+    }
+    return false;
+}
+
+// Whether C or a model class above it lists the member.
+template <typename C, MemberList L>
+constexpr bool listsMember(std::string_view name) {
+    if constexpr (std::is_same_v<C, JSONModel>) {
+        return false;
+    } else {
+        return listsOwn<C, L>(name) || listsMember<typename C::JSONModelSuper, L>(name);
+    }
+}
+
+template <typename C>
+using DescribedMembers =
+    boost::describe::describe_members<C, boost::describe::mod_any_access | boost::describe::mod_inherited>;
+
+template <typename C>
+constexpr bool describesMember(std::string_view name) {
+    bool found = false;
+    boost::mp11::mp_for_each<DescribedMembers<C>>([&](auto descriptor) {
+        if (std::string_view(decltype(descriptor)::name) == name) found = true;
+    });
+    return found;
+}
+
+template <typename C>
+constexpr bool listsDescribedMembersOnly() {
+    bool described = true;
+    if constexpr (requires { C::kJSONIgnoredMembers; }) {
+        for (std::string_view name : C::kJSONIgnoredMembers) described = described && describesMember<C>(name);
+    }
+    if constexpr (requires { C::kJSONCustomMembers; }) {
+        for (std::string_view name : C::kJSONCustomMembers) described = described && describesMember<C>(name);
+    }
+    return described;
+}
+
+// A member's name as a template argument, so that a failed check below shows
+// which member it is about in the compiler's "required from" line.
+template <std::size_t N>
+struct MemberName {
+    char text[N] = {};
+    constexpr explicit MemberName(const char* name) {
+        for (std::size_t i = 0; i + 1 < N; ++i) text[i] = name[i];
+    }
+    [[nodiscard]] constexpr std::string_view view() const { return {text, N - 1}; }
+};
+
+template <typename T>
+constexpr bool kIsCollection = IsVector<T>::value || IsSet<T>::value || StringMap<T>;
+template <typename T>
+constexpr bool kIsCollection<std::optional<T>> = kIsCollection<T>;
+
+// The declaration mistakes the mapping would otherwise meet at every import
+// as a type mismatch: a member of a type it cannot read, or a collection of
+// elements it cannot read, that the model neither ignores nor maps itself.
+template <typename C, typename Member, MemberName Name>
+struct MemberTypeCheck {
+    static constexpr bool kOptedOut =
+        listsMember<C, MemberList::ignored>(Name.view()) || listsMember<C, MemberList::custom>(Name.view());
+    static_assert(kMappable<Member> || kOptedOut || kIsCollection<Member>,
+                  "JSONModelProperty type not allowed: the mapping cannot read or write the type of the member named "
+                  "in MemberTypeCheck<Model, Type, Name> above. List the member in the model's kJSONIgnoredMembers, "
+                  "or in its kJSONCustomMembers and declare a custom setter for it.");
+    static_assert(kMappable<Member> || kOptedOut || !kIsCollection<Member>,
+                  "Bad property protocol declaration: the mapping cannot read or write the elements of the collection "
+                  "member named in MemberTypeCheck<Model, Type, Name> above. List the member in the model's "
+                  "kJSONIgnoredMembers, or in its kJSONCustomMembers and declare a custom setter for it.");
+    static constexpr bool kChecked = true;
+};
+
 template <typename C>
 std::shared_ptr<JSONModel> createModel() {
     return std::make_shared<C>();
@@ -175,22 +267,25 @@ std::unique_ptr<const JSONModelClass> buildModelClass() {
                 Super>::value,
         "a model's description lists its model base class");
     static_assert(std::is_default_constructible_v<C>, "a model is default constructible");
+    static_assert(listsDescribedMembersOnly<C>(),
+                  "kJSONIgnoredMembers and kJSONCustomMembers name members listed in the model's description");
 
     JSONModelDeclarationData data;
     applyDeclarations<C>(data);
 
     std::vector<JSONModelClassProperty> properties;
     std::set<std::string, std::less<>> described;
-    using Members =
-        boost::describe::describe_members<C, boost::describe::mod_any_access | boost::describe::mod_inherited>;
-    boost::mp11::mp_for_each<Members>([&](auto descriptor) {
+    boost::mp11::mp_for_each<DescribedMembers<C>>([&](auto descriptor) {
         using D = decltype(descriptor);
         using Access = MemberAccess<C, D>;
         using Declared = std::remove_reference_t<decltype(std::declval<C&>().*D::pointer)>;
         using Member = typename Access::Member;
         described.emplace(D::name);
-        // Read-only members and function objects are not mapped.
-        if constexpr (!std::is_const_v<Declared> && !IsFunction<Member>::value) {
+        // Read-only members, function objects and members ignored at compile time are not mapped.
+        if constexpr (!std::is_const_v<Declared> && !IsFunction<Member>::value &&
+                      !listsMember<C, MemberList::ignored>(D::name)) {
+            static_assert(
+                MemberTypeCheck<C, Member, MemberName<std::char_traits<char>::length(D::name) + 1>(D::name)>::kChecked);
             if (data.ignored.contains(D::name)) return;
             const TypeInfo info = Codec<Member>::info();
             JSONModelClassProperty property;
@@ -207,6 +302,11 @@ std::unique_ptr<const JSONModelClass> buildModelClass() {
             }
             if (auto getter = data.getters.find(property.name); getter != data.getters.end()) {
                 property.customGetter = getter->second;
+            }
+            if (listsMember<C, MemberList::custom>(D::name) && property.customSetters.empty()) {
+                throw JSONModelProgrammingError("JSONModel declaration",
+                                                shortTypeName(typeid(C)) + " lists " + property.name +
+                                                    " in kJSONCustomMembers but declares no setter for it");
             }
             property.access = &Access::kAccess;
             properties.push_back(std::move(property));

@@ -28,12 +28,7 @@ JSONModelError JSONModelError::errorInvalidDataWithMissingKeys(std::span<const s
     auto error = makeError(kJSONModelErrorInvalidData,
                            "Invalid JSON data. Required JSON keys are missing from the input. Check the error user "
                            "information.");
-    std::string joined;
-    for (const auto& key : keys) {
-        if (!joined.empty()) joined += ", ";
-        joined += key;
-    }
-    error.userInfo.emplace(std::string(kJSONModelMissingKeys), std::move(joined));
+    error.userInfo.emplace(std::string(kJSONModelMissingKeys), std::vector<std::string>(keys.begin(), keys.end()));
     return error;
 }
 
@@ -90,20 +85,6 @@ JSONModelError JSONModelError::errorByPrependingKeyPathComponent(std::string_vie
     }
     copy.userInfo.insert_or_assign(std::string(kJSONModelKeyPath), std::move(path));
     return copy;
-}
-
-std::vector<std::string> JSONModelError::missingKeys() const {
-    std::vector<std::string> keys;
-    auto joined = stringForKey(kJSONModelMissingKeys);
-    if (!joined || joined->empty()) return keys;
-    std::string_view rest = *joined;
-    while (true) {
-        auto comma = rest.find(", ");
-        keys.emplace_back(rest.substr(0, comma));
-        if (comma == std::string_view::npos) break;
-        rest.remove_prefix(comma + 2);
-    }
-    return keys;
 }
 
 }  // namespace ambrell

@@ -41,8 +41,8 @@ struct JSONModelError : platform::NSError {
     std::optional<std::vector<std::uint8_t>> responseData;
 
     [[nodiscard]] static JSONModelError errorInvalidDataWithMessage(std::string_view message);
-    // The missing names travel in the user info as one text, joined by ", "
-    // (the user info holds no arrays); missingKeys() gives them back.
+    // The missing names travel in the user info as a list of texts under
+    // kJSONModelMissingKeys; missingKeys() gives them back.
     [[nodiscard]] static JSONModelError errorInvalidDataWithMissingKeys(std::span<const std::string> keys);
     [[nodiscard]] static JSONModelError errorInvalidDataWithTypeMismatch(std::string_view mismatch);
     [[nodiscard]] static JSONModelError errorBadResponse();
@@ -62,7 +62,9 @@ struct JSONModelError : platform::NSError {
 
     [[nodiscard]] std::optional<std::string> keyPath() const { return stringForKey(kJSONModelKeyPath); }
     [[nodiscard]] std::optional<std::string> typeMismatch() const { return stringForKey(kJSONModelTypeMismatch); }
-    [[nodiscard]] std::vector<std::string> missingKeys() const;
+    [[nodiscard]] std::vector<std::string> missingKeys() const {
+        return stringsForKey(kJSONModelMissingKeys).value_or(std::vector<std::string>());
+    }
 };
 
 // Where a mapping operation reports its failure: the caller passes the address

@@ -494,9 +494,7 @@ TEST_F(VenueModels, MalformedStylesAreSkippedAndEveryVenueKept) {
     other.at("id") = "v-other";
     const std::string text = boost::json::serialize(boost::json::array{harbour, other});
 
-    std::optional<JSONModelError> error;
-    const auto venues = CVVenueInternal::arrayOfModelsFromString(text, &error);
-    EXPECT_FALSE(error);
+    const auto venues = CVVenueInternal::venuesFromDocument(text);
     ASSERT_TRUE(venues);
     ASSERT_EQ(venues->size(), 2u);
     const auto& kept = *venues->at(0);
@@ -517,6 +515,82 @@ TEST_F(VenueModels, MalformedStylesAreSkippedAndEveryVenueKept) {
     EXPECT_NE(skipped[0].find("displayName"), std::string::npos) << skipped[0];
     EXPECT_NE(skipped[1].find("index 2 (folder none)"), std::string::npos) << skipped[1];
     EXPECT_NE(skipped[2].find("index 3 (folder none)"), std::string::npos) << skipped[2];
+}
+
+TEST_F(VenueModels, MalformedBuildingsAreSkippedAndTheRestOfTheDocumentKept) {
+    auto south = buildingDocument();
+    south.at("id") = "b-south";
+    const boost::json::array list{buildingDocument(), parse(R"({"id": "b-bad", "floors": [1]})"), 7, south};
+    for (const auto& text :
+         {boost::json::serialize(list), boost::json::serialize(boost::json::object{{"buildings", list}})}) {
+        SCOPED_TRACE(text.substr(0, 1));
+        test::ScopedLogCapture log;
+        CVBuildingCollection collection;
+        ASSERT_TRUE(collection.initWithData(test::bytes(text)));
+        ASSERT_EQ(collection.buildings.size(), 2u);
+        EXPECT_EQ(std::tie(collection.buildings[0]->buildingId, collection.buildings[1]->buildingId),
+                  std::tuple("b-north", "b-south"));
+        EXPECT_EQ(collection.buildings[1]->floors.size(), 2u);
+        const auto skipped = errorLinesStartingWith(
+            log.sink(), "-[CVBuildingCollection initWithDictionary:error:] [E] Skipped building ");
+        ASSERT_EQ(skipped.size(), 2u);
+        EXPECT_TRUE(skipped[0].starts_with(
+            R"(-[CVBuildingCollection initWithDictionary:error:] [E] Skipped building at index 1 (id "b-bad"): )"))
+            << skipped[0];
+        EXPECT_NE(skipped[0].find("at floors"), std::string::npos) << skipped[0];
+        EXPECT_NE(skipped[1].find("at index 2 (id none)"), std::string::npos) << skipped[1];
+    }
+}
+
+TEST_F(VenueModels, MalformedVenuesAreSkippedAndTheRestOfTheDocumentKept) {
+    auto other = venueDocument();
+    other.at("id") = "v-other";
+    const boost::json::array list{venueDocument(), parse(R"({"id": "v-bad"})"), other};
+    for (const auto& text :
+         {boost::json::serialize(list), boost::json::serialize(boost::json::object{{"venues", list}})}) {
+        SCOPED_TRACE(text.substr(0, 1));
+        test::ScopedLogCapture log;
+        const auto venues = CVVenueInternal::venuesFromDocument(text);
+        ASSERT_TRUE(venues);
+        ASSERT_EQ(venues->size(), 2u);
+        EXPECT_EQ(std::tie(venues->at(0)->venueId, venues->at(1)->venueId), std::tuple("v-harbour", "v-other"));
+        const auto skipped =
+            errorLinesStartingWith(log.sink(), "+[CVVenueInternal venuesFromDocument:] [E] Skipped venue ");
+        ASSERT_EQ(skipped.size(), 1u);
+        EXPECT_TRUE(skipped[0].starts_with(
+            R"(+[CVVenueInternal venuesFromDocument:] [E] Skipped venue at index 1 (id "v-bad"): )"))
+            << skipped[0];
+        EXPECT_NE(skipped[0].find("missing keys: venueInfo"), std::string::npos) << skipped[0];
+    }
+    for (const char* other : {"42", "{not json", R"({"venues": 5})", R"({"list": []})"}) {
+        EXPECT_EQ(CVVenueInternal::venuesFromDocument(other), std::nullopt) << other;
+    }
+    EXPECT_EQ(CVVenueInternal::venuesFromDocument("[]"), std::vector<std::shared_ptr<CVVenueInternal>>());
+}
+
+TEST_F(VenueModels, RefusedElementsOfAListGiveAHundredLinesAndACount) {
+    const boost::json::array refused(250, boost::json::value(5));
+    CVBuildingCollection collection;
+    ASSERT_TRUE(collection.initWithData(test::bytes(boost::json::serialize(refused))));
+    EXPECT_TRUE(collection.buildings.empty());
+    EXPECT_EQ(CVVenueInternal::venuesFromDocument(boost::json::serialize(refused)).value().size(), 0u);
+    auto building = buildingDocument();
+    for (int i = 0; i < 250; ++i) building.at("floors").as_object()[std::to_string(100 + i)] = 5;
+    ASSERT_EQ(CVBuildingInternal::fromDictionary(building)->floors.size(), 2u);
+    auto venue = venueDocument();
+    venue.at("styles") = refused;
+    ASSERT_TRUE(CVVenueInternal::fromDictionary(venue)->styles.empty());
+
+    for (const auto& [operation, kind] : {std::pair("-[CVBuildingCollection initWithDictionary:error:]", "building"),
+                                          {"+[CVVenueInternal venuesFromDocument:]", "venue"},
+                                          {"-[CVBuildingInternal initWithDictionary:error:]", "floor"},
+                                          {"-[CVVenueInternal initWithDictionary:error:]", "map style"}}) {
+        const auto lines = errorLinesStartingWith(log_.sink(), std::string(operation) + " [E] Skipped ");
+        ASSERT_EQ(lines.size(), 101u) << operation;
+        EXPECT_EQ(lines[100], std::string(operation) + " [E] Skipped 150 more " + kind + " entries of this list");
+    }
+    EXPECT_NE(errorLinesStartingWith(log_.sink(), "+[CVVenueInternal")[99].find("at index 99 (id none)"),
+              std::string::npos);
 }
 
 TEST_F(VenueModels, BuildingAndFloorLocationsAreMadeOnceAndRegistered) {

@@ -35,7 +35,7 @@ TEST(RequiredKeysTest, EveryMissingNameIsListedAndLogged) {
     EXPECT_EQ(error->localizedDescription(),
               "Invalid JSON data. Required JSON keys are missing from the input. Check the error user information.");
     EXPECT_EQ(error->missingKeys(), (std::vector<std::string>{"locationId", "name"}));
-    EXPECT_EQ(error->stringForKey("kJSONModelMissingKeys"), "locationId, name");
+    EXPECT_EQ(error->stringsForKey("kJSONModelMissingKeys"), (std::vector<std::string>{"locationId", "name"}));
     EXPECT_FALSE(error->keyPath());
     EXPECT_TRUE(
         log.sink().contains("Incoming data was invalid [Location initWithDictionary:]. Keys missing: "
@@ -410,9 +410,46 @@ TEST(NestedFailureTest, AnElementRefusedWithoutAnErrorStillFailsItsParentWithOne
     }
 }
 
+// A type the mapping cannot read: members of it must be opted out at compile
+// time (the build stops otherwise; see DeclarationMistake.h).
+struct Tag {
+    std::string text;
+};
+
+struct Tagged : JSONModelOf<Tagged> {
+    std::shared_ptr<Tag> tag;
+    std::vector<Tag> seen;
+    static constexpr std::string_view kJSONCustomMembers[] = {"tag"};
+    static constexpr std::string_view kJSONIgnoredMembers[] = {"seen"};
+
+    static void declareJSON(JSONModelDeclaration<Tagged>& d) { d.setter("tag", &Tagged::setTagWithNSString); }
+    void setTagWithNSString(std::string_view text) { tag = std::make_shared<Tag>(Tag{std::string(text)}); }
+};
+BOOST_DESCRIBE_STRUCT(Tagged, (JSONModel), (tag, seen))
+
+// Lists a custom member but declares no setter for it.
+struct Untagged : JSONModelOf<Untagged> {
+    std::shared_ptr<Tag> tag;
+    static constexpr std::string_view kJSONCustomMembers[] = {"tag"};
+};
+BOOST_DESCRIBE_STRUCT(Untagged, (JSONModel), (tag))
+
+TEST(DeclarationTest, MembersOfUnknownTypesAreReadByTheirSettersOrIgnored) {
+    auto tagged = imported<Tagged>(R"({"tag": "blue", "seen": [{"text": "red"}]})");
+    ASSERT_TRUE(tagged && tagged->tag);
+    EXPECT_EQ(tagged->tag->text, "blue");
+    EXPECT_TRUE(tagged->seen.empty());
+    EXPECT_FALSE(Tagged::jsonClass().property("seen"));
+    // A value the setter does not take is the mapping's type mismatch.
+    expectFailureAt<Tagged>(R"({"tag": 5})", "tag");
+    EXPECT_THROW(Untagged::jsonClass(), JSONModelProgrammingError);
+}
+
 }  // namespace
 }  // namespace ambrell::test
 
+AMBRELL_JSON_MODEL_DEFINE(ambrell::test::Tagged)
+AMBRELL_JSON_MODEL_DEFINE(ambrell::test::Untagged)
 AMBRELL_JSON_MODEL_DEFINE(ambrell::test::Strict)
 AMBRELL_JSON_MODEL_DEFINE(ambrell::test::Count)
 AMBRELL_JSON_MODEL_DEFINE(ambrell::test::Counts)
