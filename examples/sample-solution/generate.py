@@ -4,8 +4,10 @@ web service serves it (service/) and as a host app bundles it (bundle/res/).
 
 The content is synthetic: two campuses, one astride the Greenwich meridian and
 one on the Aarhus harbour front, three buildings, twelve floors and a few
-hundred locations. Every run writes the same bytes (fixed seed, sorted keys,
-rounded coordinates), so the committed copy only changes when this script does.
+hundred locations, with a route network per campus, images, map tiles and a
+tile package, and the size response that lists what a data set downloads.
+Every run writes the same bytes (fixed seed, sorted keys, rounded coordinates,
+fixed dates in the zip), so the committed copy only changes when this script does.
 
     python3 generate.py                  # the small solution, beside this script
     python3 generate.py --out /tmp/big --large   # 50,000 locations, for benchmarks
@@ -18,6 +20,7 @@ holds the number of locations asked for.
 
 import argparse
 import hashlib
+import io
 import json
 import math
 import os
@@ -26,6 +29,7 @@ import shutil
 import struct
 import sys
 import tempfile
+import zipfile
 import zlib
 
 SOLUTION_ID = "d9f3a1c0e5b24f7a9c1e3b5d7f9a2c4e"
@@ -33,15 +37,32 @@ LANGUAGES = ("en", "da")
 DEFAULT_LANGUAGE = "en"
 # 2025-01-01T00:00:00Z: when the bundled snapshot claims to have been taken.
 SNAPSHOT_TIMESTAMP = 1735689600
-MEDIA = "https://media.ambrell.com"
+# The hosts the documents name. A test's loopback web service stands in for all four: it serves a URL's path
+# from service/<path> and writes its own origin in their place into every document it serves.
+API = "https://api.ambrell.com/"  # the web service's production base URL; sync URLs start with it
+MEDIA = "https://media.ambrell.com"  # icons and images the solution's content uploads
+TILES = "https://tiles.ambrell.com"  # the tile server: single tiles and the solution's tile package
+EXTERNAL = "https://photos.example.com"  # images the customer keeps on a site of their own
+ORIGINS = (API.rstrip("/"), MEDIA, TILES, EXTERNAL)
+# When the service's documents were last changed (2025-02-01T00:00:00Z): later than the snapshot.
+SERVICE_LAST_MODIFIED = 1738368000
+# Map tiles are written for these zoom levels only, to keep the committed copy small.
+TILE_ZOOMS = (17, 18, 19)
+TILE_SIZE = 256
 LARGE_LOCATION_COUNT = 50000
 SEED = 20250101
 METRES_PER_DEGREE = 111320.0
 
 ENDPOINTS = ("solutions", "venues", "buildings", "locations", "categories", "appconfig", "appuserroles",
-             "derivedGeometry")
+             "derivedGeometry", "graph", "routelayer")
 # The endpoints whose URL can carry "&venueId=": the service also answers those per venue.
-VENUE_ENDPOINTS = ("buildings", "locations", "derivedGeometry")
+VENUE_ENDPOINTS = ("buildings", "locations", "derivedGeometry", "graph")
+# What a data set's synchronisation fetches first: the size of everything else, per scope.
+DATASET_ENDPOINT = "dataset"
+# The sync URLs the library fetches for a solution, in its order (the locations last); the size response's "json"
+# group lists these and the derived geometry.
+SYNC_ORDER = ("graph", "venues", "buildings", "solutions", "appconfig", "categories", "appuserroles", "routelayer",
+              "locations")
 
 
 def object_id(*parts):
@@ -87,6 +108,39 @@ class Frame:
 
     def point(self, x, y):
         return {"type": "Point", "coordinates": self.lnglat(x, y)}
+
+
+def tile_coordinate(longitude, latitude, zoom):
+    """The tile server's x and y of the tile holding a point (the usual web-map tiling)."""
+    n = 2 ** zoom
+    x = int((longitude + 180.0) / 360.0 * n)
+    y = int((1.0 - math.asinh(math.tan(math.radians(latitude))) / math.pi) / 2.0 * n)
+    return x, y
+
+
+def ranges(numbers):
+    """Sorted node ids as the route network's range list: "0-3,7"."""
+    runs = []
+    for value in numbers:
+        if runs and value == runs[-1][1] + 1:
+            runs[-1][1] = value
+        else:
+            runs.append([value, value])
+    return ",".join("%d" % a if a == b else "%d-%d" % (a, b) for a, b in runs)
+
+
+def sync_url(endpoint, lang, venue_id=None):
+    """The library's sync URL on the production base URL."""
+    url = "%ssync/%s?solutionId=%s&lr=%s&v=6" % (API, endpoint, SOLUTION_ID, lang)
+    return url if venue_id is None else url + "&venueId=" + venue_id
+
+
+def url_path(url):
+    """The path of one of the sample's absolute URLs: what the loopback web service is asked for."""
+    for origin in ORIGINS:
+        if url.startswith(origin + "/"):
+            return url[len(origin):].split("?")[0]
+    raise ValueError("not a URL of the sample's hosts: %s" % url)
 
 
 def bbox(geometry):
@@ -212,6 +266,8 @@ class Solution:
         self.locations = []       # language-neutral location records
         self.derived = []         # (venue key, record)
         self.icons = []           # icon slugs bundled under res/
+        self.images = []          # names of the images on the media host, bundled under res/ too
+        self.external_images = []  # names of the images on the customer's own site
 
     # Ids and names ---------------------------------------------------------------------------------------------
 
@@ -396,6 +452,7 @@ class Solution:
         }
         if rect is not None:
             location["geometry"] = frame.polygon(rect)
+            location["rect"] = rect
             location["anchor"] = frame.point((rect[0] + rect[2]) / 2, (rect[1] + rect[3]) / 2)
         else:
             location["geometry"] = frame.point(*point)
@@ -428,6 +485,16 @@ class Solution:
         if slug not in self.icons:
             self.icons.append(slug)
         return "%s/icons/%s.png" % (MEDIA, slug)
+
+    def image_url(self, name):
+        if name not in self.images:
+            self.images.append(name)
+        return "%s/images/%s.png" % (MEDIA, name)
+
+    def external_image_url(self, name):
+        if name not in self.external_images:
+            self.external_images.append(name)
+        return "%s/photos/%s.png" % (EXTERNAL, name)
 
     def display_rule(self, type_entry):
         name, base, _, slug, colour, zoom_from = type_entry
@@ -509,8 +576,7 @@ class Solution:
                 "entryPoints": [frame.point(x, y) for x, y in venue["parking"]],
                 "defaultFloor": 0,
                 "graphId": key,
-                "tilesUrl": "https://tiles.ambrell.com/%s/%s/{style}/{floor}/{z}/{x}/{y}.png" % (SOLUTION_ID,
-                                                                                                key.lower()),
+                "tilesUrl": self.tiles_template(venue),
                 "styles": [{"folder": "default", "displayName": self.pick(text("Default", "Standard"), lang)},
                            {"folder": "dark", "displayName": self.pick(text("Dark", "Mørk"), lang)}],
                 "status": 3,
@@ -590,7 +656,7 @@ class Solution:
             properties["displayRule"] = {"icon": self.icon_url("reception-desk"), "zoomFrom": 15}
             properties["locationSettings"] = {"selectable": True}
             properties["description"] = self.pick(text("Visitors sign in here.", "Gæster melder sig her."), lang)
-            properties["imageURL"] = "%s/images/%s.jpg" % (MEDIA, location["externalId"].lower())
+            properties["imageURL"] = self.image_url(location["externalId"].lower())
         return {"id": location["id"], "type": "Feature", "geometry": location["geometry"], "properties": properties}
 
     def locations_document(self, lang, venue_key=None):
@@ -605,7 +671,7 @@ class Solution:
                 for key, name, description in CATEGORIES]
 
     def appconfig_document(self, lang):
-        main_menu = [{"categoryKey": key, "menuImageUrl": "%s/images/menu-%s.jpg" % (MEDIA, key),
+        main_menu = [{"categoryKey": key, "menuImageUrl": self.image_url("menu-" + key),
                       "iconUrl": self.icon_url("menu-" + key)} for key, _, _ in CATEGORIES]
         return {
             "colorPrimary": "#1F3A5F",
@@ -614,7 +680,7 @@ class Solution:
             "menuInfo": {"mainmenu": main_menu,
                          "quickmenu": [{"categoryKey": "facilities", "iconUrl": self.icon_url("menu-facilities")},
                                        {"categoryKey": "food", "iconUrl": self.icon_url("menu-food")}]},
-            "venueImages": {venue["key"].lower(): "%s/images/venue-%s.jpg" % (MEDIA, venue["key"].lower())
+            "venueImages": {venue["key"].lower(): self.external_image_url("venue-" + venue["key"].lower())
                             for venue, _, _ in self.venues},
             "appSettings": {"title": self.pick(text("Sample Campuses", "Eksempelcampusser"), lang),
                             "defaultVenue": self.venues[0][2]},
@@ -650,7 +716,163 @@ class Solution:
             return self.userroles_document(lang)
         if endpoint == "derivedGeometry":
             return self.derived_document(venue_key)
+        if endpoint == "graph":
+            return self.graph_document(venue_key)
+        if endpoint == "routelayer":
+            return self.route_layer_document()
         raise KeyError(endpoint)
+
+    # Route network and route layer ------------------------------------------------------------------------------
+
+    def graph_document(self, venue_key=None):
+        # One network per venue; the labels carry every language, so both languages get the same document.
+        return [self.route_network(venue, frame) for venue, frame, _ in self.venues
+                if venue_key is None or venue["key"] == venue_key]
+
+    def route_network(self, venue, frame):
+        """The venue's walkable network: a corridor along each floor (each wing of a split floor), joined from
+        floor to floor by stairs at both ends and a lift, entrances on the ground floor and paths outdoors between
+        the buildings and to the parking places. Entrances and parking places are the entry points."""
+        buildings = [b for b in self.buildings if b["venue"] is venue]
+        floors = sorted({index for b in buildings for index in b["floors"]})
+        floor_names = ["L%d" % i if i >= 0 else "B%d" % -i for i in floors]
+        barriers = ["", "gate", "gateelevator"]
+        highways = ["footway", "steps", "elevator"]
+        contexts = ["InsideBuilding", "OutsideOnVenue"]
+        nodes, edges, labels, access, fixed = [], [], [], [], []
+        positions = []
+
+        def node(x, y, index, boundary=0, barrier="", label=None):
+            lng, lat = frame.lnglat(x, y)
+            nodes.append([int(round(lat * 1e7)), int(round(lng * 1e7)), index, boundary, barriers.index(barrier),
+                          floors.index(index) if index in floors else floors.index(0), 0])
+            positions.append((x, y))
+            if label is not None:
+                labels.append({"index": len(nodes) - 1, "labels": label})
+            return len(nodes) - 1
+
+        def edge(u, v, highway, context="InsideBuilding", climb=0.0, speed=0):
+            (ux, uy), (vx, vy) = positions[u], positions[v]
+            millimetres = int(round(1000 * math.sqrt((ux - vx) ** 2 + (uy - vy) ** 2 + climb ** 2)))
+            edges.append([[u, v], [highways.index(highway), contexts.index(context), millimetres, speed, 0, 0]])
+
+        entrances = []  # (building, node) of the south entrances, joined outdoors
+        for building in buildings:
+            x0, y0, x1, y1 = self.building_rect(building)
+            cx, cy = building["centre"]
+            width = building["room_width"]
+            doors = [x0 + (slot + 0.5) * width for slot in range(int(round(building["width"] / width)))]
+            shafts = {}  # floor -> (west stairs, east stairs, lift)
+            for index in building["floors"]:
+                parts = self.floor_parts(building, index)
+                lift_x = parts[0][2] - 2.0 if len(parts) > 1 else cx + 1.0
+                at = {}
+                for px0, _, px1, _ in parts:
+                    xs = sorted({round(x, 3) for x in doors + [x0 + 2.0, x1 - 2.0, lift_x, cx] if px0 <= x <= px1})
+                    previous = None
+                    for x in xs:
+                        lift = x == round(lift_x, 3)
+                        at[x] = node(x, cy, index, barrier="gateelevator" if lift else "")
+                        if previous is not None:
+                            edge(previous, at[x], "footway")
+                        previous = at[x]
+                shafts[index] = (at[round(x0 + 2.0, 3)], at[round(x1 - 2.0, 3)], at[round(lift_x, 3)])
+                fixed.extend(shafts[index])
+                if index < 0:
+                    # The basement lift stop is for staff only.
+                    access.append({"index": shafts[index][2], "restrictions": [self.role_id("staff")]})
+                if index == 0:
+                    south = node(cx, y0, 0, boundary=2, barrier="gate", label=text("Main entrance", "Hovedindgang"))
+                    edge(south, at[round(cx, 3)], "footway")
+                    entrances.append((building, south))
+                    if building["width"] > 60:
+                        north = node(cx, y1, 0, boundary=2, barrier="gate",
+                                     label=text("North entrance", "Nordindgang"))
+                        edge(north, at[round(cx, 3)], "footway")
+            for lower, upper in zip(building["floors"], building["floors"][1:]):
+                for kind, (a, b) in zip(("steps", "steps", "elevator"), zip(shafts[lower], shafts[upper])):
+                    edge(a, b, kind, climb=4.0, speed=500 if kind == "steps" else 0)
+        for (_, a), (_, b) in zip(entrances, entrances[1:]):
+            edge(a, b, "footway", context="OutsideOnVenue")
+        for number, (x, y) in enumerate(venue["parking"], start=1):
+            parking = node(x, y, 0, boundary=4, label=text("Parking %d" % number, "Parkering %d" % number))
+            nearest = min(entrances, key=lambda entry: math.dist(positions[entry[1]], (x, y)))[1]
+            edge(parking, nearest, "footway", context="OutsideOnVenue")
+
+        ex0, ey0, ex1, ey1 = venue["extent"]
+        return {
+            "graphId": venue["key"],
+            "graphArea": frame.polygon((ex0, ey0, ex1, ey1)),
+            "nodeMapping": {"properties": ["boundary", "barrier", "floorname", "waittime"],
+                            "values": [[], barriers, floor_names, []]},
+            "edgeMapping": {"properties": ["highway", "context", "distance", "speedFactor", "waittime", "flags"],
+                            "values": [highways, contexts, [], [], [], []]},
+            "flagMapping": ["oneway"],
+            "nodeData": nodes,
+            "edgeData": edges,
+            "nodeLabels": labels,
+            "nodeAccess": access,
+            # Stairs and lift stops stay where they are when a path is straightened.
+            "immutableNodes": ranges(sorted(fixed)),
+        }
+
+    def route_layer_document(self):
+        """A table in every meeting room: an obstacle that paths through the room go around."""
+        obstacles = []
+        for location in self.locations:
+            if location["type"] != "Meeting Room":
+                continue
+            x0, y0, x1, y1 = location["rect"]
+            cx, cy = (x0 + x1) / 2, (y0 + y1) / 2
+            frame = location["building"]["frame"]
+            obstacles.append({"id": object_id(SOLUTION_ID, "obstacle", location["externalId"]), "restrictions": [],
+                              "roomIdList": [location["id"]], "graphId": location["venue"]["key"],
+                              "geometry": frame.polygon((cx - 0.6, cy - 1.2, cx + 0.6, cy + 1.2))})
+        return obstacles
+
+    # Map tiles --------------------------------------------------------------------------------------------------
+
+    @staticmethod
+    def tiles_template(venue):
+        return "%s/tiles/%s/%s/{style}/{floor}/{z}/{x}/{y}.png" % (TILES, SOLUTION_ID, venue["key"].lower())
+
+    @staticmethod
+    def tile_package_url():
+        return "%s/tiles/%s/tilepackage.zip" % (TILES, SOLUTION_ID)
+
+    def tiles(self):
+        """(venue key, floor, z, x, y) of every tile written: those over the venue's extent, on each of its floors."""
+        tiles = []
+        for venue, frame, _ in self.venues:
+            ex0, ey0, ex1, ey1 = venue["extent"]
+            west, south = frame.lnglat(ex0, ey0)
+            east, north = frame.lnglat(ex1, ey1)
+            floors = sorted({index for b in self.buildings if b["venue"] is venue for index in b["floors"]})
+            for zoom in TILE_ZOOMS:
+                xa, ya = tile_coordinate(west, north, zoom)
+                xb, yb = tile_coordinate(east, south, zoom)
+                for index in floors:
+                    for x in range(xa, xb + 1):
+                        for y in range(ya, yb + 1):
+                            tiles.append((venue["key"], index, zoom, x, y))
+        return tiles
+
+    # The size response ------------------------------------------------------------------------------------------
+
+    def dataset_document(self, lang, sizes):
+        """What a full copy of the solution holds, by group, with the bytes of each as the service has them."""
+        groups = [
+            ("json", [sync_url(endpoint, lang) for endpoint in SYNC_ORDER + ("derivedGeometry",)]),
+            # The icons and images that locations, types and menus show.
+            ("images", sorted(self.icon_url(slug) for slug in self.icons)
+             + sorted(self.image_url(name) for name in self.images)),
+            ("externalimages", sorted(self.external_image_url(name) for name in self.external_images)),
+            ("tiles", [self.tile_package_url()]),
+        ]
+        resources = [{"type": kind, "urls": urls, "estimatedSize": sum(sizes[url] for url in urls)}
+                     for kind, urls in groups]
+        return {"id": SOLUTION_ID, "name": "Ambrell Sample Campuses", "resources": resources,
+                "totalEstimatedSize": sum(group["estimatedSize"] for group in resources)}
 
     # Counts -----------------------------------------------------------------------------------------------------
 
@@ -706,7 +928,29 @@ class Solution:
             "derivedGeometry": derived_counts(self.derived_document()),
             "perVenue": per_venue,
             "icons": sorted(self.icons),
+            "images": sorted(self.images),
+            "externalImages": sorted(self.external_images),
+            "graph": {venue_id: graph_counts(network) for (_, _, venue_id), network
+                      in zip(self.venues, self.graph_document())},
+            "routeLayerObstacles": len(self.route_layer_document()),
+            "tiles": {"zoomLevels": list(TILE_ZOOMS), "total": len(self.tiles()),
+                      "perVenue": {venue_id: sum(1 for tile in self.tiles() if tile[0] == venue["key"])
+                                   for venue, _, venue_id in self.venues},
+                      "package": self.tile_package_url()},
+            "datasetEndpoint": DATASET_ENDPOINT,
+            "origins": list(ORIGINS),
+            "serviceLastModified": SERVICE_LAST_MODIFIED,
         }
+
+
+def graph_counts(network):
+    highways = network["edgeMapping"]["values"][0]
+    by_highway = {}
+    for _, properties in network["edgeData"]:
+        by_highway[highways[properties[0]]] = by_highway.get(highways[properties[0]], 0) + 1
+    return {"graphId": network["graphId"], "nodes": len(network["nodeData"]), "edges": len(network["edgeData"]),
+            "edgesByHighway": by_highway, "entryPoints": sum(1 for entry in network["nodeData"] if entry[3] != 0),
+            "restrictedNodes": len(network["nodeAccess"])}
 
 
 # --- writing -----------------------------------------------------------------------------------------------------
@@ -744,6 +988,18 @@ def encode(document):
     return body.encode("utf-8")
 
 
+def encode_png(width, height, colour_type, rows):
+    """A PNG of 8-bit samples from rows that each begin with their filter byte."""
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data
+                + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+    header = struct.pack(">IIBBBBB", width, height, 8, colour_type, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(b"".join(rows), 9))
+            + chunk(b"IEND", b""))
+
+
 def png(colour, mark):
     """An 8x8 RGBA icon: a filled square in `colour` with a white mark, so each icon differs."""
     r, g, b = (int(colour[i:i + 2], 16) for i in (1, 3, 5))
@@ -756,14 +1012,50 @@ def png(colour, mark):
             pixel = (255, 255, 255, 255) if (lit and not border) else (r, g, b, 255)
             row.extend(pixel)
         rows.append(bytes(row))
+    return encode_png(8, 8, 6, rows)  # RGBA
 
-    def chunk(kind, data):
-        return (struct.pack(">I", len(data)) + kind + data
-                + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
 
-    header = struct.pack(">IIBBBBB", 8, 8, 8, 6, 0, 0, 0)  # 8x8, 8 bits, RGBA
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(b"".join(rows), 9))
-            + chunk(b"IEND", b""))
+def shade(name, low, high):
+    """An RGB colour between `low` and `high` per channel, chosen by the name."""
+    digest = hashlib.sha1(name.encode("utf-8")).digest()
+    return bytes(low + digest[i] * (high - low) // 255 for i in range(3))
+
+
+def picture_png(name):
+    """A 48x32 RGB picture for an image URL: a colour of its own with a light band across."""
+    colour, band = shade(name, 40, 200), b"\xf0\xf0\xf0"
+    row = hashlib.sha1(name.encode("utf-8")).digest()[3] % 24
+    rows = [b"\x00" + (band if row <= y < row + 6 else colour) * 48 for y in range(32)]
+    return encode_png(48, 32, 2, rows)  # RGB
+
+
+def tile_png(venue_key, floor, zoom, x, y):
+    """A map tile: the floor's paper colour, a darker frame and a band across that differs from tile to tile."""
+    name = "%s/%d/%d/%d/%d" % (venue_key, floor, zoom, x, y)
+    paper, ink = shade("%s/%d" % (venue_key, floor), 200, 250), shade(name, 60, 140)
+    digest = hashlib.sha1(name.encode("utf-8")).digest()
+    band_row, band_column = 16 + digest[0] % 208, 16 + digest[1] % 208
+    plain = b"\x00" + ink + paper * (band_column - 1) + ink * 16 + paper * (TILE_SIZE - band_column - 17) + ink
+    full = b"\x00" + ink * TILE_SIZE
+    rows = [full if y in (0, TILE_SIZE - 1) or band_row <= y < band_row + 16 else plain for y in range(TILE_SIZE)]
+    return encode_png(TILE_SIZE, TILE_SIZE, 2, rows)
+
+
+def tile_file_name(floor, zoom, x, y):
+    # The tile cache's name for a tile: the last four path components of its URL joined with "_".
+    return "%d_%d_%d_%d.png" % (floor, zoom, x, y)
+
+
+def zip_archive(entries):
+    """A zip of (name, bytes) entries, stored, with fixed dates and modes: the same bytes on every run."""
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_STORED) as archive:
+        for name, data in entries:
+            info = zipfile.ZipInfo(name, date_time=(2025, 2, 1, 0, 0, 0))
+            info.create_system = 3
+            info.external_attr = 0o100644 << 16
+            archive.writestr(info, data)
+    return buffer.getvalue()
 
 
 def icon_png(slug):
@@ -789,11 +1081,19 @@ def generate(out, location_count=None):
         if os.path.isdir(folder):
             shutil.rmtree(folder)
 
+    sizes = {}  # URL -> bytes served, for the size response
+
+    def serve(url, data):
+        # Files other than the sync documents lie under service/ at their URL's path.
+        sizes[url] = len(data)
+        write(os.path.join(service, *url_path(url).lstrip("/").split("/")), data)
+
     for endpoint in ENDPOINTS:
         for lang in LANGUAGES:
             data = encode(solution.document(endpoint, lang))
             # The web service: GET sync/<endpoint>?solutionId=<id>&lr=<lang>&v=6
             write(os.path.join(service, "sync", "%s_%s.json" % (endpoint, lang)), data)
+            sizes[sync_url(endpoint, lang)] = len(data)
             # The host app: the resource "res/ax_sync_<endpoint>_<lang>" of type "json".
             write(os.path.join(bundle, "res", "ax_sync_%s_%s.json" % (endpoint, lang)), data)
             if endpoint in VENUE_ENDPOINTS:
@@ -806,6 +1106,33 @@ def generate(out, location_count=None):
     for slug in sorted(solution.icons):
         # An icon URL's path "/icons/<slug>.png" is looked up among the resources as "ax_icons_<slug>.png".
         write(os.path.join(bundle, "res", "ax_icons_%s.png" % slug), icon_png(slug))
+        serve(solution.icon_url(slug), icon_png(slug))
+    for name in sorted(solution.images):
+        write(os.path.join(bundle, "res", "ax_images_%s.png" % name), picture_png(name))
+        serve(solution.image_url(name), picture_png(name))
+    for name in sorted(solution.external_images):
+        serve(solution.external_image_url(name), picture_png(name))
+
+    # Tiles: one by one where the venue's template points (the style left out: every style gets the same
+    # tiles), all of them in the tile package, and the same files among the app's resources.
+    package = []
+    venue_templates = {venue["key"]: solution.tiles_template(venue) for venue, _, _ in solution.venues}
+    for venue_key, floor, zoom, x, y in solution.tiles():
+        data = tile_png(venue_key, floor, zoom, x, y)
+        url = venue_templates[venue_key].replace("/{style}", "").format(floor=floor, z=zoom, x=x, y=y)
+        serve(url, data)
+        package.append((tile_file_name(floor, zoom, x, y), data))
+        write(os.path.join(bundle, "res", tile_file_name(floor, zoom, x, y)), data)
+    serve(solution.tile_package_url(), zip_archive(sorted(package)))
+    write(os.path.join(bundle, "res", "ax_sync_tiles.json"),
+          encode({"tiles": len(package), "zoomLevels": list(TILE_ZOOMS)}))
+    write(os.path.join(bundle, "res", "ax_sync_graph.json"),
+          encode({"graphIds": [venue["key"] for venue, _, _ in solution.venues]}))
+
+    # The size response, per language; the service answers it with "Content-Language".
+    for lang in LANGUAGES:
+        write(os.path.join(service, "sync", "%s_%s.json" % (DATASET_ENDPOINT, lang)),
+              encode(solution.dataset_document(lang, sizes)))
 
     counts = json.dumps(solution.counts(), sort_keys=True, ensure_ascii=False, indent=2) + "\n"
     write(os.path.join(out, "expected-counts.json"), counts.encode("utf-8"))

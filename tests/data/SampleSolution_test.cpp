@@ -1,6 +1,7 @@
 // The sample solution of examples/sample-solution, read through the content
 // models: every document parses without a logged error, and what the models
-// hold matches the counts its generator wrote beside it.
+// hold matches the counts its generator wrote beside it. Served by its
+// loopback web service, it answers every URL a synchronisation asks for.
 
 #include <gtest/gtest.h>
 
@@ -19,13 +20,19 @@
 #include "data/CVLocationSourceIndex.h"
 #include "data/CVOfflineBundleHelper.h"
 #include "data/CVSolutionInternal.h"
+#include "data/CVUrlResourceCollection.h"
 #include "data/CVUserRoleJSON.h"
 #include "data/CVVenueInternal.h"
 #include "foundation/CVAXAPI.h"
 #include "foundation/CVLogger.h"
+#include "foundation/CVURITemplate.h"
 #include "platform/Paths.h"
+#include "platform/http/HttpSession.h"
+#include "platform/runtime/BlockingWait.h"
+#include "platform/runtime/ThreadPool.h"
 #include "tests/data/LocationDocuments.h"
 #include "tests/support/CapturingLogSink.h"
+#include "tests/support/SampleSolutionService.h"
 #include "tests/support/TempDirectory.h"
 
 namespace ambrell {
@@ -342,7 +349,200 @@ TEST_P(SampleSolution, EveryIconUrlHasABundledImage) {
     EXPECT_EQ(names, std::set<std::string>(icons.begin(), icons.end()));
 }
 
+// Every network covers its venue: each node is reachable from the entry points over the edges, the floors joined
+// by stairs and lifts; the nodes' floors are the venue's; the route layer's obstacles stand in meeting rooms.
+TEST_P(SampleSolution, RouteNetworksJoinEveryFloorAndObstaclesStandInRooms) {
+    const json::value graphs = json::parse(document("graph"));
+    ASSERT_EQ(graphs.as_array().size(), expectedAt("venues"));
+    for (const auto& [venueId, expected] : counts().at("graph").as_object()) {
+        const auto venue = std::ranges::find(venues_, std::string(venueId), &CVVenueInternal::venueId);
+        ASSERT_NE(venue, venues_.end()) << venueId;
+        const auto network = std::ranges::find_if(graphs.as_array(), [&](const json::value& each) {
+            return each.at("graphId") == json::value((*venue)->graphId.value_or(""));
+        });
+        ASSERT_NE(network, graphs.as_array().end()) << venueId;
+        const auto& nodes = network->at("nodeData").as_array();
+        const auto& edges = network->at("edgeData").as_array();
+        EXPECT_EQ(nodes.size(), expectedAt("nodes", expected));
+        EXPECT_EQ(edges.size(), expectedAt("edges", expected));
+        const auto& nodeMapping = network->at("nodeMapping").as_object();
+        ASSERT_EQ(nodeMapping.at("properties").as_array().size(), nodeMapping.at("values").as_array().size());
+
+        std::vector<std::vector<std::size_t>> neighbours(nodes.size());
+        std::set<std::int64_t> floors;
+        std::vector<std::size_t> reached;
+        for (std::size_t id = 0; id < nodes.size(); ++id) {
+            const auto& node = nodes[id].as_array();
+            ASSERT_EQ(node.size(), 3 + nodeMapping.at("properties").as_array().size()) << id;
+            floors.insert(node[2].to_number<std::int64_t>());
+            if (node[3].to_number<std::int64_t>() != 0) reached.push_back(id);  // a boundary: an entry point
+        }
+        EXPECT_EQ(reached.size(), expectedAt("entryPoints", expected));
+        for (const auto& edge : edges) {
+            const auto u = edge.at(0).at(0).to_number<std::size_t>(), v = edge.at(0).at(1).to_number<std::size_t>();
+            ASSERT_LT(std::max(u, v), nodes.size());
+            neighbours[u].push_back(v);
+            neighbours[v].push_back(u);
+        }
+        std::vector<bool> seen(nodes.size());
+        for (const auto id : reached) seen[id] = true;
+        while (!reached.empty()) {
+            const auto id = reached.back();
+            reached.pop_back();
+            for (const auto next : neighbours[id]) {
+                if (seen[next]) continue;
+                seen[next] = true;
+                reached.push_back(next);
+            }
+        }
+        EXPECT_EQ(std::ranges::count(seen, true), static_cast<std::ptrdiff_t>(nodes.size())) << venueId;
+        std::set<std::int64_t> venueFloors;
+        for (const auto& building : buildings_) {
+            if (building->venueId != std::string(venueId)) continue;
+            for (const auto& [key, floor] : building->floors) {
+                venueFloors.insert(static_cast<std::int64_t>(floor->floorIndex.value_or(0)));
+            }
+        }
+        EXPECT_EQ(floors, venueFloors) << venueId;
+    }
+
+    std::set<std::string> meetingRooms;
+    for (const auto& location : locations_) {
+        if (location->type == "Meeting Room") meetingRooms.insert(location->locationId);
+    }
+    const json::value obstacles = json::parse(document("routelayer"));
+    EXPECT_EQ(obstacles.as_array().size(), expectedAt("routeLayerObstacles"));
+    for (const auto& obstacle : obstacles.as_array()) {
+        for (const auto& room : obstacle.at("roomIdList").as_array()) {
+            EXPECT_EQ(meetingRooms.count(std::string(room.as_string())), 1u) << room;
+        }
+        EXPECT_EQ(obstacle.at("geometry").at("type"), "Polygon");
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Languages, SampleSolution, ::testing::Values("en", "da"));
+
+// --- The sample on its loopback web service --------------------------------------------------------------------
+
+class SampleSolutionServed : public test::ContainerFixture {
+protected:
+    ~SampleSolutionServed() override {
+        CVVenueInternal::resetForTesting();
+        CVOfflineBundleHelper::resetForTesting();
+    }
+
+    platform::HttpDataResult get(std::string url, platform::HttpHeaders headers = {}) {
+        platform::HttpRequest request;
+        request.url = std::move(url);
+        request.headers = std::move(headers);
+        return platform::blockingWait<platform::HttpDataResult>(platform::ThreadPool::shared().makeStrand(),
+                                                                session_.data(std::move(request)));
+    }
+    // Expects 200 from every URL; answers the bytes they sent in all.
+    std::size_t expectAllServed(const std::vector<std::string>& urls) {
+        std::size_t bytes = 0;
+        for (const auto& url : urls) {
+            const auto result = get(url);
+            EXPECT_EQ(result.response.statusCode, 200) << url;
+            bytes += result.body.size();
+        }
+        return bytes;
+    }
+
+    test::SampleSolutionService service_;
+    CVAXAPI api_{CVAXAPI::Environment::fromValues({{"AMBRELL_API", service_.baseUrl()}})};
+    platform::HttpSession session_;
+};
+
+class SampleSolutionServedInLanguage : public SampleSolutionServed,
+                                       public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(SampleSolutionServedInLanguage, EverySyncUrlAndEveryUrlOfTheSizeResponseAnswers) {
+    const std::string id = service_.solutionId();
+    const auto size = get(api_.dataSetSyncUrlForSolutionId(id, GetParam()));
+    ASSERT_EQ(size.response.statusCode, 200);
+    EXPECT_EQ(size.response.headers.value("Content-Language"), GetParam());
+    const auto collection =
+        CVUrlResourceCollection::initWithJsonValue(json::parse(std::string(size.body.begin(), size.body.end())));
+    ASSERT_TRUE(collection);
+    EXPECT_EQ(collection->datasetId(), id);
+    std::set<std::string> groups;
+    std::int64_t total = 0;
+    for (const auto& [type, group] : collection->resources()) {
+        groups.insert(type);
+        total += group.estimatedSize();
+        const auto bytes = expectAllServed(group.urls().value_or(Texts{}));
+        // Binary files are served as they are, so their sizes are exact.
+        if (type != CVUrlResourceGroup::kTypeJson) {
+            EXPECT_EQ(static_cast<std::int64_t>(bytes), group.estimatedSize()) << type;
+        }
+    }
+    EXPECT_EQ(groups, (std::set<std::string>{"externalimages", "images", "json", "tiles"}));
+    EXPECT_EQ(total, collection->totalEstimatedSize());
+    EXPECT_EQ(collection->resources().at("images").urls()->size(),
+              expectedAt<Texts>("icons").size() + expectedAt<Texts>("images").size());
+
+    const auto syncUrls = api_.allEndpointUrlsForSyncingSolutionId(id, GetParam());
+    ASSERT_EQ(syncUrls.size(), 9u);
+    expectAllServed(syncUrls);
+    for (const auto& [venueId, value] : counts().at("perVenue").as_object()) {
+        const std::string venue(venueId);
+        expectAllServed({api_.graphSyncUrlForSolutionId(id, GetParam(), venue),
+                         api_.buildingSyncUrlForSolutionId(id, GetParam(), venue),
+                         api_.derivedGeometrySyncUrlForSolutionId(id, GetParam(), venue),
+                         api_.locationSyncUrlForSolutionId(id, GetParam(), {}, venue)});
+    }
+
+    // A conditional request, another solution, a language the sample lacks.
+    EXPECT_EQ(
+        get(syncUrls.front(), {{"If-Modified-Since", test::httpDate(service_.lastModified())}}).response.statusCode,
+        304);
+    EXPECT_EQ(get(api_.venueSyncUrlForSolutionId("another", GetParam())).response.statusCode, 404);
+    EXPECT_EQ(get(api_.venueSyncUrlForSolutionId(id, "fr")).response.statusCode, 404);
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, SampleSolutionServedInLanguage, ::testing::Values("en", "da"));
+
+// Every tile answers where the tile provider asks for it (the venue's template, the retina form of its default
+// style) with the tile the app bundles under the tile cache's file name; the bundle carries tiles and graphs.
+TEST_F(SampleSolutionServed, EveryTileAnswersWhereItsVenueTemplatePointsAndIsBundled) {
+    std::optional<JSONModelError> error;
+    const auto venues = CVVenueInternal::arrayOfModelsFromString(service_.syncDocument("venues", "en"), &error);
+    ASSERT_TRUE(venues) << describe(error);
+    std::size_t tiles = 0;
+    for (const auto& venue : *venues) {
+        ASSERT_TRUE(venue->tilesUrl && venue->defaultStyle());
+        const std::string path = venue->tilesUrl->substr(service_.url("").size());
+        const auto style = path.find("/{style}");
+        ASSERT_NE(style, std::string::npos) << path;
+        const fs::path stored = kSample / "service" / path.substr(1, style - 1);
+        for (const auto& entry : fs::recursive_directory_iterator(stored)) {
+            if (!entry.is_regular_file()) continue;
+            const fs::path relative = entry.path().lexically_relative(stored);  // <floor>/<z>/<x>/<y>.png
+            Texts parts;
+            for (const auto& part : relative.parent_path()) parts.push_back(part.string());
+            parts.push_back(relative.stem().string());
+            ASSERT_EQ(parts.size(), 4u) << relative;
+
+            CVURITemplate tile(
+                std::string(*venue->tilesUrl).replace(style + service_.url("").size(), 8, "/{style}_X2"));
+            tile.addParam("style", venue->defaultStyle()->getFolder());
+            for (std::size_t i = 0; const auto* name : {"floor", "z", "x", "y"}) tile.addParam(name, parts[i++]);
+            const auto result = get(tile.resultURI());
+            EXPECT_EQ(result.response.statusCode, 200) << tile.resultURI();
+            const auto bundled =
+                kSample / "bundle" / "res" / (parts[0] + "_" + parts[1] + "_" + parts[2] + "_" + parts[3] + ".png");
+            EXPECT_EQ(std::string(result.body.begin(), result.body.end()), fileText(bundled)) << bundled;
+            ++tiles;
+        }
+    }
+    EXPECT_EQ(tiles, expectedAt("total", counts().at("tiles")));
+
+    platform::Paths::setResourcesFolder(kSample / "bundle");
+    CVOfflineBundleHelper::resetForTesting();
+    EXPECT_TRUE(CVOfflineBundleHelper::offlineDataHaveMapTilesForSolution(service_.solutionId()));
+    EXPECT_TRUE(CVOfflineBundleHelper::offlineDataHaveDirectionGraphsForSolution(service_.solutionId()));
+}
 
 }  // namespace
 }  // namespace ambrell
