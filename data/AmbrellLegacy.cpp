@@ -5,6 +5,9 @@
 
 #include "Ambrell/CVErrorCodes.h"
 #include "data/CVLanguageSupport.h"
+#include "data/CVOfflineBundleHelper.h"
+#include "data/DataSetManager/CVDataSetCacheManagerInternal.h"
+#include "foundation/CVAXAPI.h"
 #include "foundation/CVContentContext.h"
 
 namespace ambrell {
@@ -21,6 +24,7 @@ struct Fields {
     bool versionWasChanged = false;
     std::shared_ptr<CVPositionProvider> positionProvider;
     std::shared_ptr<CVRouteNetworkData> graph;
+    std::shared_ptr<CVDataSetCacheManagerInternal> dataSetCacheManager;
 };
 
 struct State {
@@ -83,6 +87,32 @@ std::string AmbrellLegacy::getLanguage() {
 
 bool AmbrellLegacy::isOfflineDataAvailable() {
     return read([](const Fields& f) { return f.isOfflineDataAvailable; });
+}
+
+std::shared_ptr<CVDataSetCacheManagerInternal> AmbrellLegacy::dataSetCacheManager() {
+    if (auto bound = read([](const Fields& f) { return f.dataSetCacheManager; })) return bound;
+    // Made outside the lock: loading the data sets reads the language from here.
+    auto manager = CVDataSetCacheManagerInternal::sharedInstance();
+    {
+        auto& s = state();
+        std::lock_guard lock(s.mutex);
+        if (s.fields.dataSetCacheManager) return s.fields.dataSetCacheManager;
+        // Bound before the steps below, so that what they reach sees it.
+        s.fields.dataSetCacheManager = manager;
+    }
+    const auto settings = CVAXAPI::sharedInstance();
+    if (!settings->sessionToken()) settings->refreshSessionWithCompletion([] {});
+    if (const auto bundled = CVOfflineBundleHelper::offlineDataSolutionId()) {
+        if (const auto dataSet = manager->addDataSet(*bundled)) {
+            const auto item = dataSet->cacheItem();
+            manager->setCachingStrategy(rawValue(CVDataSetCachingStrategy::sdkManaged), item);
+            manager->setCachingScope(CVOfflineBundleHelper::offlineDataHaveMapTilesForSolution(*bundled)
+                                         ? rawValue(CVDataSetCachingScope::full)
+                                         : rawValue(CVDataSetCachingScope::basic),
+                                     item);
+        }
+    }
+    return manager;
 }
 
 platform::NSError AmbrellLegacy::createDataLoadingErrorWithUnderlyingErrors(std::optional<UnderlyingErrors> errors) {

@@ -12,6 +12,7 @@
 namespace ambrell {
 
 class CVAuthDetails;
+class CVDataSetCacheManagerInternal;
 class CVPositionProvider;
 class CVRouteNetworkData;
 class CVSolutionInternal;
@@ -41,6 +42,12 @@ public:
     // The stored content language, "en" when none is stored.
     [[nodiscard]] static std::string getLanguage();
     [[nodiscard]] static bool isOfflineDataAvailable();
+
+    // The process-wide data-set cache manager, bound on the first call: that
+    // call also starts a session refresh when there is no session token, and
+    // registers the data set of the solution the host app carries offline
+    // (SDK-managed, scope full when it carries tiles, else basic).
+    [[nodiscard]] static std::shared_ptr<CVDataSetCacheManagerInternal> dataSetCacheManager();
 
     // The library's domain, code kDataLoadingFailed; the errors, when given (even
     // none), under "syncContent::underlyingError".

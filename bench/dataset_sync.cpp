@@ -1,0 +1,334 @@
+// A whole synchronisation of a data set at the full scope, from the sample
+// solution's loopback web service, through the data-set cache manager (its
+// task graph, attributes, tile-package unpacking and info files), against
+// the same URLs fetched by the bare HTTP transport with the same six
+// downloads at a time, in the same run. Then the end-to-end synchronisation
+// of the committed sample.
+//
+//     dataset_sync [benchmark flags] [variant folder]
+//
+// The variant folder defaults to the 50,000-location variant the build
+// writes beside this program:
+//
+//     python3 examples/sample-solution/generate.py --large --out <folder>
+//
+// The data sets are written under the temp folder. Unpacking the tile package
+// creates some three hundred files, and on a busy ext4 file system creating a
+// file can cost a millisecond of kernel time (the inode allocator skips
+// recently deleted inodes); BM_UnpackTilePackage shows that share. With
+// TMPDIR=/dev/shm the figures are the library's own. The large-variant
+// figures are medians of three runs; on a busy machine
+// --benchmark_enable_random_interleaving=true spreads the load over both.
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <boost/json/parse.hpp>
+
+#include "Ambrell/CVDataSetCacheItem.h"
+#include "data/AmbrellLegacy.h"
+#include "data/CVUrlResourceCollection.h"
+#include "data/DataSetManager/CVDataSetCacheManagerInternal.h"
+#include "foundation/CVAXAPI.h"
+#include "foundation/CVDataProvider.h"
+#include "platform/FileSystem.h"
+#include "platform/http/HttpSession.h"
+#include "platform/runtime/MainQueue.h"
+#include "platform/runtime/Runtime.h"
+#include "tests/support/SampleSolutionService.h"
+#include "tests/support/TempDirectory.h"
+#include "zip/SSZipArchive.h"
+
+namespace ambrell::bench {
+
+namespace fs = std::filesystem;
+
+constexpr int kConcurrentDownloads = 6;  // the work scheduler's limit
+
+fs::path& variantFolder() {
+    static fs::path folder = AMBRELL_SYNC_SOLUTION;
+    return folder;
+}
+
+// Waits for a count of things to end.
+class Countdown {
+public:
+    void add(std::size_t count = 1) {
+        std::lock_guard lock(mutex_);
+        pending_ += count;
+    }
+    void done() {
+        std::lock_guard lock(mutex_);
+        if (--pending_ == 0) ended_.notify_all();
+    }
+    void wait() {
+        std::unique_lock lock(mutex_);
+        ended_.wait(lock, [this] { return pending_ == 0; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    std::size_t pending_ = 0;
+};
+
+// The process's settings pointed at one sample's service, as the library runs against it.
+class SyncSetup {
+public:
+    explicit SyncSetup(const fs::path& sample) : service_(sample) {
+        ::setenv("AMBRELL_API", service_.baseUrl().c_str(), 1);
+        CVAXAPI::resetSharedForTesting();
+        AmbrellLegacy::resetForTesting();
+        CVAXAPI::sharedInstance()->setSessionToken("session-token");
+        AmbrellLegacy::setApiKey(service_.solutionId());
+        const auto api = CVAXAPI::sharedInstance();
+        sizeUrls_ = {api->dataSetSyncUrlForSolutionId(service_.solutionId(), std::nullopt)};
+        const auto collection =
+            CVUrlResourceCollection::initWithJsonValue(boost::json::parse(service_.syncDocument("dataset", "en")));
+        if (!collection) throw std::runtime_error("the sample has no size response");
+        urls_ = api->allEndpointUrlsForSyncingSolutionId(service_.solutionId(), "en");
+        for (const auto* type : {"images", "externalimages", "tiles"}) {
+            for (const auto& url : collection->resources().at(type).urls().value_or(std::vector<std::string>{})) {
+                urls_.push_back(url);
+            }
+        }
+    }
+    ~SyncSetup() {
+        AmbrellLegacy::resetForTesting();
+        CVAXAPI::resetSharedForTesting();
+        ::unsetenv("AMBRELL_API");
+    }
+
+    // A fresh data set of the sample, synchronised at the full scope; the item's result.
+    std::optional<platform::NSError> managerSync(const fs::path& root) {
+        const auto manager =
+            std::make_shared<CVDataSetCacheManagerInternal>(CVDataSetCacheManagerInternal::Options{root, nullptr, {}});
+        const auto dataSet = manager->addDataSet(service_.solutionId(), rawValue(CVDataSetCachingScope::full));
+        Countdown run;
+        run.add();
+        std::optional<platform::NSError> result;
+        manager->synchronizeCacheItems(
+            {dataSet->cacheItem()}, [&](auto) { run.done(); }, [&](const auto&, auto error) { result = error; });
+        run.wait();
+        return result;
+    }
+
+    // The size response, then the same URLs the manager fetches, six at a
+    // time; the number that failed. Through the bare session, each file moved
+    // into place as it lands, or through the library's HTTP provider, which
+    // also stamps each file's dates and extended attributes.
+    std::size_t bareSync(const fs::path& folder, bool throughProvider) {
+        failures_ = 0;
+        for (const auto* urls : {&sizeUrls_, &urls_}) {
+            sixAtATime(urls->size(), [&](std::size_t index, std::function<void()> done) {
+                const std::string& url = (*urls)[index];
+                const fs::path file = folder / std::to_string(urls == &urls_ ? index + 1 : 0);
+                throughProvider ? fetchThroughProvider(url, file, std::move(done))
+                                : fetchThroughSession(url, file, std::move(done));
+            });
+        }
+        return failures_.load();
+    }
+
+    [[nodiscard]] std::size_t urlCount() const { return urls_.size() + 1; }
+
+private:
+    using Start = std::function<void(std::size_t index, std::function<void()> done)>;
+
+    // Starts each index, at most six at a time, and waits until all are done.
+    static void sixAtATime(std::size_t count, const Start& start) {
+        Countdown all;
+        all.add(count);
+        std::mutex mutex;
+        std::size_t next = 0;
+        std::function<void()> startNext = [&] {
+            std::size_t index = 0;
+            {
+                std::lock_guard lock(mutex);
+                if (next == count) return;
+                index = next++;
+            }
+            start(index, [&] {
+                startNext();
+                all.done();
+            });
+        };
+        for (int i = 0; i < kConcurrentDownloads; ++i) startNext();
+        all.wait();
+    }
+
+    void fetchThroughSession(const std::string& url, const fs::path& file, std::function<void()> done) {
+        CVDataProvider::urlSession().download(
+            CVDataProvider::makeRequest(url), file.parent_path(),
+            [this, file, done = std::move(done)](platform::TaskResult<platform::HttpDownloadResult> result) {
+                std::error_code error;
+                if (!result.hasValue() || result.get().response.statusCode != 200) {
+                    ++failures_;
+                } else {
+                    fs::rename(result.get().temporaryFile, file, error);
+                }
+                done();
+            });
+    }
+
+    void fetchThroughProvider(const std::string& url, const fs::path& file, std::function<void()> done) {
+        CVDataProvider::downloadContents(
+            url, file, std::nullopt,
+            [this, done = std::move(done)](auto path, auto response, std::exception_ptr error) {
+                if (error || !path || !response || response->statusCode != 200) ++failures_;
+                done();
+            });
+    }
+
+    test::SampleSolutionService service_;
+    std::vector<std::string> sizeUrls_;
+    std::vector<std::string> urls_;
+    std::atomic<std::size_t> failures_{0};
+};
+
+void runManager(benchmark::State& state, const fs::path& sample) {
+    SyncSetup setup(sample);
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto root = std::make_unique<test::TempDirectory>("ambrell-bench-sync");
+        state.ResumeTiming();
+        if (const auto error = setup.managerSync(root->path() / "datasets")) {
+            state.SkipWithError(("the synchronisation failed: " + error->localizedDescription()).c_str());
+            break;
+        }
+        // The folder's removal is not the synchronisation's.
+        state.PauseTiming();
+        root.reset();
+        state.ResumeTiming();
+    }
+    state.counters["urls"] = static_cast<double>(setup.urlCount());
+}
+
+void BM_ManagerSyncLarge(benchmark::State& state) { runManager(state, variantFolder()); }
+BENCHMARK(BM_ManagerSyncLarge)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0)->Repetitions(3);
+
+void runBare(benchmark::State& state, bool throughProvider) {
+    SyncSetup setup(variantFolder());
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto folder = std::make_unique<test::TempDirectory>("ambrell-bench-bare");
+        state.ResumeTiming();
+        if (const auto failed = setup.bareSync(folder->path(), throughProvider); failed != 0) {
+            state.SkipWithError((std::to_string(failed) + " downloads failed").c_str());
+            break;
+        }
+        // The folder's removal is not the synchronisation's.
+        state.PauseTiming();
+        folder.reset();
+        state.ResumeTiming();
+    }
+    state.counters["urls"] = static_cast<double>(setup.urlCount());
+}
+
+void BM_BareTransportLarge(benchmark::State& state) { runBare(state, false); }
+BENCHMARK(BM_BareTransportLarge)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0)->Repetitions(3);
+
+void BM_HttpProviderLarge(benchmark::State& state) { runBare(state, true); }
+BENCHMARK(BM_HttpProviderLarge)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0)->Repetitions(3);
+
+// The unpacking of the tile package alone, part of the manager's figures.
+void BM_UnpackTilePackage(benchmark::State& state) {
+    fs::path package;
+    for (const auto& entry : fs::recursive_directory_iterator(variantFolder() / "service" / "tiles")) {
+        if (entry.path().extension() == ".zip") package = entry.path();
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto folder = std::make_unique<test::TempDirectory>("ambrell-bench-unzip");
+        state.ResumeTiming();
+        if (!SSZipArchive::unzipFileAtPath(package.string(), (folder->path() / "tilecache-package").string())) {
+            state.SkipWithError("the tile package did not unpack");
+            break;
+        }
+        // The folder's removal is not the synchronisation's.
+        state.PauseTiming();
+        folder.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_UnpackTilePackage)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+void BM_ManagerSyncSample(benchmark::State& state) {
+    runManager(state, test::SampleSolutionService::committedSample());
+}
+BENCHMARK(BM_ManagerSyncSample)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+
+// Prints the manager's time against the bare transport's after the table.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            // With repetitions the median stands for the benchmark.
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+            const std::string name = run.benchmark_name();
+            const double milliseconds = run.GetAdjustedRealTime();
+            if (name.starts_with("BM_ManagerSyncLarge")) manager_ = milliseconds;
+            if (name.starts_with("BM_BareTransportLarge")) bare_ = milliseconds;
+            if (name.starts_with("BM_HttpProviderLarge")) provider_ = milliseconds;
+            if (name.starts_with("BM_ManagerSyncSample")) sample_ = milliseconds;
+            if (name.starts_with("BM_UnpackTilePackage")) unpack_ = milliseconds;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        if (manager_ > 0 && bare_ > 0) {
+            std::printf("large variant: manager %.1f ms, bare transport %.1f ms, ratio %.2f (goal < 1.3)\n", manager_,
+                        bare_, manager_ / bare_);
+        }
+        if (manager_ > 0 && provider_ > 0) {
+            std::printf("large variant: manager %.1f ms, HTTP provider %.1f ms, ratio %.2f\n", manager_, provider_,
+                        manager_ / provider_);
+        }
+        if (sample_ > 0) std::printf("sample solution: end-to-end synchronisation %.1f ms\n", sample_);
+        if (unpack_ > 0) std::printf("of which the tile package's unpacking alone takes %.1f ms\n", unpack_);
+    }
+
+private:
+    double manager_ = 0;
+    double bare_ = 0;
+    double provider_ = 0;
+    double sample_ = 0;
+    double unpack_ = 0;
+};
+
+}  // namespace ambrell::bench
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (argc > 2) {
+        std::fprintf(stderr, "usage: %s [benchmark flags] [variant folder]\n", argv[0]);
+        return 2;
+    }
+    if (argc == 2) ambrell::bench::variantFolder() = argv[1];
+    int status = 0;
+    {
+        // Caches, logs and user defaults go to a temp folder, and the main queue runs.
+        ambrell::test::ScopedContainer container;
+        ambrell::platform::MainQueueThread mainThread;
+        try {
+            ambrell::bench::RatioReporter reporter;
+            benchmark::RunSpecifiedBenchmarks(&reporter);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "dataset_sync: %s\n", error.what());
+            status = 1;
+        }
+    }
+    benchmark::Shutdown();
+    ambrell::platform::Runtime::shared().shutdown();
+    return status;
+}

@@ -1,0 +1,234 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "data/CVModelCache.h"
+#include "platform/Error.h"
+#include "platform/runtime/DispatchQueue.h"
+
+namespace ambrell {
+
+// The codes the content providers answer in kAmbrellErrorDomain, one per
+// provider; the errors carry no user info, except the invalid parameter's.
+namespace ContentProviderErrorCode {
+// Also the building provider's code.
+inline constexpr std::int64_t kSolutionUnavailable = 100410;
+inline constexpr std::int64_t kAppDataUnavailable = 100810;
+inline constexpr std::int64_t kUserRolesUnavailable = 100910;
+// With the text "Invalid parameter not satisfying: <condition> in <operation>
+// (<file>:<line>)." under "msg".
+inline constexpr std::int64_t kInvalidParameter = 101200;
+}  // namespace ContentProviderErrorCode
+
+// A provider's failure: the library's domain, the code, no user info.
+[[nodiscard]] platform::NSError contentProviderError(std::int64_t code);
+
+// The check every request of a provider makes on the caller's thread: none
+// when the id is usable, else the invalid-parameter error, logged at debug
+// level ("solutionId" for an absent id, "solutionId.length" for an empty one).
+// `file` and `line` name the check's place in the message.
+[[nodiscard]] std::optional<platform::NSError> checkSolutionIdParameter(const std::optional<std::string>& solutionId,
+                                                                        std::string_view operation,
+                                                                        std::string_view file, int line);
+
+namespace detail {
+[[nodiscard]] bool offlineDataAvailable(bool inMemory, std::string_view className, std::string_view operation,
+                                        std::string_view url, std::string_view solutionId,
+                                        std::string_view endpointData, std::optional<std::string_view> language);
+}  // namespace detail
+
+// Whether a provider could answer the content of `url` without the network:
+// from the memory cache, the data set `solutionId`, or the host app's
+// resource for `endpointData` ("sync/appconfig") in `language`. Logs the
+// answer at debug level as "<className>.isOfflineDataAvailable = YES|NO".
+// Synchronous, on the caller's thread.
+template <typename Model>
+[[nodiscard]] bool contentOfflineDataAvailable(std::string_view className, std::string_view operation,
+                                               std::string_view url, std::string_view solutionId,
+                                               std::string_view endpointData,
+                                               std::optional<std::string_view> language) {
+    const bool inMemory =
+        CVModelCache::memoryCache()->objectForKey<Model>(CVModelCache::cacheKeyForUrl(url)) != nullptr;
+    return detail::offlineDataAvailable(inMemory, className, operation, url, solutionId, endpointData, language);
+}
+
+namespace detail {
+
+using ContentBytes = std::vector<std::uint8_t>;
+
+// The content held on the device for a URL: the data-set copy, or the host
+// app's resource when the data set has none (an empty data-set copy counts
+// as none when `emptyIsMissing`). `dataSetFile` is set when the bytes are the
+// data set's.
+struct LocalContent {
+    std::optional<ContentBytes> data;
+    std::optional<std::filesystem::path> dataSetFile;
+};
+[[nodiscard]] LocalContent readLocalContent(std::string_view url, std::string_view solutionId, bool emptyIsMissing);
+
+// A cached copy that does not parse must not be revalidated against its old
+// date (the web service would answer 304 forever): its next download is
+// unconditional.
+void forgetLastModified(const std::filesystem::path& file);
+
+[[nodiscard]] bool networkReachable();
+[[nodiscard]] bool runtimeStopped();
+
+struct DownloadOutcome {
+    bool failed = true;
+    int status = 0;
+    std::optional<std::filesystem::path> file;
+};
+// The conditional download of `url` into its file of the data set; `done`
+// runs once, on the HTTP data provider's thread (at once, on the caller's
+// thread, when the data set has no file for the URL).
+void downloadIntoDataSet(const std::string& url, const std::string& solutionId,
+                         std::function<void(DownloadOutcome)> done);
+
+[[nodiscard]] std::optional<ContentBytes> readContentFile(const std::filesystem::path& file);
+
+void logParseFailure(std::string_view operation, const platform::NSError& error);
+
+void answerOnMainQueue(std::function<void()> answer);
+
+}  // namespace detail
+
+// The one chain every completion-handler provider loads its content through:
+// the memory cache, the data set's copy, the host app's resource, then a
+// conditional download into the data set.
+//
+//   Completes: on the main queue; a model first goes to the request's ready
+//     callback (the provider's delegate), then to the completion with no
+//     error; an error goes to the completion only.
+//   Errors: the provider's code (Departures::errorCode); the transport error
+//     itself is never passed on. A memory entry, or a model parsed from the
+//     local copy by the same request, hides transport errors and 304s.
+//   Cancelling: a request cannot be cancelled.
+//
+// Offline (the network not reachable), a local copy that parses answers at
+// once without a download. The checks on the memory cache and the local copy
+// run on the provider class's serial queue, the answer to the download on the
+// HTTP data provider's thread; no file is read on the main queue.
+template <typename Model>
+class CVContentProviderChain {
+public:
+    using ModelPtr = std::shared_ptr<Model>;
+    using Completion = std::function<void(ModelPtr, std::optional<platform::NSError>)>;
+    using ReadyCallback = std::function<void(const ModelPtr&)>;
+    // None without an error for bytes that hold no usable model.
+    using Parser = std::function<ModelPtr(const detail::ContentBytes&, std::optional<platform::NSError>& error)>;
+
+    // Where a provider's chain differs from the others'.
+    struct Departures {
+        std::int64_t errorCode = 0;
+        bool emptyCopyIsMissing = false;
+        Parser parseLocal;
+        Parser parseDownload;
+        // Runs on a freshly downloaded model before it is stored.
+        std::function<void(const Model&)> beforeStoringDownload;
+        // A 304 with nothing in memory parses the file as a download.
+        bool parseFileOn304WithoutMemory = false;
+        // A download that holds no model answers the memory entry when there is one.
+        bool unusableDownloadAnswersMemory = false;
+    };
+
+    struct Request {
+        std::string solutionId;
+        std::string url;
+        // Named in log lines.
+        std::string operation;
+        ReadyCallback ready;
+        Completion completion;
+    };
+
+    static void run(const platform::DispatchQueue& queue, std::shared_ptr<const Departures> departures,
+                    Request request) {
+        // Once the runtime is down the queue refuses blocks; the completion is
+        // still called once.
+        if (detail::runtimeStopped()) {
+            answer(request, nullptr, departures->errorCode);
+            return;
+        }
+        queue.async([departures = std::move(departures), request = std::move(request)]() mutable {
+            start(std::move(departures), std::move(request));
+        });
+    }
+
+private:
+    static void start(std::shared_ptr<const Departures> departures, Request request) {
+        auto key = CVModelCache::cacheKeyForUrl(request.url);
+        const auto cache = CVModelCache::memoryCache();
+        ModelPtr local;
+        if (!cache->template objectForKey<Model>(key)) {
+            auto content = detail::readLocalContent(request.url, request.solutionId, departures->emptyCopyIsMissing);
+            if (content.data && !content.data->empty()) {
+                std::optional<platform::NSError> ignored;
+                local = departures->parseLocal(*content.data, ignored);
+                if (local) {
+                    cache->setObject(local, key);
+                    if (!detail::networkReachable()) {
+                        answer(request, local);
+                        return;
+                    }
+                } else if (content.dataSetFile) {
+                    detail::forgetLastModified(*content.dataSetFile);
+                }
+            }
+        }
+        const auto url = request.url;
+        const auto solutionId = request.solutionId;
+        detail::downloadIntoDataSet(url, solutionId,
+                                    [departures = std::move(departures), request = std::move(request),
+                                     key = std::move(key), local = std::move(local)](detail::DownloadOutcome outcome) {
+                                        finish(*departures, request, key, local, std::move(outcome));
+                                    });
+    }
+
+    static void finish(const Departures& departures, const Request& request, const std::string& key,
+                       const ModelPtr& local, detail::DownloadOutcome outcome) {
+        const auto cache = CVModelCache::memoryCache();
+        ModelPtr held = cache->template objectForKey<Model>(key);
+        if (!held) held = local;
+        if (outcome.failed || (outcome.status == 304 && (held || !departures.parseFileOn304WithoutMemory))) {
+            answer(request, held, departures.errorCode);
+            return;
+        }
+        std::optional<platform::NSError> error;
+        ModelPtr model;
+        if (outcome.file) {
+            if (auto bytes = detail::readContentFile(*outcome.file)) model = departures.parseDownload(*bytes, error);
+        }
+        if (model) {
+            if (departures.beforeStoringDownload) departures.beforeStoringDownload(*model);
+            cache->setObject(model, key);
+            answer(request, model);
+            return;
+        }
+        if (error) detail::logParseFailure(request.operation, *error);
+        if (outcome.file) detail::forgetLastModified(*outcome.file);
+        answer(request, departures.unusableDownloadAnswersMemory ? held : nullptr, departures.errorCode);
+    }
+
+    // The model, or the provider's error when there is none.
+    static void answer(const Request& request, ModelPtr model, std::int64_t errorCode = 0) {
+        detail::answerOnMainQueue(
+            [ready = request.ready, completion = request.completion, model = std::move(model), errorCode] {
+                if (!model) {
+                    if (completion) completion(nullptr, contentProviderError(errorCode));
+                    return;
+                }
+                if (ready) ready(model);
+                if (completion) completion(model, std::nullopt);
+            });
+    }
+};
+
+}  // namespace ambrell

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <boost/json/serialize.hpp>
+#include <boost/json/value.hpp>
+
+#include "data/AmbrellLegacy.h"
+#include "data/DataSetManager/CVDataSetCacheInternal.h"
+#include "data/DataSetManager/CVDataSetCacheManagerInternal.h"
+#include "data/DataSetManager/CVTileCache.h"
+#include "foundation/CVAXAPI.h"
+#include "foundation/CVFileCache.h"
+#include "platform/runtime/MainQueue.h"
+#include "tests/support/LoopbackWebService.h"
+#include "tests/support/TempDirectory.h"
+
+namespace ambrell::test {
+
+inline constexpr std::string_view kDataSetKey = "ds-key";
+
+// The sync endpoints a solution's synchronisation fetches.
+inline const std::vector<std::string>& syncEndpoints() {
+    static const std::vector<std::string> endpoints{"graph",        "venues",     "buildings",
+                                                    "solutions",    "appconfig",  "categories",
+                                                    "appuserroles", "routelayer", "locations"};
+    return endpoints;
+}
+
+// The "dataset" description of a small solution whose resources the loopback
+// service serves: an image, an external image and a tile package.
+inline std::string datasetDocument(const LoopbackWebService& service) {
+    boost::json::value document = {
+        {"id", "real-fixture"},
+        {"name", "Fixture Solution"},
+        {"totalEstimatedSize", 1111},
+        {"resources",
+         {{{"type", "json"}, {"urls", boost::json::array{}}, {"estimatedSize", 1000}},
+          {{"type", "images"}, {"urls", {service.url("/img/icon.png")}}, {"estimatedSize", 100}},
+          {{"type", "externalimages"}, {"urls", {service.url("/ext/photo.jpg")}}, {"estimatedSize", 10}},
+          {{"type", "tiles"}, {"urls", {service.url("/tiles/package.zip")}}, {"estimatedSize", 1}}}}};
+    return boost::json::serialize(document);
+}
+
+// The shared settings point at a loopback web service, a session token is
+// there (downloads wait for one), the main queue runs, and the container is a
+// temp folder.
+class DataSetFixture : public ContainerFixture {
+protected:
+    DataSetFixture() {
+        ::setenv("AMBRELL_API", service_->baseUrl().c_str(), 1);
+        CVAXAPI::resetSharedForTesting();
+        AmbrellLegacy::resetForTesting();
+        CVTileCache::resetDefaultTileCacheForTesting();
+        CVAXAPI::sharedInstance()->setSessionToken("session-token");
+    }
+
+    ~DataSetFixture() override {
+        platform::MainQueue::shared().drain();
+        AmbrellLegacy::resetForTesting();
+        CVTileCache::resetDefaultTileCacheForTesting();
+        CVAXAPI::resetSharedForTesting();
+        ::unsetenv("AMBRELL_API");
+    }
+
+    [[nodiscard]] std::filesystem::path root() const { return containerRoot() / "datasets"; }
+
+    [[nodiscard]] std::shared_ptr<CVDataSetCacheManagerInternal> makeManager(
+        CVDataSetCacheManagerInternal::Clock now = {}) const {
+        return std::make_shared<CVDataSetCacheManagerInternal>(
+            CVDataSetCacheManagerInternal::Options{root(), nullptr, std::move(now)});
+    }
+
+    [[nodiscard]] static std::string datasetUrl() {
+        return CVAXAPI::sharedInstance()->dataSetSyncUrlForSolutionId(kDataSetKey, std::nullopt);
+    }
+
+    // Every URL of the small solution answers.
+    void serveSolution() {
+        service_->serveBody("/sync/dataset", datasetDocument(*service_));
+        service_->addResponseHeader("/sync/dataset", "Content-Language", "da");
+        for (const auto& endpoint : syncEndpoints()) service_->serveBody("/sync/" + endpoint, "[]");
+        service_->serveBody("/img/icon.png", "icon", "image/png");
+        service_->serveBody("/ext/photo.jpg", "photo", "image/jpeg");
+    }
+
+    std::optional<LoopbackWebService> service_{std::in_place};
+    platform::MainQueueThread mainThread_;
+};
+
+}  // namespace ambrell::test
