@@ -22,6 +22,37 @@ namespace AmbrellErrorCode {
 // exception pointer ("No error").
 inline constexpr std::int64_t kUnclassified = -1;
 
+// The venue provider found no venue with the asked id in its list.
+inline constexpr std::int64_t kVenueNotFound = 100200;
+
+// The venue list could be neither downloaded nor read from the device.
+inline constexpr std::int64_t kVenuesUnavailable = 100210;
+
+// No building with the asked id in the building list.
+inline constexpr std::int64_t kBuildingNotFound = 100300;
+
+// The downloaded building list does not read, or was not modified while no
+// list is in memory.
+inline constexpr std::int64_t kBuildingsUnreadable = 100310;
+
+// No solution to answer: the download failed and nothing is on the device;
+// also the building list's answer to a failed download with no list.
+inline constexpr std::int64_t kSolutionUnavailable = 100410;
+
+// No app data to answer.
+inline constexpr std::int64_t kAppDataUnavailable = 100810;
+
+// No user roles to answer, also when the download is not a usable list.
+inline constexpr std::int64_t kUserRolesUnavailable = 100910;
+
+// No derived geometry to answer, also when the download is not a list of them.
+inline constexpr std::int64_t kDerivedGeometryUnavailable = 100920;
+
+// A provider was asked without a usable solution id; the text "Invalid
+// parameter not satisfying: <condition> in <operation> (<file>:<line>)." is
+// under "msg".
+inline constexpr std::int64_t kInvalidParameter = 101200;
+
 // A downloaded tile package is missing or could not be unpacked.
 inline constexpr std::int64_t kTilePackageUnavailable = 101210;
 

@@ -19,7 +19,7 @@ std::shared_ptr<CVAppData> parseAppData(const detail::ContentBytes& bytes, std::
 
 std::shared_ptr<const Chain::Departures> departures() {
     static const auto instance = std::make_shared<const Chain::Departures>(Chain::Departures{
-        .errorCode = ContentProviderErrorCode::kAppDataUnavailable,
+        .errorCode = AmbrellErrorCode::kAppDataUnavailable,
         .emptyCopyIsMissing = false,
         .parseLocal = parseAppData,
         .parseDownload = parseAppData,

@@ -28,7 +28,7 @@ std::optional<platform::NSError> checkSolutionIdParameter(const std::optional<st
     const auto message =
         fmt::format("Invalid parameter not satisfying: {} in {} ({}:{}).", condition, operation, file, line);
     CVLog::core().debug("{} {}", operation, message);
-    auto error = contentProviderError(ContentProviderErrorCode::kInvalidParameter);
+    auto error = contentProviderError(AmbrellErrorCode::kInvalidParameter);
     error.userInfo.emplace("msg", message);
     return error;
 }

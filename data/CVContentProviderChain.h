@@ -10,25 +10,15 @@
 #include <utility>
 #include <vector>
 
+#include "Ambrell/CVErrorCodes.h"
 #include "data/CVModelCache.h"
 #include "platform/Error.h"
 #include "platform/runtime/DispatchQueue.h"
 
 namespace ambrell {
 
-// The codes the content providers answer in kAmbrellErrorDomain, one per
-// provider; the errors carry no user info, except the invalid parameter's.
-namespace ContentProviderErrorCode {
-// Also the building provider's code.
-inline constexpr std::int64_t kSolutionUnavailable = 100410;
-inline constexpr std::int64_t kAppDataUnavailable = 100810;
-inline constexpr std::int64_t kUserRolesUnavailable = 100910;
-// With the text "Invalid parameter not satisfying: <condition> in <operation>
-// (<file>:<line>)." under "msg".
-inline constexpr std::int64_t kInvalidParameter = 101200;
-}  // namespace ContentProviderErrorCode
-
-// A provider's failure: the library's domain, the code, no user info.
+// A provider's failure: the library's domain, the code (AmbrellErrorCode),
+// no user info.
 [[nodiscard]] platform::NSError contentProviderError(std::int64_t code);
 
 // The check every request of a provider makes on the caller's thread: none
@@ -108,7 +98,8 @@ void answerOnMainQueue(std::function<void()> answer);
 //   Completes: on the main queue; a model first goes to the request's ready
 //     callback (the provider's delegate), then to the completion with no
 //     error; an error goes to the completion only.
-//   Errors: the provider's code (Departures::errorCode); the transport error
+//   Errors: the provider's code (Departures::errorCode, or unusableErrorCode
+//     for a document that does not read); the transport error
 //     itself is never passed on. A memory entry, or a model parsed from the
 //     local copy by the same request, hides transport errors and 304s.
 //   Cancelling: a request cannot be cancelled.
@@ -138,6 +129,13 @@ public:
         bool parseFileOn304WithoutMemory = false;
         // A download that holds no model answers the memory entry when there is one.
         bool unusableDownloadAnswersMemory = false;
+        // The code for a download that does not parse and for a 304 with
+        // nothing to answer, when it is not errorCode.
+        std::int64_t unusableErrorCode = 0;
+        // A memory entry or a local copy that parses answers at once, whether
+        // or not the network is reachable, and the download still runs: what
+        // it brings then only refreshes the memory cache.
+        bool answerLocalAtOnce = false;
     };
 
     struct Request {
@@ -167,14 +165,15 @@ private:
         auto key = CVModelCache::cacheKeyForUrl(request.url);
         const auto cache = CVModelCache::memoryCache();
         ModelPtr local;
-        if (!cache->template objectForKey<Model>(key)) {
+        ModelPtr inMemory = cache->template objectForKey<Model>(key);
+        if (!inMemory) {
             auto content = detail::readLocalContent(request.url, request.solutionId, departures->emptyCopyIsMissing);
             if (content.data && !content.data->empty()) {
                 std::optional<platform::NSError> ignored;
                 local = departures->parseLocal(*content.data, ignored);
                 if (local) {
                     cache->setObject(local, key);
-                    if (!detail::networkReachable()) {
+                    if (!departures->answerLocalAtOnce && !detail::networkReachable()) {
                         answer(request, local);
                         return;
                     }
@@ -183,22 +182,28 @@ private:
                 }
             }
         }
+        const bool answered = departures->answerLocalAtOnce && (inMemory || local);
+        if (answered) answer(request, inMemory ? inMemory : local);
         const auto url = request.url;
         const auto solutionId = request.solutionId;
         detail::downloadIntoDataSet(url, solutionId,
                                     [departures = std::move(departures), request = std::move(request),
-                                     key = std::move(key), local = std::move(local)](detail::DownloadOutcome outcome) {
-                                        finish(*departures, request, key, local, std::move(outcome));
+                                     key = std::move(key), local = std::move(local),
+                                     answered](detail::DownloadOutcome outcome) {
+                                        finish(*departures, request, key, local, answered, std::move(outcome));
                                     });
     }
 
     static void finish(const Departures& departures, const Request& request, const std::string& key,
-                       const ModelPtr& local, detail::DownloadOutcome outcome) {
+                       const ModelPtr& local, bool answered, detail::DownloadOutcome outcome) {
         const auto cache = CVModelCache::memoryCache();
         ModelPtr held = cache->template objectForKey<Model>(key);
         if (!held) held = local;
+        const auto unusableCode =
+            departures.unusableErrorCode != 0 ? departures.unusableErrorCode : departures.errorCode;
         if (outcome.failed || (outcome.status == 304 && (held || !departures.parseFileOn304WithoutMemory))) {
-            answer(request, held, departures.errorCode);
+            if (answered) return;
+            answer(request, held, outcome.failed ? departures.errorCode : unusableCode);
             return;
         }
         std::optional<platform::NSError> error;
@@ -209,12 +214,13 @@ private:
         if (model) {
             if (departures.beforeStoringDownload) departures.beforeStoringDownload(*model);
             cache->setObject(model, key);
-            answer(request, model);
+            if (!answered) answer(request, model);
             return;
         }
         if (error) detail::logParseFailure(request.operation, *error);
         if (outcome.file) detail::forgetLastModified(*outcome.file);
-        answer(request, departures.unusableDownloadAnswersMemory ? held : nullptr, departures.errorCode);
+        if (answered) return;
+        answer(request, departures.unusableDownloadAnswersMemory ? held : nullptr, unusableCode);
     }
 
     // The model, or the provider's error when there is none.

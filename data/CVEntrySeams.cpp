@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "data/AmbrellLegacy.h"
+
 namespace ambrell {
 
 namespace {
@@ -17,6 +19,8 @@ void CVEntryObjectSeam::install(std::shared_ptr<const CVEntryObjectSeam> entry) 
     previous.swap(entryObject);
     entryObject = std::move(entry);
 }
+
+std::string CVEntryObjectSeam::language() const { return AmbrellLegacy::getLanguage(); }
 
 std::shared_ptr<const CVEntryObjectSeam> CVEntryObjectSeam::installed() {
     std::lock_guard lock(entryMutex);

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "Ambrell/CVDisplayRule.h"
 
 namespace ambrell {
 
 class CVLocation;
+class CVVenueHandler;
 
 // What the content models ask of the SDK's entry object, which is built
 // later on top of them: it installs itself here when it loads.
@@ -20,6 +23,16 @@ public:
     // The rule the map applies to the location (its own, its type's or the
     // solution's default), or null.
     [[nodiscard]] virtual std::shared_ptr<CVDisplayRule> displayRuleForLocation(const CVLocation& location) const = 0;
+    // The API key of the current load: set before any venue loads, none
+    // before a load and after a reset.
+    [[nodiscard]] virtual std::optional<std::string> apiKey() const { return std::nullopt; }
+    // The language of the current load; by default the core state's content language.
+    [[nodiscard]] virtual std::string language() const;
+    // The handler the current load made for the venue (its venue handlers by
+    // venue id), or null.
+    [[nodiscard]] virtual std::shared_ptr<CVVenueHandler> venueHandlerForVenueId(const std::string& /*venueId*/) const {
+        return nullptr;
+    }
 
     // Null uninstalls.
     static void install(std::shared_ptr<const CVEntryObjectSeam> entry);

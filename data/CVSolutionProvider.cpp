@@ -14,7 +14,7 @@ using Chain = CVContentProviderChain<CVSolutionInternal>;
 
 std::shared_ptr<const Chain::Departures> departures() {
     static const auto instance = std::make_shared<const Chain::Departures>(Chain::Departures{
-        .errorCode = ContentProviderErrorCode::kSolutionUnavailable,
+        .errorCode = AmbrellErrorCode::kSolutionUnavailable,
         .emptyCopyIsMissing = true,
         .parseLocal =
             [](const detail::ContentBytes& bytes, std::optional<platform::NSError>& error) {

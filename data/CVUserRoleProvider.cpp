@@ -20,7 +20,7 @@ std::shared_ptr<const Chain::Departures> departures() {
             return CVUserRoleProvider::userRolesFromData(bytes);
         };
         return std::make_shared<const Chain::Departures>(Chain::Departures{
-            .errorCode = ContentProviderErrorCode::kUserRolesUnavailable,
+            .errorCode = AmbrellErrorCode::kUserRolesUnavailable,
             .emptyCopyIsMissing = true,
             .parseLocal = parse,
             .parseDownload = parse,

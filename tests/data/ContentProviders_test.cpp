@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -18,21 +17,15 @@
 #include "data/CVContentProviderChain.h"
 #include "data/CVLanguageSupport.h"
 #include "data/CVModelCache.h"
-#include "data/CVOfflineBundleHelper.h"
 #include "data/CVSolutionProvider.h"
 #include "data/CVUserRoleProvider.h"
-#include "data/DataSetManager/CVDataSetCacheManagerInternal.h"
-#include "foundation/CVAXAPI.h"
 #include "foundation/CVExtendedFileAttributes.h"
-#include "foundation/CVNetworkReachabilityManager.h"
 #include "platform/FileSystem.h"
 #include "platform/NSErrorException.h"
-#include "platform/Paths.h"
 #include "platform/runtime/MainQueue.h"
+#include "tests/data/SampleServiceFixture.h"
 #include "tests/support/AsyncTesting.h"
 #include "tests/support/CapturingLogSink.h"
-#include "tests/support/SampleSolutionService.h"
-#include "tests/support/TempDirectory.h"
 
 namespace ambrell {
 namespace {
@@ -108,46 +101,8 @@ const std::vector<ProviderCase>& providers() {
     return cases;
 }
 
-class ContentProviders : public test::ContainerFixture {
+class ContentProviders : protected test::CapturedLog, public test::SampleServiceFixture {
 protected:
-    ContentProviders() {
-        ::setenv("AMBRELL_API", service_.baseUrl().c_str(), 1);
-        CVAXAPI::resetSharedForTesting();
-        AmbrellLegacy::resetForTesting();
-        CVModelCache::resetMemoryCacheForTesting();
-        CVDataSetCacheManagerInternal::resetSharedInstanceForTesting();
-        CVOfflineBundleHelper::resetForTesting();
-        platform::Paths::setResourcesFolder(service_.sample() / "bundle");
-        CVAXAPI::sharedInstance()->setSessionToken("session-token");
-        AmbrellLegacy::setApiKey(service_.solutionId());
-        setOnline(true);
-    }
-    ~ContentProviders() override {
-        platform::MainQueue::shared().drain();
-        CVNetworkReachabilityManager::resetSharedManagerForTesting();
-        CVDataSetCacheManagerInternal::resetSharedInstanceForTesting();
-        CVModelCache::resetMemoryCacheForTesting();
-        CVOfflineBundleHelper::resetForTesting();
-        AmbrellLegacy::resetForTesting();
-        CVAXAPI::resetSharedForTesting();
-        ::unsetenv("AMBRELL_API");
-    }
-
-    static void setOnline(bool online) {
-        CVNetworkReachabilityManager::setForcedStatusForTesting(online ? CVNetworkReachabilityStatusReachableViaWiFi
-                                                                       : CVNetworkReachabilityStatusNotReachable);
-    }
-    [[nodiscard]] const std::string& id() const { return service_.solutionId(); }
-    static std::string url(const std::string& endpoint, std::string_view solutionId, std::string_view language = "en") {
-        return CVAXAPI::sharedInstance()->urlStringForSyncEndpoint(endpoint, solutionId, language);
-    }
-    // The route of a sync URL on the loopback service.
-    std::string route(const std::string& endpoint, std::string_view solutionId, std::string_view language = "en") {
-        return url(endpoint, solutionId, language).substr(service_.baseUrl().size() - 1);
-    }
-    static fs::path dataSetFile(const std::string& endpoint, std::string_view solutionId) {
-        return *AmbrellLegacy::dataSetCacheManager()->pathForCachingUrl(url(endpoint, solutionId), solutionId);
-    }
     static void writeDataSetFile(const std::string& endpoint, std::string_view solutionId, std::string_view text) {
         ASSERT_FALSE(platform::writeFileAtomically(dataSetFile(endpoint, solutionId), text));
     }
@@ -159,9 +114,6 @@ protected:
     }
     std::string served(const ProviderCase& provider) const {
         return provider.describeDocument(service_.syncDocument(provider.endpoint, "en"));
-    }
-    std::size_t requestsTo(const std::string& endpoint) const {
-        return const_cast<test::SampleSolutionService&>(service_).web().requestsTo("/sync/" + endpoint).size();
     }
 
     static Outcome fetch(const ProviderCase& provider, std::optional<std::string> solutionId) {
@@ -183,10 +135,6 @@ protected:
         ASSERT_TRUE(outcome.error) << name;
         EXPECT_EQ(*outcome.error, (NSError{"com.corvay.Ambrell", code, {}})) << name;
     }
-
-    test::SampleSolutionService service_;
-    test::ScopedLogCapture logs_;
-    platform::MainQueueThread mainThread_;
 };
 
 TEST_F(ContentProviders, OfflineAnswersTheDataSetCopyBeforeTheResourceWithoutAskingTheService) {

@@ -1,0 +1,129 @@
+#include "data/CVImageProvider.h"
+
+#include <cstddef>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <utility>
+
+#include "Ambrell/CVError.h"
+#include "Ambrell/ErrorObjects.h"
+#include "data/AmbrellLegacy.h"
+#include "data/CVImageUrls.h"
+#include "data/DataSetManager/CVDataSetCacheManagerInternal.h"
+#include "foundation/CVDataProvider.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "platform/runtime/Cancellation.h"
+#include "platform/runtime/CompletionForm.h"
+#include "platform/runtime/RunBlocking.h"
+
+namespace ambrell {
+
+namespace {
+
+using Image = platform::Image;
+using OptionalImage = std::optional<Image>;
+
+// Runs on the blocking I/O pool.
+OptionalImage readImageFile(const std::filesystem::path& file) {
+    const auto bytes = platform::readFile(file);
+    if (!bytes) return std::nullopt;
+    return Image::fromPngData(std::as_bytes(std::span(*bytes)));
+}
+
+std::string urlFromString(std::string_view text) {
+    auto url = imageUrlFromString(text);
+    if (!url) throw CVError(CVErrorCase::imageNotFound);
+    return std::move(*url);
+}
+
+// Runs on the blocking I/O pool.
+OptionalImage readLocalImage(const std::string& url, const std::string& dataSetId) {
+    if (const auto file = AmbrellLegacy::dataSetCacheManager()->pathForCachingUrl(url, dataSetId)) {
+        if (auto image = readImageFile(*file)) return image;
+    }
+    const auto name = imageResourceName(url);
+    if (!name) return std::nullopt;
+    return readImageFile(platform::Paths::resources().string() + "/res/" + *name);
+}
+
+// Free coroutines: an operation in flight never touches the provider, which
+// may be gone before it ends.
+platform::Awaitable<Image> localImage(std::string urlString) {
+    const auto url = urlFromString(urlString);
+    auto read = [url, dataSetId = CVImageProviderImpl::imageDataSetId()] { return readLocalImage(url, dataSetId); };
+    auto image = co_await platform::runBlocking(std::move(read));
+    if (!image) throw CVError(CVErrorCase::imageNotFound);
+    co_return std::move(*image);
+}
+
+platform::Awaitable<OptionalImage> remoteImage(std::string urlString, CVImageSize size) {
+    const auto url = urlFromString(urlString);
+    const auto requested = size.width != 0 || size.height != 0 ? withImageSize(url, size.width, size.height) : url;
+    const auto target =
+        AmbrellLegacy::dataSetCacheManager()->pathForCachingUrl(requested, CVImageProviderImpl::imageDataSetId());
+    std::optional<CVDataProvider::FileResult> download;
+    if (target) {
+        try {
+            download = co_await CVDataProvider::downloadContents(requested, *target, std::nullopt);
+        } catch (const platform::CancellationError&) {
+            throw;
+        } catch (...) {
+            // The device's copies decide the answer.
+        }
+    }
+    if (download) {
+        auto read = [file = download->filePath] { return readImageFile(file); };
+        co_return co_await platform::runBlocking(std::move(read));
+    }
+    // The copy of this very size, fetched before, is a better answer than the
+    // image at its own size.
+    if (target && requested != url) {
+        auto read = [file = *target] { return readImageFile(file); };
+        if (auto image = co_await platform::runBlocking(std::move(read))) co_return image;
+    }
+    auto local = localImage(std::move(urlString));
+    co_return co_await std::move(local);
+}
+
+void complete(platform::Awaitable<OptionalImage> operation, CVImageProviderProtocol::Handler handler) {
+    auto shared = std::make_shared<CVImageProviderProtocol::Handler>(std::move(handler));
+    platform::completeOn(
+        platform::CompletionQueue::workingTask, std::move(operation),
+        [shared](OptionalImage image) {
+            if (*shared) (*shared)(std::move(image), std::nullopt);
+        },
+        [shared](const std::exception_ptr& error) {
+            if (*shared) (*shared)(std::nullopt, errorObjectFor(error));
+        });
+}
+
+platform::Awaitable<OptionalImage> asOptional(platform::Awaitable<Image> operation) {
+    co_return co_await std::move(operation);
+}
+
+}  // namespace
+
+void CVImageProviderProtocol::imageFromUrlString(std::string urlString, CVImageSize imageSize,
+                                                 Handler completionHandler) const {
+    complete(imageFromUrlString(std::move(urlString), imageSize), std::move(completionHandler));
+}
+
+void CVImageProviderProtocol::getLocalImageFromUrlString(std::string urlString, Handler completionHandler) const {
+    complete(asOptional(getLocalImageFromUrlString(std::move(urlString))), std::move(completionHandler));
+}
+
+platform::Awaitable<OptionalImage> CVImageProviderImpl::imageFromUrlString(std::string urlString,
+                                                                           CVImageSize imageSize) const {
+    return remoteImage(std::move(urlString), imageSize);
+}
+
+platform::Awaitable<Image> CVImageProviderImpl::getLocalImageFromUrlString(std::string urlString) const {
+    return localImage(std::move(urlString));
+}
+
+std::string CVImageProviderImpl::imageDataSetId() { return AmbrellLegacy::getAmbrellAPIKey().value_or("random"); }
+
+}  // namespace ambrell

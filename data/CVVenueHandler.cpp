@@ -1,0 +1,164 @@
+#include "data/CVVenueHandler.h"
+
+#include <utility>
+
+#include "Ambrell/CVError.h"
+#include "Ambrell/ErrorObjects.h"
+#include "data/CVBuildingCollection.h"
+#include "data/CVBuildingProvider.h"
+#include "data/CVDerivedGeometryProvider.h"
+#include "data/CVEntrySeams.h"
+#include "data/CVMemoryCache.h"
+#include "data/CVModelCache.h"
+#include "data/CVRouteNetworkSeams.h"
+#include "data/CVVenueInternal.h"
+#include "data/CVVenueProvider.h"
+#include "platform/NSErrorException.h"
+#include "platform/runtime/CompletionForm.h"
+#include "platform/runtime/Continuation.h"
+
+namespace ambrell {
+
+namespace {
+
+// Awaits an operation that answers (value, error) through a completion, once:
+// a second answer is ignored. The error is thrown as it came.
+template <typename Value, typename Start>
+platform::Awaitable<Value> answerOf(Start start) {
+    struct Outcome {
+        std::mutex mutex;
+        bool answered = false;
+        Value value{};
+        std::optional<platform::NSError> error;
+    };
+    auto turn = co_await platform::Continuation::makeForCurrentExecutor();
+    auto outcome = std::make_shared<Outcome>();
+    start([turn, outcome](Value value, std::optional<platform::NSError> error) {
+        {
+            std::lock_guard lock(outcome->mutex);
+            if (std::exchange(outcome->answered, true)) return;
+            outcome->value = std::move(value);
+            outcome->error = std::move(error);
+        }
+        turn->resume();
+    });
+    co_await turn->wait();
+    std::lock_guard lock(outcome->mutex);
+    if (outcome->error) throw platform::NSErrorException(*outcome->error);
+    co_return std::move(outcome->value);
+}
+
+// Overlapping loads of different venues each read, extend and store the one
+// collection; one at a time, none loses another's buildings.
+std::mutex& solutionBuildingsMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+}  // namespace
+
+CVVenueHandler::CVVenueHandler(std::string solutionId, std::string venueId,
+                               std::shared_ptr<CVVenueLocationSourcing> locationSource)
+    : solutionId_(std::move(solutionId)), venueId_(std::move(venueId)), locationSource_(std::move(locationSource)) {
+    CVVenueInternal::setGraphDeterminer(&CVVenueHandler::determineHasGraph);
+}
+
+CVVenueHandler::Buildings CVVenueHandler::buildings() const {
+    std::lock_guard lock(mutex_);
+    return buildings_;
+}
+
+CVVenueHandler::DerivedGeometries CVVenueHandler::derivedGeometries() const {
+    std::lock_guard lock(mutex_);
+    return derivedGeometries_;
+}
+
+std::shared_ptr<CVRouteNetworkData> CVVenueHandler::graph() const {
+    std::lock_guard lock(mutex_);
+    return graph_;
+}
+
+platform::Awaitable<void> CVVenueHandler::loadVenueData() {
+    const auto entry = CVEntryObjectSeam::installed();
+    const auto apiKey = entry ? entry->apiKey() : std::nullopt;
+    if (!apiKey) throw CVError(CVErrorCase::invalidApiKey);
+    const std::string language = entry->language();
+
+    // Named, not temporaries of the co_await expressions: g++ 12 destroys
+    // such temporaries twice.
+    const auto buildingProvider = CVBuildingProvider::initWithVenueId(venueId_);
+    auto fetchBuildings = [&](auto answer) {
+        buildingProvider->getBuildingsAsync(venueId_, apiKey, language, std::move(answer));
+    };
+    auto buildingsAnswer = answerOf<Buildings>(std::move(fetchBuildings));
+    const Buildings buildings = co_await std::move(buildingsAnswer);
+    {
+        std::lock_guard lock(mutex_);
+        buildings_ = buildings;
+    }
+    shareBuildings(buildings, language);
+
+    const auto geometryProvider = std::make_shared<CVDerivedGeometryProvider>(venueId_);
+    auto fetchGeometries = [&](auto answer) { geometryProvider->getDerivedGeometryWithCompletion(std::move(answer)); };
+    auto geometriesAnswer =
+        answerOf<std::shared_ptr<CVDerivedGeometryProvider::DerivedGeometries>>(std::move(fetchGeometries));
+    const auto geometries = co_await std::move(geometriesAnswer);
+    {
+        std::lock_guard lock(mutex_);
+        derivedGeometries_ = geometries ? *geometries : DerivedGeometries{};
+    }
+
+    if (locationSource_) {
+        auto locations = locationSource_->loadLocations();
+        co_await std::move(locations);
+    }
+
+    auto fetchGraph = [this](auto answer) {
+        CVRouteNetworkSeams::getRouteNetworkForSolutionAsync(solutionId_, venueId_, std::move(answer));
+    };
+    auto graphAnswer = answerOf<std::shared_ptr<CVRouteNetworkData>>(std::move(fetchGraph));
+    // Neither a network nor an error: the venue has no route network, which
+    // is no reason to fail the venue's load.
+    auto graph = co_await std::move(graphAnswer);
+    std::lock_guard lock(mutex_);
+    graph_ = std::move(graph);
+}
+
+void CVVenueHandler::shareBuildings(const Buildings& buildings, const std::string& language) const {
+    if (const auto venue = CVMemoryCache::venueCache().getValue(venueId_); venue && *venue) {
+        (*venue)->buildings = buildings;
+    }
+    const auto key = CVVenueProvider::buildingsCacheKeyForSolutionId(solutionId_, language);
+    const auto cache = CVModelCache::memoryCache();
+    std::lock_guard lock(solutionBuildingsMutex());
+    // A new collection replaces the held one: the venue provider may be
+    // reading the held one's list on another thread.
+    auto grown = std::make_shared<CVBuildingCollection>();
+    if (const auto held = cache->objectForKey<CVBuildingCollection>(key)) grown->buildings = held->buildings;
+    grown->buildings.insert(grown->buildings.end(), buildings.begin(), buildings.end());
+    cache->setObject(std::move(grown), key);
+}
+
+void CVVenueHandler::loadVenueDataWithCompletion(Completion completion) {
+    auto shared = std::make_shared<Completion>(std::move(completion));
+    auto load = [](std::shared_ptr<CVVenueHandler> self) -> platform::Awaitable<void> {
+        co_await self->loadVenueData();
+    };
+    auto self = weak_from_this().lock();
+    platform::completeOn(
+        platform::CompletionQueue::workingTask, self ? load(std::move(self)) : loadVenueData(),
+        [shared] {
+            if (*shared) (*shared)(std::nullopt);
+        },
+        [shared](const std::exception_ptr& error) {
+            if (*shared) (*shared)(errorObjectFor(error));
+        });
+}
+
+bool CVVenueHandler::determineHasGraph(const CVVenueInternal& venue) {
+    const auto entry = CVEntryObjectSeam::installed();
+    const auto handler = entry ? entry->venueHandlerForVenueId(venue.venueId) : nullptr;
+    return handler && CVRouteNetworkSeams::networkCount(handler->graph()) > 0;
+}
+
+}  // namespace ambrell
