@@ -2,6 +2,8 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <map>
+#include <set>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -63,9 +65,13 @@ bool writeAll(int fd, const std::uint8_t* bytes, std::size_t count) {
     return true;
 }
 
-// A file being written beside its target under a name of its own. It takes
-// the target's name only once the entry checked out; until then any failure
-// removes it, so a damaged entry never replaces what was there.
+// A file being written beside its target. A target that is not there yet
+// gets an unnamed file that is linked under its name only once the entry
+// checked out: a failure, or the process's end, leaves nothing behind. A
+// target that is there, or a file system without unnamed files, gets a
+// file under a name of its own that replaces the target only once the entry
+// checked out; until then any failure removes it, so a damaged entry never
+// replaces what was there.
 class PendingFile {
 public:
     PendingFile(int folder, pid_t pid) : folder_(folder), pid_(pid) {}
@@ -76,8 +82,52 @@ public:
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;
 
-    // False with errno set when no file could be made.
-    bool create() {
+    // False with errno set when no file could be made. A missing target
+    // may get an unnamed file.
+    bool create(bool targetMissing) {
+        if (targetMissing && unnamedFilesWork().load(std::memory_order_relaxed)) {
+            fd_ = zipio::UniqueFd(::openat(folder_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+            if (fd_) {
+                unnamed_ = true;
+                return true;
+            }
+        }
+        return createNamed();
+    }
+    [[nodiscard]] int fd() const { return fd_.get(); }
+    // Closes the file; false with errno set when its last bytes could not be
+    // written. An unnamed file stays open until it is linked.
+    bool close() { return unnamed_ || ::close(fd_.release()) == 0; }
+    // Gives the file the name, replacing whatever file or link has it; false
+    // with errno set.
+    bool place(const std::string& leaf) {
+        if (unnamed_) {
+            if (link(leaf.c_str())) {
+                placed_ = true;
+                if (::close(fd_.release()) == 0) return true;
+                // Its last bytes are lost: it must not stay under the name.
+                const int number = errno;
+                ::unlinkat(folder_, leaf.c_str(), 0);
+                errno = number;
+                return false;
+            }
+            // Something took the name meanwhile, or unnamed files cannot be
+            // linked here: the file goes in under a name of its own.
+            if (!nameUnnamed()) return false;
+        }
+        if (::renameat(folder_, name_.c_str(), folder_, leaf.c_str()) != 0) return false;
+        placed_ = true;
+        return true;
+    }
+
+private:
+    // Cleared for the process once an unnamed file could not be linked.
+    static std::atomic<bool>& unnamedFilesWork() {
+        static std::atomic<bool> works{true};
+        return works;
+    }
+
+    bool createNamed() {
         static std::atomic<std::uint64_t> counter{0};
         // Short, so that a long target name cannot make it too long.
         for (int attempt = 0; attempt < 64; ++attempt) {
@@ -92,21 +142,57 @@ public:
         errno = number;
         return false;
     }
-    [[nodiscard]] int fd() const { return fd_.get(); }
-    // Closes the file; false with errno set when its last bytes could not be written.
-    bool close() { return ::close(fd_.release()) == 0; }
-    // Replaces whatever file or link has the name; false with errno set.
-    bool place(const std::string& leaf) {
-        if (::renameat(folder_, name_.c_str(), folder_, leaf.c_str()) != 0) return false;
-        placed_ = true;
-        return true;
+
+    // Links the open unnamed file under the name, which must be free.
+    bool link(const char* leaf) const {
+        // Without the capability this needs, the kernel answers ENOENT.
+        if (::linkat(fd_.get(), "", folder_, leaf, AT_EMPTY_PATH) == 0) return true;
+        if (errno != ENOENT && errno != EPERM) return false;
+        const std::string self = fmt::format("/proc/self/fd/{}", fd_.get());
+        return ::linkat(AT_FDCWD, self.c_str(), folder_, leaf, AT_SYMLINK_FOLLOW) == 0;
     }
 
-private:
+    // The unnamed file, finished, under a name of its own: linked when a
+    // link can be made, else copied with its mode and dates.
+    bool nameUnnamed() {
+        const bool taken = errno == EEXIST;
+        for (int attempt = 0; attempt < 64 && taken; ++attempt) {
+            static std::atomic<std::uint64_t> counter{0};
+            std::string name =
+                fmt::format(".ambrell-unzip-{}-l{}", pid_, counter.fetch_add(1, std::memory_order_relaxed));
+            if (link(name.c_str())) {
+                name_ = std::move(name);
+                unnamed_ = false;
+                return ::close(fd_.release()) == 0;
+            }
+            if (errno != EEXIST) break;
+        }
+        unnamedFilesWork().store(false, std::memory_order_relaxed);
+        zipio::UniqueFd source = std::move(fd_);
+        unnamed_ = false;
+        struct stat facts {};
+        if (::fstat(source.get(), &facts) != 0 || !createNamed()) return false;
+        off_t offset = 0;
+        while (offset < facts.st_size) {
+            const ssize_t n = ::copy_file_range(source.get(), &offset, fd_.get(), nullptr,
+                                                static_cast<std::size_t>(facts.st_size - offset), 0);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                if (n == 0) errno = EIO;
+                return false;
+            }
+        }
+        const timespec times[2] = {{0, UTIME_OMIT}, facts.st_mtim};
+        ::futimens(fd_.get(), times);
+        ::fchmod(fd_.get(), facts.st_mode & 07777);
+        return ::close(fd_.release()) == 0;
+    }
+
     int folder_;
     pid_t pid_;
     std::string name_;
     zipio::UniqueFd fd_;
+    bool unnamed_ = false;
     bool placed_ = false;
 };
 
@@ -169,6 +255,18 @@ private:
     // The folder, created with its missing parents; owned by the cache.
     int openFolder(const std::vector<std::string>& components, bool& created, std::error_code& error);
     bool unzipNested(const std::string& fullPath, const std::vector<std::string>& components);
+    // Whether the name is known to be free in the folder without asking.
+    // Only when entries replace what is there: where names differ only by
+    // case, the system may still find one.
+    [[nodiscard]] bool isFreeInMadeFolder(const std::vector<std::string>& folder, const std::string& leaf) const {
+        if (!request_.overwrite) return false;
+        const auto made = madeFolders_.find(folder);
+        return made != madeFolders_.end() && !made->second.contains(leaf);
+    }
+    void forgetFolders() {
+        openFolders_.clear();
+        madeFolders_.clear();
+    }
     // Closes the entry, which checks its CRC, size and authentication code;
     // false when they do not check out.
     bool closeEntryChecked();
@@ -189,6 +287,11 @@ private:
     // Most recent last. Emptied whenever a link or a nested archive may have
     // put something else where a kept folder was.
     std::vector<OpenFolder> openFolders_;
+    // Folders this extraction made, with every name it has put in each
+    // since: nothing else is in them, so a name not listed needs no look-up
+    // before it is written. Emptied with the kept folders.
+    std::map<std::vector<std::string>, std::set<std::string>> madeFolders_;
+    std::optional<std::pair<std::uint32_t, std::chrono::system_clock::time_point>> lastDate_;
     const pid_t pid_ = ::getpid();
 };
 
@@ -200,6 +303,13 @@ int Extraction::openFolder(const std::vector<std::string>& components, bool& cre
     if (!ensureDestination(error)) return -1;
     zipio::UniqueFd fd = folder_->createFolders(components, created, error);
     if (!fd) return -1;
+    if (created) madeFolders_[components];
+    // Each segment of the path is a name in its parent now.
+    std::vector<std::string> parent;
+    for (const auto& component : components) {
+        if (const auto made = madeFolders_.find(parent); made != madeFolders_.end()) made->second.insert(component);
+        parent.push_back(component);
+    }
     if (openFolders_.size() == kOpenFoldersKept) openFolders_.erase(openFolders_.begin());
     openFolders_.push_back({components, std::move(fd)});
     return openFolders_.back().fd.get();
@@ -229,7 +339,14 @@ Extraction::Step Extraction::skipEntry() {
 }
 
 bool Extraction::ensureDestination(std::error_code& error) {
-    if (!folder_) folder_ = zipio::DestinationFolder::open(std::filesystem::path(request_.destination), error);
+    if (folder_) return true;
+    const std::filesystem::path destination(request_.destination);
+    std::error_code lookup;
+    // Anything but a plain "not there" counts as there.
+    const bool existed =
+        std::filesystem::symlink_status(destination, lookup).type() != std::filesystem::file_type::not_found;
+    folder_ = zipio::DestinationFolder::open(destination, error);
+    if (folder_ && !existed) madeFolders_[{}];
     return folder_ != nullptr;
 }
 
@@ -282,7 +399,12 @@ Extraction::Step Extraction::handleEntry(std::uint64_t archiveSize) {
 
     std::optional<std::chrono::system_clock::time_point> folderDate;
     if (request_.preserveAttributes) {
-        folderDate = SSZipArchive::_dateWithMSDOSFormat(info.dos_date);
+        // Entries mostly share a date, and each conversion asks the system
+        // for its time zone file.
+        if (!lastDate_ || lastDate_->first != info.dos_date) {
+            lastDate_.emplace(info.dos_date, SSZipArchive::_dateWithMSDOSFormat(info.dos_date));
+        }
+        folderDate = lastDate_->second;
         records_.push_back({fullPath, components, *folderDate});
     }
 
@@ -317,6 +439,8 @@ Extraction::Step Extraction::handleEntry(std::uint64_t archiveSize) {
         struct stat existing {};
         if (components.empty()) {
             targetState = EISDIR;
+        } else if (isFreeInMadeFolder(folderComponents, components.back())) {
+            targetState = 0;
         } else if (::fstatat(folder, components.back().c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
             targetState = S_ISDIR(existing.st_mode) ? EISDIR : EEXIST;
         } else if (errno != ENOENT) {
@@ -360,7 +484,7 @@ Extraction::Step Extraction::writeFile(int folder, const std::string& leaf, int 
     // there is left alone, as opening it for writing would fail with EISDIR.
     int number = targetState == EEXIST ? 0 : targetState;
     PendingFile output(folder, pid_);
-    if (number == 0 && !output.create()) number = errno;
+    if (number == 0 && !output.create(targetState == 0)) number = errno;
     if (number == EISDIR) return Step::next;
     if (number != 0) {
         const std::error_code cause(number, std::generic_category());
@@ -409,6 +533,9 @@ Extraction::Step Extraction::writeFile(int folder, const std::string& leaf, int 
         return fail(zipArchiveError(-5, "Failed to write file (check your free space)"));
     }
     if (!output.place(leaf)) {
+        // A folder whose name differs only by case, found by the system
+        // after all, is left alone as any folder where a file goes.
+        if (errno == EISDIR && targetState == 0) return Step::next;
         const std::error_code cause = lastError();
         const std::string message =
             fmt::format("Failed to open file on unzipping \"{}\": {}", fullPath, cause.message());
@@ -416,10 +543,13 @@ Extraction::Step Extraction::writeFile(int folder, const std::string& leaf, int 
         return fail(zipArchiveError(SSZipArchiveErrorCodeFailedToOpenOutputFile, message, cause));
     }
 
+    if (const auto made = madeFolders_.find({components.begin(), components.end() - 1}); made != madeFolders_.end()) {
+        made->second.insert(leaf);
+    }
     if (request_.nestedZipLevel > 0 && hasZipExtension(leaf)) {
         if (unzipNested(fullPath, components)) ::unlinkat(folder, leaf.c_str(), 0);
         // The inner archive may have put links where kept folders were.
-        openFolders_.clear();
+        forgetFolders();
     }
     return Step::next;
 }
@@ -472,7 +602,7 @@ Extraction::Step Extraction::writeSymlink(const std::string& fullPath, const std
     }
 
     // The link may take the place of a folder kept open.
-    openFolders_.clear();
+    forgetFolders();
     std::error_code folderError;
     const std::vector<std::string> parent(components.begin(), components.end() - 1);
     zipio::UniqueFd folder = folder_->openFolder(parent, folderError);

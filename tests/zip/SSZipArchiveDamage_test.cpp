@@ -201,6 +201,41 @@ TEST_F(FailedEntry, NeverReplacesAGoodCopy) {
     }
 }
 
+TEST_F(FailedEntry, ANewFileThatFailsLeavesNothingBehind) {
+    const std::string text = noisyText(3000, 9);
+    writeFixtureArchive(archive_,
+                        {F::file("keep.txt", "kept"), F{.name = "sub/f.txt", .data = text, .deflate = false}});
+    std::string byte = readFile(archive_).substr(findInFile(archive_, text.substr(0, 64)) + 1000, 1);
+    byte[0] = static_cast<char>(byte[0] ^ 0x5A);
+    patchFile(archive_, findInFile(archive_, text.substr(0, 64)) + 1000, byte);
+
+    EXPECT_FALSE(unzip());
+    EXPECT_EQ(errorCode(), -3);
+    EXPECT_EQ(readFile(destination_ / "keep.txt"), "kept");
+    EXPECT_FALSE(fs::exists(destination_ / "sub/f.txt"));
+    EXPECT_EQ(filesBelow(destination_), 1u) << "neither the entry nor a temporary file stays behind";
+}
+
+// Names the archive itself put in folders it made: a second entry of a name
+// replaces or keeps the first as a file already there would, and a file
+// entry where the archive made a folder leaves the folder alone.
+TEST_F(FailedEntry, NamesTheArchiveRepeatsAreHandledAsFilesAlreadyThere) {
+    for (const bool overwrite : {true, false}) {
+        SCOPED_TRACE(overwrite);
+        fs::remove_all(destination_);
+        writeFixtureArchive(archive_,
+                            {F::file("x.txt", "first"), F::file("d/x.txt", "first"), F::file("a/b/c.txt", "c"),
+                             F::file("x.txt", "second"), F::file("d/x.txt", "second"), F::file("a/b", "file")});
+        EXPECT_TRUE(unzip(overwrite));
+        EXPECT_EQ(error_, std::nullopt);
+        const std::string expected = overwrite ? "second" : "first";
+        EXPECT_EQ(readFile(destination_ / "x.txt"), expected);
+        EXPECT_EQ(readFile(destination_ / "d/x.txt"), expected);
+        EXPECT_EQ(readFile(destination_ / "a/b/c.txt"), "c");
+        EXPECT_EQ(filesBelow(destination_), 3u);
+    }
+}
+
 TEST_F(FailedEntry, TheLocalHeaderNeverChoosesThePath) {
     writeFixtureArchive(archive_, {F::file("good.txt", "central")});
     patchFile(archive_, 30, "../x.txt");
