@@ -4,7 +4,9 @@
 #include <mutex>
 
 #include "Ambrell/CVErrorCodes.h"
+#include "data/CVCoreStateLifecycle.h"
 #include "data/CVLanguageSupport.h"
+#include "data/CVModelCache.h"
 #include "data/CVOfflineBundleHelper.h"
 #include "data/DataSetManager/CVDataSetCacheManagerInternal.h"
 #include "foundation/CVAXAPI.h"
@@ -69,6 +71,13 @@ const platform::NotificationName& CVPositionProviderReassignedNotification() {
     static const platform::NotificationName name{"CV_POSITION_PROVIDER_REASSIGNED"};
     return name;
 }
+
+const platform::NotificationName& kNotificationAmbrellApiKeyInvalid() {
+    static const platform::NotificationName name{"AMBRELL_API_KEY_INVALID"};
+    return name;
+}
+
+std::shared_ptr<CVModelCache> AmbrellLegacy::memoryCache() { return CVModelCache::memoryCache(); }
 
 std::optional<std::string> AmbrellLegacy::getAmbrellAPIKey() {
     return read([](const Fields& f) { return f.apiKey; });
@@ -169,6 +178,7 @@ void AmbrellLegacy::resetForTesting() {
     }
     // A test may have dropped the readers since the state was made.
     installContentReaders();
+    CVCoreStateLifecycle::resetForTesting();
 }
 
 }  // namespace ambrell

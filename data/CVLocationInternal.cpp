@@ -362,6 +362,48 @@ AXLocation CVLocationInternal::axLocation() const {
                                               CVInternalStringUtils::hashOf(type), 0, isIndoors());
 }
 
+std::shared_ptr<CVLocationInternal> CVLocationInternal::copyWithZone() const {
+    auto copy = std::make_shared<CVLocationInternal>();
+    copy->aliases = aliases;
+    copy->building = building;
+    copy->categories = categories;
+    copy->externalId = externalId;
+    copy->setFloorIndex(getFloorIndex());
+    copy->labelCacheKey = labelCacheKey;
+    copy->locationBaseTypeString = locationBaseTypeString;
+    copy->locationDescription = locationDescription;
+    copy->locationId = locationId;
+    copy->cv_setGeoDataStatus(cv_geoDataStatus());
+    copy->cv_setPolygon(cv_polygon());
+    copy->name = name;
+    // The position decides the floor, as it does for any location.
+    copy->setPosition(getPosition());
+    for (const auto& [fieldName, field] : fields)
+        copy->fields.emplace(fieldName, field ? field->copyWithZone() : nullptr);
+    copy->type = type;
+    copy->venue = venue;
+    copy->state = 0;
+    return copy;
+}
+
+std::shared_ptr<CVLocationInternal> CVLocationInternal::initWithLocation(const CVLocation& source) {
+    const CVPoint sourcePosition = source.getPosition();
+    const auto floor = source.getFloorIndex();
+    auto location = std::make_shared<CVLocationInternal>(CVPoint(sourcePosition.latitude(), sourcePosition.longitude(),
+                                                                 static_cast<double>(integerFloor(floor.value_or(0)))),
+                                                         source.getName());
+    if (const auto* ours = dynamic_cast<const CVLocationInternal*>(&source)) {
+        location->categories = ours->categories;
+        for (const auto& [fieldName, field] : ours->fields) {
+            location->fields.emplace(fieldName, field ? field->copyWithZone() : nullptr);
+        }
+        location->state = ours->state;
+    }
+    location->setFloorIndex(floor);
+    location->displayRule = source.getDisplayRule();
+    return location;
+}
+
 bool CVLocationDataset::initWithDictionary(const boost::json::value& dictionary, JSONModelErrorOut error) {
     const boost::json::value* features = nullptr;
     if (dictionary.is_array()) {

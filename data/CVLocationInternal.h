@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -11,7 +12,9 @@
 
 #include <boost/json/fwd.hpp>
 
+#include "Ambrell/CVLiveUpdate.h"
 #include "Ambrell/CVLocation.h"
+#include "Ambrell/CVLocationUpdate.h"
 #include "Source/AXCommon/AXLocation.h"
 #include "data/CVGeoDataProperties.h"
 #include "data/CVLocationFieldInternal.h"
@@ -21,6 +24,7 @@ namespace ambrell {
 
 // The floor value of a location update that carries no floor.
 inline constexpr std::int64_t CVLocationUpdateFloorInvalid = std::numeric_limits<std::int64_t>::min();
+static_assert(CVLocationUpdateFloorInvalid == CVLocationUpdate::kFloorInvalid);
 
 // The library's location, read from one GeoJSON feature of the locations
 // document:
@@ -137,6 +141,30 @@ public:
     // A new search-engine record of the location as it is now.
     [[nodiscard]] AXLocation axLocation() const;
 
+    // Derived locations. The copy keeps identity, names, texts, categories,
+    // fields, status, polygon and position (and so the floor); not the
+    // multipolygon, activity window, image URL, floor name, restrictions,
+    // booking, priority, display rule, settings, type, icon anchor or live
+    // updates. Fields are copied one by one, so the copy is independent.
+    [[nodiscard]] std::shared_ptr<CVLocationInternal> copyWithZone() const;
+    // Name, position (on the source's floor), floor, display rule and state
+    // of any location; categories and fields too of one of ours. No id.
+    [[nodiscard]] static std::shared_ptr<CVLocationInternal> initWithLocation(const CVLocation& location);
+    // The location a host update describes: a point of interest of its own,
+    // or a copy of its prototype with the update's changes. Venue and
+    // building come from the venue lists in memory at its position.
+    [[nodiscard]] static std::shared_ptr<CVLocationInternal> initWithLocationUpdate(const CVLocationUpdate& update);
+
+    // Live updates, the newest of each domain. Guarded by one lock for all
+    // locations; a position update moves the location under that lock.
+    // False, with a debug log line, for an update older than the stored one
+    // of its domain (an equal moment is taken) and for one without a domain.
+    bool assignLiveUpdate(const std::shared_ptr<const CVLiveUpdate>& update);
+    [[nodiscard]] std::shared_ptr<const CVLiveUpdate> getLiveUpdateForDomainType(const std::string& domainType) const;
+    // The stored update's value; none without an update of the domain.
+    [[nodiscard]] std::optional<boost::json::value> getLiveValueForKey(const std::string& key,
+                                                                       const std::string& domainType) const;
+
 private:
     // Copyable, so that the model stays a value: a copy gets its own lock.
     struct Lock {
@@ -150,6 +178,15 @@ private:
     std::optional<double> floorIndex;  // NOLINT(readability-identifier-naming)
     mutable Lock positionLock_;
     mutable std::optional<CVPoint> position_;
+    // A C++ copy of the model starts without live updates, as copyWithZone does.
+    struct LiveUpdates {
+        LiveUpdates() = default;
+        LiveUpdates(const LiveUpdates&) {}
+        LiveUpdates& operator=(const LiveUpdates&) { return *this; }
+        // None until the first assignLiveUpdate.
+        std::optional<std::map<std::string, std::shared_ptr<const CVLiveUpdate>, std::less<>>> byDomain;
+    };
+    LiveUpdates liveUpdates_;
 
     BOOST_DESCRIBE_CLASS(CVLocationInternal, (JSONModel),
                          (locationId, name, type, locationBaseTypeString, venue, building, floorName, externalId,
