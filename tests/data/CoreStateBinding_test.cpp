@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include "data/CVCoreStateLifecycle.h"
@@ -22,9 +21,8 @@
 #include "platform/runtime/BlockingWait.h"
 #include "platform/runtime/ThreadPool.h"
 #include "tests/data/SampleServiceFixture.h"
+#include "tests/support/ChildTest.h"
 #include "tests/support/WaitFor.h"
-
-extern char** environ;
 
 namespace ambrell {
 namespace {
@@ -281,17 +279,8 @@ TEST_F(CoreStateBinding, ClearsTheAxValuesWhileTheVersionIsNewAndTheNextProcessC
     EXPECT_FALSE(defaults.hasKey("ax-probe"));  // at every bind of this process
 
     defaults.setString("ax-probe", "third");
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
-    environment.push_back(std::string(kChildContainer) + "=" + containerRoot().string());
-    std::vector<char*> envp;
-    for (auto& entry : environment) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    std::string program = "/proc/self/exe";
-    std::string filter = std::string("--gtest_filter=") + kChildTest;
-    char* argv[] = {program.data(), filter.data(), nullptr};
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+    const pid_t child = test::spawnThisProgramForTest(kChildTest, kChildContainer, containerRoot().string());
+    ASSERT_GT(child, 0);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));

@@ -10,15 +10,13 @@
 #include <fstream>
 #include <iterator>
 
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include "platform/Paths.h"
 #include "tests/data/DataSetManager/DataSetFixture.h"
 #include "tests/data/DataSetManager/TilePackage.h"
+#include "tests/support/ChildTest.h"
 #include "tests/support/WaitFor.h"
-
-extern char** environ;
 
 namespace ambrell {
 namespace {
@@ -60,17 +58,8 @@ TEST_F(InterruptedSynchronisation, LeavesNoHalfWrittenFileAndTheNextSyncComplete
     for (int i = 0; i < 600; ++i) chunks.push_back(bytes.substr(bytes.size() / 2, 1));
     service_->serveChunks("/tiles/package.zip", chunks, std::chrono::milliseconds(100));
 
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
-    environment.push_back(std::string(kChildContainer) + "=" + containerRoot().string());
-    std::vector<char*> envp;
-    for (auto& entry : environment) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    std::string program = "/proc/self/exe";
-    std::string filter = std::string("--gtest_filter=") + kChildTest;
-    char* argv[] = {program.data(), filter.data(), nullptr};
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+    const pid_t child = test::spawnThisProgramForTest(kChildTest, kChildContainer, containerRoot().string());
+    ASSERT_GT(child, 0);
 
     const bool packageStarted =
         waitFor([&] { return !service_->requestsTo("/tiles/package.zip").empty(); }, std::chrono::seconds(60));
