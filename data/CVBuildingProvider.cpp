@@ -45,20 +45,24 @@ std::shared_ptr<CVBuildingCollection> parseCollection(const std::vector<std::uin
     return collection;
 }
 
-// What the device holds for the URL when the web service cannot be asked:
-// the data set's copy of the URL, else the host app's resource of the
-// endpoint. The resource holds the whole solution's buildings, so it is cut
+// What the device holds when the web service cannot be asked: the data set's
+// copy of the venue's URL, else the data set's copy of the solution-wide URL
+// (what a synchronisation fetches), else the host app's resource of the
+// endpoint. The last two hold the whole solution's buildings, so they are cut
 // down to the requested venue's.
-std::shared_ptr<CVBuildingCollection> readHeldCopy(const std::string& url, const std::string& solutionId,
-                                                   const std::string& requestVenueId) {
+std::shared_ptr<CVBuildingCollection> readHeldCopy(const std::string& url, const std::string& wideUrl,
+                                                   const std::string& solutionId, const std::string& requestVenueId) {
     std::optional<JSONModelError> ignored;
-    if (const auto data = AmbrellLegacy::dataSetCacheManager()->dataForCachedUrl(url, solutionId);
-        data && !data->empty()) {
-        if (auto collection = parseCollection(*data, ignored)) return collection;
+    const auto manager = AmbrellLegacy::dataSetCacheManager();
+    const auto parsed = [&ignored](const std::optional<std::vector<std::uint8_t>>& data) {
+        return data && !data->empty() ? parseCollection(*data, ignored) : nullptr;
+    };
+    if (auto collection = parsed(manager->dataForCachedUrl(url, solutionId))) return collection;
+    auto collection = parsed(manager->dataForCachedUrl(wideUrl, solutionId));
+    if (!collection) {
+        const auto resource = CVOfflineBundleHelper::offlinePathForEndpointUrl(url, solutionId);
+        collection = parsed(resource ? platform::readFile(*resource) : std::nullopt);
     }
-    const auto resource = CVOfflineBundleHelper::offlinePathForEndpointUrl(url, solutionId);
-    const auto data = resource ? platform::readFile(*resource) : std::nullopt;
-    auto collection = data ? parseCollection(*data, ignored) : nullptr;
     if (collection && requestVenueId != kAllVenues) {
         std::erase_if(collection->buildings, [&requestVenueId](const auto& building) {
             return !building || building->venueId != requestVenueId;
@@ -172,15 +176,16 @@ void CVBuildingProvider::getBuildingsAsync(std::string requestVenueId, std::opti
         return;
     }
     auto url = CVAXAPI::sharedInstance()->buildingSyncUrlForSolutionId(solutionId, language, requestVenueId);
+    auto wideUrl = CVAXAPI::sharedInstance()->buildingSyncUrlForSolutionId(solutionId, language);
     auto key = buildingsCacheKeyForSolutionId(solutionId, language);
     auto dataSetId = solutionId.value_or("");
-    auto finish = [self, url, key, dataSetId, requestVenueId = std::move(requestVenueId), completion,
-                   failed](detail::DownloadOutcome outcome) {
+    auto finish = [self, url, wideUrl = std::move(wideUrl), key, dataSetId, requestVenueId = std::move(requestVenueId),
+                   completion, failed](detail::DownloadOutcome outcome) {
         const auto cache = CVModelCache::memoryCache();
         auto held = cache->objectForKey<CVBuildingCollection>(key);
         if (outcome.failed) {
             // Offline, a venue whose data set is complete still loads.
-            if (!held && (held = readHeldCopy(url, dataSetId, requestVenueId))) cache->setObject(held, key);
+            if (!held && (held = readHeldCopy(url, wideUrl, dataSetId, requestVenueId))) cache->setObject(held, key);
             if (!held) return failed(kBuildingsUnavailable);
             return answerBuildings(self, held->buildings, completion);
         }

@@ -5,6 +5,8 @@
 #include "Ambrell/CVErrorCodes.h"
 #include "data/AmbrellLegacy.h"
 #include "data/CVContentProviderChain.h"
+#include "data/CVModelCache.h"
+#include "data/DataSetManager/CVDataSetCacheManagerInternal.h"
 #include "foundation/CVAXAPI.h"
 #include "platform/TextEncoding.h"
 
@@ -33,6 +35,25 @@ std::shared_ptr<const Chain::Departures> departures() {
         .unusableDownloadAnswersMemory = false,
     });
     return instance;
+}
+
+// With no copy of the venue's own in the data set, the data set's copy of the
+// solution-wide document (downloaded by a provider without a venue) stands in
+// for it ahead of the host app's resource. The geometries name only their
+// location, not its venue, so the document is taken whole, as the resource
+// is. The memory entry makes the chain answer it when the download fails; a
+// download that succeeds replaces it.
+void holdDataSetWideCopy(const std::string& url, const std::string& wideUrl, const std::string& dataSetId) {
+    const auto cache = CVModelCache::memoryCache();
+    const auto key = CVModelCache::cacheKeyForUrl(url);
+    if (url == wideUrl || cache->objectForKey<CVDerivedGeometryProvider::DerivedGeometries>(key)) return;
+    const auto manager = AmbrellLegacy::dataSetCacheManager();
+    if (const auto own = manager->dataForCachedUrl(url, dataSetId); own && !own->empty()) return;
+    const auto wide = manager->dataForCachedUrl(wideUrl, dataSetId);
+    if (!wide || wide->empty()) return;
+    if (auto geometries = CVDerivedGeometryProvider::derivedGeometriesFromData(*wide)) {
+        cache->setObject(geometries, key);
+    }
 }
 
 }  // namespace
@@ -89,8 +110,10 @@ void CVDerivedGeometryProvider::getDerivedGeometryAsync(std::optional<std::strin
         const auto api = CVAXAPI::sharedInstance();
         auto url = venue ? api->derivedGeometrySyncUrlForSolutionId(solutionId, language, *venue)
                          : api->derivedGeometrySyncUrlForSolutionId(solutionId, language);
+        const auto wideUrl = api->derivedGeometrySyncUrlForSolutionId(solutionId, language);
         // The URL stands for the bound key when there is no id; so does the data set.
         auto dataSetId = solutionId ? std::move(*solutionId) : AmbrellLegacy::getAmbrellAPIKey().value_or("");
+        if (venue) holdDataSetWideCopy(url, wideUrl, dataSetId);
         Chain::run(queue(), departures(),
                    Chain::Request{std::move(dataSetId), std::move(url), std::string(kOperation), std::move(ready),
                                   std::move(completion)});

@@ -110,7 +110,8 @@ protected:
         EXPECT_EQ(answer.names, "");
         EXPECT_EQ(answer.error, (NSError{"com.corvay.Ambrell", code, {}}));
     }
-    // The sample's venue document with the first building renamed, to tell copies apart.
+    // The sample's venue document (the solution-wide one without a venue) with
+    // the first building renamed, to tell copies apart.
     [[nodiscard]] std::string marked(const std::string& venueId, std::string_view mark) const {
         auto document = service_.served(
             platform::readTextFile(service_.sample() / "service" / "sync" / venueId / "buildings_en.json")
@@ -135,7 +136,7 @@ TEST_F(BuildingProvider, DownloadsTheVenuesListThenRevalidatesTheMemoryEntry) {
     EXPECT_EQ(service_.web().requestsTo("/sync/buildings").size(), 3U);
 }
 
-TEST_F(BuildingProvider, OfflineAnswersMemoryThenTheDataSetFileThenTheVenuesResourceThen100410) {
+TEST_F(BuildingProvider, OfflineAnswersMemoryThenTheDataSetFilesThenTheVenuesResourceThen100410) {
     for (const bool stopped : {false, true}) {
         CVModelCache::memoryCache()->clearCache();
         if (stopped) {
@@ -157,6 +158,15 @@ TEST_F(BuildingProvider, OfflineAnswersMemoryThenTheDataSetFileThenTheVenuesReso
         CVModelCache::memoryCache()->clearCache();
         ASSERT_FALSE(platform::writeFileAtomically(dataSetFile(kHarbour, id()), "{broken"));
         EXPECT_EQ(list(kHarbour).names, "Harbour House;");
+        // Ahead of the resource, the data set's solution-wide copy (what a
+        // synchronisation fetches), cut down to the venue like the resource.
+        CVModelCache::memoryCache()->clearCache();
+        const auto wide = *AmbrellLegacy::dataSetCacheManager()->pathForCachingUrl(
+            CVAXAPI::sharedInstance()->buildingSyncUrlForSolutionId(id(), "en"), id());
+        ASSERT_FALSE(platform::writeFileAtomically(wide, marked("", " (synchronised)")));
+        EXPECT_EQ(list(kMeridian).names, "Meridian Hall (synchronised);Observatory Annex;");
+        EXPECT_EQ(list(kHarbour).names, "Harbour House;");
+        ASSERT_TRUE(fs::remove(wide));
         // Nothing for another solution.
         expectError(list(*CVBuildingProvider::initWithVenueId(kMeridian), kMeridian, kOtherId), 100410);
     }

@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kMeridian = "c4c33ed16a328b160781e953";
 constexpr std::string_view kHarbour = "fa9667907de4ca4e499511cb";
-// The sample's counts: per venue, and in the bundled document of all venues.
+// The sample's counts: per venue, and in the document of all venues.
 constexpr int kMeridianCount = 237;
 constexpr int kHarbourCount = 111;
 constexpr int kBundledCount = 348;
@@ -116,6 +116,16 @@ TEST_F(DerivedGeometryProvider, OfflineEachVenueReadsItsDataSetCopyElseTheBundle
     EXPECT_EQ(fetch(kMeridian), geometries(kBundledCount));
     EXPECT_EQ(fetch(kHarbour), geometries(kBundledCount));
     EXPECT_TRUE(service_.web().requests().empty());
+
+    // Ahead of the bundle, the data set's solution-wide copy. Its geometries
+    // name no venue: it is taken whole.
+    CVModelCache::memoryCache()->clearCache();
+    const auto wide = *AmbrellLegacy::dataSetCacheManager()->pathForCachingUrl(
+        CVAXAPI::sharedInstance()->derivedGeometrySyncUrlForSolutionId(service_.solutionId(), "en"),
+        service_.solutionId());
+    ASSERT_FALSE(platform::writeFileAtomically(wide, R"([{"geodataId": "a"}, {"geodataId": "b"}])"));
+    EXPECT_EQ(fetch(kMeridian), geometries(2));
+    EXPECT_EQ(fetch(kHarbour), geometries(2));
 }
 
 TEST_F(DerivedGeometryProvider, AnUnusableAnswerIs100920AndLeavesTheMemoryEntry) {
