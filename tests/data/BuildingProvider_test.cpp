@@ -21,6 +21,7 @@
 #include "tests/data/SampleServiceFixture.h"
 #include "tests/support/AsyncTesting.h"
 #include "tests/support/CapturingLogSink.h"
+#include "tests/support/EventRecorder.h"
 #include "tests/support/WaitFor.h"
 
 namespace ambrell {
@@ -49,7 +50,7 @@ std::string namesOf(const CVBuildingProvider::Buildings& buildings) {
     return names;
 }
 
-class Recorder : public CVBuildingProviderDelegate {
+class Recorder : public CVBuildingProviderDelegate, public test::EventRecorder {
 public:
     void onBuildingsReady(const CVBuildingProvider::Buildings& buildings) override {
         record("list " + namesOf(buildings));
@@ -60,19 +61,6 @@ public:
     void onBuildingWithinBoundsReady(const std::shared_ptr<CVBuildingInternal>& building) override {
         record("within " + (building ? building->name : std::string("none")));
     }
-    void record(std::string event) {
-        if (!platform::MainQueue::shared().isCurrent()) event += " (off the main queue)";
-        std::lock_guard lock(mutex_);
-        events_.push_back(std::move(event));
-    }
-    std::vector<std::string> events() const {
-        std::lock_guard lock(mutex_);
-        return events_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> events_;
 };
 
 class BuildingProvider : protected test::CapturedLog, public test::SampleServiceFixture {

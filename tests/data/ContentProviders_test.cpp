@@ -26,6 +26,7 @@
 #include "tests/data/SampleServiceFixture.h"
 #include "tests/support/AsyncTesting.h"
 #include "tests/support/CapturingLogSink.h"
+#include "tests/support/EventRecorder.h"
 
 namespace ambrell {
 namespace {
@@ -265,7 +266,7 @@ TEST_F(ContentProviders, AnInvalidSolutionIdIsAnsweredAtOnceOnTheCallersThread) 
     EXPECT_TRUE(service_.web().requests().empty());
 }
 
-class Recorder : public CVSolutionProviderDelegate, public CVAppDataProviderDelegate {
+class Recorder : public CVSolutionProviderDelegate, public CVAppDataProviderDelegate, public test::EventRecorder {
 public:
     void onSolutionsReady(const std::shared_ptr<CVSolutionInternal>& solution) override {
         record("delegate " + solution->name);
@@ -273,19 +274,6 @@ public:
     void onAppDataReady(const std::shared_ptr<CVAppData>& appData) override {
         record("delegate " + appData->colorPrimary.value_or(""));
     }
-    void record(std::string event) {
-        if (!platform::MainQueue::shared().isCurrent()) event += " (off the main queue)";
-        std::lock_guard lock(mutex_);
-        events_.push_back(std::move(event));
-    }
-    std::vector<std::string> events() const {
-        std::lock_guard lock(mutex_);
-        return events_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> events_;
 };
 
 TEST_F(ContentProviders, TheDelegateHearsBeforeTheCompletionBothOnTheMainQueue) {

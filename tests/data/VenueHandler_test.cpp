@@ -22,6 +22,7 @@
 #include "data/CVVenueProvider.h"
 #include "tests/data/SampleServiceFixture.h"
 #include "tests/support/AsyncTesting.h"
+#include "tests/support/EventRecorder.h"
 
 namespace ambrell {
 namespace {
@@ -41,21 +42,7 @@ std::string namesOf(const CVVenueHandler::Buildings& buildings) {
 }
 
 // What the fakes were asked, in order.
-class Journal {
-public:
-    void add(std::string event) {
-        std::lock_guard lock(mutex_);
-        events_.push_back(std::move(event));
-    }
-    std::vector<std::string> events() const {
-        std::lock_guard lock(mutex_);
-        return events_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> events_;
-};
+using Journal = test::EventRecorder;
 
 class FakeEntry : public CVEntryObjectSeam {
 public:

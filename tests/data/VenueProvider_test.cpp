@@ -20,6 +20,7 @@
 #include "tests/data/SampleServiceFixture.h"
 #include "tests/support/AsyncTesting.h"
 #include "tests/support/CapturingLogSink.h"
+#include "tests/support/EventRecorder.h"
 #include "tests/support/WaitFor.h"
 
 namespace ambrell {
@@ -190,7 +191,7 @@ Answer await(const std::function<void(Reply)>& start) {
     return answered.get();
 }
 
-class Recorder : public CVVenueProviderDelegate {
+class Recorder : public CVVenueProviderDelegate, public test::EventRecorder {
 public:
     void onVenuesReady(const std::vector<std::shared_ptr<CVVenueInternal>>& venues) override {
         record("venues " + namesOf(venues));
@@ -207,19 +208,6 @@ public:
     void onBuildingWithinBoundsReady(const std::shared_ptr<CVBuildingInternal>& building) override {
         record("within " + nameOf(building));
     }
-    void record(std::string event) {
-        if (!platform::MainQueue::shared().isCurrent()) event += " (off the main queue)";
-        std::lock_guard lock(mutex_);
-        events_.push_back(std::move(event));
-    }
-    std::vector<std::string> events() const {
-        std::lock_guard lock(mutex_);
-        return events_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> events_;
 };
 
 class VenueProvider : protected test::CapturedLog, public test::SampleServiceFixture {
