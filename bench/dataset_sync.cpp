@@ -99,6 +99,7 @@ public:
             CVUrlResourceCollection::initWithJsonValue(boost::json::parse(service_.syncDocument("dataset", "en")));
         if (!collection) throw std::runtime_error("the sample has no size response");
         urls_ = api->allEndpointUrlsForSyncingSolutionId(service_.solutionId(), "en");
+        urls_.push_back(api->derivedGeometrySyncUrlForSolutionId(service_.solutionId(), "en"));
         for (const auto* type : {"images", "externalimages", "tiles"}) {
             for (const auto& url : collection->resources().at(type).urls().value_or(std::vector<std::string>{})) {
                 urls_.push_back(url);

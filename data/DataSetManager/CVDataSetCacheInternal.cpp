@@ -214,9 +214,13 @@ void CVDataSetCacheInternal::updateCacheItem(CVDataSetCacheItemInternal& item) {
     std::vector<unsigned> priorities;
 
     const auto jsonGroup = collection ? groupOf(*collection, CVUrlResourceGroup::kTypeJson) : std::nullopt;
-    groups.emplace_back(std::string(CVUrlResourceGroup::kTypeJson),
-                        CVAXAPI::sharedInstance()->allEndpointUrlsForSyncingSolutionId(
-                            dataSetId_, language ? std::optional<std::string_view>(*language) : std::nullopt),
+    const auto api = CVAXAPI::sharedInstance();
+    const auto contentLanguage = language ? std::optional<std::string_view>(*language) : std::nullopt;
+    auto jsonUrls = api->allEndpointUrlsForSyncingSolutionId(dataSetId_, contentLanguage);
+    // A venue's load fails without its derived geometry, so a data set
+    // without the solution-wide copy could load no venue offline.
+    jsonUrls.push_back(api->derivedGeometrySyncUrlForSolutionId(dataSetId_, contentLanguage));
+    groups.emplace_back(std::string(CVUrlResourceGroup::kTypeJson), std::move(jsonUrls),
                         jsonGroup ? jsonGroup->estimatedSize() : 0);
     priorities.push_back(kJsonPriority);
 

@@ -147,6 +147,7 @@ TEST_F(SampleSync, FullScopeFetchesEverythingOnceThenOfflineKeepsTheCopy) {
     ASSERT_TRUE(collection);
     std::multiset<std::string> expected{sizeUrl};
     for (const auto& url : api->allEndpointUrlsForSyncingSolutionId(id, "en")) expected.insert(url);
+    expected.insert(api->derivedGeometrySyncUrlForSolutionId(id, "en"));
     for (const auto* type : {"images", "externalimages", "tiles"}) {
         for (const auto& url : *collection->resources().at(type).urls()) expected.insert(url);
     }
