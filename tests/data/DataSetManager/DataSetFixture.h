@@ -29,7 +29,8 @@ inline constexpr std::string_view kDataSetKey = "ds-key";
 inline const std::vector<std::string>& syncEndpoints() {
     static const std::vector<std::string> endpoints{"graph",        "venues",     "buildings",
                                                     "solutions",    "appconfig",  "categories",
-                                                    "appuserroles", "routelayer", "locations"};
+                                                    "appuserroles", "routelayer", "locations",
+                                                    "derivedGeometry"};
     return endpoints;
 }
 
