@@ -56,6 +56,12 @@ std::size_t CVRouteNetworkSeams::networkCount(const std::shared_ptr<CVRouteNetwo
     return service ? service->networkCount(*data) : 0;
 }
 
+std::shared_ptr<CVRouteNetworkData> CVRouteNetworkSeams::mergeRouteNetworks(
+    const std::vector<std::shared_ptr<CVRouteNetworkData>>& graphs) {
+    const auto service = current();
+    return service ? service->mergeRouteNetworks(graphs) : nullptr;
+}
+
 platform::NSError CVRouteNetworkSeams::routeNetworkUnavailableError() {
     platform::NSError error;
     error.domain = kAmbrellErrorDomain;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Error.h"
 
@@ -37,6 +38,11 @@ public:
                                                  Completion completion) = 0;
     // How many route networks the data holds (its `networks`).
     [[nodiscard]] virtual std::size_t networkCount(const CVRouteNetworkData& data) const = 0;
+    // One data of the networks of every given one, in the given order (null
+    // entries skipped); a later network of a graph id replaces an earlier one
+    // in the look-up by lower-cased graph id.
+    [[nodiscard]] virtual std::shared_ptr<CVRouteNetworkData> mergeRouteNetworks(
+        const std::vector<std::shared_ptr<CVRouteNetworkData>>& graphs) const = 0;
 };
 
 class CVRouteNetworkSeams {
@@ -55,6 +61,9 @@ public:
                                                 CVRouteNetworkServicing::Completion completion);
     // No data, or no service to look inside it, holds no network.
     [[nodiscard]] static std::size_t networkCount(const std::shared_ptr<CVRouteNetworkData>& data);
+    // Null without a service to merge them.
+    [[nodiscard]] static std::shared_ptr<CVRouteNetworkData> mergeRouteNetworks(
+        const std::vector<std::shared_ptr<CVRouteNetworkData>>& graphs);
 
     [[nodiscard]] static platform::NSError routeNetworkUnavailableError();
 

@@ -59,6 +59,10 @@ public:
         completion(nullptr, std::nullopt);
     }
     std::size_t networkCount(const CVRouteNetworkData&) const override { return 0; }
+    std::shared_ptr<CVRouteNetworkData> mergeRouteNetworks(
+        const std::vector<std::shared_ptr<CVRouteNetworkData>>& /*graphs*/) const override {
+        return nullptr;
+    }
 };
 
 TEST_F(OfflineBundle, AnAppWithoutSnapshotHasNothing) {

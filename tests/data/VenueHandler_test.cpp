@@ -116,6 +116,10 @@ public:
     std::size_t networkCount(const CVRouteNetworkData& data) const override {
         return *reinterpret_cast<const std::size_t*>(&data);
     }
+    std::shared_ptr<CVRouteNetworkData> mergeRouteNetworks(
+        const std::vector<std::shared_ptr<CVRouteNetworkData>>& /*graphs*/) const override {
+        return nullptr;
+    }
     static std::shared_ptr<CVRouteNetworkData> dataWith(std::size_t count) {
         auto owner = std::make_shared<std::size_t>(count);
         return {owner, reinterpret_cast<CVRouteNetworkData*>(owner.get())};
