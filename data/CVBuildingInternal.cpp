@@ -12,6 +12,23 @@ namespace {
 
 constexpr std::string_view kInitOperation = "-[CVBuildingInternal initWithDictionary:error:]";
 
+// The readable ids of a building's pseudo-locations: the building's first,
+// then its floors'. Registered at every read, because a reset of the index
+// empties it while the building, kept in memory, answers its locations again.
+void registerReadableIds(CVLocationSourceIndex& index, const std::optional<std::string>& administrativeId,
+                         const std::vector<std::shared_ptr<CVLocationInternal>>& locations) {
+    if (locations.empty()) return;
+    // A building without an administrative id has no readable id to be found by.
+    if (administrativeId) {
+        index.setParentId(locations.front()->locationId, "ax_b_" + lowercasedText(*administrativeId));
+    }
+    for (auto floor = std::next(locations.begin()); floor != locations.end(); ++floor) {
+        if (const auto readableId = (*floor)->readableLocationIdForBuildingFloor()) {
+            index.setParentId((*floor)->locationId, *readableId);
+        }
+    }
+}
+
 }  // namespace
 
 void CVBuildingInternal::declareJSON(JSONModelDeclaration<CVBuildingInternal>& d) {
@@ -95,10 +112,12 @@ std::optional<CVGeoBounds> CVBuildingInternal::boundingBox() const {
 
 std::vector<std::shared_ptr<CVLocationInternal>> CVBuildingInternal::getLocationsForBuildingAndFloors() const {
     std::lock_guard lock(derived_.mutex);
-    if (derived_.cvLocationObjects) return *derived_.cvLocationObjects;
+    if (derived_.cvLocationObjects) {
+        registerReadableIds(*CVLocationSourceIndex::current(), administrativeId, *derived_.cvLocationObjects);
+        return *derived_.cvLocationObjects;
+    }
 
     const std::string buildingKey = lowercasedText(administrativeId.value_or(""));
-    auto index = CVLocationSourceIndex::current();
     std::vector<std::shared_ptr<CVLocationInternal>> locations;
 
     auto building = std::make_shared<CVLocationInternal>();
@@ -118,8 +137,6 @@ std::vector<std::shared_ptr<CVLocationInternal>> CVBuildingInternal::getLocation
     building->categories = {"BUILDING"};
     if (const auto polygon = geometry()) building->cv_setPolygon(std::make_shared<CVPolygonGeometry>(*polygon));
     building->cv_setGeoDataStatus(cv_geoDataStatus());
-    // A building without an administrative id has no readable id to be found by.
-    if (administrativeId) index->setParentId(buildingId, "ax_b_" + buildingKey);
     locations.push_back(std::move(building));
 
     for (const auto& [key, floor] : floors) {
@@ -139,12 +156,10 @@ std::vector<std::shared_ptr<CVLocationInternal>> CVBuildingInternal::getLocation
         // A floor drawn as one polygon keeps its outline as well.
         location->cv_setPolygon(floor->cv_polygon());
         location->cv_setGeoDataStatus(floor->cv_geoDataStatus());
-        if (const auto readableId = location->readableLocationIdForBuildingFloor()) {
-            index->setParentId(floor->floorId, *readableId);
-        }
         locations.push_back(std::move(location));
     }
 
+    registerReadableIds(*CVLocationSourceIndex::current(), administrativeId, locations);
     derived_.cvLocationObjects = locations;
     return locations;
 }

@@ -39,6 +39,13 @@ std::optional<std::filesystem::path> CVDataSetSeams::pathForCachedUrl(std::strin
     return cachedFiles->pathForCachedUrl(url, dataSetId);
 }
 
+std::optional<std::filesystem::path> CVDataSetSeams::pathForCachingUrl(std::string_view url,
+                                                                       std::string_view dataSetId) {
+    const auto cachedFiles = current();
+    if (!cachedFiles) return std::nullopt;
+    return cachedFiles->pathForCachingUrl(url, dataSetId);
+}
+
 void CVDataSetSeams::resetForTesting() { setCachedFiles(nullptr); }
 
 }  // namespace ambrell

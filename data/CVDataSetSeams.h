@@ -17,6 +17,15 @@ public:
     // The file holding the URL's content in the data set, when it exists.
     [[nodiscard]] virtual std::optional<std::filesystem::path> pathForCachedUrl(std::string_view url,
                                                                                 std::string_view dataSetId) const = 0;
+    // Where the URL's content is kept in the data set, whether or not the file
+    // exists yet; absent for a URL or id that names no file of the data set.
+    // Absent unless overridden: a folder-less stand-in caches nothing.
+    [[nodiscard]] virtual std::optional<std::filesystem::path> pathForCachingUrl(std::string_view url,
+                                                                                 std::string_view dataSetId) const {
+        (void)url;
+        (void)dataSetId;
+        return std::nullopt;
+    }
 };
 
 class CVDataSetSeams {
@@ -29,6 +38,10 @@ public:
     // Absent while nothing is installed.
     [[nodiscard]] static std::optional<std::filesystem::path> pathForCachedUrl(std::string_view url,
                                                                                std::string_view dataSetId);
+
+    // Absent while nothing is installed.
+    [[nodiscard]] static std::optional<std::filesystem::path> pathForCachingUrl(std::string_view url,
+                                                                                std::string_view dataSetId);
 
     // Test-only.
     static void resetForTesting();

@@ -385,6 +385,7 @@ std::optional<std::string> CVLogger::apiKey() const {
 
 void CVLogger::setApiKey(std::optional<std::string> apiKey) {
     std::lock_guard change(apiKeyChangeMutex_);
+    if (this->apiKey() == apiKey) return;
     if (loggerActor_->actor().isCurrent()) {
         // Waiting here for work queued behind this very call would never end.
         CVLog::core().error("CVLogger cannot write the waiting usage events under the old API key from its own actor");
@@ -393,6 +394,28 @@ void CVLogger::setApiKey(std::optional<std::string> apiKey) {
     }
     std::lock_guard lock(mutex_);
     apiKey_ = std::move(apiKey);
+}
+
+Awaitable<void> CVLogger::changeApiKey(std::optional<std::string> apiKey) {
+    if (this->apiKey() == apiKey) co_return;
+    // The actor is kept by its shared pointer, not by the logger, for the
+    // time of the flush.
+    const auto actor = loggerActor_;
+    std::exception_ptr cancelled;
+    try {
+        co_await flushUnderCurrentKey(actor);
+    } catch (const platform::CancellationError&) {
+        cancelled = std::current_exception();
+    } catch (...) {
+        CVLog::core().debug("CVLogger.changeApiKey: writing under the old key failed");
+    }
+    {
+        // After a blocking setter that may be flushing meanwhile.
+        std::lock_guard change(apiKeyChangeMutex_);
+        std::lock_guard lock(mutex_);
+        apiKey_ = std::move(apiKey);
+    }
+    if (cancelled) std::rethrow_exception(cancelled);
 }
 
 std::shared_ptr<CVLoggingConfig> CVLogger::configuration() const {

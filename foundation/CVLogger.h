@@ -161,8 +161,19 @@ public:
 
     [[nodiscard]] std::optional<std::string> apiKey() const;
     // Blocks until the waiting entries are written and the package files are
-    // uploaded under the old key; only then is the new key stored.
+    // uploaded under the old key; only then is the new key stored. Setting
+    // the key already held changes nothing, so it neither writes nor blocks.
+    // On a pool thread the wait is refused (and logged) and the key stored
+    // at once: a task there uses changeApiKey instead.
     void setApiKey(std::optional<std::string> apiKey);
+    // The same change for a task, which must not block its pool thread: the
+    // writing and uploading under the old key are awaited, then the new key
+    // is stored. A key equal to the held one changes nothing.
+    //   Completes: on the caller's executor.
+    //   Errors: none; a failed write or upload is dropped, as by the setter.
+    //   Cancelling: CancellationError once the flush has ended; the new key
+    //     is stored all the same, as a cancelled setter would leave it.
+    platform::Awaitable<void> changeApiKey(std::optional<std::string> apiKey);
 
     [[nodiscard]] std::shared_ptr<CVLoggingConfig> configuration() const;
     // A null configuration is refused (and logged).

@@ -98,7 +98,8 @@ public:
     void registerActiveDataSetId(std::string_view dataSetId);
     [[nodiscard]] Path pathForCachingDataSetId(std::string_view dataSetId) const;
     // None for a URL or id that names no file of the data set's folder.
-    [[nodiscard]] std::optional<Path> pathForCachingUrl(std::string_view url, std::string_view dataSetId) const;
+    [[nodiscard]] std::optional<Path> pathForCachingUrl(std::string_view url,
+                                                        std::string_view dataSetId) const override;
     [[nodiscard]] std::optional<Path> pathForCachedUrl(std::string_view url, std::string_view dataSetId) const override;
     [[nodiscard]] std::optional<std::vector<std::uint8_t>> dataForCachedUrl(std::string_view url,
                                                                             std::string_view dataSetId) const;

@@ -12,6 +12,7 @@ fixed dates in the zip), so the committed copy only changes when this script doe
     python3 generate.py                  # the small solution, beside this script
     python3 generate.py --out /tmp/big --large   # 50,000 locations, for benchmarks
     python3 generate.py --out /tmp/big --locations 100000   # any number of locations, for benchmarks
+    python3 generate.py --out /tmp/grids --grid 10000 --grid 100000   # route-network grids, for benchmarks
     python3 generate.py --check          # fails when the committed copy differs from what this script writes
 
 A large variant is the same campuses with the offices filled with desks, round after round, until the solution
@@ -730,17 +731,22 @@ class Solution:
                 if venue_key is None or venue["key"] == venue_key]
 
     def route_network(self, venue, frame):
-        """The venue's walkable network: a corridor along each floor (each wing of a split floor), joined from
-        floor to floor by stairs at both ends and a lift, entrances on the ground floor and paths outdoors between
-        the buildings and to the parking places. Entrances and parking places are the entry points."""
+        """The venue's walkable network: a corridor along each floor (each wing of a split floor) with a door into
+        each room and a node inside it, joined from floor to floor by stairs at both ends and a lift, entrances on the
+        ground floor, paths outdoors between the buildings and to the parking places. The main hall of the meridian
+        campus also has a one-way escalator from its ground floor up, a staff entrance and a staff-only bridge on the
+        first floor to the annex; its campus has a bicycle stand, a bus stop and a gate in its boundary fence, so that
+        every kind of entry point appears once. Entrances and those places are the entry points."""
         buildings = [b for b in self.buildings if b["venue"] is venue]
         floors = sorted({index for b in buildings for index in b["floors"]})
         floor_names = ["L%d" % i if i >= 0 else "B%d" % -i for i in floors]
         barriers = ["", "gate", "gateelevator"]
-        highways = ["footway", "steps", "elevator"]
+        highways = ["footway", "steps", "elevator", "escalator"]
         contexts = ["InsideBuilding", "OutsideOnVenue"]
-        nodes, edges, labels, access, fixed = [], [], [], [], []
+        nodes, edges, labels, access, edge_access, fixed = [], [], [], [], [], []
         positions = []
+        staff = [self.role_id("staff")]
+        meridian = venue["key"] == "MERIDIAN"
 
         def node(x, y, index, boundary=0, barrier="", label=None):
             lng, lat = frame.lnglat(x, y)
@@ -751,18 +757,22 @@ class Solution:
                 labels.append({"index": len(nodes) - 1, "labels": label})
             return len(nodes) - 1
 
-        def edge(u, v, highway, context="InsideBuilding", climb=0.0, speed=0):
+        def edge(u, v, highway, context="InsideBuilding", climb=0.0, speed=0, oneway=False):
             (ux, uy), (vx, vy) = positions[u], positions[v]
             millimetres = int(round(1000 * math.sqrt((ux - vx) ** 2 + (uy - vy) ** 2 + climb ** 2)))
-            edges.append([[u, v], [highways.index(highway), contexts.index(context), millimetres, speed, 0, 0]])
+            edges.append([[u, v], [highways.index(highway), contexts.index(context), millimetres, speed, 0,
+                                   1 if oneway else 0]])
+            return len(edges) - 1
 
         entrances = []  # (building, node) of the south entrances, joined outdoors
+        corridors = {}  # (building key, floor) -> {x: corridor node}
         for building in buildings:
             x0, y0, x1, y1 = self.building_rect(building)
             cx, cy = building["centre"]
             width = building["room_width"]
             doors = [x0 + (slot + 0.5) * width for slot in range(int(round(building["width"] / width)))]
             shafts = {}  # floor -> (west stairs, east stairs, lift)
+            main_hall = meridian and building is buildings[0]
             for index in building["floors"]:
                 parts = self.floor_parts(building, index)
                 lift_x = parts[0][2] - 2.0 if len(parts) > 1 else cx + 1.0
@@ -776,31 +786,74 @@ class Solution:
                         if previous is not None:
                             edge(previous, at[x], "footway")
                         previous = at[x]
+                corridors[(building["key"], index)] = at
+                # A door from the corridor into each room, and a node in the middle of the room.
+                for location in self.locations:
+                    if (location["building"] is not building or location["floor"] != index
+                            or self.type_info(location["type"])[1] != "ROOM"):
+                        continue
+                    rx0, ry0, rx1, ry1 = location["rect"]
+                    x = round((rx0 + rx1) / 2, 3)
+                    wall = cy + CORRIDOR_HALF_WIDTH if ry0 > cy else cy - CORRIDOR_HALF_WIDTH
+                    door = node(x, wall, index, barrier="gate")
+                    room = node(x, (ry0 + ry1) / 2, index, label=location["name"])
+                    edge(at[x], door, "footway")
+                    edge(door, room, "footway")
                 shafts[index] = (at[round(x0 + 2.0, 3)], at[round(x1 - 2.0, 3)], at[round(lift_x, 3)])
-                fixed.extend(shafts[index])
+                if meridian:
+                    fixed.extend(shafts[index])
                 if index < 0:
                     # The basement lift stop is for staff only.
-                    access.append({"index": shafts[index][2], "restrictions": [self.role_id("staff")]})
+                    access.append({"index": shafts[index][2], "restrictions": staff})
                 if index == 0:
                     south = node(cx, y0, 0, boundary=2, barrier="gate", label=text("Main entrance", "Hovedindgang"))
                     edge(south, at[round(cx, 3)], "footway")
                     entrances.append((building, south))
                     if building["width"] > 60:
-                        north = node(cx, y1, 0, boundary=2, barrier="gate",
+                        # The hall's north door is also where cars drop their passengers off.
+                        north = node(cx, y1, 0, boundary=6 if main_hall else 2, barrier="gate",
                                      label=text("North entrance", "Nordindgang"))
                         edge(north, at[round(cx, 3)], "footway")
+                    if main_hall:
+                        door = node(x1, cy, 0, boundary=2, barrier="gate",
+                                    label=text("Staff entrance", "Personaleindgang"))
+                        access.append({"index": door, "restrictions": staff})
+                        edge(door, at[round(x1 - 2.0, 3)], "footway")
             for lower, upper in zip(building["floors"], building["floors"][1:]):
                 for kind, (a, b) in zip(("steps", "steps", "elevator"), zip(shafts[lower], shafts[upper])):
                     edge(a, b, kind, climb=4.0, speed=500 if kind == "steps" else 0)
+            if main_hall:
+                # Up only, from the second door of the ground floor's corridor to the first floor's.
+                x = round(doors[1], 3)
+                edge(corridors[(building["key"], 0)][x], corridors[(building["key"], 1)][x], "escalator", climb=4.0,
+                     oneway=True)
         for (_, a), (_, b) in zip(entrances, entrances[1:]):
             edge(a, b, "footway", context="OutsideOnVenue")
+        if meridian:
+            hall, annex = buildings[0], buildings[1]
+            # The staff bridge on the first floor, from the hall's west end to the annex's east end.
+            west = corridors[(hall["key"], 1)][round(self.building_rect(hall)[0] + 2.0, 3)]
+            east = corridors[(annex["key"], 1)][round(self.building_rect(annex)[2] - 2.0, 3)]
+            edge_access.append({"index": edge(west, east, "footway"), "restrictions": staff})
+            annex_door = entrances[1][1]
+            ax, ay = positions[annex_door]
+            hall_door = entrances[0][1]
+            hx, hy = positions[hall_door]
+            outdoor = [
+                (ax - 6.0, ay - 6.0, 8, text("Bicycle stand", "Cykelparkering"), annex_door),
+                (hx, -60.0, 16, text("Bus stop", "Busstoppested"), hall_door),
+                (-195.0, ay, 1, text("West gate", "Vestlåge"), annex_door),
+            ]
+            for x, y, boundary, label, nearest in outdoor:
+                place = node(x, y, 0, boundary=boundary, label=label)
+                edge(place, nearest, "footway", context="OutsideOnVenue")
         for number, (x, y) in enumerate(venue["parking"], start=1):
             parking = node(x, y, 0, boundary=4, label=text("Parking %d" % number, "Parkering %d" % number))
             nearest = min(entrances, key=lambda entry: math.dist(positions[entry[1]], (x, y)))[1]
             edge(parking, nearest, "footway", context="OutsideOnVenue")
 
         ex0, ey0, ex1, ey1 = venue["extent"]
-        return {
+        network = {
             "graphId": venue["key"],
             "graphArea": frame.polygon((ex0, ey0, ex1, ey1)),
             "nodeMapping": {"properties": ["boundary", "barrier", "floorname", "waittime"],
@@ -812,9 +865,12 @@ class Solution:
             "edgeData": edges,
             "nodeLabels": labels,
             "nodeAccess": access,
-            # Stairs and lift stops stay where they are when a path is straightened.
-            "immutableNodes": ranges(sorted(fixed)),
+            "edgeAccess": edge_access,
         }
+        if meridian:
+            # Stairs and lift stops stay where they are when a path is straightened.
+            network["immutableNodes"] = ranges(sorted(fixed))
+        return network
 
     def route_layer_document(self):
         """A table in every meeting room: an obstacle that paths through the room go around."""
@@ -945,12 +1001,20 @@ class Solution:
 
 def graph_counts(network):
     highways = network["edgeMapping"]["values"][0]
-    by_highway = {}
+    by_highway, by_boundary = {}, {}
     for _, properties in network["edgeData"]:
         by_highway[highways[properties[0]]] = by_highway.get(highways[properties[0]], 0) + 1
+    for entry in network["nodeData"]:
+        if entry[3] != 0:
+            by_boundary[str(entry[3])] = by_boundary.get(str(entry[3]), 0) + 1
     return {"graphId": network["graphId"], "nodes": len(network["nodeData"]), "edges": len(network["edgeData"]),
-            "edgesByHighway": by_highway, "entryPoints": sum(1 for entry in network["nodeData"] if entry[3] != 0),
-            "restrictedNodes": len(network["nodeAccess"])}
+            "edgesByHighway": by_highway, "entryPoints": sum(by_boundary.values()),
+            "entryPointsByBoundary": by_boundary,
+            "doors": sum(1 for entry in network["nodeData"] if network["nodeMapping"]["values"][1][entry[4]] == "gate"),
+            "oneWayEdges": sum(1 for _, properties in network["edgeData"] if properties[5] & 1),
+            "labels": len(network["nodeLabels"]),
+            "restrictedNodes": len(network["nodeAccess"]), "restrictedEdges": len(network["edgeAccess"]),
+            "immutableNodes": network.get("immutableNodes", "")}
 
 
 # --- writing -----------------------------------------------------------------------------------------------------
@@ -1126,8 +1190,8 @@ def generate(out, location_count=None):
     serve(solution.tile_package_url(), zip_archive(sorted(package)))
     write(os.path.join(bundle, "res", "ax_sync_tiles.json"),
           encode({"tiles": len(package), "zoomLevels": list(TILE_ZOOMS)}))
-    write(os.path.join(bundle, "res", "ax_sync_graph.json"),
-          encode({"graphIds": [venue["key"] for venue, _, _ in solution.venues]}))
+    # The route networks of every venue, which the library reads when neither memory nor a data set has them.
+    write(os.path.join(bundle, "res", "ax_sync_graph.json"), encode(solution.graph_document()))
 
     # The size response, per language; the service answers it with "Content-Language".
     for lang in LANGUAGES:
@@ -1137,6 +1201,45 @@ def generate(out, location_count=None):
     counts = json.dumps(solution.counts(), sort_keys=True, ensure_ascii=False, indent=2) + "\n"
     write(os.path.join(out, "expected-counts.json"), counts.encode("utf-8"))
     return solution
+
+
+def grid_network(node_count, floors=4, spacing=1.5):
+    """A square grid per floor, about `node_count` nodes in all: footways between neighbours, stairs at two opposite
+    corners and a lift in the middle, joining every floor. For benchmarks of the route search; never committed."""
+    if node_count < 4 * floors:
+        raise ValueError("a grid needs at least %d nodes" % (4 * floors))
+    side = max(2, int(math.ceil(math.sqrt(node_count / floors))))
+    frame = Frame(55.0, 12.0)
+    nodes, edges = [], []
+
+    def at(floor, row, column):
+        return (floor * side + row) * side + column
+
+    for floor in range(floors):
+        for row in range(side):
+            for column in range(side):
+                lng, lat = frame.lnglat(column * spacing, row * spacing)
+                nodes.append([int(round(lat * 1e7)), int(round(lng * 1e7)), floor, 0, 0, 0])
+                if column > 0:
+                    edges.append([[at(floor, row, column - 1), at(floor, row, column)], [0, int(spacing * 1000), 0, 0]])
+                if row > 0:
+                    edges.append([[at(floor, row - 1, column), at(floor, row, column)], [0, int(spacing * 1000), 0, 0]])
+    middle = side // 2
+    for floor in range(1, floors):
+        for row, column, highway in ((0, 0, 1), (side - 1, side - 1, 1), (middle, middle, 2)):
+            edges.append([[at(floor - 1, row, column), at(floor, row, column)], [highway, 4000, 500 if highway == 1 else 0, 0]])
+    nodes[0][3] = 2  # the corner entrance
+    extent = side * spacing + 10.0
+    return {
+        "graphId": "GRID-%d" % len(nodes),
+        "graphArea": frame.polygon((-10.0, -10.0, extent, extent)),
+        "nodeMapping": {"properties": ["boundary", "barrier", "waittime"], "values": [[], [""], []]},
+        "edgeMapping": {"properties": ["highway", "distance", "speedFactor", "flags"],
+                        "values": [["footway", "steps", "elevator"], [], [], []]},
+        "flagMapping": ["oneway"],
+        "nodeData": nodes,
+        "edgeData": edges,
+    }
 
 
 def written_files(root):
@@ -1177,6 +1280,9 @@ def main(argv):
     parser.add_argument("--locations", type=int, metavar="N",
                         help="write N locations (at least the campuses' own few hundred), for benchmarks; "
                              "needs --out elsewhere")
+    parser.add_argument("--grid", type=int, metavar="N", action="append",
+                        help="write a route-network document of one grid network of about N nodes on four floors to "
+                             "<out>/route-network-grid-N.json, for benchmarks; may repeat; needs --out elsewhere")
     parser.add_argument("--check", action="store_true",
                         help="write nothing; fail when the sample in --out differs from what this script writes")
     args = parser.parse_args(argv)
@@ -1194,6 +1300,18 @@ def main(argv):
             print("the sample in %s is out of date: run %s" % (out, os.path.abspath(__file__)))
             return 1
         print("the sample in %s is what this script writes" % out)
+        return 0
+    if args.grid:
+        if out == here:
+            parser.error("grid networks are never committed: give --out a folder outside the repository's sample")
+        for size in args.grid:
+            try:
+                document = [grid_network(size)]
+            except ValueError as error:
+                parser.error(str(error))
+            path = os.path.join(out, "route-network-grid-%d.json" % size)
+            write(path, encode(document))
+            print("wrote %d nodes, %d edges to %s" % (len(document[0]["nodeData"]), len(document[0]["edgeData"]), path))
         return 0
     if location_count is not None and out == here:
         parser.error("a large variant is never committed: give --out a folder outside the repository's sample")

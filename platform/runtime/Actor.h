@@ -4,15 +4,19 @@
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/use_awaitable.hpp>
+#include <exception>
+#include <type_traits>
 
 #include "platform/runtime/Cancellation.h"
 #include "platform/runtime/Executor.h"
 #include "platform/runtime/RuntimeErrors.h"
+#include "platform/runtime/TaskResult.h"
 
 namespace ambrell::platform {
 
 // Runs `work` on `target`.
-//   Completes: on the caller's executor, with the work's value.
+//   Completes: on the caller's executor, never inside the target's turn,
+//     with the work's value.
 //   Errors: the work's; BlockingCallError, without running it, when the work
 //     needs the main queue while the main thread is blocked waiting for the
 //     caller.
@@ -38,8 +42,29 @@ Awaitable<T> runOn(SerialExecutor target, Awaitable<T> work) {
         });
     }
     auto& signal = link->signal;
-    co_return co_await asio::co_spawn(target.executor(), detail::cooperative<T>(std::move(work), std::move(start)),
-                                      asio::bind_cancellation_slot(signal.slot(), asio::use_awaitable));
+    TaskResult<T> outcome;
+    try {
+        if constexpr (std::is_void_v<T>) {
+            co_await asio::co_spawn(target.executor(), detail::cooperative<T>(std::move(work), std::move(start)),
+                                    asio::bind_cancellation_slot(signal.slot(), asio::use_awaitable));
+            outcome = TaskResult<T>::success();
+        } else {
+            outcome = TaskResult<T>::success(
+                co_await asio::co_spawn(target.executor(), detail::cooperative<T>(std::move(work), std::move(start)),
+                                        asio::bind_cancellation_slot(signal.slot(), asio::use_awaitable)));
+        }
+    } catch (...) {
+        outcome = TaskResult<T>::failure(std::current_exception());
+    }
+    // The outcome is handed over on the target's thread, often inside the
+    // target's turn: the caller moves back to its own executor first, so it
+    // never runs on in another executor's turn and keeps it from its next work.
+    co_await asio::post(asio::use_awaitable);
+    if constexpr (std::is_void_v<T>) {
+        outcome.get();
+    } else {
+        co_return std::move(outcome.get());
+    }
 }
 
 // The same for a callable that starts the work; it is kept alive until the

@@ -106,6 +106,29 @@ TEST(Task, ActorsRunTheirWorkOneAtATimeBetweenAwaits) {
     EXPECT_FALSE(overlapped);
 }
 
+// An actor's answer must not keep the caller inside the actor's turn, where
+// it would hold the actor while it goes on with its own work.
+TEST(Task, TheCallerResumesOutsideTheActorsTurn) {
+    auto task = test::startTask([]() -> Awaitable<int> {
+        auto& actor = LoadingActor::shared();
+        int insideAfterwards = 0;
+        const int answer = co_await actor.run<int>([]() -> Awaitable<int> { co_return 1; }());
+        if (actor.isCurrent()) ++insideAfterwards;
+        try {
+            co_await actor.run<void>([]() -> Awaitable<void> {
+                throw std::runtime_error("refused");
+                co_return;
+            }());
+        } catch (const std::runtime_error&) {
+            if (actor.isCurrent()) ++insideAfterwards;
+        }
+        co_return answer + 10 * insideAfterwards;
+    }());
+    auto result = task.result();
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->get(), 1);
+}
+
 TEST(TaskGroup, ResultsComeBackInTheChildrensOrder) {
     std::vector<ChildTask<int>> children;
     std::vector<int> expected;

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "platform/Coordinate.h"
+
+namespace ambrell {
+
+// Planar helpers on latitude/longitude pairs taken as plain numbers.
+class CVGeometryUtils {
+public:
+    CVGeometryUtils() = delete;
+
+    // The point of the segment lineStart-lineEnd nearest to point; a segment of
+    // two equal ends answers that end.
+    [[nodiscard]] static CLLocationCoordinate2D closestPointOnLineSegmentWithPoint(CLLocationCoordinate2D point,
+                                                                                   CLLocationCoordinate2D lineStart,
+                                                                                   CLLocationCoordinate2D lineEnd);
+};
+
+}  // namespace ambrell

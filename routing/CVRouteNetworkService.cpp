@@ -1,0 +1,322 @@
+#include "routing/CVRouteNetworkService.h"
+
+#include <atomic>
+#include <exception>
+#include <filesystem>
+
+#include <fmt/format.h>
+
+#include "Ambrell/CVErrorCodes.h"
+#include "Ambrell/CVLog.h"
+#include "Ambrell/ErrorObjects.h"
+#include "data/AmbrellLegacy.h"
+#include "data/CVDataSetSeams.h"
+#include "data/CVMemoryCache.h"
+#include "data/CVModelCache.h"
+#include "data/CVOfflineBundleHelper.h"
+#include "data/CVVenueInternal.h"
+#include "foundation/CVAXAPI.h"
+#include "foundation/CVDataProvider.h"
+#include "foundation/CVExtendedFileAttributes.h"
+#include "foundation/CVTextCase.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "platform/runtime/DispatchQueue.h"
+#include "platform/runtime/MainQueue.h"
+#include "platform/runtime/ThreadPool.h"
+#include "routing/CVRouteNetwork.h"
+#include "routing/CVRouteNetworkData.h"
+
+namespace ambrell {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using DataPtr = std::shared_ptr<CVRouteNetworkData>;
+
+constexpr std::string_view kVenueOperation = "+[CVRouteNetworkService getRouteNetworkForSolution:venueId:completion:]";
+constexpr std::string_view kGraphResource = "res/ax_sync_graph.json";
+
+platform::NSError errorWithCode(std::int64_t code) {
+    return platform::NSError{std::string(kAmbrellErrorDomain), code, {}};
+}
+
+// One request's completion: called at most once, always on the main queue.
+class Answer {
+public:
+    explicit Answer(CVRouteNetworkService::Completion completion)
+        : state_(std::make_shared<State>(std::move(completion))) {}
+
+    void data(DataPtr data) const { deliver(std::move(data), std::nullopt); }
+    void failure() const { deliver(nullptr, errorWithCode(AmbrellErrorCode::kRouteNetworkUnavailable)); }
+
+private:
+    struct State {
+        explicit State(CVRouteNetworkService::Completion completion) : completion(std::move(completion)) {}
+        CVRouteNetworkService::Completion completion;
+        std::atomic<bool> called = false;
+    };
+
+    void deliver(DataPtr data, std::optional<platform::NSError> error) const {
+        if (state_->called.exchange(true)) return;
+        platform::MainQueue::shared().deliver(
+            [state = state_, data = std::move(data), error = std::move(error)]() mutable {
+                if (state->completion) state->completion(std::move(data), std::move(error));
+            });
+    }
+
+    std::shared_ptr<State> state_;
+};
+
+// The document's networks, or null for bytes that do not hold a document.
+DataPtr parse(const std::optional<Bytes>& bytes, std::string_view origin) {
+    if (!bytes || bytes->empty()) return nullptr;
+    platform::NSError error;
+    auto data = CVRouteNetworkData::initWithData(*bytes, &error);
+    if (!data) CVLog::core().debug("[CVRouteNetworkService] {} does not parse: {}", origin, errorDescription(error));
+    return data;
+}
+
+// A stored copy that does not parse must not be revalidated against its old
+// date, or the web service would answer 304 to it for ever.
+void forgetLastModified(const fs::path& file) { xattr_setLastModified(file, std::nullopt); }
+
+std::optional<Bytes> cachedData(std::string_view url, std::string_view dataSetId) {
+    const auto file = CVDataSetSeams::pathForCachedUrl(url, dataSetId);
+    if (!file) return std::nullopt;
+    return platform::readFile(*file);
+}
+
+std::string graphUrl(const std::optional<std::string>& solutionId) {
+    return CVAXAPI::sharedInstance()->graphSyncUrlForSolutionId(solutionId, std::nullopt);
+}
+
+std::string venueGraphUrl(const std::optional<std::string>& solutionId, const std::optional<std::string>& venueId) {
+    return CVAXAPI::sharedInstance()->graphSyncUrlForSolutionId(solutionId, std::nullopt, venueId.value_or(""));
+}
+
+// What the request does once the download has ended, however it ended.
+struct Refresh {
+    std::string url;
+    std::string key;
+    std::string dataSetId;
+    Answer answer;
+    bool answered = false;
+    // The venue load's last resort when the download fails.
+    std::function<DataPtr()> offlineFallback;
+};
+
+void settleRefresh(const Refresh& refresh, const std::optional<fs::path>& file,
+                   const std::optional<platform::HttpResponse>& response, bool failed) {
+    if (failed || !response) {
+        if (refresh.answered) return;
+        if (refresh.offlineFallback) {
+            if (auto data = refresh.offlineFallback()) {
+                refresh.answer.data(std::move(data));
+                return;
+            }
+        }
+        refresh.answer.failure();
+        return;
+    }
+    const int status = response->statusCode;
+    if (status == 304 && refresh.answered) return;
+    if (status >= 300 && status != 304) {
+        // A redirect that was not followed leaves nothing to read.
+        if (!refresh.answered) refresh.answer.failure();
+        return;
+    }
+    const auto path = file ? file : CVDataSetSeams::pathForCachingUrl(refresh.url, refresh.dataSetId);
+    auto data = path ? parse(platform::readFile(*path), "the downloaded document") : nullptr;
+    if (!data) {
+        if (path) forgetLastModified(*path);
+        if (!refresh.answered) refresh.answer.failure();
+        return;
+    }
+    CVModelCache::memoryCache()->setObject(data, refresh.key);
+    if (!refresh.answered) refresh.answer.data(std::move(data));
+}
+
+void finishRefresh(const Refresh& refresh, const std::optional<fs::path>& file,
+                   const std::optional<platform::HttpResponse>& response, bool failed) {
+    settleRefresh(refresh, file, response, failed);
+    // Written once the caller's answer, if any, is on its way.
+    CVLog::core().debug("[CVRouteNetworkService] Refresh of {} ended: {}", refresh.url,
+                        failed || !response ? std::string("download failed")
+                                            : fmt::format("status {}", response->statusCode));
+}
+
+void startRefresh(Refresh refresh) {
+    auto target = CVDataSetSeams::pathForCachingUrl(refresh.url, refresh.dataSetId);
+    if (!target) {
+        finishRefresh(refresh, std::nullopt, std::nullopt, true);
+        return;
+    }
+    auto url = refresh.url;
+    CVDataProvider::downloadContents(std::move(url), std::move(*target), std::nullopt,
+                                     [refresh = std::move(refresh)](std::optional<fs::path> file,
+                                                                    std::optional<platform::HttpResponse> response,
+                                                                    const std::exception_ptr& error) {
+                                         finishRefresh(refresh, file, response, error != nullptr);
+                                     });
+}
+
+bool runtimeStopped() { return platform::ThreadPool::shared().isStopped(); }
+
+void solutionLoad(const std::optional<std::string>& solutionId, const Answer& answer) {
+    const auto url = graphUrl(solutionId);
+    const auto key = CVRouteNetworkService::cacheKeyForSolutionId(solutionId);
+    const std::string dataSetId = solutionId.value_or("");
+    const auto cache = CVModelCache::memoryCache();
+    DataPtr data = cache->objectForKey<CVRouteNetworkData>(key);
+    if (!data) {
+        if (auto cached = cachedData(url, dataSetId)) {
+            data = parse(cached, "the data set's document");
+            if (!data) {
+                if (const auto file = CVDataSetSeams::pathForCachedUrl(url, dataSetId)) forgetLastModified(*file);
+            }
+        }
+        if (!data) data = parse(platform::readFile(platform::Paths::resources() / kGraphResource), "the resource");
+        if (data) cache->setObject(data, key);
+    }
+    const bool answered = data != nullptr;
+    if (answered) answer.data(std::move(data));
+    startRefresh(Refresh{url, key, dataSetId, answer, answered, nullptr});
+}
+
+// The venue's network taken out of the host app's bundled document of every
+// venue, found by the graph id of the venue loaded last.
+DataPtr bundledVenueNetwork(const std::string& solutionId, const std::optional<std::string>& venueId) {
+    if (!venueId) return nullptr;
+    const auto venue = CVMemoryCache::venueCache().getValue(*venueId);
+    if (!venue || !*venue || !(*venue)->graphId) return nullptr;
+    const auto resource = CVOfflineBundleHelper::offlinePathForEndpointData("sync/graph", solutionId, std::nullopt);
+    if (!resource) return nullptr;
+    const auto bundled = parse(platform::readFile(*resource), "the bundled document");
+    if (!bundled) return nullptr;
+    auto network = bundled->networkForGraphId(lowercasedText(*(*venue)->graphId));
+    if (!network) return nullptr;
+    return std::make_shared<CVRouteNetworkData>(CVRouteNetworkData::Networks{std::move(network)});
+}
+
+void venueLoad(const std::string& solutionId, const std::optional<std::string>& venueId, const Answer& answer) {
+    auto url = venueGraphUrl(solutionId, venueId);
+    auto key = CVRouteNetworkService::cacheKeyForSolutionIdAndVenueId(solutionId, venueId);
+    auto fallback = [url, key, solutionId, venueId]() -> DataPtr {
+        if (auto data = parse(cachedData(url, solutionId), "the data set's venue document")) {
+            CVModelCache::memoryCache()->setObject(data, key);
+            return data;
+        }
+        return bundledVenueNetwork(solutionId, venueId);
+    };
+    startRefresh(Refresh{std::move(url), std::move(key), solutionId, answer, false, std::move(fallback)});
+}
+
+}  // namespace
+
+const platform::DispatchQueue& CVRouteNetworkService::sharedRouteNetworkServiceQueue() {
+    // Never destroyed: the queue must not outlive the runtime in a static destructor.
+    static const platform::DispatchQueue* const queue =
+        new platform::DispatchQueue("com.ambrell.CVRouteNetworkService");
+    return *queue;
+}
+
+void CVRouteNetworkService::getRouteNetworkForCurrentSolutionWithCompletion(Completion completion) {
+    getRouteNetworkForSolution(AmbrellLegacy::getAmbrellAPIKey(), std::move(completion));
+}
+
+void CVRouteNetworkService::getRouteNetworkForSolution(std::optional<std::string> solutionId, Completion completion) {
+    Answer answer(std::move(completion));
+    // Once the runtime is down the queue refuses blocks; the caller still gets its one answer.
+    if (runtimeStopped()) {
+        answer.failure();
+        return;
+    }
+    sharedRouteNetworkServiceQueue().async(
+        [solutionId = std::move(solutionId), answer = std::move(answer)] { solutionLoad(solutionId, answer); });
+}
+
+bool CVRouteNetworkService::getRouteNetworkForSolution(std::optional<std::string> solutionId,
+                                                       std::optional<std::string> venueId, Completion completion) {
+    const auto refuse = [&](std::string_view condition, int line) {
+        const auto message = fmt::format("Invalid parameter not satisfying: {} in {} ({}:{}).", condition,
+                                         kVenueOperation, __FILE_NAME__, line);
+        CVLog::core().debug("{} {}", kVenueOperation, message);
+        return message;
+    };
+    if (!completion) {
+        (void)refuse("completion", __LINE__);
+        return false;
+    }
+    if (!solutionId || solutionId->empty()) {
+        auto error = errorWithCode(AmbrellErrorCode::kInvalidParameter);
+        error.userInfo.emplace("msg",
+                               solutionId ? refuse("solutionId.length", __LINE__) : refuse("solutionId", __LINE__));
+        completion(nullptr, std::move(error));
+        return false;
+    }
+    Answer answer(std::move(completion));
+    if (runtimeStopped()) {
+        answer.failure();
+        return true;
+    }
+    sharedRouteNetworkServiceQueue().async([solutionId = std::move(*solutionId), venueId = std::move(venueId),
+                                            answer = std::move(answer)] { venueLoad(solutionId, venueId, answer); });
+    return true;
+}
+
+void CVRouteNetworkService::getRouteNetworkForSolutionAsync(std::optional<std::string> solutionId,
+                                                            Completion completion) {
+    getRouteNetworkForSolution(std::move(solutionId), std::move(completion));
+}
+
+void CVRouteNetworkService::getRouteNetworkForSolutionAsync(std::optional<std::string> solutionId,
+                                                            std::optional<std::string> venueId, Completion completion) {
+    (void)getRouteNetworkForSolution(std::move(solutionId), std::move(venueId), std::move(completion));
+}
+
+std::string CVRouteNetworkService::cacheKeyForSolutionId(std::optional<std::string_view> solutionId) {
+    return CVAXAPI::sharedInstance()->graphSyncUrlForSolutionId(solutionId, std::nullopt);
+}
+
+std::string CVRouteNetworkService::cacheKeyForSolutionIdAndVenueId(std::optional<std::string_view> solutionId,
+                                                                   std::optional<std::string_view> venueId) {
+    return CVAXAPI::sharedInstance()->graphSyncUrlForSolutionId(solutionId, std::nullopt, venueId.value_or(""));
+}
+
+bool CVRouteNetworkService::isCachedDataAvailableForSolutionId(std::string_view solutionId) {
+    const auto url = CVAXAPI::sharedInstance()->graphSyncUrlForSolutionId(solutionId, std::nullopt);
+    return CVDataSetSeams::pathForCachedUrl(url, solutionId).has_value();
+}
+
+void CVRouteNetworkService::install() {
+    CVRouteNetworkSeams::setService(std::make_shared<CVRouteNetworkServiceSeam>());
+}
+
+bool CVRouteNetworkServiceSeam::isCachedDataAvailableForSolutionId(std::string_view solutionId) const {
+    return CVRouteNetworkService::isCachedDataAvailableForSolutionId(solutionId);
+}
+
+void CVRouteNetworkServiceSeam::getRouteNetworkForSolutionAsync(std::string solutionId, std::string venueId,
+                                                                Completion completion) {
+    CVRouteNetworkService::getRouteNetworkForSolutionAsync(std::move(solutionId), std::move(venueId),
+                                                           std::move(completion));
+}
+
+std::size_t CVRouteNetworkServiceSeam::networkCount(const CVRouteNetworkData& data) const {
+    return data.networks().size();
+}
+
+std::shared_ptr<CVRouteNetworkData> CVRouteNetworkServiceSeam::mergeRouteNetworks(
+    const std::vector<std::shared_ptr<CVRouteNetworkData>>& graphs) const {
+    CVRouteNetworkData::Networks networks;
+    for (const auto& graph : graphs) {
+        if (!graph) continue;
+        auto own = graph->networks();
+        networks.insert(networks.end(), own.begin(), own.end());
+    }
+    return std::make_shared<CVRouteNetworkData>(std::move(networks));
+}
+
+}  // namespace ambrell
