@@ -32,7 +32,8 @@ std::shared_ptr<ForegroundReconnection> ForegroundReconnection::initWithMQTTSess
         observe(willResignActiveNotification(), &ForegroundReconnection::appWillResignActive);
     reconnection->didEnterBackground_ =
         observe(didEnterBackgroundNotification(), &ForegroundReconnection::appDidEnterBackground);
-    reconnection->didBecomeActive_ = observe(didBecomeActiveNotification(), &ForegroundReconnection::appDidBecomeActive);
+    reconnection->didBecomeActive_ =
+        observe(didBecomeActiveNotification(), &ForegroundReconnection::appDidBecomeActive);
     return reconnection;
 }
 

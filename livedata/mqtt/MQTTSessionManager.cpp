@@ -47,7 +47,8 @@ std::shared_ptr<MQTTSessionManager> MQTTSessionManager::initWithPersistence(
             if (auto self = weak.lock()) self->reconnect({});
         },
         std::move(clock));
-    if (connectInForeground) manager->foregroundReconnection_ = ForegroundReconnection::initWithMQTTSessionManager(manager);
+    if (connectInForeground)
+        manager->foregroundReconnection_ = ForegroundReconnection::initWithMQTTSessionManager(manager);
     return manager;
 }
 
@@ -265,14 +266,15 @@ void MQTTSessionManager::connected(MQTTSession& session, bool sessionPresent) {
         std::vector<std::string> filters;
         filters.reserve(wanted.size());
         for (const auto& [filter, qos] : wanted) filters.push_back(filter);
-        session.subscribeToTopics(wanted, [weak = weak_from_this(), filters = std::move(filters)](
-                                              const MQTTOptionalError& error, const std::vector<std::uint8_t>& granted) {
-            auto self = weak.lock();
-            if (!self || error) return;
-            for (std::size_t index = 0; index < filters.size() && index < granted.size(); ++index) {
-                self->setEffective(filters[index], granted[index]);
-            }
-        });
+        session.subscribeToTopics(
+            wanted, [weak = weak_from_this(), filters = std::move(filters)](const MQTTOptionalError& error,
+                                                                            const std::vector<std::uint8_t>& granted) {
+                auto self = weak.lock();
+                if (!self || error) return;
+                for (std::size_t index = 0; index < filters.size() && index < granted.size(); ++index) {
+                    self->setEffective(filters[index], granted[index]);
+                }
+            });
     }
     reconnectFlag_ = true;
 }
@@ -289,14 +291,13 @@ void MQTTSessionManager::setSubscriptions(MQTTSubscriptions subscriptions) {
         }
         for (const auto& [filter, qos] : subscriptions) {
             if (effective.contains(filter)) continue;
-            session_->subscribeToTopic(
-                filter, qos,
-                [weak = weak_from_this(), filter](const MQTTOptionalError& error,
-                                                   const std::vector<std::uint8_t>& granted) {
-                    auto self = weak.lock();
-                    if (!self || error || granted.empty()) return;
-                    self->setEffective(filter, granted.front());
-                });
+            session_->subscribeToTopic(filter, qos,
+                                       [weak = weak_from_this(), filter](const MQTTOptionalError& error,
+                                                                         const std::vector<std::uint8_t>& granted) {
+                                           auto self = weak.lock();
+                                           if (!self || error || granted.empty()) return;
+                                           self->setEffective(filter, granted.front());
+                                       });
         }
     }
     std::lock_guard lock(subscriptionLock_);

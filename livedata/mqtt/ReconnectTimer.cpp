@@ -19,10 +19,10 @@ void ReconnectTimer::schedule() {
     // A second failure before the first wait ended would otherwise start a
     // second attempt beside the first.
     stop();
-    timer_ = clock_->scheduleTimer(GCDTimer::Interval(currentRetryInterval_), false, *queue_,
-                                   [weak = weak_from_this()] {
-                                       if (auto self = weak.lock()) self->reconnect();
-                                   });
+    timer_ =
+        clock_->scheduleTimer(GCDTimer::Interval(currentRetryInterval_), false, *queue_, [weak = weak_from_this()] {
+            if (auto self = weak.lock()) self->reconnect();
+        });
 }
 
 void ReconnectTimer::stop() {

@@ -230,6 +230,8 @@ TEST(CVModelCache, OneInstanceHoldsModelsByTypeAndClearsWithTheIndex) {
     EXPECT_EQ(*cache->objectForKey<std::string>(productionKey), "solution");
     EXPECT_EQ(cache->objectForKey<int>(key), nullptr);  // another type is a miss, never a bad cast
 
+    // The index is process-wide: other tests in this process may have filled it.
+    CVLocationSourceIndex::clear();
     auto index = CVLocationSourceIndex::current();
     EXPECT_EQ(CVLocationSourceIndex::current(), index);
     index->setParentId("floor-1", "b1-1");

@@ -63,7 +63,7 @@ struct StartedTask {
         return outcome.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     }
     // The outcome, waiting at most `bound`; none when the task has not ended.
-    std::optional<platform::TaskResult<T>> result(std::chrono::milliseconds bound = std::chrono::seconds(10)) const {
+    std::optional<platform::TaskResult<T>> result(std::chrono::milliseconds bound = kWaitBound) const {
         if (outcome.wait_for(bound) != std::future_status::ready) return std::nullopt;
         return outcome.get();
     }

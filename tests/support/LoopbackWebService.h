@@ -98,7 +98,7 @@ public:
     [[nodiscard]] std::vector<RecordedRequest> requestsTo(std::string_view path) const;
     [[nodiscard]] std::optional<RecordedRequest> lastRequest(std::string_view path) const;
     // Whether at least `count` requests arrived (all paths) within the bound.
-    bool waitForRequests(std::size_t count, std::chrono::milliseconds bound = std::chrono::seconds(10)) const;
+    bool waitForRequests(std::size_t count, std::chrono::milliseconds bound = std::chrono::seconds(30)) const;
     void clearRequests();
 
 private:

@@ -227,9 +227,11 @@ TEST_F(DataSetManagerTest, SizeFetchScopesTheDataSetFromTheServiceDescription) {
         EXPECT_EQ(recorder_->events(),
                   (std::vector<std::string>{"sizes", "sizesFor ds-key", "fetched ds-key", "sizesDone"}));
     };
-    fetchSizes();
+    ASSERT_NO_FATAL_FAILURE(fetchSizes());
 
-    const auto path = *manager->pathForCachedUrl(datasetUrl(), kDataSetKey);
+    const auto cached = manager->pathForCachedUrl(datasetUrl(), kDataSetKey);
+    ASSERT_TRUE(cached);
+    const auto& path = *cached;
     EXPECT_TRUE(dataSet->hasScopedDataSetSize());
     EXPECT_EQ(dataSet->item()->language(), "da");
     EXPECT_EQ(dataSet->ambrellContentLanguage(), "da");
@@ -244,7 +246,7 @@ TEST_F(DataSetManagerTest, SizeFetchScopesTheDataSetFromTheServiceDescription) {
     EXPECT_NE(std::string(info->begin(), info->end()).find(R"("language":"da")"), std::string::npos);
 
     // Same scope: a conditional request on the stored date.
-    fetchSizes();
+    ASSERT_NO_FATAL_FAILURE(fetchSizes());
     const auto stored = xattr_lastModified(path);
     ASSERT_TRUE(stored);
     EXPECT_EQ(service_->lastRequest("/sync/dataset")->header("If-Modified-Since"), stored);
@@ -252,7 +254,7 @@ TEST_F(DataSetManagerTest, SizeFetchScopesTheDataSetFromTheServiceDescription) {
     // Another scope: the description is fetched again in full.
     EXPECT_TRUE(manager->setCachingScope(1, dataSet->item()));
     EXPECT_TRUE(dataSet->item()->isScheduledForSync());
-    fetchSizes();
+    ASSERT_NO_FATAL_FAILURE(fetchSizes());
     EXPECT_EQ(service_->lastRequest("/sync/dataset")->header("If-Modified-Since"), "Thu, 01 Jan 1970 00:00:00 GMT");
     EXPECT_EQ(xattr_cachingScope(path), 1);
 }

@@ -27,10 +27,9 @@ inline constexpr std::string_view kDataSetKey = "ds-key";
 
 // The sync endpoints a solution's synchronisation fetches.
 inline const std::vector<std::string>& syncEndpoints() {
-    static const std::vector<std::string> endpoints{"graph",        "venues",     "buildings",
-                                                    "solutions",    "appconfig",  "categories",
-                                                    "appuserroles", "routelayer", "locations",
-                                                    "derivedGeometry"};
+    static const std::vector<std::string> endpoints{"graph",     "venues",         "buildings",    "solutions",
+                                                    "appconfig", "categories",     "appuserroles", "routelayer",
+                                                    "locations", "derivedGeometry"};
     return endpoints;
 }
 

@@ -1,4 +1,6 @@
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -310,15 +312,29 @@ TEST_F(TileCacheTest, ObservingAgainReplacesTheHandlerAndUnobservingStopsIt) {
     EXPECT_EQ(second, 1);
 }
 
+// The runtime's shutdown ends the process's runtime for good, so the tests
+// that make one run in a child process of their own.
+class TileCacheDeathTest : public TileCacheTest {};
+
 // Writes still queued when the runtime stops are finished by it.
-TEST_F(TileCacheTest, ShutdownDrainsQueuedWrites) {
-    cache_->setBasePath(dataSet_.path());
-    for (int i = 0; i < 20; ++i)
-        cache_->cacheImage(tile(0xFF000000U + static_cast<std::uint32_t>(i)),
-                           fmt::format("https://h/s/1/2/3/{}.png", i));
-    platform::Runtime::shared().shutdown();
-    EXPECT_EQ(CVTileCache::pendingImageWrites(), 0U);
-    EXPECT_EQ(namesIn(dataSet_ / "tilecache-online").size(), 20U);
+TEST_F(TileCacheDeathTest, ShutdownDrainsQueuedWrites) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            cache_->setBasePath(dataSet_.path());
+            for (int i = 0; i < 20; ++i)
+                cache_->cacheImage(tile(0xFF000000U + static_cast<std::uint32_t>(i)),
+                                   fmt::format("https://h/s/1/2/3/{}.png", i));
+            platform::Runtime::shared().shutdown();
+            const auto pending = CVTileCache::pendingImageWrites();
+            const auto written = namesIn(dataSet_ / "tilecache-online").size();
+            if (pending != 0 || written != 20) {
+                std::fprintf(stderr, "%zu writes pending, %zu tiles written\n", pending, written);
+                std::exit(1);
+            }
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(TileCacheTest, StrategySwitchesRaceWithTileReadsAndWrites) {

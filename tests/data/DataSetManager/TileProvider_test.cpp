@@ -186,7 +186,7 @@ TEST_F(TileProviderTest, DownloadOnAPoolThreadIsRefusedNotDeadlocked) {
     boost::asio::post(platform::ThreadPool::shared().executor(),
                       [&] { result.set_value(tiles.getTile(100, 200, 17)); });
     auto future = result.get_future();
-    ASSERT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    ASSERT_EQ(future.wait_for(test::kWaitBound), std::future_status::ready);
     EXPECT_EQ(future.get(), std::nullopt);
     EXPECT_EQ(downloads(), 0U);
     EXPECT_TRUE(logs_.sink().contains("Error getting tile from backend: "));

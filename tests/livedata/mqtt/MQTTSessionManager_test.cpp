@@ -79,9 +79,9 @@ protected:
     static std::string frame(const std::optional<MQTTMessage>& message) { return printHex(message->wireFormat()); }
 
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
-    std::shared_ptr<MQTTSessionManager> manager = MQTTSessionManager::initWithPersistence(
-        false, 16, 1024, MQTTCoreDataPersistence::kDefaultMaxSize, 64.0, false, "level",
-        platform::SerialExecutor::mainQueue(), clock);
+    std::shared_ptr<MQTTSessionManager> manager =
+        MQTTSessionManager::initWithPersistence(false, 16, 1024, MQTTCoreDataPersistence::kDefaultMaxSize, 64.0, false,
+                                                "level", platform::SerialExecutor::mainQueue(), clock);
     std::shared_ptr<ManagerRecorder> recorder = std::make_shared<ManagerRecorder>();
     std::vector<std::shared_ptr<FakeTransport>> transports;
 };
@@ -92,12 +92,12 @@ TEST(ReconnectTimerTest, DoublesUntilItReachesTheMaximumWithoutClamping) {
         double maximum;
         std::vector<double> waits;
     };
-    for (const auto& [first, maximum, waits] : {Case{0.25, 1.0, {0.25, 0.5, 1.0, 1.0}},
-                                                Case{1.0, 50.0, {1, 2, 4, 8, 16, 32, 64, 64}}}) {
+    for (const auto& [first, maximum, waits] :
+         {Case{0.25, 1.0, {0.25, 0.5, 1.0, 1.0}}, Case{1.0, 50.0, {1, 2, 4, 8, 16, 32, 64, 64}}}) {
         auto clock = std::make_shared<ManualClock>();
         int fired = 0;
-        auto timer = std::make_shared<ReconnectTimer>(first, maximum, platform::SerialExecutor::mainQueue(),
-                                                      [&] { ++fired; }, clock);
+        auto timer = std::make_shared<ReconnectTimer>(
+            first, maximum, platform::SerialExecutor::mainQueue(), [&] { ++fired; }, clock);
         for (const double wait : waits) {
             timer->schedule();
             clock->advance(std::chrono::duration<double>(wait - 0.001));
@@ -114,8 +114,8 @@ TEST(ReconnectTimerTest, DoublesUntilItReachesTheMaximumWithoutClamping) {
 TEST(ReconnectTimerTest, ScheduleReplacesThePendingFiringAndStopDropsIt) {
     auto clock = std::make_shared<ManualClock>();
     int fired = 0;
-    auto timer = std::make_shared<ReconnectTimer>(1.0, 8.0, platform::SerialExecutor::mainQueue(), [&] { ++fired; },
-                                                  clock);
+    auto timer = std::make_shared<ReconnectTimer>(
+        1.0, 8.0, platform::SerialExecutor::mainQueue(), [&] { ++fired; }, clock);
     timer->schedule();
     clock->advance(std::chrono::milliseconds(500));
     timer->schedule();

@@ -1,0 +1,286 @@
+// A cold offline load of the sample solution's 50,000-location variant
+// through the entry object, from its data set on disk to the first answered
+// search, against reading the same documents from the data set and mapping
+// each into its models alone, in the same run.
+//
+//     load [benchmark flags] [variant folder]
+//
+// The variant folder defaults to the one the build writes beside this
+// program (python3 examples/sample-solution/generate.py --large --out <folder>).
+//
+// Once, before the timing: the variant is served on loopback, loaded and its
+// data set synchronised; then the service stops and the network is reported
+// down. Each iteration resets the entry object (untimed), which drops what a
+// load keeps in memory (models, caches, the location store), and loads again
+// offline: every document comes from the data set. The two arms run in turns, so that
+// a load that comes and goes on the machine weighs on both alike; their
+// medians and ratio are the figures to judge by (goal: ratio < 1.5).
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Ambrell/AmbrellShared.h"
+#include "core/AmbrellInternal.h"
+#include "core/CVAmbrell.h"
+#include "data/AmbrellLegacy.h"
+#include "data/CVAppData.h"
+#include "data/CVBuildingCollection.h"
+#include "data/CVCategories.h"
+#include "data/CVDerivedGeometry.h"
+#include "data/CVLocationInternal.h"
+#include "data/CVSolutionInternal.h"
+#include "data/CVUserRoleProvider.h"
+#include "data/CVVenueCollection.h"
+#include "data/DataSetManager/CVDataSetCacheManagerInternal.h"
+#include "foundation/CVAXAPI.h"
+#include "foundation/CVNetworkReachabilityManager.h"
+#include "platform/FileSystem.h"
+#include "platform/Logger.h"
+#include "platform/runtime/MainQueue.h"
+#include "platform/runtime/Runtime.h"
+#include "routing/CVRouteNetworkService.h"
+#include "tests/support/SampleSolutionService.h"
+#include "tests/support/TempDirectory.h"
+
+namespace ambrell::bench {
+
+namespace fs = std::filesystem;
+
+constexpr auto kBound = std::chrono::minutes(5);
+
+fs::path& variantFolder() {
+    static fs::path folder = AMBRELL_LOAD_SOLUTION;
+    return folder;
+}
+
+template <typename Result, typename Start>
+Result answerOf(const char* what, Start&& start) {
+    auto promise = std::make_shared<std::promise<Result>>();
+    auto answer = promise->get_future();
+    start([promise](Result result) { promise->set_value(std::move(result)); });
+    if (answer.wait_for(kBound) != std::future_status::ready) throw std::runtime_error(std::string(what) + " hangs");
+    return answer.get();
+}
+
+using Error = std::optional<platform::NSError>;
+
+void check(const Error& error, const char* what) {
+    if (error) throw std::runtime_error(std::string(what) + ": " + error->localizedDescription());
+}
+
+// The variant loaded once online with its data set synchronised; offline from then on.
+class OfflineSolution {
+public:
+    explicit OfflineSolution(const fs::path& sample) : service_(sample), key_(service_.solutionId()) {
+        ::setenv("AMBRELL_API", service_.baseUrl().c_str(), 1);
+        CVAXAPI::resetSharedForTesting();
+        CVRouteNetworkService::install();
+        sdk_ = CVAmbrell::shared();
+        sdk_->setEventLoggingDisabled(true);
+        check(answerOf<Error>("The online load", [&](auto done) { sdk_->load(key_, std::nullopt, done); }),
+              "the online load failed");
+        const auto manager = sdk_->dataSetCacheManager();
+        const auto dataSet = manager ? manager->dataSetForCurrentAmbrellAPIKey() : nullptr;
+        if (!dataSet) throw std::runtime_error("the solution has no data set");
+        answerOf<Error>("The synchronisation", [&](auto done) { manager->synchronizeContent(done); });
+        check(dataSet->syncResult(), "the synchronisation failed");
+
+        // The documents an offline load reads, as the data set holds them.
+        const auto api = CVAXAPI::sharedInstance();
+        const auto internal = AmbrellLegacy::dataSetCacheManager();
+        const auto file = [&](const std::string& url) {
+            auto path = internal->pathForCachingUrl(url, key_);
+            if (!path || !fs::exists(*path)) throw std::runtime_error("the data set lacks " + url);
+            return *path;
+        };
+        const auto sync = [&](const char* endpoint) {
+            return file(api->urlStringForSyncEndpoint(endpoint, key_, "en"));
+        };
+        documents_ = {sync("solutions"),
+                      sync("appconfig"),
+                      sync("appuserroles"),
+                      sync("categories"),
+                      sync("venues"),
+                      sync("buildings"),
+                      file(api->derivedGeometrySyncUrlForSolutionId(key_, "en")),
+                      file(api->locationSyncUrlForSolutionId(key_, "en"))};
+
+        service_.stop();
+        CVNetworkReachabilityManager::setForcedStatusForTesting(CVNetworkReachabilityStatusNotReachable);
+    }
+    ~OfflineSolution() {
+        try {
+            reset();
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "load: %s\n", error.what());
+        }
+        CVNetworkReachabilityManager::resetSharedManagerForTesting();
+        ::unsetenv("AMBRELL_API");
+    }
+    OfflineSolution(const OfflineSolution&) = delete;
+    OfflineSolution& operator=(const OfflineSolution&) = delete;
+
+    // Forgets what the last load kept in memory.
+    void reset() {
+        answerOf<Error>("The reset", [&](auto done) { sdk_->reset(done); });
+    }
+
+    // A load and the first search; the number of locations found.
+    std::size_t loadAndSearch() {
+        check(answerOf<Error>("The load", [&](auto done) { sdk_->load(key_, std::nullopt, done); }),
+              "the offline load failed");
+        CVQuery query;
+        query.query = "office";
+        return answerOf<std::vector<std::shared_ptr<CVLocation>>>(
+                   "The search", [&](auto done) { sdk_->locationsWithQuery(query, CVFilter{}, done); })
+            .size();
+    }
+
+    // The same documents read and mapped into their models, each once; the
+    // number of locations.
+    [[nodiscard]] std::size_t parse() const {
+        const auto bytes = [](const fs::path& path) {
+            auto data = platform::readFile(path);
+            if (!data) throw std::runtime_error("unreadable: " + path.string());
+            return std::move(*data);
+        };
+        const auto text = [](const std::vector<std::uint8_t>& data) {
+            return std::string_view(reinterpret_cast<const char*>(data.data()), data.size());
+        };
+        bool parsed = CVSolutionInternal::fromData(bytes(documents_[0])) != nullptr;
+        parsed = CVAppData::fromData(bytes(documents_[1])) != nullptr && parsed;
+        parsed = CVUserRoleProvider::userRolesFromData(bytes(documents_[2])) != nullptr && parsed;
+        parsed = CVCategories().initWithData(bytes(documents_[3])) && parsed;
+        parsed = CVVenueCollection::fromData(bytes(documents_[4])) != nullptr && parsed;
+        parsed = CVBuildingCollection().initWithData(bytes(documents_[5])) && parsed;
+        parsed = CVDerivedGeometry::arrayOfModelsFromString(text(bytes(documents_[6]))).has_value() && parsed;
+        const auto locations = CVLocationDataset::fromData(bytes(documents_[7]));
+        if (!parsed || !locations || !locations->list) {
+            throw std::runtime_error("a document of the data set does not parse");
+        }
+        return locations->list->size();
+    }
+
+private:
+    test::SampleSolutionService service_;
+    std::string key_;
+    std::shared_ptr<AmbrellShared> sdk_;
+    std::vector<fs::path> documents_;
+};
+
+// The library's errors only: its debug lines would cost the load their writing.
+class ErrorsOnly : public platform::LogSink {
+public:
+    void write(platform::LogLevel level, std::string_view channel, std::string_view message) override {
+        if (level == platform::LogLevel::error)
+            std::fprintf(stderr, "[%.*s] %.*s\n", int(channel.size()), channel.data(), int(message.size()),
+                         message.data());
+    }
+};
+
+struct Figures {
+    double loadMs = 0;
+    double parseMs = 0;
+};
+Figures& figures() {
+    static Figures instance;
+    return instance;
+}
+
+// Made at the first run of the benchmark, kept for the later ones.
+std::unique_ptr<OfflineSolution>& offlineSolution() {
+    static std::unique_ptr<OfflineSolution> instance;
+    return instance;
+}
+
+void BM_ColdOfflineLoadAgainstParsing(benchmark::State& state) {
+    auto& solution = offlineSolution();
+    try {
+        if (!solution) solution = std::make_unique<OfflineSolution>(variantFolder());
+    } catch (const std::exception& error) {
+        state.SkipWithError(error.what());
+        return;
+    }
+    std::vector<double> load;
+    std::vector<double> parse;
+    std::size_t found = 0;
+    std::size_t locations = 0;
+    const auto timed = [](auto&& run) {
+        const auto start = std::chrono::steady_clock::now();
+        run();
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    };
+    for (auto _ : state) {
+        try {
+            // The arm that goes first alternates too.
+            const auto runLoad = [&] {
+                solution->reset();
+                load.push_back(timed([&] { found = solution->loadAndSearch(); }));
+            };
+            const auto runParse = [&] { parse.push_back(timed([&] { locations = solution->parse(); })); };
+            if (load.size() % 2 == 0) {
+                runLoad();
+                runParse();
+            } else {
+                runParse();
+                runLoad();
+            }
+        } catch (const std::exception& error) {
+            state.SkipWithError(error.what());
+            break;
+        }
+    }
+    const auto median = [](std::vector<double> values) {
+        if (values.empty()) return 0.0;
+        std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
+        return values[values.size() / 2];
+    };
+    figures() = {median(load), median(parse)};
+    state.counters["load_ms"] = figures().loadMs;
+    state.counters["parse_ms"] = figures().parseMs;
+    state.counters["ratio"] = figures().parseMs > 0 ? figures().loadMs / figures().parseMs : 0.0;
+    state.counters["locations"] = static_cast<double>(locations);
+    state.counters["found"] = static_cast<double>(found);
+}
+BENCHMARK(BM_ColdOfflineLoadAgainstParsing)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+}  // namespace ambrell::bench
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (argc > 2) {
+        std::fprintf(stderr, "usage: %s [benchmark flags] [variant folder]\n", argv[0]);
+        return 2;
+    }
+    if (argc == 2) ambrell::bench::variantFolder() = argv[1];
+    ambrell::platform::Logger::setSink(std::make_shared<ambrell::bench::ErrorsOnly>());
+    {
+        // Caches, data sets and user defaults go to a temp folder, and the main queue runs.
+        ambrell::test::ScopedContainer container;
+        ambrell::platform::MainQueueThread mainThread;
+        benchmark::RunSpecifiedBenchmarks();
+        ambrell::bench::offlineSolution().reset();
+        const auto& figures = ambrell::bench::figures();
+        if (figures.parseMs > 0) {
+            std::printf(
+                "cold offline load to the first search %.1f ms, parsing the documents alone %.1f ms, "
+                "ratio %.2f (goal < 1.5)\n",
+                figures.loadMs, figures.parseMs, figures.loadMs / figures.parseMs);
+        }
+    }
+    benchmark::Shutdown();
+    ambrell::platform::Runtime::shared().shutdown();
+    return 0;
+}

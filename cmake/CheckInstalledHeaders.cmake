@@ -1,0 +1,55 @@
+# Run by ctest (label "packaging") after CheckInstalledPackage.cmake: every
+# header the package installs, included together in one file of a project
+# that finds the package in that prefix alone, must compile. A header that
+# includes one the package lacks, or a folder of the source tree, fails here.
+#
+#   cmake -DWORK=... -DGENERATOR=... -DCXX_COMPILER=... [-DLAUNCHER=...] -P CheckInstalledHeaders.cmake
+
+foreach(required WORK GENERATOR CXX_COMPILER)
+  if(NOT DEFINED ${required})
+    message(FATAL_ERROR "CheckInstalledHeaders.cmake needs -D${required}=")
+  endif()
+endforeach()
+
+function(run what)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${what} failed (${status}):\n${output}")
+  endif()
+endfunction()
+
+set(prefix ${WORK}/prefix)
+set(project ${WORK}/headers)
+set(include ${prefix}/include/AmbrellCore)
+if(NOT EXISTS ${include})
+  message(FATAL_ERROR "Nothing is installed in ${prefix}: CheckInstalledPackage.cmake runs first")
+endif()
+file(REMOVE_RECURSE ${project})
+
+file(GLOB_RECURSE headers RELATIVE ${include} ${include}/*.h)
+list(SORT headers)
+set(includes "")
+foreach(header IN LISTS headers)
+  string(APPEND includes "#include \"${header}\"\n")
+endforeach()
+file(WRITE ${project}/source/EveryHeader.cpp "${includes}")
+file(WRITE ${project}/source/CMakeLists.txt "cmake_minimum_required(VERSION 3.25)
+project(AmbrellCoreHeaders LANGUAGES CXX)
+set(CMAKE_CXX_STANDARD 20)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+find_package(AmbrellCore REQUIRED)
+add_library(every_header OBJECT EveryHeader.cpp)
+target_link_libraries(every_header PRIVATE AmbrellCore::AmbrellCore)
+")
+
+set(options
+  -DCMAKE_PREFIX_PATH=${prefix}
+  -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
+  -DCMAKE_CXX_COMPILER=${CXX_COMPILER})
+if(LAUNCHER)
+  list(APPEND options -DCMAKE_CXX_COMPILER_LAUNCHER=${LAUNCHER})
+endif()
+run("Configuring the header check" ${CMAKE_COMMAND} -S ${project}/source -B ${project}/build -G ${GENERATOR} ${options})
+run("Compiling every installed header" ${CMAKE_COMMAND} --build ${project}/build)
+list(LENGTH headers count)
+message(STATUS "The ${count} installed headers compile from the package alone")

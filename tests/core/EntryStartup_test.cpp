@@ -1,0 +1,92 @@
+// A program that links only the SDK (AmbrellCore::AmbrellCore) and installs
+// no route-network service of its own: the library has installed it before
+// main, so the venues load their route networks, online and offline from the
+// app's bundled resources.
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Ambrell/CVErrorCodes.h"
+#include "core/CVAmbrell.h"
+#include "data/AmbrellLegacy.h"
+#include "data/CVRouteNetworkSeams.h"
+#include "routing/CVRouteNetwork.h"
+#include "routing/CVRouteNetworkData.h"
+#include "routing/Graph/CVGraph.h"
+#include "routing/Graph/CVGraphNode.h"
+#include "tests/data/SampleServiceFixture.h"
+
+namespace ambrell {
+namespace {
+
+constexpr auto kBound = std::chrono::seconds(60);
+
+class EntryStartup : public test::SampleServiceFixture {
+protected:
+    ~EntryStartup() override {
+        EXPECT_EQ(completed([](auto done) { CVAmbrell::shared()->reset(done); }), std::nullopt);
+    }
+
+    template <typename Start>
+    static std::optional<platform::NSError> completed(Start start) {
+        auto answered = std::make_shared<std::promise<std::optional<platform::NSError>>>();
+        start([answered](std::optional<platform::NSError> error) { answered->set_value(std::move(error)); });
+        auto answer = answered->get_future();
+        if (answer.wait_for(kBound) != std::future_status::ready) {
+            ADD_FAILURE() << "no completion";
+            return platform::NSError{"test", -2, {}};
+        }
+        return answer.get();
+    }
+
+    // Loads the sample through the public entry and checks that both
+    // venues' networks arrived, each with a graph that routes across floors.
+    void expectLoadedWithRouteNetworks() {
+        const auto sdk = CVAmbrell::shared();
+        EXPECT_EQ(completed([&](auto done) { sdk->load(id(), std::nullopt, done); }), std::nullopt);
+        EXPECT_TRUE(sdk->ready());
+        const auto graph = AmbrellLegacy::getLoadedGraph();
+        ASSERT_TRUE(graph);
+        EXPECT_EQ(graph->networks().size(), 2U);
+        ASSERT_TRUE(graph->networkForGraphId("harbour"));
+        EXPECT_TRUE(graph->networkForGraphId("harbour")->graph());
+        const auto meridian = graph->networkForGraphId("meridian");
+        ASSERT_TRUE(meridian && meridian->graph());
+
+        std::shared_ptr<CVGraphNode> from;
+        std::shared_ptr<CVGraphNode> to;
+        for (const auto& node : meridian->graph()->nodes()) {
+            if (!from && node->label() == "Office 0.01") from = node;
+            if (!to && node->label() == "Office 3.01") to = node;
+        }
+        ASSERT_TRUE(from && to);
+        const auto path = meridian->findPathFromNode(from, to, {}, {});
+        ASSERT_TRUE(path);
+        EXPECT_EQ(path->back()->coordinate().floor, 3);
+    }
+};
+
+TEST_F(EntryStartup, TheServiceIsInstalledBeforeMain) {
+    // Only the service itself refuses an empty solution id; without one the
+    // seam answers that no network is to be had.
+    std::optional<platform::NSError> refusal;
+    CVRouteNetworkSeams::getRouteNetworkForSolutionAsync(
+        "", "venue", [&](auto /*data*/, auto error) { refusal = std::move(error); });
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->code, AmbrellErrorCode::kInvalidParameter);
+}
+
+TEST_F(EntryStartup, VenuesLoadTheirRouteNetworksOnline) { expectLoadedWithRouteNetworks(); }
+
+TEST_F(EntryStartup, VenuesLoadTheirRouteNetworksOfflineFromTheBundledResources) {
+    service_.stop();
+    setOnline(false);
+    expectLoadedWithRouteNetworks();
+}
+
+}  // namespace
+}  // namespace ambrell
