@@ -5,18 +5,8 @@
 #
 #   cmake -DWORK=... -DGENERATOR=... -DCXX_COMPILER=... [-DLAUNCHER=...] -P CheckInstalledHeaders.cmake
 
-foreach(required WORK GENERATOR CXX_COMPILER)
-  if(NOT DEFINED ${required})
-    message(FATAL_ERROR "CheckInstalledHeaders.cmake needs -D${required}=")
-  endif()
-endforeach()
-
-function(run what)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "${what} failed (${status}):\n${output}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/PackagingCheckSupport.cmake)
+require_definitions(CheckInstalledHeaders.cmake WORK GENERATOR CXX_COMPILER)
 
 set(prefix ${WORK}/prefix)
 set(project ${WORK}/headers)

@@ -7,18 +7,8 @@
 #   cmake -DBUILD_TREE=... -DWORK=... -DEXAMPLE=... -DGENERATOR=... -DBUILD_TYPE=...
 #         -DCXX_COMPILER=... [-DCXX_FLAGS=...] [-DLAUNCHER=...] -P CheckInstalledPackage.cmake
 
-foreach(required BUILD_TREE WORK EXAMPLE GENERATOR CXX_COMPILER)
-  if(NOT DEFINED ${required})
-    message(FATAL_ERROR "CheckInstalledPackage.cmake needs -D${required}=")
-  endif()
-endforeach()
-
-function(run what)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "${what} failed (${status}):\n${output}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/PackagingCheckSupport.cmake)
+require_definitions(CheckInstalledPackage.cmake BUILD_TREE WORK EXAMPLE GENERATOR CXX_COMPILER)
 
 set(prefix ${WORK}/prefix)
 set(example_build ${WORK}/host)
