@@ -115,6 +115,34 @@ TEST_P(FlowStoreTest, ChangesThroughAFlowAreSeenByTheNextLookUp) {
     EXPECT_EQ(persistence_->flowforClientId(client_, false, 4)->data(), Bytes{});
 }
 
+TEST_P(FlowStoreTest, AFlowDeletedIsStoredAgainUnderItsKeyAtOnce) {
+    store(*persistence_, client_, 9, true, 5);
+    persistence_->deleteFlow(persistence_->flowforClientId(client_, true, 9));
+    const auto again = persistence_->storeMessageForClientId(client_, "again", Bytes{4}, false, 2, 9, true, 5, kStart);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(persistence_->flowforClientId(client_, true, 9)->topic(), "again");
+    EXPECT_EQ(persistence_->allFlowsforClientId(client_, true).size(), 1U);
+}
+
+// A broker reuses an identifier as soon as its exchange ends: a window of
+// flows slides over few identifiers, each one stored, listed and deleted many
+// times, and deleted flows never count against the limit.
+TEST_P(FlowStoreTest, ManyExchangesReusingIdentifiersAreNeverRefused) {
+    persistence_->setMaxMessages(20);
+    constexpr std::uint16_t kWindow = 20;
+    constexpr std::uint16_t kIdentifiers = 50;
+    for (int index = 0; index < 3000; ++index) {
+        const auto id = static_cast<std::uint16_t>(index % kIdentifiers + 1);
+        ASSERT_NE(store(*persistence_, client_, id, true, 5), nullptr) << index;
+        if (index % 7 == 0) persistence_->sync();
+        if (index >= kWindow) {
+            const auto oldest = static_cast<std::uint16_t>((index - kWindow) % kIdentifiers + 1);
+            persistence_->deleteFlow(persistence_->flowforClientId(client_, true, oldest));
+        }
+    }
+    EXPECT_EQ(persistence_->allFlowsforClientId(client_, true).size(), kWindow);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Stores, FlowStoreTest,
     ::testing::Values(StoreKind{"SQLite", [] { return std::make_unique<MQTTCoreDataPersistence>(); }},
