@@ -186,20 +186,8 @@ TEST_F(VenueLocationSource, ARoleReloadAsksWithTheRolesAndDeletesWhatTheyHide) {
     const auto before = source_->getLocations().size();
 
     // The web service shows the role two locations fewer.
-    auto document = boost::json::parse(service_.syncDocument("locations", "en"));
-    auto& features = document.as_array();
-    std::vector<std::string> hidden;
-    for (auto feature = features.begin(); feature != features.end() && hidden.size() < 2;) {
-        if (feature->at("properties").at("venue") == "MERIDIAN") {
-            hidden.emplace_back(feature->at("id").as_string());
-            feature = features.erase(feature);
-        } else {
-            ++feature;
-        }
-    }
     const std::vector<CVUserRole> roles{{"a11ce0000000000000000001", "Staff"}};
-    const auto url = CVAXAPI::sharedInstance()->locationSyncUrlForSolutionId(id(), "en", roles);
-    service_.web().serveBody(url.substr(service_.baseUrl().size() - 1), boost::json::serialize(document));
+    const auto hidden = serveLocationsHiding(2, "MERIDIAN", roles);
     (void)awaited(service->locationSources());
     ASSERT_NE(service->locationWithLocationId(hidden[0]), nullptr);
 

@@ -128,20 +128,8 @@ TEST_F(EntryServices, ForwardsTheHostsSettingsToTheCoreState) {
 
 TEST_F(EntryServices, ARoleChangeReloadsTheVenuesLocationsAndTheirRules) {
     // The web service shows the role two of the venue's locations fewer.
-    auto document = boost::json::parse(service_.syncDocument("locations", "en"));
-    auto& features = document.as_array();
-    std::vector<std::string> hidden;
-    for (auto feature = features.begin(); feature != features.end() && hidden.size() < 2;) {
-        if (feature->at("properties").at("venue") == "MERIDIAN") {
-            hidden.emplace_back(feature->at("id").as_string());
-            feature = features.erase(feature);
-        } else {
-            ++feature;
-        }
-    }
     const std::vector<CVUserRole> roles{{"6aed2240e3491d3c66f9e353", "Visitor"}};
-    const auto url = CVAXAPI::sharedInstance()->locationSyncUrlForSolutionId(id(), "en", roles);
-    service_.web().serveBody(url.substr(service_.baseUrl().size() - 1), boost::json::serialize(document));
+    const auto hidden = serveLocationsHiding(2, "MERIDIAN", roles);
     const auto before = venueLocations().size();
     ASSERT_NE(entry_->locationWithLocationId(hidden[0]), nullptr);
 

@@ -293,20 +293,6 @@ protected:
         std::lock_guard lock(mutex_);
         return managers_.size();
     }
-    // The usage events recorded so far, as "domain/event key=value".
-    static std::vector<std::string> usageEvents() {
-        const auto entries = platform::blockingWait(platform::ThreadPool::shared().makeStrand(),
-                                                    CVLogger::sharedInstance()->loggerActor()->logEntries());
-        std::vector<std::string> names;
-        for (const auto& entry : entries) {
-            std::string name = std::string(description(entry.domain)) + "/" + std::string(description(entry.name));
-            if (entry.parameters) {
-                for (const auto& [key, value] : *entry.parameters) name += " " + key + "=" + value;
-            }
-            names.push_back(std::move(name));
-        }
-        return names;
-    }
     static std::size_t countOf(const std::vector<std::string>& events, const std::string& event) {
         return static_cast<std::size_t>(std::count(events.begin(), events.end(), event));
     }

@@ -71,20 +71,6 @@ protected:
     }
     [[nodiscard]] std::string gateway(std::string_view key) const { return "/" + std::string(key) + "/api"; }
 
-    static std::vector<std::string> usageEvents() {
-        const auto entries = platform::blockingWait(platform::ThreadPool::shared().makeStrand(),
-                                                    CVLogger::sharedInstance()->loggerActor()->logEntries());
-        std::vector<std::string> names;
-        for (const auto& entry : entries) {
-            std::string name = std::string(description(entry.domain)) + "/" + std::string(description(entry.name));
-            if (entry.parameters) {
-                for (const auto& [key, value] : *entry.parameters) name += " " + key + "=" + value;
-            }
-            names.push_back(std::move(name));
-        }
-        return names;
-    }
-
     // How many log lines say so, at debug level.
     [[nodiscard]] std::size_t debugLines(std::string_view text) const {
         std::size_t lines = 0;

@@ -5,15 +5,23 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
+
+#include "Ambrell/CVUserRole.h"
 #include "data/AmbrellLegacy.h"
 #include "data/CVModelCache.h"
 #include "data/CVOfflineBundleHelper.h"
 #include "data/DataSetManager/CVDataSetCacheManagerInternal.h"
 #include "foundation/CVAXAPI.h"
+#include "foundation/CVLogger.h"
 #include "foundation/CVNetworkReachabilityManager.h"
 #include "platform/Paths.h"
+#include "platform/runtime/BlockingWait.h"
 #include "platform/runtime/MainQueue.h"
+#include "platform/runtime/ThreadPool.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/SampleSolutionService.h"
 #include "tests/support/TempDirectory.h"
@@ -72,6 +80,40 @@ protected:
     }
     static std::filesystem::path dataSetFile(const std::string& endpoint, std::string_view solutionId) {
         return *AmbrellLegacy::dataSetCacheManager()->pathForCachingUrl(url(endpoint, solutionId), solutionId);
+    }
+    // Serves the locations document the given roles see: the sample's, less
+    // the first `count` locations of the venue with this administrative id.
+    // Answers the ids left out.
+    std::vector<std::string> serveLocationsHiding(std::size_t count, const std::string& venue,
+                                                  const std::vector<CVUserRole>& roles) {
+        auto document = boost::json::parse(service_.syncDocument("locations", "en"));
+        auto& features = document.as_array();
+        std::vector<std::string> hidden;
+        for (auto feature = features.begin(); feature != features.end() && hidden.size() < count;) {
+            if (feature->at("properties").at("venue") == boost::json::string_view(venue)) {
+                hidden.emplace_back(feature->at("id").as_string());
+                feature = features.erase(feature);
+            } else {
+                ++feature;
+            }
+        }
+        const auto url = CVAXAPI::sharedInstance()->locationSyncUrlForSolutionId(id(), "en", roles);
+        service_.web().serveBody(url.substr(service_.baseUrl().size() - 1), boost::json::serialize(document));
+        return hidden;
+    }
+    // The usage events recorded so far, as "domain/event key=value".
+    static std::vector<std::string> usageEvents() {
+        const auto entries = platform::blockingWait(platform::ThreadPool::shared().makeStrand(),
+                                                    CVLogger::sharedInstance()->loggerActor()->logEntries());
+        std::vector<std::string> names;
+        for (const auto& entry : entries) {
+            std::string name = std::string(description(entry.domain)) + "/" + std::string(description(entry.name));
+            if (entry.parameters) {
+                for (const auto& [key, value] : *entry.parameters) name += " " + key + "=" + value;
+            }
+            names.push_back(std::move(name));
+        }
+        return names;
     }
     // How many times the service was asked for the endpoint's document.
     std::size_t requestsTo(const std::string& endpoint) {

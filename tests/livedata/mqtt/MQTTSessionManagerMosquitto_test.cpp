@@ -53,7 +53,7 @@ public:
         auto task = std::make_shared<std::packaged_task<decltype(work())()>>(std::move(work));
         auto result = task->get_future();
         boost::asio::post(queue.executor(), [task] { (*task)(); });
-        if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        if (result.wait_for(kWaitBound) != std::future_status::ready) {
             throw std::runtime_error("strand did not answer");
         }
         return result.get();

@@ -18,7 +18,7 @@ namespace ambrell::test {
 // A session on a strand of its own with a fresh socket transport per connect.
 class StrandSession {
 public:
-    static constexpr std::chrono::seconds kBound{10};
+    static constexpr std::chrono::seconds kBound{30};
 
     explicit StrandSession(int port) : port_(port) {
         session->setQueue(platform::ThreadPool::shared().makeStrand());
