@@ -143,11 +143,15 @@ function(ambrell_check_links)
   endforeach()
 endfunction()
 
-# ambrell_add_test(<name> SOURCES ... DEPS ... LABEL <subsystem> [PCH ...])
+# ambrell_add_test(<name> SOURCES ... DEPS ... LABEL <subsystem> [PCH ...] [TIMEOUT <seconds>])
 # One executable per subsystem; every test case runs as its own process, so
-# the process-wide singletons start fresh in each.
+# the process-wide singletons start fresh in each. The time-out only guards
+# against a hang (120 s unless given).
 function(ambrell_add_test name)
-  cmake_parse_arguments(ARG "" "LABEL" "SOURCES;DEPS;PCH" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "SOURCES;DEPS;PCH" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   ambrell_configure_target(${name})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock Ambrell::TestMain)
@@ -158,5 +162,5 @@ function(ambrell_add_test name)
     DISCOVERY_MODE PRE_TEST
     NO_PRETTY_VALUES
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 120)
+    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
 endfunction()
