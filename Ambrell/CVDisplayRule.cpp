@@ -51,7 +51,7 @@ constexpr std::array<Key<std::string>, 6> kTextKeys{{
     {"wallsColor", &Data::wallsColor},
 }};
 
-bool fail(platform::NSError* error, std::string text) {
+bool failDisplayRule(platform::NSError* error, std::string text) {
     if (error != nullptr) *error = errorWithDescription("com.corvay.Ambrell.CVDisplayRule", 1, std::move(text));
     return false;
 }
@@ -61,7 +61,8 @@ bool readNumber(const boost::json::object& object, std::string_view key, std::op
                 platform::NSError* error) {
     const auto* value = object.if_contains(key);
     if (value == nullptr || value->is_null()) return true;
-    if (!value->is_number()) return fail(error, "Display rule value \"" + std::string(key) + "\" is not a number");
+    if (!value->is_number())
+        return failDisplayRule(error, "Display rule value \"" + std::string(key) + "\" is not a number");
     out = value->to_number<double>();
     return true;
 }
@@ -72,7 +73,7 @@ std::shared_ptr<CVDisplayRule> CVDisplayRule::initWithDictionary(const boost::js
                                                                  platform::NSError* error) {
     const auto* object = dictionary.if_object();
     if (object == nullptr) {
-        fail(error, "A display rule is not a JSON object");
+        failDisplayRule(error, "A display rule is not a JSON object");
         return nullptr;
     }
     Data data;
@@ -80,7 +81,7 @@ std::shared_ptr<CVDisplayRule> CVDisplayRule::initWithDictionary(const boost::js
         const auto* value = object->if_contains(key.name);
         if (value == nullptr || value->is_null()) continue;
         if (!value->is_bool()) {
-            fail(error, "Display rule value \"" + std::string(key.name) + "\" is not a boolean");
+            failDisplayRule(error, "Display rule value \"" + std::string(key.name) + "\" is not a boolean");
             return nullptr;
         }
         data.*key.member = value->get_bool();
@@ -92,7 +93,7 @@ std::shared_ptr<CVDisplayRule> CVDisplayRule::initWithDictionary(const boost::js
         const auto* value = object->if_contains(key.name);
         if (value == nullptr || value->is_null()) continue;
         if (!value->is_string()) {
-            fail(error, "Display rule value \"" + std::string(key.name) + "\" is not a text");
+            failDisplayRule(error, "Display rule value \"" + std::string(key.name) + "\" is not a text");
             return nullptr;
         }
         data.*key.member = std::string(value->get_string());
@@ -100,7 +101,7 @@ std::shared_ptr<CVDisplayRule> CVDisplayRule::initWithDictionary(const boost::js
     if (const auto* size = object->if_contains("iconSize"); size != nullptr && !size->is_null()) {
         const auto* sizeObject = size->if_object();
         if (sizeObject == nullptr) {
-            fail(error, "Display rule value \"iconSize\" is not an object");
+            failDisplayRule(error, "Display rule value \"iconSize\" is not an object");
             return nullptr;
         }
         if (!readNumber(*sizeObject, "width", data.iconWidth, error) ||

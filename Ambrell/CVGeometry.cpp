@@ -16,7 +16,7 @@ namespace {
 
 constexpr double kEarthRadius = 6378137.0;
 
-bool fail(platform::NSError* error, std::string text) {
+bool failGeometry(platform::NSError* error, std::string text) {
     if (error != nullptr) *error = errorWithDescription(std::string(CVGeometryErrorDomain), 1, std::move(text));
     return false;
 }
@@ -82,38 +82,39 @@ bool ringContains(const CVPolygonGeometry::Ring& ring, CLLocationCoordinate2D p)
 bool readRings(const boost::json::value& coordinates, std::vector<CVPolygonGeometry::Ring>& rings,
                platform::NSError* error) {
     const auto* ringArray = coordinates.if_array();
-    if (ringArray == nullptr) return fail(error, "Polygon coordinates are not an array of rings");
+    if (ringArray == nullptr) return failGeometry(error, "Polygon coordinates are not an array of rings");
     bool anyPoint = false;
     for (const auto& ringValue : *ringArray) {
         const auto* points = ringValue.if_array();
-        if (points == nullptr) return fail(error, "A polygon ring is not an array of positions");
+        if (points == nullptr) return failGeometry(error, "A polygon ring is not an array of positions");
         CVPolygonGeometry::Ring ring;
         ring.reserve(points->size());
         for (const auto& pointValue : *points) {
             const auto* pair = pointValue.if_array();
             if (pair == nullptr || pair->size() < 2 || !(*pair)[0].is_number() || !(*pair)[1].is_number()) {
-                return fail(error, "A polygon position is not [longitude, latitude]");
+                return failGeometry(error, "A polygon position is not [longitude, latitude]");
             }
             const double lng = (*pair)[0].to_number<double>();
             const double lat = (*pair)[1].to_number<double>();
-            if (!std::isfinite(lng) || !std::isfinite(lat)) return fail(error, "A polygon position is not finite");
+            if (!std::isfinite(lng) || !std::isfinite(lat))
+                return failGeometry(error, "A polygon position is not finite");
             ring.push_back({lat, lng});
         }
         anyPoint = anyPoint || !ring.empty();
         rings.push_back(std::move(ring));
     }
-    if (!anyPoint) return fail(error, "A polygon has no positions");
+    if (!anyPoint) return failGeometry(error, "A polygon has no positions");
     return true;
 }
 
 bool checkType(const boost::json::value& dictionary, std::string_view type, platform::NSError* error) {
     const auto* object = dictionary.if_object();
-    if (object == nullptr) return fail(error, "A geometry is not a JSON object");
+    if (object == nullptr) return failGeometry(error, "A geometry is not a JSON object");
     const auto* typeValue = object->if_contains("type");
     if (typeValue == nullptr || !typeValue->is_string() || typeValue->get_string() != type) {
-        return fail(error, "A geometry is not of type " + std::string(type));
+        return failGeometry(error, "A geometry is not of type " + std::string(type));
     }
-    if (object->if_contains("coordinates") == nullptr) return fail(error, "A geometry has no coordinates");
+    if (object->if_contains("coordinates") == nullptr) return failGeometry(error, "A geometry has no coordinates");
     return true;
 }
 
@@ -180,11 +181,11 @@ std::shared_ptr<CVMultiPolygonGeometry> CVMultiPolygonGeometry::initWithDictiona
     if (!checkType(dictionary, "MultiPolygon", error)) return nullptr;
     const auto* polygonArray = dictionary.get_object().at("coordinates").if_array();
     if (polygonArray == nullptr) {
-        fail(error, "MultiPolygon coordinates are not an array of polygons");
+        failGeometry(error, "MultiPolygon coordinates are not an array of polygons");
         return nullptr;
     }
     if (polygonArray->empty()) {
-        fail(error, "A multipolygon has no polygons");
+        failGeometry(error, "A multipolygon has no polygons");
         return nullptr;
     }
     std::vector<CVPolygonGeometry> polygons;

@@ -11,6 +11,25 @@
 # public-interface target named just Ambrell (Ambrell::Ambrell).
 
 option(AMBRELL_WERROR "Treat compiler warnings as errors" OFF)
+# Most of a translation unit's compile is the same Boost.Asio, Boost.JSON and
+# GoogleTest headers parsed again: a unity build compiles a target's sources a
+# batch at a time, so the headers are parsed once per batch. File-local names
+# must therefore be unique within a target.
+option(AMBRELL_UNITY_BUILD "Compile each target's sources in batches (unity build)" OFF)
+set(AMBRELL_UNITY_BATCH_SIZE 8 CACHE STRING "Sources per translation unit of a unity build")
+
+# The heavy headers that most sources of a target include, precompiled once
+# per target: name the sets a target's sources use in its PCH argument. Every
+# test program gets the GoogleTest set.
+set(AMBRELL_PCH_ASIO <boost/asio/awaitable.hpp> <boost/asio/co_spawn.hpp> <boost/asio/strand.hpp>)
+set(AMBRELL_PCH_JSON <boost/json/value.hpp>)
+set(AMBRELL_PCH_TEST <gtest/gtest.h>)
+
+# GNU ld takes most of a minute for each sanitized test program; lld a few seconds.
+find_program(AMBRELL_LLD ld.lld)
+if(AMBRELL_LLD)
+  add_link_options(-fuse-ld=lld)
+endif()
 
 set(AMBRELL_WARNINGS -Wall -Wextra -Wpedantic -Wnon-virtual-dtor -Wimplicit-fallthrough)
 if(AMBRELL_WERROR)
@@ -99,8 +118,19 @@ function(ambrell_add_library name)
   ambrell_add_alias(${name})
   ambrell_configure_target(${name})
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
-  if(ARG_PCH)
-    target_precompile_headers(${name} PRIVATE ${ARG_PCH})
+  _ambrell_speed_up_compile(${name} "${ARG_PCH}")
+endfunction()
+
+# The precompiled headers a target names, and its batches in a unity build.
+function(_ambrell_speed_up_compile target pch)
+  if(pch)
+    target_precompile_headers(${target} PRIVATE ${pch})
+  endif()
+  if(AMBRELL_UNITY_BUILD)
+    set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${AMBRELL_UNITY_BATCH_SIZE})
+    # g++ spares a source's own file-local types from this warning, but a batch
+    # includes the sources, so theirs would all be reported.
+    target_compile_options(${target} PRIVATE -Wno-subobject-linkage)
   endif()
 endfunction()
 
@@ -155,9 +185,7 @@ function(ambrell_add_test name)
   add_executable(${name} ${ARG_SOURCES})
   ambrell_configure_target(${name})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock Ambrell::TestMain)
-  if(ARG_PCH)
-    target_precompile_headers(${name} PRIVATE ${ARG_PCH})
-  endif()
+  _ambrell_speed_up_compile(${name} "${AMBRELL_PCH_TEST};${ARG_PCH}")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     NO_PRETTY_VALUES

@@ -8,7 +8,7 @@ namespace ambrell {
 
 namespace {
 
-using Chain = CVContentProviderChain<CVAppData>;
+using AppDataChain = CVContentProviderChain<CVAppData>;
 
 std::shared_ptr<CVAppData> parseAppData(const detail::ContentBytes& bytes, std::optional<platform::NSError>& error) {
     std::optional<JSONModelError> failure;
@@ -17,8 +17,8 @@ std::shared_ptr<CVAppData> parseAppData(const detail::ContentBytes& bytes, std::
     return appData;
 }
 
-std::shared_ptr<const Chain::Departures> departures() {
-    static const auto instance = std::make_shared<const Chain::Departures>(Chain::Departures{
+std::shared_ptr<const AppDataChain::Departures> appDataDepartures() {
+    static const auto instance = std::make_shared<const AppDataChain::Departures>(AppDataChain::Departures{
         .errorCode = AmbrellErrorCode::kAppDataUnavailable,
         .emptyCopyIsMissing = false,
         .parseLocal = parseAppData,
@@ -56,13 +56,13 @@ void CVAppDataProvider::getAppDataAsync(std::optional<std::string> solutionId, s
         return;
     }
     auto url = CVAXAPI::sharedInstance()->appDataSyncUrlForSolutionId(*solutionId, language);
-    Chain::ReadyCallback ready = [self = weak_from_this().lock()](const std::shared_ptr<CVAppData>& appData) {
+    AppDataChain::ReadyCallback ready = [self = weak_from_this().lock()](const std::shared_ptr<CVAppData>& appData) {
         if (!self) return;
         if (auto delegate = self->delegate()) delegate->onAppDataReady(appData);
     };
-    Chain::run(queue(), departures(),
-               Chain::Request{std::move(*solutionId), std::move(url), std::string(kOperation), std::move(ready),
-                              std::move(completion)});
+    AppDataChain::run(queue(), appDataDepartures(),
+                      AppDataChain::Request{std::move(*solutionId), std::move(url), std::string(kOperation),
+                                            std::move(ready), std::move(completion)});
 }
 
 void CVAppDataProvider::getAppDataWithCompletion(Completion completion) {

@@ -10,7 +10,7 @@ namespace ambrell {
 
 namespace {
 
-constexpr std::string_view kInitOperation = "-[CVBuildingInternal initWithDictionary:error:]";
+constexpr std::string_view kBuildingInitOperation = "-[CVBuildingInternal initWithDictionary:error:]";
 
 // The readable ids of a building's pseudo-locations: the building's first,
 // then its floors'. Registered at every read, because a reset of the index
@@ -51,14 +51,14 @@ bool CVBuildingInternal::initWithDictionary(const boost::json::value& dictionary
         // One malformed floor must not cost its building, nor the building its document.
         if (!JSONModel::initWithDictionary(CVObjectWithoutKey(*input, "floors"), error)) return false;
         Floors kept;
-        CVRefusalLines lines(kInitOperation, "floor");
+        CVRefusalLines lines(kBuildingInitOperation, "floor");
         for (const auto& entry : *floorList) {
             auto floor = std::make_shared<CVFloorInternal>();
             std::optional<JSONModelError> floorError;
             if (floor->initWithDictionary(entry.value(), &floorError)) {
                 kept.insert_or_assign(std::string(entry.key()), std::move(floor));
             } else if (lines.count()) {
-                CVLog::core().error("{} [E] Skipped floor {} (id {}) of building {}: {}", kInitOperation,
+                CVLog::core().error("{} [E] Skipped floor {} (id {}) of building {}: {}", kBuildingInitOperation,
                                     CVShortTextForLog(boost::json::value(entry.key())),
                                     CVElementIdOrNoneForLog(entry.value()), CVElementIdOrNoneForLog(dictionary),
                                     CVRefusalForLog(floorError, "no geometry object"));

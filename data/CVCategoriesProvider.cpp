@@ -27,9 +27,9 @@ namespace ambrell {
 
 namespace {
 
-constexpr std::string_view kOperation = "-[CVCategoriesProvider categories]";
+constexpr std::string_view kCategoriesOperation = "-[CVCategoriesProvider categories]";
 
-using Bytes = std::vector<std::uint8_t>;
+using CategoryBytes = std::vector<std::uint8_t>;
 
 CVCategoriesProvider::List listOf(const CVCategories& categories) {
     return {categories.list.begin(), categories.list.end()};
@@ -38,7 +38,7 @@ CVCategoriesProvider::List listOf(const CVCategories& categories) {
 // The model reads bytes that are not JSON as no categories at all; here they
 // are a failure, so that a damaged copy is fetched afresh instead of being
 // answered as an empty list, and revalidated as such, for good.
-std::shared_ptr<CVCategories> parseCategories(const Bytes& bytes, std::optional<JSONModelError>& failure) {
+std::shared_ptr<CVCategories> parseCategories(const CategoryBytes& bytes, std::optional<JSONModelError>& failure) {
     JSONParseFailure unreadable;
     if (!parseJSON(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), unreadable)) {
         failure = JSONModelError::errorBadJSON(unreadable);
@@ -91,7 +91,7 @@ std::shared_ptr<CVCategories> readDownload(const std::filesystem::path& file) {
     const auto reason =
         failure ? failure->localizedDescription()
                 : fileSystemError(std::make_error_code(std::errc::illegal_byte_sequence)).localizedDescription();
-    CVLog::core().debug("{} {}", kOperation, reason);
+    CVLog::core().debug("{} {}", kCategoriesOperation, reason);
     detail::forgetLastModified(file);
     return nullptr;
 }

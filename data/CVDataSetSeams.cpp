@@ -6,18 +6,18 @@ namespace ambrell {
 
 namespace {
 
-struct Installed {
+struct InstalledCachedFiles {
     std::mutex mutex;
     std::shared_ptr<const CVDataSetCachedFiles> cachedFiles;
 };
 
-Installed& installed() {
-    static Installed instance;
+InstalledCachedFiles& installedCachedFiles() {
+    static InstalledCachedFiles instance;
     return instance;
 }
 
-std::shared_ptr<const CVDataSetCachedFiles> current() {
-    auto& state = installed();
+std::shared_ptr<const CVDataSetCachedFiles> currentCachedFiles() {
+    auto& state = installedCachedFiles();
     std::lock_guard lock(state.mutex);
     return state.cachedFiles;
 }
@@ -25,7 +25,7 @@ std::shared_ptr<const CVDataSetCachedFiles> current() {
 }  // namespace
 
 void CVDataSetSeams::setCachedFiles(std::shared_ptr<const CVDataSetCachedFiles> cachedFiles) {
-    auto& state = installed();
+    auto& state = installedCachedFiles();
     std::lock_guard lock(state.mutex);
     // The old one leaves with the parameter, after the lock is released.
     state.cachedFiles.swap(cachedFiles);
@@ -34,14 +34,14 @@ void CVDataSetSeams::setCachedFiles(std::shared_ptr<const CVDataSetCachedFiles> 
 std::optional<std::filesystem::path> CVDataSetSeams::pathForCachedUrl(std::string_view url,
                                                                       std::string_view dataSetId) {
     // Asked outside the lock: the manager may take its time on the disk.
-    const auto cachedFiles = current();
+    const auto cachedFiles = currentCachedFiles();
     if (!cachedFiles) return std::nullopt;
     return cachedFiles->pathForCachedUrl(url, dataSetId);
 }
 
 std::optional<std::filesystem::path> CVDataSetSeams::pathForCachingUrl(std::string_view url,
                                                                        std::string_view dataSetId) {
-    const auto cachedFiles = current();
+    const auto cachedFiles = currentCachedFiles();
     if (!cachedFiles) return std::nullopt;
     return cachedFiles->pathForCachingUrl(url, dataSetId);
 }

@@ -14,22 +14,23 @@ namespace ambrell {
 
 namespace {
 
-using Chain = CVContentProviderChain<CVDerivedGeometryProvider::DerivedGeometries>;
+using GeometryChain = CVContentProviderChain<CVDerivedGeometryProvider::DerivedGeometries>;
 
-constexpr std::string_view kOperation = "-[CVDerivedGeometryProvider getDerivedGeometryAsync:completionHandler:]";
+constexpr std::string_view kGeometryOperation =
+    "-[CVDerivedGeometryProvider getDerivedGeometryAsync:completionHandler:]";
 
 // A failed parse is not logged: the error code says all there is to say.
-std::shared_ptr<CVDerivedGeometryProvider::DerivedGeometries> parse(const detail::ContentBytes& bytes,
-                                                                    std::optional<platform::NSError>& /*error*/) {
+std::shared_ptr<CVDerivedGeometryProvider::DerivedGeometries> parseDerivedGeometries(
+    const detail::ContentBytes& bytes, std::optional<platform::NSError>& /*error*/) {
     return CVDerivedGeometryProvider::derivedGeometriesFromData(bytes);
 }
 
-std::shared_ptr<const Chain::Departures> departures() {
-    static const auto instance = std::make_shared<const Chain::Departures>(Chain::Departures{
+std::shared_ptr<const GeometryChain::Departures> geometryDepartures() {
+    static const auto instance = std::make_shared<const GeometryChain::Departures>(GeometryChain::Departures{
         .errorCode = AmbrellErrorCode::kDerivedGeometryUnavailable,
         .emptyCopyIsMissing = true,
-        .parseLocal = parse,
-        .parseDownload = parse,
+        .parseLocal = parseDerivedGeometries,
+        .parseDownload = parseDerivedGeometries,
         .beforeStoringDownload = {},
         .parseFileOn304WithoutMemory = false,
         .unusableDownloadAnswersMemory = false,
@@ -97,11 +98,11 @@ std::shared_ptr<CVDerivedGeometryProvider::DerivedGeometries> CVDerivedGeometryP
 }
 
 void CVDerivedGeometryProvider::getDerivedGeometryAsync(std::optional<std::string> solutionId, Completion completion) {
-    Chain::ReadyCallback ready = [self =
-                                      weak_from_this().lock()](const std::shared_ptr<DerivedGeometries>& geometries) {
-        if (!self) return;
-        if (auto delegate = self->delegate()) delegate->onDerivedGeometryReady(geometries);
-    };
+    GeometryChain::ReadyCallback ready =
+        [self = weak_from_this().lock()](const std::shared_ptr<DerivedGeometries>& geometries) {
+            if (!self) return;
+            if (auto delegate = self->delegate()) delegate->onDerivedGeometryReady(geometries);
+        };
     // A provider that is not shared has its venue read now.
     auto request = [self = weak_from_this().lock(), venueNow = venueId(), solutionId = std::move(solutionId),
                     ready = std::move(ready), completion = std::move(completion)]() mutable {
@@ -114,9 +115,9 @@ void CVDerivedGeometryProvider::getDerivedGeometryAsync(std::optional<std::strin
         // The URL stands for the bound key when there is no id; so does the data set.
         auto dataSetId = solutionId ? std::move(*solutionId) : AmbrellLegacy::getAmbrellAPIKey().value_or("");
         if (venue) holdDataSetWideCopy(url, wideUrl, dataSetId);
-        Chain::run(queue(), departures(),
-                   Chain::Request{std::move(dataSetId), std::move(url), std::string(kOperation), std::move(ready),
-                                  std::move(completion)});
+        GeometryChain::run(queue(), geometryDepartures(),
+                           GeometryChain::Request{std::move(dataSetId), std::move(url), std::string(kGeometryOperation),
+                                                  std::move(ready), std::move(completion)});
     };
     // Once the runtime is down the queue refuses blocks; the chain still answers once.
     if (detail::runtimeStopped()) {

@@ -9,10 +9,10 @@ namespace ambrell {
 
 namespace {
 
-constexpr std::string_view kInitOperation = "-[CVFloorInternal initWithDictionary:error:]";
+constexpr std::string_view kFloorInitOperation = "-[CVFloorInternal initWithDictionary:error:]";
 
 void logRefusedFloor(const boost::json::value& dictionary) {
-    CVLog::core().error("{} [E] Failed to construct CVFloor from dict: {}", kInitOperation,
+    CVLog::core().error("{} [E] Failed to construct CVFloor from dict: {}", kFloorInitOperation,
                         boost::json::serialize(dictionary));
 }
 

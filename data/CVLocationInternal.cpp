@@ -21,7 +21,7 @@ namespace ambrell {
 
 namespace {
 
-constexpr std::string_view kInitOperation = "-[CVLocationInternal initWithDictionary:error:]";
+constexpr std::string_view kLocationInitOperation = "-[CVLocationInternal initWithDictionary:error:]";
 
 // The integer part of a floor number, held to what a floor index can be, so
 // that an absurd value in a document cannot overflow a conversion.
@@ -112,7 +112,7 @@ void CVLocationInternal::declareJSON(JSONModelDeclaration<CVLocationInternal>& d
 bool CVLocationInternal::initWithDictionary(const boost::json::value& dictionary, JSONModelErrorOut error) {
     if (initWithFeature(dictionary, error)) return true;
     const std::string id = CVElementIdForLog(dictionary);
-    CVLog::core().error("{} [E] Failed to construct CVLocation from dict: {}", kInitOperation,
+    CVLog::core().error("{} [E] Failed to construct CVLocation from dict: {}", kLocationInitOperation,
                         id.empty() ? std::string("feature without an id") : "feature with id " + id);
     return false;
 }
@@ -420,7 +420,7 @@ bool CVLocationDataset::initWithDictionary(const boost::json::value& dictionary,
     }
     std::vector<std::shared_ptr<CVLocationInternal>> locations;
     locations.reserve(features->get_array().size());
-    CVRefusalLines lines(kInitOperation, "feature");
+    CVRefusalLines lines(kLocationInitOperation, "feature");
     const auto& array = features->get_array();
     for (std::size_t position = 0; position < array.size(); ++position) {
         auto location = std::make_shared<CVLocationInternal>();
@@ -430,8 +430,8 @@ bool CVLocationDataset::initWithDictionary(const boost::json::value& dictionary,
         }
         if (!lines.count()) continue;
         const std::string id = CVElementIdForLog(array[position]);
-        CVLog::core().error("{} [E] Failed to construct CVLocation from dict: feature at index {}{}", kInitOperation,
-                            position, id.empty() ? std::string() : " with id " + id);
+        CVLog::core().error("{} [E] Failed to construct CVLocation from dict: feature at index {}{}",
+                            kLocationInitOperation, position, id.empty() ? std::string() : " with id " + id);
     }
     lines.finish();
     list = std::move(locations);

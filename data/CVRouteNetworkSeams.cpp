@@ -10,18 +10,18 @@ namespace ambrell {
 
 namespace {
 
-struct Installed {
+struct InstalledRouteNetworkService {
     std::mutex mutex;
     std::shared_ptr<CVRouteNetworkServicing> service;
 };
 
-Installed& installed() {
-    static Installed instance;
+InstalledRouteNetworkService& installedRouteNetworkService() {
+    static InstalledRouteNetworkService instance;
     return instance;
 }
 
-std::shared_ptr<CVRouteNetworkServicing> current() {
-    auto& state = installed();
+std::shared_ptr<CVRouteNetworkServicing> currentRouteNetworkService() {
+    auto& state = installedRouteNetworkService();
     std::lock_guard lock(state.mutex);
     return state.service;
 }
@@ -29,21 +29,22 @@ std::shared_ptr<CVRouteNetworkServicing> current() {
 }  // namespace
 
 void CVRouteNetworkSeams::setService(std::shared_ptr<CVRouteNetworkServicing> service) {
-    auto& state = installed();
+    auto& state = installedRouteNetworkService();
     std::lock_guard lock(state.mutex);
     // The old one leaves with the parameter, after the lock is released.
     state.service.swap(service);
 }
 
 bool CVRouteNetworkSeams::isCachedDataAvailableForSolutionId(std::string_view solutionId) {
-    if (const auto service = current()) return service->isCachedDataAvailableForSolutionId(solutionId);
+    if (const auto service = currentRouteNetworkService())
+        return service->isCachedDataAvailableForSolutionId(solutionId);
     const std::string url = CVAXAPI::sharedInstance()->graphSyncUrlForSolutionId(solutionId, std::nullopt);
     return CVDataSetSeams::pathForCachedUrl(url, solutionId).has_value();
 }
 
 void CVRouteNetworkSeams::getRouteNetworkForSolutionAsync(std::string solutionId, std::string venueId,
                                                           CVRouteNetworkServicing::Completion completion) {
-    if (const auto service = current()) {
+    if (const auto service = currentRouteNetworkService()) {
         service->getRouteNetworkForSolutionAsync(std::move(solutionId), std::move(venueId), std::move(completion));
         return;
     }
@@ -52,13 +53,13 @@ void CVRouteNetworkSeams::getRouteNetworkForSolutionAsync(std::string solutionId
 
 std::size_t CVRouteNetworkSeams::networkCount(const std::shared_ptr<CVRouteNetworkData>& data) {
     if (!data) return 0;
-    const auto service = current();
+    const auto service = currentRouteNetworkService();
     return service ? service->networkCount(*data) : 0;
 }
 
 std::shared_ptr<CVRouteNetworkData> CVRouteNetworkSeams::mergeRouteNetworks(
     const std::vector<std::shared_ptr<CVRouteNetworkData>>& graphs) {
-    const auto service = current();
+    const auto service = currentRouteNetworkService();
     return service ? service->mergeRouteNetworks(graphs) : nullptr;
 }
 

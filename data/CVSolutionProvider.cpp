@@ -10,10 +10,10 @@ namespace ambrell {
 
 namespace {
 
-using Chain = CVContentProviderChain<CVSolutionInternal>;
+using SolutionChain = CVContentProviderChain<CVSolutionInternal>;
 
-std::shared_ptr<const Chain::Departures> departures() {
-    static const auto instance = std::make_shared<const Chain::Departures>(Chain::Departures{
+std::shared_ptr<const SolutionChain::Departures> solutionDepartures() {
+    static const auto instance = std::make_shared<const SolutionChain::Departures>(SolutionChain::Departures{
         .errorCode = AmbrellErrorCode::kSolutionUnavailable,
         .emptyCopyIsMissing = true,
         .parseLocal =
@@ -70,13 +70,14 @@ void CVSolutionProvider::getSolutionAsync(std::optional<std::string> solutionId,
         return;
     }
     auto url = CVAXAPI::sharedInstance()->solutionSyncUrlForSolutionId(*solutionId, AmbrellLegacy::getLanguage());
-    Chain::ReadyCallback ready = [self = weak_from_this().lock()](const std::shared_ptr<CVSolutionInternal>& solution) {
-        if (!self) return;
-        if (auto delegate = self->delegate()) delegate->onSolutionsReady(solution);
-    };
-    Chain::run(queue(), departures(),
-               Chain::Request{std::move(*solutionId), std::move(url), std::string(kOperation), std::move(ready),
-                              std::move(completion)});
+    SolutionChain::ReadyCallback ready =
+        [self = weak_from_this().lock()](const std::shared_ptr<CVSolutionInternal>& solution) {
+            if (!self) return;
+            if (auto delegate = self->delegate()) delegate->onSolutionsReady(solution);
+        };
+    SolutionChain::run(queue(), solutionDepartures(),
+                       SolutionChain::Request{std::move(*solutionId), std::move(url), std::string(kOperation),
+                                              std::move(ready), std::move(completion)});
 }
 
 void CVSolutionProvider::getSolutionWithCompletion(Completion completion) {

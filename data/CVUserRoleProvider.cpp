@@ -12,14 +12,14 @@ namespace ambrell {
 
 namespace {
 
-using Chain = CVContentProviderChain<CVUserRoleProvider::UserRoles>;
+using UserRoleChain = CVContentProviderChain<CVUserRoleProvider::UserRoles>;
 
-std::shared_ptr<const Chain::Departures> departures() {
+std::shared_ptr<const UserRoleChain::Departures> userRoleDepartures() {
     static const auto instance = [] {
         const auto parse = [](const detail::ContentBytes& bytes, std::optional<platform::NSError>&) {
             return CVUserRoleProvider::userRolesFromData(bytes);
         };
-        return std::make_shared<const Chain::Departures>(Chain::Departures{
+        return std::make_shared<const UserRoleChain::Departures>(UserRoleChain::Departures{
             .errorCode = AmbrellErrorCode::kUserRolesUnavailable,
             .emptyCopyIsMissing = true,
             .parseLocal = parse,
@@ -67,10 +67,10 @@ void CVUserRoleProvider::getUserRolesAsync(std::optional<std::string> solutionId
     }
     auto url = urlForFetchingUserRoles(*solutionId, locale);
     // Held until the answer, like every provider.
-    Chain::ReadyCallback keepAlive = [self = weak_from_this().lock()](const auto&) {};
-    Chain::run(queue(), departures(),
-               Chain::Request{std::move(*solutionId), std::move(url), std::string(kOperation), std::move(keepAlive),
-                              std::move(completion)});
+    UserRoleChain::ReadyCallback keepAlive = [self = weak_from_this().lock()](const auto&) {};
+    UserRoleChain::run(queue(), userRoleDepartures(),
+                       UserRoleChain::Request{std::move(*solutionId), std::move(url), std::string(kOperation),
+                                              std::move(keepAlive), std::move(completion)});
 }
 
 void CVUserRoleProvider::getUserRolesWithCompletion(Completion completion) {

@@ -13,7 +13,7 @@ namespace ambrell {
 
 namespace {
 
-constexpr std::string_view kInitOperation = "-[CVVenueInternal initWithDictionary:error:]";
+constexpr std::string_view kVenueInitOperation = "-[CVVenueInternal initWithDictionary:error:]";
 
 struct Determiner {
     std::mutex mutex;
@@ -86,15 +86,15 @@ bool CVVenueInternal::initWithDictionary(const boost::json::value& dictionary, J
         if (!JSONModel::initWithDictionary(CVObjectWithoutKey(*object, "styles"), error)) return false;
         std::vector<std::shared_ptr<CVMapStyleInternal>> kept;
         kept.reserve(styleList->size());
-        CVRefusalLines lines(kInitOperation, "map style");
+        CVRefusalLines lines(kVenueInitOperation, "map style");
         for (std::size_t i = 0; i < styleList->size(); ++i) {
             const auto& element = (*styleList)[i];
             std::optional<JSONModelError> styleError;
             if (auto style = CVMapStyleInternal::fromDictionary(element, &styleError)) {
                 kept.push_back(std::move(style));
             } else if (lines.count()) {
-                CVLog::core().error("{} [E] Skipped map style at index {} (folder {}) of venue {}: {}", kInitOperation,
-                                    i, folderOrNone(element), CVElementIdOrNoneForLog(dictionary),
+                CVLog::core().error("{} [E] Skipped map style at index {} (folder {}) of venue {}: {}",
+                                    kVenueInitOperation, i, folderOrNone(element), CVElementIdOrNoneForLog(dictionary),
                                     CVRefusalForLog(styleError, "not an object"));
             }
         }

@@ -15,7 +15,7 @@ namespace ambrell::platform {
 
 namespace {
 
-const Logger& logger() {
+const Logger& defaultsLogger() {
     static const auto* const instance = new Logger("platform");
     return *instance;
 }
@@ -74,25 +74,26 @@ struct UserDefaults::Storage {
         if (error == std::errc::no_such_file_or_directory) return;  // removed meanwhile: nothing to keep
         if (error) {
             writesBlocked = true;
-            logger().error("User defaults {} are {} and cannot be moved aside ({}); starting empty without saving",
-                           file.string(), problem, error.message());
+            defaultsLogger().error(
+                "User defaults {} are {} and cannot be moved aside ({}); starting empty without saving", file.string(),
+                problem, error.message());
             return;
         }
-        logger().error("User defaults {} are {}; moved to {}, starting empty", file.string(), problem,
-                       movedTo.string());
+        defaultsLogger().error("User defaults {} are {}; moved to {}, starting empty", file.string(), problem,
+                               movedTo.string());
     }
 
     void save(const std::filesystem::path& file) {
         if (writesBlocked) {
-            logger().error("Not saving user defaults over {}: the file could not be read nor moved aside",
-                           file.string());
+            defaultsLogger().error("Not saving user defaults over {}: the file could not be read nor moved aside",
+                                   file.string());
             unsaved = true;
             return;
         }
         auto text = boost::json::serialize(values);
         text.push_back('\n');
         if (const auto error = writeFileAtomically(file, text)) {
-            logger().error("Cannot save user defaults to {}: {}", file.string(), error.message());
+            defaultsLogger().error("Cannot save user defaults to {}: {}", file.string(), error.message());
             unsaved = true;
             return;
         }
@@ -101,7 +102,7 @@ struct UserDefaults::Storage {
 
     void set(const std::filesystem::path& file, std::string_view key, boost::json::value value) {
         if (!isValidUTF8(key)) {
-            logger().error("Ignoring a user default whose key is not valid UTF-8");
+            defaultsLogger().error("Ignoring a user default whose key is not valid UTF-8");
             return;
         }
         const auto existing = values.find(key);
@@ -161,7 +162,7 @@ void UserDefaults::setInteger(std::string_view key, std::int64_t value) {
 void UserDefaults::setDouble(std::string_view key, double value) {
     if (!std::isfinite(value)) {
         // JSON has no infinities nor NaN: the value would not read back.
-        logger().error("Ignoring the non-finite user default for {}", key);
+        defaultsLogger().error("Ignoring the non-finite user default for {}", key);
         return;
     }
     std::lock_guard lock(mutex_);
@@ -170,7 +171,7 @@ void UserDefaults::setDouble(std::string_view key, double value) {
 
 void UserDefaults::setString(std::string_view key, std::string_view value) {
     if (!isValidUTF8(value)) {
-        logger().error("Ignoring the user default for {}: the text is not valid UTF-8", key);
+        defaultsLogger().error("Ignoring the user default for {}: the text is not valid UTF-8", key);
         return;
     }
     std::lock_guard lock(mutex_);
@@ -182,7 +183,7 @@ void UserDefaults::setStringArray(std::string_view key, const std::vector<std::s
     array.reserve(value.size());
     for (const auto& text : value) {
         if (!isValidUTF8(text)) {
-            logger().error("Ignoring the user default for {}: a text is not valid UTF-8", key);
+            defaultsLogger().error("Ignoring the user default for {}: a text is not valid UTF-8", key);
             return;
         }
         array.emplace_back(boost::json::string(text));

@@ -36,7 +36,7 @@ boost::json::value writeRows(const CVDistanceMatrixRows& rows, const Path& path)
     return writer.take();
 }
 
-CVDistanceMatrixResult readResult(const ObjectReader& reader) {
+CVDistanceMatrixResult readMatrixResult(const ObjectReader& reader) {
     return {
         .destination_addresses = reader.texts("destination_addresses"),
         .origin_addresses = reader.texts("origin_addresses"),
@@ -48,7 +48,7 @@ CVDistanceMatrixResult readResult(const ObjectReader& reader) {
     };
 }
 
-boost::json::value writeResult(const CVDistanceMatrixResult& result, const Path& path) {
+boost::json::value writeMatrixResult(const CVDistanceMatrixResult& result, const Path& path) {
     ObjectWriter writer(path);
     writer.texts("destination_addresses", result.destination_addresses);
     writer.texts("origin_addresses", result.origin_addresses);
@@ -67,9 +67,9 @@ CVDistanceMatrixResult CVDistanceMatrixResult::decode(std::string_view json) {
 }
 
 CVDistanceMatrixResult CVDistanceMatrixResult::decodeValue(const boost::json::value& json) {
-    return routejson::readDocument(json, readResult);
+    return routejson::readDocument(json, readMatrixResult);
 }
 
-boost::json::value CVDistanceMatrixResult::encode() const { return routejson::writeDocument(*this, writeResult); }
+boost::json::value CVDistanceMatrixResult::encode() const { return routejson::writeDocument(*this, writeMatrixResult); }
 
 }  // namespace ambrell

@@ -8,7 +8,7 @@ namespace ambrell {
 
 namespace {
 
-std::shared_ptr<CVRouteResultInternal> readResult(const routejson::ObjectReader& reader) {
+std::shared_ptr<CVRouteResultInternal> readRouteResult(const routejson::ObjectReader& reader) {
     auto result = std::make_shared<CVRouteResultInternal>();
     auto routes = reader.objects("routes", routejson::readRoute);
     if (routes) result->setRoutes(std::move(*routes));
@@ -16,7 +16,7 @@ std::shared_ptr<CVRouteResultInternal> readResult(const routejson::ObjectReader&
     return result;
 }
 
-boost::json::value writeResult(const CVRouteResultInternal& result, const routejson::Path& path) {
+boost::json::value writeRouteResult(const CVRouteResultInternal& result, const routejson::Path& path) {
     routejson::ObjectWriter writer(path);
     if (result.hasRoutes()) writer.list("routes", result.routes(), routejson::pointeeWriter(routejson::writeRoute));
     writer.text("status", result.status());
@@ -30,9 +30,9 @@ std::shared_ptr<CVRouteResultInternal> CVRouteResultInternal::decode(std::string
 }
 
 std::shared_ptr<CVRouteResultInternal> CVRouteResultInternal::decodeValue(const boost::json::value& json) {
-    return routejson::readDocument(json, readResult);
+    return routejson::readDocument(json, readRouteResult);
 }
 
-boost::json::value CVRouteResultInternal::encode() const { return routejson::writeDocument(*this, writeResult); }
+boost::json::value CVRouteResultInternal::encode() const { return routejson::writeDocument(*this, writeRouteResult); }
 
 }  // namespace ambrell

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "data/DataSetManager/CVDataSetCacheWorkScheduler.h"
+#include "data/DataSetManager/DataSetManagerLog.h"
 #include "platform/Logger.h"
 #include "platform/runtime/MainQueue.h"
 
@@ -18,11 +19,6 @@ bool isTerminal(Status status) {
 
 double secondsBetween(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to) {
     return std::chrono::duration<double>(to - from).count();
-}
-
-const platform::Logger& log() {
-    static const platform::Logger logger("DataSetManager");
-    return logger;
 }
 
 std::string milliseconds(double seconds) { return fmt::format("{:.1f}mS", seconds * 1000.0); }
@@ -211,7 +207,7 @@ std::string CVDataSetCacheTask::debugDescription(std::string_view indent) const 
 }
 
 void CVDataSetCacheTask::debugLog(std::string_view text) const {
-    log().debug("[DSM] {} {} {}", name(), debugStatus(), text);
+    dataSetManagerLog().debug("[DSM] {} {} {}", name(), debugStatus(), text);
 }
 
 void CVDataSetCacheTask::start() {

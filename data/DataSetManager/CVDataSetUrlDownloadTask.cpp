@@ -7,6 +7,7 @@
 
 #include "Ambrell/ErrorObjects.h"
 #include "data/CVModelCache.h"
+#include "data/DataSetManager/DataSetManagerLog.h"
 #include "foundation/CVDataProvider.h"
 #include "foundation/CVExtendedFileAttributes.h"
 #include "foundation/CVPercentEncoding.h"
@@ -16,11 +17,6 @@
 namespace ambrell {
 
 namespace {
-
-const platform::Logger& log() {
-    static const platform::Logger logger("DataSetManager");
-    return logger;
-}
 
 std::string taskName(const std::string& url, std::optional<std::chrono::system_clock::time_point> since) {
     std::string name = fmt::format("Fetch {}", url);
@@ -75,7 +71,7 @@ void CVDataSetUrlDownloadTask::executeWork() {
     if (!encoded) {
         auto error = errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::kDataLoadingFailed,
                                           "Not a URL: " + url_);
-        log().error("[E] error {}", errorDescription(error));
+        dataSetManagerLog().error("[E] error {}", errorDescription(error));
         setError(std::move(error));
         setStatus(CVDataSetCacheTaskStatus::finished);
         return;
@@ -97,7 +93,7 @@ void CVDataSetUrlDownloadTask::executeWork() {
                 if (ended) return;
                 // Recorded, so the data set's sync reports what it could not fetch.
                 auto error = errorObjectFor(failure);
-                log().error("[E] error {}", errorDescription(error));
+                dataSetManagerLog().error("[E] error {}", errorDescription(error));
                 self->setError(std::move(error));
                 self->setStatus(CVDataSetCacheTaskStatus::finished);
                 return;

@@ -41,7 +41,7 @@ struct PendingWrite {
 std::mutex defaultCacheMutex;
 std::shared_ptr<CVTileCache> defaultCache;  // guarded by defaultCacheMutex
 
-platform::Logger& log() { return CVLog::core(); }
+platform::Logger& tileCacheLog() { return CVLog::core(); }
 
 // Folders handed in by callers may be relative or carry a trailing
 // separator or "." parts.
@@ -65,7 +65,7 @@ std::optional<platform::Image> imageFromFile(const fs::path& path) {
 void createFolder(const fs::path& folder, std::string_view failureFormat) {
     std::error_code error;
     fs::create_directories(folder, error);
-    if (error) log().error(fmt::runtime(failureFormat), error.message());
+    if (error) tileCacheLog().error(fmt::runtime(failureFormat), error.message());
 }
 
 }  // namespace
@@ -80,7 +80,7 @@ std::shared_ptr<CVTileCache> CVTileCache::defaultTileCache() {
         defaultCache = newWithStrategy(CVTileCacheStrategy::unknown);
         created = defaultCache;
     }
-    log().debug("Created: {}", created->debugDescription());
+    tileCacheLog().debug("Created: {}", created->debugDescription());
     return created;
 }
 
@@ -100,13 +100,13 @@ void CVTileCache::setBasePath(const fs::path& given) {
     // is; a relative one is pinned to it now, so a later change of the current
     // folder cannot move the cache.
     if (given.empty()) {
-        log().error("Tile cache: refusing an empty base path");
+        tileCacheLog().error("Tile cache: refusing an empty base path");
         return;
     }
     std::error_code absoluteError;
     const fs::path path = fs::absolute(given, absoluteError);
     if (absoluteError) {
-        log().error("Tile cache: refusing base path {} ({})", given.string(), absoluteError.message());
+        tileCacheLog().error("Tile cache: refusing base path {} ({})", given.string(), absoluteError.message());
         return;
     }
     // Decided before taking the lock: both touch the disk or the user defaults.
@@ -122,8 +122,8 @@ void CVTileCache::setBasePath(const fs::path& given) {
         haveEmbeddedTiles_ = embedded;
         strategy = strategy_;
     }
-    log().debug("Switching base path {} => {}", old ? old->string() : std::string("(null)"), path.string());
-    log().debug("Tile cache strategy: {}", stringForStrategy(strategy));
+    tileCacheLog().debug("Switching base path {} => {}", old ? old->string() : std::string("(null)"), path.string());
+    tileCacheLog().debug("Tile cache strategy: {}", stringForStrategy(strategy));
     prepareCache();
     if (old) postChanged();
 }
@@ -145,7 +145,7 @@ void CVTileCache::setStrategy(CVTileCacheStrategy strategy) {
         if (strategy_ == strategy) return;
         old = std::exchange(strategy_, strategy);
     }
-    log().debug("switching strategy {} => {}", stringForStrategy(old), stringForStrategy(strategy));
+    tileCacheLog().debug("switching strategy {} => {}", stringForStrategy(old), stringForStrategy(strategy));
     prepareCache();
     postChanged();
 }
@@ -279,10 +279,10 @@ void CVTileCache::cacheImage(const std::optional<platform::Image>& image, std::o
                               if (const auto png = image.pngData()) {
                                   writeTileFileAtomically(file, *png, kTileUrlAttribute, url);
                               } else {
-                                  log().error("[E] TileCache: writeToFile failed: {}", "PNG encoding failed");
+                                  tileCacheLog().error("[E] TileCache: writeToFile failed: {}", "PNG encoding failed");
                               }
                           } catch (const std::exception& error) {
-                              log().error("[E] TileCache: writeToFile failed: {}", error.what());
+                              tileCacheLog().error("[E] TileCache: writeToFile failed: {}", error.what());
                           }
                       });
 }

@@ -8,6 +8,7 @@
 #include "Ambrell/CVErrorCodes.h"
 #include "Ambrell/ErrorObjects.h"
 #include "data/DataSetManager/CVTileCache.h"
+#include "data/DataSetManager/DataSetManagerLog.h"
 #include "foundation/CVExtendedFileAttributes.h"
 #include "platform/FileSystem.h"
 #include "platform/Logger.h"
@@ -16,11 +17,6 @@
 namespace ambrell {
 
 namespace {
-
-const platform::Logger& log() {
-    static const platform::Logger logger("DataSetManager");
-    return logger;
-}
 
 platform::NSError packageUnavailable() {
     return platform::NSError{std::string(kAmbrellErrorDomain), AmbrellErrorCode::kTilePackageUnavailable, {}};
@@ -82,8 +78,8 @@ void CVTilePackageUnzipTask::truncateZipFile() const {
     const auto lastModified = xattr_lastModified(inputFile_);
     const auto downloadUrl = xattr_downloadUrl(inputFile_);
     if (const auto error = platform::writeFileAtomically(inputFile_, std::string_view())) {
-        log().error("[E] Failed to truncate file {}, err={}", inputFile_.string(),
-                    errorDescription(fileSystemError(error)));
+        dataSetManagerLog().error("[E] Failed to truncate file {}, err={}", inputFile_.string(),
+                                  errorDescription(fileSystemError(error)));
         return;
     }
     xattr_setLastModified(inputFile_, lastModified);

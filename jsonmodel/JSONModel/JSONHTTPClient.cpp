@@ -72,7 +72,7 @@ std::string_view textOf(const std::vector<std::uint8_t>& bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-std::vector<std::uint8_t> bytesOf(std::string_view text) { return {text.begin(), text.end()}; }
+std::vector<std::uint8_t> bodyBytesOf(std::string_view text) { return {text.begin(), text.end()}; }
 
 }  // namespace
 
@@ -216,7 +216,7 @@ void JSONHTTPClient::requestDataFromURL(const std::string& url, const std::strin
         if (!query.empty()) target += (url.find('?') == std::string::npos ? "?" : "&") + query;
         requestDataFromURL(target, method, std::nullopt, headers, std::move(handler));
     } else if (method == "POST") {
-        requestDataFromURL(url, method, bytesOf(query), headers, std::move(handler));
+        requestDataFromURL(url, method, bodyBytesOf(query), headers, std::move(handler));
     } else {
         requestDataFromURL(url, method, std::nullopt, headers, std::move(handler));
     }
@@ -266,7 +266,7 @@ void JSONHTTPClient::JSONFromURLWithString(const std::string& url, const std::st
 void JSONHTTPClient::JSONFromURLWithString(const std::string& url, const std::string& method,
                                            const std::optional<JSONHTTPParams>& params, std::string_view bodyString,
                                            const std::optional<JSONHTTPHeaders>& headers, JSONCompletion completion) {
-    JSONFromURLWithString(url, method, params, bytesOf(bodyString), headers, std::move(completion));
+    JSONFromURLWithString(url, method, params, bodyBytesOf(bodyString), headers, std::move(completion));
 }
 
 void JSONHTTPClient::getJSONFromURLWithString(const std::string& url, JSONCompletion completion) {

@@ -16,7 +16,7 @@
 #include "foundation/CVAXAPI.h"
 #include "tests/core/EntryTesting.h"
 
-namespace ambrell {
+namespace ambrell::entry_load_test {
 namespace {
 
 using test::kHarbour;
@@ -232,4 +232,4 @@ TEST_F(EntryLoad, AResetUndoesTheLoadAndAReloadRedoesIt) {
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::entry_load_test

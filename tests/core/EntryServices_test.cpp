@@ -17,7 +17,7 @@
 #include "platform/runtime/Actor.h"
 #include "tests/core/EntryTesting.h"
 
-namespace ambrell {
+namespace ambrell::entry_services_test {
 namespace {
 
 using test::kHarbour;
@@ -224,4 +224,4 @@ TEST_F(EntryServices, TheActiveMapControlObservesEverySourceOnceAndFollowsReload
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::entry_services_test

@@ -24,7 +24,7 @@
 #include "tests/support/EventRecorder.h"
 #include "tests/support/WaitFor.h"
 
-namespace ambrell {
+namespace ambrell::building_provider_test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -368,4 +368,4 @@ TEST(BuildingInfoCacheMaps, LaterBuildingsAndFloorsWinAcrossCaseAndBuildings) {
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::building_provider_test

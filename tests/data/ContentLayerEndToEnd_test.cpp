@@ -27,7 +27,7 @@
 #include "tests/data/SampleServiceFixture.h"
 #include "tests/support/WaitFor.h"
 
-namespace ambrell {
+namespace ambrell::content_layer_end_to_end_test {
 namespace {
 
 namespace json = boost::json;
@@ -200,4 +200,4 @@ TEST_F(ContentLayerEndToEnd, OfflineInAFreshContainerFromTheBundledResources) {
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::content_layer_end_to_end_test

@@ -13,7 +13,7 @@
 #include "platform/runtime/MainQueue.h"
 #include "tests/data/SampleServiceFixture.h"
 
-namespace ambrell {
+namespace ambrell::derived_geometry_provider_test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -170,4 +170,4 @@ TEST_F(DerivedGeometryProvider, TheUrlIsMadeWhenTheRequestRuns) {
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::derived_geometry_provider_test

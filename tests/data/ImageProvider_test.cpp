@@ -14,7 +14,7 @@
 #include "platform/runtime/MainQueue.h"
 #include "tests/data/SampleServiceFixture.h"
 
-namespace ambrell {
+namespace ambrell::image_provider_test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -214,4 +214,4 @@ TEST_F(ImageProvider, LocalImagesComeFromTheDataSetOrTheResourcesOnly) {
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::image_provider_test

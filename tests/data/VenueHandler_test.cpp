@@ -24,7 +24,7 @@
 #include "tests/support/AsyncTesting.h"
 #include "tests/support/EventRecorder.h"
 
-namespace ambrell {
+namespace ambrell::venue_handler_test {
 namespace {
 
 constexpr auto kBound = std::chrono::seconds(20);
@@ -343,4 +343,4 @@ TEST_F(VenueHandler, OverlappingLoadsAppendToTheSolutionWideBuildingListOneAtATi
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::venue_handler_test

@@ -8,7 +8,7 @@
 #include <limits>
 #include <random>
 
-namespace ambrell {
+namespace ambrell::graph_path_finder_test {
 namespace {
 
 using Nodes = CVGraphPathFinder::Nodes;
@@ -229,4 +229,4 @@ TEST(CVGraphPathFinder, AgreesWithBellmanFordOnRandomGraphs) {
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::graph_path_finder_test

@@ -10,7 +10,7 @@
 
 #include <limits>
 
-namespace ambrell {
+namespace ambrell::graph_weights_test {
 namespace {
 
 constexpr std::int64_t kClosed = CVGraphEdge::kImpassableWeight;
@@ -149,4 +149,4 @@ TEST(CVGraphWeightCalculator, SaturatesTheConversion) {
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::graph_weights_test

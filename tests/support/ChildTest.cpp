@@ -4,7 +4,7 @@
 
 #include <vector>
 
-extern char** environ;
+extern "C" char** environ;
 
 namespace ambrell::test {
 

@@ -12,7 +12,7 @@
 
 #include "tests/support/WaitFor.h"
 
-extern char** environ;
+extern "C" char** environ;
 
 namespace ambrell::test {
 

@@ -21,7 +21,7 @@
 #include "tests/data/DataSetManager/TilePackage.h"
 #include "tests/support/WaitFor.h"
 
-namespace ambrell {
+namespace ambrell::cv_data_set_cache_manager_test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -452,4 +452,4 @@ TEST_F(DataSetManagerTest, RemovesUnusedSdkManagedDataSetsAfterExactlySevenDays)
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::cv_data_set_cache_manager_test

@@ -15,7 +15,7 @@
 #include "tests/support/TempDirectory.h"
 #include "tests/support/WaitFor.h"
 
-namespace ambrell {
+namespace ambrell::tile_provider_test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -203,4 +203,4 @@ TEST_F(TileProviderTest, ConcurrentRequestsOfOneTile) {
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::tile_provider_test
