@@ -81,6 +81,7 @@ public:
 
     // Route assembly.
     platform::Awaitable<Route> combineRoutes();
+    // Folds the first outdoor leg's neighbours into it; null legs are dropped.
     void mergeLegs(Legs& legs) const;
     [[nodiscard]] static CVTravelMode travelMode(const std::optional<std::string>& text);
     [[nodiscard]] static std::shared_ptr<CVRouteStepInternal> stepFromLeg(const CVRouteLegInternal& leg);

@@ -101,6 +101,8 @@ platform::Awaitable<CVDirectionsServiceImpl::Route> CVDirectionsServiceImpl::com
 }
 
 void CVDirectionsServiceImpl::mergeLegs(Legs& legs) const {
+    // A missing leg has nothing to fold and nothing to keep.
+    std::erase(legs, nullptr);
     const auto outdoor = std::ranges::find_if(legs, route_assembly::isOutdoor);
     if (outdoor == legs.end()) return;
     auto position = static_cast<std::size_t>(outdoor - legs.begin());

@@ -168,6 +168,16 @@ TEST_F(RouteAssembly, TheNextLegFoldsOnlyInTheSameMode) {
     EXPECT_EQ(combine("walking", {{emptyOutdoor}, {emptyVenue}})->legsInternal(), std::vector<Leg>{emptyOutdoor});
 }
 
+TEST_F(RouteAssembly, MissingLegsAreDropped) {
+    planner_.travelModeText = "walking";
+    const auto venue = leg(CVRouteLegType::venue, {step("v1", "walking", 0, 1)});
+    const auto outdoor = leg(CVRouteLegType::outdoor, {step("o1", "walking", 1, 2)});
+    CVDirectionsServiceImpl::Legs legs{nullptr, venue, nullptr, outdoor, nullptr};
+    planner_.mergeLegs(legs);
+    EXPECT_EQ(legs, std::vector<Leg>{outdoor});
+    EXPECT_EQ(names(outdoor->stepsInternal()), "v1 o1");
+}
+
 TEST_F(RouteAssembly, AnOutdoorLegThatIsLastKeepsItsPreviousStepsInFront) {
     const auto venue = leg(CVRouteLegType::venue, {step("v1", "walking", 0, 1)});
     const auto stepless = leg(CVRouteLegType::venue, {});
