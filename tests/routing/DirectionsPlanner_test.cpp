@@ -353,6 +353,17 @@ TEST_F(DirectionsPlanner, TheCheapestCombinationWinsAndUnusableElementsAreSkippe
     ASSERT_TRUE(route(kMeridian, kHarbour));
     EXPECT_EQ(planner_->bestOriginEntry, planner_->originEntryPoints.at(3));
     EXPECT_EQ(planner_->bestDestinationEntry, planner_->destinationEntryPoints.at(1));
+
+    // A tie between (0, 1) and (1, 0): the lower origin index wins.
+    setVenueCost({});
+    matrix_->answer = [](const auto& origins, const auto& destinations) {
+        return std::optional(CVDistanceMatrixResult::decode(test::matrixDocument(
+            origins.size(), destinations.size(), [](std::size_t i, std::size_t j) { return i + j == 1 ? 5 : 100; })));
+    };
+    planner_.reset();
+    ASSERT_TRUE(route(kMeridian, kHarbour));
+    EXPECT_EQ(planner_->bestOriginEntry, planner_->originEntryPoints.at(0));
+    EXPECT_EQ(planner_->bestDestinationEntry, planner_->destinationEntryPoints.at(1));
 }
 
 TEST_F(DirectionsPlanner, ADrivingDoorIsLeftOnFoot) {
