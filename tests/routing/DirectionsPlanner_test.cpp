@@ -35,11 +35,6 @@ const CVPoint kAarhus(56.16, 10.2);
 const CVPoint kWest(50.001, 5.001);
 const CVPoint kEast(50.001, 6.0015);
 
-class NowherePlaces final : public CVPlaceLookup {
-public:
-    [[nodiscard]] CVPlaceNames getDataFromPoint(const CVPoint& /*point*/) const override { return {}; }
-};
-
 std::vector<std::string> texts(const Points& points) {
     std::vector<std::string> found;
     for (const auto& point : points) found.push_back(point ? point->latLongString() : "null");
@@ -57,7 +52,7 @@ protected:
         mapControl_->directions = directions_;
         mapControl_->matrix = matrix_;
         entry_->mapControl = mapControl_;
-        CVPlaceLookup::install(std::make_shared<NowherePlaces>());
+        CVPlaceLookup::install(std::make_shared<test::NowherePlaces>());
         for (const auto* graph : {"meridian", "harbour", "west", "east"}) {
             service_.web().handle("/" + id() + "/api/directions/" + graph, [](const test::RecordedRequest& request) {
                 return test::LoopbackWebService::Response{

@@ -21,17 +21,12 @@ namespace {
 const CVPoint kMeridian(51.4779, -0.0015, 0);
 const CVPoint kMeridianUpstairs(51.4782, -0.0025, 1);
 
-class NowherePlaces final : public CVPlaceLookup {
-public:
-    [[nodiscard]] CVPlaceNames getDataFromPoint(const CVPoint& /*point*/) const override { return {}; }
-};
-
 class DirectionsService : public test::SampleServiceFixture {
 protected:
     DirectionsService() {
         entry_->key = id();
         CVEntryObjectSeam::install(entry_);
-        CVPlaceLookup::install(std::make_shared<NowherePlaces>());
+        CVPlaceLookup::install(std::make_shared<test::NowherePlaces>());
         service_.web().handle("/" + id() + "/api/directions/meridian", [](const test::RecordedRequest& request) {
             return test::LoopbackWebService::Response{
                 200,

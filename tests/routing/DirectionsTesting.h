@@ -19,6 +19,7 @@
 #include "routemodel/CVExternalDirectionsService.h"
 #include "routemodel/CVExternalDistanceMatrixService.h"
 #include "routemodel/MapControlInternalExternalServices.h"
+#include "routing/CVPlaceLookup.h"
 #include "tests/support/EventRecorder.h"
 #include "tests/support/LoopbackWebService.h"
 
@@ -126,6 +127,12 @@ public:
 
     std::shared_ptr<FakeOutdoorDirections> directions;
     std::shared_ptr<FakeOutdoorMatrix> matrix;
+};
+
+// No venue, building or floor anywhere.
+class NowherePlaces final : public CVPlaceLookup {
+public:
+    [[nodiscard]] CVPlaceNames getDataFromPoint(const CVPoint& /*point*/) const override { return {}; }
 };
 
 // The entry object as the directions code reads it.

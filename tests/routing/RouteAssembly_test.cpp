@@ -19,11 +19,6 @@ namespace {
 using Step = std::shared_ptr<CVRouteStepInternal>;
 using Leg = std::shared_ptr<CVRouteLegInternal>;
 
-class NowherePlaces final : public CVPlaceLookup {
-public:
-    [[nodiscard]] CVPlaceNames getDataFromPoint(const CVPoint& /*point*/) const override { return {}; }
-};
-
 std::shared_ptr<CVRouteCoordinateInternal> at(double lat) {
     return std::make_shared<CVRouteCoordinateInternal>(lat, 0);
 }
@@ -86,7 +81,7 @@ float f(double value) { return static_cast<float>(value); }
 
 class RouteAssembly : public ::testing::Test {
 protected:
-    RouteAssembly() { CVPlaceLookup::install(std::make_shared<NowherePlaces>()); }
+    RouteAssembly() { CVPlaceLookup::install(std::make_shared<test::NowherePlaces>()); }
     ~RouteAssembly() override { CVPlaceLookup::install(nullptr); }
 
     // The legs joined from one route per slot, as the planner hands them over.
