@@ -18,7 +18,7 @@
 #include "routing/CVPlaceLookup.h"
 #include "tests/support/TempDirectory.h"
 
-namespace ambrell {
+namespace ambrell::directions_helper_test {
 namespace {
 
 // Places by latitude band: a venue from 10 to 30, a building from 20 to 30
@@ -267,4 +267,4 @@ TEST_F(DirectionsHelper, TextsGoThroughTheHostsTranslations) {
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::directions_helper_test

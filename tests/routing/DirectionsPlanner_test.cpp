@@ -20,7 +20,7 @@
 #include "tests/data/SampleServiceFixture.h"
 #include "tests/routing/DirectionsTesting.h"
 
-namespace ambrell {
+namespace ambrell::directions_planner_test {
 namespace {
 
 using Points = CVDirectionsServiceImpl::Points;
@@ -479,4 +479,4 @@ TEST_F(DirectionsPlanner, RolesOpenDoorsAndAreSent) {
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::directions_planner_test

@@ -15,7 +15,7 @@
 #include "tests/routing/DirectionsTesting.h"
 #include "tests/support/WaitFor.h"
 
-namespace ambrell {
+namespace ambrell::directions_service_test {
 namespace {
 
 const CVPoint kMeridian(51.4779, -0.0015, 0);
@@ -182,4 +182,4 @@ TEST_F(DirectionsService, TheEntryObjectHandsItOut) {
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::directions_service_test

@@ -10,7 +10,7 @@
 #include "tests/routing/DirectionsTesting.h"
 #include "tests/support/CapturingLogSink.h"
 
-namespace ambrell {
+namespace ambrell::distance_matrix_provider_test {
 namespace {
 
 constexpr std::string_view kPath = "/sol-1/api/distancematrix";
@@ -122,4 +122,4 @@ TEST_F(DistanceMatrixProvider, ErrorsPassThroughUnchanged) {
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::distance_matrix_provider_test

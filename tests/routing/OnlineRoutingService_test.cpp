@@ -12,7 +12,7 @@
 #include "tests/routing/DirectionsTesting.h"
 #include "tests/support/CapturingLogSink.h"
 
-namespace ambrell {
+namespace ambrell::online_routing_service_test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -234,4 +234,4 @@ TEST_F(OnlineRoutingService, TheProviderRoutesInItsVenueWithWholeFloors) {
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::online_routing_service_test

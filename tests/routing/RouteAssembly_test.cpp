@@ -13,7 +13,7 @@
 #include "routing/CVPlaceLookup.h"
 #include "tests/routing/DirectionsTesting.h"
 
-namespace ambrell {
+namespace ambrell::route_assembly_test {
 namespace {
 
 using Step = std::shared_ptr<CVRouteStepInternal>;
@@ -339,4 +339,4 @@ TEST_F(RouteAssembly, TravelModesAndTheLabelOfARouteStart) {
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::route_assembly_test
