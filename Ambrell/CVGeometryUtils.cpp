@@ -19,4 +19,10 @@ CLLocationCoordinate2D CVGeometryUtils::closestPointOnLineSegmentWithPoint(CLLoc
     return {lineStart.latitude + t * deltaLat, lineStart.longitude + t * deltaLng};
 }
 
+CLLocationCoordinate2D CVGeometryUtils::interpolateFrom(CLLocationCoordinate2D from, CLLocationCoordinate2D to,
+                                                        double fraction) {
+    return {from.latitude + (to.latitude - from.latitude) * fraction,
+            from.longitude + (to.longitude - from.longitude) * fraction};
+}
+
 }  // namespace ambrell

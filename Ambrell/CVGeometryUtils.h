@@ -14,6 +14,9 @@ public:
     [[nodiscard]] static CLLocationCoordinate2D closestPointOnLineSegmentWithPoint(CLLocationCoordinate2D point,
                                                                                    CLLocationCoordinate2D lineStart,
                                                                                    CLLocationCoordinate2D lineEnd);
+    // The point at `fraction` of the way from `from` to `to`, per component.
+    [[nodiscard]] static CLLocationCoordinate2D interpolateFrom(CLLocationCoordinate2D from, CLLocationCoordinate2D to,
+                                                                double fraction);
 };
 
 }  // namespace ambrell

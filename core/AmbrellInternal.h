@@ -122,6 +122,8 @@ public:
     // refreshed; setting the same one again changes nothing.
     void setActiveMapControlInstance(const std::shared_ptr<CVMapControlling>& mapControl);
     [[nodiscard]] std::shared_ptr<CVMapControlling> activeMapControlInstance() const;
+    // The same, for the layers below the map control.
+    [[nodiscard]] std::shared_ptr<CVActiveMapControl> activeMapControl() const override;
 
     // What the current load made; null (or empty) before a load and after a reset.
     [[nodiscard]] std::shared_ptr<CVLocationService> locationService() const;

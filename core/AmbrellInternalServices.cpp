@@ -295,6 +295,8 @@ std::shared_ptr<CVMapControlling> AmbrellInternal::activeMapControlInstance() co
     return state_->activeMapControl.lock();
 }
 
+std::shared_ptr<CVActiveMapControl> AmbrellInternal::activeMapControl() const { return activeMapControlInstance(); }
+
 void AmbrellInternal::observeWithMapControl(const std::shared_ptr<CVMapControlling>& mapControl) {
     mapControl->setPositionProvider(AmbrellLegacy::positionProvider());
     std::weak_ptr<CVMapControlling> weakMapControl = mapControl;

@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "Ambrell/AmbrellShared.h"
+#include "Ambrell/CVDirectionsService.h"
 #include "Ambrell/CVDisplayRule.h"
 #include "Ambrell/CVLocation.h"
 #include "Ambrell/CVLocationSource.h"
 #include "Ambrell/CVPositionProvider.h"
+#include "data/CVEntrySeams.h"
 #include "platform/runtime/Executor.h"
 
 // The entry object reaches the display-rule manager, the map control, the
@@ -47,8 +49,9 @@ public:
 };
 
 // A map control as the entry object knows it: told of the locations of every
-// source it observes, refreshed on request.
-class CVMapControlling : public CVLocationsObserver {
+// source it observes, refreshed on request; the layers below it see it as the
+// active map control.
+class CVMapControlling : public CVLocationsObserver, public CVActiveMapControl {
 public:
     // Redraws with the current state; returns at once.
     virtual void refresh() = 0;
@@ -65,8 +68,9 @@ public:
     virtual platform::Awaitable<void> unsubscribeAll() = 0;
 };
 
-// The directions service; the routing code gives it its operations.
-class CVDirectionsServicing {
+// The directions service the entry object hands out; the routing code gives
+// it its operations.
+class CVDirectionsServicing : public CVDirectionsService {
 public:
     virtual ~CVDirectionsServicing() = default;
 };

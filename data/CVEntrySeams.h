@@ -3,13 +3,23 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Ambrell/CVDisplayRule.h"
+#include "Ambrell/CVUserRole.h"
 
 namespace ambrell {
 
 class CVLocation;
 class CVVenueHandler;
+
+// The entry object's active map control as the layers below the map control
+// see it: what it offers besides (the map adapter's outdoor services, say) is
+// found by a conformance check.
+class CVActiveMapControl {
+public:
+    virtual ~CVActiveMapControl() = default;
+};
 
 // What the content models ask of the SDK's entry object, which is built
 // later on top of them: it installs itself here when it loads.
@@ -33,6 +43,10 @@ public:
     [[nodiscard]] virtual std::shared_ptr<CVVenueHandler> venueHandlerForVenueId(const std::string& /*venueId*/) const {
         return nullptr;
     }
+    // The user roles the host applied; none by default.
+    [[nodiscard]] virtual std::vector<CVUserRole> userRoles() const { return {}; }
+    // The map control the host made last, while it lives; null by default.
+    [[nodiscard]] virtual std::shared_ptr<CVActiveMapControl> activeMapControl() const { return nullptr; }
 
     // Null uninstalls.
     static void install(std::shared_ptr<const CVEntryObjectSeam> entry);
