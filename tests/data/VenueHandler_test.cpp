@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <future>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "Ambrell/CVError.h"
 #include "Ambrell/ErrorObjects.h"
@@ -23,6 +26,7 @@
 #include "tests/data/SampleServiceFixture.h"
 #include "tests/support/AsyncTesting.h"
 #include "tests/support/EventRecorder.h"
+#include "tests/support/WaitFor.h"
 
 namespace ambrell {
 namespace {
@@ -200,9 +204,54 @@ TEST_F(VenueHandler, LoadsBuildingsDerivedGeometryLocationsAndRouteNetworkInThat
                                         "graph " + service_.solutionId() + " " + kMeridian}));
     EXPECT_EQ(namesOf(handler->buildings()), kMeridianNames);
     EXPECT_EQ(handler->derivedGeometries().size(), kMeridianGeometries);
-    EXPECT_EQ(venue->buildings, handler->buildings());
+    // A new venue object carries them; the one handed out before is left as it was.
+    const auto published = CVMemoryCache::venueCache().getValue(kMeridian).value_or(nullptr);
+    ASSERT_NE(published, nullptr);
+    EXPECT_NE(published, venue);
+    EXPECT_EQ(published->buildings, handler->buildings());
+    EXPECT_EQ(published->venueId, kMeridian);
+    EXPECT_TRUE(venue->buildings.empty());
     EXPECT_EQ(solutionBuildings(), kMeridianNames) << "a new collection when none was held";
     EXPECT_TRUE(venue->hasGraph());
+    EXPECT_TRUE(published->hasGraph());
+}
+
+// The cached venue is read on other threads (by its location source, by the
+// route networks) while venues load: the load never writes to it.
+TEST_F(VenueHandler, TheVenuesBuildingsArePublishedWithoutWritingToTheCachedVenue) {
+    cacheVenue(kMeridian);
+    std::atomic<bool> loaded{false};
+    std::atomic<std::size_t> mostSeen{0};
+    std::thread reader([&] {
+        while (!loaded) {
+            if (const auto venue = CVMemoryCache::venueCache().getValue(kMeridian).value_or(nullptr)) {
+                mostSeen = std::max(mostSeen.load(), venue->buildings.size());
+            }
+            std::this_thread::yield();
+        }
+    });
+    const auto handler = makeHandler(kMeridian);
+    EXPECT_EQ(load(handler), std::nullopt);
+    // Read on by the reader for a while, unordered with the load's writes.
+    EXPECT_TRUE(test::waitFor([&] { return mostSeen.load() == 2; }, kBound));
+    loaded = true;
+    reader.join();
+    EXPECT_EQ(CVMemoryCache::venueCache().getValue(kMeridian).value_or(nullptr)->buildings, handler->buildings());
+}
+
+// A venue whose load failed after its buildings were shared takes them back,
+// so loading it again does not list them twice.
+TEST_F(VenueHandler, WithdrawnBuildingsLeaveTheSolutionWideListOnce) {
+    const auto failed = makeHandler(kMeridian, CVErrorCase::dataUnavailable);
+    EXPECT_NE(load(failed), std::nullopt);
+    EXPECT_EQ(solutionBuildings(), kMeridianNames);
+    EXPECT_EQ(load(makeHandler(kHarbour)), std::nullopt);
+    failed->withdrawBuildings();
+    EXPECT_EQ(solutionBuildings(), kHarbourNames);
+    failed->withdrawBuildings();
+    EXPECT_EQ(solutionBuildings(), kHarbourNames) << "once";
+    EXPECT_EQ(load(makeHandler(kMeridian)), std::nullopt);
+    EXPECT_EQ(solutionBuildings(), kHarbourNames + kMeridianNames);
 }
 
 TEST_F(VenueHandler, EachLoadedVenueGrowsTheSolutionWideBuildingList) {
