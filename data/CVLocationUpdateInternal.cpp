@@ -79,9 +79,9 @@ std::shared_ptr<CVLocationInternal> CVLocationInternal::initWithLocationUpdate(c
         if (auto rule = prototype->getDisplayRule()) location->displayRule = std::move(rule);
         const bool updateHasFloor = update.floorIndex() != CVLocationUpdate::kFloorInvalid;
         if (isValidCoordinate(update.position())) {
-            // The invalid-floor marker is no height: without a floor of its
-            // own the update keeps the prototype's, which setting the floor
-            // below leaves alone when the prototype has no floor either.
+            // The invalid-floor marker is no height: an update without a
+            // floor keeps the prototype's height (its floor, set below, when
+            // it has one).
             const double z = updateHasFloor ? updateFloor : location->getPosition().z();
             location->setPosition(CVPoint(update.position().latitude, update.position().longitude, z));
         }

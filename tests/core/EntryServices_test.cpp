@@ -28,7 +28,7 @@ using test::kMeridian;
 
 class Provider : public CVPositionProvider {};
 
-class Directions : public CVDirectionsServicing {};
+class FactoryMadeDirections : public CVDirectionsServicing {};
 
 // The route networks of the sample's venues, or, while `failing` is set, the
 // error of a route-network service that cannot be reached.
@@ -236,7 +236,7 @@ TEST_F(EntryServices, TheDirectionsServiceFactoryMayReadTheEntryObject) {
         ++made;
         // Made for the loaded key; never while the entry object holds its lock.
         if (entry_->apiKey() != id() || entry_->language() != "en") return nullptr;
-        return std::make_shared<Directions>();
+        return std::make_shared<FactoryMadeDirections>();
     });
     // On a thread of its own: a factory called under the lock would hang it.
     auto first = std::async(std::launch::async, [this] { return entry_->directionsService(); });
