@@ -43,6 +43,9 @@ enum class CVDisplayRuleType : int {
 // only once the handler has returned. Errors reach them as error
 // objects; CVError cases arrive in the domain "Ambrell.CVError" with the
 // case's raw value as the code (errorObjectFor() of Ambrell/ErrorObjects.h).
+// The look-ups' handlers take no error: one whose work failed or was cut
+// short (by the runtime's shutdown, say) gets nothing (an empty list, null,
+// false), and the cause is logged as an error.
 class AmbrellShared {
 public:
     using ErrorCompletion = std::function<void(std::optional<platform::NSError>)>;

@@ -73,8 +73,6 @@ namespace {
 // lists: g++ 12 destroys the temporaries of a co_await expression twice and
 // cannot place an initializer list in a coroutine frame.
 
-constexpr std::string_view kApiKeyCheckPath = "/api/validateapikey";
-
 void throwIfError(const std::optional<NSError>& error) {
     if (error) throw platform::NSErrorException(*error);
 }
@@ -212,7 +210,7 @@ Awaitable<void> AmbrellInternal::reloadNow(std::shared_ptr<AmbrellInternal> self
 Awaitable<bool> AmbrellInternal::apiKeyIsValid(std::string apiKey) {
     // Sent without waiting for a session token: no session exists before the
     // key is bound, so the wait would never end.
-    const auto url = CVAXAPI::baseUrl() + apiKey + std::string(kApiKeyCheckPath);
+    const auto url = CVAXAPI::sharedInstance()->apiKeyValidationUrl(apiKey);
     try {
         co_await CVDataProvider::data(url, std::nullopt, std::nullopt, false);
     } catch (const CVError& error) {
@@ -401,6 +399,7 @@ Awaitable<void> AmbrellInternal::loadVenues(std::shared_ptr<AmbrellInternal> sel
             } catch (...) {
                 venueFailure = std::current_exception();
             }
+            if (venueFailure) self->forgetFailedVenue(handler, source, service);
             self->publishLoadedGraphAndGeometry();
             if (venueFailure) {
                 CVLog::core().error("The venue {} did not load: {}", venueId, describe(venueFailure));
@@ -422,6 +421,27 @@ Awaitable<void> AmbrellInternal::loadVenues(std::shared_ptr<AmbrellInternal> sel
     }
     co_await self->loadingSemaphore_->signal();
     if (failure) std::rethrow_exception(failure);
+}
+
+void AmbrellInternal::forgetFailedVenue(const std::shared_ptr<CVVenueHandler>& handler,
+                                        const std::shared_ptr<CVVenueLocationSource>& source,
+                                        const std::shared_ptr<CVLocationService>& service) {
+    const auto& venueId = handler->venueId();
+    // What the source told before the handler failed (its locations come
+    // before the route network) is taken back from the search and the rules.
+    std::vector<std::string> told;
+    for (const auto& location : source->getLocations()) {
+        if (location) told.push_back(location->getLocationId());
+    }
+    if (!told.empty()) {
+        if (service) service->onLocationsDelete(told, source);
+        onLocationsDelete(told, source);
+    }
+    source->removeLocationsObserver(shared_from_this());
+    handler->withdrawBuildings();
+    venueHandlers_.remove(venueId);
+    std::lock_guard lock(mutex_);
+    std::erase(state_->loadedVenueIds, venueId);
 }
 
 std::vector<std::shared_ptr<CVVenueHandler>> AmbrellInternal::loadedHandlers() const {

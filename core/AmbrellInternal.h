@@ -26,6 +26,7 @@ class CVMapControlling;
 class CVSolutionInternal;
 class CVVenueHandler;
 class CVVenueInternal;
+class CVVenueLocationSource;
 class CVVenueProvider;
 
 // The SDK's entry object: loads a solution for an API key (venue by venue,
@@ -125,7 +126,9 @@ public:
     // The same, for the layers below the map control.
     [[nodiscard]] std::shared_ptr<CVActiveMapControl> activeMapControl() const override;
 
-    // What the current load made; null (or empty) before a load and after a reset.
+    // What the current load made; null (or empty) before a load and after a
+    // reset. The location service alone outlives a reset, emptied, until the
+    // next load replaces it.
     [[nodiscard]] std::shared_ptr<CVLocationService> locationService() const;
     [[nodiscard]] std::shared_ptr<CVDisplayRuleManaging> displayRuleManager() const;
     [[nodiscard]] std::shared_ptr<const CVDerivedGeometryCollection> loadedDerivedGeometry() const;
@@ -180,6 +183,12 @@ private:
         std::shared_ptr<CVLocationService> service, std::vector<std::shared_ptr<CVLocationSource>> sources);
     // False only when the web service answers 403.
     static platform::Awaitable<bool> apiKeyIsValid(std::string apiKey);
+    // A venue whose load failed keeps no handler, so the venue list leaves
+    // it out and the next addition loads it again; what its source had told
+    // is taken back.
+    void forgetFailedVenue(const std::shared_ptr<CVVenueHandler>& handler,
+                           const std::shared_ptr<CVVenueLocationSource>& source,
+                           const std::shared_ptr<CVLocationService>& service);
     // The merged networks of every handler, to the core state, and the
     // geometry of every handler, in venue order.
     void publishLoadedGraphAndGeometry();

@@ -6,12 +6,13 @@
 #include "Ambrell/CVLog.h"
 #include "Ambrell/ErrorObjects.h"
 #include "core/AmbrellInternalParts.h"
-#include "core/CVAwaitCallback.h"
+#include "core/CVHostAnswer.h"
 #include "core/CVLocationService.h"
 #include "core/CVSubsystemSeams.h"
 #include "core/CVVenueLocationSource.h"
 #include "data/AmbrellLegacy.h"
 #include "data/CVBuildingInternal.h"
+#include "data/CVMemoryCache.h"
 #include "data/CVVenueHandler.h"
 #include "data/CVVenueInternal.h"
 #include "data/DataSetManager/CVDataSetCacheManagerInternal.h"
@@ -19,6 +20,7 @@
 #include "foundation/CVTextCase.h"
 #include "foundation/SdkVersion.h"
 #include "platform/runtime/Actor.h"
+#include "platform/runtime/Continuation.h"
 #include "platform/runtime/Task.h"
 
 namespace ambrell {
@@ -33,14 +35,15 @@ namespace {
 // coroutine frame.
 CVLogEntry::Parameters searchParameters(const std::string& text) { return {{"query", text}}; }
 
-// Calls the answer from the task that runs it.
-Awaitable<void> answerFromTask(std::function<void()> answer) {
-    answer();
+// Answers from the task that runs it.
+template <typename T>
+Awaitable<void> answerFromTask(CVHostAnswer<T> host, T value) {
+    host.answer(std::move(value));
     co_return;
 }
 
 Awaitable<void> runSearch(std::shared_ptr<CVLocationService> service, CVQuery query, CVFilter filter, bool recordEvent,
-                          AmbrellShared::LocationsCompletion completion) {
+                          CVHostAnswer<std::vector<std::shared_ptr<CVLocation>>> host) {
     std::vector<std::shared_ptr<CVLocation>> locations;
     if (service) {
         locations = co_await service->locationsForQuery(query, filter);
@@ -50,13 +53,16 @@ Awaitable<void> runSearch(std::shared_ptr<CVLocationService> service, CVQuery qu
         if (!query.query.empty()) parameters = searchParameters(query.query);
         CVLogger::event(CVLogEvent::searchPerformed, CVLogDomain::search, std::move(parameters));
     }
-    if (completion) completion(std::move(locations));
+    host.answer(std::move(locations));
 }
 
-Awaitable<void> answerOfflineAvailability(std::function<void(bool)> completion) {
-    co_await awaitCallback<bool>(
-        [](auto answer) { AmbrellLegacy::checkOfflineDataAvailabilityAsync([answer] { answer(true); }); });
-    if (completion) completion(AmbrellLegacy::isOfflineDataAvailable());
+Awaitable<void> answerOfflineAvailability(CVHostAnswer<bool> host) {
+    // A wait the runtime's shutdown may cancel: the host then hears false
+    // rather than nothing.
+    auto checked = co_await platform::Continuation::makeForCurrentExecutor();
+    AmbrellLegacy::checkOfflineDataAvailabilityAsync([checked] { checked->resume(); });
+    co_await checked->wait();
+    host.answer(AmbrellLegacy::isOfflineDataAvailable());
 }
 
 }  // namespace
@@ -115,8 +121,16 @@ std::shared_ptr<CVVenueHandler> AmbrellInternal::venueHandlerForVenueId(const st
 std::shared_ptr<CVSolutionInternal> AmbrellInternal::solution() const { return AmbrellLegacy::solution(); }
 
 std::shared_ptr<CVDirectionsServicing> AmbrellInternal::directionsService() {
+    {
+        std::lock_guard lock(mutex_);
+        if (state_->directionsService) return state_->directionsService;
+    }
+    // Made outside the lock: the factory may well ask this object for its
+    // key, language or roles. Two first calls may both make one; the first
+    // kept is the one every caller gets.
+    auto made = CVSubsystemSeams::makeDirectionsService();
     std::lock_guard lock(mutex_);
-    if (!state_->directionsService) state_->directionsService = CVSubsystemSeams::makeDirectionsService();
+    if (!state_->directionsService) state_->directionsService = std::move(made);
     return state_->directionsService;
 }
 
@@ -133,13 +147,14 @@ void AmbrellInternal::venuesWithCompletionHandler(VenuesCompletion completion) c
     }
     std::vector<std::shared_ptr<CVVenue>> venues;
     for (const auto& venue : list) {
-        if (venue && venueHandlers_.getValue(venue->venueId)) venues.push_back(venue);
+        if (!venue || !venueHandlers_.getValue(venue->venueId)) continue;
+        // The cached one, which its handler replaced by one with its buildings.
+        const auto loaded = CVMemoryCache::venueCache().getValue(venue->venueId).value_or(nullptr);
+        venues.push_back(loaded ? loaded : venue);
     }
-    platform::Task::start([venues = std::move(venues), completion = std::move(completion)] {
-        return answerFromTask([venues, completion] {
-            if (completion) completion(venues);
-        });
-    });
+    CVHostAnswer<std::vector<std::shared_ptr<CVVenue>>>::startTask(
+        "venuesWithCompletionHandler", std::move(completion), {},
+        [venues = std::move(venues)](auto host) { return answerFromTask(std::move(host), venues); });
 }
 
 void AmbrellInternal::buildingWithId(std::string buildingId, BuildingCompletion completion) const {
@@ -155,11 +170,9 @@ void AmbrellInternal::buildingWithId(std::string buildingId, BuildingCompletion 
             if (found) break;
         }
     }
-    platform::Task::start([found = std::move(found), completion = std::move(completion)] {
-        return answerFromTask([found, completion] {
-            if (completion) completion(found);
-        });
-    });
+    CVHostAnswer<std::shared_ptr<CVBuilding>>::startTask(
+        "buildingWithId", std::move(completion), nullptr,
+        [found = std::move(found)](auto host) { return answerFromTask(std::move(host), found); });
 }
 
 // Search.
@@ -176,10 +189,10 @@ void AmbrellInternal::internalLocationsLookupWithQuery(std::optional<CVQuery> qu
 
 void AmbrellInternal::search(std::optional<CVQuery> query, CVFilter filter, bool recordEvent,
                              LocationsCompletion completion) const {
-    platform::Task::start([service = locationService(), query = std::move(query).value_or(CVQuery{}),
-                           filter = std::move(filter), recordEvent, completion = std::move(completion)] {
-        return runSearch(service, query, filter, recordEvent, completion);
-    });
+    CVHostAnswer<std::vector<std::shared_ptr<CVLocation>>>::startTask(
+        recordEvent ? "locationsWithQuery" : "internalLocationsLookupWithQuery", std::move(completion), {},
+        [service = locationService(), query = std::move(query).value_or(CVQuery{}), filter = std::move(filter),
+         recordEvent](auto host) { return runSearch(service, query, filter, recordEvent, std::move(host)); });
 }
 
 // Host location sources.
@@ -348,7 +361,8 @@ void AmbrellInternal::fetchAuthenticationDetails(AuthCallback callback) {
 
 void AmbrellInternal::isOfflineDataAvailable(std::optional<std::string> /*apiKey*/,
                                              std::function<void(bool)> completion) {
-    platform::Task::start([completion = std::move(completion)] { return answerOfflineAvailability(completion); });
+    CVHostAnswer<bool>::startTask("isOfflineDataAvailable", std::move(completion), false,
+                                  [](auto host) { return answerOfflineAvailability(std::move(host)); });
 }
 
 std::shared_ptr<CVDataSetCacheManager> AmbrellInternal::dataSetCacheManager() const {

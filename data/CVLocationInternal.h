@@ -141,11 +141,12 @@ public:
     // A new search-engine record of the location as it is now.
     [[nodiscard]] AXLocation axLocation() const;
 
-    // Derived locations. The copy keeps identity, names, texts, categories,
-    // fields, status, polygon and position (and so the floor); not the
-    // multipolygon, activity window, image URL, floor name, restrictions,
-    // booking, priority, display rule, settings, type, icon anchor or live
-    // updates. Fields are copied one by one, so the copy is independent.
+    // Derived locations. The copy keeps identity, names, texts, type,
+    // categories, fields, status, polygon and position (and so the floor);
+    // not the multipolygon, activity window, image URL, floor name,
+    // restrictions, booking, priority, display rule, settings, type
+    // reference, icon anchor or live updates. Fields are copied one by one,
+    // so the copy is independent.
     [[nodiscard]] std::shared_ptr<CVLocationInternal> copyWithZone() const;
     // Name, position (on the source's floor), floor, display rule and state
     // of any location; categories and fields too of one of ours. No id.

@@ -77,11 +77,15 @@ std::shared_ptr<CVLocationInternal> CVLocationInternal::initWithLocationUpdate(c
         location = ours != nullptr ? ours->copyWithZone() : copyThroughProtocol(*prototype);
         if (update.type()) location->type = *update.type();
         if (auto rule = prototype->getDisplayRule()) location->displayRule = std::move(rule);
+        const bool updateHasFloor = update.floorIndex() != CVLocationUpdate::kFloorInvalid;
         if (isValidCoordinate(update.position())) {
-            location->setPosition(CVPoint(update.position().latitude, update.position().longitude, updateFloor));
+            // The invalid-floor marker is no height: an update without a
+            // floor keeps the prototype's height (its floor, set below, when
+            // it has one).
+            const double z = updateHasFloor ? updateFloor : location->getPosition().z();
+            location->setPosition(CVPoint(update.position().latitude, update.position().longitude, z));
         }
-        location->setFloorIndex(update.floorIndex() == CVLocationUpdate::kFloorInvalid ? prototype->getFloorIndex()
-                                                                                       : updateFloor);
+        location->setFloorIndex(updateHasFloor ? std::optional<double>(updateFloor) : prototype->getFloorIndex());
         if (update.categories()) location->categories = *update.categories();
         if (update.name()) location->name = *update.name();
         if (update.properties()) {

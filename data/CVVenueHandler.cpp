@@ -1,5 +1,6 @@
 #include "data/CVVenueHandler.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "Ambrell/CVError.h"
@@ -124,9 +125,14 @@ platform::Awaitable<void> CVVenueHandler::loadVenueData() {
     graph_ = std::move(graph);
 }
 
-void CVVenueHandler::shareBuildings(const Buildings& buildings, const std::string& language) const {
+void CVVenueHandler::shareBuildings(const Buildings& buildings, const std::string& language) {
+    // A new venue object with the buildings replaces the cached one, as a
+    // new collection replaces the held one below: other threads may be
+    // reading the cached venue (its location source, the route networks).
     if (const auto venue = CVMemoryCache::venueCache().getValue(venueId_); venue && *venue) {
-        (*venue)->buildings = buildings;
+        auto published = std::make_shared<CVVenueInternal>(**venue);
+        published->buildings = buildings;
+        CVMemoryCache::venueCache().setValue(std::move(published), venueId_);
     }
     const auto key = CVVenueProvider::buildingsCacheKeyForSolutionId(solutionId_, language);
     const auto cache = CVModelCache::memoryCache();
@@ -137,6 +143,29 @@ void CVVenueHandler::shareBuildings(const Buildings& buildings, const std::strin
     if (const auto held = cache->objectForKey<CVBuildingCollection>(key)) grown->buildings = held->buildings;
     grown->buildings.insert(grown->buildings.end(), buildings.begin(), buildings.end());
     cache->setObject(std::move(grown), key);
+    std::lock_guard own(mutex_);
+    sharedBuildingsKey_ = key;
+}
+
+void CVVenueHandler::withdrawBuildings() {
+    std::optional<std::string> key;
+    Buildings added;
+    {
+        std::lock_guard own(mutex_);
+        key = std::exchange(sharedBuildingsKey_, std::nullopt);
+        added = buildings_;
+    }
+    if (!key || added.empty()) return;
+    const auto cache = CVModelCache::memoryCache();
+    std::lock_guard lock(solutionBuildingsMutex());
+    const auto held = cache->objectForKey<CVBuildingCollection>(*key);
+    if (!held) return;
+    // These very objects, not their ids: another venue's copy stays.
+    auto shrunk = std::make_shared<CVBuildingCollection>();
+    for (const auto& building : held->buildings) {
+        if (std::ranges::find(added, building) == added.end()) shrunk->buildings.push_back(building);
+    }
+    cache->setObject(std::move(shrunk), *key);
 }
 
 void CVVenueHandler::loadVenueDataWithCompletion(Completion completion) {

@@ -61,11 +61,11 @@ public:
 
     // With the installed entry object's API key (as solution id of the
     // building request) and language: the venue's buildings (also given to
-    // the venue's object in the shared venue cache, and appended to the
-    // solution-wide building collection in the model memory cache, one
-    // handler at a time), its derived geometry, its locations (none to load
-    // without a source) and its route network. A failed step leaves the
-    // fields of the earlier ones set.
+    // the venue in the shared venue cache, as a new venue object replacing
+    // the cached one, and appended to the solution-wide building collection
+    // in the model memory cache, one handler at a time), its derived
+    // geometry, its locations (none to load without a source) and its route
+    // network. A failed step leaves the fields of the earlier ones set.
     //   Completes: on the caller's executor.
     //   Errors: CVError.invalidApiKey without an entry object or API key;
     //     otherwise the failing step's error, unchanged: the building
@@ -79,13 +79,18 @@ public:
     // main queue), with none or the thrown error as an error object.
     void loadVenueDataWithCompletion(Completion completion);
 
+    // Takes the buildings this handler's load appended back out of the
+    // solution-wide building collection, once: a venue whose load failed is
+    // loaded again by a later request, which must not list them twice.
+    void withdrawBuildings();
+
     // True when the installed entry object has a handler under the venue's
     // id whose route network holds at least one network.
     [[nodiscard]] static bool determineHasGraph(const CVVenueInternal& venue);
 
 private:
     // The building step's bookkeeping in the shared caches.
-    void shareBuildings(const Buildings& buildings, const std::string& language) const;
+    void shareBuildings(const Buildings& buildings, const std::string& language);
 
     const std::string solutionId_;
     const std::string venueId_;
@@ -95,6 +100,8 @@ private:
     Buildings buildings_;
     DerivedGeometries derivedGeometries_;
     std::shared_ptr<CVRouteNetworkData> graph_;
+    // Where the building step appended to the solution-wide collection.
+    std::optional<std::string> sharedBuildingsKey_;
 };
 
 }  // namespace ambrell

@@ -537,6 +537,13 @@ std::string CVAXAPI::gatewayUrl() const {
     return url;
 }
 
+std::string CVAXAPI::apiKeyValidationUrl(std::string_view apiKey) const {
+    std::string url = currentBaseUrl();
+    appendKeySegment(url, apiKey);
+    url += "/api/validateapikey";
+    return url;
+}
+
 std::string CVAXAPI::loggingUrl(OptionalText apiKey) const {
     if (!apiKey || apiKey->empty()) return {};
     return appendingPathComponent(appendingKeyComponent(currentBaseUrl(), *apiKey), "api/logpackage");

@@ -166,6 +166,9 @@ public:
 
     // The session gateway of the current API key.
     [[nodiscard]] std::string gatewayUrl() const;
+    // Where a key is checked before it is bound: the key as one path segment
+    // under the current base URL, then "/api/validateapikey".
+    [[nodiscard]] std::string apiKeyValidationUrl(std::string_view apiKey) const;
     // Where usage logs of the key are uploaded; "" without a key.
     [[nodiscard]] std::string loggingUrl(OptionalText apiKey) const;
 

@@ -147,6 +147,21 @@ TEST_F(EntryLoad, TheKeyCheckRejectsOnlyA403AndNeverWaitsForASession) {
     EXPECT_TRUE(entry_->ready());
 }
 
+TEST_F(EntryLoad, TheKeyCheckSendsTheKeyAsOnePathSegment) {
+    // Unescaped, "#" would end the path and "?" begin a query: the check
+    // would go elsewhere, fail, and so count as passed.
+    const std::string key = "key #1?x=y";
+    (void)load(key);
+    std::vector<test::RecordedRequest> checks;
+    for (const auto& request : service_.web().requests()) {
+        if (request.path.ends_with("/api/validateapikey")) checks.push_back(request);
+    }
+    ASSERT_EQ(checks.size(), 1U);
+    EXPECT_EQ(checks[0].target, "/key%20%231%3Fx=y/api/validateapikey");
+    EXPECT_EQ(checks[0].path, "/" + key + "/api/validateapikey");
+    EXPECT_EQ(checks[0].query, "");
+}
+
 TEST_F(EntryLoad, AFailingVenueFailsWithDataUnavailableAndTheNextLoadStillRuns) {
     EXPECT_TRUE(
         isCVError(load(id(), std::vector<std::string>{kMeridian, "no-such-venue"}), CVErrorCase::dataUnavailable));

@@ -10,7 +10,10 @@
 #include "Ambrell/CVError.h"
 #include "core/CVAmbrell.h"
 #include "data/AmbrellLegacy.h"
+#include "data/CVBuildingCollection.h"
 #include "data/CVLocationInternal.h"
+#include "data/CVModelCache.h"
+#include "data/CVVenueProvider.h"
 #include "foundation/AsyncSemaphore.h"
 #include "foundation/CVAXAPI.h"
 #include "foundation/SdkVersion.h"
@@ -25,6 +28,20 @@ using test::kMeridian;
 
 class Provider : public CVPositionProvider {};
 
+class FactoryMadeDirections : public CVDirectionsServicing {};
+
+// The route networks of the sample's venues, or, while `failing` is set, the
+// error of a route-network service that cannot be reached.
+class SwitchedRouteNetworks : public test::TokenRouteNetworks {
+public:
+    void getRouteNetworkForSolutionAsync(std::string solutionId, std::string venueId, Completion completion) override {
+        if (failing) return completion(nullptr, CVRouteNetworkSeams::routeNetworkUnavailableError());
+        TokenRouteNetworks::getRouteNetworkForSolutionAsync(std::move(solutionId), std::move(venueId),
+                                                            std::move(completion));
+    }
+    std::atomic<bool> failing{false};
+};
+
 class EntryServices : public test::EntryFixture {
 protected:
     void SetUp() override { ASSERT_EQ(loadSample(), std::nullopt); }
@@ -38,6 +55,28 @@ protected:
     }
     [[nodiscard]] std::shared_ptr<test::FakeMapControl> makeMapControl() const {
         return std::dynamic_pointer_cast<test::FakeMapControl>(entry_->createMapControl(nullptr));
+    }
+    [[nodiscard]] std::vector<std::string> loadedVenueIds() const {
+        auto venues = std::make_shared<std::promise<std::vector<std::string>>>();
+        entry_->venuesWithCompletionHandler([venues](auto list) {
+            std::vector<std::string> ids;
+            for (const auto& venue : list) ids.push_back(venue->getVenueId());
+            venues->set_value(ids);
+        });
+        auto answer = venues->get_future();
+        if (answer.wait_for(test::kBound) != std::future_status::ready) {
+            ADD_FAILURE() << "no venue list";
+            return {};
+        }
+        return answer.get();
+    }
+    // How often the solution-wide building list holds a building of that name.
+    [[nodiscard]] std::size_t listedBuildings(const std::string& name) const {
+        const auto key = CVVenueProvider::buildingsCacheKeyForSolutionId(id(), "en");
+        const auto held = CVModelCache::memoryCache()->objectForKey<CVBuildingCollection>(key);
+        if (!held) return 0;
+        return static_cast<std::size_t>(std::ranges::count_if(
+            held->buildings, [&name](const auto& building) { return building && building->name == name; }));
     }
     // Every venue source told the map control `times` updates, no other source any.
     void expectUpdatesFromEachVenueSource(const test::FakeMapControl& mapControl, int times) const {
@@ -70,13 +109,7 @@ TEST_F(EntryServices, SearchesRecordTheirUsageEventOnlyThroughThePublicCall) {
 
 TEST_F(EntryServices, LooksUpVenuesBuildingsAndRules) {
     EXPECT_EQ(entry_->locationWithLocationId("no-such-location"), nullptr);
-    auto venues = std::make_shared<std::promise<std::vector<std::string>>>();
-    entry_->venuesWithCompletionHandler([venues](auto list) {
-        std::vector<std::string> ids;
-        for (const auto& venue : list) ids.push_back(venue->getVenueId());
-        venues->set_value(ids);
-    });
-    EXPECT_EQ(venues->get_future().get(), (std::vector<std::string>{kMeridian, kHarbour}));
+    EXPECT_EQ(loadedVenueIds(), (std::vector<std::string>{kMeridian, kHarbour}));
     for (const auto& [buildingId, found] : std::vector<std::pair<std::string, bool>>{
              {"606667171a86ff30705826b3", true}, {"", false}, {"no-such-building", false}}) {
         auto building = std::make_shared<std::promise<std::shared_ptr<CVBuilding>>>();
@@ -164,6 +197,54 @@ TEST_F(EntryServices, AddedVenuesLoadIntoTheLoadedSolution) {
     const auto error = completed([&](auto done) { entry_->addVenuesToSyncWithVenueIds({"no-such-venue"}, done); });
     EXPECT_EQ(error.value_or(platform::NSError{}).code, static_cast<int>(CVErrorCase::dataUnavailable));
     EXPECT_EQ(entry_->loadingSemaphore()->value(), 1);
+}
+
+TEST_F(EntryServices, AnAddedVenueThatFailedIsLeftOutAndLoadsOnTheNextAdd) {
+    const auto routes = std::make_shared<SwitchedRouteNetworks>();
+    CVRouteNetworkSeams::setService(routes);
+    ASSERT_EQ(load(id(), std::vector<std::string>{kMeridian}), std::nullopt);
+    const auto listedBefore = listedBuildings("Harbour House");
+    const auto add = [this] {
+        return completed([&](auto done) { entry_->addVenuesToSyncWithVenueIds({kHarbour}, done); });
+    };
+
+    // The route network comes last: the venue's buildings and locations were
+    // there when it failed.
+    routes->failing = true;
+    EXPECT_EQ(add().value_or(platform::NSError{}).code, static_cast<int>(CVErrorCase::dataUnavailable));
+    EXPECT_EQ(entry_->venueHandlerForVenueId(kHarbour), nullptr);
+    EXPECT_EQ(loadedVenueIds(), std::vector<std::string>{kMeridian});
+    EXPECT_EQ(entry_->locationWithLocationId(kHarbour), nullptr) << "its locations are taken back";
+    EXPECT_EQ(listedBuildings("Harbour House"), listedBefore) << "its buildings are taken back";
+    EXPECT_EQ(test::TokenRouteNetworks::textOf(AmbrellLegacy::getLoadedGraph()), "merged:" + kMeridian);
+
+    routes->failing = false;
+    EXPECT_EQ(add(), std::nullopt);
+    EXPECT_NE(entry_->venueHandlerForVenueId(kHarbour), nullptr);
+    EXPECT_EQ(loadedVenueIds(), (std::vector<std::string>{kMeridian, kHarbour}));
+    EXPECT_NE(entry_->locationWithLocationId(kHarbour), nullptr);
+    EXPECT_EQ(listedBuildings("Harbour House"), listedBefore + 1);
+    EXPECT_EQ(test::TokenRouteNetworks::textOf(AmbrellLegacy::getLoadedGraph()),
+              "merged:" + kMeridian + "," + kHarbour);
+    EXPECT_TRUE(test::waitFor([&] { return manager()->hasRulesFor(kHarbour); }));
+    EXPECT_EQ(entry_->loadingSemaphore()->value(), 1);
+}
+
+TEST_F(EntryServices, TheDirectionsServiceFactoryMayReadTheEntryObject) {
+    std::atomic<int> made{0};
+    CVSubsystemSeams::setDirectionsServiceFactory([this, &made]() -> std::shared_ptr<CVDirectionsServicing> {
+        ++made;
+        // Made for the loaded key; never while the entry object holds its lock.
+        if (entry_->apiKey() != id() || entry_->language() != "en") return nullptr;
+        return std::make_shared<FactoryMadeDirections>();
+    });
+    // On a thread of its own: a factory called under the lock would hang it.
+    auto first = std::async(std::launch::async, [this] { return entry_->directionsService(); });
+    ASSERT_EQ(first.wait_for(test::kBound), std::future_status::ready) << "the factory deadlocked";
+    const auto service = first.get();
+    EXPECT_NE(service, nullptr);
+    EXPECT_EQ(entry_->directionsService(), service) << "made once";
+    EXPECT_EQ(made.load(), 1);
 }
 
 TEST_F(EntryServices, HostSourcesAreSearchableRuledAndOutliveResetsAndReloads) {

@@ -1,19 +1,23 @@
 // A program that links only the SDK (AmbrellCore::AmbrellCore) and installs
 // no route-network service of its own: the library has installed it before
 // main, so the venues load their route networks, online and offline from the
-// app's bundled resources.
+// app's bundled resources. Its version constants are there for it too.
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <future>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "Ambrell/CVErrorCodes.h"
+#include "core/AmbrellCoreVersion.h"
 #include "core/CVAmbrell.h"
 #include "data/AmbrellLegacy.h"
 #include "data/CVRouteNetworkSeams.h"
+#include "foundation/SdkVersion.h"
 #include "routing/CVRouteNetwork.h"
 #include "routing/CVRouteNetworkData.h"
 #include "routing/Graph/CVGraph.h"
@@ -78,6 +82,17 @@ TEST_F(EntryStartup, TheServiceIsInstalledBeforeMain) {
         "", "venue", [&](auto /*data*/, auto error) { refusal = std::move(error); });
     ASSERT_TRUE(refusal);
     EXPECT_EQ(refusal->code, AmbrellErrorCode::kInvalidParameter);
+}
+
+TEST_F(EntryStartup, TheLibraryExportsItsVersion) {
+    const std::string_view marked(reinterpret_cast<const char*>(AmbrellCoreVersionString));
+    EXPECT_EQ(marked, "@(#)PROGRAM:AmbrellCore  PROJECT:AmbrellCore-" + sdkVersion() + "\n");
+    // major.minor.patch as major + minor / 100 + patch / 10000.
+    int major = 0;
+    int minor = 0;
+    int patch = 0;
+    ASSERT_EQ(std::sscanf(sdkVersion().c_str(), "%d.%d.%d", &major, &minor, &patch), 3);
+    EXPECT_DOUBLE_EQ(AmbrellCoreVersionNumber, major + minor / 100.0 + patch / 10000.0);
 }
 
 TEST_F(EntryStartup, VenuesLoadTheirRouteNetworksOnline) { expectLoadedWithRouteNetworks(); }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "core/CVAmbrell.h"
+#include "data/CVLocationInternal.h"
 
 namespace ambrell {
 namespace {
@@ -30,6 +31,37 @@ TEST(LocationUpdateFactory, AnUpdatesLocationIsThePublicLocationType) {
     EXPECT_EQ(asPublished.locationId(), "cart");
     EXPECT_EQ(asPublished.floorIndex(), 2);
     EXPECT_EQ(asPublished.categories(), std::nullopt);
+}
+
+// Where a location built from an update stands: the update's floor when it
+// has one, else the prototype's, else the prototype's own height.
+TEST(LocationUpdateFactory, TheLocationOfAnUpdateStandsOnTheFloorItWasGiven) {
+    const auto noFloor = CVLocationUpdate::kFloorInvalid;
+    struct Case {
+        std::string name;
+        std::optional<double> prototypeFloor;
+        std::int64_t updateFloor;
+        std::optional<double> floor;
+        double z;
+    };
+    const std::vector<Case> cases{
+        {"neither has a floor", std::nullopt, noFloor, std::nullopt, 0},
+        {"only the prototype has one", 3, noFloor, 3, 3},
+        {"only the update has one", std::nullopt, 2, 2, 2},
+        {"both have one", 3, -1, -1, -1},
+    };
+    for (const auto& c : cases) {
+        auto prototype = std::make_shared<CVLocationInternal>();
+        prototype->locationId = "kiosk";
+        prototype->setPosition(CVPoint(55.6, 12.5, 0));
+        prototype->setFloorIndex(c.prototypeFloor);
+        auto builder = CVAmbrell::createLocationUpdateFactory().updateWithLocation(prototype).position({55.7, 12.6});
+        if (c.updateFloor != noFloor) builder.floorIndex(c.updateFloor);
+        const auto location = builder.build()->location();
+        ASSERT_TRUE(location) << c.name;
+        EXPECT_EQ(location->getFloorIndex(), c.floor) << c.name;
+        EXPECT_EQ(location->getPosition(), CVPoint(55.7, 12.6, c.z)) << c.name;
+    }
 }
 
 TEST(LocationUpdateFactory, BuildersCopyAndUpdatesKeepWhatTheyWereBuiltWith) {

@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <future>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "Ambrell/CVError.h"
 #include "Ambrell/ErrorObjects.h"
@@ -23,6 +26,7 @@
 #include "tests/data/SampleServiceFixture.h"
 #include "tests/support/AsyncTesting.h"
 #include "tests/support/EventRecorder.h"
+#include "tests/support/WaitFor.h"
 
 namespace ambrell::venue_handler_test {
 namespace {
@@ -200,9 +204,58 @@ TEST_F(VenueHandler, LoadsBuildingsDerivedGeometryLocationsAndRouteNetworkInThat
                                         "graph " + service_.solutionId() + " " + kMeridian}));
     EXPECT_EQ(namesOf(handler->buildings()), kMeridianNames);
     EXPECT_EQ(handler->derivedGeometries().size(), kMeridianGeometries);
-    EXPECT_EQ(venue->buildings, handler->buildings());
+    // A new venue object carries them; the one handed out before is left as it was.
+    const auto published = CVMemoryCache::venueCache().getValue(kMeridian).value_or(nullptr);
+    ASSERT_NE(published, nullptr);
+    EXPECT_NE(published, venue);
+    EXPECT_EQ(published->buildings, handler->buildings());
+    EXPECT_EQ(published->venueId, kMeridian);
+    EXPECT_TRUE(venue->buildings.empty());
     EXPECT_EQ(solutionBuildings(), kMeridianNames) << "a new collection when none was held";
     EXPECT_TRUE(venue->hasGraph());
+    EXPECT_TRUE(published->hasGraph());
+}
+
+// The cached venue is read on other threads (by its location source, by the
+// route networks) while venues load: the load never writes to it.
+TEST_F(VenueHandler, TheVenuesBuildingsArePublishedWithoutWritingToTheCachedVenue) {
+    const auto venue = cacheVenue(kMeridian);
+    std::atomic<bool> loaded{false};
+    std::atomic<int> reads{0};
+    std::size_t seen = 0;
+    // Reads the venue it was handed, as a reader that got it earlier does,
+    // with nothing that orders its reads after the load's.
+    std::thread reader([&] {
+        while (!loaded) {
+            seen = std::max(seen, venue->buildings.size());
+            ++reads;
+            std::this_thread::yield();
+        }
+    });
+    EXPECT_TRUE(test::waitFor([&] { return reads.load() > 0; }, kBound));
+    const auto handler = makeHandler(kMeridian);
+    EXPECT_EQ(load(handler), std::nullopt);
+    loaded = true;
+    reader.join();
+    EXPECT_EQ(seen, 0U) << "the venue handed out stays as it was";
+    const auto published = CVMemoryCache::venueCache().getValue(kMeridian).value_or(nullptr);
+    ASSERT_NE(published, nullptr);
+    EXPECT_EQ(published->buildings, handler->buildings());
+}
+
+// A venue whose load failed after its buildings were shared takes them back,
+// so loading it again does not list them twice.
+TEST_F(VenueHandler, WithdrawnBuildingsLeaveTheSolutionWideListOnce) {
+    const auto failed = makeHandler(kMeridian, CVErrorCase::dataUnavailable);
+    EXPECT_NE(load(failed), std::nullopt);
+    EXPECT_EQ(solutionBuildings(), kMeridianNames);
+    EXPECT_EQ(load(makeHandler(kHarbour)), std::nullopt);
+    failed->withdrawBuildings();
+    EXPECT_EQ(solutionBuildings(), kHarbourNames);
+    failed->withdrawBuildings();
+    EXPECT_EQ(solutionBuildings(), kHarbourNames) << "once";
+    EXPECT_EQ(load(makeHandler(kMeridian)), std::nullopt);
+    EXPECT_EQ(solutionBuildings(), kHarbourNames + kMeridianNames);
 }
 
 TEST_F(VenueHandler, EachLoadedVenueGrowsTheSolutionWideBuildingList) {

@@ -246,6 +246,8 @@ TEST_F(CVAXAPITest, KeysAndSolutionIdsStayOnePathSegment) {
     const auto a = makeApi();
     const std::pair<std::string, std::string> cases[] = {
         {a->gatewayUrl(), "https://api.ambrell.com/a%2F..%2Fb/api"},
+        {a->apiKeyValidationUrl("k #1?x"), "https://api.ambrell.com/k%20%231%3Fx/api/validateapikey"},
+        {a->apiKeyValidationUrl(".."), "https://api.ambrell.com/%2E%2E/api/validateapikey"},
         {a->urlForBooking(std::nullopt), "https://booking.ambrell.com/a%2F..%2Fb/api/booking"},
         {a->urlForBooking("s/../t"), "https://booking.ambrell.com/s%2F..%2Ft/api/booking"},
         {a->urlForBooking(".."), "https://booking.ambrell.com/%2E%2E/api/booking"},
