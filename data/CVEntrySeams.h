@@ -1,10 +1,13 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Ambrell/CVDisplayRule.h"
+#include "Ambrell/CVQuery.h"
 
 namespace ambrell {
 
@@ -33,6 +36,13 @@ public:
     [[nodiscard]] virtual std::shared_ptr<CVVenueHandler> venueHandlerForVenueId(const std::string& /*venueId*/) const {
         return nullptr;
     }
+
+    // The location search of the host's locationsWithQuery: the completion
+    // is called once, from the task that did the work (never on the main
+    // queue nor on the location service's actor), with the matching
+    // locations; by default at once with none.
+    virtual void locationsWithQuery(std::optional<CVQuery> query, CVFilter filter,
+                                    std::function<void(std::vector<std::shared_ptr<CVLocation>>)> completion) const;
 
     // Null uninstalls.
     static void install(std::shared_ptr<const CVEntryObjectSeam> entry);
