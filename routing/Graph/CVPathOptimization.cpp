@@ -41,7 +41,7 @@ void logDeclined(std::string_view reason) {
     CVLog::core().error("{} {}", kOptimizeOperation, fmt::format("[E] Path not optimized: {}", reason));
 }
 
-// The answers of one search per node, waited for together.
+// The answers of a few location searches, waited for together.
 class LocationAnswers {
 public:
     explicit LocationAnswers(std::size_t count) : answers_(count), pending_(count) {}
@@ -70,44 +70,80 @@ private:
     std::size_t pending_;
 };
 
-CVFilter filterAround(const CVLocationCoordinate3D& at) {
+// The search of one floor: the box of the floor's nodes, each grown by the
+// box a node is looked up in.
+CVFilter filterAround(const CVPathOptimization::Nodes& nodes, std::int64_t floor) {
+    double south = std::numeric_limits<double>::infinity();
+    double west = south;
+    double north = -south;
+    double east = -south;
+    for (const auto& node : nodes) {
+        if (!node || node->coordinate().floor != floor) continue;
+        const auto at = node->coordinate();
+        south = std::min(south, at.latitude);
+        north = std::max(north, at.latitude);
+        west = std::min(west, at.longitude);
+        east = std::max(east, at.longitude);
+    }
     CVFilter filter;
-    filter.bounds = CVGeoBounds({at.latitude - kSearchBoxHalfSide, at.longitude - kSearchBoxHalfSide},
-                                {at.latitude + kSearchBoxHalfSide, at.longitude + kSearchBoxHalfSide});
+    filter.bounds = CVGeoBounds({south - kSearchBoxHalfSide, west - kSearchBoxHalfSide},
+                                {north + kSearchBoxHalfSide, east + kSearchBoxHalfSide});
+    filter.floorIndex = static_cast<double>(floor);
     filter.take = std::numeric_limits<std::uint32_t>::max();
     filter.ignoreSearchableStatus = true;
     filter.ignoreActiveStatus = true;
     return filter;
 }
 
-// The room of least area among the answered locations that hold the node.
-std::shared_ptr<const CVLocationInternal> roomAt(const CVGraphNode& node,
-                                                 const std::vector<std::shared_ptr<CVLocation>>& answered) {
-    const auto at = node.coordinate();
-    std::vector<std::shared_ptr<const CVLocationInternal>> candidates;
-    for (const auto& location : answered) {
-        auto own = std::dynamic_pointer_cast<const CVLocationInternal>(location);
-        if (!own) continue;  // only the library's locations carry an outline
-        const auto baseType = static_cast<std::uint32_t>(own->baseType());
-        bool kept = baseType == 4 || baseType == 5;
-        if (baseType == 2 || baseType == 3) {
+// A room of the answer, with the box of its outline for a quick first test.
+struct RoomCandidate {
+    std::shared_ptr<const CVLocationInternal> location;
+    std::shared_ptr<const CVGeometry> outline;
+    double west = 0;
+    double south = 0;
+    double east = 0;
+    double north = 0;
+    mutable std::optional<double> area;
+};
+
+// The answered rooms by floor, in answer order. Only rooms can be a node's
+// location: floors, buildings and venues (and everything else) would sort
+// after every room and be passed over.
+std::map<double, std::vector<RoomCandidate>> roomsByFloor(
+    const std::vector<std::vector<std::shared_ptr<CVLocation>>>& answers) {
+    std::map<double, std::vector<RoomCandidate>> rooms;
+    for (const auto& answered : answers) {
+        for (const auto& location : answered) {
+            auto own = std::dynamic_pointer_cast<const CVLocationInternal>(location);
+            if (!own || own->baseType() != CVLocationBaseType::room) continue;  // only ours carry an outline
             const auto floor = own->getFloorIndex();
-            kept = floor && *floor == static_cast<double>(at.floor);
+            auto outline = own->cv_effectiveGeometry();
+            if (!floor || !outline || outline->boundingBox().size() != 4) continue;
+            const auto& box = outline->boundingBox();
+            rooms[*floor].push_back(
+                RoomCandidate{std::move(own), std::move(outline), box[0], box[1], box[2], box[3], {}});
         }
-        if (!kept) continue;
-        const auto geometry = own->cv_effectiveGeometry();
-        if (!geometry || !geometry->containsPoint(at.latLng())) continue;
-        candidates.push_back(std::move(own));
     }
-    std::stable_sort(candidates.begin(), candidates.end(), [](const auto& a, const auto& b) {
-        const auto typeA = static_cast<std::uint32_t>(a->baseType());
-        const auto typeB = static_cast<std::uint32_t>(b->baseType());
-        return typeA != typeB ? typeA < typeB : a->area() < b->area();
-    });
-    for (const auto& candidate : candidates) {
-        if (candidate->baseType() == CVLocationBaseType::room) return candidate;
+    return rooms;
+}
+
+// The room of least area on the node's floor whose outline holds the node
+// (the first of equals); null when none does.
+std::shared_ptr<const CVLocationInternal> roomAt(const CVGraphNode& node,
+                                                 const std::map<double, std::vector<RoomCandidate>>& rooms) {
+    const auto at = node.coordinate();
+    const auto onFloor = rooms.find(static_cast<double>(at.floor));
+    if (onFloor == rooms.end()) return nullptr;
+    const RoomCandidate* best = nullptr;
+    for (const auto& room : onFloor->second) {
+        if (at.latitude < room.south || at.latitude > room.north || at.longitude < room.west ||
+            at.longitude > room.east || !room.outline->containsPoint(at.latLng())) {
+            continue;
+        }
+        if (!room.area) room.area = room.location->area();
+        if (best == nullptr || *room.area < *best->area) best = &room;
     }
-    return nullptr;
+    return best != nullptr ? best->location : nullptr;
 }
 
 // Whether the paths can be worked on; the reason they cannot, else empty.
@@ -161,17 +197,26 @@ CVPathOptimization::Locations CVPathOptimization::getLocationsFromNodePath(const
     const std::shared_ptr<const CVLocationInternal> empty = std::make_shared<CVLocationInternal>();
     Locations locations(nodes.size(), empty);
     const auto entry = CVEntryObjectSeam::installed();
-    if (!entry || nodes.empty()) return locations;
-    path_optimization::LocationAnswers answers(nodes.size());
-    // Every search is started before the first answer is waited for.
-    for (std::size_t i = 0; i < nodes.size(); ++i) {
-        const auto at = nodes[i] ? nodes[i]->coordinate() : CVLocationCoordinate3D{};
-        entry->locationsWithQuery(std::nullopt, path_optimization::filterAround(at), answers.slot(i));
+    const auto isNull = [](const auto& node) { return node == nullptr; };
+    if (!entry || std::all_of(nodes.begin(), nodes.end(), isNull)) return locations;
+    // One search per floor of the path rather than one per node: each search
+    // is a turn of the entry object's tasks, which would cost more than the
+    // geometry it serves. Every room a node's own box would find on its floor
+    // lies in its floor's box, and the rules below keep exactly the node's own.
+    std::set<std::int64_t> floors;
+    for (const auto& node : nodes) {
+        if (node) floors.insert(node->coordinate().floor);
     }
-    const auto answered = answers.wait();
+    path_optimization::LocationAnswers answers(floors.size());
+    std::size_t slot = 0;
+    // Every search is started before the first answer is waited for.
+    for (const auto floor : floors) {
+        entry->locationsWithQuery(std::nullopt, path_optimization::filterAround(nodes, floor), answers.slot(slot++));
+    }
+    const auto rooms = path_optimization::roomsByFloor(answers.wait());
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         if (!nodes[i]) continue;
-        if (auto room = path_optimization::roomAt(*nodes[i], answered[i])) locations[i] = std::move(room);
+        if (auto room = path_optimization::roomAt(*nodes[i], rooms)) locations[i] = std::move(room);
     }
     return locations;
 }

@@ -23,8 +23,8 @@ class CVRouteObstacleSource;
 // layer's obstacles in it, and hands the segments to the search engine's
 // path optimisation.
 //
-// optimizePath() runs on the caller's thread and blocks it until every
-// location search has answered; those answers come from the entry object's
+// optimizePath() runs on the caller's thread and blocks it until the
+// location search has answered; the answer comes from the entry object's
 // tasks, so it must not be called where they run (on the location service's
 // actor it declines and answers the routed path). Stateless apart from the
 // process-wide strategy.
@@ -63,10 +63,10 @@ public:
                                                                           bool routeNetworkAllowsOptimization,
                                                                           const Engine& engine);
 
-    // The room (base type room) that holds each node: of the locations found
-    // at the node (rooms and floors on its floor, buildings and venues on
-    // any) whose outline contains it, the room of least area; else the one
-    // empty location of this call.
+    // The room that holds each node: of the rooms on the node's floor whose
+    // outline contains it, the one of least area; else the one empty
+    // location of this call (null nodes too). The rooms come from one
+    // location search per floor, over the extent of the floor's nodes.
     [[nodiscard]] static Locations getLocationsFromNodePath(const Nodes& nodes);
 
     // The segments handed to the engine, one per room the path runs

@@ -23,7 +23,12 @@ void CVRouteGraphResult::addAXEdge(const AXEdge& axEdge) {
     const auto u = edge->u();
     const auto v = edge->v();
     addEdge(std::move(edge));
-    addNode(std::make_shared<CVRouteNode>(axEdge.u, routed(u)));
+    // An edge's start is the previous edge's end: a node equal to the one
+    // stored would replace it with itself.
+    const auto stored = nodeDict_.find(u);
+    if (stored == nodeDict_.end() || !(stored->second->axNode() == axEdge.u)) {
+        addNode(std::make_shared<CVRouteNode>(axEdge.u, routed(u)));
+    }
     addNode(std::make_shared<CVRouteNode>(axEdge.v, routed(v)));
 }
 

@@ -26,7 +26,7 @@
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/SampleSolutionService.h"
 
-namespace ambrell {
+namespace ambrell::path_optimization_test {
 namespace {
 
 using Edges = CVPathOptimization::Edges;
@@ -172,17 +172,21 @@ TEST_F(PathOptimization, RunsOnlyWhereStrategyAndNetworkAllow) {
     EXPECT_TRUE(optimized(1, true));
     EXPECT_TRUE(optimized(2, true));
     EXPECT_EQ(strategies_, (std::vector<std::uint32_t>{15, 3, 5}));
-    EXPECT_EQ(search->searchCount(), 9U) << "one search per node and call";
+    EXPECT_EQ(search->searchCount(), 3U) << "one search per call and floor, over the floor's nodes";
+    // The path's extent, grown by a millionth of a degree each way.
+    const auto southWest = plane(1, 1);
+    const auto northEast = plane(9, 2);
     for (const auto& filter : search->filters()) {
         ASSERT_TRUE(filter.bounds);
-        const auto southWest = filter.bounds->southWest();
-        const auto northEast = filter.bounds->northEast();
-        EXPECT_NEAR(northEast.latitude - southWest.latitude, 0.000002, 1e-12);
-        EXPECT_NEAR(northEast.longitude - southWest.longitude, 0.000002, 1e-12);
+        EXPECT_NEAR(filter.bounds->southWest().latitude, southWest.latitude - 0.000001, 1e-12);
+        EXPECT_NEAR(filter.bounds->southWest().longitude, southWest.longitude - 0.000001, 1e-12);
+        EXPECT_NEAR(filter.bounds->northEast().latitude, northEast.latitude + 0.000001, 1e-12);
+        EXPECT_NEAR(filter.bounds->northEast().longitude, northEast.longitude + 0.000001, 1e-12);
         EXPECT_EQ(filter.take, 4294967295U);
         EXPECT_TRUE(filter.ignoreSearchableStatus);
         EXPECT_TRUE(filter.ignoreActiveStatus);
         EXPECT_FALSE(filter.locations);
+        EXPECT_EQ(filter.floorIndex, 0.0);
     }
 }
 
@@ -198,11 +202,12 @@ TEST_F(PathOptimization, FindsTheSmallestRoomHoldingEachNode) {
     const auto lShaped = place(
         "corner", "ROOM", 0,
         {{plane(20, 10), plane(28, 10), plane(28, 18), plane(26, 18), plane(26, 12), plane(20, 12), plane(20, 10)}});
-    const test::ScopedLocationSearch search({building, floor, hall, booth, upstairs, area, lShaped});
+    const auto twin = room("twin", 2, 2, 6, 6);
+    const test::ScopedLocationSearch search({building, floor, hall, booth, twin, upstairs, area, lShaped});
     const auto nodes = nodesAt({{3, 3}, {10, 10}, {50, 50}, {60, 60}, {27, 11}, {22, 16}});
     const auto locations = CVPathOptimization::getLocationsFromNodePath(nodes);
     ASSERT_EQ(locations.size(), nodes.size());
-    EXPECT_EQ(locations[0], booth);
+    EXPECT_EQ(locations[0], booth) << "the first of two rooms alike";
     EXPECT_EQ(locations[1], hall);
     EXPECT_EQ(locations[2], locations[3]) << "one empty location per call";
     EXPECT_NE(locations[2], nullptr);
@@ -210,10 +215,14 @@ TEST_F(PathOptimization, FindsTheSmallestRoomHoldingEachNode) {
     EXPECT_EQ(locations[4], lShaped);
     EXPECT_EQ(locations[5], hall) << "inside the corner room's box, outside its outline";
     EXPECT_NE(CVPathOptimization::getLocationsFromNodePath(nodes)[2], locations[2]);
+    EXPECT_EQ(CVPathOptimization::getLocationsFromNodePath({nullptr, nodes[0]})[1], booth);
 
     // On the first floor only the room of that floor counts.
-    const auto above = CVPathOptimization::getLocationsFromNodePath({node(0, 3, 3, true, 1)});
-    EXPECT_EQ(above[0], upstairs);
+    const auto searches = search->searchCount();
+    const auto both = CVPathOptimization::getLocationsFromNodePath({node(0, 3, 3, true, 1), nodes[0]});
+    EXPECT_EQ(both[0], upstairs);
+    EXPECT_EQ(both[1], booth);
+    EXPECT_EQ(search->searchCount(), searches + 2) << "a search per floor";
 }
 
 TEST_F(PathOptimization, OneRoomMakesOneSegment) {
@@ -448,4 +457,4 @@ TEST_F(PathOptimization, StraightensAPassageThroughAMeetingRoomOfTheSample) {
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::path_optimization_test

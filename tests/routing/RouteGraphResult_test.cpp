@@ -13,7 +13,7 @@
 #include "routing/Graph/CVRouteNode.h"
 #include "tests/support/CapturingLogSink.h"
 
-namespace ambrell {
+namespace ambrell::route_graph_result_test {
 namespace {
 
 std::shared_ptr<CVGraphNode> graphNode(std::uint64_t id, std::int64_t floor, double waittime = 0,
@@ -147,4 +147,4 @@ TEST(CVRouteGraphResult, MissingNodesAreLoggedAndLeftOut) {
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::route_graph_result_test

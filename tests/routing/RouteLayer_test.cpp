@@ -27,7 +27,7 @@
 #include "tests/support/TempDirectory.h"
 #include "tests/support/WaitFor.h"
 
-namespace ambrell {
+namespace ambrell::route_layer_test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -422,4 +422,4 @@ TEST_F(RouteLayerService, AnswersEveryOneOfManyCallsOnce) {
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::route_layer_test

@@ -1,5 +1,6 @@
 #include "tests/routing/StoreLocationSearch.h"
 
+#include <cmath>
 #include <stdexcept>
 
 #include <boost/asio/post.hpp>
@@ -47,6 +48,7 @@ void StoreLocationSearch::locationsWithQuery(
                                   AXCoordinate::CoordinateWithLat(northEast.latitude, northEast.longitude),
                                   AXCoordinate::CoordinateWithLat(southWest.latitude, southWest.longitude));
                           }
+                          if (filter.floorIndex) engineFilter.floor = static_cast<int>(std::lround(*filter.floorIndex));
                           engineFilter.take = filter.take;
                           engineFilter.skip = filter.skip;
                           engineFilter.ignoreSearchableStatus = filter.ignoreSearchableStatus;

@@ -2,10 +2,10 @@
 
 #include <atomic>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "Source/AXCommon/AXLocationService.h"
@@ -15,7 +15,7 @@
 namespace ambrell::test {
 
 // The entry object's location search as path optimisation reaches it: each
-// filter's bounds, take and status flags are answered from the given
+// filter's bounds, floor, take and status flags are answered from the given
 // locations through the search engine's location store, on a pool thread.
 // Counts the searches and keeps their filters.
 class StoreLocationSearch final : public CVEntryObjectSeam {
@@ -39,7 +39,7 @@ public:
 private:
     mutable std::mutex mutex_;
     mutable AXLocationService store_;
-    std::map<std::int32_t, std::shared_ptr<CVLocationInternal>> byId_;
+    std::unordered_map<std::int32_t, std::shared_ptr<CVLocationInternal>> byId_;
     mutable std::vector<CVFilter> filters_;
     mutable std::atomic<std::size_t> searches_ = 0;
 };
