@@ -60,6 +60,10 @@ inline constexpr std::int64_t kTilePackageUnavailable = 101210;
 // the route-network service, and at once when no service is installed.
 inline constexpr std::int64_t kRouteNetworkUnavailable = 101400;
 
+// The route layer (the obstacles of path optimisation) could be neither
+// downloaded nor read from the device.
+inline constexpr std::int64_t kRouteLayerUnavailable = 103010;
+
 // The session gateway rejected the API key. The session refresh stores it as
 // its error, and the key is marked invalid on this code alone.
 inline constexpr std::int64_t kInvalidApiKey = 101500;

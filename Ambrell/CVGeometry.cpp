@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <string>
 #include <utility>
@@ -77,6 +78,30 @@ bool ringContains(const CVPolygonGeometry::Ring& ring, CLLocationCoordinate2D p)
         }
     }
     return inside;
+}
+
+// Metres from p to the nearest edge of the ring, on a plane tangent at p
+// (exact enough over the extent of a building).
+double metresToRing(const CVPolygonGeometry::Ring& ring, CLLocationCoordinate2D p) {
+    constexpr double kToRadians = std::numbers::pi / 180.0;
+    const double metresPerDegreeLatitude = kEarthRadius * kToRadians;
+    const double metresPerDegreeLongitude = metresPerDegreeLatitude * std::cos(p.latitude * kToRadians);
+    const auto plane = [&](CLLocationCoordinate2D c) {
+        return std::pair{(c.longitude - p.longitude) * metresPerDegreeLongitude,
+                         (c.latitude - p.latitude) * metresPerDegreeLatitude};
+    };
+    double nearest = std::numeric_limits<double>::infinity();
+    const std::size_t n = ring.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto [ax, ay] = plane(ring[i]);
+        const auto [bx, by] = plane(ring[(i + 1) % n]);
+        const double dx = bx - ax;
+        const double dy = by - ay;
+        const double lengthSquared = dx * dx + dy * dy;
+        const double t = lengthSquared > 0 ? std::clamp(-(ax * dx + ay * dy) / lengthSquared, 0.0, 1.0) : 0.0;
+        nearest = std::min(nearest, std::hypot(ax + t * dx, ay + t * dy));
+    }
+    return nearest;
 }
 
 bool readRings(const boost::json::value& coordinates, std::vector<CVPolygonGeometry::Ring>& rings,
@@ -171,6 +196,21 @@ bool CVPolygonGeometry::containsPoint(CLLocationCoordinate2D coordinate) const {
     return inside;
 }
 
+bool CVPolygonGeometry::containsCoordinate(CLLocationCoordinate2D coordinate, bool ignorePolygonHoles,
+                                           CVGeometryContainmentMetadata* metadata) const {
+    if (!std::isfinite(coordinate.latitude) || !std::isfinite(coordinate.longitude)) return false;
+    const std::size_t tested = ignorePolygonHoles ? std::min<std::size_t>(rings_.size(), 1) : rings_.size();
+    bool inside = false;
+    double nearest = std::numeric_limits<double>::infinity();
+    for (std::size_t i = 0; i < tested; ++i) {
+        if (rings_[i].empty()) continue;
+        if (ringContains(rings_[i], coordinate)) inside = !inside;
+        if (metadata != nullptr) nearest = std::min(nearest, metresToRing(rings_[i], coordinate));
+    }
+    if (metadata != nullptr) metadata->distance = inside ? 0 : nearest;
+    return inside;
+}
+
 CVMultiPolygonGeometry::CVMultiPolygonGeometry(std::vector<CVPolygonGeometry> polygons)
     : polygons_(std::move(polygons)) {
     for (const auto& polygon : polygons_) boundingBox_ = unionOf(boundingBox_, polygon.boundingBox());
@@ -207,6 +247,22 @@ double CVMultiPolygonGeometry::area() const {
 bool CVMultiPolygonGeometry::containsPoint(CLLocationCoordinate2D coordinate) const {
     return std::any_of(polygons_.begin(), polygons_.end(),
                        [&](const CVPolygonGeometry& polygon) { return polygon.containsPoint(coordinate); });
+}
+
+bool CVMultiPolygonGeometry::containsCoordinate(CLLocationCoordinate2D coordinate, bool ignorePolygonHoles,
+                                                CVGeometryContainmentMetadata* metadata) const {
+    if (!std::isfinite(coordinate.latitude) || !std::isfinite(coordinate.longitude)) return false;
+    double nearest = std::numeric_limits<double>::infinity();
+    for (const auto& polygon : polygons_) {
+        CVGeometryContainmentMetadata found;
+        if (polygon.containsCoordinate(coordinate, ignorePolygonHoles, &found)) {
+            if (metadata != nullptr) metadata->distance = 0;
+            return true;
+        }
+        nearest = std::min(nearest, found.distance);
+    }
+    if (metadata != nullptr) metadata->distance = nearest;
+    return false;
 }
 
 }  // namespace ambrell

@@ -46,6 +46,13 @@ private:
     CLLocationCoordinate2D northEast_;
 };
 
+// What a containment test found beside its answer: `distance` is the
+// distance in metres from the point to the nearest edge of the shape when the
+// point lies outside it, and 0 when it lies inside. A fresh one reads 0.
+struct CVGeometryContainmentMetadata {
+    double distance = 0;
+};
+
 // The shape a location, floor, building or venue covers. Immutable once made,
 // so it may be shared between threads.
 class CVGeometry {
@@ -86,6 +93,12 @@ public:
     [[nodiscard]] const std::vector<double>& boundingBox() const override { return boundingBox_; }
     [[nodiscard]] double area() const override;
     [[nodiscard]] bool containsPoint(CLLocationCoordinate2D coordinate) const override;
+    // containsPoint, or with `ignorePolygonHoles` the outer ring alone; when
+    // given, `metadata` gets the distance to the nearest edge of the rings
+    // tested (a point in a hole is that far from the hole's edge). A
+    // non-finite point is outside and leaves the metadata as it was.
+    [[nodiscard]] bool containsCoordinate(CLLocationCoordinate2D coordinate, bool ignorePolygonHoles,
+                                          CVGeometryContainmentMetadata* metadata = nullptr) const;
 
 private:
     std::vector<Ring> rings_;
@@ -108,6 +121,10 @@ public:
     [[nodiscard]] const std::vector<double>& boundingBox() const override { return boundingBox_; }
     [[nodiscard]] double area() const override;
     [[nodiscard]] bool containsPoint(CLLocationCoordinate2D coordinate) const override;
+    // Inside any of the polygons, under the polygon's rules; the distance is
+    // to the nearest of them.
+    [[nodiscard]] bool containsCoordinate(CLLocationCoordinate2D coordinate, bool ignorePolygonHoles,
+                                          CVGeometryContainmentMetadata* metadata = nullptr) const;
 
 private:
     std::vector<CVPolygonGeometry> polygons_;

@@ -97,6 +97,10 @@ public:
     void isOfflineDataAvailable(std::optional<std::string> apiKey, std::function<void(bool)> completion) override;
     [[nodiscard]] std::shared_ptr<CVDataSetCacheManager> dataSetCacheManager() const override;
 
+    // The same search, for the layers below that reach it through the seam.
+    void locationsWithQuery(std::optional<CVQuery> query, CVFilter filter,
+                            std::function<void(std::vector<std::shared_ptr<CVLocation>>)> completion) const override;
+
     // The search of locationsWithQuery(), without its usage event.
     void internalLocationsLookupWithQuery(std::optional<CVQuery> query, CVFilter filter,
                                           LocationsCompletion completion) const;

@@ -182,6 +182,12 @@ void AmbrellInternal::locationsWithQuery(std::optional<CVQuery> query, CVFilter 
     search(std::move(query), std::move(filter), true, std::move(completion));
 }
 
+void AmbrellInternal::locationsWithQuery(
+    std::optional<CVQuery> query, CVFilter filter,
+    std::function<void(std::vector<std::shared_ptr<CVLocation>>)> completion) const {
+    search(std::move(query), std::move(filter), true, std::move(completion));
+}
+
 void AmbrellInternal::internalLocationsLookupWithQuery(std::optional<CVQuery> query, CVFilter filter,
                                                        LocationsCompletion completion) const {
     search(std::move(query), std::move(filter), false, std::move(completion));

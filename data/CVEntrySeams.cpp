@@ -22,6 +22,12 @@ void CVEntryObjectSeam::install(std::shared_ptr<const CVEntryObjectSeam> entry) 
 
 std::string CVEntryObjectSeam::language() const { return AmbrellLegacy::getLanguage(); }
 
+void CVEntryObjectSeam::locationsWithQuery(
+    std::optional<CVQuery> /*query*/, CVFilter /*filter*/,
+    std::function<void(std::vector<std::shared_ptr<CVLocation>>)> completion) const {
+    if (completion) completion({});
+}
+
 std::shared_ptr<const CVEntryObjectSeam> CVEntryObjectSeam::installed() {
     std::lock_guard lock(entryMutex);
     return entryObject;

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "Ambrell/CVDisplayRule.h"
+#include "Ambrell/CVQuery.h"
 #include "Ambrell/CVUserRole.h"
 
 namespace ambrell {
@@ -47,6 +49,13 @@ public:
     [[nodiscard]] virtual std::vector<CVUserRole> userRoles() const { return {}; }
     // The map control the host made last, while it lives; null by default.
     [[nodiscard]] virtual std::shared_ptr<CVActiveMapControl> activeMapControl() const { return nullptr; }
+
+    // The location search of the host's locationsWithQuery: the completion
+    // is called once, from the task that did the work (never on the main
+    // queue nor on the location service's actor), with the matching
+    // locations; by default at once with none.
+    virtual void locationsWithQuery(std::optional<CVQuery> query, CVFilter filter,
+                                    std::function<void(std::vector<std::shared_ptr<CVLocation>>)> completion) const;
 
     // Null uninstalls.
     static void install(std::shared_ptr<const CVEntryObjectSeam> entry);

@@ -247,6 +247,10 @@ VENUES = [
 ]
 
 CORRIDOR_HALF_WIDTH = 2.0
+# The passage through a meeting room: the turns of its zigzag (metres east of the room's middle and north of its
+# corridor wall) around the table in the middle of the room and a pillar; the last turn's row holds the back door.
+PASSAGE_ZIGZAG = ((-1.5, 1.5), (1.5, 3.0), (-1.8, 4.5), (-1.8, 8.5), (1.5, 9.8))
+PASSAGE_PILLAR = (1.6, 6.5)
 
 
 def rooms_last(building):
@@ -765,6 +769,7 @@ class Solution:
             return len(edges) - 1
 
         entrances = []  # (building, node) of the south entrances, joined outdoors
+        rooms = {}  # location id -> (door node, room node)
         corridors = {}  # (building key, floor) -> {x: corridor node}
         for building in buildings:
             x0, y0, x1, y1 = self.building_rect(building)
@@ -799,6 +804,7 @@ class Solution:
                     room = node(x, (ry0 + ry1) / 2, index, label=location["name"])
                     edge(at[x], door, "footway")
                     edge(door, room, "footway")
+                    rooms[location["id"]] = (door, room)
                 shafts[index] = (at[round(x0 + 2.0, 3)], at[round(x1 - 2.0, 3)], at[round(lift_x, 3)])
                 if meridian:
                     fixed.extend(shafts[index])
@@ -852,6 +858,25 @@ class Solution:
             nearest = min(entrances, key=lambda entry: math.dist(positions[entry[1]], (x, y)))[1]
             edge(parking, nearest, "footway", context="OutsideOnVenue")
 
+        # A passage through the venue's first meeting room into the room east of it: from the corridor door a
+        # zigzag of nodes around the room's table and pillar to a second door in the shared wall. Appended last, so
+        # that the ids of every other node and edge stay as they were.
+        meeting, neighbour = self.passage_rooms(venue)
+        door, _ = rooms[meeting["id"]]
+        rx0, ry0, rx1, ry1 = meeting["rect"]
+        x = round((rx0 + rx1) / 2, 3)
+        previous = door
+        for dx, dy in PASSAGE_ZIGZAG:
+            turn = node(x + dx, ry0 + dy, meeting["floor"])
+            edge(previous, turn, "footway")
+            previous = turn
+            if meridian and (dx, dy) == PASSAGE_ZIGZAG[2]:
+                # A node the path must keep: straightening may not skip it.
+                fixed.append(turn)
+        back_door = node(rx1, ry0 + PASSAGE_ZIGZAG[-1][1], meeting["floor"], barrier="gate")
+        edge(previous, back_door, "footway")
+        edge(back_door, rooms[neighbour["id"]][1], "footway")
+
         ex0, ey0, ex1, ey1 = venue["extent"]
         network = {
             "graphId": venue["key"],
@@ -884,7 +909,28 @@ class Solution:
             obstacles.append({"id": object_id(SOLUTION_ID, "obstacle", location["externalId"]), "restrictions": [],
                               "roomIdList": [location["id"]], "graphId": location["venue"]["key"],
                               "geometry": frame.polygon((cx - 0.6, cy - 1.2, cx + 0.6, cy + 1.2))})
+        for venue, _, _ in self.venues:
+            # A pillar by the passage through the venue's first meeting room.
+            location, _ = self.passage_rooms(venue)
+            x0, y0, x1, y1 = location["rect"]
+            px, py = (x0 + x1) / 2 + PASSAGE_PILLAR[0], y0 + PASSAGE_PILLAR[1]
+            obstacles.append({"id": object_id(SOLUTION_ID, "pillar", location["externalId"]), "restrictions": [],
+                              "roomIdList": [location["id"]], "graphId": venue["key"],
+                              "geometry": location["building"]["frame"].polygon((px - 0.25, py - 0.25, px + 0.25,
+                                                                                  py + 0.25))})
         return obstacles
+
+    def passage_rooms(self, venue):
+        """The venue's first meeting room on the north side of its first building's lowest floor, and the room east
+        of it."""
+        building = next(b for b in self.buildings if b["venue"] is venue)
+        floor = building["floors"][0]
+        rooms = [location for location in self.locations
+                 if location["building"] is building and location["floor"] == floor and "rect" in location
+                 and self.type_info(location["type"])[1] == "ROOM" and location["rect"][1] > building["centre"][1]]
+        meeting = min((r for r in rooms if r["type"] == "Meeting Room"), key=lambda r: r["rect"][0])
+        neighbour = next(r for r in rooms if r["rect"][0] == meeting["rect"][2])
+        return meeting, neighbour
 
     # Map tiles --------------------------------------------------------------------------------------------------
 

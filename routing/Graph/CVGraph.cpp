@@ -207,7 +207,23 @@ CVGraph::Edges CVGraph::edgePathFromNodePath(const Nodes& path) const {
     Edges edges;
     for (std::size_t i = 1; i < path.size(); ++i) {
         if (!path[i - 1] || !path[i]) continue;
-        if (auto edge = path[i - 1]->edgeToNode(*path[i])) edges.push_back(std::move(edge));
+        // Of parallel arcs the search took the lightest passable one under
+        // the weights of the last search (its avoid list and tokens); the
+        // first arc stands for a step no passable arc makes.
+        const auto to = path[i]->nodeId();
+        EdgePtr first;
+        EdgePtr lightest;
+        for (const auto& edge : path[i - 1]->mutableEdges()) {
+            if (edge->v() != to) continue;
+            if (!first) first = edge;
+            if (edge->weight() == CVGraphEdge::kImpassableWeight) continue;
+            if (!lightest || edge->weight() < lightest->weight()) lightest = edge;
+        }
+        if (lightest) {
+            edges.push_back(std::move(lightest));
+        } else if (first) {
+            edges.push_back(std::move(first));
+        }
     }
     return edges;
 }

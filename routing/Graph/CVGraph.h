@@ -82,7 +82,10 @@ public:
     [[nodiscard]] std::optional<Nodes> findPathFromNode(const NodePtr& startNode, const NodePtr& endNode,
                                                         std::optional<std::vector<CVHighway>> restrictions,
                                                         const CVAccessTokens& accessTokens);
-    // For each step the first out-arc to the next node; empty below two nodes.
+    // For each step the out-arc to the next node the search took: of parallel
+    // arcs the lightest passable one under the last search's avoid list and
+    // tokens (the first of equals; the first arc when none is passable).
+    // Empty below two nodes.
     [[nodiscard]] Edges edgePathFromNodePath(const Nodes& path) const;
 
     // The weight upkeep each search runs, in this order. A list equal up to

@@ -100,12 +100,7 @@ public:
 
     void refreshWeights() {
         weights.resize(arcs.size());
-        negativeWeights = 0;
-        for (std::size_t i = 0; i < arcs.size(); ++i) {
-            const auto weight = arcs[i]->weight();
-            if (weight < 0) ++negativeWeights;
-            weights[i] = static_cast<double>(weight);
-        }
+        for (std::size_t i = 0; i < arcs.size(); ++i) weights[i] = static_cast<double>(arcs[i]->weight());
     }
 
     void refreshWeights(std::span<const std::shared_ptr<CVGraphEdge>> changed) {
@@ -120,10 +115,7 @@ public:
             const auto key = std::make_pair(static_cast<const CVGraphEdge*>(edge.get()), std::uint32_t{0});
             for (auto at = std::lower_bound(positions.begin(), positions.end(), key);
                  at != positions.end() && at->first == edge.get(); ++at) {
-                const double weight = static_cast<double>(edge->weight());
-                double& stored = weights[at->second];
-                negativeWeights += (weight < 0 ? 1 : 0) - (stored < 0 ? 1 : 0);
-                stored = weight;
+                weights[at->second] = static_cast<double>(edge->weight());
             }
         }
     }
@@ -146,13 +138,11 @@ public:
     }
 
     [[nodiscard]] std::size_t vertexCount() const { return boost::num_vertices(graph); }
-    [[nodiscard]] bool hasNegativeWeight() const { return negativeWeights != 0; }
 
     SearchGraph graph;
     // The arcs in the order given, and their weights as last refreshed.
     CVGraphPathFinder::Edges arcs;
     std::vector<double> weights;
-    std::int64_t negativeWeights = 0;
     // Arc positions by arc, sorted; made on the first partial refresh.
     std::vector<std::pair<const CVGraphEdge*, std::uint32_t>> positions;
 };
@@ -171,7 +161,8 @@ std::optional<CVGraphPathFinder::Nodes> pathTo(Vertex end, const std::vector<Ver
         const Vertex previous = predecessors[vertex];
         if (previous == vertex) break;
         // A predecessor chain is at most as long as the vertex count; longer
-        // means a cycle, which non-negative weights cannot make.
+        // means a cycle, which only a negative arc could make, and
+        // the searches stop at the first negative arc they examine.
         if (path.size() > predecessors.size()) return std::nullopt;
         vertex = previous;
     }
@@ -197,6 +188,9 @@ std::optional<CVGraphPathFinder::Nodes> dijkstra(Vertex start, Vertex end, const
     } catch (const FoundGoal&) {
         return pathTo(end, predecessors, nodes);
     } catch (const boost::negative_edge&) {
+        // Raised only for an arc the search examined: a bad speed factor in
+        // one corner of a network leaves the searches that never reach it
+        // answering as usual.
         return std::nullopt;
     }
     // The goal was never taken from the queue: unreachable.
@@ -253,7 +247,7 @@ std::optional<CVGraphPathFinder::Nodes> CVGraphPathFinder::findPathFromStartNode
     // The search spans the node array and every arc's ends; the arcs reach
     // no further than the prepared vertices.
     const std::uint64_t span = std::max<std::uint64_t>(nodes.size(), searchGraph.vertexCount());
-    if (startNode >= span || endNode >= span || searchGraph.hasNegativeWeight()) return std::nullopt;
+    if (startNode >= span || endNode >= span) return std::nullopt;
     if (startNode == endNode) {
         if (startNode >= nodes.size() || !nodes[startNode]) return std::nullopt;
         return Nodes{nodes[startNode]};

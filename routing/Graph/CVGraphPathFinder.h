@@ -38,9 +38,10 @@ public:
 
     // The nodes from start to end (one node when they are equal), or none
     // when the end is unreachable, an id is outside both the node array and
-    // the arcs' ends, the path runs through a position without a node, or an
-    // arc weighs less than 0. Impassable arcs take part with their huge
-    // weight; the graph rejects paths over them.
+    // the arcs' ends, the path runs through a position without a node, or the
+    // search meets an arc that weighs less than 0 (arcs it never reaches do
+    // not matter). Impassable arcs take part with their huge weight; the
+    // graph rejects paths over them.
     [[nodiscard]] static std::optional<Nodes> findPathFromStartNode(std::uint64_t startNode, std::uint64_t endNode,
                                                                     const Nodes& nodes, const Edges& edges);
     [[nodiscard]] static std::optional<Nodes> findPathFromStartNode(std::uint64_t startNode, std::uint64_t endNode,

@@ -98,6 +98,39 @@ TEST(CVGeometry, PolygonsReadRingsBoxAreaAndContainment) {
     EXPECT_GT(multi->area(), multi->polygons()[0].area());
 }
 
+// The containment test beside its answer: how far outside a point lies, in
+// metres (1e-5 degree is about 1.11 m at the equator).
+TEST(CVGeometry, ContainmentMetadataMeasuresTheDistanceOutside) {
+    const auto polygon = CVPolygonGeometry::initWithDictionary(parse(kSquareWithHole));
+    ASSERT_NE(polygon, nullptr);
+    const auto check = [&](CLLocationCoordinate2D at, bool ignoreHoles, bool inside, double metres) {
+        CVGeometryContainmentMetadata metadata;
+        EXPECT_EQ(metadata.distance, 0.0);
+        EXPECT_EQ(polygon->containsCoordinate(at, ignoreHoles, &metadata), inside)
+            << at.latitude << ", " << at.longitude;
+        EXPECT_NEAR(metadata.distance, metres, 0.01) << at.latitude << ", " << at.longitude;
+    };
+    check({0.0003, 0.0003}, false, true, 0);
+    check({0, 0.0005 + 5e-5}, false, false, 5.566);    // east of the outline
+    check({0.0006, 0.0006}, false, false, 15.74);      // beyond the north-east corner
+    check({-0.00015, -0.00025}, false, false, 5.566);  // in the hole, 5e-5 degree from its edge
+    check({-0.00015, -0.00025}, true, true, 0);        // the hole ignored
+    EXPECT_TRUE(polygon->containsCoordinate({0.0003, 0.0003}, false));
+    CVGeometryContainmentMetadata untouched{7};
+    EXPECT_FALSE(polygon->containsCoordinate({std::nan(""), 0}, false, &untouched));
+    EXPECT_EQ(untouched.distance, 7);
+
+    const auto multi = CVMultiPolygonGeometry::initWithDictionary(parse(R"({"type": "MultiPolygon",
+        "coordinates": [[[[0, 0], [0.0001, 0], [0.0001, 0.0001], [0, 0.0001], [0, 0]]],
+                        [[[0.001, 0], [0.0011, 0], [0.0011, 0.0001], [0.001, 0.0001], [0.001, 0]]]]})"));
+    ASSERT_NE(multi, nullptr);
+    CVGeometryContainmentMetadata metadata;
+    EXPECT_TRUE(multi->containsCoordinate({0.00005, 0.00105}, false, &metadata));
+    EXPECT_EQ(metadata.distance, 0);
+    EXPECT_FALSE(multi->containsCoordinate({0.00005, 0.0002}, false, &metadata));
+    EXPECT_NEAR(metadata.distance, 11.13, 0.01) << "to the nearer part";
+}
+
 TEST(CVGeometry, MalformedDocumentsAreRefusedWithAReason) {
     for (const char* text :
          {R"([])", R"({"type": "MultiPolygon", "coordinates": []})", R"({"type": "Polygon"})",

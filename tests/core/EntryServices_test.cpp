@@ -107,6 +107,27 @@ TEST_F(EntryServices, SearchesRecordTheirUsageEventOnlyThroughThePublicCall) {
     EXPECT_EQ(countOf(events, "search/search_performed"), 1U);
 }
 
+// The content layer and routing reach the same search through the entry
+// object's seam, answered off the main queue and off the actor.
+TEST_F(EntryServices, TheLayersBelowSearchThroughTheSeam) {
+    const auto any = venueLocations().back();
+    const auto seam = CVEntryObjectSeam::installed();
+    ASSERT_EQ(seam.get(), static_cast<const CVEntryObjectSeam*>(entry_.get()));
+    CVFilter byId;
+    byId.locations = std::vector<std::string>{any->getLocationId()};
+    byId.ignoreActiveStatus = byId.ignoreSearchableStatus = true;
+    auto answer = std::make_shared<std::promise<std::tuple<std::string, bool, bool>>>();
+    seam->locationsWithQuery(std::nullopt, byId, [answer](std::vector<std::shared_ptr<CVLocation>> found) {
+        answer->set_value({found.size() == 1 ? found.front()->getLocationId() : std::string(),
+                           platform::MainQueue::shared().isCurrent(),
+                           platform::LocationServiceActor::shared().isCurrent()});
+    });
+    auto answered = answer->get_future();
+    ASSERT_EQ(answered.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(answered.get(), std::make_tuple(any->getLocationId(), false, false));
+    EXPECT_EQ(countOf(usageEvents(), "search/search_performed"), 1U);
+}
+
 TEST_F(EntryServices, LooksUpVenuesBuildingsAndRules) {
     EXPECT_EQ(entry_->locationWithLocationId("no-such-location"), nullptr);
     EXPECT_EQ(loadedVenueIds(), (std::vector<std::string>{kMeridian, kHarbour}));

@@ -65,7 +65,10 @@ TEST_P(PathFinderAlgorithms, AnswersTheLeastWeightPathOrNone) {
         {"StartIsEndBeyondEverything", makeArcs({{0, 1, 5}}), 9, 9, "none"},
         {"ThroughAPositionWithoutNode", makeArcs({{0, 7, 1}, {7, 2, 1}, {0, 2, 50}}), 0, 2, "none"},
         {"ToAPositionWithoutNode", makeArcs({{0, 7, 1}}), 0, 7, "none"},
-        {"NegativeWeight", makeArcs({{0, 1, 5}, {2, 3, -1}}), 0, 1, "none"},
+        // A negative arc matters only to a search that reaches it.
+        {"NegativeArcElsewhere", makeArcs({{0, 1, 5}, {2, 3, -1}}), 0, 1, "0 1"},
+        {"NegativeArcMet", makeArcs({{0, 1, -1}}), 0, 1, "none"},
+        {"NegativeArcOnTheWay", makeArcs({{0, 2, 5}, {2, 1, -1}, {0, 1, 50}}), 0, 1, "none"},
         {"AbsurdEnd", makeArcs({{0, 1, 5}, {2, std::numeric_limits<std::uint64_t>::max(), 1}}), 0, 1, "none"},
         {"AbsurdEndStartIsEnd", makeArcs({{2, std::numeric_limits<std::uint64_t>::max(), 1}}), 1, 1, "1"},
         {"ClosedArcAsLastResort", makeArcs({{0, 1, kClosed}}), 0, 1, "0 1"},

@@ -1,4 +1,5 @@
 #include "routing/Graph/CVGraph.h"
+#include "routing/Graph/CVGraphPathFinder.h"
 #include "routing/Graph/CVManualGraphProperties.h"
 
 #include "tests/routing/DrawnGraph.h"
@@ -369,8 +370,76 @@ TEST(CVGraph, ParallelArcsKeepAPathOpenWhenTheFirstIsClosed) {
     ASSERT_TRUE(path);
     const auto steps = drawn.graph().edgePathFromNodePath(*path);
     ASSERT_EQ(steps.size(), 1U);
-    EXPECT_EQ(steps.front()->weight(), kClosed);
+    EXPECT_NE(steps.front()->weight(), kClosed) << "the open arc the search took";
+    EXPECT_EQ(steps.front()->distance(), 20000U);
     EXPECT_TRUE(drawn.graph().edgePathFromNodePath({drawn.node("A")}).empty());
+}
+
+// The edge path names the arc each step of the search used: of parallel arcs
+// the lightest one the traveller may pass, in the search's direction.
+TEST(CVGraph, EdgePathNamesTheParallelArcTheSearchUsed) {
+    const DrawnGraph drawn(R"(
+        floor 0
+          A B C
+        A-B mm=9000 highway=elevator tokens=vip
+        A-B mm=20000 highway=stairs
+        A-B mm=12000
+        B-C mm=30000
+        B-C mm=10000 context=short
+    )");
+    const auto steps = [&](const CVAccessTokens& tokens) {
+        const auto path = drawn.graph().findPathFromNode(drawn.node("A"), drawn.node("C"), std::nullopt, tokens);
+        EXPECT_EQ(drawn.names(path), "A B C");
+        std::vector<std::uint64_t> distances;
+        if (!path) return distances;
+        const auto edges = drawn.graph().edgePathFromNodePath(*path);
+        EXPECT_EQ(edges.size(), 2U);
+        for (const auto& edge : edges) {
+            EXPECT_NE(edge->weight(), kClosed);
+            distances.push_back(edge->distance());
+        }
+        return distances;
+    };
+    // Without "vip" the lift is closed and the stairs are slower than the
+    // footway; the later, shorter of the two B-C arcs is taken.
+    EXPECT_EQ(steps({}), (std::vector<std::uint64_t>{12000, 10000}));
+    EXPECT_EQ(steps({"vip"}), (std::vector<std::uint64_t>{9000, 10000}));
+    // Backwards the reversed twins are read the same way.
+    const auto back = drawn.graph().findPathFromNode(drawn.node("C"), drawn.node("A"), std::nullopt, {});
+    ASSERT_TRUE(back);
+    const auto backSteps = drawn.graph().edgePathFromNodePath(*back);
+    ASSERT_EQ(backSteps.size(), 2U);
+    EXPECT_EQ(backSteps[0]->distance(), 10000U);
+    EXPECT_EQ(backSteps[0]->context(), "short");
+    EXPECT_EQ(backSteps[1]->distance(), 12000U);
+    EXPECT_EQ(backSteps[1]->u(), drawn.node("B")->nodeId());
+}
+
+// One negative arc (a bad speed factor) in a part of the network of its own
+// leaves routing elsewhere working; a search that meets it answers none.
+TEST(CVGraph, ANegativeArcClosesOnlyTheSearchesThatMeetIt) {
+    const DrawnGraph drawn(R"(
+        floor 0
+          A B C
+          D E F
+        A-B
+        B-C
+        D-E
+        E-F
+    )");
+    // As a negative speed factor in the network data weighs it, both ways.
+    drawn.edge("D", "E")->setWeight(-50);
+    drawn.edge("E", "D")->setWeight(-50);
+    EXPECT_EQ(drawn.route("A", "C"), "A B C");
+    EXPECT_EQ(drawn.route("C", "A"), "C B A");
+    EXPECT_EQ(drawn.route("D", "E"), "none");
+    EXPECT_EQ(drawn.route("D", "F"), "none");
+    EXPECT_EQ(drawn.route("E", "F"), "none") << "the search from E examines E-D";
+    EXPECT_EQ(drawn.route("A", "F"), "none");
+    CVGraphPathFinder::setPreferredPathfindingAlgorithm(CVGraphPathFinder::kAStar);
+    EXPECT_EQ(drawn.route("A", "C"), "A B C");
+    EXPECT_EQ(drawn.route("D", "F"), "none");
+    CVGraphPathFinder::setPreferredPathfindingAlgorithm(CVGraphPathFinder::kDijkstra);
 }
 
 TEST(CVGraph, RefusesForeignNodesAndMissingParts) {

@@ -28,6 +28,7 @@
 #include "routing/CVRouteNetwork.h"
 #include "routing/CVRouteNetworkData.h"
 #include "routing/CVRouteNetworkService.h"
+#include "tests/routing/TempDataSet.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/SampleSolutionService.h"
 #include "tests/support/TempDirectory.h"
@@ -41,27 +42,7 @@ using DataPtr = std::shared_ptr<CVRouteNetworkData>;
 
 constexpr std::string_view kMeridian = "c4c33ed16a328b160781e953";
 
-// A data set in a folder of its own: one file per URL, named by the URL's hash.
-class TempDataSet final : public CVDataSetCachedFiles {
-public:
-    explicit TempDataSet(fs::path folder) : folder_(std::move(folder)) {}
-
-    [[nodiscard]] std::optional<fs::path> pathForCachingUrl(std::string_view url,
-                                                            std::string_view dataSetId) const override {
-        if (dataSetId.empty()) return std::nullopt;
-        return folder_ / dataSetId / std::to_string(std::hash<std::string_view>{}(url));
-    }
-    [[nodiscard]] std::optional<fs::path> pathForCachedUrl(std::string_view url,
-                                                           std::string_view dataSetId) const override {
-        auto path = pathForCachingUrl(url, dataSetId);
-        std::error_code error;
-        if (!path || !fs::is_regular_file(*path, error)) return std::nullopt;
-        return path;
-    }
-
-private:
-    fs::path folder_;
-};
+using test::TempDataSet;
 
 // Every call of one request's completion.
 struct Calls {

@@ -1,0 +1,144 @@
+// Path optimisation through rooms on the sample solution's meridian campus:
+// walks of 50 and 200 nodes routed room after room (through the passage of
+// its first meeting room, along corridors and into offices and meeting rooms
+// on two floors), straightened around the route layer's tables and pillars.
+//
+//   path_optimization [benchmark flags]
+//
+// Measured: the whole optimizePath call (a location search per node, answered
+// on pool threads from the search engine's location store as the entry object
+// answers them, the room look-up, the cut into room segments, the engine and
+// the wrapping of its answer) against the engine's optimizePathEx alone on
+// the same segments, made once beforehand. The goal: the whole call at most
+// twice the engine alone.
+
+#include "Source/AXCommon/AXPathOptimization.h"
+#include "data/AmbrellLegacy.h"
+#include "platform/FileSystem.h"
+#include "platform/Logger.h"
+#include "routing/CVRouteLayerService.h"
+#include "routing/CVRouteNetwork.h"
+#include "routing/CVRouteNetworkData.h"
+#include "routing/Graph/CVGraph.h"
+#include "routing/Graph/CVPathOptimization.h"
+#include "tests/routing/StoreLocationSearch.h"
+#include "tests/support/SampleSolutionService.h"
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <memory>
+#include <stdexcept>
+
+namespace ambrell {
+namespace {
+
+class QuietSink : public platform::LogSink {
+public:
+    void write(platform::LogLevel /*level*/, std::string_view /*channel*/, std::string_view /*message*/) override {}
+};
+
+struct Walk {
+    CVPathOptimization::Nodes nodes;
+    CVPathOptimization::Edges edges;
+    std::vector<AXRoomPathSegment> segments;
+};
+
+class Campus {
+public:
+    Campus() {
+        platform::Logger::setSink(std::make_shared<QuietSink>());
+        AmbrellLegacy::setLanguage("en");
+        const auto sync = test::SampleSolutionService::committedSample() / "service" / "sync";
+        data_ = CVRouteNetworkData::initWithData(platform::readFile(sync / "graph_en.json").value());
+        meridian_ = data_ ? data_->networkForGraphId("meridian") : nullptr;
+        if (!meridian_ || !meridian_->graph()) throw std::runtime_error("the sample has no meridian network");
+        layer_.setAllObstacles(std::make_shared<const CVRouteObstacleSource::Obstacles>(
+            CVRouteLayerService::routeLayerFromData(platform::readFile(sync / "routelayer_en.json").value())));
+        search_ = std::make_unique<test::ScopedLocationSearch>(test::StoreLocationSearch::sampleLocations());
+    }
+
+    [[nodiscard]] const CVRouteLayerService& layer() const { return layer_; }
+    [[nodiscard]] bool allowsOptimization() const { return meridian_->allowPathOptimization(); }
+
+    // Routed legs from room to room until the walk has `size` nodes.
+    const Walk& walk(std::size_t size) {
+        auto& walk = walks_[size];
+        if (!walk.nodes.empty()) return walk;
+        const auto& all = meridian_->graph()->nodes();
+        // The passage's last turn first, then every third labelled room node
+        // of the two lowest floors.
+        std::vector<std::shared_ptr<CVGraphNode>> targets{all[all.size() - 2]};
+        std::size_t seen = 0;
+        for (const auto& node : all) {
+            if (node->label() && !node->isEntryPoint() && node->coordinate().floor <= 1 && seen++ % 3 == 0) {
+                targets.push_back(node);
+            }
+        }
+        auto at = all.front();
+        walk.nodes.push_back(at);
+        for (std::size_t next = 0; walk.nodes.size() < size; ++next) {
+            const auto target = targets[next % targets.size()];
+            const auto leg = meridian_->findPathFromNode(at, target, {}, {});
+            if (!leg || leg->size() < 2) continue;
+            walk.nodes.insert(walk.nodes.end(), leg->begin() + 1, leg->end());
+            at = target;
+        }
+        walk.nodes.resize(size);
+        walk.edges = meridian_->edgePathFromNodePath(walk.nodes);
+        if (walk.edges.size() + 1 != walk.nodes.size()) throw std::runtime_error("the walk does not join up");
+        walk.segments = CVPathOptimization::roomPathSegments(
+            walk.edges, walk.nodes, CVPathOptimization::getLocationsFromNodePath(walk.nodes), &layer_);
+        return walk;
+    }
+
+private:
+    std::shared_ptr<CVRouteNetworkData> data_;
+    std::shared_ptr<CVRouteNetwork> meridian_;
+    CVRouteLayerService layer_;
+    std::unique_ptr<test::ScopedLocationSearch> search_;
+    std::map<std::size_t, Walk> walks_;
+};
+
+Campus& campus() {
+    static Campus campus;
+    return campus;
+}
+
+void BM_OptimizePath(benchmark::State& state) {
+    auto& place = campus();
+    const auto& walk = place.walk(static_cast<std::size_t>(state.range(0)));
+    std::size_t straightened = 0;
+    for (auto _ : state) {
+        const auto result =
+            CVPathOptimization::optimizePath(walk.edges, walk.nodes, &place.layer(), place.allowsOptimization());
+        straightened = result->edges().size();
+        benchmark::DoNotOptimize(result);
+    }
+    state.counters["edges"] = static_cast<double>(walk.edges.size());
+    state.counters["straightened"] = static_cast<double>(straightened);
+    state.counters["segments"] = static_cast<double>(walk.segments.size());
+}
+
+void BM_EngineAlone(benchmark::State& state) {
+    const auto& walk = campus().walk(static_cast<std::size_t>(state.range(0)));
+    const auto strategy =
+        CVPathOptimization::axPathOptimizationStrategyFromCV(CVPathOptimization::pathOptimizationStrategy());
+    std::size_t straightened = 0;
+    for (auto _ : state) {
+        const auto edges = AXPathOptimization::create().optimizePathEx(walk.segments, strategy, -1.0F);
+        straightened = edges.size();
+        benchmark::DoNotOptimize(edges);
+    }
+    state.counters["edges"] = static_cast<double>(walk.edges.size());
+    state.counters["straightened"] = static_cast<double>(straightened);
+    state.counters["segments"] = static_cast<double>(walk.segments.size());
+}
+
+BENCHMARK(BM_OptimizePath)->Arg(50)->Arg(200)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EngineAlone)->Arg(50)->Arg(200)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace ambrell
+
+BENCHMARK_MAIN();
