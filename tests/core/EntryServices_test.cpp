@@ -28,7 +28,12 @@ using test::kMeridian;
 
 class Provider : public CVPositionProvider {};
 
-class FactoryMadeDirections : public CVDirectionsServicing {};
+class FactoryMadeDirections : public CVDirectionsServicing {
+public:
+    void routingWithQuery(CVDirectionsQuery /*query*/, Completion completion) override {
+        completion(nullptr, std::nullopt);
+    }
+};
 
 // The route networks of the sample's venues, or, while `failing` is set, the
 // error of a route-network service that cannot be reached.
