@@ -17,8 +17,9 @@ pid_t spawnThisProgramForTest(std::string_view testName, std::string_view name, 
 
 // Runs `body` `runs` times, each in a child process forked from this one, one
 // after another: for a race with the runtime's shutdown, which a process goes
-// through once. The test must not have started a thread before (a test
-// process starts with none), so each child starts its runtime afresh. A child
+// through once. Each child starts its runtime afresh: a test that started a
+// thread before (run beside others in one process) runs again, alone, in a
+// fresh copy of the program, which does the runs. A child
 // ends with the code `body` returns, or earlier by itself (exit(), a
 // sanitizer's report). One that is still running after `bound` is killed.
 // Answers nothing when every child ended with 0, else what happened to the
