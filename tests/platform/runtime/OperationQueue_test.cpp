@@ -313,8 +313,8 @@ TEST(OperationQueue, ADependencyAddedWhileTheCompletionBlockRunsIsReleasedAfterI
         std::atomic<bool> secondRan{false};
         std::atomic<bool> sawTheCompletion{false};
         auto second = std::make_shared<BlockOperation>([&] {
-            secondRan = true;
             sawTheCompletion = completionOver.load();
+            secondRan = true;
         });
         // Every other time the block is let go first, to race the adding.
         if (i % 2 == 1) dependencyAdded.set_value();
