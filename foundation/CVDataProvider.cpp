@@ -154,7 +154,7 @@ Awaitable<CVDataProvider::DataResult> sendSerialised(SerialisedBody body, std::s
 template <typename Result, typename Completion, typename Deliver>
 void completeFromTask(Awaitable<Result> work, Completion completion, Deliver deliver) {
     if (!completion) {
-        platform::Task::start<Result>(std::move(work));
+        platform::Task::start([work = std::move(work)]() mutable { return std::move(work); });
         return;
     }
     platform::completeOn(

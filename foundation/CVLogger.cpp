@@ -308,7 +308,10 @@ void CVLoggerActor::appendDetached(CVLogEntry entry) {
     // order, and a call made on the actor itself does not run in the middle of
     // the operation that made it.
     boost::asio::post(actor_->executor(), [self = shared_from_this(), entry = std::move(entry)]() mutable {
-        platform::Task::startOn(self->actor_->executor(), Steps::append(self, std::move(entry)));
+        auto executor = self->actor_->executor();
+        platform::Task::startOn(std::move(executor), [self = std::move(self), entry = std::move(entry)]() mutable {
+            return Steps::append(std::move(self), std::move(entry));
+        });
     });
 }
 
@@ -432,7 +435,9 @@ void CVLogger::setConfiguration(std::shared_ptr<CVLoggingConfig> configuration) 
     configuration_ = std::move(configuration);
 }
 
-void CVLogger::uploadLog() { platform::Task::start(loggerActor_->uploadLogPackages()); }
+void CVLogger::uploadLog() {
+    platform::Task::start([actor = loggerActor_] { return actor->uploadLogPackages(); });
+}
 
 void CVLogger::reachabilityDidChange(const platform::Notification&) {
     if (CVNetworkReachabilityManager::sharedManager()->isReachable()) uploadLog();

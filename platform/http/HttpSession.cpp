@@ -2,12 +2,15 @@
 
 #include <boost/asio/this_coro.hpp>
 
+#include <exception>
 #include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <type_traits>
 #include <utility>
 
+#include "platform/NSErrorException.h"
+#include "platform/http/HttpErrors.h"
 #include "platform/http/HttpSessionCore.h"
 #include "platform/runtime/Cancellation.h"
 #include "platform/runtime/Continuation.h"
@@ -43,6 +46,19 @@ void discard(HttpDownloadResult& result) {
     std::filesystem::remove(result.temporaryFile, ignored);
 }
 
+// The error of a transfer that the session aborted as it stopped (or that a
+// handle cancelled).
+bool endedAsCancelledTransfer(const std::exception_ptr& error) {
+    if (!error) return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const NSErrorException& failure) {
+        return failure.error().domain == NSURLErrorDomain && failure.error().code == NSURLErrorCancelled;
+    } catch (...) {
+        return false;
+    }
+}
+
 // Holds the core, not the session: a session destroyed before the
 // awaitable starts then cancels it rather than dangling.
 template <typename Result>
@@ -65,6 +81,11 @@ Awaitable<Result> awaitTransfer(std::shared_ptr<HttpSessionCore> core, CurlTrans
         handle.cancel();
         co_await turn->waitIgnoringCancellation();
         if ((*outcome)->hasValue()) discard((*outcome)->get());
+        throw CancellationError();
+    }
+    // The runtime's shutdown cancels the awaiting task and stops the session,
+    // and either may reach the task first: it sees its cancellation either way.
+    if (endedAsCancelledTransfer((*outcome)->error()) && Runtime::shared().isShuttingDown()) {
         throw CancellationError();
     }
     co_return std::move((*outcome)->get());

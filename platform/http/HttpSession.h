@@ -62,7 +62,12 @@ private:
 // Requests may be started from any number of threads at once. Destroying the
 // session, or the runtime's shutdown, aborts what is under way (each
 // completion then receives NSURLErrorCancelled) and waits for the network
-// thread to end; requests made afterwards fail the same way at once.
+// thread to end, so every completion has returned by then, even when both
+// stop the session at once; requests made afterwards fail the same way at
+// once. An awaiting task whose transfer the runtime's shutdown aborts throws
+// CancellationError, never NSURLErrorCancelled: the shutdown cancels the
+// task too. One whose session is destroyed outside a shutdown throws the
+// NSErrorException with NSURLErrorCancelled.
 class HttpSession {
 public:
     struct Configuration {

@@ -51,6 +51,7 @@ std::shared_ptr<HttpSessionCore> HttpSessionCore::start(std::optional<std::strin
         core->run();
         releaseThreadCryptoState();
     });
+    core->networkThread_ = core->thread_.get_id();
     return core;
 }
 
@@ -90,13 +91,20 @@ void HttpSessionCore::cancel(std::uint64_t id) {
 void HttpSessionCore::stop() {
     {
         std::lock_guard lock(mutex_);
-        if (closed_) return;
-        stopRequested_ = true;
-        curl_multi_wakeup(multi_);
+        if (!closed_) {
+            stopRequested_ = true;
+            curl_multi_wakeup(multi_);
+        }
     }
-    // The runtime's shutdown and the session's destructor may both stop it.
+    // A completion that stops the session runs on the network thread, which
+    // cannot wait for itself; nor may it wait for the lock of a caller who
+    // waits for it.
+    if (std::this_thread::get_id() == networkThread_) return;
+    // The runtime's shutdown and the session's destructor may both stop it:
+    // whichever comes second, even while the first one's cancelled
+    // completions are still being called, waits for the thread too.
     std::lock_guard join(joinMutex_);
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+    if (thread_.joinable()) thread_.join();
 }
 
 void HttpSessionCore::run() {

@@ -33,8 +33,8 @@ public:
     HttpTransferHandle submit(CurlTransfer::Kind kind, HttpRequest request, std::filesystem::path temporaryFolder,
                               CurlTransfer::Completion completion);
     void cancel(std::uint64_t id);
-    // Aborts every transfer and ends the network thread; waits for it unless
-    // called on it.
+    // Aborts every transfer and ends the network thread; waits for it, and so
+    // for every cancelled completion, unless called on it.
     void stop();
 
 private:
@@ -51,6 +51,8 @@ private:
     CURLM* multi_ = nullptr;
     std::atomic<std::uint64_t> nextId_{1};
     std::thread thread_;
+    // Set before any transfer can reach the thread, and never changed.
+    std::thread::id networkThread_;
     std::mutex joinMutex_;
 
     std::mutex mutex_;

@@ -1,11 +1,11 @@
 #include "platform/runtime/DispatchQueue.h"
 
-#include <boost/asio/post.hpp>
 #include <exception>
 #include <future>
 
 #include "platform/Logger.h"
 #include "platform/runtime/Guarded.h"
+#include "platform/runtime/Runtime.h"
 #include "platform/runtime/RuntimeErrors.h"
 #include "platform/runtime/ThreadPool.h"
 
@@ -28,13 +28,12 @@ const std::string& DispatchQueue::label() const { return impl_->label; }
 bool DispatchQueue::isCurrent() const { return impl_->strand.running_in_this_thread(); }
 
 void DispatchQueue::async(std::function<void()> block) const {
-    if (ThreadPool::shared().isStopped()) {
-        Logger("runtime").error("The runtime has shut down; a block for queue {} was refused", impl_->label);
-        return;
-    }
-    boost::asio::post(impl_->strand, [block = std::move(block), label = impl_->label] {
+    std::function<void()> guarded = [block = std::move(block), label = impl_->label] {
         runGuarded("A block on queue " + label, block);
-    });
+    };
+    if (!ThreadPool::shared().tryPost(impl_->strand, guarded)) {
+        Logger("runtime").error("The runtime has shut down; a block for queue {} was refused", impl_->label);
+    }
 }
 
 void DispatchQueue::runSync(const std::function<void()>& block) const {
@@ -46,17 +45,20 @@ void DispatchQueue::runSync(const std::function<void()>& block) const {
         throw BlockingCallError("DispatchQueue::sync on a pool thread would starve the pool (queue " + impl_->label +
                                 ")");
     }
-    if (ThreadPool::shared().isStopped()) throw RuntimeStoppedError();
+    // As blockingWait does: a wait that begins during the shutdown could
+    // outlast the pool it waits for.
+    if (Runtime::shared().isShuttingDown()) throw RuntimeStoppedError();
     std::promise<void> done;
     auto finished = done.get_future();
-    boost::asio::post(impl_->strand, [&block, &done] {
+    std::function<void()> run = [&block, &done] {
         try {
             block();
             done.set_value();
         } catch (...) {
             done.set_exception(std::current_exception());
         }
-    });
+    };
+    if (!ThreadPool::shared().tryPost(impl_->strand, run)) throw RuntimeStoppedError();
     finished.get();
 }
 

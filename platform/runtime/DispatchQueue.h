@@ -32,7 +32,8 @@ public:
     // caller is already on this queue, so a nested sync cannot deadlock.
     // Exceptions thrown by the block reach the caller. Throws
     // BlockingCallError on any other pool thread: a pool thread that blocks
-    // starves the work it waits for.
+    // starves the work it waits for. Throws RuntimeStoppedError, without
+    // running the block, once the runtime's shutdown has begun.
     template <typename Block>
     auto sync(Block&& block) const -> std::invoke_result_t<Block&> {
         using Result = std::invoke_result_t<Block&>;

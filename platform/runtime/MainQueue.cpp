@@ -21,7 +21,7 @@ constexpr std::string_view kMainQueueBlock = "A block on the main queue";
 // Runs `step` on the loop until it returns normally: a block that throws is
 // logged, never allowed to end the host's main loop.
 template <typename Step>
-void runLogged(Step&& step) {
+void runLoggedOnMainLoop(Step&& step) {
     for (;;) {
         try {
             step();
@@ -43,6 +43,9 @@ struct MainQueue::Impl {
 
     std::mutex mutex;
     bool closed = false;  // guarded by mutex
+    // Blocks queued through tryAsync() that have not run yet: closing runs
+    // until none is left, however often the host stops the loop meanwhile.
+    std::atomic<std::size_t> pending{0};
 
     bool isClosed() {
         std::lock_guard lock(mutex);
@@ -50,7 +53,7 @@ struct MainQueue::Impl {
     }
     void poll() {
         if (context.stopped()) context.restart();
-        runLogged([this] { context.poll(); });
+        runLoggedOnMainLoop([this] { context.poll(); });
     }
 };
 
@@ -68,7 +71,7 @@ void MainQueue::run() {
     ++impl_->runners;
     if (!impl_->isClosed()) {
         impl_->context.restart();
-        runLogged([this] { impl_->context.run(); });
+        runLoggedOnMainLoop([this] { impl_->context.run(); });
     }
     --impl_->runners;
 }
@@ -88,7 +91,11 @@ void MainQueue::deliver(std::function<void()> completion) {
 bool MainQueue::tryAsync(std::function<void()>& work) {
     std::lock_guard lock(impl_->mutex);
     if (impl_->closed) return false;
-    boost::asio::post(impl_->context, [work = std::move(work)] { runGuarded(kMainQueueBlock, work); });
+    ++impl_->pending;
+    boost::asio::post(impl_->context, [this, work = std::move(work)] {
+        runGuarded(kMainQueueBlock, work);
+        --impl_->pending;
+    });
     return true;
 }
 
@@ -110,20 +117,32 @@ void MainQueue::runReady() {
     if (canRunHere()) impl_->poll();
 }
 
-void MainQueue::close() {
+void MainQueue::close(std::chrono::steady_clock::time_point deadline) {
     {
         std::lock_guard lock(impl_->mutex);
         if (impl_->closed) return;
         impl_->closed = true;
     }
+    if (!canRunHere()) {
+        // The host's loop runs everything queued before this marker, unless
+        // it stops first: run() will not start it again, so from then on the
+        // queued blocks are run here.
+        auto reached = std::make_shared<std::atomic<bool>>(false);
+        boost::asio::post(impl_->context, [reached] { *reached = true; });
+        bool stopped = false;
+        while (!*reached && !canRunHere()) {
+            if (!stopped && std::chrono::steady_clock::now() >= deadline) {
+                Logger("runtime").error(
+                    "The main queue had not caught up by the shutdown's deadline; its loop stops "
+                    "after the block it runs");
+                impl_->context.stop();
+                stopped = true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
     if (canRunHere()) {
-        impl_->poll();
-    } else {
-        // The host's loop runs everything queued before this marker.
-        std::promise<void> done;
-        auto finished = done.get_future();
-        boost::asio::post(impl_->context, [&done] { done.set_value(); });
-        finished.wait();
+        while (impl_->pending > 0) impl_->poll();
     }
     impl_->guard.reset();
     impl_->context.stop();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -45,8 +46,10 @@ public:
     // Runs the blocks that are ready, when canRunHere().
     void runReady();
     // Refuses new blocks, calls every block queued before once, and stops the
-    // loop.
-    void close();
+    // loop. The host's loop runs them while it goes on; once it stops, or
+    // once `deadline` passes (the loop is then stopped after the block it
+    // runs), the calling thread runs what is left.
+    void close(std::chrono::steady_clock::time_point deadline);
 
 private:
     MainQueue();

@@ -1,7 +1,6 @@
 #include "platform/runtime/OperationQueue.h"
 
 #include <algorithm>
-#include <boost/asio/post.hpp>
 #include <exception>
 #include <map>
 #include <stdexcept>
@@ -16,29 +15,25 @@ namespace ambrell::platform {
 
 namespace {
 
-const Logger& logger() {
+const Logger& operationQueueLogger() {
     static const Logger log("runtime");
     return log;
 }
 
-void runLogged(const std::function<void()>& block, std::string_view what, const std::string& name) {
+void runOperationStep(const std::function<void()>& block, std::string_view what, const std::string& name) {
     try {
         block();
     } catch (const std::exception& e) {
-        logger().error("The {} of operation '{}' threw: {}", what, name, e.what());
+        operationQueueLogger().error("The {} of operation '{}' threw: {}", what, name, e.what());
     } catch (...) {
-        logger().error("The {} of operation '{}' threw", what, name);
+        operationQueueLogger().error("The {} of operation '{}' threw", what, name);
     }
 }
 
-// Once the pool has stopped, posted work would be dropped; running it here
-// keeps the promise that every finish and completion block happens once.
-void runOnPool(ThreadPool& pool, std::function<void()> work) {
-    if (pool.isStopped()) {
-        work();
-        return;
-    }
-    boost::asio::post(pool.executor(), std::move(work));
+// Once the pool has stopped it refuses the work; running it here keeps the
+// promise that every finish and completion block happens once.
+void runOnOperationPool(ThreadPool& pool, std::function<void()> work) {
+    if (!pool.tryPost(pool.executor(), work)) work();
 }
 
 }  // namespace
@@ -220,8 +215,8 @@ private:
 
     void dispatch(std::vector<std::shared_ptr<Operation>>& toStart) {
         for (auto& operation : toStart) {
-            runOnPool(pool_, [core = shared_from_this(), operation = std::move(operation)] {
-                runLogged([&operation] { operation->start(); }, "start", operation->name());
+            runOnOperationPool(pool_, [core = shared_from_this(), operation = std::move(operation)] {
+                runOperationStep([&operation] { operation->start(); }, "start", operation->name());
                 // A plain operation is finished now; an asynchronous one tells
                 // the queue itself later.
                 operation->stateDidChange();
@@ -268,8 +263,11 @@ void Operation::addDependency(const std::shared_ptr<Operation>& operation) {
         dependencies_.push_back(operation);
     }
     {
+        // Under the dependency's lock, which its completion takes to mark
+        // itself completed and hand its dependants over: either this
+        // operation is handed over then, or it sees the completion below.
         std::lock_guard lock(operation->mutex_);
-        operation->dependants_.push_back(weak_from_this());
+        if (!operation->completed_) operation->dependants_.push_back(weak_from_this());
     }
     stateDidChange();
 }
@@ -325,7 +323,18 @@ QualityOfService Operation::qualityOfService() const { return qualityOfService_;
 void Operation::setQualityOfService(QualityOfService quality) { qualityOfService_ = quality; }
 
 void Operation::cancel() {
-    if (!cancelled_.exchange(true)) stateDidChange();
+    if (cancelled_.exchange(true)) return;
+    stateDidChange();
+    // A cancelled dependency that does not run counts as finished; its
+    // dependants may be ready now, in whatever queue, even in none.
+    std::vector<std::weak_ptr<Operation>> dependants;
+    {
+        std::lock_guard lock(mutex_);
+        dependants = dependants_;
+    }
+    for (const auto& weak : dependants) {
+        if (auto dependant = weak.lock()) dependant->stateDidChange();
+    }
 }
 
 bool Operation::isCancelled() const { return cancelled_; }
@@ -336,8 +345,13 @@ bool Operation::isAsynchronous() const { return false; }
 bool Operation::isReady() const {
     if (isCancelled()) return true;
     const auto dependencies = this->dependencies();
-    return std::all_of(dependencies.begin(), dependencies.end(),
-                       [](const auto& dependency) { return dependency->isFinished() && dependency->completed_; });
+    return std::all_of(dependencies.begin(), dependencies.end(), [](const auto& dependency) {
+        if (dependency->isFinished()) return dependency->completed_.load();
+        // One cancelled before it ran never runs its work: it counts as
+        // finished at once, even when no queue will ever start it. One
+        // cancelled while it runs is only told, and is waited for.
+        return dependency->isCancelled() && !dependency->isExecuting();
+    });
 }
 
 void Operation::start() {
@@ -345,7 +359,7 @@ void Operation::start() {
     if (!isCancelled()) {
         executing_ = true;
         stateDidChange();
-        runLogged([this] { main(); }, "work", name());
+        runOperationStep([this] { main(); }, "work", name());
         executing_ = false;
     }
     finished_ = true;
@@ -362,24 +376,28 @@ void Operation::stateDidChange() {
 
 void Operation::notifyFinished() {
     std::function<void()> block;
-    std::vector<std::weak_ptr<Operation>> dependants;
     {
         std::lock_guard lock(mutex_);
         block = std::exchange(completionBlock_, nullptr);
-        dependants = std::exchange(dependants_, {});
     }
     auto queue = attachedQueue();
     if (queue) queue->update(this);
     // The completion block runs before dependants may start, so they see
-    // what it did.
-    runOnPool(queue ? queue->pool() : ThreadPool::blockingIO(),
-              [self = shared_from_this(), block = std::move(block), dependants = std::move(dependants)] {
-                  if (block) runLogged(block, "completion block", self->name());
-                  self->completed_ = true;
-                  for (const auto& weak : dependants) {
-                      if (auto dependant = weak.lock()) dependant->stateDidChange();
-                  }
-              });
+    // what it did. The dependants are taken only afterwards, with the mark,
+    // so that one added while the block runs is not left behind.
+    runOnOperationPool(queue ? queue->pool() : ThreadPool::blockingIO(),
+                       [self = shared_from_this(), block = std::move(block)] {
+                           if (block) runOperationStep(block, "completion block", self->name());
+                           std::vector<std::weak_ptr<Operation>> dependants;
+                           {
+                               std::lock_guard lock(self->mutex_);
+                               self->completed_ = true;
+                               dependants = std::exchange(self->dependants_, {});
+                           }
+                           for (const auto& weak : dependants) {
+                               if (auto dependant = weak.lock()) dependant->stateDidChange();
+                           }
+                       });
 }
 
 bool Operation::attachToQueue(const std::shared_ptr<detail::OperationQueueCore>& queue) {
@@ -428,9 +446,9 @@ void OperationQueue::addOperations(const std::vector<std::shared_ptr<Operation>>
 }
 
 namespace {
-class BlockOperation : public Operation {
+class QueuedBlockOperation : public Operation {
 public:
-    explicit BlockOperation(std::function<void()> block) : block_(std::move(block)) {}
+    explicit QueuedBlockOperation(std::function<void()> block) : block_(std::move(block)) {}
 
 protected:
     void main() override {
@@ -443,7 +461,7 @@ private:
 }  // namespace
 
 void OperationQueue::addOperation(std::function<void()> block) {
-    core_->add(std::make_shared<BlockOperation>(std::move(block)));
+    core_->add(std::make_shared<QueuedBlockOperation>(std::move(block)));
 }
 
 void OperationQueue::setSuspended(bool suspended) { core_->setSuspended(suspended); }

@@ -59,8 +59,10 @@ public:
     void setName(std::string name);
 
     // The operation starts only when every dependency is finished (a
-    // cancelled one counts as finished). Dependencies are held strongly until
-    // removed. Adding the operation itself is refused with
+    // cancelled one counts as finished, whether or not a queue holds it). A
+    // dependency that finished already, even one whose completion block is
+    // still running, is waited for as any other. Dependencies are held
+    // strongly until removed. Adding the operation itself is refused with
     // std::invalid_argument.
     void addDependency(const std::shared_ptr<Operation>& operation);
     void removeDependency(const std::shared_ptr<Operation>& operation);
@@ -87,8 +89,8 @@ public:
     [[nodiscard]] virtual bool isExecuting() const;
     [[nodiscard]] virtual bool isFinished() const;
     [[nodiscard]] virtual bool isAsynchronous() const;
-    // Every dependency is finished and its completion block has run, or the
-    // operation is cancelled.
+    // Every dependency is finished and its completion block has run, or was
+    // cancelled before it began to execute; or the operation is cancelled.
     [[nodiscard]] bool isReady() const;
 
     // Called by the queue on one of its threads. The base runs main() unless

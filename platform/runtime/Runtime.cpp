@@ -1,5 +1,7 @@
 #include "platform/runtime/Runtime.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -28,6 +30,34 @@ struct Runtime::Impl {
     std::uint64_t nextServiceId = 1;
 };
 
+namespace runtime_exit {
+
+void shutDownAtExit() {
+    if (ThreadPool::current() == nullptr) Runtime::shared().shutdown();
+}
+
+// Lives in the main thread's thread storage. Those objects are destroyed when
+// the main thread calls exit() (returning from main does), before any static
+// object, whenever that was built: an atexit() handler would run only after
+// the statics built later than its registration were gone, while the pools
+// still use them.
+struct MainThreadExitShutdown {
+    MainThreadExitShutdown() = default;
+    MainThreadExitShutdown(const MainThreadExitShutdown&) = delete;
+    MainThreadExitShutdown& operator=(const MainThreadExitShutdown&) = delete;
+    ~MainThreadExitShutdown() { shutDownAtExit(); }
+};
+
+void armOnMainThread() {
+    thread_local bool armed = false;
+    if (armed) return;
+    armed = true;
+    if (::gettid() != ::getpid()) return;
+    thread_local MainThreadExitShutdown shutdownOnExit;
+}
+
+}  // namespace runtime_exit
+
 Runtime::Runtime() : impl_(std::make_unique<Impl>()) {}
 
 Runtime& Runtime::shared() {
@@ -35,11 +65,12 @@ Runtime& Runtime::shared() {
     // destroyed at exit.
     static Runtime* const runtime = [] {
         auto* created = new Runtime();
-        std::atexit([] {
-            if (ThreadPool::current() == nullptr) Runtime::shared().shutdown();
-        });
+        // For an exit() called from another thread than the main one, or
+        // before the main thread used the runtime.
+        std::atexit(runtime_exit::shutDownAtExit);
         return created;
     }();
+    runtime_exit::armOnMainThread();
     return *runtime;
 }
 
@@ -134,7 +165,7 @@ void Runtime::shutdown(std::chrono::milliseconds deadline) {
     waitForTasks(until);
     ThreadPool::shared().stopAndJoin(until);
     ThreadPool::blockingIO().stopAndJoin(until);
-    MainQueue::shared().close();
+    MainQueue::shared().close(until);
     impl_->stopped = true;
 }
 

@@ -34,10 +34,14 @@ public:
     //      calls each pending completion with its cancelled error);
     //   4. waits for the tasks to end, running the main queue meanwhile when
     //      no other thread runs it;
-    //   5. lets the pools run what is queued, then joins their threads;
-    //   6. calls what is still queued for the main queue, once, and closes it.
+    //   5. lets the pools run what is queued, then joins their threads (work
+    //      queued while they stop runs too, on this thread);
+    //   6. calls what is still queued for the main queue, once, and closes it
+    //      (on this thread once the host's loop has stopped).
     // Waits past `deadline` only for blocks already running. A second call
-    // does nothing; process exit makes one. Throws BlockingCallError on a pool
+    // does nothing. Process exit makes one: when the main thread used the
+    // runtime and returns from main() or calls exit(), before any static
+    // object is destroyed; otherwise later, among the exit handlers. Throws BlockingCallError on a pool
     // thread, which would wait for itself.
     void shutdown(std::chrono::milliseconds deadline = kDefaultShutdownDeadline);
     [[nodiscard]] bool isShuttingDown() const;

@@ -120,7 +120,9 @@ class TypedTask;
 // task still running.
 class Task {
 public:
-    // Starts `work` on a new strand of the shared pool (startOn: on `strand`).
+    // Starts the work that `work` begins when called, on a new strand of the
+    // shared pool (startOn: on `strand`). The callable is kept alive, with
+    // what it captured, until the work ends.
     //   Completes: the completion, if any, exactly once with the outcome, from
     //     the working task or on the main queue (where shutdown ends, once
     //     the main queue has closed). A completion that throws is logged.
@@ -128,29 +130,25 @@ public:
     //     starting the work, once the runtime's shutdown has begun.
     //   Cancelling: cancel() asks the work to stop at its cancellation
     //     points; shutdown cancels every task still running.
-    template <typename T>
-    static TypedTask<T> start(Awaitable<T> work, std::type_identity_t<Completion<T>> completion = {},
-                              CompletionQueue queue = CompletionQueue::workingTask) {
-        return startOn<T>(ThreadPool::shared().makeStrand(), std::move(work), std::move(completion), queue);
-    }
-
-    template <typename T>
-    static TypedTask<T> startOn(Strand strand, Awaitable<T> work, std::type_identity_t<Completion<T>> completion = {},
-                                CompletionQueue queue = CompletionQueue::workingTask);
-
-    // The same for a callable that starts the work: it is kept alive, with
-    // what it captured, until the work ends.
     template <AsyncCallable F>
     static TypedTask<AwaitedBy<F>> start(F work, Completion<AwaitedBy<F>> completion = {},
                                          CompletionQueue queue = CompletionQueue::workingTask) {
-        return start<AwaitedBy<F>>(detail::keepAlive(std::move(work)), std::move(completion), queue);
+        return startOn(ThreadPool::shared().makeStrand(), std::move(work), std::move(completion), queue);
     }
     template <AsyncCallable F>
     static TypedTask<AwaitedBy<F>> startOn(Strand strand, F work, Completion<AwaitedBy<F>> completion = {},
                                            CompletionQueue queue = CompletionQueue::workingTask) {
-        return startOn<AwaitedBy<F>>(std::move(strand), detail::keepAlive(std::move(work)), std::move(completion),
-                                     queue);
+        return spawn<AwaitedBy<F>>(std::move(strand), detail::keepAlive(std::move(work)), std::move(completion), queue);
     }
+
+    // A started awaitable is refused: the work outlives the statement that
+    // starts it, and a coroutine lambda called in that statement would leave
+    // its work reading the lambda's captures after they died. Pass the
+    // callable (the lambda itself, or one that calls the coroutine function).
+    template <typename T, typename... Rest>
+    static void start(Awaitable<T> work, Rest&&... rest) = delete;
+    template <typename T, typename... Rest>
+    static void startOn(Strand strand, Awaitable<T> work, Rest&&... rest) = delete;
 
     // Asks the work to stop; thread-safe, idempotent.
     void cancel() const { state_->cancel(); }
@@ -160,6 +158,10 @@ public:
 protected:
     explicit Task(std::shared_ptr<detail::TaskStateBase> state) : state_(std::move(state)) {}
     std::shared_ptr<detail::TaskStateBase> state_;
+
+private:
+    template <typename T>
+    static TypedTask<T> spawn(Strand strand, Awaitable<T> work, Completion<T> completion, CompletionQueue queue);
 };
 
 // A task whose outcome can also be awaited.
@@ -207,8 +209,7 @@ private:
 };
 
 template <typename T>
-TypedTask<T> Task::startOn(Strand strand, Awaitable<T> work, std::type_identity_t<Completion<T>> completion,
-                           CompletionQueue queue) {
+TypedTask<T> Task::spawn(Strand strand, Awaitable<T> work, Completion<T> completion, CompletionQueue queue) {
     auto state = std::make_shared<detail::TaskState<T>>(std::move(strand));
     if (!Runtime::shared().admit(state)) {
         state->cancelRequested = true;

@@ -8,6 +8,7 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <shared_mutex>
 #include <thread>
 #include <vector>
 
@@ -39,6 +40,11 @@ struct ThreadPool::Impl {
     std::condition_variable threadEnded;
     unsigned running = 0;  // guarded by mutex
     bool joined = false;   // guarded by mutex
+
+    // Held shared by each tryPost() across its check and its post, so that
+    // the pool closes between two posts, never inside one.
+    mutable std::shared_mutex gate;
+    bool closed = false;  // guarded by gate
 };
 
 ThreadPool::ThreadPool(std::string name, unsigned threads)
@@ -84,20 +90,49 @@ bool ThreadPool::isCurrent() const { return currentPool == this; }
 
 const ThreadPool* ThreadPool::current() { return currentPool; }
 
+bool ThreadPool::tryPost(const Executor& target, std::function<void()>& work) {
+    std::shared_lock gate(impl_->gate);
+    if (impl_->closed) return false;
+    boost::asio::post(target, std::move(work));
+    return true;
+}
+
 void ThreadPool::stopAndJoin(std::chrono::steady_clock::time_point deadline) {
     std::unique_lock lock(impl_->mutex);
     if (impl_->joined) return;
-    impl_->guard.reset();
-    impl_->threadEnded.wait_until(lock, deadline, [this] { return impl_->running == 0; });
-    impl_->context.stop();
     impl_->joined = true;
+    impl_->guard.reset();
+    // The threads leave once the context has run out of work; that is not yet
+    // the end of posting, so the pool closes only afterwards.
+    const bool ranOut = impl_->threadEnded.wait_until(lock, deadline, [this] { return impl_->running == 0; });
     lock.unlock();
+    {
+        std::unique_lock gate(impl_->gate);
+        impl_->closed = true;
+    }
+    if (!ranOut) impl_->context.stop();
     for (auto& thread : impl_->threads) thread.join();
+    if (ranOut) runLeftovers();
+}
+
+// Runs what came between the threads' end and the closing, and whatever that
+// queues in turn, as a pool thread would.
+void ThreadPool::runLeftovers() {
+    currentPool = this;
+    for (;;) {
+        try {
+            impl_->context.restart();
+            if (impl_->context.poll() == 0) break;
+        } catch (...) {
+            logEscapedException("A block on " + name_);
+        }
+    }
+    currentPool = nullptr;
 }
 
 bool ThreadPool::isStopped() const {
-    std::lock_guard lock(impl_->mutex);
-    return impl_->joined;
+    std::shared_lock gate(impl_->gate);
+    return impl_->closed;
 }
 
 }  // namespace ambrell::platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "platform/runtime/Executor.h"
@@ -28,14 +29,25 @@ public:
     // The pool whose thread the caller runs on, or null off every pool.
     [[nodiscard]] static const ThreadPool* current();
 
+    // Queues `work` on `target`, an executor of this pool (or a strand of
+    // it). Work queued here runs, however its post races with the pool's
+    // stop; once the pool has stopped it answers false and leaves `work`
+    // untouched, for the caller to refuse or run it.
+    bool tryPost(const Executor& target, std::function<void()>& work);
+
     // Lets the queued work run until nothing is left or the deadline passes,
-    // then stops the pool and joins its threads. Work posted afterwards is
-    // dropped. Called by the runtime's shutdown only.
+    // then stops the pool and joins its threads. What was queued in between,
+    // after the threads ran out of work, runs on the calling thread; what is
+    // queued afterwards is dropped, and tryPost() refuses it. Past the
+    // deadline what was queued is dropped. Called by the runtime's shutdown
+    // only.
     void stopAndJoin(std::chrono::steady_clock::time_point deadline);
+    // True once stopAndJoin() began refusing work.
     [[nodiscard]] bool isStopped() const;
 
 private:
     ThreadPool(std::string name, unsigned threads);
+    void runLeftovers();
     struct Impl;
     Impl* impl_;  // never destroyed: see shared()
     std::string name_;

@@ -355,8 +355,9 @@ TEST_F(VenueHandler, CancellingWhileTheBuildingsLoadEndsTheLoadAndDropsTheLateAn
     std::promise<void> release;
     CVBuildingProvider::queue().async([gate = release.get_future().share()] { gate.wait(); });
     auto cancelledWithCancellation = std::make_shared<std::promise<bool>>();
-    const auto task =
-        platform::Task::start<void>(cancelled->loadVenueData(), [cancelledWithCancellation](auto outcome) {
+    const auto task = platform::Task::start(
+        [cancelled] { return cancelled->loadVenueData(); },
+        [cancelledWithCancellation](platform::TaskResult<void> outcome) {
             cancelledWithCancellation->set_value(test::failedWith<platform::CancellationError>(std::optional(outcome)));
         });
     task.cancel();

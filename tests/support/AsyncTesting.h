@@ -69,12 +69,15 @@ struct StartedTask {
     }
 };
 
+// `work` comes from a coroutine function or method, or from a captureless
+// coroutine lambda: its frame then holds all it uses.
 template <typename T>
 StartedTask<T> startTask(platform::Awaitable<T> work) {
     auto promise = std::make_shared<std::promise<platform::TaskResult<T>>>();
     std::shared_future<platform::TaskResult<T>> outcome = promise->get_future().share();
-    auto task = platform::Task::start<T>(
-        std::move(work), [promise](platform::TaskResult<T> result) { promise->set_value(std::move(result)); });
+    auto task =
+        platform::Task::start([work = std::move(work)]() mutable { return std::move(work); },
+                              [promise](platform::TaskResult<T> result) { promise->set_value(std::move(result)); });
     return StartedTask<T>{std::move(task), std::move(outcome)};
 }
 

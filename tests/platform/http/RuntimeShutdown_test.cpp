@@ -74,7 +74,7 @@ TEST(RuntimeShutdown, EndsEverythingInFlightCallingEachCompletionOnceAndRefusesW
     std::array<std::atomic<int>, 3> mainCalls{};
     for (std::size_t i = 0; i < mainCalls.size(); ++i) {
         Task::start(
-            one(), [&mainCalls, i](TaskResult<int>) { ++mainCalls[i]; }, CompletionQueue::main);
+            one, [&mainCalls, i](TaskResult<int>) { ++mainCalls[i]; }, CompletionQueue::main);
     }
 
     Runtime::shared().shutdown(5s);
@@ -91,7 +91,7 @@ TEST(RuntimeShutdown, EndsEverythingInFlightCallingEachCompletionOnceAndRefusesW
     // New work is refused, and a refused task's completion still runs once.
     std::atomic<int> refusedCalls{0};
     bool stopped = false;
-    Task::start(one(), [&](TaskResult<int> result) {
+    Task::start(one, [&](TaskResult<int> result) {
         ++refusedCalls;
         stopped = refusedAsStopped(result);
     });

@@ -84,9 +84,9 @@ TEST(BlockingCalls, ThrowingBlocksAndCompletionsAreLoggedAndWorkGoesOn) {
     for (const auto where : {CompletionQueue::workingTask, CompletionQueue::main}) {
         std::atomic<bool> laterRan{false};
         Task::start(
-            one(), [](TaskResult<int>) { throw std::runtime_error("a completion that throws"); }, where);
+            one, [](TaskResult<int>) { throw std::runtime_error("a completion that throws"); }, where);
         Task::start(
-            one(), [&](TaskResult<int>) { laterRan = true; }, where);
+            one, [&](TaskResult<int>) { laterRan = true; }, where);
         EXPECT_TRUE(test::waitFor([&] { return laterRan.load(); }));
     }
     // Every pool thread is still there to run work.

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -287,6 +288,80 @@ TEST(OperationQueue, DependenciesAcrossQueuesHoldWithManyProducers) {
     EXPECT_TRUE(test::waitFor([&] { return downstreamDone == kPairs * kProducers; }));
     EXPECT_EQ(orderBroken, 0);
     EXPECT_TRUE(test::waitFor([&] { return upstream.operationCount() == 0 && downstream.operationCount() == 0; }));
+}
+
+// The dependency has finished and its completion block runs when the
+// dependant is added (or is just ending, every other time): the block hands
+// the dependants over once it is done, and must not leave this one behind.
+TEST(OperationQueue, ADependencyAddedWhileTheCompletionBlockRunsIsReleasedAfterIt) {
+    constexpr int kIterations = 1000;
+    OperationQueue queue("test.late-dependency", 4, false);
+    for (int i = 0; i < kIterations; ++i) {
+        std::promise<void> inCompletion;
+        std::promise<void> dependencyAdded;
+        auto added = dependencyAdded.get_future().share();
+        std::atomic<bool> completionOver{false};
+        auto first = std::make_shared<Operation>();
+        first->setCompletionBlock([&inCompletion, &completionOver, added] {
+            inCompletion.set_value();
+            added.wait_for(test::kWaitBound);
+            completionOver = true;
+        });
+        queue.addOperation(first);
+        ASSERT_EQ(inCompletion.get_future().wait_for(test::kWaitBound), std::future_status::ready)
+            << "iteration " << i << ": the completion block did not run";
+        std::atomic<bool> secondRan{false};
+        std::atomic<bool> sawTheCompletion{false};
+        auto second = std::make_shared<BlockOperation>([&] {
+            sawTheCompletion = completionOver.load();
+            secondRan = true;
+        });
+        // Every other time the block is let go first, to race the adding.
+        if (i % 2 == 1) dependencyAdded.set_value();
+        second->addDependency(first);
+        if (i % 2 == 0) dependencyAdded.set_value();
+        queue.addOperation(second);
+        ASSERT_TRUE(test::waitFor([&] { return secondRan.load(); }))
+            << "iteration " << i << ": the dependant never started";
+        EXPECT_TRUE(sawTheCompletion.load())
+            << "iteration " << i << ": the dependant started before the completion block ended";
+    }
+}
+
+TEST(OperationQueue, ACancelledDependencyCountsAsFinishedInNoQueueOrInASuspendedOne) {
+    Journal journal;
+    OperationQueue queue("test.cancelled-dependency", 2, false);
+    OperationQueue held("test.held", 1, true);
+
+    // Cancelled before it was ever queued, and never queued.
+    auto neverQueued = std::make_shared<RecordingOperation>(journal, "never queued");
+    neverQueued->cancel();
+    auto afterNeverQueued = std::make_shared<RecordingOperation>(journal, "after the unqueued one");
+    afterNeverQueued->addDependency(neverQueued);
+    queue.addOperation(afterNeverQueued);
+
+    // Cancelled while it waits in a suspended queue, after its dependant was added.
+    auto suspended = std::make_shared<RecordingOperation>(journal, "suspended");
+    held.addOperation(suspended);
+    auto afterSuspended = std::make_shared<RecordingOperation>(journal, "after the suspended one");
+    afterSuspended->addDependency(suspended);
+    queue.addOperation(afterSuspended);
+    EXPECT_FALSE(afterSuspended->isReady());
+    suspended->cancel();
+
+    EXPECT_TRUE(test::waitFor([&] { return journal.entries().size() == 2; }))
+        << "a dependant of a cancelled operation never started";
+    EXPECT_TRUE(test::waitFor([&] { return queue.operationCount() == 0; }));
+    const auto entries = journal.entries();
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "after the unqueued one"), 1);
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "after the suspended one"), 1);
+
+    // The cancelled one still finishes without running once its queue goes on.
+    std::atomic<int> completions{0};
+    suspended->setCompletionBlock([&] { ++completions; });
+    held.setSuspended(false);
+    EXPECT_TRUE(test::waitFor([&] { return completions == 1 && held.operationCount() == 0; }));
+    EXPECT_EQ(journal.entries().size(), 2U);
 }
 
 // The runtime's shutdown ends the process's runtime, so it runs in a child

@@ -27,8 +27,8 @@ TEST(Task, CompletionIsCalledOnceOnTheQueuePromised) {
         SCOPED_TRACE(queue == CompletionQueue::main ? "main queue" : "working task");
         std::atomic<int> calls{0};
         std::atomic<bool> rightQueueAndValue{false};
-        Task::startOn<int>(
-            strand, []() -> Awaitable<int> { co_return 42; }(),
+        Task::startOn(
+            strand, []() -> Awaitable<int> { co_return 42; },
             [&](TaskResult<int> result) {
                 const bool onQueue =
                     queue == CompletionQueue::main ? MainQueue::shared().isCurrent() : strand.running_in_this_thread();
@@ -213,6 +213,32 @@ TEST(Task, CanBeAwaitedForItsOutcomeAndKeepsItsCallableAlive) {
         co_return;
     });
     EXPECT_THROW(blockingWait(strand, [&failing]() -> Awaitable<void> { co_await failing.value(); }), std::logic_error);
+}
+
+template <typename Work>
+concept StartableAsTask = requires(Work work) {
+    Task::start(std::move(work));
+};
+template <typename Work>
+concept StartableOnAStrand = requires(Work work, Strand strand) {
+    Task::startOn(strand, std::move(work));
+};
+
+// An awaitable already begun would outlive a coroutine lambda called in the
+// starting statement, and read its captures after they died: only the
+// callable that begins the work is taken, and kept alive with the work.
+TEST(Task, StartsTheCallableThatBeginsTheWorkNeverAnAwaitable) {
+    const auto begin = []() -> Awaitable<int> { co_return 1; };
+    static_assert(StartableAsTask<decltype(begin)>);
+    static_assert(StartableOnAStrand<decltype(begin)>);
+    static_assert(!StartableAsTask<Awaitable<int>>);
+    static_assert(!StartableOnAStrand<Awaitable<int>>);
+    static_assert(!StartableAsTask<Awaitable<void>>);
+    const auto strand = ThreadPool::shared().makeStrand();
+    EXPECT_EQ(
+        blockingWait(strand,
+                     [task = Task::startOn(strand, begin)]() -> Awaitable<int> { co_return co_await task.value(); }),
+        1);
 }
 
 TEST(TaskResult, AnEmptyResultSaysSoWhenRead) {

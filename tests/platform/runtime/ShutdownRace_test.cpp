@@ -1,0 +1,167 @@
+// Races with the runtime's shutdown. A process shuts its runtime down once, so
+// each run is a child process of its own, forked afresh from the test.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/runtime/Actor.h"
+#include "platform/runtime/DispatchQueue.h"
+#include "platform/runtime/MainQueue.h"
+#include "platform/runtime/OperationQueue.h"
+#include "platform/runtime/Runtime.h"
+#include "platform/runtime/RuntimeErrors.h"
+#include "platform/runtime/Sleep.h"
+#include "platform/runtime/Task.h"
+#include "tests/support/ChildTest.h"
+#include "tests/support/WaitFor.h"
+
+namespace ambrell::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A run that does not end by then has hung: a correct one takes well under a
+// second, even under ThreadSanitizer on two busy cores.
+constexpr auto kRunBound = 20s;
+// Shorter than a run's bound, so a run that lost work says how much.
+constexpr auto kCompletionBound = 10s;
+// A child process and a runtime of its own cost tens of milliseconds under
+// the sanitizers, so each run races many events with its one shutdown.
+constexpr int kShutdownRuns = 50;
+// An exit also runs the leak check: fewer runs, each of which failed without
+// the exit-time shutdown in the right place.
+constexpr int kExitRuns = 30;
+
+int failRun(const char* what) {
+    std::fprintf(stderr, "%s\n", what);
+    return 1;
+}
+
+// A function-local static, as the library has many, built only after the
+// runtime: its destructor is registered later than the runtime's exit hook.
+const std::vector<std::string>& wordsBuiltAfterTheRuntime() {
+    static const std::vector<std::string> words(32, std::string(48, 'w'));
+    return words;
+}
+
+// Pool tasks that use statics built after the runtime, until cancelled; then
+// the process exits without shutting the runtime down. A sanitizer ends the
+// child with its report when a static dies before the pool has stopped.
+int exitWhilePoolTasksUseStatics(int /*run*/) {
+    Runtime::shared();
+    (void)wordsBuiltAfterTheRuntime();
+    (void)LoadingActor::shared();
+    constexpr int kReaders = 4;
+    std::atomic<int> reading{0};
+    for (int i = 0; i < kReaders; ++i) {
+        Task::start([&reading]() -> Awaitable<void> {
+            ++reading;
+            std::size_t letters = 0;
+            for (;;) {
+                for (const auto& word : wordsBuiltAfterTheRuntime()) letters += word.size();
+                if (LoadingActor::shared().isCurrent()) ++letters;
+                co_await sleep(0ns);
+            }
+        });
+    }
+    if (!test::waitFor([&] { return reading == kReaders; })) return failRun("the reading tasks did not start");
+    std::exit(0);
+}
+
+int syncFromAHostThreadDuringShutdown(int /*run*/) {
+    DispatchQueue queue("test.sync-during-shutdown");
+    queue.sync([] {});
+    std::atomic<bool> over{false};
+    std::thread shutdown([&] {
+        Runtime::shared().shutdown();
+        over = true;
+    });
+    // Every call either runs its block or is refused; one that does neither
+    // hangs, and the run with it.
+    while (!over) {
+        try {
+            queue.sync([] {});
+        } catch (const RuntimeStoppedError&) {
+        }
+    }
+    shutdown.join();
+    return 0;
+}
+
+int addOperationsDuringShutdown(int /*run*/) {
+    constexpr int kOperations = 400;
+    OperationQueue queue("test.adding-during-shutdown", 2, false);
+    std::atomic<int> completed{0};
+    std::thread adder([&] {
+        while (!Runtime::shared().isShuttingDown()) std::this_thread::yield();
+        for (int i = 0; i < kOperations; ++i) {
+            auto operation = std::make_shared<Operation>();
+            operation->setCompletionBlock([&completed] { ++completed; });
+            queue.addOperation(operation);
+        }
+    });
+    Runtime::shared().shutdown();
+    adder.join();
+    if (!test::waitFor([&] { return completed == kOperations; }, kCompletionBound)) {
+        std::fprintf(stderr, "%d of %d completion blocks ran\n", completed.load(), kOperations);
+        return 1;
+    }
+    return 0;
+}
+
+int closeTheMainQueueWhileTheHostStopsItsLoop(int /*run*/) {
+    std::atomic<bool> hostDone{false};
+    std::atomic<int> loops{0};
+    std::thread host([&] {
+        while (!hostDone) {
+            ++loops;
+            MainQueue::shared().run();
+        }
+    });
+    std::thread stopper([&] {
+        while (!hostDone) {
+            MainQueue::shared().stop();
+            std::this_thread::yield();
+        }
+    });
+    if (!test::waitFor([&] { return loops > 2; })) return failRun("the host's loop did not start");
+    constexpr int kBlocks = 50;
+    std::atomic<int> calls{0};
+    for (int i = 0; i < kBlocks; ++i) MainQueue::shared().deliver([&calls] { ++calls; });
+    Runtime::shared().shutdown(2s);
+    hostDone = true;
+    host.join();
+    stopper.join();
+    return calls == kBlocks ? 0 : failRun("a block queued before the shutdown was not called once");
+}
+
+TEST(RuntimeShutdownRace, ProcessExitWithoutShutdownStopsThePoolsBeforeAnyStaticDies) {
+    EXPECT_EQ(test::failureOfForkedRuns(kExitRuns, kRunBound, exitWhilePoolTasksUseStatics), "")
+        << "the exit-time shutdown must run before the statics built after the runtime are destroyed";
+}
+
+TEST(RuntimeShutdownRace, SyncFromAHostThreadDuringShutdownRunsOrIsRefusedNeverHangs) {
+    EXPECT_EQ(test::failureOfForkedRuns(kShutdownRuns, kRunBound, syncFromAHostThreadDuringShutdown), "")
+        << "DispatchQueue::sync from a host thread during the shutdown";
+}
+
+TEST(RuntimeShutdownRace, OperationsAddedDuringShutdownEachRunTheirCompletionBlock) {
+    EXPECT_EQ(test::failureOfForkedRuns(kShutdownRuns, kRunBound, addOperationsDuringShutdown), "")
+        << "operations added while the runtime shuts down";
+}
+
+TEST(RuntimeShutdownRace, ClosingTheMainQueueEndsWhenTheHostStopsItsLoopFirst) {
+    EXPECT_EQ(test::failureOfForkedRuns(kShutdownRuns, kRunBound, closeTheMainQueueWhileTheHostStopsItsLoop), "")
+        << "the shutdown waited for a main queue whose loop had stopped";
+}
+
+}  // namespace
+}  // namespace ambrell::platform
