@@ -83,16 +83,15 @@ platform::Awaitable<std::shared_ptr<CVRoute>> CVDirectionsServiceInternal::routi
 }
 
 void CVDirectionsServiceInternal::routingWithQuery(CVDirectionsQuery query, Completion completion) {
-    platform::Task::start<std::shared_ptr<CVRoute>>(
-        routing(std::move(query)),
-        [completion = std::move(completion)](platform::TaskResult<std::shared_ptr<CVRoute>> outcome) {
-            if (!completion) return;
-            if (outcome.error()) {
-                completion(nullptr, errorObjectFor(outcome.error()));
-            } else {
-                completion(std::move(outcome.get()), std::nullopt);
-            }
-        });
+    platform::Task::start([query = std::move(query)]() mutable { return routing(std::move(query)); },
+                          [completion = std::move(completion)](platform::TaskResult<std::shared_ptr<CVRoute>> outcome) {
+                              if (!completion) return;
+                              if (outcome.error()) {
+                                  completion(nullptr, errorObjectFor(outcome.error()));
+                              } else {
+                                  completion(std::move(outcome.get()), std::nullopt);
+                              }
+                          });
 }
 
 }  // namespace ambrell
