@@ -1,0 +1,49 @@
+// The entry object's load while other threads start session refreshes of
+// their own: the load's continuation is never lost among them.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "data/AmbrellLegacy.h"
+#include "foundation/CVAXAPI.h"
+#include "tests/core/EntryTesting.h"
+
+namespace ambrell {
+namespace {
+
+class EntrySessionRefresh : public test::EntryFixture {};
+
+// The first caller of the core state's data-set manager refreshes the session
+// when there is no token; the image provider or the host may be that caller,
+// on another thread, while the load's binding refreshes too.
+TEST_F(EntrySessionRefresh, ALoadCompletesWhenAnotherThreadReachesTheDataSetManagerFirst) {
+    const auto gateway = "/" + id() + "/api";
+    service_.web().respond(gateway, {200, R"({"sessionToken":"gateway-token"})", {}});
+    // Both refreshes are under way before either is answered.
+    service_.web().delay(gateway, std::chrono::milliseconds(20));
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(round);
+        CVAXAPI::sharedInstance()->setSessionToken(std::nullopt);
+        // The manager is bound again by whoever asks for it next.
+        AmbrellLegacy::resetForTesting();
+        std::atomic<bool> go{false};
+        std::thread other([&go, round] {
+            (void)test::waitFor([&go] { return go.load(); });
+            test::spinFor(round * 7);
+            (void)AmbrellLegacy::dataSetCacheManager();
+        });
+        const auto error = completed([&](auto done) {
+            go = true;
+            entry_->load(id(), std::nullopt, done);
+        });
+        other.join();
+        ASSERT_EQ(error, std::nullopt);
+        EXPECT_TRUE(entry_->ready());
+    }
+    EXPECT_EQ(CVAXAPI::sharedInstance()->sessionToken(), "gateway-token");
+}
+
+}  // namespace
+}  // namespace ambrell
