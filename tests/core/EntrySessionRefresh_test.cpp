@@ -45,5 +45,19 @@ TEST_F(EntrySessionRefresh, ALoadCompletesWhenAnotherThreadReachesTheDataSetMana
     EXPECT_EQ(CVAXAPI::sharedInstance()->sessionToken(), "gateway-token");
 }
 
+// Another caller refreshes while the load's own refresh waits for its answer:
+// the load still goes on once the gateway has answered.
+TEST_F(EntrySessionRefresh, ALoadCompletesWhenAnotherCallerRefreshesWhileItsRefreshRuns) {
+    std::atomic<int> answered{0};
+    service_.web().handle("/" + id() + "/api", [&answered](const test::RecordedRequest&) {
+        // On the server's thread, before the load's refresh is answered.
+        if (answered++ == 0) CVAXAPI::sharedInstance()->refreshSessionWithCompletion([] {});
+        return test::LoopbackWebService::Response{200, R"({"sessionToken":"gateway-token"})", {}};
+    });
+    EXPECT_EQ(loadSample(), std::nullopt);
+    EXPECT_TRUE(entry_->ready());
+    EXPECT_EQ(CVAXAPI::sharedInstance()->sessionToken(), "gateway-token");
+}
+
 }  // namespace
 }  // namespace ambrell
