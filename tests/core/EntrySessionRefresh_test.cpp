@@ -4,10 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
 #include <thread>
 
+#include "core/CVAwaitCallback.h"
 #include "data/AmbrellLegacy.h"
 #include "foundation/CVAXAPI.h"
+#include "platform/runtime/BlockingWait.h"
+#include "platform/runtime/ThreadPool.h"
 #include "tests/core/EntryTesting.h"
 
 namespace ambrell {
@@ -57,6 +63,35 @@ TEST_F(EntrySessionRefresh, ALoadCompletesWhenAnotherCallerRefreshesWhileItsRefr
     EXPECT_EQ(loadSample(), std::nullopt);
     EXPECT_TRUE(entry_->ready());
     EXPECT_EQ(CVAXAPI::sharedInstance()->sessionToken(), "gateway-token");
+}
+
+// What a turn awaits through a callback ends at its bound when the callback
+// is lost; a late call then finds nothing to resume, and one in time answers.
+TEST(AwaitCallback, ALostCallbackEndsTheWaitAtItsBoundAndALateOneIsDropped) {
+    const auto strand = platform::ThreadPool::shared().makeStrand();
+    std::function<void(int)> kept;
+    std::mutex mutex;
+    const auto lost = [&]() -> platform::Awaitable<int> {
+        co_return co_await awaitCallback<int>(
+            [&](auto answer) {
+                std::lock_guard lock(mutex);
+                kept = answer;
+            },
+            std::chrono::milliseconds(50));
+    };
+    EXPECT_THROW(platform::blockingWait(strand, lost()), CallbackTimeoutError);
+    {
+        std::lock_guard lock(mutex);
+        ASSERT_TRUE(kept);
+        kept(7);
+    }
+
+    std::thread answerer;
+    const auto answered = [&]() -> platform::Awaitable<int> {
+        co_return co_await awaitCallback<int>([&](auto answer) { answerer = std::thread([answer] { answer(42); }); });
+    };
+    EXPECT_EQ(platform::blockingWait(strand, answered()), 42);
+    answerer.join();
 }
 
 }  // namespace
