@@ -318,10 +318,22 @@ std::shared_ptr<CVAXAPISessionManager> CVAXAPI::sessionManager() {
 }
 
 void CVAXAPI::refreshSessionWithCompletion(std::function<void()> completion) {
+    auto gateway = gatewayUrl();
+    bool startsRequest = false;
     {
         std::lock_guard lock(mutex_);
-        refreshSessionCompletionBlock_ = std::move(completion);
+        refreshCompletions_.push_back(PendingRefresh{gateway, std::move(completion)});
+        // One request at a time, so that each answer is known to be that of
+        // the running request; a caller of another key waits for its own.
+        if (!refreshingGatewayUrl_) {
+            refreshingGatewayUrl_ = std::move(gateway);
+            startsRequest = true;
+        }
     }
+    if (startsRequest) startSessionRefreshRequest();
+}
+
+void CVAXAPI::startSessionRefreshRequest() {
     auto manager = sessionManager();
     // The gateway request is never started from the main thread.
     if (platform::MainQueue::shared().isCurrent()) {
@@ -353,13 +365,31 @@ void CVAXAPI::generateLocalSessionToken() {
 }
 
 void CVAXAPI::completeSessionTokenRefresh() {
-    std::function<void()> completion;
+    const auto current = gatewayUrl();
+    std::vector<std::function<void()>> answered;
+    bool startsRequest = false;
     {
         std::lock_guard lock(mutex_);
-        completion = std::move(refreshSessionCompletionBlock_);
-        refreshSessionCompletionBlock_ = nullptr;
+        const auto ran = std::exchange(refreshingGatewayUrl_, std::nullopt);
+        std::vector<PendingRefresh> waiting;
+        for (auto& pending : refreshCompletions_) {
+            // Called without a running request, every caller is answered.
+            if (!ran || pending.gatewayUrl == *ran) {
+                answered.push_back(std::move(pending.completion));
+            } else {
+                waiting.push_back(PendingRefresh{current, std::move(pending.completion)});
+            }
+        }
+        refreshCompletions_ = std::move(waiting);
+        if (!refreshCompletions_.empty()) {
+            refreshingGatewayUrl_ = current;
+            startsRequest = true;
+        }
     }
-    if (completion) completion();
+    if (startsRequest) startSessionRefreshRequest();
+    for (const auto& completion : answered) {
+        if (completion) completion();
+    }
 }
 
 // MARK: - API-key validity

@@ -95,10 +95,12 @@ public:
 
     // Session refresh. The manager is made on first use with this object as
     // its delegate.
-    //   Completes: once, on the main queue (where the shutdown ends, once it
-    //     has closed), after the token, the error and the key's validity are
-    //     stored. A second refresh started before the first answered replaces
-    //     its completion.
+    //   Completes: once per call, on the main queue (where the shutdown ends,
+    //     once it has closed), after the token, the error and the key's
+    //     validity are stored. One gateway request runs at a time: a call
+    //     made while one runs for the same gateway URL joins it; one made for
+    //     another URL (the API key changed) is answered by a request for the
+    //     current URL that starts when the running one has answered.
     //   Errors: none reach the completion; the refresh's error is stored.
     //   Cancelling: not possible; the runtime's shutdown ends the request
     //     with a cancelled transport error, which is stored.
@@ -107,6 +109,7 @@ public:
     void sessionManager(CVAXAPISessionManager& manager, std::optional<std::string> didRefreshSessionToken,
                         std::optional<platform::NSError> error) override;
     void generateLocalSessionToken();
+    // Calls the completions the finished request answers.
     void completeSessionTokenRefresh();
 
     // Whether the web service accepted the current API key, kept per key in the
@@ -210,6 +213,9 @@ private:
         field = std::move(value);
     }
 
+    // Starts the gateway request, off the main thread.
+    void startSessionRefreshRequest();
+
     const Environment environment_;
 
     mutable std::mutex mutex_;
@@ -221,7 +227,14 @@ private:
     std::optional<platform::NSError> sessionTokenRefreshError_;
     std::optional<std::string> overrideBaseUrl_;
     std::shared_ptr<CVAXAPISessionManager> sessionManager_;
-    std::function<void()> refreshSessionCompletionBlock_;
+    // The completions of the refresh callers not answered yet, each with the
+    // gateway URL current at its call, and the URL of the request running.
+    struct PendingRefresh {
+        std::string gatewayUrl;
+        std::function<void()> completion;
+    };
+    std::vector<PendingRefresh> refreshCompletions_;
+    std::optional<std::string> refreshingGatewayUrl_;
     mutable bool proxySettingsRead_ = false;
     mutable std::optional<CVProxySettings> proxySettings_;
 

@@ -6,7 +6,9 @@
 #include <boost/json/value.hpp>
 #include <fmt/format.h>
 
+#include "Ambrell/CVErrorCodes.h"
 #include "Ambrell/CVLog.h"
+#include "Ambrell/ErrorObjects.h"
 #include "data/CVOfflineBundleHelper.h"
 #include "data/DataSetManager/CVDataSetUrlDownloadTask.h"
 #include "data/DataSetManager/NSOperationCorvay.h"
@@ -161,8 +163,7 @@ std::shared_ptr<CVDataSetCacheTask> CVDataSetCacheInternal::getOrCreateTaskForSc
     return task;
 }
 
-void CVDataSetCacheInternal::sizeTaskFinished(const CVDataSetCacheTask& task, const std::string& url,
-                                              const Path& path) {
+void CVDataSetCacheInternal::sizeTaskFinished(CVDataSetCacheTask& task, const std::string& url, const Path& path) {
     if (!task.error()) {
         // A response without a language leaves the one the documents had.
         if (auto language = xattr_contentLanguage(path)) {
@@ -170,13 +171,24 @@ void CVDataSetCacheInternal::sizeTaskFinished(const CVDataSetCacheTask& task, co
             setAmbrellContentLanguage(std::move(language));
         }
     }
+    // A fetch that brought no description must not pass for one that did:
+    // the synchronisation waiting for it reports the task's error.
+    const auto noDescription = [&](std::string reason) {
+        if (task.error() || task.isCancelled()) return;
+        task.setError(errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::kDataLoadingFailed,
+                                           fmt::format("{}: {}", reason, url)));
+    };
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error)) {
         CVLog::core().error("Error getting data from url: {}", url);
+        noDescription("No data set description");
         return;
     }
     const auto document = dictionaryFromCachedFileForUrl(*cache_, url);
-    if (!document || !document->is_object()) return;
+    if (!document || !document->is_object()) {
+        noDescription("The data set description is not a JSON object");
+        return;
+    }
     xattr_setCachingScope(path, item_->cachingScope());
     auto collection = CVUrlResourceCollection::initWithJsonDictionary(document->as_object());
     {

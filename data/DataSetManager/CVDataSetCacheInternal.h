@@ -50,7 +50,8 @@ public:
     // has neither finished nor been cancelled, else a new one, not scheduled.
     // Completes: its completion reads the fetched description on the main
     // queue and rebuilds the item's groups. A failed fetch keeps the previous
-    // description (it is read again); the task's error says what failed.
+    // description (it is read again); the task's error says what failed, and
+    // a fetch that leaves no readable description gets one there too.
     [[nodiscard]] std::shared_ptr<CVDataSetCacheTask> getOrCreateTaskForScopingDataSetSize();
     [[nodiscard]] std::shared_ptr<CVDataSetCacheTask> taskForScopingDataSetSize() const;
 
@@ -94,7 +95,7 @@ private:
     [[nodiscard]] std::string sizeResponseUrl() const;
     // Reads the cached description; true when it parsed.
     bool readSizeResponse();
-    void sizeTaskFinished(const CVDataSetCacheTask& task, const std::string& url, const Path& path);
+    void sizeTaskFinished(CVDataSetCacheTask& task, const std::string& url, const Path& path);
 
     const std::string dataSetId_;
     const std::shared_ptr<const CVFileCache> cache_;

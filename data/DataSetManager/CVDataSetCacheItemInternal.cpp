@@ -294,26 +294,34 @@ std::vector<std::shared_ptr<CVDataSetCacheTask>> CVDataSetCacheItemInternal::get
     const auto dataSet = owner();
     const auto ownerId = dataSet ? dataSet->dataSetId() : id;
 
+    // Shared by the graph's two marks, under the item's mutex: once the
+    // aggregate has recorded the outcome, a start that comes late (a cancelled
+    // aggregate ends without waiting for it) marks nothing.
+    auto ended = std::make_shared<bool>(false);
+
     auto aggregate = CVDataSetCacheTask::createWithOwner(self);
     aggregate->setName("Sync aggregate task: " + id);
     aggregate->setPriority(kAggregatePriority);
     std::weak_ptr<CVDataSetCacheTask> weakAggregate = aggregate;
-    aggregate->setCompletionBlock([weakSelf, weakAggregate] {
+    aggregate->setCompletionBlock([weakSelf, weakAggregate, ended] {
         const auto item = weakSelf.lock();
         const auto task = weakAggregate.lock();
-        if (item && task) item->finishSync(*task);
+        if (item && task) item->finishSync(*task, *ended);
     });
 
     auto start = CVDataSetCacheTask::createWithOwner(self);
     start->setName("Sync start task: " + id);
     std::weak_ptr<CVDataSetCacheTask> weakStart = start;
-    start->setCompletionBlock([weakSelf, weakStart] {
+    start->setCompletionBlock([weakSelf, weakStart, ended] {
         // A start cancelled before it ran marks nothing: the aggregate's
         // completion may already have run.
         const auto task = weakStart.lock();
         if (task && task->isCancelled()) return;
-        if (const auto item = weakSelf.lock()) item->startSync();
+        if (const auto item = weakSelf.lock()) item->startSync(*ended);
     });
+    // Even a graph with nothing to fetch marks its start before its end, or
+    // the item would stay syncing for good.
+    aggregate->addDependency(start);
 
     const auto pathFor = [&](const std::string& url) -> std::optional<std::filesystem::path> {
         if (!folderCache) return std::nullopt;
@@ -371,10 +379,11 @@ std::vector<std::shared_ptr<CVDataSetCacheTask>> CVDataSetCacheItemInternal::get
     return {start, aggregate};
 }
 
-void CVDataSetCacheItemInternal::startSync() {
+void CVDataSetCacheItemInternal::startSync(const bool& ended) {
     std::shared_ptr<CVDataSetCacheItemDelegate> delegate;
     {
         std::lock_guard lock(mutex_);
+        if (ended) return;
         isSyncing_ = true;
         syncStart_ = std::chrono::system_clock::now();
         delegate = delegate_.lock();
@@ -382,7 +391,7 @@ void CVDataSetCacheItemInternal::startSync() {
     if (delegate) delegate->syncStarted(*this);
 }
 
-void CVDataSetCacheItemInternal::finishSync(const CVDataSetCacheTask& aggregate) {
+void CVDataSetCacheItemInternal::finishSync(const CVDataSetCacheTask& aggregate, bool& ended) {
     const bool cancelled = aggregate.isCancelled() || aggregate.status() == CVDataSetCacheTaskStatus::cancelled;
     auto result = createSyncResultWithErrors(aggregate.accumulateErrors(), cancelled);
     const auto folderCache = cache();
@@ -390,6 +399,7 @@ void CVDataSetCacheItemInternal::finishSync(const CVDataSetCacheTask& aggregate)
     std::shared_ptr<CVDataSetCacheItemDelegate> delegate;
     {
         std::lock_guard lock(mutex_);
+        ended = true;
         isSyncing_ = false;
         if (!result) {
             cachedTimestamp_ = std::chrono::system_clock::now();

@@ -129,8 +129,10 @@ public:
 private:
     void updateRemovalCandidatesConsideringNewSyncResources(const std::vector<CVUrlResourceGroup>& groups);
     // The aggregate's completion: the sync's outcome recorded on the item.
-    void finishSync(const CVDataSetCacheTask& aggregate);
-    void startSync();
+    // `ended` is the graph's mark, set here and read by startSync(); both are
+    // read and written under the mutex.
+    void finishSync(const CVDataSetCacheTask& aggregate, bool& ended);
+    void startSync(const bool& ended);
 
     mutable std::mutex mutex_;
     bool isCached_ = false;

@@ -10,6 +10,7 @@
 #include "data/AmbrellLegacy.h"
 #include "data/DataSetManager/CVDataSetCacheTask.h"
 #include "data/DataSetManager/CVDataSetCacheWorkScheduler.h"
+#include "data/DataSetManager/CVDataSetUrlDownloadTask.h"
 #include "data/DataSetManager/CVTileCache.h"
 #include "data/DataSetManager/NSOperationCorvay.h"
 #include "foundation/CVFileCache.h"
@@ -108,10 +109,23 @@ void CVDataSetCacheManagerInternal::loadExistingCaches() {
     std::filesystem::directory_iterator entries(rootFolder_, error);
     if (error) return;
     std::vector<std::string> names;
+    std::vector<Path> strayDownloads;
     for (const auto& entry : entries) {
         std::error_code typeError;
-        if (!entry.is_directory(typeError)) continue;
+        if (!entry.is_directory(typeError)) {
+            // Downloads are staged here; a process that died left them.
+            const auto name = entry.path().filename().string();
+            if (name.ends_with(CVDataSetUrlDownloadTask::kStagingSuffix) ||
+                (name.starts_with("ambrell-download-") && name.ends_with(".tmp"))) {
+                strayDownloads.push_back(entry.path());
+            }
+            continue;
+        }
         names.push_back(entry.path().filename().string());
+    }
+    for (const auto& stray : strayDownloads) {
+        std::error_code removeError;
+        std::filesystem::remove(stray, removeError);
     }
     // Directory order is the file system's; a sorted start is the same on
     // every machine.
@@ -209,6 +223,7 @@ bool CVDataSetCacheManagerInternal::removeDataSet(const std::shared_ptr<CVDataSe
 
 bool CVDataSetCacheManagerInternal::iRemoveDataSet(const std::shared_ptr<CVDataSetCacheInternal>& dataSet) {
     if (!dataSet) return false;
+    std::shared_ptr<CVDataSetCacheWorkScheduler> scheduler;
     {
         std::lock_guard lock(mutex_);
         const auto found = std::ranges::find(dataSets_, dataSet);
@@ -219,6 +234,19 @@ bool CVDataSetCacheManagerInternal::iRemoveDataSet(const std::shared_ptr<CVDataS
             return false;
         }
         dataSets_.erase(found);
+        scheduler = scheduler_;
+        // A graph still to be built for it is cancelled as soon as it is scheduled.
+        const auto& item = dataSet->item();
+        const auto syncing = sync_.syncingCacheItems.find(item->cachingItemId());
+        if (syncing != sync_.syncingCacheItems.end() && syncing->second == item) {
+            sync_.cancelledItems.insert(item->cachingItemId());
+        }
+    }
+    // Its queued work would write into the folder again and bring the data set
+    // back at the next start; the run still ends, with the item cancelled.
+    if (scheduler) {
+        scheduler->cancelTasksWithOwner(static_cast<const void*>(dataSet->item().get()));
+        scheduler->cancelTasksWithOwner(static_cast<const void*>(dataSet.get()));
     }
     CVTileCache::defaultTileCache()->tilePackageCacheWasRemoved(
         CVTileCache::pathForTilePackageCacheInFolder(dataSet->folder()));
@@ -416,10 +444,18 @@ void CVDataSetCacheManagerInternal::scheduleGraphForItem(const std::shared_ptr<C
                                                          const ItemCompletion& perItemCompletion) {
     const std::weak_ptr<CVDataSetCacheManagerInternal> weakSelf = weak_from_this();
     const auto owner = item->owner();
-    const auto buildGraph = [weakSelf, item, perItemCompletion] {
+    const auto sizeTask = owner ? owner->getOrCreateTaskForScopingDataSetSize() : nullptr;
+    // Held until the graph is built: the task's completion holds this block,
+    // and lets it go once it has run.
+    const auto buildGraph = [weakSelf, item, perItemCompletion, sizeTask] {
         const auto self = weakSelf.lock();
         if (!self) return;
         const auto tasks = item->getTasksForCaching();
+        // A description that could not be fetched is part of the outcome: a
+        // sync that fetched nothing must not pass for a complete copy.
+        if (sizeTask) {
+            if (auto error = sizeTask->error()) tasks.back()->setError(std::move(error));
+        }
         cvAddMainQueueCompletionBlock(*tasks.back(), [weakSelf, item, perItemCompletion] {
             if (const auto manager = weakSelf.lock()) manager->manageCacheItemFinishedSync(item);
             if (perItemCompletion) perItemCompletion(item, item->syncResult());
@@ -429,12 +465,13 @@ void CVDataSetCacheManagerInternal::scheduleGraphForItem(const std::shared_ptr<C
         bool cancelled = false;
         {
             std::lock_guard lock(self->mutex_);
-            cancelled = self->sync_.cancelledItems.contains(item->cachingItemId());
+            const auto dataSet = item->owner();
+            cancelled = self->sync_.cancelledItems.contains(item->cachingItemId()) || !dataSet ||
+                        self->internalDataSetWithId(dataSet->dataSetId()) != dataSet;
         }
         if (cancelled) scheduler->cancelTasksWithOwner(static_cast<const void*>(item.get()));
     };
 
-    const auto sizeTask = owner ? owner->getOrCreateTaskForScopingDataSetSize() : nullptr;
     if (!sizeTask) {
         // Without a description to fetch, the groups known now are synchronised.
         platform::MainQueue::shared().deliver(buildGraph);

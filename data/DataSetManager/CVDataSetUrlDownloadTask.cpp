@@ -13,6 +13,7 @@
 #include "foundation/CVPercentEncoding.h"
 #include "foundation/DateFormats.h"
 #include "platform/Logger.h"
+#include "platform/UUID.h"
 
 namespace ambrell {
 
@@ -22,6 +23,19 @@ std::string taskName(const std::string& url, std::optional<std::chrono::system_c
     std::string name = fmt::format("Fetch {}", url);
     if (since) name += fmt::format(" (since {})", cv_asHTTPDate(*since));
     return name;
+}
+
+// Beside the target's folder, so that a download never creates that folder.
+std::filesystem::path downloadStagingPathFor(const std::filesystem::path& target) {
+    const auto folder = target.parent_path();
+    return folder.parent_path() / fmt::format("{}.{}{}", folder.filename().string(),
+                                              platform::UUID::random().uuidString(),
+                                              CVDataSetUrlDownloadTask::kStagingSuffix);
+}
+
+void removeDownloadStaging(const std::filesystem::path& staging) {
+    std::error_code ignored;
+    std::filesystem::remove(staging, ignored);
 }
 
 }  // namespace
@@ -76,20 +90,26 @@ void CVDataSetUrlDownloadTask::executeWork() {
         setStatus(CVDataSetCacheTaskStatus::finished);
         return;
     }
-    std::optional<std::string> since;
-    if (ifModifiedSince_) since = cv_asHTTPDate(*ifModifiedSince_);
+    // The staging file has no stored date: the condition is the target's.
+    std::optional<std::string> since =
+        ifModifiedSince_ ? cv_asHTTPDate(*ifModifiedSince_) : xattr_lastModified(targetFilePath_);
+    const auto staging = downloadStagingPathFor(targetFilePath_);
 
     auto weak =
         std::weak_ptr<CVDataSetUrlDownloadTask>(std::static_pointer_cast<CVDataSetUrlDownloadTask>(shared_from_this()));
     CVDataProvider::downloadContents(
-        *encoded, targetFilePath_, std::move(since),
-        [weak](std::optional<std::filesystem::path> /*file*/, std::optional<platform::HttpResponse> response,
-               std::exception_ptr failure) {
+        *encoded, staging, std::move(since),
+        [weak, staging](std::optional<std::filesystem::path> /*file*/, std::optional<platform::HttpResponse> response,
+                        std::exception_ptr failure) {
             auto self = weak.lock();
-            if (!self) return;
+            if (!self) {
+                removeDownloadStaging(staging);
+                return;
+            }
             // A cancelled task has ended: what the request brings changes nothing of it.
             const bool ended = self->status() != CVDataSetCacheTaskStatus::executing;
             if (failure) {
+                removeDownloadStaging(staging);
                 if (ended) return;
                 // Recorded, so the data set's sync reports what it could not fetch.
                 auto error = errorObjectFor(failure);
@@ -99,19 +119,45 @@ void CVDataSetUrlDownloadTask::executeWork() {
                 return;
             }
             const int code = response ? response->statusCode : 0;
+            std::optional<platform::NSError> landingError;
             if (code >= 200 && code <= 299 && code != 304) {
-                self->didUpdateTargetFile_ = true;
-                CVModelCache::memoryCache()->removeObjectForKey(CVModelCache::cacheKeyForUrl(self->url_));
+                std::error_code error;
+                if (!std::filesystem::exists(staging, error)) {
+                    // Nothing to land; the file in place stays.
+                } else if (self->land(staging)) {
+                    self->didUpdateTargetFile_ = true;
+                    CVModelCache::memoryCache()->removeObjectForKey(CVModelCache::cacheKeyForUrl(self->url_));
+                } else if (self->status() == CVDataSetCacheTaskStatus::executing) {
+                    landingError =
+                        errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::kDataLoadingFailed,
+                                             "Could not store " + self->targetFilePath_.string());
+                }
             }
-            if (ended) return;
+            removeDownloadStaging(staging);
+            if (self->status() != CVDataSetCacheTaskStatus::executing) return;
             {
                 // Stored before the finish, so whoever the finish wakes sees it.
                 std::lock_guard lock(self->responseMutex_);
                 self->urlResponse_ = std::move(response);
             }
-            self->setError(std::nullopt);
+            if (landingError) log().error("[E] error {}", errorDescription(*landingError));
+            self->setError(std::move(landingError));
             self->setStatus(CVDataSetCacheTaskStatus::finished);
         });
+}
+
+void CVDataSetUrlDownloadTask::cancelWork() {
+    std::lock_guard lock(landingMutex_);
+    landingClosed_ = true;
+}
+
+bool CVDataSetUrlDownloadTask::land(const std::filesystem::path& staging) {
+    std::lock_guard lock(landingMutex_);
+    if (landingClosed_) return false;
+    std::error_code error;
+    std::filesystem::rename(staging, targetFilePath_, error);
+    if (error) log().error("[E] Failed to store {}: {}", targetFilePath_.string(), error.message());
+    return !error;
 }
 
 }  // namespace ambrell

@@ -25,8 +25,11 @@ void CVSwitchToOnlineTilesTask::executeWork() {
     CVTileCache::defaultTileCache()->tilePackageCacheWasRemoved(
         CVTileCache::pathForTilePackageCacheInFolder(cacheFolder_));
     std::error_code error;
-    std::filesystem::create_directories(CVTileCache::pathForOnlineTileCacheInFolder(cacheFolder_), error);
-    if (error) {
+    // Only inside a folder that is there: one of a data set removed meanwhile
+    // must not come back, or the next start would load it again.
+    std::filesystem::create_directory(CVTileCache::pathForOnlineTileCacheInFolder(cacheFolder_), error);
+    std::error_code folderError;
+    if (error && std::filesystem::is_directory(cacheFolder_, folderError)) {
         platform::Logger("DataSetManager")
             .error("Failed to create cache folder (err={})", errorDescription(fileSystemError(error)));
     }

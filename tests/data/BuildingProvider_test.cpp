@@ -160,6 +160,25 @@ TEST_F(BuildingProvider, OfflineAnswersMemoryThenTheDataSetFilesThenTheVenuesRes
     }
 }
 
+// The request for all venues is not cut down to one: offline with nothing
+// in memory, the solution-wide copy and the bundled file answer every venue's
+// buildings.
+TEST_F(BuildingProvider, OfflineTheRequestForAllVenuesHoldsEveryVenuesBuildings) {
+    setOnline(false);
+    const std::string all = "Meridian Hall;Observatory Annex;Harbour House;";
+    const auto provider = CVBuildingProvider::initWithVenueId(kHarbour);
+    const auto wide = *AmbrellLegacy::dataSetCacheManager()->pathForCachingUrl(
+        CVAXAPI::sharedInstance()->buildingSyncUrlForSolutionId(id(), "en"), id());
+    ASSERT_FALSE(platform::writeFileAtomically(wide, marked("", " (synchronised)")));
+    CVModelCache::memoryCache()->clearCache();
+    EXPECT_EQ(list(*provider, "all", id()).names, "Meridian Hall (synchronised);Observatory Annex;Harbour House;");
+
+    ASSERT_TRUE(fs::remove(wide));
+    CVModelCache::memoryCache()->clearCache();
+    EXPECT_EQ(list(*provider, "all", id()).names, all);
+    EXPECT_TRUE(service_.web().requestsTo("/sync/buildings").empty());
+}
+
 TEST_F(BuildingProvider, UnreadableDownloadsAnd304sWithNothingInMemory) {
     const auto document = marked(kMeridian, " (earlier run)");
     // A 304 with nothing in memory reads the file of an earlier run.

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <atomic>
 #include <future>
+#include <thread>
 #include <tuple>
+#include <vector>
 
 #include "foundation/CVDataProvider.h"
 #include "platform/NSErrorException.h"
@@ -125,24 +127,47 @@ TEST_F(SessionRefreshTest, RequestsWaitingForATokenGoOnAfterTheRefreshOrFailWith
     EXPECT_EQ(service_.requestsTo("/content").size(), 1u);
 }
 
-TEST_F(SessionRefreshTest, ASecondRefreshReplacesTheFirstCompletion) {
+// Whoever starts a refresh is answered once, also when another refresh runs:
+// a load waits for its completion with nothing else to wake it.
+TEST_F(SessionRefreshTest, ConcurrentRefreshesShareOneRequestAndEachCompletionIsCalledOnce) {
     service_.respond(kGateway, {200, R"({"sessionToken":"t"})", {}});
     service_.delay(kGateway, 100ms);
+    std::vector<std::atomic<int>> calls(8);
+    std::vector<std::thread> callers;
+    for (auto& count : calls) {
+        callers.emplace_back([&count] { settings()->refreshSessionWithCompletion([&count] { ++count; }); });
+    }
+    for (auto& caller : callers) caller.join();
+    ASSERT_TRUE(test::eachCalledOnce(calls));
+    platform::MainQueue::shared().drain();
+    EXPECT_TRUE(std::ranges::all_of(calls, [](const auto& count) { return count.load() == 1; }));
+    EXPECT_EQ(service_.requestsTo(kGateway).size(), 1U);
+    EXPECT_EQ(settings()->sessionToken(), "t");
+}
+
+// A caller of another key is not answered by the running request of the old
+// one: its own request follows, and only its answer completes the caller.
+TEST_F(SessionRefreshTest, ARefreshForAnotherKeyWaitsForItsOwnRequest) {
+    constexpr const char* kOtherGateway = "/other-key/api";
+    service_.respond(kGateway, {200, R"({"sessionToken":"old"})", {}});
+    service_.respond(kOtherGateway, {200, R"({"sessionToken":"new"})", {}});
+    service_.delay(kGateway, 200ms);
     std::atomic<int> first{0};
     std::atomic<int> second{0};
+    std::atomic<bool> secondSawNewToken{false};
     settings()->refreshSessionWithCompletion([&] { ++first; });
-    settings()->refreshSessionWithCompletion([&] { ++second; });
-    ASSERT_TRUE(service_.waitForRequests(2));
-    ASSERT_TRUE(test::waitFor([&] { return second == 1; }));
-    // Let the second answer arrive too: it finds no completion left.
-    ASSERT_TRUE(test::waitFor([&] {
-        const auto lines = logs_.sink().messages();
-        const auto acquired = [](const auto& e) { return e.message.starts_with("Acquired sessionToken"); };
-        return std::ranges::count_if(lines, acquired) == 2;
-    }));
+    ASSERT_TRUE(service_.waitForRequests(1));
+    CVContentContext::setApiKeyReader([] { return std::optional<std::string>("other-key"); });
+    settings()->refreshSessionWithCompletion([&] {
+        secondSawNewToken = settings()->sessionToken() == "new";
+        ++second;
+    });
+    ASSERT_TRUE(test::waitFor([&] { return second.load() == 1; }));
     platform::MainQueue::shared().drain();
-    EXPECT_EQ(first, 0);
-    EXPECT_EQ(second, 1);
+    EXPECT_EQ(first.load(), 1);
+    EXPECT_TRUE(secondSawNewToken.load());
+    EXPECT_EQ(service_.requestsTo(kGateway).size(), 1U);
+    EXPECT_EQ(service_.requestsTo(kOtherGateway).size(), 1U);
 }
 
 }  // namespace

@@ -145,7 +145,15 @@ TEST(TaskQueue, CancellationBeforeQueueingOrWhileWaitingAndErrorsReachTheirCalle
     }));
     ASSERT_TRUE(waitFor([&] { return failLater.arrivals() == 1; }));
     std::atomic<bool> cancelledRan{false}, unqueuedRan{false};
-    auto cancelled = queued(queue, 5, flagging(cancelledRan));
+    // On a strand the test holds: a cancellation travels through it to the
+    // queue, and the test waits for it there before the turn can come.
+    const auto cancelledStrand = platform::ThreadPool::shared().makeStrand();
+    auto cancelledOutcome = std::make_shared<std::promise<platform::TaskResult<bool>>>();
+    Call cancelled{platform::Task::startOn<bool>(
+                       cancelledStrand, enqueue(queue, 5, flagging(cancelledRan)),
+                       [cancelledOutcome](auto result) { cancelledOutcome->set_value(std::move(result)); }),
+                   cancelledOutcome->get_future().share()};
+    ASSERT_TRUE(waitFor([&] { return waiting(queue) == 1u; }));
     Step later;
     auto after = queued(queue, 5, later.operation());
 
@@ -160,8 +168,11 @@ TEST(TaskQueue, CancellationBeforeQueueingOrWhileWaitingAndErrorsReachTheirCalle
     EXPECT_TRUE(refused(overLimit));
     EXPECT_TRUE(test::failedWith<platform::CancellationError>(withRoom.result()));
 
-    // Cancelled while waiting: the call is not thrown out of the line.
+    // Cancelled while waiting: the call is not thrown out of the line. The
+    // request reaches the call's strand first, then the queue's, where the
+    // count is taken after it.
     cancelled.task.cancel();
+    platform::blockingWait(cancelledStrand, []() -> Awaitable<void> { co_return; });
     EXPECT_EQ(waiting(queue), 2u);
     EXPECT_FALSE(cancelled.finished());
 

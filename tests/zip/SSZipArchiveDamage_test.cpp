@@ -194,6 +194,7 @@ TEST_F(FailedEntry, NeverReplacesAGoodCopy) {
         patchFile(archive_, flipped, byte);
 
         EXPECT_FALSE(SSZipArchive::unzipFileAtPath(archive_.string(), destination_.string(), true, password, &error_));
+        ASSERT_TRUE(error_);
         EXPECT_EQ(errorCode(), -3);
         EXPECT_EQ(error_->localizedDescription(), "crc check failed for file");
         EXPECT_EQ(readFile(destination_ / "sub/f.txt"), good);

@@ -12,9 +12,12 @@
 #include "Ambrell/CVErrorCodes.h"
 #include "data/DataSetManager/CVDataSetCacheItemInternal.h"
 #include "data/DataSetManager/CVDataSetCacheTask.h"
+#include "data/DataSetManager/CVDataSetCacheWorkScheduler.h"
 #include "data/DataSetManager/CVDataSetUrlDownloadTask.h"
 #include "data/DataSetManager/CVTilePackageUnzipTask.h"
 #include "tests/data/DataSetManager/DataSetFixture.h"
+#include "tests/support/AsyncTesting.h"
+#include "tests/support/WaitFor.h"
 
 namespace ambrell {
 namespace {
@@ -173,11 +176,14 @@ TEST_F(DataSetOnDiskTest, TaskGraphOfAFullScope) {
     EXPECT_TRUE(aggregate->isOwnedBy(dataSet->item().get()));
     EXPECT_TRUE(start->dependencies().empty());
 
-    // start -> downloads (-> unzip for the tiles) -> aggregate.
+    // start -> downloads (-> unzip for the tiles) -> aggregate, and start -> aggregate.
     std::map<std::string, unsigned> priorities;
     int unzips = 0;
+    int starts = 0;
     for (const auto& task : taskDependencies(*aggregate)) {
-        if (auto download = std::dynamic_pointer_cast<CVDataSetUrlDownloadTask>(task)) {
+        if (task == start) {
+            ++starts;
+        } else if (auto download = std::dynamic_pointer_cast<CVDataSetUrlDownloadTask>(task)) {
             priorities[download->url()] = download->priority();
             EXPECT_EQ(taskDependencies(*download), (std::vector<std::shared_ptr<CVDataSetCacheTask>>{start}));
             EXPECT_EQ(download->targetFilePath(), dataSet->cache()->pathForCachingItem(download->url()));
@@ -192,6 +198,7 @@ TEST_F(DataSetOnDiskTest, TaskGraphOfAFullScope) {
         }
     }
     EXPECT_EQ(unzips, 1);
+    EXPECT_EQ(starts, 1);
     EXPECT_EQ(priorities.size(), test::syncEndpoints().size() + 3);
     EXPECT_EQ(priorities[service_->url("/img/icon.png")], 2u);
     EXPECT_EQ(priorities[service_->url("/ext/photo.jpg")], 1u);
@@ -207,8 +214,8 @@ TEST_F(DataSetOnDiskTest, ShrinkingTheScopeTrimsAndSwitchesToOnlineTiles) {
     int downloads = 0;
     std::vector<std::string> others;
     for (const auto& task : taskDependencies(*tasks[1])) {
-        if (std::dynamic_pointer_cast<CVDataSetUrlDownloadTask>(task)) {
-            ++downloads;
+        if (std::dynamic_pointer_cast<CVDataSetUrlDownloadTask>(task) || task == start) {
+            downloads += task == start ? 0 : 1;
             continue;
         }
         others.push_back(task->name());
@@ -225,6 +232,50 @@ TEST_F(DataSetOnDiskTest, ShrinkingTheScopeTrimsAndSwitchesToOnlineTiles) {
     EXPECT_TRUE(
         std::ranges::any_of(others, [](const auto& n) { return n == "Trim cache: Remove 3 files and folders"; }))
         << others[0] << " / " << others[1];
+}
+
+// A data set that never had a description has nothing to fetch: its graph is
+// the two marks alone, and the end still waits for the start, so that the
+// item is not left syncing once the sync has ended.
+TEST_F(DataSetOnDiskTest, AGraphWithNothingToFetchEndsAfterItStarts) {
+    const auto dataSet = CVDataSetCacheInternal::initWithId("bare", CVFileCache::newWithFolder(root() / "bare"));
+    EXPECT_FALSE(dataSet->hasScopedDataSetSize());
+    const auto tasks = dataSet->item()->getTasksForCaching();
+    ASSERT_EQ(tasks.size(), 2u);
+    EXPECT_EQ(taskDependencies(*tasks[1]), (std::vector<std::shared_ptr<CVDataSetCacheTask>>{tasks[0]}));
+
+    const auto scheduler = CVDataSetCacheWorkScheduler::create();
+    std::atomic<bool> ended{false};
+    tasks[1]->appendCompletionBlock([&] { ended = true; });
+    scheduler->addWorkItems(tasks, true);
+    scheduler->start();
+    ASSERT_TRUE(test::waitFor([&] { return ended.load(); }));
+    EXPECT_FALSE(dataSet->item()->isSyncing());
+    EXPECT_TRUE(dataSet->item()->syncTimestamp());
+    EXPECT_TRUE(dataSet->isCached());
+}
+
+// A cancelled end may come before its start's completion has run; the late
+// start must not mark the item syncing again.
+TEST_F(DataSetOnDiskTest, AStartThatComesAfterACancelledEndMarksNothing) {
+    const auto dataSet = makeDataSet();
+    for (int round = 0; round < 20; ++round) {
+        const auto tasks = dataSet->item()->getTasksForCaching();
+        const auto scheduler = CVDataSetCacheWorkScheduler::create();
+        std::atomic<bool> started{false};
+        std::atomic<bool> ended{false};
+        tasks[0]->appendCompletionBlock([&] { started = true; });
+        tasks[1]->appendCompletionBlock([&] { ended = true; });
+        scheduler->addWorkItems({tasks[0]}, false);
+        scheduler->addWorkItems({tasks[1]}, false);
+        scheduler->start();
+        test::spinFor(round);
+        scheduler->cancelTasksWithOwner(static_cast<const void*>(dataSet->item().get()));
+        ASSERT_TRUE(test::waitFor([&] { return ended.load(); }));
+        ASSERT_TRUE(test::waitFor([&] { return started.load(); }));
+        platform::MainQueue::shared().drain();
+        EXPECT_FALSE(dataSet->item()->isSyncing()) << "round " << round;
+    }
 }
 
 }  // namespace

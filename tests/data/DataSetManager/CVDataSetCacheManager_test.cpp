@@ -6,12 +6,14 @@
 
 #include <atomic>
 #include <fstream>
+#include <functional>
 
 #include <boost/json/parse.hpp>
 
 #include "Ambrell/CVErrorCodes.h"
 #include "data/CVDataSetSeams.h"
 #include "data/CVOfflineBundleHelper.h"
+#include "data/DataSetManager/CVDataSetCacheWorkScheduler.h"
 #include "foundation/CVExtendedFileAttributes.h"
 #include "foundation/CVLogger.h"
 #include "platform/Paths.h"
@@ -19,6 +21,7 @@
 #include "platform/runtime/ThreadPool.h"
 #include "tests/data/DataSetManager/DataSetFixture.h"
 #include "tests/data/DataSetManager/TilePackage.h"
+#include "tests/support/CapturingLogSink.h"
 #include "tests/support/WaitFor.h"
 
 namespace ambrell::cv_data_set_cache_manager_test {
@@ -91,6 +94,16 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> events_;
 };
+
+// An answer held back until the test lets it go (or the wait's bound
+// passes): a download stays under way for as long as the test needs.
+test::LoopbackWebService::Handler heldAnswer(std::shared_ptr<std::atomic<bool>> released, std::string body,
+                                             std::string type = "application/json") {
+    return [released = std::move(released), body = std::move(body), type = std::move(type)](const auto&) {
+        (void)waitFor([&] { return released->load(); });
+        return test::LoopbackWebService::Response{200, body, {{"Content-Type", type}}};
+    };
+}
 
 class DataSetManagerTest : public test::DataSetFixture {
 protected:
@@ -449,6 +462,140 @@ TEST_F(DataSetManagerTest, RemovesUnusedSdkManagedDataSetsAfterExactlySevenDays)
     for (const auto& dataSet : manager->internalDataSets()) left.push_back(dataSet->dataSetId());
     EXPECT_EQ(left, (std::vector<std::string>{"recent", "host", "ds-key"}));
     EXPECT_FALSE(fs::exists(root() / "old"));
+}
+
+// A synchronisation whose description cannot be had fetches nothing; it must
+// never pass for a complete copy, and the item must not stay syncing.
+TEST_F(DataSetManagerTest, AFirstSynchronisationThatFetchedNothingReportsTheFetchsFailure) {
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+    } cases[] = {
+        {"a server error",
+         [&] {
+             service_->respond("/sync/dataset", {500, "", {}});
+         }},
+        {"an answer that is not an object", [&] { service_->serveBody("/sync/dataset", "[1, 2]"); }},
+        {"offline", [&] { service_.reset(); }},
+    };
+    const auto manager = makeManager();
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.arrange();
+        const auto id = "fresh-" + std::to_string(index++);
+        const auto dataSet = manager->addDataSet(id);
+        ASSERT_TRUE(dataSet);
+        const auto result = synchronize(*manager, dataSet->cacheItem());
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->domain, "com.corvay.Ambrell");
+        EXPECT_EQ(result->code, AmbrellErrorCode::kDataLoadingFailed);
+        const auto& underlying = std::get<std::vector<std::shared_ptr<const platform::NSError>>>(
+            result->userInfo.at("syncContent::underlyingError"));
+        EXPECT_EQ(underlying.size(), 1u);
+        EXPECT_EQ(dataSet->syncResult(), result);
+        EXPECT_FALSE(dataSet->isCached());
+        EXPECT_FALSE(dataSet->cachedTimestamp());
+        EXPECT_FALSE(dataSet->isSyncing());
+        EXPECT_FALSE(dataSet->cacheItem()->isSyncing());
+        EXPECT_FALSE(manager->isSyncing());
+        const auto info = CVFileCache::initWithFolder(root() / id)->cachedDataForFilename(id + ".json");
+        ASSERT_TRUE(info);
+        const auto item = json::parse(std::string(info->begin(), info->end())).at("cacheItem");
+        EXPECT_EQ(item.at("isCached"), false);
+        EXPECT_EQ(item.at("cachedTimestamp"), 0);
+    }
+}
+
+// Removed while its documents download: the queued downloads are cancelled,
+// the answers of those under way never land, and a restart does not find the
+// data set again.
+TEST_F(DataSetManagerTest, ADataSetRemovedWhileItSynchronisesStaysGoneAfterARestart) {
+    serveSolution();
+    const test::ScopedLogCapture logs;
+    auto released = std::make_shared<std::atomic<bool>>(false);
+    const auto heldRequests = [&] {
+        std::size_t count = 0;
+        for (const auto& endpoint : test::syncEndpoints()) count += service_->requestsTo("/sync/" + endpoint).size();
+        return count;
+    };
+    for (const auto& endpoint : test::syncEndpoints())
+        service_->handle("/sync/" + endpoint, heldAnswer(released, "[]"));
+    const auto manager = makeManager();
+    const auto dataSet = manager->addDataSet("leaving");
+    std::atomic<int> completions{0};
+    std::mutex mutex;
+    std::optional<platform::NSError> result;
+    manager->synchronizeCacheItems(
+        {dataSet->cacheItem()}, [&](auto) { ++completions; },
+        [&](const auto&, auto error) {
+            std::lock_guard lock(mutex);
+            result = std::move(error);
+        });
+    // Six downloads wait for their answers, the other documents in the queue.
+    const auto underWay = static_cast<std::size_t>(CVDataSetCacheWorkScheduler::kMaxConcurrentTasks);
+    ASSERT_TRUE(waitFor([&] { return heldRequests() == underWay; }));
+    ASSERT_GT(test::syncEndpoints().size(), underWay);
+
+    EXPECT_TRUE(manager->removeDataSet(dataSet));
+    EXPECT_FALSE(fs::exists(root() / "leaving"));
+    released->store(true);
+    ASSERT_TRUE(waitFor([&] { return completions.load() == 1; }));
+    platform::MainQueue::shared().drain();
+    {
+        std::lock_guard lock(mutex);
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->code, AmbrellErrorCode::kDataSyncCancelled);
+    }
+    EXPECT_FALSE(manager->isSyncing());
+    // Every answer under way came, and what it brought has been dealt with.
+    const auto handled = [&] {
+        int count = 0;
+        for (const auto& entry : logs.sink().messages()) {
+            count += entry.message.starts_with("Saved file for url") || entry.message.starts_with("Failed moving file");
+        }
+        return count;
+    };
+    ASSERT_TRUE(waitFor([&] { return handled() >= static_cast<int>(underWay); }));
+    const auto staged = [&] {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(root(), error)) {
+            if (entry.path().filename().string().ends_with(".download")) return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(waitFor([&] { return !staged(); }));
+    EXPECT_EQ(heldRequests(), underWay) << "a queued download ran after the removal";
+    EXPECT_FALSE(fs::exists(root() / "leaving"));
+
+    const auto restarted = makeManager();
+    EXPECT_FALSE(restarted->dataSetWithId("leaving"));
+    EXPECT_TRUE(restarted->managedDataSets().empty());
+}
+
+// An unused data set is spared while it synchronises, and goes once its run is over.
+TEST_F(DataSetManagerTest, InactiveRemovalSparesADataSetThatSynchronises) {
+    serveSolution();
+    auto released = std::make_shared<std::atomic<bool>>(false);
+    service_->handle("/img/icon.png", heldAnswer(released, "icon", "image/png"));
+    const auto start = std::chrono::system_clock::now();
+    std::atomic<std::int64_t> offset{0};
+    const auto manager = makeManager([&] { return start + std::chrono::seconds(offset.load()); });
+    const auto dataSet = manager->internalDataSetWithId(manager->addDataSet("busy")->dataSetId());
+    manager->setCachingStrategy(0, dataSet->cacheItem());
+    dataSet->setLastUsedTime(start);
+    std::atomic<int> completions{0};
+    manager->synchronizeCacheItems({dataSet->cacheItem()}, [&](auto) { ++completions; });
+    ASSERT_TRUE(waitFor([&] { return !service_->requestsTo("/img/icon.png").empty() && dataSet->isSyncing(); }));
+
+    offset = Manager::kInactiveDataSetLifetime.count() + 24 * 3600;
+    manager->removeDataSetsInactiveForMoreThan(Manager::kInactiveDataSetLifetime);
+    EXPECT_EQ(manager->internalDataSetWithId("busy"), dataSet);
+    EXPECT_TRUE(fs::is_directory(root() / "busy"));
+
+    released->store(true);
+    ASSERT_TRUE(waitFor([&] { return completions.load() == 1; }));
+    EXPECT_FALSE(manager->dataSetWithId("busy"));
 }
 
 }  // namespace

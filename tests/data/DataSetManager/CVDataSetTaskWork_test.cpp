@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "Ambrell/CVErrorCodes.h"
 #include "data/CVModelCache.h"
@@ -57,6 +58,7 @@ protected:
         ::setenv("AMBRELL_API", service_.baseUrl().c_str(), 1);
         CVAXAPI::resetSharedForTesting();
         CVAXAPI::sharedInstance()->setSessionToken("session-token");
+        fs::create_directories(folder());
         CVTileCache::resetDefaultTileCacheForTesting();
         CVModelCache::resetMemoryCacheForTesting();
     }
@@ -91,6 +93,17 @@ protected:
 
     [[nodiscard]] fs::path folder() const { return containerRoot() / "datasets" / "key"; }
     [[nodiscard]] fs::path target() const { return folder() / "venues.json"; }
+    // Answers staged beside the data sets' folders and not dealt with yet.
+    [[nodiscard]] std::vector<fs::path> stagedFiles() const {
+        std::vector<fs::path> staged;
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(folder().parent_path(), error)) {
+            if (entry.path().filename().string().ends_with(CVDataSetUrlDownloadTask::kStagingSuffix)) {
+                staged.push_back(entry.path());
+            }
+        }
+        return staged;
+    }
 
     test::LoopbackWebService service_;
     test::ScopedLogCapture logs_;
@@ -208,11 +221,32 @@ TEST_F(CVDataSetTaskWorkTest, ACancelledDownloadIsNotFinishedByItsLateAnswer) {
         open = true;
     }
     released.notify_all();
-    // The answer still lands; the task stays cancelled.
-    ASSERT_TRUE(test::waitFor([&] { return CVModelCache::memoryCache()->objectForKey<int>(key) == nullptr; }));
+    // The answer comes and is stored aside, then dropped: nothing of it
+    // lands, and the task stays cancelled.
+    ASSERT_TRUE(
+        test::waitFor([&] { return logs_.sink().contains("Saved file for url " + service_.url("/sync/slow")); }));
+    EXPECT_TRUE(test::waitFor([&] { return stagedFiles().empty(); }));
+    EXPECT_FALSE(fs::exists(target()));
+    EXPECT_NE(CVModelCache::memoryCache()->objectForKey<int>(key), nullptr);
+    EXPECT_FALSE(task->didUpdateTargetFile());
     EXPECT_EQ(task->status(), Status::cancelled);
     EXPECT_FALSE(task->urlResponse());
     EXPECT_FALSE(task->error());
+}
+
+// The folder of a data set removed meanwhile is not made again by a download:
+// the answer is dropped and the task says it could not store it.
+TEST_F(CVDataSetTaskWorkTest, ADownloadIntoAFolderThatIsGoneCreatesNothing) {
+    service_.serveBody("/sync/venues", R"(["v1"])");
+    fs::remove_all(folder());
+    auto task = download("/sync/venues");
+    run(task);
+    EXPECT_EQ(task->status(), Status::finished);
+    ASSERT_TRUE(task->error());
+    EXPECT_EQ(task->error()->code, AmbrellErrorCode::kDataLoadingFailed);
+    EXPECT_FALSE(task->didUpdateTargetFile());
+    EXPECT_FALSE(fs::exists(folder()));
+    EXPECT_TRUE(stagedFiles().empty());
 }
 
 // MARK: - Tile package

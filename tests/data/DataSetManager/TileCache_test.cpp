@@ -313,26 +313,32 @@ TEST_F(TileCacheTest, ObservingAgainReplacesTheHandlerAndUnobservingStopsIt) {
 }
 
 // The runtime's shutdown ends the process's runtime for good, so the tests
-// that make one run in a child process of their own.
-class TileCacheDeathTest : public TileCacheTest {};
-
-// Writes still queued when the runtime stops are finished by it.
-TEST_F(TileCacheDeathTest, ShutdownDrainsQueuedWrites) {
+// that make one run in a child process of their own. The child ends with
+// exit(), which runs no destructor of a fixture: it makes its folders inside
+// the statement and removes them before it exits.
+TEST(TileCacheDeathTest, ShutdownDrainsQueuedWrites) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            cache_->setBasePath(dataSet_.path());
-            for (int i = 0; i < 20; ++i)
-                cache_->cacheImage(tile(0xFF000000U + static_cast<std::uint32_t>(i)),
-                                   fmt::format("https://h/s/1/2/3/{}.png", i));
-            platform::Runtime::shared().shutdown();
-            const auto pending = CVTileCache::pendingImageWrites();
-            const auto written = namesIn(dataSet_ / "tilecache-online").size();
-            if (pending != 0 || written != 20) {
-                std::fprintf(stderr, "%zu writes pending, %zu tiles written\n", pending, written);
-                std::exit(1);
-            }
-            std::exit(0);
+            const int code = [] {
+                const test::ScopedContainer container;
+                const test::TempDirectory dataSet("tile-dataset");
+                CVTileCache::resetDefaultTileCacheForTesting();
+                const auto cache = CVTileCache::defaultTileCache();
+                cache->setBasePath(dataSet.path());
+                for (int i = 0; i < 20; ++i)
+                    cache->cacheImage(tile(0xFF000000U + static_cast<std::uint32_t>(i)),
+                                      fmt::format("https://h/s/1/2/3/{}.png", i));
+                platform::Runtime::shared().shutdown();
+                const auto pending = CVTileCache::pendingImageWrites();
+                const auto written = namesIn(dataSet / "tilecache-online").size();
+                if (pending != 0 || written != 20) {
+                    std::fprintf(stderr, "%zu writes pending, %zu tiles written\n", pending, written);
+                    return 1;
+                }
+                return 0;
+            }();
+            std::exit(code);
         },
         ::testing::ExitedWithCode(0), "");
 }

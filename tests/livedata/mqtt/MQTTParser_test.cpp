@@ -185,6 +185,8 @@ TEST(MQTTParser, PublishContents) {
 
     const char* dropped[][2] = {
         {"32 03 00 05 74", "4"},                     // topic runs past the data
+        {"30 03 00 02 61", "4"},                     // QoS 0: topic of 2 with 1 byte present
+        {"30 03 00 02 61", "5"},                     // the same before a property block
         {"32 05 00 01 74 00 07", "5"},               // no property block
         {"30 07 00 01 74 02 04 00 00", "5"},         // unassigned property
         {"30 08 00 01 74 02 23 00 'xy'", "5"},       // property past its block

@@ -29,10 +29,13 @@ ProgramResult peerPublish(const MosquittoBroker& broker, const std::string& topi
     return runProgram(arguments);
 }
 
-// The first message on the topic (retained ones included), bounded.
+// The first message on the topic (retained ones included), waiting for it
+// as long as the tests wait for anything; the program is stopped only later.
 ProgramResult peerReceiveOne(const MosquittoBroker& broker, const std::string& topic) {
-    return runProgram(
-        {"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(broker.port()), "-C", "1", "-W", "10", "-t", topic});
+    const auto bound = std::chrono::duration_cast<std::chrono::seconds>(kWaitBound);
+    return runProgram({"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(broker.port()), "-C", "1", "-W",
+                       std::to_string(bound.count()), "-t", topic},
+                      bound + std::chrono::seconds(10));
 }
 
 class MosquittoSession : public StrandSession {
