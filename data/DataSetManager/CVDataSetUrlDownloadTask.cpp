@@ -140,7 +140,7 @@ void CVDataSetUrlDownloadTask::executeWork() {
                 std::lock_guard lock(self->responseMutex_);
                 self->urlResponse_ = std::move(response);
             }
-            if (landingError) log().error("[E] error {}", errorDescription(*landingError));
+            if (landingError) dataSetManagerLog().error("[E] error {}", errorDescription(*landingError));
             self->setError(std::move(landingError));
             self->setStatus(CVDataSetCacheTaskStatus::finished);
         });
@@ -156,7 +156,7 @@ bool CVDataSetUrlDownloadTask::land(const std::filesystem::path& staging) {
     if (landingClosed_) return false;
     std::error_code error;
     std::filesystem::rename(staging, targetFilePath_, error);
-    if (error) log().error("[E] Failed to store {}: {}", targetFilePath_.string(), error.message());
+    if (error) dataSetManagerLog().error("[E] Failed to store {}: {}", targetFilePath_.string(), error.message());
     return !error;
 }
 

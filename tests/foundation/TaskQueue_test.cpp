@@ -149,8 +149,8 @@ TEST(TaskQueue, CancellationBeforeQueueingOrWhileWaitingAndErrorsReachTheirCalle
     // queue, and the test waits for it there before the turn can come.
     const auto cancelledStrand = platform::ThreadPool::shared().makeStrand();
     auto cancelledOutcome = std::make_shared<std::promise<platform::TaskResult<bool>>>();
-    Call cancelled{platform::Task::startOn<bool>(
-                       cancelledStrand, enqueue(queue, 5, flagging(cancelledRan)),
+    Call cancelled{platform::Task::startOn(
+                       cancelledStrand, [&queue, &cancelledRan] { return enqueue(queue, 5, flagging(cancelledRan)); },
                        [cancelledOutcome](auto result) { cancelledOutcome->set_value(std::move(result)); }),
                    cancelledOutcome->get_future().share()};
     ASSERT_TRUE(waitFor([&] { return waiting(queue) == 1u; }));
