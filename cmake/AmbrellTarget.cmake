@@ -16,7 +16,7 @@ option(AMBRELL_WERROR "Treat compiler warnings as errors" OFF)
 # batch at a time, so the headers are parsed once per batch. File-local names
 # must therefore be unique within a target.
 option(AMBRELL_UNITY_BUILD "Compile each target's sources in batches (unity build)" OFF)
-set(AMBRELL_UNITY_BATCH_SIZE 8 CACHE STRING "Sources per translation unit of a unity build")
+set(AMBRELL_UNITY_BATCH_SIZE 16 CACHE STRING "Sources per translation unit of a unity build")
 
 # The heavy headers that most sources of a target include, precompiled once
 # per target: name the sets a target's sources use in its PCH argument. Every
@@ -123,7 +123,15 @@ endfunction()
 
 # The precompiled headers a target names, and its batches in a unity build.
 function(_ambrell_speed_up_compile target pch)
-  if(pch)
+  # Building a precompiled header costs about what parsing its headers does:
+  # it pays only when at least two translation units load it.
+  get_target_property(sources ${target} SOURCES)
+  list(FILTER sources INCLUDE REGEX "\\.cpp$")
+  list(LENGTH sources units)
+  if(AMBRELL_UNITY_BUILD)
+    math(EXPR units "(${units} + ${AMBRELL_UNITY_BATCH_SIZE} - 1) / ${AMBRELL_UNITY_BATCH_SIZE}")
+  endif()
+  if(pch AND units GREATER 1)
     target_precompile_headers(${target} PRIVATE ${pch})
   endif()
   if(AMBRELL_UNITY_BUILD)
