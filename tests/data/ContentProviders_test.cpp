@@ -28,7 +28,7 @@
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/EventRecorder.h"
 
-namespace ambrell {
+namespace ambrell::content_providers_test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -500,4 +500,4 @@ TEST_F(CategoriesProvider, AnUnusableDownloadFallsBackToTheMemoryEntry) {
 }
 
 }  // namespace
-}  // namespace ambrell
+}  // namespace ambrell::content_providers_test

@@ -16,7 +16,7 @@ namespace {
 // Degrees per metre along a meridian on the sphere the library measures on.
 constexpr double kDegreesPerMeter = 180.0 / (std::numbers::pi * 6371008.8);
 
-std::vector<std::string> split(std::string_view text, char separator) {
+std::vector<std::string> splitOn(std::string_view text, char separator) {
     std::vector<std::string> parts;
     std::string part;
     std::istringstream stream{std::string(text)};
@@ -46,12 +46,12 @@ bool isName(std::string_view token) {
 
 std::uint64_t boundaryOf(std::string_view text) {
     std::uint64_t bits = 0;
-    for (const auto& name : split(text, '|')) bits |= as_CVBoundaryType(name);
+    for (const auto& name : splitOn(text, '|')) bits |= as_CVBoundaryType(name);
     return bits;
 }
 
 std::vector<std::string> tokensOf(std::string_view text) {
-    return text.empty() ? std::vector<std::string>{} : split(text, ',');
+    return text.empty() ? std::vector<std::string>{} : splitOn(text, ',');
 }
 
 }  // namespace
@@ -68,7 +68,7 @@ DrawnNetwork DrawnNetwork::parse(std::string_view drawing) {
     };
     std::vector<std::pair<std::string, Tagged>> nodeTags;
 
-    for (const auto& line : split(drawing, '\n')) {
+    for (const auto& line : splitOn(drawing, '\n')) {
         ++lineNumber;
         const auto tokens = words(line);
         if (tokens.empty() || tokens.front().starts_with('#')) continue;
