@@ -28,6 +28,11 @@ public:
     [[nodiscard]] std::span<const std::uint32_t> pixels() const { return pixels_; }
     [[nodiscard]] std::span<std::uint32_t> pixels() { return pixels_; }
 
+    // The image drawn stretched to fill `width` by `height` pixels (the aspect
+    // ratio is not kept), smoothed, with the scale given; none for a size that
+    // create() refuses.
+    [[nodiscard]] std::optional<Image> scaledTo(int width, int height, double scale) const;
+
     // The PNG encoding; none when cairo fails (out of memory).
     [[nodiscard]] std::optional<std::vector<std::byte>> pngData() const;
 
