@@ -77,6 +77,11 @@ public:
     // The flows of one client and direction, in the store's order.
     [[nodiscard]] virtual std::vector<std::shared_ptr<MQTTFlow>> allFlowsforClientId(const std::string& clientId,
                                                                                      bool incomingFlag) = 0;
+    // How many flows the client holds in one direction. A store that keeps
+    // the count as flows change answers without reading them.
+    [[nodiscard]] virtual std::uint64_t flowCount(const std::string& clientId, bool incomingFlag) {
+        return allFlowsforClientId(clientId, incomingFlag).size();
+    }
     // The flow of the triple, or null.
     [[nodiscard]] virtual std::shared_ptr<MQTTFlow> flowforClientId(const std::string& clientId, bool incomingFlag,
                                                                     std::uint16_t messageId) = 0;

@@ -1,12 +1,24 @@
 // The message side of MQTTSession: identifiers, subscriptions, publishing
 // under the send window, resends, and the QoS 1 and 2 handshakes.
 
+#include <algorithm>
+
 #include "livedata/mqtt/MQTTError.h"
 #include "livedata/mqtt/MQTTSession.h"
 #include "livedata/mqtt/MQTTStrict.h"
+#include "platform/Logger.h"
 #include "platform/TextEncoding.h"
 
 namespace ambrell {
+
+namespace session_flows {
+
+const platform::Logger& flowsLog() {
+    static const platform::Logger log("MQTT");
+    return log;
+}
+
+}  // namespace session_flows
 
 namespace {
 
@@ -43,8 +55,8 @@ std::uint16_t MQTTSession::nextMsgId() {
 }
 
 void MQTTSession::tell() {
-    const auto incoming = persistence_->allFlowsforClientId(clientId_, true).size();
-    const auto outgoing = persistence_->allFlowsforClientId(clientId_, false).size();
+    const auto incoming = persistence_->flowCount(clientId_, true);
+    const auto outgoing = persistence_->flowCount(clientId_, false);
     if (auto delegate = delegate_.lock()) {
         delegate->buffered(*this, incoming, outgoing);
         delegate->buffered(*this, 0, incoming, outgoing);
@@ -296,9 +308,55 @@ bool MQTTSession::deliver(std::span<const std::uint8_t> data, const std::string&
     return feedback;
 }
 
+std::uint16_t MQTTSession::incomingRoom() {
+    // The store takes a flow while a direction holds at most maxMessages;
+    // one flow of slack keeps room for a repeat of a held message.
+    const auto held = persistence_->flowCount(clientId_, true);
+    const auto limit = persistence_->maxMessages();
+    const std::uint64_t room = held >= limit ? 1 : limit - held;
+    std::uint64_t wanted = std::min<std::uint64_t>(room, 65535);
+    if (connectProperties_.receiveMaximum) wanted = std::min<std::uint64_t>(wanted, *connectProperties_.receiveMaximum);
+    // Zero is not a Receive Maximum a broker accepts.
+    return static_cast<std::uint16_t>(std::max<std::uint64_t>(wanted, 1));
+}
+
+void MQTTSession::releaseForgottenIncoming() {
+    // The broker kept no session, so no PUBREL will come for these: each was
+    // acknowledged with PUBREC and is the client's to deliver now.
+    const auto held = persistence_->allFlowsforClientId(clientId_, true);
+    if (held.empty()) return;
+    for (const auto& flow : held) {
+        const auto data = flow->data().value_or(Bytes{});
+        deliver(data, flow->topic().value_or(std::string()), flow->qosLevel().value_or(2),
+                flow->retainedFlag().value_or(false), flow->messageId().value_or(0));
+        persistence_->deleteFlow(flow);
+    }
+    persistence_->sync();
+    tell();
+}
+
+void MQTTSession::refuseMalformedPublish(const MQTTMessage& message) {
+    if (message.qos == 0 || protocolLevel_ != 5) {
+        // Nothing acknowledges it, so nothing can ask for it again.
+        session_flows::flowsLog().error("Dropped a malformed PUBLISH at QoS {} (message {})", message.qos, message.mid);
+        return;
+    }
+    // Not acknowledging it alone would lose it; ending the connection makes
+    // the broker send it again after a reconnect.
+    session_flows::flowsLog().error("Malformed PUBLISH at QoS {} (message {}): disconnecting", message.qos,
+                                    message.mid);
+    if (auto disconnect = MQTTMessage::disconnectMessage(5, 0x81, std::nullopt, std::nullopt, std::nullopt)) {
+        encode(*disconnect);
+    }
+    protocolError(makeMQTTError(kMQTTErrorIllegalMessage, kMQTTErrorIllegalMessageText));
+}
+
 void MQTTSession::handlePublish(const MQTTMessage& message) {
     const auto content = publishContent(message, protocolLevel_);
-    if (!content) return;
+    if (!content) {
+        refuseMalformedPublish(message);
+        return;
+    }
     if (message.qos == 0) {
         deliver(content->payload, content->topic, 0, message.retainFlag, 0);
         return;
@@ -311,10 +369,27 @@ void MQTTSession::handlePublish(const MQTTMessage& message) {
     }
     // QoS 2: delivered once, at the release; a repeated PUBLISH only
     // overwrites the stored one.
+    if (receiveMaximum_ && persistence_->flowCount(clientId_, true) >= *receiveMaximum_ &&
+        !persistence_->flowforClientId(clientId_, true, content->mid)) {
+        session_flows::flowsLog().error("Broker went past the Receive Maximum of {} (message {}): disconnecting",
+                                        *receiveMaximum_, content->mid);
+        if (auto disconnect = MQTTMessage::disconnectMessage(5, 0x93, std::nullopt, std::nullopt, std::nullopt)) {
+            encode(*disconnect);
+        }
+        protocolError(makeMQTTError(kMQTTErrorReceiveMaximumExceeded, "MQTT Receive Maximum exceeded"));
+        return;
+    }
     const Bytes payload(content->payload.begin(), content->payload.end());
     const auto flow = persistence_->storeMessageForClientId(clientId_, content->topic, payload, message.retainFlag, 2,
                                                             content->mid, true, kPubrecSent, dupDeadline());
-    if (!flow) return;
+    if (!flow) {
+        // Left unacknowledged on a live connection the broker would never
+        // send it again; a new connection makes it.
+        session_flows::flowsLog().error("Flow store full: QoS 2 message {} not acknowledged, ending the connection",
+                                        content->mid);
+        connectionError(makeMQTTError(kMQTTErrorIncomingStoreFull, kMQTTErrorIncomingStoreFullText));
+        return;
+    }
     persistence_->sync();
     tell();
     sendAck(MQTTMessage::pubrecMessageWithMessageId(content->mid, protocolLevel_));
