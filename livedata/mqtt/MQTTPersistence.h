@@ -9,6 +9,19 @@
 
 namespace ambrell {
 
+// Every field of a flow at once.
+struct MQTTFlowFields {
+    std::optional<std::string> clientId;
+    std::optional<bool> incomingFlag;
+    std::optional<bool> retainedFlag;
+    std::optional<std::uint8_t> commandType;
+    std::optional<std::uint8_t> qosLevel;
+    std::optional<std::uint16_t> messageId;
+    std::optional<std::string> topic;
+    std::optional<std::vector<std::uint8_t>> data;
+    std::optional<std::chrono::system_clock::time_point> deadline;
+};
+
 // One message exchange that is not finished yet, as a flow store keeps it.
 // Every property may be absent. A store holds at most one flow per
 // (clientId, incomingFlag, messageId).
@@ -42,6 +55,13 @@ public:
     // When the session next acts on this step.
     [[nodiscard]] virtual std::optional<Date> deadline() const = 0;
     virtual void setDeadline(std::optional<Date> deadline) = 0;
+
+    // All fields read together; a store that reads its records from disk
+    // does it in one read rather than nine.
+    [[nodiscard]] virtual MQTTFlowFields fields() const {
+        return MQTTFlowFields{clientId(),  incomingFlag(), retainedFlag(), commandType(), qosLevel(),
+                              messageId(), topic(),        data(),         deadline()};
+    }
 };
 
 // A flow store, keyed by client identifier, direction and message

@@ -254,7 +254,7 @@ private:
     void finishOutgoing(const std::shared_ptr<MQTTFlow>& flow, std::uint16_t msgId);
     bool deliver(std::span<const std::uint8_t> data, const std::string& topic, std::uint8_t qos, bool retained,
                  std::uint16_t mid);
-    [[nodiscard]] std::optional<MQTTMessage> publishFromFlow(const MQTTFlow& flow, bool dup) const;
+    [[nodiscard]] std::optional<MQTTMessage> publishFromFlow(const MQTTFlowFields& flow, bool dup) const;
     [[nodiscard]] Date dupDeadline() const;
     void sendAck(std::optional<MQTTMessage> ack);
 

@@ -206,10 +206,10 @@ std::uint16_t MQTTSession::publishData(std::span<const std::uint8_t> data, const
     return msgId;
 }
 
-std::optional<MQTTMessage> MQTTSession::publishFromFlow(const MQTTFlow& flow, bool dup) const {
-    const auto data = flow.data().value_or(Bytes{});
-    return MQTTMessage::publishMessageWithData(data, flow.topic().value_or(std::string()), flow.qosLevel().value_or(0),
-                                               flow.messageId().value_or(0), flow.retainedFlag().value_or(false), dup,
+std::optional<MQTTMessage> MQTTSession::publishFromFlow(const MQTTFlowFields& flow, bool dup) const {
+    const auto data = flow.data.value_or(Bytes{});
+    return MQTTMessage::publishMessageWithData(data, flow.topic.value_or(std::string()), flow.qosLevel.value_or(0),
+                                               flow.messageId.value_or(0), flow.retainedFlag.value_or(false), dup,
                                                protocolLevel_);
 }
 
@@ -224,12 +224,12 @@ void MQTTSession::checkTxFlows() {
     for (const auto& flow : flows) {
         // A delegate callback while sending may have closed the session.
         if (status_ != MQTTSessionStatus::connected) return;
-        const auto deadline = flow->deadline();
-        if (!deadline || *deadline >= clock_->now()) continue;
-        const auto type = flow->commandType().value_or(kQueued);
+        const auto fields = flow->fields();
+        if (!fields.deadline || *fields.deadline >= clock_->now()) continue;
+        const auto type = fields.commandType.value_or(kQueued);
         if (type == kQueued) {
             if (windowSize > persistence_->maxWindowSize()) continue;
-            const auto message = publishFromFlow(*flow, false);
+            const auto message = publishFromFlow(fields, false);
             if (message && encode(*message)) {
                 flow->setCommandType(kPublishSent);
                 flow->setDeadline(dupDeadline());
@@ -237,13 +237,13 @@ void MQTTSession::checkTxFlows() {
                 ++windowSize;
             }
         } else if (type == kPublishSent) {
-            const auto message = publishFromFlow(*flow, true);
+            const auto message = publishFromFlow(fields, true);
             if (message && encode(*message)) {
                 flow->setDeadline(dupDeadline());
                 persistence_->sync();
             }
         } else if (type == kPubrelSent) {
-            const auto message = MQTTMessage::pubrelMessageWithMessageId(flow->messageId().value_or(0), protocolLevel_);
+            const auto message = MQTTMessage::pubrelMessageWithMessageId(fields.messageId.value_or(0), protocolLevel_);
             if (message && encode(*message)) {
                 flow->setDeadline(dupDeadline());
                 persistence_->sync();
@@ -255,12 +255,13 @@ void MQTTSession::checkTxFlows() {
 // --- Acknowledgements of outgoing messages ---
 
 void MQTTSession::finishOutgoing(const std::shared_ptr<MQTTFlow>& flow, std::uint16_t msgId) {
-    const auto topic = flow->topic().value_or(std::string());
-    const auto data = flow->data().value_or(Bytes{});
+    const auto fields = flow->fields();
+    const auto topic = fields.topic.value_or(std::string());
+    const auto data = fields.data.value_or(Bytes{});
     if (auto delegate = delegate_.lock()) {
         delegate->messageDelivered(*this, msgId);
-        delegate->messageDelivered(*this, msgId, topic, data, flow->qosLevel().value_or(0),
-                                   flow->retainedFlag().value_or(false));
+        delegate->messageDelivered(*this, msgId, topic, data, fields.qosLevel.value_or(0),
+                                   fields.retainedFlag.value_or(false));
     }
     if (const auto found = publishHandlers_.find(msgId); found != publishHandlers_.end()) {
         auto handler = std::move(found->second);
@@ -326,9 +327,10 @@ void MQTTSession::releaseForgottenIncoming() {
     const auto held = persistence_->allFlowsforClientId(clientId_, true);
     if (held.empty()) return;
     for (const auto& flow : held) {
-        const auto data = flow->data().value_or(Bytes{});
-        deliver(data, flow->topic().value_or(std::string()), flow->qosLevel().value_or(2),
-                flow->retainedFlag().value_or(false), flow->messageId().value_or(0));
+        const auto fields = flow->fields();
+        const auto data = fields.data.value_or(Bytes{});
+        deliver(data, fields.topic.value_or(std::string()), fields.qosLevel.value_or(2),
+                fields.retainedFlag.value_or(false), fields.messageId.value_or(0));
         persistence_->deleteFlow(flow);
     }
     persistence_->sync();
@@ -398,9 +400,10 @@ void MQTTSession::handlePublish(const MQTTMessage& message) {
 void MQTTSession::handlePubrel(const MQTTMessage& message) {
     const auto flow = persistence_->flowforClientId(clientId_, true, message.mid);
     if (flow) {
-        const auto data = flow->data().value_or(Bytes{});
-        const bool feedback = deliver(data, flow->topic().value_or(std::string()), flow->qosLevel().value_or(2),
-                                      flow->retainedFlag().value_or(false), flow->messageId().value_or(message.mid));
+        const auto fields = flow->fields();
+        const auto data = fields.data.value_or(Bytes{});
+        const bool feedback = deliver(data, fields.topic.value_or(std::string()), fields.qosLevel.value_or(2),
+                                      fields.retainedFlag.value_or(false), fields.messageId.value_or(message.mid));
         if (!feedback) return;
         persistence_->deleteFlow(flow);
         persistence_->sync();
