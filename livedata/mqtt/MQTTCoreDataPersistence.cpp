@@ -102,6 +102,22 @@ void MQTTCoreDataFlow::setDeadline(std::optional<Date> deadline) {
                          deadline ? std::optional<std::int64_t>(storedDate(*deadline)) : std::nullopt);
 }
 
+MQTTFlowFields MQTTCoreDataFlow::fields() const {
+    const auto row = context_->record(object_);
+    if (!row) return {};
+    MQTTFlowFields fields;
+    fields.clientId = row->clientId;
+    fields.incomingFlag = flag(row->incomingFlag);
+    fields.retainedFlag = flag(row->retainedFlag);
+    fields.commandType = narrowed<std::uint8_t>(row->commandType);
+    fields.qosLevel = narrowed<std::uint8_t>(row->qosLevel);
+    fields.messageId = narrowed<std::uint16_t>(row->messageId);
+    fields.topic = row->topic;
+    fields.data = row->data;
+    if (row->deadline) fields.deadline = dateFromStored(*row->deadline);
+    return fields;
+}
+
 MQTTCoreDataPersistence::MQTTCoreDataPersistence() : MQTTPersistence(kDefaultMaxSize) {}
 
 MQTTCoreDataPersistence::~MQTTCoreDataPersistence() = default;
@@ -168,6 +184,10 @@ void MQTTCoreDataPersistence::deleteAllFlowsForClientId(const std::string& clien
         database->deleteRows(clientId, false);
     }
     sync();
+}
+
+std::uint64_t MQTTCoreDataPersistence::flowCount(const std::string& clientId, bool incomingFlag) {
+    return context()->count(clientId, incomingFlag);
 }
 
 std::vector<std::shared_ptr<MQTTFlow>> MQTTCoreDataPersistence::allFlowsforClientId(const std::string& clientId,

@@ -39,6 +39,7 @@ public:
     void setData(std::optional<std::vector<std::uint8_t>> data) override;
     [[nodiscard]] std::optional<Date> deadline() const override;
     void setDeadline(std::optional<Date> deadline) override;
+    [[nodiscard]] MQTTFlowFields fields() const override;
 
     [[nodiscard]] const std::shared_ptr<MQTTFlowDatabase>& context() const { return context_; }
     [[nodiscard]] std::int64_t object() const { return object_; }
@@ -81,6 +82,7 @@ public:
     void deleteFlow(const std::shared_ptr<MQTTFlow>& flow) override;
     // Deletes and syncs.
     void deleteAllFlowsForClientId(const std::string& clientId) override;
+    [[nodiscard]] std::uint64_t flowCount(const std::string& clientId, bool incomingFlag) override;
     // Earliest deadline first.
     [[nodiscard]] std::vector<std::shared_ptr<MQTTFlow>> allFlowsforClientId(const std::string& clientId,
                                                                              bool incomingFlag) override;

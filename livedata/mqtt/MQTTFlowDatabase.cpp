@@ -42,6 +42,30 @@ constexpr int kBusyTimeoutMilliseconds = 2000;
 
 }  // namespace
 
+namespace flow_database {
+
+std::optional<std::int64_t> integerColumn(sqlite3_stmt* statement, int column) {
+    if (sqlite3_column_type(statement, column) != SQLITE_INTEGER) return std::nullopt;
+    return sqlite3_column_int64(statement, column);
+}
+
+std::optional<std::string> textColumn(sqlite3_stmt* statement, int column) {
+    if (sqlite3_column_type(statement, column) != SQLITE_TEXT) return std::nullopt;
+    const auto* bytes = sqlite3_column_text(statement, column);
+    const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+    return std::string(reinterpret_cast<const char*>(bytes), size);
+}
+
+std::optional<std::vector<std::uint8_t>> blobColumn(sqlite3_stmt* statement, int column) {
+    if (sqlite3_column_type(statement, column) != SQLITE_BLOB) return std::nullopt;
+    const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, column));
+    const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+    if (bytes == nullptr) return std::vector<std::uint8_t>{};
+    return std::vector<std::uint8_t>(bytes, bytes + size);
+}
+
+}  // namespace flow_database
+
 // A cached prepared statement, reset and unbound when the scope ends so the
 // next user finds it clean.
 class MQTTFlowDatabase::Statement {
@@ -102,6 +126,7 @@ MQTTFlowDatabase::~MQTTFlowDatabase() { close(); }
 void MQTTFlowDatabase::close() {
     for (auto& [sql, statement] : statements_) sqlite3_finalize(statement);
     statements_.clear();
+    counts_.clear();
     // An open transaction is rolled back: changes never saved are dropped.
     if (db_ != nullptr) sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -145,7 +170,9 @@ bool MQTTFlowDatabase::save() {
     if (!hasChanges()) return true;
     // A failed commit that SQLite rolled back leaves autocommit on; one it
     // kept open is tried again at the next save.
-    return execute("COMMIT");
+    if (execute("COMMIT")) return true;
+    if (sqlite3_get_autocommit(db_) != 0) counts_.clear();
+    return false;
 }
 
 std::optional<MQTTFlowDatabase::RowId> MQTTFlowDatabase::findRow(const std::string& clientId, bool incomingFlag,
@@ -177,14 +204,39 @@ std::vector<MQTTFlowDatabase::RowId> MQTTFlowDatabase::rows(const std::string& c
     return found;
 }
 
+void MQTTFlowDatabase::checkCountsCurrent() {
+    Statement statement(*this, "PRAGMA data_version");
+    if (!statement || statement.step() != SQLITE_ROW) {
+        counts_.clear();
+        return;
+    }
+    const auto version = sqlite3_column_int64(statement.get(), 0);
+    if (dataVersion_ != version) counts_.clear();
+    dataVersion_ = version;
+}
+
+void MQTTFlowDatabase::adjustCount(const std::string& clientId, bool incomingFlag, std::int64_t by) {
+    const auto found = counts_.find({clientId, incomingFlag});
+    if (found == counts_.end()) return;
+    if (by < 0 && found->second < static_cast<std::uint64_t>(-by)) {
+        counts_.erase(found);
+        return;
+    }
+    found->second = static_cast<std::uint64_t>(static_cast<std::int64_t>(found->second) + by);
+}
+
 std::uint64_t MQTTFlowDatabase::count(const std::string& clientId, bool incomingFlag) {
     auto guard = lock();
+    checkCountsCurrent();
+    if (const auto found = counts_.find({clientId, incomingFlag}); found != counts_.end()) return found->second;
     Statement statement(*this, "SELECT count(*) FROM MQTTFlow WHERE clientId = ?1 AND incomingFlag = ?2");
     if (!statement) return 0;
     statement.bind(1, clientId);
     statement.bind(2, std::int64_t{incomingFlag});
     if (statement.step() != SQLITE_ROW) return 0;
-    return static_cast<std::uint64_t>(sqlite3_column_int64(statement.get(), 0));
+    const auto counted = static_cast<std::uint64_t>(sqlite3_column_int64(statement.get(), 0));
+    counts_.insert_or_assign({clientId, incomingFlag}, counted);
+    return counted;
 }
 
 std::uint64_t MQTTFlowDatabase::countInFlight(const std::string& clientId) {
@@ -209,8 +261,11 @@ std::optional<MQTTFlowDatabase::RowId> MQTTFlowDatabase::insertRow(const std::st
     statement.bind(3, std::int64_t{messageId});
     if (statement.step() != SQLITE_DONE) {
         logger().error("MQTT flow store: {}", sqlite3_errmsg(db_));
+        // A failure that rolled the transaction back undid earlier changes.
+        if (sqlite3_get_autocommit(db_) != 0) counts_.clear();
         return std::nullopt;
     }
+    adjustCount(clientId, incomingFlag, 1);
     return sqlite3_last_insert_rowid(db_);
 }
 
@@ -240,10 +295,24 @@ bool MQTTFlowDatabase::setMessage(RowId row, const std::string& topic, const std
 void MQTTFlowDatabase::deleteRow(RowId row) {
     auto guard = lock();
     if (!beginChange()) return;
-    Statement statement(*this, "DELETE FROM MQTTFlow WHERE rowid = ?1");
+    Statement statement(*this, "DELETE FROM MQTTFlow WHERE rowid = ?1 RETURNING clientId, incomingFlag");
     if (!statement) return;
     statement.bind(1, row);
-    if (statement.step() != SQLITE_DONE) logger().error("MQTT flow store: {}", sqlite3_errmsg(db_));
+    int status = statement.step();
+    if (status == SQLITE_ROW) {
+        const auto clientId = flow_database::textColumn(statement.get(), 0);
+        const auto incomingFlag = flow_database::integerColumn(statement.get(), 1);
+        if (clientId && incomingFlag) {
+            adjustCount(*clientId, *incomingFlag != 0, -1);
+        } else {
+            counts_.clear();
+        }
+        status = statement.step();
+    }
+    if (status != SQLITE_DONE) {
+        counts_.clear();
+        logger().error("MQTT flow store: {}", sqlite3_errmsg(db_));
+    }
 }
 
 void MQTTFlowDatabase::deleteRows(const std::string& clientId, bool incomingFlag) {
@@ -253,7 +322,28 @@ void MQTTFlowDatabase::deleteRows(const std::string& clientId, bool incomingFlag
     if (!statement) return;
     statement.bind(1, clientId);
     statement.bind(2, std::int64_t{incomingFlag});
-    if (statement.step() != SQLITE_DONE) logger().error("MQTT flow store: {}", sqlite3_errmsg(db_));
+    if (statement.step() != SQLITE_DONE) {
+        counts_.erase({clientId, incomingFlag});
+        logger().error("MQTT flow store: {}", sqlite3_errmsg(db_));
+        return;
+    }
+    counts_.insert_or_assign({clientId, incomingFlag}, 0);
+}
+
+std::optional<MQTTFlowDatabase::Record> MQTTFlowDatabase::record(RowId row) {
+    auto guard = lock();
+    Statement statement(*this,
+                        "SELECT clientId, incomingFlag, retainedFlag, commandType, qosLevel, messageId, topic, data, "
+                        "deadline FROM MQTTFlow WHERE rowid = ?1");
+    if (!statement) return std::nullopt;
+    statement.bind(1, row);
+    if (statement.step() != SQLITE_ROW) return std::nullopt;
+    auto* const raw = statement.get();
+    return Record{flow_database::textColumn(raw, 0),    flow_database::integerColumn(raw, 1),
+                  flow_database::integerColumn(raw, 2), flow_database::integerColumn(raw, 3),
+                  flow_database::integerColumn(raw, 4), flow_database::integerColumn(raw, 5),
+                  flow_database::textColumn(raw, 6),    flow_database::blobColumn(raw, 7),
+                  flow_database::integerColumn(raw, 8)};
 }
 
 namespace {
@@ -310,6 +400,8 @@ bool MQTTFlowDatabase::update(RowId row, Column column, Bind&& bind) {
         logger().error("MQTT flow store: {} not changed: {}", nameOf(column), sqlite3_errmsg(db_));
         return false;
     }
+    // A flow moved to another client or direction: counted again when asked.
+    if (column == Column::clientId || column == Column::incomingFlag) counts_.clear();
     return sqlite3_changes(db_) == 1;
 }
 

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -42,6 +43,8 @@ public:
     // Earliest deadline first (absent deadlines before all), then in the
     // order of insertion.
     [[nodiscard]] std::vector<RowId> rows(const std::string& clientId, bool incomingFlag);
+    // Kept as rows change, so a count costs no scan; read again from the
+    // table after another connection to the file committed.
     [[nodiscard]] std::uint64_t count(const std::string& clientId, bool incomingFlag);
     // Outgoing rows whose commandType is set and not 0.
     [[nodiscard]] std::uint64_t countInFlight(const std::string& clientId);
@@ -52,6 +55,21 @@ public:
                     std::uint8_t qosLevel, std::uint8_t commandType, std::int64_t deadline);
     void deleteRow(RowId row);
     void deleteRows(const std::string& clientId, bool incomingFlag);
+
+    // A whole row, each column none when absent or of another kind.
+    struct Record {
+        std::optional<std::string> clientId;
+        std::optional<std::int64_t> incomingFlag;
+        std::optional<std::int64_t> retainedFlag;
+        std::optional<std::int64_t> commandType;
+        std::optional<std::int64_t> qosLevel;
+        std::optional<std::int64_t> messageId;
+        std::optional<std::string> topic;
+        std::optional<std::vector<std::uint8_t>> data;
+        std::optional<std::int64_t> deadline;
+    };
+    // None for a gone row.
+    [[nodiscard]] std::optional<Record> record(RowId row);
 
     // None for an absent value, a gone row, or a value of another kind.
     [[nodiscard]] std::optional<std::int64_t> integer(RowId row, Column column);
@@ -76,10 +94,15 @@ private:
     template <typename Bind>
     bool update(RowId row, Column column, Bind&& bind);
     void close();
+    // Drops the kept counts when another connection changed the file.
+    void checkCountsCurrent();
+    void adjustCount(const std::string& clientId, bool incomingFlag, std::int64_t by);
 
     mutable std::recursive_mutex mutex_;
     sqlite3* db_ = nullptr;
     std::map<std::string, sqlite3_stmt*, std::less<>> statements_;
+    std::map<std::pair<std::string, bool>, std::uint64_t> counts_;
+    std::optional<std::int64_t> dataVersion_;
 };
 
 }  // namespace ambrell

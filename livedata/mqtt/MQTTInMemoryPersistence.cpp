@@ -114,6 +114,13 @@ std::vector<std::shared_ptr<MQTTFlow>> MQTTInMemoryPersistence::allFlowsforClien
     return all;
 }
 
+std::uint64_t MQTTInMemoryPersistence::flowCount(const std::string& clientId, bool incomingFlag) {
+    auto& flows = sharedFlows();
+    std::lock_guard lock(flows.mutex);
+    const auto* direction = directionOf(flows, clientId, incomingFlag);
+    return direction == nullptr ? 0 : direction->size();
+}
+
 std::shared_ptr<MQTTFlow> MQTTInMemoryPersistence::flowforClientId(const std::string& clientId, bool incomingFlag,
                                                                    std::uint16_t messageId) {
     auto& flows = sharedFlows();

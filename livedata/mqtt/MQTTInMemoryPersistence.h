@@ -57,6 +57,7 @@ public:
     void deleteFlow(const std::shared_ptr<MQTTFlow>& flow) override;
     void deleteAllFlowsForClientId(const std::string& clientId) override;
     // Lowest message identifier first.
+    [[nodiscard]] std::uint64_t flowCount(const std::string& clientId, bool incomingFlag) override;
     [[nodiscard]] std::vector<std::shared_ptr<MQTTFlow>> allFlowsforClientId(const std::string& clientId,
                                                                              bool incomingFlag) override;
     [[nodiscard]] std::shared_ptr<MQTTFlow> flowforClientId(const std::string& clientId, bool incomingFlag,

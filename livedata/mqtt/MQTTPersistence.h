@@ -9,6 +9,19 @@
 
 namespace ambrell {
 
+// Every field of a flow at once.
+struct MQTTFlowFields {
+    std::optional<std::string> clientId;
+    std::optional<bool> incomingFlag;
+    std::optional<bool> retainedFlag;
+    std::optional<std::uint8_t> commandType;
+    std::optional<std::uint8_t> qosLevel;
+    std::optional<std::uint16_t> messageId;
+    std::optional<std::string> topic;
+    std::optional<std::vector<std::uint8_t>> data;
+    std::optional<std::chrono::system_clock::time_point> deadline;
+};
+
 // One message exchange that is not finished yet, as a flow store keeps it.
 // Every property may be absent. A store holds at most one flow per
 // (clientId, incomingFlag, messageId).
@@ -42,6 +55,13 @@ public:
     // When the session next acts on this step.
     [[nodiscard]] virtual std::optional<Date> deadline() const = 0;
     virtual void setDeadline(std::optional<Date> deadline) = 0;
+
+    // All fields read together; a store that reads its records from disk
+    // does it in one read rather than nine.
+    [[nodiscard]] virtual MQTTFlowFields fields() const {
+        return MQTTFlowFields{clientId(),  incomingFlag(), retainedFlag(), commandType(), qosLevel(),
+                              messageId(), topic(),        data(),         deadline()};
+    }
 };
 
 // A flow store, keyed by client identifier, direction and message
@@ -77,6 +97,11 @@ public:
     // The flows of one client and direction, in the store's order.
     [[nodiscard]] virtual std::vector<std::shared_ptr<MQTTFlow>> allFlowsforClientId(const std::string& clientId,
                                                                                      bool incomingFlag) = 0;
+    // How many flows the client holds in one direction. A store that keeps
+    // the count as flows change answers without reading them.
+    [[nodiscard]] virtual std::uint64_t flowCount(const std::string& clientId, bool incomingFlag) {
+        return allFlowsforClientId(clientId, incomingFlag).size();
+    }
     // The flow of the triple, or null.
     [[nodiscard]] virtual std::shared_ptr<MQTTFlow> flowforClientId(const std::string& clientId, bool incomingFlag,
                                                                     std::uint16_t messageId) = 0;

@@ -30,7 +30,7 @@ std::string generatedClientId() {
 
 std::string numberText(std::int64_t value) { return std::to_string(value); }
 
-platform::NSError connackError(std::optional<std::uint8_t> returnCode) {
+platform::NSError connackCodeError(std::optional<std::uint8_t> returnCode) {
     if (!returnCode) return makeMQTTError(0, "unknown");
     switch (*returnCode) {
         case 1: return makeMQTTError(1, "MQTT CONNACK: unacceptable protocol version");
@@ -40,6 +40,25 @@ platform::NSError connackError(std::optional<std::uint8_t> returnCode) {
         case 5: return makeMQTTError(5, "MQTT CONNACK: not authorized");
         default: return makeMQTTError(6, "MQTT CONNACK: reserved for future use");
     }
+}
+
+// A level-5 refusal names its reason; the code and text stay those of the
+// levels before, so callers that read them keep working, and the broker's
+// own words ride along in the user info.
+platform::NSError connackError(const MQTTMessage& connack, std::uint8_t protocolLevel) {
+    auto error = connackCodeError(connack.returnCode);
+    if (protocolLevel != 5 || !connack.returnCode) return error;
+    error.userInfo.insert_or_assign(std::string(kMQTTErrorReasonCodeKey), std::int64_t{*connack.returnCode});
+    if (connack.properties) {
+        if (connack.properties->reasonString) {
+            error.userInfo.insert_or_assign(std::string(kMQTTErrorReasonStringKey), *connack.properties->reasonString);
+        }
+        if (connack.properties->serverReference) {
+            error.userInfo.insert_or_assign(std::string(kMQTTErrorServerReferenceKey),
+                                            *connack.properties->serverReference);
+        }
+    }
+    return error;
 }
 
 }  // namespace
@@ -200,7 +219,9 @@ void MQTTSession::mqttTransportDidOpen(MQTTTransport& transport) {
     if (&transport != transport_.get()) return;
     auto self = shared_from_this();
     std::optional<MQTTMessage> message = connectMessage_;
+    receiveMaximum_.reset();
     if (!message) {
+        if (protocolLevel_ == 5) receiveMaximum_ = incomingRoom();
         message = MQTTMessage::connectMessageWithClientId(MQTTConnectParameters{
             .clientId = clientId_,
             .userName = userName_,
@@ -219,7 +240,7 @@ void MQTTSession::mqttTransportDidOpen(MQTTTransport& transport) {
             .requestProblemInformation = connectProperties_.requestProblemInformation,
             .willDelayInterval = connectProperties_.willDelayInterval,
             .requestResponseInformation = connectProperties_.requestResponseInformation,
-            .receiveMaximum = connectProperties_.receiveMaximum,
+            .receiveMaximum = receiveMaximum_,
             .topicAliasMaximum = connectProperties_.topicAliasMaximum,
             .userProperty = connectProperties_.userProperty,
             .maximumPacketSize = connectProperties_.maximumPacketSize,
@@ -323,7 +344,7 @@ void MQTTSession::handleConnack(const MQTTMessage& message) {
         return;
     }
     if (message.returnCode != std::uint8_t{0}) {
-        const auto error = connackError(message.returnCode);
+        const auto error = connackError(message, protocolLevel_);
         reportError(MQTTSessionEvent::connectionRefused, error);
         if (auto delegate = delegate_.lock()) delegate->connectionRefused(*this, error);
         failPendingConnect(error);
@@ -364,6 +385,7 @@ void MQTTSession::handleConnack(const MQTTMessage& message) {
     }
     tellEvent(MQTTSessionEvent::connected);
     if (auto handler = std::exchange(connectHandler_, nullptr)) handler(std::nullopt);
+    if (!sessionPresent_) releaseForgottenIncoming();
 }
 
 void MQTTSession::keepAlive() {

@@ -242,6 +242,9 @@ private:
     void stopTimers();
 
     void handlePublish(const MQTTMessage& message);
+    void refuseMalformedPublish(const MQTTMessage& message);
+    [[nodiscard]] std::uint16_t incomingRoom();
+    void releaseForgottenIncoming();
     void handlePuback(const MQTTMessage& message);
     void handlePubrec(const MQTTMessage& message);
     void handlePubrel(const MQTTMessage& message);
@@ -251,7 +254,7 @@ private:
     void finishOutgoing(const std::shared_ptr<MQTTFlow>& flow, std::uint16_t msgId);
     bool deliver(std::span<const std::uint8_t> data, const std::string& topic, std::uint8_t qos, bool retained,
                  std::uint16_t mid);
-    [[nodiscard]] std::optional<MQTTMessage> publishFromFlow(const MQTTFlow& flow, bool dup) const;
+    [[nodiscard]] std::optional<MQTTMessage> publishFromFlow(const MQTTFlowFields& flow, bool dup) const;
     [[nodiscard]] Date dupDeadline() const;
     void sendAck(std::optional<MQTTMessage> ack);
 
@@ -291,6 +294,8 @@ private:
     std::unique_ptr<MQTTTimer> checkDupTimer_;
     std::unique_ptr<MQTTTimer> connectTimer_;
     std::optional<std::uint16_t> serverKeepAlive_;
+    // The Receive Maximum the last level-5 CONNECT carried.
+    std::optional<std::uint16_t> receiveMaximum_;
     std::uint16_t effectiveKeepAlive_ = 0;
     // Whether a PINGREQ is unanswered: nothing arrived since it went out.
     bool pingOutstanding_ = false;

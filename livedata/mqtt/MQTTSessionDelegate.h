@@ -53,6 +53,18 @@ inline constexpr std::int64_t kMQTTErrorNoResponse = -6;
 inline constexpr std::int64_t kMQTTErrorDroppingOutgoingMessage = -6;
 inline constexpr std::int64_t kMQTTErrorClosedWithoutConnack = -8;
 inline constexpr std::int64_t kMQTTErrorConnectNotBuildable = -9;
+// The flow store refused an incoming QoS 2 message: the connection ends
+// without acknowledging it, so the broker sends it again after a reconnect.
+inline constexpr std::int64_t kMQTTErrorIncomingStoreFull = -10;
+inline constexpr std::string_view kMQTTErrorIncomingStoreFullText =
+    "MQTT flow store full: incoming QoS 2 message not acknowledged";
+// The broker sent more unreleased QoS 2 messages than the CONNECT's Receive
+// Maximum allows (level 5).
+inline constexpr std::int64_t kMQTTErrorReceiveMaximumExceeded = 0x93;
+// User info keys of a refused level-5 CONNACK's error.
+inline constexpr std::string_view kMQTTErrorReasonCodeKey = "reasonCode";
+inline constexpr std::string_view kMQTTErrorReasonStringKey = "reasonString";
+inline constexpr std::string_view kMQTTErrorServerReferenceKey = "serverReference";
 inline constexpr std::string_view kMQTTErrorNoResponseText = "No response";
 inline constexpr std::string_view kMQTTErrorDroppingOutgoingMessageText = "Dropping outgoing Message";
 

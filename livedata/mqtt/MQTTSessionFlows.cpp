@@ -1,12 +1,24 @@
 // The message side of MQTTSession: identifiers, subscriptions, publishing
 // under the send window, resends, and the QoS 1 and 2 handshakes.
 
+#include <algorithm>
+
 #include "livedata/mqtt/MQTTError.h"
 #include "livedata/mqtt/MQTTSession.h"
 #include "livedata/mqtt/MQTTStrict.h"
+#include "platform/Logger.h"
 #include "platform/TextEncoding.h"
 
 namespace ambrell {
+
+namespace session_flows {
+
+const platform::Logger& flowsLog() {
+    static const platform::Logger log("MQTT");
+    return log;
+}
+
+}  // namespace session_flows
 
 namespace {
 
@@ -43,8 +55,8 @@ std::uint16_t MQTTSession::nextMsgId() {
 }
 
 void MQTTSession::tell() {
-    const auto incoming = persistence_->allFlowsforClientId(clientId_, true).size();
-    const auto outgoing = persistence_->allFlowsforClientId(clientId_, false).size();
+    const auto incoming = persistence_->flowCount(clientId_, true);
+    const auto outgoing = persistence_->flowCount(clientId_, false);
     if (auto delegate = delegate_.lock()) {
         delegate->buffered(*this, incoming, outgoing);
         delegate->buffered(*this, 0, incoming, outgoing);
@@ -194,10 +206,10 @@ std::uint16_t MQTTSession::publishData(std::span<const std::uint8_t> data, const
     return msgId;
 }
 
-std::optional<MQTTMessage> MQTTSession::publishFromFlow(const MQTTFlow& flow, bool dup) const {
-    const auto data = flow.data().value_or(Bytes{});
-    return MQTTMessage::publishMessageWithData(data, flow.topic().value_or(std::string()), flow.qosLevel().value_or(0),
-                                               flow.messageId().value_or(0), flow.retainedFlag().value_or(false), dup,
+std::optional<MQTTMessage> MQTTSession::publishFromFlow(const MQTTFlowFields& flow, bool dup) const {
+    const auto data = flow.data.value_or(Bytes{});
+    return MQTTMessage::publishMessageWithData(data, flow.topic.value_or(std::string()), flow.qosLevel.value_or(0),
+                                               flow.messageId.value_or(0), flow.retainedFlag.value_or(false), dup,
                                                protocolLevel_);
 }
 
@@ -212,12 +224,12 @@ void MQTTSession::checkTxFlows() {
     for (const auto& flow : flows) {
         // A delegate callback while sending may have closed the session.
         if (status_ != MQTTSessionStatus::connected) return;
-        const auto deadline = flow->deadline();
-        if (!deadline || *deadline >= clock_->now()) continue;
-        const auto type = flow->commandType().value_or(kQueued);
+        const auto fields = flow->fields();
+        if (!fields.deadline || *fields.deadline >= clock_->now()) continue;
+        const auto type = fields.commandType.value_or(kQueued);
         if (type == kQueued) {
             if (windowSize > persistence_->maxWindowSize()) continue;
-            const auto message = publishFromFlow(*flow, false);
+            const auto message = publishFromFlow(fields, false);
             if (message && encode(*message)) {
                 flow->setCommandType(kPublishSent);
                 flow->setDeadline(dupDeadline());
@@ -225,13 +237,13 @@ void MQTTSession::checkTxFlows() {
                 ++windowSize;
             }
         } else if (type == kPublishSent) {
-            const auto message = publishFromFlow(*flow, true);
+            const auto message = publishFromFlow(fields, true);
             if (message && encode(*message)) {
                 flow->setDeadline(dupDeadline());
                 persistence_->sync();
             }
         } else if (type == kPubrelSent) {
-            const auto message = MQTTMessage::pubrelMessageWithMessageId(flow->messageId().value_or(0), protocolLevel_);
+            const auto message = MQTTMessage::pubrelMessageWithMessageId(fields.messageId.value_or(0), protocolLevel_);
             if (message && encode(*message)) {
                 flow->setDeadline(dupDeadline());
                 persistence_->sync();
@@ -243,12 +255,13 @@ void MQTTSession::checkTxFlows() {
 // --- Acknowledgements of outgoing messages ---
 
 void MQTTSession::finishOutgoing(const std::shared_ptr<MQTTFlow>& flow, std::uint16_t msgId) {
-    const auto topic = flow->topic().value_or(std::string());
-    const auto data = flow->data().value_or(Bytes{});
+    const auto fields = flow->fields();
+    const auto topic = fields.topic.value_or(std::string());
+    const auto data = fields.data.value_or(Bytes{});
     if (auto delegate = delegate_.lock()) {
         delegate->messageDelivered(*this, msgId);
-        delegate->messageDelivered(*this, msgId, topic, data, flow->qosLevel().value_or(0),
-                                   flow->retainedFlag().value_or(false));
+        delegate->messageDelivered(*this, msgId, topic, data, fields.qosLevel.value_or(0),
+                                   fields.retainedFlag.value_or(false));
     }
     if (const auto found = publishHandlers_.find(msgId); found != publishHandlers_.end()) {
         auto handler = std::move(found->second);
@@ -296,9 +309,56 @@ bool MQTTSession::deliver(std::span<const std::uint8_t> data, const std::string&
     return feedback;
 }
 
+std::uint16_t MQTTSession::incomingRoom() {
+    // The store takes a flow while a direction holds at most maxMessages;
+    // one flow of slack keeps room for a repeat of a held message.
+    const auto held = persistence_->flowCount(clientId_, true);
+    const auto limit = persistence_->maxMessages();
+    const std::uint64_t room = held >= limit ? 1 : limit - held;
+    std::uint64_t wanted = std::min<std::uint64_t>(room, 65535);
+    if (connectProperties_.receiveMaximum) wanted = std::min<std::uint64_t>(wanted, *connectProperties_.receiveMaximum);
+    // Zero is not a Receive Maximum a broker accepts.
+    return static_cast<std::uint16_t>(std::max<std::uint64_t>(wanted, 1));
+}
+
+void MQTTSession::releaseForgottenIncoming() {
+    // The broker kept no session, so no PUBREL will come for these: each was
+    // acknowledged with PUBREC and is the client's to deliver now.
+    const auto held = persistence_->allFlowsforClientId(clientId_, true);
+    if (held.empty()) return;
+    for (const auto& flow : held) {
+        const auto fields = flow->fields();
+        const auto data = fields.data.value_or(Bytes{});
+        deliver(data, fields.topic.value_or(std::string()), fields.qosLevel.value_or(2),
+                fields.retainedFlag.value_or(false), fields.messageId.value_or(0));
+        persistence_->deleteFlow(flow);
+    }
+    persistence_->sync();
+    tell();
+}
+
+void MQTTSession::refuseMalformedPublish(const MQTTMessage& message) {
+    if (message.qos == 0 || protocolLevel_ != 5) {
+        // Nothing acknowledges it, so nothing can ask for it again.
+        session_flows::flowsLog().error("Dropped a malformed PUBLISH at QoS {} (message {})", message.qos, message.mid);
+        return;
+    }
+    // Not acknowledging it alone would lose it; ending the connection makes
+    // the broker send it again after a reconnect.
+    session_flows::flowsLog().error("Malformed PUBLISH at QoS {} (message {}): disconnecting", message.qos,
+                                    message.mid);
+    if (auto disconnect = MQTTMessage::disconnectMessage(5, 0x81, std::nullopt, std::nullopt, std::nullopt)) {
+        encode(*disconnect);
+    }
+    protocolError(makeMQTTError(kMQTTErrorIllegalMessage, kMQTTErrorIllegalMessageText));
+}
+
 void MQTTSession::handlePublish(const MQTTMessage& message) {
     const auto content = publishContent(message, protocolLevel_);
-    if (!content) return;
+    if (!content) {
+        refuseMalformedPublish(message);
+        return;
+    }
     if (message.qos == 0) {
         deliver(content->payload, content->topic, 0, message.retainFlag, 0);
         return;
@@ -311,10 +371,27 @@ void MQTTSession::handlePublish(const MQTTMessage& message) {
     }
     // QoS 2: delivered once, at the release; a repeated PUBLISH only
     // overwrites the stored one.
+    if (receiveMaximum_ && persistence_->flowCount(clientId_, true) >= *receiveMaximum_ &&
+        !persistence_->flowforClientId(clientId_, true, content->mid)) {
+        session_flows::flowsLog().error("Broker went past the Receive Maximum of {} (message {}): disconnecting",
+                                        *receiveMaximum_, content->mid);
+        if (auto disconnect = MQTTMessage::disconnectMessage(5, 0x93, std::nullopt, std::nullopt, std::nullopt)) {
+            encode(*disconnect);
+        }
+        protocolError(makeMQTTError(kMQTTErrorReceiveMaximumExceeded, "MQTT Receive Maximum exceeded"));
+        return;
+    }
     const Bytes payload(content->payload.begin(), content->payload.end());
     const auto flow = persistence_->storeMessageForClientId(clientId_, content->topic, payload, message.retainFlag, 2,
                                                             content->mid, true, kPubrecSent, dupDeadline());
-    if (!flow) return;
+    if (!flow) {
+        // Left unacknowledged on a live connection the broker would never
+        // send it again; a new connection makes it.
+        session_flows::flowsLog().error("Flow store full: QoS 2 message {} not acknowledged, ending the connection",
+                                        content->mid);
+        connectionError(makeMQTTError(kMQTTErrorIncomingStoreFull, kMQTTErrorIncomingStoreFullText));
+        return;
+    }
     persistence_->sync();
     tell();
     sendAck(MQTTMessage::pubrecMessageWithMessageId(content->mid, protocolLevel_));
@@ -323,9 +400,10 @@ void MQTTSession::handlePublish(const MQTTMessage& message) {
 void MQTTSession::handlePubrel(const MQTTMessage& message) {
     const auto flow = persistence_->flowforClientId(clientId_, true, message.mid);
     if (flow) {
-        const auto data = flow->data().value_or(Bytes{});
-        const bool feedback = deliver(data, flow->topic().value_or(std::string()), flow->qosLevel().value_or(2),
-                                      flow->retainedFlag().value_or(false), flow->messageId().value_or(message.mid));
+        const auto fields = flow->fields();
+        const auto data = fields.data.value_or(Bytes{});
+        const bool feedback = deliver(data, fields.topic.value_or(std::string()), fields.qosLevel.value_or(2),
+                                      fields.retainedFlag.value_or(false), fields.messageId.value_or(message.mid));
         if (!feedback) return;
         persistence_->deleteFlow(flow);
         persistence_->sync();

@@ -74,6 +74,33 @@ TEST_P(FlowStoreTest, StoringUnderATakenKeyOverwritesTheFlow) {
     EXPECT_EQ(flow.deadline(), later);
 }
 
+TEST_P(FlowStoreTest, CountsAndReadsAFlowWholeAsItsFieldsSay) {
+    EXPECT_EQ(persistence_->flowCount(client_, true), 0U);
+    const auto later = kStart + std::chrono::seconds(5);
+    persistence_->storeMessageForClientId(client_, "a/b", Bytes{4, 5}, true, 2, 9, true, 5, later);
+    store(*persistence_, client_, 1);
+    store(*persistence_, client_, 2);
+    EXPECT_EQ(persistence_->flowCount(client_, true), 1U);
+    EXPECT_EQ(persistence_->flowCount(client_, false), 2U);
+    const auto flow = persistence_->flowforClientId(client_, true, 9);
+    ASSERT_NE(flow, nullptr);
+    const auto fields = flow->fields();
+    EXPECT_EQ(fields.clientId, client_);
+    EXPECT_EQ(fields.incomingFlag, true);
+    EXPECT_EQ(fields.retainedFlag, true);
+    EXPECT_EQ(fields.commandType, 5);
+    EXPECT_EQ(fields.qosLevel, 2);
+    EXPECT_EQ(fields.messageId, 9);
+    EXPECT_EQ(fields.topic, "a/b");
+    EXPECT_EQ(fields.data, (Bytes{4, 5}));
+    EXPECT_EQ(fields.deadline, later);
+    // The fields of a flow whose values were taken away read absent.
+    flow->setTopic(std::nullopt);
+    EXPECT_EQ(flow->fields().topic, std::nullopt);
+    persistence_->deleteFlow(flow);
+    EXPECT_EQ(persistence_->flowCount(client_, true), 0U);
+}
+
 TEST_P(FlowStoreTest, WindowSizeCountsOutgoingFlowsInFlightOnly) {
     store(*persistence_, client_, 1, false, 3);
     store(*persistence_, client_, 2, false, 6);
@@ -197,6 +224,27 @@ TEST_F(MQTTCoreDataPersistenceTest, AFileStoreReopenedKeepsWhatWasSynced) {
     // An in-memory store of the same process sees nothing of the file.
     MQTTCoreDataPersistence inMemory;
     EXPECT_TRUE(inMemory.allFlowsforClientId("c", false).empty());
+}
+
+TEST_F(MQTTCoreDataPersistenceTest, CountsFollowChangesOfAnotherStoreOnTheFile) {
+    const auto first = persistentStore();
+    const auto second = persistentStore();
+    store(*first, "c", 1);
+    store(*first, "c", 2);
+    first->sync();
+    EXPECT_EQ(second->flowCount("c", false), 2U);
+    EXPECT_EQ(first->flowCount("c", false), 2U);
+    second->deleteFlow(second->flowforClientId("c", false, 1));
+    store(*second, "c", 3, true);
+    second->sync();
+    EXPECT_EQ(first->flowCount("c", false), 1U);
+    EXPECT_EQ(first->flowCount("c", true), 1U);
+    // A flow moved to another direction is counted there.
+    first->flowforClientId("c", false, 2)->setIncomingFlag(true);
+    EXPECT_EQ(first->flowCount("c", false), 0U);
+    EXPECT_EQ(first->flowCount("c", true), 2U);
+    first->deleteAllFlowsForClientId("c");
+    EXPECT_EQ(second->flowCount("c", true), 0U);
 }
 
 TEST_F(MQTTCoreDataPersistenceTest, MaxSizeRefusesOnlyAFileStoreGrownPastIt) {
