@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/runtime/Runtime.h"
 #include "tests/core/EntryTesting.h"
@@ -67,8 +68,14 @@ TEST_F(EntryShutdownDeathTest, EachLookUpAnswersOnceAcrossTheRuntimesShutdown) {
         {
             // Left by _Exit: the fixture's main-queue thread, which the
             // shutdown ended, is joined only by the fixture, which the child
-            // never destroys.
-            if (loadSample()) std::_Exit(2);
+            // never destroys; so the child removes the fixture's container
+            // itself.
+            const auto leave = [this](int code) {
+                std::error_code ignored;
+                std::filesystem::remove_all(containerRoot(), ignored);
+                std::_Exit(code);
+            };
+            if (loadSample()) leave(2);
             // Answered before the shutdown, or cut short by it.
             LookUpAnswers during;
             askEverything(during);
@@ -78,7 +85,7 @@ TEST_F(EntryShutdownDeathTest, EachLookUpAnswersOnceAcrossTheRuntimesShutdown) {
             LookUpAnswers after;
             askEverything(after);
             const bool answeredAfter = after.eachOnce(true);
-            std::_Exit(answeredDuring && answeredAfter ? 0 : 1);
+            leave(answeredDuring && answeredAfter ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
 }
