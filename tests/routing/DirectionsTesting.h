@@ -74,6 +74,15 @@ public:
     LoopbackApi(const LoopbackApi&) = delete;
     LoopbackApi& operator=(const LoopbackApi&) = delete;
 
+    void answer(std::string_view path, std::string body, int status = 200) {
+        web.respond(std::string(path), LoopbackWebService::Response{status, std::move(body), {}});
+    }
+    // The target of the last request to the path; empty when none came.
+    [[nodiscard]] std::string lastTarget(std::string_view path) const {
+        const auto last = web.lastRequest(path);
+        return last ? last->target : std::string();
+    }
+
     LoopbackWebService web;
 };
 

@@ -46,13 +46,8 @@ protected:
         }
         return std::nullopt;
     }
-    void answer(std::string body, int status = 200) {
-        api_.web.respond(std::string(kPath), test::LoopbackWebService::Response{status, std::move(body), {}});
-    }
-    [[nodiscard]] std::string target() const {
-        const auto last = api_.web.lastRequest(kPath);
-        return last ? last->target : std::string();
-    }
+    void answer(std::string body, int status = 200) { api_.answer(kPath, std::move(body), status); }
+    [[nodiscard]] std::string target() const { return api_.lastTarget(kPath); }
 
     test::ScopedLogCapture logs_;
     test::LoopbackApi api_;
