@@ -15,6 +15,8 @@ struct Font {
     // The family every Debian machine with fonts-dejavu-core has, so text
     // measures and renders alike everywhere.
     static constexpr std::string_view systemFamily = "DejaVu Sans";
+    // The size, in points, of the platform's default system font.
+    static constexpr double systemFontSize = 14;
 
     std::string family = std::string(systemFamily);
     double size = 12;
