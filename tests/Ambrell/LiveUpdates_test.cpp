@@ -16,10 +16,11 @@ TEST(LiveUpdates, NumbersPrintAsThePlatformPrintsDoubles) {
         double value;
         const char* text;
     } cases[] = {
-        {412, "412.0"},   {45, "45.0"},       {21.5, "21.5"},     {0, "0.0"},      {-0.0, "-0.0"},
-        {0.1, "0.1"},     {1e5, "100000.0"},  {1e16, "1e+16"},    {5e-5, "5e-05"}, {1e-4, "0.0001"},
-        {-3.25, "-3.25"}, {inf, "inf"},       {-inf, "-inf"},     {std::nan(""), "nan"},
-        {123456789.125, "123456789.125"},
+        {412, "412.0"},    {45, "45.0"},          {21.5, "21.5"},
+        {0, "0.0"},        {-0.0, "-0.0"},        {0.1, "0.1"},
+        {1e5, "100000.0"}, {1e16, "1e+16"},       {5e-5, "5e-05"},
+        {1e-4, "0.0001"},  {-3.25, "-3.25"},      {inf, "inf"},
+        {-inf, "-inf"},    {std::nan(""), "nan"}, {123456789.125, "123456789.125"},
     };
     for (const auto& c : cases) EXPECT_EQ(decimalDescription(c.value), c.text) << c.text;
     EXPECT_EQ((CVMeasurement{45, "%"}.description()), "45.0 %");
