@@ -443,7 +443,10 @@ TEST(FloorSelector, ATextSizeChangeRebuildsTheColumn) {
     offscreen.show(floorsUpTo(2));
     offscreen.control->removeFromSuperview();
     const auto kept = offscreen.control->buttons();
+    const std::weak_ptr<CVFloorSelectorControl> gone = f.control;
+    f.control->removeFromSuperview();
     f.control.reset();
+    ASSERT_TRUE(gone.expired());
     platform::ContentSize::setPreferredCategory(platform::ContentSizeCategory::Small);
     EXPECT_EQ(offscreen.control->buttons(), kept);
 }
