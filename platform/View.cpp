@@ -4,10 +4,7 @@
 
 namespace ambrell::platform {
 
-View::View(const CGRect& frame) : View(frame, std::make_shared<Layer>()) {}
-
-View::View(const CGRect& frame, std::shared_ptr<Layer> layer) : layer_(std::move(layer)) {
-    if (!layer_) layer_ = std::make_shared<Layer>();
+View::View(const CGRect& frame) : layer_(std::make_shared<Layer>()) {
     layer_->delegate_ = this;
     layer_->setFrame(frame);
     layer_->setBounds(CGRect{{0, 0}, frame.size});

@@ -79,11 +79,6 @@ public:
     // Tells the superview's layout that the intrinsic size changed.
     void invalidateIntrinsicContentSize();
 
-protected:
-    // For subclasses whose layer is of another kind; takes the layer's
-    // geometry from `frame`.
-    View(const CGRect& frame, std::shared_ptr<Layer> layer);
-
 private:
     std::shared_ptr<Layer> layer_;
     View* superview_ = nullptr;
