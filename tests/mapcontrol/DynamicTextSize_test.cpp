@@ -1,5 +1,3 @@
-#include <atomic>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -171,21 +169,6 @@ TEST(DynamicTextSize, HandlersMayCallBackIntoTheHelperAndObservers) {
     EXPECT_EQ(read, std::vector<CVDynamicTextSize>{CVDynamicTextSize::XXL});
     EXPECT_EQ(other.heard, std::vector<CVDynamicTextSize>{CVDynamicTextSize::Accessibility_M});
     helper.setUpdateBlock(nullptr);
-}
-
-TEST(DynamicTextSize, TheSharedInstanceIsMadeOnceUnderConcurrentFirstUse) {
-    std::atomic<bool> go{false};
-    std::vector<const CVDynamicContentSizeHelper*> seen(8);
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < seen.size(); ++i) {
-        threads.emplace_back([&, i] {
-            while (!go.load()) std::this_thread::yield();
-            seen[i] = &CVDynamicContentSizeHelper::sharedInstance();
-        });
-    }
-    go = true;
-    for (auto& thread : threads) thread.join();
-    for (const auto* instance : seen) EXPECT_EQ(instance, seen.front());
 }
 
 }  // namespace

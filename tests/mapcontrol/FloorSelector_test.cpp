@@ -1,9 +1,7 @@
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <memory>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -329,24 +327,6 @@ TEST(FloorSelector, ClassColoursFallBackInTheirOrder) {
     CVFloorSelectorControl::setFloorButtonBackgroundColor(std::nullopt);
     f.control->updateFloors(f.control->currentBuilding(), true);
     EXPECT_EQ(f.control->backgroundColor(), tint);
-}
-
-TEST(FloorSelector, ClassSettingsMayBeReadAndWrittenFromManyThreads) {
-    std::vector<std::thread> threads;
-    std::atomic<int> seen{0};
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([t, &seen] {
-            for (int i = 0; i < 200; ++i) {
-                CVFloorSelectorControl::setSelectedColor(Color{t / 4.0, 0, 0, 1});
-                CVFloorSelectorControl::setFloorButtonBorderPadding(1 + t);
-                if (CVFloorSelectorControl::selectedColor()) ++seen;
-                if (CVFloorSelectorControl::tintColor()) ++seen;
-            }
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(seen.load(), 800);
-    EXPECT_GE(CVFloorSelectorControl::floorButtonBorderPadding(), 1);
 }
 
 TEST(FloorSelector, UpAndDownStopAtTheEnds) {
