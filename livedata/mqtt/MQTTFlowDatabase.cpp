@@ -33,6 +33,10 @@ constexpr const char* kCreateTable =
 // sorting every row on each call; files written before it get it on opening.
 constexpr const char* kCreateDeadlineIndex =
     "CREATE INDEX IF NOT EXISTS MQTTFlowDeadline ON MQTTFlow (clientId, incomingFlag, deadline)";
+// Counting the outgoing flows in flight reads only their entries, not those
+// of the queued ones.
+constexpr const char* kCreateStepIndex =
+    "CREATE INDEX IF NOT EXISTS MQTTFlowStep ON MQTTFlow (clientId, incomingFlag, commandType)";
 constexpr const char* kCheckColumns =
     "SELECT clientId, incomingFlag, retainedFlag, commandType, qosLevel, messageId, topic, data, deadline "
     "FROM MQTTFlow LIMIT 0";
@@ -101,7 +105,7 @@ private:
     sqlite3_stmt* statement_;
 };
 
-MQTTFlowDatabase::MQTTFlowDatabase(const std::optional<std::filesystem::path>& file) {
+MQTTFlowDatabase::MQTTFlowDatabase(const std::optional<std::filesystem::path>& file) : onFile_(file.has_value()) {
     const std::string name = file ? file->string() : std::string(":memory:");
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(name.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
@@ -116,9 +120,10 @@ MQTTFlowDatabase::MQTTFlowDatabase(const std::optional<std::filesystem::path>& f
         close();
         return;
     }
-    // Without the index (a file that can't be written, say) listing is only
-    // slower; the failure is logged.
+    // Without the indexes (a file that can't be written, say) listing and
+    // counting are only slower; the failure is logged.
     execute(kCreateDeadlineIndex);
+    execute(kCreateStepIndex);
 }
 
 MQTTFlowDatabase::~MQTTFlowDatabase() { close(); }
@@ -205,6 +210,7 @@ std::vector<MQTTFlowDatabase::RowId> MQTTFlowDatabase::rows(const std::string& c
 }
 
 void MQTTFlowDatabase::checkCountsCurrent() {
+    if (!onFile_) return;
     Statement statement(*this, "PRAGMA data_version");
     if (!statement || statement.step() != SQLITE_ROW) {
         counts_.clear();
@@ -242,8 +248,7 @@ std::uint64_t MQTTFlowDatabase::count(const std::string& clientId, bool incoming
 std::uint64_t MQTTFlowDatabase::countInFlight(const std::string& clientId) {
     auto guard = lock();
     Statement statement(*this,
-                        "SELECT count(*) FROM MQTTFlow WHERE clientId = ?1 AND incomingFlag = 0 "
-                        "AND commandType IS NOT NULL AND commandType != 0");
+                        "SELECT count(*) FROM MQTTFlow WHERE clientId = ?1 AND incomingFlag = 0 AND commandType > 0");
     if (!statement) return 0;
     statement.bind(1, clientId);
     if (statement.step() != SQLITE_ROW) return 0;

@@ -103,6 +103,8 @@ private:
     std::map<std::string, sqlite3_stmt*, std::less<>> statements_;
     std::map<std::pair<std::string, bool>, std::uint64_t> counts_;
     std::optional<std::int64_t> dataVersion_;
+    // Only a file has other connections that may change it.
+    bool onFile_ = false;
 };
 
 }  // namespace ambrell
