@@ -124,6 +124,13 @@ MQTTFlowDatabase::MQTTFlowDatabase(const std::optional<std::filesystem::path>& f
     // counting are only slower; the failure is logged.
     execute(kCreateDeadlineIndex);
     execute(kCreateStepIndex);
+    // Nothing outlives a database in memory, so there is nothing to roll
+    // back to and nothing deleted to wipe: copying each changed page aside
+    // first, or zeroing what a delete frees, is wasted work.
+    if (!onFile_) {
+        execute("PRAGMA journal_mode = OFF");
+        execute("PRAGMA secure_delete = OFF");
+    }
 }
 
 MQTTFlowDatabase::~MQTTFlowDatabase() { close(); }
@@ -267,6 +274,34 @@ std::optional<MQTTFlowDatabase::RowId> MQTTFlowDatabase::insertRow(const std::st
     if (statement.step() != SQLITE_DONE) {
         logger().error("MQTT flow store: {}", sqlite3_errmsg(db_));
         // A failure that rolled the transaction back undid earlier changes.
+        if (sqlite3_get_autocommit(db_) != 0) counts_.clear();
+        return std::nullopt;
+    }
+    adjustCount(clientId, incomingFlag, 1);
+    return sqlite3_last_insert_rowid(db_);
+}
+
+std::optional<MQTTFlowDatabase::RowId> MQTTFlowDatabase::insertMessage(
+    const std::string& clientId, bool incomingFlag, std::uint16_t messageId, const std::string& topic,
+    const std::vector<std::uint8_t>& data, bool retainedFlag, std::uint8_t qosLevel, std::uint8_t commandType,
+    std::int64_t deadline) {
+    auto guard = lock();
+    if (!beginChange()) return std::nullopt;
+    Statement statement(*this,
+                        "INSERT INTO MQTTFlow (clientId, incomingFlag, messageId, topic, data, retainedFlag, qosLevel, "
+                        "commandType, deadline) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+    if (!statement) return std::nullopt;
+    statement.bind(1, clientId);
+    statement.bind(2, std::int64_t{incomingFlag});
+    statement.bind(3, std::int64_t{messageId});
+    statement.bind(4, topic);
+    statement.bind(5, data);
+    statement.bind(6, std::int64_t{retainedFlag});
+    statement.bind(7, std::int64_t{qosLevel});
+    statement.bind(8, std::int64_t{commandType});
+    statement.bind(9, deadline);
+    if (statement.step() != SQLITE_DONE) {
+        logger().error("MQTT flow store: {}", sqlite3_errmsg(db_));
         if (sqlite3_get_autocommit(db_) != 0) counts_.clear();
         return std::nullopt;
     }

@@ -50,6 +50,11 @@ public:
     [[nodiscard]] std::uint64_t countInFlight(const std::string& clientId);
 
     std::optional<RowId> insertRow(const std::string& clientId, bool incomingFlag, std::uint16_t messageId);
+    // A new row with every field in one write.
+    std::optional<RowId> insertMessage(const std::string& clientId, bool incomingFlag, std::uint16_t messageId,
+                                       const std::string& topic, const std::vector<std::uint8_t>& data,
+                                       bool retainedFlag, std::uint8_t qosLevel, std::uint8_t commandType,
+                                       std::int64_t deadline);
     // The six message fields in one write.
     bool setMessage(RowId row, const std::string& topic, const std::vector<std::uint8_t>& data, bool retainedFlag,
                     std::uint8_t qosLevel, std::uint8_t commandType, std::int64_t deadline);

@@ -89,16 +89,19 @@ TEST_P(MQTTSessionStreamMosquittoTest, DeliversEveryMessageOfAFastQoSTwoStreamOn
                                  "seq 1 " + std::to_string(kStreamLength) + " | mosquitto_pub -h 127.0.0.1 -p " +
                                      std::to_string(broker.port()) + " -q 2 -l -t " + kStreamTopic}));
     // A connection the session ended is taken up again, as a session
-    // manager would; every message must still arrive.
+    // manager would; every message must still arrive. The whole stream takes
+    // some twenty connections, so it gets twice the usual bound.
     int reconnects = 0;
-    const bool complete = waitFor([&] {
-        if (received.size() >= static_cast<std::size_t>(kStreamLength)) return true;
-        if (subscriber.run([&] { return subscriber.session->status(); }) == MQTTSessionStatus::closed) {
-            ++reconnects;
-            subscriber.connect();
-        }
-        return false;
-    });
+    const bool complete = waitFor(
+        [&] {
+            if (received.size() >= static_cast<std::size_t>(kStreamLength)) return true;
+            if (subscriber.run([&] { return subscriber.session->status(); }) == MQTTSessionStatus::closed) {
+                ++reconnects;
+                subscriber.connect();
+            }
+            return false;
+        },
+        2 * kWaitBound);
     ASSERT_TRUE(publisher.waitForExit(std::chrono::seconds(30)));
     EXPECT_TRUE(complete) << received.size() << " of " << kStreamLength << " after " << reconnects << " reconnects";
     if (!complete) {
