@@ -145,11 +145,17 @@ std::shared_ptr<MQTTFlow> MQTTCoreDataPersistence::storeMessageForClientId(
     // session's identifier search relies on to end.
     if (database->count(clientId, incomingFlag) > maxMessages()) return nullptr;
     if (fileSize() > maxSize()) return nullptr;
-    auto flow = createLocked(database, clientId, incomingFlag, msgId);
-    if (!flow) return nullptr;
-    const auto& row = static_cast<const MQTTCoreDataFlow&>(*flow).object();
-    if (!database->setMessage(row, topic, data, retainFlag, qos, commandType, storedDate(deadline))) return nullptr;
-    return flow;
+    // A new flow is one write, an overwritten one two.
+    if (const auto row = database->findRow(clientId, incomingFlag, msgId)) {
+        if (!database->setMessage(*row, topic, data, retainFlag, qos, commandType, storedDate(deadline))) {
+            return nullptr;
+        }
+        return std::make_shared<MQTTCoreDataFlow>(database, *row);
+    }
+    const auto row = database->insertMessage(clientId, incomingFlag, msgId, topic, data, retainFlag, qos, commandType,
+                                             storedDate(deadline));
+    if (!row) return nullptr;
+    return std::make_shared<MQTTCoreDataFlow>(database, *row);
 }
 
 std::shared_ptr<MQTTFlow> MQTTCoreDataPersistence::createFlowforClientId(const std::string& clientId, bool incomingFlag,

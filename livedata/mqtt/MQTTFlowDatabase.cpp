@@ -33,6 +33,10 @@ constexpr const char* kCreateTable =
 // sorting every row on each call; files written before it get it on opening.
 constexpr const char* kCreateDeadlineIndex =
     "CREATE INDEX IF NOT EXISTS MQTTFlowDeadline ON MQTTFlow (clientId, incomingFlag, deadline)";
+// Counting the outgoing flows in flight reads only their entries, not those
+// of the queued ones.
+constexpr const char* kCreateStepIndex =
+    "CREATE INDEX IF NOT EXISTS MQTTFlowStep ON MQTTFlow (clientId, incomingFlag, commandType)";
 constexpr const char* kCheckColumns =
     "SELECT clientId, incomingFlag, retainedFlag, commandType, qosLevel, messageId, topic, data, deadline "
     "FROM MQTTFlow LIMIT 0";
@@ -101,7 +105,7 @@ private:
     sqlite3_stmt* statement_;
 };
 
-MQTTFlowDatabase::MQTTFlowDatabase(const std::optional<std::filesystem::path>& file) {
+MQTTFlowDatabase::MQTTFlowDatabase(const std::optional<std::filesystem::path>& file) : onFile_(file.has_value()) {
     const std::string name = file ? file->string() : std::string(":memory:");
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(name.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
@@ -116,9 +120,17 @@ MQTTFlowDatabase::MQTTFlowDatabase(const std::optional<std::filesystem::path>& f
         close();
         return;
     }
-    // Without the index (a file that can't be written, say) listing is only
-    // slower; the failure is logged.
+    // Without the indexes (a file that can't be written, say) listing and
+    // counting are only slower; the failure is logged.
     execute(kCreateDeadlineIndex);
+    execute(kCreateStepIndex);
+    // Nothing outlives a database in memory, so there is nothing to roll
+    // back to and nothing deleted to wipe: copying each changed page aside
+    // first, or zeroing what a delete frees, is wasted work.
+    if (!onFile_) {
+        execute("PRAGMA journal_mode = OFF");
+        execute("PRAGMA secure_delete = OFF");
+    }
 }
 
 MQTTFlowDatabase::~MQTTFlowDatabase() { close(); }
@@ -205,6 +217,7 @@ std::vector<MQTTFlowDatabase::RowId> MQTTFlowDatabase::rows(const std::string& c
 }
 
 void MQTTFlowDatabase::checkCountsCurrent() {
+    if (!onFile_) return;
     Statement statement(*this, "PRAGMA data_version");
     if (!statement || statement.step() != SQLITE_ROW) {
         counts_.clear();
@@ -242,8 +255,7 @@ std::uint64_t MQTTFlowDatabase::count(const std::string& clientId, bool incoming
 std::uint64_t MQTTFlowDatabase::countInFlight(const std::string& clientId) {
     auto guard = lock();
     Statement statement(*this,
-                        "SELECT count(*) FROM MQTTFlow WHERE clientId = ?1 AND incomingFlag = 0 "
-                        "AND commandType IS NOT NULL AND commandType != 0");
+                        "SELECT count(*) FROM MQTTFlow WHERE clientId = ?1 AND incomingFlag = 0 AND commandType > 0");
     if (!statement) return 0;
     statement.bind(1, clientId);
     if (statement.step() != SQLITE_ROW) return 0;
@@ -262,6 +274,34 @@ std::optional<MQTTFlowDatabase::RowId> MQTTFlowDatabase::insertRow(const std::st
     if (statement.step() != SQLITE_DONE) {
         logger().error("MQTT flow store: {}", sqlite3_errmsg(db_));
         // A failure that rolled the transaction back undid earlier changes.
+        if (sqlite3_get_autocommit(db_) != 0) counts_.clear();
+        return std::nullopt;
+    }
+    adjustCount(clientId, incomingFlag, 1);
+    return sqlite3_last_insert_rowid(db_);
+}
+
+std::optional<MQTTFlowDatabase::RowId> MQTTFlowDatabase::insertMessage(
+    const std::string& clientId, bool incomingFlag, std::uint16_t messageId, const std::string& topic,
+    const std::vector<std::uint8_t>& data, bool retainedFlag, std::uint8_t qosLevel, std::uint8_t commandType,
+    std::int64_t deadline) {
+    auto guard = lock();
+    if (!beginChange()) return std::nullopt;
+    Statement statement(*this,
+                        "INSERT INTO MQTTFlow (clientId, incomingFlag, messageId, topic, data, retainedFlag, qosLevel, "
+                        "commandType, deadline) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+    if (!statement) return std::nullopt;
+    statement.bind(1, clientId);
+    statement.bind(2, std::int64_t{incomingFlag});
+    statement.bind(3, std::int64_t{messageId});
+    statement.bind(4, topic);
+    statement.bind(5, data);
+    statement.bind(6, std::int64_t{retainedFlag});
+    statement.bind(7, std::int64_t{qosLevel});
+    statement.bind(8, std::int64_t{commandType});
+    statement.bind(9, deadline);
+    if (statement.step() != SQLITE_DONE) {
+        logger().error("MQTT flow store: {}", sqlite3_errmsg(db_));
         if (sqlite3_get_autocommit(db_) != 0) counts_.clear();
         return std::nullopt;
     }

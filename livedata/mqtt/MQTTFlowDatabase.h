@@ -50,6 +50,11 @@ public:
     [[nodiscard]] std::uint64_t countInFlight(const std::string& clientId);
 
     std::optional<RowId> insertRow(const std::string& clientId, bool incomingFlag, std::uint16_t messageId);
+    // A new row with every field in one write.
+    std::optional<RowId> insertMessage(const std::string& clientId, bool incomingFlag, std::uint16_t messageId,
+                                       const std::string& topic, const std::vector<std::uint8_t>& data,
+                                       bool retainedFlag, std::uint8_t qosLevel, std::uint8_t commandType,
+                                       std::int64_t deadline);
     // The six message fields in one write.
     bool setMessage(RowId row, const std::string& topic, const std::vector<std::uint8_t>& data, bool retainedFlag,
                     std::uint8_t qosLevel, std::uint8_t commandType, std::int64_t deadline);
@@ -103,6 +108,8 @@ private:
     std::map<std::string, sqlite3_stmt*, std::less<>> statements_;
     std::map<std::pair<std::string, bool>, std::uint64_t> counts_;
     std::optional<std::int64_t> dataVersion_;
+    // Only a file has other connections that may change it.
+    bool onFile_ = false;
 };
 
 }  // namespace ambrell

@@ -243,7 +243,9 @@ private:
 
     void handlePublish(const MQTTMessage& message);
     void refuseMalformedPublish(const MQTTMessage& message);
-    [[nodiscard]] std::uint16_t incomingRoom();
+    std::shared_ptr<MQTTFlow> overwriteHeldIncoming(std::uint16_t mid, const std::string& topic, const Bytes& payload,
+                                                    bool retained);
+    [[nodiscard]] std::uint16_t incomingRoom() const;
     void releaseForgottenIncoming();
     void handlePuback(const MQTTMessage& message);
     void handlePubrec(const MQTTMessage& message);

@@ -180,13 +180,9 @@ std::uint16_t MQTTSession::publishData(std::span<const std::uint8_t> data, const
     const auto message = MQTTMessage::publishMessageWithData(data, topic, qos, msgId, retain, false, protocolLevel_);
     if (!message) return drop();
 
-    const auto outgoing = persistence_->allFlowsforClientId(clientId_, false);
-    std::uint64_t inFlight = 0;
-    bool queuedAhead = false;
-    for (const auto& flow : outgoing) {
-        if (flow->commandType().value_or(kQueued) == kQueued) queuedAhead = true;
-        else ++inFlight;
-    }
+    // Counted, not listed: a publish costs the same with a long queue.
+    const auto inFlight = persistence_->windowSize(clientId_);
+    const bool queuedAhead = persistence_->flowCount(clientId_, false) > inFlight;
     const bool sendNow =
         status_ == MQTTSessionStatus::connected && !queuedAhead && inFlight <= persistence_->maxWindowSize();
     const Bytes payload(data.begin(), data.end());
@@ -309,13 +305,12 @@ bool MQTTSession::deliver(std::span<const std::uint8_t> data, const std::string&
     return feedback;
 }
 
-std::uint16_t MQTTSession::incomingRoom() {
-    // The store takes a flow while a direction holds at most maxMessages;
-    // one flow of slack keeps room for a repeat of a held message.
-    const auto held = persistence_->flowCount(clientId_, true);
-    const auto limit = persistence_->maxMessages();
-    const std::uint64_t room = held >= limit ? 1 : limit - held;
-    std::uint64_t wanted = std::min<std::uint64_t>(room, 65535);
+std::uint16_t MQTTSession::incomingRoom() const {
+    // A held flow waits for its PUBREL, so the broker still counts it among
+    // its messages in flight (or, when it forgot the session, the CONNACK
+    // releases it): a broker that keeps to a Receive Maximum of the store's
+    // limit never makes the store hold more, whatever it holds at connect.
+    std::uint64_t wanted = std::min<std::uint64_t>(persistence_->maxMessages(), 65535);
     if (connectProperties_.receiveMaximum) wanted = std::min<std::uint64_t>(wanted, *connectProperties_.receiveMaximum);
     // Zero is not a Receive Maximum a broker accepts.
     return static_cast<std::uint16_t>(std::max<std::uint64_t>(wanted, 1));
@@ -382,8 +377,9 @@ void MQTTSession::handlePublish(const MQTTMessage& message) {
         return;
     }
     const Bytes payload(content->payload.begin(), content->payload.end());
-    const auto flow = persistence_->storeMessageForClientId(clientId_, content->topic, payload, message.retainFlag, 2,
-                                                            content->mid, true, kPubrecSent, dupDeadline());
+    auto flow = persistence_->storeMessageForClientId(clientId_, content->topic, payload, message.retainFlag, 2,
+                                                      content->mid, true, kPubrecSent, dupDeadline());
+    if (!flow) flow = overwriteHeldIncoming(content->mid, content->topic, payload, message.retainFlag);
     if (!flow) {
         // Left unacknowledged on a live connection the broker would never
         // send it again; a new connection makes it.
@@ -395,6 +391,22 @@ void MQTTSession::handlePublish(const MQTTMessage& message) {
     persistence_->sync();
     tell();
     sendAck(MQTTMessage::pubrecMessageWithMessageId(content->mid, protocolLevel_));
+}
+
+std::shared_ptr<MQTTFlow> MQTTSession::overwriteHeldIncoming(std::uint16_t mid, const std::string& topic,
+                                                             const Bytes& payload, bool retained) {
+    // A full store takes no store, not even of a flow it holds; but the
+    // repeat of a held message needs no room, and refusing it would end
+    // every connection whose broker missed a PUBREC on the last one.
+    auto flow = persistence_->flowforClientId(clientId_, true, mid);
+    if (!flow) return nullptr;
+    flow->setTopic(topic);
+    flow->setData(payload);
+    flow->setRetainedFlag(retained);
+    flow->setQosLevel(2);
+    flow->setCommandType(kPubrecSent);
+    flow->setDeadline(dupDeadline());
+    return flow;
 }
 
 void MQTTSession::handlePubrel(const MQTTMessage& message) {

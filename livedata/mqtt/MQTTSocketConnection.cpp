@@ -26,7 +26,8 @@ namespace {
 // Large enough that a busy connection is read in few steps.
 constexpr std::size_t kReadChunk = 16 * 1024;
 // How long a closed connection may still take to write what it had taken
-// (a DISCONNECT, typically) to a peer that reads slowly or not at all.
+// (a DISCONNECT, typically) to a peer that reads slowly or not at all, and
+// to wait for the peer's own close.
 constexpr std::chrono::seconds kCloseDrainBound{10};
 
 platform::NSError errorFrom(const boost::system::error_code& error) {
@@ -185,6 +186,7 @@ void MQTTSocketConnection::becomeReady() {
 }
 
 void MQTTSocketConnection::readMore() {
+    reading_ = true;
     auto handler = [self = shared_from_this()](const ErrorCode& error, std::size_t count) {
         self->didRead(error, count);
     };
@@ -197,6 +199,11 @@ void MQTTSocketConnection::readMore() {
 }
 
 void MQTTSocketConnection::didRead(const ErrorCode& error, std::size_t count) {
+    reading_ = false;
+    if (lingering_) {
+        if (error) return closeSocket();
+        return discardMore();
+    }
     if (stopped_) return;
     if (count > 0) {
         notify([&](Owner& owner) { owner.connectionDidReceive(std::span(readBuffer_.data(), count)); });
@@ -216,7 +223,7 @@ void MQTTSocketConnection::writeMore() {
         bytes = buffer_.beginWrite();
     }
     if (bytes.empty()) {
-        if (draining_ && pendingBytes() == 0) closeSocket();
+        if (draining_ && pendingBytes() == 0) linger();
         return;
     }
     // The bytes stay where they are until didWrite: the buffer does not
@@ -277,18 +284,43 @@ void MQTTSocketConnection::beginClose() {
         unwritten = connected_ && buffer_.state() == MQTTEncoderState::ready && !buffer_.empty();
         buffer_.setError();
     }
-    if (!unwritten) return closeSocket();
-    draining_ = true;
+    // Before it is ready (still handshaking) nothing of the session's went out.
+    if (!connected_ || readBuffer_.empty()) return closeSocket();
     drainTimer_.expires_after(kCloseDrainBound);
     drainTimer_.async_wait([self = shared_from_this()](const ErrorCode& error) {
         if (!error) self->closeSocket();
     });
+    if (!unwritten) return linger();
+    draining_ = true;
+}
+
+void MQTTSocketConnection::linger() {
+    // Closing a socket that has unread bytes resets the connection, and a
+    // peer that is still writing to it may then drop what it had not read
+    // yet of ours: the last acknowledgements before a close would be lost.
+    // So the sending side is shut and the rest read until the peer closes.
+    draining_ = false;
+    lingering_ = true;
+    ErrorCode error;
+    lowestLayer().shutdown(Socket::shutdown_send, error);
+    if (error) return closeSocket();
+    if (!reading_) discardMore();
+}
+
+void MQTTSocketConnection::discardMore() {
+    if (socketClosed_) return;
+    reading_ = true;
+    // Below TLS: these bytes are not looked at.
+    lowestLayer().async_read_some(
+        asio::buffer(readBuffer_),
+        [self = shared_from_this()](const ErrorCode& error, std::size_t count) { self->didRead(error, count); });
 }
 
 void MQTTSocketConnection::closeSocket() {
     if (socketClosed_) return;
     socketClosed_ = true;
     draining_ = false;
+    lingering_ = false;
     resolver_.cancel();
     drainTimer_.cancel();
     ErrorCode ignored;

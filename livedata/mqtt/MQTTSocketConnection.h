@@ -81,6 +81,8 @@ private:
     void fail(const platform::NSError& error);
     void peerClosed();
     void beginClose();
+    void linger();
+    void discardMore();
     void closeSocket();
     [[nodiscard]] Socket& lowestLayer();
     template <typename Call>
@@ -106,6 +108,11 @@ private:
     bool stopped_ = false;
     // Cancelled with bytes still to write: the socket closes once they are.
     bool draining_ = false;
+    // A read is under way.
+    bool reading_ = false;
+    // Everything is written and the sending side shut: what still comes is
+    // read and dropped until the peer closes.
+    bool lingering_ = false;
     bool socketClosed_ = false;
 };
 

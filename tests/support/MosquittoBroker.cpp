@@ -86,7 +86,8 @@ void MosquittoBroker::writeConfig() const {
     config << "per_listener_settings false\n"
            << "allow_anonymous true\n"
            << "log_dest file " << (folder() / "mosquitto.log").string() << "\n"
-           << "log_type all\n"
+           << (options_.logPackets ? "log_type all\n"
+                                   : "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n")
            << "connection_messages true\n"
            << "persistence " << (options_.persistence ? "true" : "false") << "\n"
            << "persistence_location " << folder().string() << "/\n";

@@ -32,6 +32,9 @@ public:
         bool persistence = false;
         // More lines for mosquitto.conf, for all listeners.
         std::vector<std::string> extraConfig;
+        // A line per packet in the log; a test of many thousands of packets
+        // turns it off, as writing it slows the broker down.
+        bool logPackets = true;
     };
 
     MosquittoBroker() : MosquittoBroker(Options{}) {}

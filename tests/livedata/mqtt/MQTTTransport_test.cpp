@@ -188,6 +188,24 @@ TEST(MQTTTransportTest, CloseWritesWhatWasSentAndReportsNothing) {
     EXPECT_EQ(recorder->events(), Events{"open"});
 }
 
+TEST(MQTTTransportTest, CloseLetsAPeerThatIsStillWritingReadToTheEnd) {
+    // Closing a socket with bytes still coming resets the connection, and a
+    // peer whose write then fails never reads what the client wrote last.
+    constexpr std::size_t kFlood = 16u << 20;  // more than the socket buffers hold
+    ScriptedBroker broker;
+    broker.addConnection(Script().write(pattern(kFlood)).expect(kFromClient).expectClosed());
+    auto recorder = std::make_shared<MQTTTransportRecorder>();
+    recorder->onOpen = [](MQTTTransport& transport) {
+        EXPECT_TRUE(transport.send(kFromClient));
+        transport.close();
+    };
+    auto transport = makeTransport(broker.port(), recorder);
+    transport->open();
+    EXPECT_TRUE(broker.waitForScriptEnd(0));
+    EXPECT_TRUE(broker.failures().empty()) << broker.failures().front();
+    EXPECT_EQ(recorder->events(), Events{"open"});
+}
+
 // The TLS cases trust the test ca as the system's store.
 class MQTTTransportTlsTest : public ::testing::Test {
 protected:
