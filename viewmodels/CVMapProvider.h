@@ -10,6 +10,7 @@
 
 namespace ambrell {
 
+class CVPositionPresenter;
 class CVRouteRenderer;
 
 // The adapter's camera, as far as the view models need it.
@@ -34,6 +35,8 @@ public:
     [[nodiscard]] virtual std::int64_t model2DResolutionLimit() const = 0;
     // Null when the adapter draws no routes.
     [[nodiscard]] virtual std::shared_ptr<CVRouteRenderer> routeRenderer() const = 0;
+    // Null when the adapter draws no user position.
+    [[nodiscard]] virtual std::shared_ptr<CVPositionPresenter> positionPresenter() const = 0;
     // Replaces what the adapter draws with the view models of one render;
     // `forceClear` drops the adapter's own caches of earlier models first.
     virtual void setViewModels(std::vector<ViewModel> models, bool forceClear) = 0;
