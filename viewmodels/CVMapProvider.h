@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/View.h"
 #include "platform/runtime/Executor.h"
 #include "viewmodels/CVProjection.h"
 #include "viewmodels/ViewModel.h"
@@ -30,6 +31,9 @@ class CVMapProvider {
 public:
     virtual ~CVMapProvider() = default;
 
+    // The adapter's map view, where the map's own controls go; null while it
+    // has none. Read from any thread.
+    [[nodiscard]] virtual std::shared_ptr<platform::View> view() const = 0;
     [[nodiscard]] virtual std::shared_ptr<CVCameraOperator> cameraOperator() const = 0;
     // The largest side, in pixels, of a realised 2D-model image.
     [[nodiscard]] virtual std::int64_t model2DResolutionLimit() const = 0;

@@ -77,7 +77,7 @@ TEST(RouteViewModelProducer, TheRecordingAdapterKeepsEveryArgument) {
     renderer.apply(std::make_shared<RouteViewModelProducer>(), true, 2.5, true, platform::Color{1, 0, 0, 0.5},
                    platform::Color{0, 1, 0, 1}, 8, 5, false);
     renderer.moveCamera({{1, 2}, {3, 4}}, true, 1000, 45, CVCameraViewFitMode::startToEndAligned,
-                        UIEdgeInsets{1, 2, 3, 4} + UIEdgeInsets{10, 20, 30, 40});
+                        addingInsets(UIEdgeInsets{1, 2, 3, 4}, UIEdgeInsets{10, 20, 30, 40}));
 
     EXPECT_EQ(renderer.calls(), (std::vector<std::string>{"clear", "apply", "moveCamera"}));
     const auto applied = renderer.applied().at(0);
