@@ -13,6 +13,7 @@
 #include "mapcontrol/CVDefaultRouteStopIconConfig.h"
 #include "platform/Screen.h"
 #include "platform/Text.h"
+#include "tests/support/GoldenImage.h"
 
 namespace ambrell::default_route_stop_icon_test {
 namespace {
@@ -173,6 +174,13 @@ TEST_F(StopIconTest, SettingTheColourLaterLeavesTheImage) {
     EXPECT_EQ(config.numberedImage(2), nullptr);
     config.setNumbered(false);
     EXPECT_FALSE(config.numbered());
+}
+
+TEST_F(StopIconTest, ANumberedPinDrawsAsItsGolden) {
+    const CVDefaultRouteStopIconConfig config(true, std::nullopt, platform::Color::fromHex("#2563EB").value());
+    const auto image = config.numberedImage(12);
+    ASSERT_NE(image, nullptr);
+    test::expectMatchesGolden(*image, "tests/mapcontrol/golden/numbered-pin.png");
 }
 
 }  // namespace
