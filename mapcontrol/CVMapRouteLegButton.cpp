@@ -1,8 +1,12 @@
 #include "mapcontrol/CVMapRouteLegButton.h"
 
 #include <algorithm>
+#include <map>
+#include <mutex>
+#include <tuple>
 
 #include "mapcontrol/CVImageRenderer.h"
+#include "platform/Screen.h"
 #include "platform/SystemColors.h"
 #include "platform/Text.h"
 
@@ -16,6 +20,23 @@ constexpr double kCornerRadius = 10;
 constexpr double kTitleFontSize = 11;
 constexpr double kTitlePadding = 40;
 constexpr double kTitleInset = 6;
+// Each drawing of a route draws its leg buttons again, nearly always the same
+// few: they are kept, up to this many.
+constexpr std::size_t kKeptImages = 32;
+
+// A drawn button by what it shows: the icon (held, so that its address is
+// not reused while it is a key), the title and the screen's scale.
+using DrawnKey = std::tuple<std::shared_ptr<const platform::Image>, std::optional<std::string>, double>;
+
+struct DrawnButtons {
+    std::mutex mutex;
+    std::map<DrawnKey, std::shared_ptr<const platform::Image>> images;
+};
+
+DrawnButtons& drawnButtons() {
+    static DrawnButtons kept;
+    return kept;
+}
 
 }  // namespace
 }  // namespace route_leg_button
@@ -55,10 +76,21 @@ std::shared_ptr<const platform::Image> CVMapRouteLegButton::markerImage(
     const std::shared_ptr<const platform::Image>& icon, const std::optional<std::string>& title) {
     // Without its icon the marker shows none at all.
     if (!icon) return nullptr;
+    route_leg_button::DrawnKey key{icon, title, platform::Screen::scale()};
+    auto& kept = route_leg_button::drawnButtons();
+    {
+        std::lock_guard lock(kept.mutex);
+        if (const auto found = kept.images.find(key); found != kept.images.end()) return found->second;
+    }
     auto button = std::make_shared<CVMapRouteLegButton>();
     button->setImage(*icon, platform::ControlState::Normal);
     if (title) button->setTitle(*title, platform::ControlState::Normal);
-    return CVImageRenderer::imageWithView(*button);
+    auto image = CVImageRenderer::imageWithView(*button);
+    if (!image) return image;
+    std::lock_guard lock(kept.mutex);
+    if (kept.images.size() >= route_leg_button::kKeptImages) kept.images.clear();
+    kept.images.emplace(std::move(key), image);
+    return image;
 }
 
 }  // namespace ambrell

@@ -22,7 +22,9 @@ public:
     void setImage(std::optional<platform::Image> image, platform::ControlState state) override;
 
     // A button with the icon and the title for the normal state, drawn into
-    // an image; null without an icon or when it cannot be drawn.
+    // an image; null without an icon or when it cannot be drawn. The same
+    // icon and title at the same screen scale give the same image, drawn
+    // once while it is among the last few drawn. Any thread.
     [[nodiscard]] static std::shared_ptr<const platform::Image> markerImage(
         const std::shared_ptr<const platform::Image>& icon, const std::optional<std::string>& title);
 };

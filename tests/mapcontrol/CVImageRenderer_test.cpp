@@ -160,6 +160,20 @@ TEST_F(ImageRendererTest, ARouteLegButtonDrawsAsItsGolden) {
     EXPECT_EQ(image->height(), 40);
     test::expectMatchesGolden(*image, "tests/mapcontrol/golden/route-leg-button.png");
 
+    // Drawn once for the same icon, title and scale.
+    const auto steps = bundleImage("steps");
+    EXPECT_EQ(CVMapRouteLegButton::markerImage(steps, "Level 1 → Level 2"), image);
+    const auto untitled = CVMapRouteLegButton::markerImage(steps, std::nullopt);
+    ASSERT_NE(untitled, nullptr);
+    EXPECT_NE(untitled, image);
+    EXPECT_EQ(untitled->width(), 40);
+    EXPECT_NE(CVMapRouteLegButton::markerImage(bundleImage("ladder"), "Level 1 → Level 2"), image);
+    platform::Screen::setScale(3);
+    const auto sharper = CVMapRouteLegButton::markerImage(steps, "Level 1 → Level 2");
+    ASSERT_NE(sharper, nullptr);
+    EXPECT_EQ(sharper->scale(), 3.0);
+    EXPECT_EQ(sharper->height(), 60);
+
     // Without its icon a marker shows nothing.
     EXPECT_EQ(CVMapRouteLegButton::markerImage(nullptr, "Next"), nullptr);
 }
