@@ -279,6 +279,7 @@ void CVDirectionsRendererInternal::animateWithDuration(double duration) {
         CVLog::core().error("The route leg {} has no floor to show", legIndex);
         return;
     }
+    if (!mapControl_) return;
 
     // A change of floor runs the floor hook, which may draw this leg before
     // the call returns; it is then drawn again below.
@@ -426,7 +427,7 @@ void CVDirectionsRendererInternal::floorChanged() {
     if (routeLegIndex_ < 0 || static_cast<std::size_t>(routeLegIndex_) >= legs.size()) return;
     const auto& leg = legs[static_cast<std::size_t>(routeLegIndex_)];
     const auto floor = leg ? directions_renderer::floorOf(*leg) : std::nullopt;
-    if (floor && *floor == mapControl_->currentFloorIndex()) animateWithDuration(animationDuration_);
+    if (floor && mapControl_ && *floor == mapControl_->currentFloorIndex()) animateWithDuration(animationDuration_);
 }
 
 }  // namespace ambrell

@@ -21,7 +21,8 @@ class CVDirectionsRendererInternal : public CVDirectionsRenderer,
                                      public std::enable_shared_from_this<CVDirectionsRendererInternal> {
 public:
     // Held strongly; registers as the map control's current renderer. The
-    // adapter's route renderer is read once, here.
+    // adapter's route renderer is read once, here. Without a map control
+    // nothing is ever drawn.
     [[nodiscard]] static std::shared_ptr<CVDirectionsRendererInternal> create(
         std::shared_ptr<CVMapControlDrawingSeam> mapControl);
 

@@ -163,5 +163,15 @@ TEST_F(DirectionsHostileRoutesTest, EndMarkersOfLegsWithoutStepsOrAddresses) {
     EXPECT_FALSE(renderer->isRouteShown());
 }
 
+TEST_F(DirectionsHostileRoutesTest, ARendererWithoutAMapControlDrawsNothing) {
+    const auto alone = CVDirectionsRendererInternal::create(nullptr);
+    EXPECT_EQ(alone->renderer(), nullptr);
+    alone->setRoute(RouteDocument::route({RouteDocument::leg(0, {{1, 1}, {2, 2}})}));
+    alone->render();
+    alone->floorChanged();
+    alone->onRouteMarkerClicked("stop_0");
+    EXPECT_FALSE(alone->isRouteShown());
+}
+
 }  // namespace
 }  // namespace ambrell::directions_hostile_routes_test
