@@ -1,14 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <any>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "Ambrell/CVBundleImage.h"
 #include "mapcontrol/CVMapRouteLegButton.h"
+#include "platform/Paths.h"
 #include "platform/Screen.h"
 #include "tests/mapcontrol/DrawingFakes.h"
 #include "tests/support/CapturingLogSink.h"
+#include "tests/support/TempDirectory.h"
 
 namespace ambrell::directions_leg_steps_test {
 namespace {
@@ -332,6 +335,26 @@ TEST_F(DirectionsLegStepsTest, EndMarkersShowWhatTheNextLegBeginsWith) {
     renderer->render();
     EXPECT_FALSE(iconOf(*lastModel()->end).has_value());
     EXPECT_EQ(iconOf(*lastModel()->start), *CVMapRouteLegButton::markerImage(bundleImage("previous"), std::nullopt));
+}
+
+TEST_F(DirectionsLegStepsTest, LegButtonTitlesComeFromTheHostsTranslations) {
+    const test::TempDirectory resources;
+    std::ofstream(resources / "Localizable.json") << R"({"Next": "Weiter", "Exit": 7})";
+    platform::Paths::setResourcesFolder(resources.path());
+
+    auto current = RouteDocument::leg(0, {{1, 1}, {1, 2}});
+    auto next = RouteDocument::leg(0, {{1, 2}, {2, 2}});
+    renderer->setRoute(RouteDocument::route({current, next}));
+    renderer->render();
+    EXPECT_EQ(iconOf(*lastModel()->end), *CVMapRouteLegButton::markerImage(bundleImage("next"), "Weiter"));
+
+    // A translation that is no text leaves the title as written.
+    current["steps"].as_array()[0].as_object()["routeContext"] = "InsideBuilding";
+    next["steps"].as_array()[0].as_object()["routeContext"] = "OutsideOnVenue";
+    renderer->setRoute(RouteDocument::route({current, next}));
+    renderer->render();
+    EXPECT_EQ(iconOf(*lastModel()->end), *CVMapRouteLegButton::markerImage(bundleImage("exit"), "Exit"));
+    platform::Paths::resetForTesting();
 }
 
 TEST_F(DirectionsLegStepsTest, WithoutAnAdapterNothingIsDrawnButTheFloorAndTheStateFollow) {
