@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "data/CVEntrySeams.h"
 #include "mapcontrol/CVPositionController.h"
 #include "tests/mapcontrol/DrawingFakes.h"
 #include "tests/support/AsyncTesting.h"
@@ -34,6 +35,21 @@ std::shared_ptr<CVDisplayRule> styledRule() {
     data.polygonStrokeWidth = 2.5;
     return positionRule(data);
 }
+
+// The entry object as the map sees it, holding the solution's position rule.
+class PositionRuleEntry : public CVEntryObjectSeam {
+public:
+    explicit PositionRuleEntry(std::shared_ptr<CVDisplayRule> rule) : rule_(std::move(rule)) {}
+    [[nodiscard]] std::shared_ptr<CVDisplayRule> displayRuleForLocation(const CVLocation&) const override {
+        return nullptr;
+    }
+    [[nodiscard]] std::shared_ptr<CVDisplayRule> displayRuleForDisplayRuleType(int rawType) const override {
+        return rawType == 4 ? rule_ : nullptr;
+    }
+
+private:
+    std::shared_ptr<CVDisplayRule> rule_;
+};
 
 class PositionControllerTest : public testing::Test {
 protected:
@@ -80,6 +96,28 @@ TEST_F(PositionControllerTest, TheMarkerIsOpaqueOnlyOnTheFloorTheMapShows) {
     EXPECT_EQ(applied[0].markerIcon->width(), 8);
     EXPECT_EQ(controller->latestPosition(), fix(55.2, 2));
     EXPECT_EQ(presenter().clears(), 0);
+}
+
+TEST_F(PositionControllerTest, TheEntryObjectsPositionRuleGivesStyleAndIcon) {
+    const auto controller = CVPositionController::create(map);
+    controller->setEnabled(true);
+    // No entry object yet: no rule, nothing drawn.
+    controller->draw(fix(55, 0));
+    ASSERT_TRUE(drawingsEnded(controller));
+    EXPECT_TRUE(presenter().applied().empty());
+
+    CVDisplayRuleData data;
+    data.icon = dot();
+    data.polygonFillColor = platform::Color::fromHex("#3071D9");
+    data.polygonFillOpacity = 0.25;
+    CVEntryObjectSeam::install(std::make_shared<PositionRuleEntry>(positionRule(data)));
+    controller->draw(fix(56, 0));
+    ASSERT_TRUE(drawingsEnded(controller));
+    CVEntryObjectSeam::install(nullptr);
+    const auto applied = presenter().applied();
+    ASSERT_EQ(applied.size(), 1u);
+    EXPECT_EQ(applied[0].markerIcon, data.icon);
+    EXPECT_EQ(applied[0].circleFillColor, 0x3071D93Fu);
 }
 
 TEST_F(PositionControllerTest, CircleColoursDefaultToRedAndClear) {

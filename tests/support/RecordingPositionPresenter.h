@@ -46,6 +46,12 @@ public:
         std::lock_guard lock(mutex_);
         return clears_;
     }
+    // Forgets the calls so far.
+    void forget() {
+        std::lock_guard lock(mutex_);
+        applied_.clear();
+        clears_ = 0;
+    }
 
 private:
     mutable std::mutex mutex_;
