@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -46,7 +47,8 @@ class DrawingMapControl : public CVMapControlDrawingSeam {
 public:
     explicit DrawingMapControl(std::shared_ptr<CVMapProvider> provider) : provider_(std::move(provider)) {}
 
-    int floor = 0;
+    // Read by drawing tasks while a test moves it.
+    std::atomic<int> floor{0};
     std::vector<int> floors;
     std::vector<int> selections;
 
