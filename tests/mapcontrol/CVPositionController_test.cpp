@@ -167,6 +167,8 @@ TEST_F(PositionControllerTest, NothingIsKeptOrDrawnWhileDisabled) {
     // Switched on, the map control draws the last fix again (none yet), then new ones.
     controller->setEnabled(true);
     controller->draw(fix(56, 0));
+    // Drawn before the next one starts: a later drawing drops an earlier one still loading its icon.
+    ASSERT_TRUE(drawingsEnded(controller));
     controller->setEnabled(false);
     controller->draw(fix(57, 0));
     EXPECT_EQ(controller->latestPosition(), fix(56, 0));
