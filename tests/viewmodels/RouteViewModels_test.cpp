@@ -71,33 +71,6 @@ TEST(RouteViewModelProducer, TheAdapterTellsNoStopsFromAnEmptyStopList) {
     }
 }
 
-TEST(RouteViewModelProducer, TheRecordingAdapterKeepsEveryArgument) {
-    test::RecordingRouteRenderer renderer;
-    renderer.clear();
-    renderer.apply(std::make_shared<RouteViewModelProducer>(), true, 2.5, true, platform::Color{1, 0, 0, 0.5},
-                   platform::Color{0, 1, 0, 1}, 8, 5, false);
-    renderer.moveCamera({{1, 2}, {3, 4}}, true, 1000, 45, CVCameraViewFitMode::startToEndAligned,
-                        addingInsets(UIEdgeInsets{1, 2, 3, 4}, UIEdgeInsets{10, 20, 30, 40}));
-
-    EXPECT_EQ(renderer.calls(), (std::vector<std::string>{"clear", "apply", "moveCamera"}));
-    const auto applied = renderer.applied().at(0);
-    EXPECT_TRUE(applied.animate);
-    EXPECT_EQ(applied.duration, 2.5);
-    EXPECT_TRUE(applied.repeating);
-    EXPECT_EQ(applied.primaryColor, 0xFF00007Fu);
-    EXPECT_EQ(applied.secondaryColor, 0x00FF00FFu);
-    EXPECT_EQ(applied.primaryWidth, 8.0f);
-    EXPECT_EQ(applied.secondaryWidth, 5.0f);
-    EXPECT_FALSE(applied.pathSmoothing);
-
-    const auto move = renderer.cameraMoves().at(0);
-    EXPECT_EQ(move.points, (std::vector<CLLocationCoordinate2D>{{1, 2}, {3, 4}}));
-    EXPECT_EQ(move.durationMs, 1000);
-    EXPECT_EQ(move.tilt, 45.0f);
-    EXPECT_EQ(move.fitMode, CVCameraViewFitMode::startToEndAligned);
-    EXPECT_EQ(move.padding, (UIEdgeInsets{11, 22, 33, 44}));
-}
-
 TEST(RouteViewModelProducer, MarkerTapsReachTheDelegateWhileItLives) {
     test::RecordingRouteRenderer renderer;
     EXPECT_FALSE(renderer.tapMarker("end_marker"));
