@@ -4,12 +4,14 @@
 #include <memory>
 #include <vector>
 
+#include "platform/View.h"
 #include "platform/runtime/Executor.h"
 #include "viewmodels/CVProjection.h"
 #include "viewmodels/ViewModel.h"
 
 namespace ambrell {
 
+class CVPositionPresenter;
 class CVRouteRenderer;
 
 // The adapter's camera, as far as the view models need it.
@@ -29,11 +31,16 @@ class CVMapProvider {
 public:
     virtual ~CVMapProvider() = default;
 
+    // The adapter's map view, where the map's own controls go; null while it
+    // has none. Read from any thread.
+    [[nodiscard]] virtual std::shared_ptr<platform::View> view() const = 0;
     [[nodiscard]] virtual std::shared_ptr<CVCameraOperator> cameraOperator() const = 0;
     // The largest side, in pixels, of a realised 2D-model image.
     [[nodiscard]] virtual std::int64_t model2DResolutionLimit() const = 0;
     // Null when the adapter draws no routes.
     [[nodiscard]] virtual std::shared_ptr<CVRouteRenderer> routeRenderer() const = 0;
+    // Null when the adapter draws no user position.
+    [[nodiscard]] virtual std::shared_ptr<CVPositionPresenter> positionPresenter() const = 0;
     // Replaces what the adapter draws with the view models of one render;
     // `forceClear` drops the adapter's own caches of earlier models first.
     virtual void setViewModels(std::vector<ViewModel> models, bool forceClear) = 0;

@@ -1,0 +1,203 @@
+// Drawing one leg of a route whose 30 stops all lie on the map's floor,
+// through a route renderer that draws nothing, against drawing the 30
+// numbered stop pins alone in the same run.
+//
+//   directions_draw [benchmark flags]
+//
+// A drawing of that leg builds its line, its start marker (a route-leg
+// button drawn into an image) and one marker per stop, each with its
+// numbered pin, and posts its notifications; usage events are switched off,
+// so that the figure is the drawing's and not the usage log's. The pins are
+// most of the work: the goal is a drawing within 1.5 times the pins alone.
+
+#include <benchmark/benchmark.h>
+
+#include <boost/json/array.hpp>
+#include <boost/json/object.hpp>
+#include <boost/json/serialize.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/CVLogger.h"
+#include "mapcontrol/CVDefaultRouteStopIconConfig.h"
+#include "mapcontrol/CVDirectionsRendererInternal.h"
+#include "platform/Logger.h"
+#include "platform/Screen.h"
+#include "platform/runtime/Runtime.h"
+#include "routemodel/CVRouteInternal.h"
+
+namespace ambrell::directions_draw_bench {
+namespace {
+
+constexpr int kStops = 30;
+
+class NullRouteRenderer : public CVRouteRenderer {
+public:
+    [[nodiscard]] std::shared_ptr<CVRouteMarkerDelegate> routeMarkerDelegate() const override {
+        return delegate_.lock();
+    }
+    void setRouteMarkerDelegate(std::weak_ptr<CVRouteMarkerDelegate> delegate) override {
+        delegate_ = std::move(delegate);
+    }
+    void apply(std::shared_ptr<const RouteViewModelProducer> model, bool, double, bool, platform::Color,
+               platform::Color, float, float, bool) override {
+        stops += model->stops ? model->stops->size() : 0;
+    }
+    void moveCamera(std::vector<CLLocationCoordinate2D>, bool, std::int64_t, float, CVCameraViewFitMode,
+                    UIEdgeInsets) override {}
+    void clear() override {}
+
+    std::size_t stops = 0;
+
+private:
+    std::weak_ptr<CVRouteMarkerDelegate> delegate_;
+};
+
+class NullMapProvider : public CVMapProvider {
+public:
+    std::shared_ptr<NullRouteRenderer> routes = std::make_shared<NullRouteRenderer>();
+    std::shared_ptr<platform::View> mapView = std::make_shared<platform::View>(CGRect{{0, 0}, {390, 844}});
+
+    [[nodiscard]] std::shared_ptr<platform::View> view() const override { return mapView; }
+    [[nodiscard]] std::shared_ptr<CVCameraOperator> cameraOperator() const override { return nullptr; }
+    [[nodiscard]] std::int64_t model2DResolutionLimit() const override { return 2048; }
+    [[nodiscard]] std::shared_ptr<CVRouteRenderer> routeRenderer() const override { return routes; }
+    [[nodiscard]] std::shared_ptr<CVPositionPresenter> positionPresenter() const override { return nullptr; }
+    void setViewModels(std::vector<ViewModel>, bool) override {}
+};
+
+class OneFloorMap : public CVMapControlDrawingSeam {
+public:
+    explicit OneFloorMap(std::shared_ptr<CVMapProvider> provider) : provider_(std::move(provider)) {}
+    [[nodiscard]] int currentFloorIndex() const override { return 0; }
+    void selectWithFloorIndex(int) override {}
+    [[nodiscard]] std::shared_ptr<CVMapProvider> mapProvider() const override { return provider_; }
+    void setCurrentDirectionsRenderer(std::weak_ptr<CVDirectionsRendererInternal>) override {}
+
+private:
+    std::shared_ptr<CVMapProvider> provider_;
+};
+
+class Quiet : public platform::LogSink {
+public:
+    void write(platform::LogLevel, std::string_view, std::string_view) override {}
+};
+
+// Legs 0 to 29 end at the stops, leg 30 runs from the last stop; every leg
+// has a line of 20 points on floor 0.
+std::shared_ptr<CVRouteInternal> routeWithStops() {
+    boost::json::array legs;
+    for (int leg = 0; leg <= kStops; ++leg) {
+        boost::json::array geometry;
+        for (int point = 0; point < 20; ++point) {
+            geometry.push_back(
+                {{"lat", 55.0 + leg * 1e-4 + point * 5e-6}, {"lng", 12.0 + point * 5e-6}, {"zLevel", 0}});
+        }
+        boost::json::object object{{"steps", boost::json::array{boost::json::object{{"geometry", geometry}}}},
+                                   {"end_location", geometry.back()}};
+        if (leg < kStops) object["legEndReason"] = 4;
+        legs.push_back(std::move(object));
+    }
+    boost::json::array order;
+    for (int stop = 0; stop < kStops; ++stop) order.push_back(stop);
+    return CVRouteInternal::decode(
+        boost::json::serialize(boost::json::object{{"legs", legs}, {"orderedStopIndexes", order}}));
+}
+
+struct Figures {
+    double drawNs = 0;
+    double pinsNs = 0;
+};
+
+Figures& figures() {
+    static Figures value;
+    return value;
+}
+
+void BM_DrawLegWithThirtyStops(benchmark::State& state) {
+    const auto provider = std::make_shared<NullMapProvider>();
+    const auto renderer = CVDirectionsRendererInternal::create(std::make_shared<OneFloorMap>(provider));
+    renderer->setRoute(routeWithStops());
+    renderer->setRouteLegIndex(kStops);
+    std::chrono::nanoseconds spent{0};
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        renderer->render();
+        spent += std::chrono::steady_clock::now() - start;
+    }
+    if (provider->routes->stops != static_cast<std::size_t>(kStops) * state.iterations()) {
+        state.SkipWithError("the drawing did not carry every stop");
+    }
+    state.counters["stops"] = kStops;
+    state.counters["per_draw_ms"] = static_cast<double>(spent.count()) / static_cast<double>(state.iterations()) / 1e6;
+}
+BENCHMARK(BM_DrawLegWithThirtyStops)->Unit(benchmark::kMillisecond);
+
+void BM_ThirtyNumberedPins(benchmark::State& state) {
+    const CVDefaultRouteStopIconConfig config(true, std::nullopt, CVDefaultRouteStopIconConfig::pinColor());
+    std::chrono::nanoseconds spent{0};
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        for (int number = 1; number <= kStops; ++number) benchmark::DoNotOptimize(config.numberedImage(number));
+        spent += std::chrono::steady_clock::now() - start;
+    }
+    state.counters["per_round_ms"] = static_cast<double>(spent.count()) / static_cast<double>(state.iterations()) / 1e6;
+}
+BENCHMARK(BM_ThirtyNumberedPins)->Unit(benchmark::kMillisecond);
+
+// The two in turn, iteration by iteration, so that a busy machine slows both
+// alike: the ratio comes from here.
+void BM_DrawAgainstPinsInTurn(benchmark::State& state) {
+    const auto provider = std::make_shared<NullMapProvider>();
+    const auto renderer = CVDirectionsRendererInternal::create(std::make_shared<OneFloorMap>(provider));
+    renderer->setRoute(routeWithStops());
+    renderer->setRouteLegIndex(kStops);
+    const CVDefaultRouteStopIconConfig config(true, std::nullopt, CVDefaultRouteStopIconConfig::pinColor());
+    std::vector<double> draws;
+    std::vector<double> pins;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        renderer->render();
+        const auto drawn = std::chrono::steady_clock::now();
+        for (int number = 1; number <= kStops; ++number) benchmark::DoNotOptimize(config.numberedImage(number));
+        const auto end = std::chrono::steady_clock::now();
+        draws.push_back(std::chrono::duration<double, std::nano>(drawn - start).count());
+        pins.push_back(std::chrono::duration<double, std::nano>(end - drawn).count());
+    }
+    const auto median = [](std::vector<double> values) {
+        std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
+        return values[values.size() / 2];
+    };
+    figures().drawNs = median(draws);
+    figures().pinsNs = median(pins);
+    state.counters["draw_ms"] = figures().drawNs / 1e6;
+    state.counters["pins_ms"] = figures().pinsNs / 1e6;
+    state.counters["ratio"] = figures().drawNs / figures().pinsNs;
+}
+BENCHMARK(BM_DrawAgainstPinsInTurn)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace ambrell::directions_draw_bench
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    ambrell::platform::Logger::setSink(std::make_shared<ambrell::directions_draw_bench::Quiet>());
+    ambrell::platform::Screen::setScale(2);
+    ambrell::CVLogger::sharedInstance()->setConfiguration(ambrell::CVLoggingConfig::noLogging());
+    benchmark::RunSpecifiedBenchmarks();
+    const auto& figures = ambrell::directions_draw_bench::figures();
+    if (figures.pinsNs > 0) {
+        std::printf(
+            "in turn, medians: drawing the leg %.3f ms, its 30 numbered pins alone %.3f ms, ratio %.2f "
+            "(goal <= 1.5)\n",
+            figures.drawNs / 1e6, figures.pinsNs / 1e6, figures.drawNs / figures.pinsNs);
+    }
+    benchmark::Shutdown();
+    ambrell::platform::Runtime::shared().shutdown();
+    return 0;
+}
