@@ -33,6 +33,12 @@ bool CVCluster::appendChild(std::shared_ptr<const ViewModel> child) {
     return true;
 }
 
+void CVCluster::prependChildren(const CVCluster& other) {
+    for (auto child = other.children_.rbegin(); child != other.children_.rend(); ++child) {
+        if (childIdSet_.insert((*child)->id).second) children_.push_front(*child);
+    }
+}
+
 std::vector<std::string> CVCluster::childIds() const {
     std::vector<std::string> ids;
     ids.reserve(children_.size());
