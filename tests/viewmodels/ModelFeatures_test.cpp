@@ -20,6 +20,7 @@
 #include "platform/Screen.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/LoopbackWebService.h"
+#include "tests/support/SampleSolutionService.h"
 #include "tests/support/TempDirectory.h"
 #include "tests/support/WaitFor.h"
 #include "viewmodels/CVModelFileCache.h"
@@ -331,6 +332,31 @@ TEST_F(Model3DTest, NothingWithoutAModelAUrlADataSetOrTheZoom) {
     buildModel3D(*location, ruleFor(web_.url("/models/chair.glb")), model, 20);
     EXPECT_FALSE(model.model3D.has_value());
     EXPECT_TRUE(web_.requests().empty());
+}
+
+TEST_F(Model3DTest, TheSampleReceptionsModelIsFetchedFromTheMediaHost) {
+    const test::SampleSolutionService service;
+    const auto solution = boost::json::parse(service.syncDocument("solutions", "en"));
+    std::shared_ptr<CVDisplayRule> rule;
+    for (const auto& type : solution.at("types").as_array()) {
+        if (type.at("name") == "Reception") rule = CVDisplayRule::initWithDictionary(type.at("displayRule"));
+    }
+    ASSERT_NE(rule, nullptr);
+    ASSERT_TRUE(rule->model3DModel().has_value());
+    EXPECT_NE(rule->model3DModel()->find("reception desk.glb"), std::string::npos);
+
+    const auto location = locationAt(51.4779, 0.0);
+    ViewModel model;
+    buildModel3D(*location, *rule, model, 21);
+    ASSERT_TRUE(model.model3D.has_value());
+    const auto path = cached("reception%20desk.glb");
+    ASSERT_TRUE(test::waitFor([&] { return std::filesystem::exists(path) && !CVModelFileCache::isDownloading(path); }));
+    EXPECT_EQ(platform::readFile(path),
+              platform::readFile(service.sample() / "service" / "models" / "reception desk.glb"));
+    // Below the rule's zoom the model is not shown.
+    ViewModel far;
+    buildModel3D(*location, *rule, far, 19);
+    EXPECT_FALSE(far.model3D.has_value());
 }
 
 }  // namespace
