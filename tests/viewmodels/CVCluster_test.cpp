@@ -4,8 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "Ambrell/CVDisplayRule.h"
+#include "data/CVEntrySeams.h"
 #include "platform/runtime/BlockingWait.h"
 #include "platform/runtime/ThreadPool.h"
+#include "tests/support/GoldenImage.h"
 #include "viewmodels/CVCluster.h"
 #include "viewmodels/CVClusterIconGenerator.h"
 #include "viewmodels/ClusterEngine.h"
@@ -108,6 +111,68 @@ TEST(CVCluster, AHostSourceWithoutAnImageHidesTheClusterWithoutFallingBack) {
     CVCluster cluster({member("a", 1, 1), member("b", 2, 2), member("c", 3, 3)}, "Cafe", icons);
     EXPECT_FALSE(viewModelOf(cluster).has_value());
     EXPECT_EQ(icons->asked, (std::vector<std::pair<std::string, int>>{{"Cafe", 3}}));
+}
+
+// The entry object's type rules, as the drawn cluster image asks for them.
+class TypeRules final : public CVEntryObjectSeam {
+public:
+    std::shared_ptr<CVDisplayRule> displayRuleForLocation(const CVLocation& /*location*/) const override {
+        return nullptr;
+    }
+    std::shared_ptr<CVDisplayRule> displayRuleForType(const std::string& typeName) const override {
+        asked.push_back(typeName);
+        return typeName == "Cafe" ? rule : nullptr;
+    }
+    std::shared_ptr<CVDisplayRule> rule;
+    mutable std::vector<std::string> asked;
+};
+
+class DrawnClusterImage : public ::testing::Test {
+protected:
+    DrawnClusterImage() {
+        auto icon = platform::Image::create(20, 20).value();
+        for (auto& pixel : icon.pixels()) pixel = 0xFF2060C0;
+        CVDisplayRuleData data;
+        data.icon = std::make_shared<const platform::Image>(std::move(icon));
+        data.iconSize = CGSize{20, 20};
+        // Not the cluster's colours.
+        data.polygonFillColor = platform::Color::fromRGBA(0, 1, 0);
+        rules_->rule = std::make_shared<CVDisplayRule>(data);
+        CVEntryObjectSeam::install(rules_);
+    }
+    ~DrawnClusterImage() override { CVEntryObjectSeam::install(nullptr); }
+
+    static CVCluster clusterOf(std::size_t count, const std::string& type) {
+        CVCluster cluster({}, type, nullptr);
+        for (std::size_t i = 0; i < count; ++i) cluster.appendChild(member("m" + std::to_string(i), 55, 12));
+        return cluster;
+    }
+
+    std::shared_ptr<TypeRules> rules_ = std::make_shared<TypeRules>();
+};
+
+TEST_F(DrawnClusterImage, TheCountDiscIsDrawnOverTheTypeRulesIcon) {
+    const auto cluster = clusterOf(12, "Cafe");
+    const auto model = viewModelOf(cluster);
+    ASSERT_TRUE(model.has_value());
+    const auto* image = viewModelImage(*model, CVModelData::icon);
+    ASSERT_NE(image, nullptr);
+    // 1.56 times the rule's 20 points: 31.2, a whole pixel more at scale 1.
+    EXPECT_EQ(image->width(), 32);
+    EXPECT_EQ(image->height(), 32);
+    test::expectMatchesGolden(*image, "tests/viewmodels/golden/cluster-icon-12@1x.png");
+    EXPECT_EQ(rules_->asked, std::vector<std::string>{"Cafe"});
+}
+
+TEST_F(DrawnClusterImage, NoTypeRuleOrNoIconMeansNoCluster) {
+    EXPECT_FALSE(viewModelOf(clusterOf(3, "Toilet")).has_value());
+    auto data = rules_->rule->data();
+    data.icon.reset();
+    data.iconUrl.reset();
+    rules_->rule = std::make_shared<CVDisplayRule>(data);
+    EXPECT_FALSE(viewModelOf(clusterOf(3, "Cafe")).has_value());
+    CVEntryObjectSeam::install(nullptr);
+    EXPECT_FALSE(viewModelOf(clusterOf(3, "Cafe")).has_value());
 }
 
 }  // namespace
