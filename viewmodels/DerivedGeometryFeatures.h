@@ -53,7 +53,8 @@ void buildOutlinePolygon(const CVLocation& location, const CVDisplayRule& rule, 
 // features and, with the building rule, the outline; none without a rule.
 // `currentBuildingId` is the map control's current building, none when the
 // map control is gone or in no building. Completes on the caller's executor
-// after asking the entry object for the parent.
+// after asking the entry object for the parent; the location must live until
+// then.
 [[nodiscard]] platform::Awaitable<std::optional<ViewModel>> buildingViewModel(
     const CVLocation& location, std::optional<std::string> currentBuildingId, double zoom,
     DerivedGeometrySwitches switches);
