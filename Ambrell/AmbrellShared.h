@@ -20,17 +20,6 @@ namespace ambrell {
 
 class CVDataSetCacheManager;
 
-// The fixed rules of a solution, by the raw values hosts pass.
-enum class CVDisplayRuleType : int {
-    selectionState = 0,
-    highlightState = 1,
-    building = 2,
-    oldSelection = 3,
-    blueDot = 4,
-    defaultRule = 5,
-    main = 6,
-};
-
 // What a host does with the SDK: load a solution with an API key, reload or
 // reset it, search and look up its content, apply user roles, feed its own
 // location sources and forward its settings. The one object implementing it

@@ -107,8 +107,8 @@ public:
 
     // Display rules of the current load; nothing (null) without a manager.
     [[nodiscard]] std::shared_ptr<CVDisplayRule> displayRuleForLocation(const CVLocation& location) const override;
-    // Queues the write of the rule under the location's id.
-    void setWithDisplayRule(std::shared_ptr<CVDisplayRule> rule, const CVLocation& location);
+    // Writes the rule under the location's id.
+    void setWithDisplayRule(std::shared_ptr<CVDisplayRule> rule, const CVLocation& location) const override;
 
     // Locations of the observed sources (venue and host sources) go to the
     // display-rule manager, each change in a task of its own on
@@ -135,15 +135,15 @@ public:
     // next load replaces it.
     [[nodiscard]] std::shared_ptr<CVLocationService> locationService() const;
     [[nodiscard]] std::shared_ptr<CVDisplayRuleManaging> displayRuleManager() const;
-    [[nodiscard]] std::shared_ptr<const CVDerivedGeometryCollection> loadedDerivedGeometry() const;
+    [[nodiscard]] std::shared_ptr<const CVDerivedGeometryCollection> loadedDerivedGeometry() const override;
     [[nodiscard]] std::shared_ptr<CVAppData> appData() const;
     [[nodiscard]] std::vector<std::shared_ptr<CVDataField>> categories() const;
     [[nodiscard]] const VenueHandlers& venueHandlers() const { return venueHandlers_; }
     [[nodiscard]] std::shared_ptr<CVVenueHandler> venueHandlerForVenueId(const std::string& venueId) const override;
     // The solution the content layer holds, or null.
-    [[nodiscard]] std::shared_ptr<CVSolutionInternal> solution() const;
+    [[nodiscard]] std::shared_ptr<CVSolutionInternal> solution() const override;
     // Live for the process, whatever the loads and resets.
-    [[nodiscard]] const std::shared_ptr<CVImageProviderImpl>& imageProvider() const { return imageProvider_; }
+    [[nodiscard]] std::shared_ptr<const CVImageProviderProtocol> imageProvider() const override;
     [[nodiscard]] const std::shared_ptr<CVVenueProvider>& venueProvider() const { return venueProvider_; }
     [[nodiscard]] const std::shared_ptr<AsyncSemaphore>& loadingSemaphore() const { return loadingSemaphore_; }
     // Made on first use by the registered factory; null while none is registered.

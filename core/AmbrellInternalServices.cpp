@@ -12,6 +12,7 @@
 #include "core/CVVenueLocationSource.h"
 #include "data/AmbrellLegacy.h"
 #include "data/CVBuildingInternal.h"
+#include "data/CVImageProvider.h"
 #include "data/CVMemoryCache.h"
 #include "data/CVVenueHandler.h"
 #include "data/CVVenueInternal.h"
@@ -119,6 +120,8 @@ std::shared_ptr<CVVenueHandler> AmbrellInternal::venueHandlerForVenueId(const st
 }
 
 std::shared_ptr<CVSolutionInternal> AmbrellInternal::solution() const { return AmbrellLegacy::solution(); }
+
+std::shared_ptr<const CVImageProviderProtocol> AmbrellInternal::imageProvider() const { return imageProvider_; }
 
 std::shared_ptr<CVDirectionsServicing> AmbrellInternal::directionsService() {
     {
@@ -267,7 +270,7 @@ std::shared_ptr<CVDisplayRule> AmbrellInternal::displayRuleForDisplayRuleType(in
     return manager->fixedRule(static_cast<CVDisplayRuleType>(rawType));
 }
 
-void AmbrellInternal::setWithDisplayRule(std::shared_ptr<CVDisplayRule> rule, const CVLocation& location) {
+void AmbrellInternal::setWithDisplayRule(std::shared_ptr<CVDisplayRule> rule, const CVLocation& location) const {
     if (const auto manager = displayRuleManager()) manager->setLocationRule(std::move(rule), location.getLocationId());
 }
 

@@ -3,6 +3,8 @@
 #include <mutex>
 
 #include "data/AmbrellLegacy.h"
+#include "data/CVImageProvider.h"
+#include "data/CVSolutionInternal.h"
 
 namespace ambrell {
 
@@ -18,6 +20,24 @@ void CVEntryObjectSeam::install(std::shared_ptr<const CVEntryObjectSeam> entry) 
     std::lock_guard lock(entryMutex);
     previous.swap(entryObject);
     entryObject = std::move(entry);
+}
+
+std::shared_ptr<CVSolutionInternal> CVEntryObjectSeam::solution() const { return AmbrellLegacy::solution(); }
+
+bool CVEntryObjectSeam::enableClustering() const {
+    const auto current = solution();
+    return current && current->config && current->config->enableClustering;
+}
+
+bool CVEntryObjectSeam::newSelection() const {
+    const auto current = solution();
+    return current && current->config && current->config->newSelection;
+}
+
+std::shared_ptr<const CVImageProviderProtocol> CVEntryObjectSeam::imageProvider() const {
+    // Stateless, so one serves every entry object that brings none.
+    static const auto shared = std::make_shared<const CVImageProviderImpl>();
+    return shared;
 }
 
 std::string CVEntryObjectSeam::language() const { return AmbrellLegacy::getLanguage(); }

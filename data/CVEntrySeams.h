@@ -12,7 +12,10 @@
 
 namespace ambrell {
 
+class CVDerivedGeometryCollection;
+class CVImageProviderProtocol;
 class CVLocation;
+class CVSolutionInternal;
 class CVVenueHandler;
 
 // The entry object's active map control as the layers below the map control
@@ -35,6 +38,37 @@ public:
     // The rule the map applies to the location (its own, its type's or the
     // solution's default), or null.
     [[nodiscard]] virtual std::shared_ptr<CVDisplayRule> displayRuleForLocation(const CVLocation& location) const = 0;
+    // The rule of the location type, by its name in any letter case; null by
+    // default (and when the current load has none).
+    [[nodiscard]] virtual std::shared_ptr<CVDisplayRule> displayRuleForType(const std::string& /*typeName*/) const {
+        return nullptr;
+    }
+    // The fixed rule of a CVDisplayRuleType raw value; null by default and
+    // for a value outside 0 to 6.
+    [[nodiscard]] virtual std::shared_ptr<CVDisplayRule> displayRuleForDisplayRuleType(int /*rawType*/) const {
+        return nullptr;
+    }
+    // Makes the rule the location's, replacing the one there: later updates
+    // of the location keep it. Any thread; nothing by default.
+    virtual void setWithDisplayRule(std::shared_ptr<CVDisplayRule> /*rule*/, const CVLocation& /*location*/) const {}
+    // The loaded location with the id, or null (by default).
+    [[nodiscard]] virtual std::shared_ptr<CVLocation> locationWithLocationId(const std::string& /*locationId*/) const {
+        return nullptr;
+    }
+    // The solution the core state holds, or null before one is loaded.
+    [[nodiscard]] virtual std::shared_ptr<CVSolutionInternal> solution() const;
+    // The solution configuration's switches; false without a solution or
+    // configuration.
+    [[nodiscard]] bool enableClustering() const;
+    [[nodiscard]] bool newSelection() const;
+    // The images of icons and 2D models; by default one shared provider of
+    // the content layer.
+    [[nodiscard]] virtual std::shared_ptr<const CVImageProviderProtocol> imageProvider() const;
+    // The derived geometry of the current load; null by default, before a
+    // load and after a reset.
+    [[nodiscard]] virtual std::shared_ptr<const CVDerivedGeometryCollection> loadedDerivedGeometry() const {
+        return nullptr;
+    }
     // The API key of the current load: set before any venue loads, none
     // before a load and after a reset.
     [[nodiscard]] virtual std::optional<std::string> apiKey() const { return std::nullopt; }

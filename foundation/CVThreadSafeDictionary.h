@@ -36,6 +36,13 @@ public:
         contents_.insert_or_assign(std::move(key), std::move(value));
     }
 
+    // Stores the value only when the key holds none, as one write: a value
+    // another thread stores meanwhile is never replaced. True when stored.
+    bool setValueIfAbsent(Value value, const Key& key) {
+        std::unique_lock lock(mutex_);
+        return contents_.try_emplace(key, std::move(value)).second;
+    }
+
     // Setting nothing removes the key, as the subscript setter does.
     void set(const Key& key, std::optional<Value> value) {
         if (value) {

@@ -162,7 +162,8 @@ TEST(CVDisplayRule, ReadsKnownKeysAndRefusesWrongKinds) {
     ASSERT_NE(rule, nullptr);
     EXPECT_FALSE(rule->isVisible());
     EXPECT_EQ(rule->iconUrl(), "https://x/i.png");
-    EXPECT_EQ(std::tie(rule->data().iconHeight, rule->data().zoomFrom), std::tuple(20, 17));
+    EXPECT_EQ(rule->iconSize(), (CGSize{24, 20}));
+    EXPECT_EQ(rule->zoomFrom(), 17);
     EXPECT_FALSE(rule->data().label);
     // What it writes reads back to the same rule.
     EXPECT_EQ(*CVDisplayRule::initWithDictionary(rule->JSONObject()), *rule);

@@ -1,7 +1,8 @@
 // A program that links only the SDK (AmbrellCore::AmbrellCore) and installs
 // no route-network service of its own: the library has installed it before
 // main, so the venues load their route networks, online and offline from the
-// app's bundled resources. Its version constants are there for it too.
+// app's bundled resources. Its version constants are there for it too, and so
+// is the display-rule manager every load makes.
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 #include "core/AmbrellCoreVersion.h"
 #include "core/CVAmbrell.h"
 #include "data/AmbrellLegacy.h"
+#include "data/CVEntrySeams.h"
 #include "data/CVRouteNetworkSeams.h"
 #include "foundation/SdkVersion.h"
 #include "routing/CVRouteNetwork.h"
@@ -23,6 +25,7 @@
 #include "routing/Graph/CVGraph.h"
 #include "routing/Graph/CVGraphNode.h"
 #include "tests/data/SampleServiceFixture.h"
+#include "tests/support/WaitFor.h"
 
 namespace ambrell {
 namespace {
@@ -101,6 +104,39 @@ TEST_F(EntryStartup, VenuesLoadTheirRouteNetworksOfflineFromTheBundledResources)
     service_.stop();
     setOnline(false);
     expectLoadedWithRouteNetworks();
+}
+
+TEST_F(EntryStartup, EachLoadHasDisplayRulesAndAResetDropsThem) {
+    const auto sdk = CVAmbrell::shared();
+    EXPECT_EQ(sdk->displayRuleForType("Office"), nullptr);
+    EXPECT_EQ(sdk->displayRuleForDisplayRuleType(5), nullptr);
+    ASSERT_EQ(completed([&](auto done) { sdk->load(id(), std::nullopt, done); }), std::nullopt);
+
+    const auto office = sdk->displayRuleForType("OFFICE");
+    ASSERT_NE(office, nullptr);
+    const auto main = sdk->displayRuleForDisplayRuleType(6);
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(office->parent(), main);
+    EXPECT_EQ(main->parent(), sdk->displayRuleForDisplayRuleType(5));
+    EXPECT_EQ(sdk->displayRuleForDisplayRuleType(7), nullptr);
+
+    // The locations' rules follow the sources' updates, on the location
+    // service's actor.
+    const auto entry = CVEntryObjectSeam::installed();
+    ASSERT_NE(entry, nullptr);
+    const auto location = sdk->locationWithLocationId("39863cf72b24e96b7fce6fec");
+    ASSERT_NE(location, nullptr);
+    std::shared_ptr<CVDisplayRule> rule;
+    ASSERT_TRUE(test::waitFor([&] { return (rule = entry->displayRuleForLocation(*location)) != nullptr; }));
+    EXPECT_EQ(rule->parent(), office);
+    EXPECT_EQ(rule->label(), "{{name}}");    // from the solution's main rule
+    EXPECT_EQ(rule->wallsVisible(), true);   // from the type
+    EXPECT_EQ(rule->badgeVisible(), false);  // from the default rule
+    EXPECT_TRUE(rule->isVisible());
+
+    EXPECT_EQ(completed([&](auto done) { sdk->reset(done); }), std::nullopt);
+    EXPECT_EQ(sdk->displayRuleForType("Office"), nullptr);
+    EXPECT_EQ(entry->displayRuleForLocation(*location), nullptr);
 }
 
 }  // namespace

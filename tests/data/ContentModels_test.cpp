@@ -56,7 +56,7 @@ TEST(SolutionModel, ReadsEveryKeyOfTheDocument) {
     EXPECT_EQ(config.mainDisplayRuleData.value().zoomFrom, 17);
     EXPECT_FALSE(config.buildingDisplayRuleData);
     ASSERT_TRUE(config.stateDisplayRules && config.stateDisplayRules->selection);
-    EXPECT_EQ(config.stateDisplayRules->selection->polygonFillColor, "#FF0000");
+    EXPECT_EQ(config.stateDisplayRules->selection->polygonFillColor, platform::Color::fromRGBA(1, 0, 0));
     EXPECT_FALSE(config.stateDisplayRules->highlight);
     EXPECT_EQ(config.locationSettings, (CVLocationSettings{false}));
 
