@@ -1,11 +1,14 @@
 #include "platform/Text.h"
 
+#include "platform/TextCairo.h"
+
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
 #include <cmath>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace ambrell::platform {
 
@@ -75,19 +78,66 @@ std::unique_ptr<PangoLayout, UnrefObject> layoutFor(cairo_t* context, std::strin
     return layout;
 }
 
-}  // namespace
-}  // namespace text_drawing
+bool isUsableWidth(double width) { return std::isfinite(width) && width > 0 && width < 1e6; }
 
-CGSize measureText(std::string_view text, const Font& font) {
-    if (text.empty() || !text_drawing::isUsableSize(font.size)) return {};
-    const std::lock_guard lock(text_drawing::sharedFontMap().mutex);
-    const std::unique_ptr<cairo_surface_t, text_drawing::DestroySurface> surface(
+PangoAlignment pangoAlignment(TextAlignment alignment) {
+    switch (alignment) {
+        case TextAlignment::Center: return PANGO_ALIGN_CENTER;
+        case TextAlignment::Right: return PANGO_ALIGN_RIGHT;
+        case TextAlignment::Left: break;
+    }
+    return PANGO_ALIGN_LEFT;
+}
+
+CGSize measureWrapped(std::string_view text, const Font& font, std::optional<double> maxWidth) {
+    if (text.empty() || !isUsableSize(font.size)) return {};
+    const std::lock_guard lock(sharedFontMap().mutex);
+    const std::unique_ptr<cairo_surface_t, DestroySurface> surface(
         cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1));
-    const std::unique_ptr<cairo_t, text_drawing::DestroyContext> context(cairo_create(surface.get()));
-    const auto layout = text_drawing::layoutFor(context.get(), text, font);
+    const std::unique_ptr<cairo_t, DestroyContext> context(cairo_create(surface.get()));
+    const auto layout = layoutFor(context.get(), text, font);
+    if (maxWidth) {
+        pango_layout_set_width(layout.get(), static_cast<int>(*maxWidth * PANGO_SCALE));
+        pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
+    }
     PangoRectangle logical{};
     pango_layout_get_extents(layout.get(), nullptr, &logical);
     return {static_cast<double>(logical.width) / PANGO_SCALE, static_cast<double>(logical.height) / PANGO_SCALE};
+}
+
+}  // namespace
+
+void showText(cairo_t* context, std::string_view text, const Font& font, double width, bool wrap,
+              TextAlignment alignment) {
+    if (text.empty() || !isUsableSize(font.size)) return;
+    const std::lock_guard lock(sharedFontMap().mutex);
+    const auto layout = layoutFor(context, text, font);
+    pango_layout_set_alignment(layout.get(), pangoAlignment(alignment));
+    double offset = 0;
+    if (wrap && isUsableWidth(width)) {
+        pango_layout_set_width(layout.get(), static_cast<int>(width * PANGO_SCALE));
+        pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
+    } else if (alignment != TextAlignment::Left && std::isfinite(width)) {
+        // Without a layout width pango aligns lines against the widest one;
+        // the block itself is placed in the box here.
+        PangoRectangle logical{};
+        pango_layout_get_extents(layout.get(), nullptr, &logical);
+        const double spare = width - static_cast<double>(logical.width) / PANGO_SCALE;
+        offset = alignment == TextAlignment::Center ? spare / 2 : spare;
+    }
+    cairo_move_to(context, offset, 0);
+    pango_cairo_show_layout(context, layout.get());
+}
+
+}  // namespace text_drawing
+
+CGSize measureText(std::string_view text, const Font& font) {
+    return text_drawing::measureWrapped(text, font, std::nullopt);
+}
+
+CGSize measureText(std::string_view text, const Font& font, double maxWidth) {
+    if (!text_drawing::isUsableWidth(maxWidth)) return measureText(text, font);
+    return text_drawing::measureWrapped(text, font, maxWidth);
 }
 
 void drawText(Image& image, std::string_view text, const Font& font, CGPoint origin, const Color& color) {

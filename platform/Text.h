@@ -28,6 +28,8 @@ struct Font {
     friend bool operator==(const Font&, const Font&) = default;
 };
 
+enum class TextAlignment { Left, Center, Right };
+
 // Text is laid out by pango on cairo, on one line (line breaks in the text
 // start new lines), with hinting off and grey antialiasing: sizes scale with
 // the font size and the screen's scale alike, and pixels carry no colour
@@ -36,6 +38,10 @@ struct Font {
 // The size in points that drawText() covers; zero by zero for empty text or
 // a size that is not a finite positive number.
 [[nodiscard]] CGSize measureText(std::string_view text, const Font& font);
+// The size the text covers laid out in lines at most `maxWidth` points wide:
+// lines wrap between words, or inside a word longer than a line. A width that
+// is not a finite positive number lays the text out as measureText() does.
+[[nodiscard]] CGSize measureText(std::string_view text, const Font& font, double maxWidth);
 
 // Draws the text over the image with its top-left corner at `origin`, in
 // points of the image (its scale turns them into pixels). Text that is not
