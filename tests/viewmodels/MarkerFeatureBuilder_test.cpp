@@ -216,16 +216,6 @@ TEST(MarkerFeature, SelectionOpensTheInfoWindowAndStopsCollisionAndClustering) {
     EXPECT_EQ(std::get<std::string>(*property(viewModel, CVModelPropertyKey::labelAnchor)), "center");
 }
 
-TEST(MarkerFeature, NoColourWritesNoColourKeysAndFullOpacity) {
-    Build build;
-    build.rule.labelStyleTextColor.reset();
-    build.rule.labelStyleHaloColor.reset();
-    const auto viewModel = build.run();
-    EXPECT_EQ(property(viewModel, CVModelPropertyKey::labelColor), nullptr);
-    EXPECT_EQ(property(viewModel, CVModelPropertyKey::labelHaloColor), nullptr);
-    EXPECT_EQ(std::get<double>(*property(viewModel, CVModelPropertyKey::labelOpacity)), 1.0);
-}
-
 TEST(MarkerFeature, LabelOffsetIsHalfTheIconWidthInLabelSizes) {
     platform::Screen::setScale(2);
     Build build;
@@ -257,16 +247,7 @@ TEST(MarkerFeature, LabelNumbersBecomeIntegersClampedAndNaNAsZero) {
     }
 }
 
-TEST(MarkerFeature, SortingAreaIsTheRoomAreaElseTheNegatedLatitude) {
-    Build south;
-    south.location = test::pointLocation("poi-2", "Harbour Cafe", -33.8568, 151.2153);
-    EXPECT_EQ(std::get<double>(*property(south.run(), CVModelPropertyKey::markerGeometryArea)), 33.8568);
-
-    Build room;
-    room.location = test::roomLocation("room-1", "Room 1", 55.6761, 12.5683);
-    EXPECT_DOUBLE_EQ(std::get<double>(*property(room.run(), CVModelPropertyKey::markerGeometryArea)),
-                     room.location->cv_polygon()->area());
-
+TEST(MarkerFeature, ARoomOfNoAreaSortsByItsLatitude) {
     Build flatRoom;
     flatRoom.location = test::roomLocation("room-2", "Room 2", 55.6761, 12.5683, 0);
     EXPECT_EQ(std::get<double>(*property(flatRoom.run(), CVModelPropertyKey::markerGeometryArea)),
