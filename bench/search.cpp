@@ -1,7 +1,10 @@
 // Search over the sample solution's 100,000-location variant: the location
 // store against a plain linear scan of the same data (the floor any index must
-// beat). Each iteration asks a whole set of queries once and the figures are
-// given per query; the closing table gives the scan's time divided by the store's.
+// beat), and its index build and text queries against SQLite FTS5 over the
+// same texts (the yardstick of a ready-made full-text index). Each iteration
+// asks a whole set of queries once and the figures are given per query; the
+// closing table gives the scan's and FTS5's times divided by the store's, and
+// whether FTS5 answered each text query with as many locations as the store.
 //
 //     search [benchmark flags] [locations.json]
 //
@@ -22,6 +25,7 @@
 #include "data/CVLocationInternal.h"
 
 #include <benchmark/benchmark.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <chrono>
@@ -451,6 +455,222 @@ void checkScanAgreesWithStore() {
     }
 }
 
+// ---------------------------------------------------------------------------
+// SQLite FTS5 over the same texts: the yardstick for the index build and the
+// text queries. One row per record, its texts in columns weighed as the store
+// weighs them (name, aliases, external id, the rest); every query word is a
+// prefix, as it is for the store, and the answers are ranked by bm25. A column
+// FTS5 does not tokenise keeps the hidden locations out, as the store does.
+// The query words are the store's own folded tokens, so that both engines are
+// asked for the same words and any difference in the answers lies in the index.
+
+struct FtsRow {
+    std::int64_t id = 0;
+    std::string name;
+    std::string aliases;
+    std::string externalId;
+    std::string other;
+    bool visible = false;
+};
+
+void appendFtsText(std::string& column, const std::string& text) {
+    // A line break separates two values the way a space would, for unicode61.
+    column += column.empty() ? text : "\n" + text;
+}
+
+// Sorting the texts into columns is not indexing, so it is done once here and
+// the build is measured from these rows.
+std::vector<FtsRow> prepareFtsRows(const std::vector<AXLocation>& locations) {
+    std::vector<FtsRow> rows;
+    rows.reserve(locations.size());
+    for (const auto& location : locations) {
+        FtsRow row;
+        row.id = location.locationId;
+        row.visible = visibleStatus(location.status);
+        for (const auto& property : location.properties) {
+            const std::string key = axsearch::foldedKey(property.key);
+            appendFtsText(key == "name"         ? row.name
+                          : key == "aliases"    ? row.aliases
+                          : key == "externalid" ? row.externalId
+                                                : row.other,
+                          property.value);
+        }
+        for (const auto& alias : location.aliases) {
+            appendFtsText(row.aliases, alias);
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+const std::vector<FtsRow>& ftsRows() {
+    static const auto rows = prepareFtsRows(solution());
+    return rows;
+}
+
+// An in-memory database holding one FTS5 table, and its ranked text query.
+class FtsIndex {
+public:
+    FtsIndex() {
+        if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+            failed("cannot open an in-memory database");
+        }
+        execute(
+            "CREATE VIRTUAL TABLE places USING fts5(name, aliases, externalid, other, visible UNINDEXED, "
+            "tokenize = 'unicode61 remove_diacritics 2')");
+    }
+
+    ~FtsIndex() {
+        sqlite3_finalize(query_);
+        sqlite3_close_v2(db_);
+    }
+
+    explicit FtsIndex(const std::vector<FtsRow>& rows) : FtsIndex() { add(rows); }
+
+    FtsIndex(const FtsIndex&) = delete;
+    FtsIndex& operator=(const FtsIndex&) = delete;
+
+    void add(const std::vector<FtsRow>& rows) {
+        sqlite3_stmt* insert = nullptr;
+        const char* sql =
+            "INSERT INTO places(rowid, name, aliases, externalid, other, visible) VALUES (?, ?, ?, ?, ?, ?)";
+        if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &insert, nullptr) != SQLITE_OK) {
+            failed("cannot prepare the insert");
+        }
+        execute("BEGIN");
+        for (const auto& row : rows) {
+            sqlite3_bind_int64(insert, 1, row.id);
+            bindText(insert, 2, row.name);
+            bindText(insert, 3, row.aliases);
+            bindText(insert, 4, row.externalId);
+            bindText(insert, 5, row.other);
+            sqlite3_bind_int(insert, 6, row.visible ? 1 : 0);
+            if (sqlite3_step(insert) != SQLITE_DONE) {
+                sqlite3_finalize(insert);
+                failed("cannot insert location " + std::to_string(row.id));
+            }
+            sqlite3_reset(insert);
+        }
+        sqlite3_finalize(insert);
+        execute("COMMIT");
+    }
+
+    // The ids of the visible rows that match, best first.
+    std::vector<std::int32_t> match(const std::string& expression) {
+        if (query_ == nullptr) {
+            const char* sql =
+                "SELECT rowid FROM places WHERE places MATCH ?1 AND visible = 1 "
+                "ORDER BY bm25(places, 4.0, 3.0, 2.0, 1.0)";
+            if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &query_, nullptr) != SQLITE_OK) {
+                failed("cannot prepare the query");
+            }
+        }
+        bindText(query_, 1, expression);
+        std::vector<std::int32_t> ids;
+        int step = SQLITE_ROW;
+        while ((step = sqlite3_step(query_)) == SQLITE_ROW) {
+            ids.push_back(static_cast<std::int32_t>(sqlite3_column_int64(query_, 0)));
+        }
+        sqlite3_reset(query_);
+        if (step != SQLITE_DONE) {
+            failed("cannot query " + expression);
+        }
+        return ids;
+    }
+
+private:
+    static void bindText(sqlite3_stmt* statement, int index, const std::string& text) {
+        sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_STATIC, SQLITE_UTF8);
+    }
+
+    void execute(const char* sql) {
+        if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+            failed(sql);
+        }
+    }
+
+    [[noreturn]] void failed(const std::string& what) const {
+        fail("SQLite: " + what + ": " + (db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory"));
+    }
+
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* query_ = nullptr;
+};
+
+FtsIndex& ftsIndex() {
+    static FtsIndex index{ftsRows()};
+    return index;
+}
+
+// Each query word quoted (a quote in it doubled) and marked as a prefix; FTS5
+// ands the words.
+std::string ftsExpression(const std::string& text) {
+    std::string expression;
+    for (const auto& word : axsearch::searchTokens(text)) {
+        expression += expression.empty() ? "\"" : " \"";
+        for (const char c : word) {
+            expression += c;
+            if (c == '"') {
+                expression += '"';
+            }
+        }
+        expression += "\"*";
+    }
+    return expression;
+}
+
+std::vector<std::string> ftsExpressions(const std::vector<std::string>& texts) {
+    std::vector<std::string> expressions;
+    for (const auto& text : texts) {
+        expressions.push_back(ftsExpression(text));
+    }
+    return expressions;
+}
+
+// How many answers each engine gives to each text query of a set.
+struct AnswerCounts {
+    std::vector<std::size_t> store;
+    std::vector<std::size_t> fts;
+
+    std::size_t mismatches() const {
+        std::size_t differing = 0;
+        for (std::size_t i = 0; i < store.size(); ++i) {
+            differing += store[i] != fts[i] ? 1 : 0;
+        }
+        return differing;
+    }
+    double meanStore() const { return mean(store); }
+    double meanFts() const { return mean(fts); }
+
+private:
+    static double mean(const std::vector<std::size_t>& counts) {
+        double sum = 0;
+        for (const auto count : counts) {
+            sum += static_cast<double>(count);
+        }
+        return counts.empty() ? 0.0 : sum / static_cast<double>(counts.size());
+    }
+};
+
+AnswerCounts countAnswers(const std::vector<std::string>& texts) {
+    AnswerCounts counts;
+    for (const auto& text : texts) {
+        counts.store.push_back(store().locationIdsForQuery({.text = text}, {}).size());
+        counts.fts.push_back(ftsIndex().match(ftsExpression(text)).size());
+    }
+    return counts;
+}
+
+const AnswerCounts& prefixAnswerCounts() {
+    static const auto counts = countAnswers(prefixQueries());
+    return counts;
+}
+
+const AnswerCounts& exactAnswerCounts() {
+    static const auto counts = countAnswers(exactQueries());
+    return counts;
+}
+
 // What the queries are, so that a reader can judge the times.
 void describeData() {
     const Solution& data = loaded();
@@ -460,8 +680,10 @@ void describeData() {
         std::printf(" (%zu ids hashed to one an earlier location had: the store kept the later)", data.replaced);
     }
     // The table below gives the mean over all prefixes; these are each one's.
-    std::printf("\nprefix queries (answers, store's mean time of 10 runs):");
-    for (const auto& text : prefixQueries()) {
+    std::printf("\nprefix queries (answers, mean time of 10 runs; store, then FTS5):");
+    const auto& prefixCounts = prefixAnswerCounts();
+    for (std::size_t i = 0; i < prefixQueries().size(); ++i) {
+        const std::string& text = prefixQueries()[i];
         std::size_t answers = 0;
         const auto start = std::chrono::steady_clock::now();
         for (int run = 0; run < 10; ++run) {
@@ -469,8 +691,25 @@ void describeData() {
         }
         const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
         std::printf("\n  %-6s %7zu answers %9.3f ms", text.c_str(), answers, elapsed.count() / 10);
+        const std::string expression = ftsExpression(text);
+        const auto ftsStart = std::chrono::steady_clock::now();
+        for (int run = 0; run < 10; ++run) {
+            benchmark::DoNotOptimize(ftsIndex().match(expression).data());
+        }
+        const std::chrono::duration<double, std::milli> ftsElapsed = std::chrono::steady_clock::now() - ftsStart;
+        std::printf("  | FTS5 %7zu answers %9.3f ms%s", prefixCounts.fts[i], ftsElapsed.count() / 10,
+                    prefixCounts.fts[i] != prefixCounts.store[i] ? "  <- the counts differ" : "");
     }
     std::printf("\nexact queries: %zu names, such as \"%s\"\n", exactQueries().size(), exactQueries().back().c_str());
+    const auto& exactCounts = exactAnswerCounts();
+    std::printf("  FTS5 gives the store's answer count to %zu of them\n",
+                exactQueries().size() - exactCounts.mismatches());
+    for (std::size_t i = 0; i < exactQueries().size(); ++i) {
+        if (exactCounts.fts[i] != exactCounts.store[i]) {
+            std::printf("  \"%s\": store %zu answers, FTS5 %zu <- the counts differ\n", exactQueries()[i].c_str(),
+                        exactCounts.store[i], exactCounts.fts[i]);
+        }
+    }
     for (const auto& venue : data.venues) {
         std::printf("venue %s: %.0f m x %.0f m, floors %d to %d\n", venue.key.c_str(),
                     (venue.east - venue.west) * metresPerDegreeOfLongitude(venue),
@@ -488,6 +727,14 @@ void IndexBuild_store(benchmark::State& state) {
         auto service = AXLocationService::create();
         service.addOrUpdateLocations(locations);
         benchmark::DoNotOptimize(service.count());
+    }
+}
+
+void IndexBuild_fts5(benchmark::State& state) {
+    const auto& rows = ftsRows();
+    for (auto _ : state) {
+        FtsIndex index{rows};
+        benchmark::DoNotOptimize(&index);
     }
 }
 
@@ -533,6 +780,17 @@ void ExactQuery_store(benchmark::State& state) {
 void ExactQuery_scan(benchmark::State& state) {
     measure(state, exactQueries().size(), [](std::size_t i) { return scanText(exactQueries()[i]); });
 }
+// Besides its own answers, the count the store gives, so that a difference
+// shows beside the time.
+void measureFts(benchmark::State& state, const std::vector<std::string>& texts, const AnswerCounts& counts) {
+    const auto expressions = ftsExpressions(texts);
+    measure(state, expressions.size(), [&](std::size_t i) { return ftsIndex().match(expressions[i]); });
+    state.counters["store ids/query"] = counts.meanStore();
+    state.counters["count mismatches"] = static_cast<double>(counts.mismatches());
+}
+
+void PrefixQuery_fts5(benchmark::State& state) { measureFts(state, prefixQueries(), prefixAnswerCounts()); }
+void ExactQuery_fts5(benchmark::State& state) { measureFts(state, exactQueries(), exactAnswerCounts()); }
 void BoundsQuery_store(benchmark::State& state) {
     static const auto filters = boundsFilters();
     measure(state, filters.size(), [](std::size_t i) { return store().locationIdsForQuery({}, filters[i]); });
@@ -552,18 +810,22 @@ void FilterOnlyQuery_scan(benchmark::State& state) {
 
 BENCHMARK(IndexBuild_store)->Unit(benchmark::kMillisecond);
 BENCHMARK(IndexBuild_scan)->Unit(benchmark::kMillisecond);
+BENCHMARK(IndexBuild_fts5)->Unit(benchmark::kMillisecond);
 BENCHMARK(PrefixQuery_store)->Unit(benchmark::kMicrosecond);
 BENCHMARK(PrefixQuery_scan)->Unit(benchmark::kMicrosecond);
+BENCHMARK(PrefixQuery_fts5)->Unit(benchmark::kMicrosecond);
 BENCHMARK(ExactQuery_store)->Unit(benchmark::kMicrosecond);
 BENCHMARK(ExactQuery_scan)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ExactQuery_fts5)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BoundsQuery_store)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BoundsQuery_scan)->Unit(benchmark::kMicrosecond);
 BENCHMARK(FilterOnlyQuery_store)->Unit(benchmark::kMicrosecond);
 BENCHMARK(FilterOnlyQuery_scan)->Unit(benchmark::kMicrosecond);
 
 // Prints the usual table, then each operation's store time per query beside
-// the scan's. Under repetitions the repetitions are averaged here, since the
-// aggregate rows carry a standard deviation and a coefficient of variation too.
+// the scan's and FTS5's, and whether FTS5 gave the store's answer counts.
+// Under repetitions the repetitions are averaged here, since the aggregate
+// rows carry a standard deviation and a coefficient of variation too.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -582,20 +844,39 @@ public:
                 Mean& mean = times_[name.substr(0, split)][name.substr(split + 1)];
                 mean.sum += micros;
                 ++mean.count;
+                const auto mismatches = run.counters.find("count mismatches");
+                if (mismatches != run.counters.end()) {
+                    mismatches_[name.substr(0, split)] = mismatches->second.value;
+                }
             }
         }
     }
 
     void Finalize() override {
         ConsoleReporter::Finalize();
-        std::printf("\n%-18s %14s %14s %14s\n", "operation", "store (us)", "scan (us)", "scan / store");
+        std::printf("\n%-18s %14s %14s %14s %14s %14s  %s\n", "operation", "store (us)", "scan (us)", "scan / store",
+                    "FTS5 (us)", "FTS5 / store", "FTS5's answer counts");
         std::printf("(per query; the index builds per build)\n");
         for (const auto& [operation, times] : times_) {
             const auto store = times.find("store");
             const auto scan = times.find("scan");
             if (store != times.end() && scan != times.end()) {
-                std::printf("%-18s %14.1f %14.1f %14.2f\n", operation.c_str(), store->second.value(),
+                std::printf("%-18s %14.1f %14.1f %14.2f", operation.c_str(), store->second.value(),
                             scan->second.value(), scan->second.value() / store->second.value());
+                const auto fts = times.find("fts5");
+                if (fts != times.end()) {
+                    std::printf(" %14.1f %14.2f", fts->second.value(), fts->second.value() / store->second.value());
+                    const auto mismatches = mismatches_.find(operation);
+                    if (mismatches == mismatches_.end()) {
+                        std::printf("\n");
+                    } else if (mismatches->second == 0) {
+                        std::printf("  the store's\n");
+                    } else {
+                        std::printf("  DIFFER for %.0f queries\n", mismatches->second);
+                    }
+                } else {
+                    std::printf(" %14s %14s\n", "-", "-");
+                }
             }
         }
     }
@@ -607,6 +888,7 @@ private:
         double value() const { return sum / count; }
     };
     std::map<std::string, std::map<std::string, Mean>> times_;
+    std::map<std::string, double> mismatches_;
 };
 
 }  // namespace
