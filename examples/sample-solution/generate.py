@@ -398,8 +398,9 @@ class Solution:
                                   text("North entrance", "Nordindgang"), point=(cx, y1),
                                   categories={"transport", "accessibility"})
         if index == 1:
+            # A name that looks like a template reference: labels must show it as written.
             self.add_location(venue, building, index, "Lounge", "%s-LNG" % prefix,
-                              text("Lounge", "Lounge"),
+                              text("Coffee $1 lounge", "Kaffe $1 lounge"),
                               rect=(cx - 6.0, cy - CORRIDOR_HALF_WIDTH, cx + 6.0, cy + CORRIDOR_HALF_WIDTH),
                               categories={"food"}, active=(1704067200, 2051222400))
 
@@ -514,7 +515,24 @@ class Solution:
             rule.update({"extrusionVisible": True, "extrusionHeight": 2.5, "extrusionColor": "#F0B866"})
         if name == "Desk":
             rule["labelVisible"] = False
+        rule.update(self.label_style(name))
+        if name == "Meeting Room":
+            # A badge in the icon's top-right corner: the rooms can be booked.
+            rule.update({"badgeVisible": True, "badgeZoomFrom": 18, "badgeZoomTo": 22, "badgePosition": "topRight",
+                         "badgeRadius": 5, "badgeStrokeWidth": 2, "badgeScale": 1, "badgeFillColor": "#F0B866",
+                         "badgeStrokeColor": "#FFFFFF"})
+        if name == "Entrance":
+            rule["iconPlacement"] = "bottom"
         return rule
+
+    @staticmethod
+    def label_style(type_name):
+        """Labels are dark on a white halo; parking labels lie flat along the parking row."""
+        style = {"labelZoomFrom": 18, "labelZoomTo": 22, "labelStyleTextSize": 12, "labelStyleTextColor": "#1F2937",
+                 "labelStyleHaloColor": "#FFFFFF", "labelStyleHaloWidth": 1, "labelStyleHaloBlur": 0}
+        if type_name == "Parking":
+            style.update({"labelType": "flat", "labelStyleBearing": 90, "labelZoomFrom": 16})
+        return style
 
     def solution_document(self, lang):
         types = []

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "Ambrell/CVFeatureType.h"
+#include "Ambrell/CVLocation.h"
+#include "platform/runtime/Executor.h"
+#include "viewmodels/CVMapControlSeam.h"
+#include "viewmodels/FontStyle.h"
+#include "viewmodels/ViewModel.h"
+
+namespace ambrell {
+
+// Turns the locations one render of the map shows into the view models the
+// map-provider adapter draws. The map control makes one producer per render,
+// runs it once off the main thread and hands the result to the adapter.
+class CVViewModelProducer {
+public:
+    // How many locations are worked on at once, at most.
+    static constexpr std::size_t kChunkSize = 50;
+
+    // Reads the camera's zoom and bearing from the map control now (both 0
+    // when it is gone); holds the map control weakly, so that a render does
+    // not keep a closed map alive.
+    CVViewModelProducer(std::vector<std::shared_ptr<CVLocation>> locations,
+                        const std::shared_ptr<CVMapControlSeam>& mapControl, std::optional<FontStyle> fontStyle,
+                        std::vector<CVFeatureType> hiddenFeatures);
+    CVViewModelProducer(const CVViewModelProducer&) = delete;
+    CVViewModelProducer& operator=(const CVViewModelProducer&) = delete;
+
+    // One view model per location fit to draw, in the order of the
+    // locations, clustered when the solution asks for clustering. Never
+    // throws. The producer must outlive the run.
+    [[nodiscard]] platform::Awaitable<std::vector<ViewModel>> produceViewModels();
+
+    // The view model of one location, or none when it is not to be drawn
+    // (no rule, an invisible one, a missing state rule, a base type the map
+    // does not draw, the map control gone, its run cancelled).
+    [[nodiscard]] platform::Awaitable<std::optional<ViewModel>> produceViewModel(std::shared_ptr<CVLocation> location);
+
+    [[nodiscard]] const std::vector<std::shared_ptr<CVLocation>>& locations() const { return locations_; }
+    [[nodiscard]] double zoom() const { return zoom_; }
+    [[nodiscard]] double cameraBearing() const { return cameraBearing_; }
+    // The kinds of feature the map must not draw; markers and polygons are
+    // drawn whatever it says.
+    [[nodiscard]] const std::vector<CVFeatureType>& hiddenFeatures() const { return hiddenFeatures_; }
+
+private:
+    // The chunk whose locations are being worked on; a second run cancels
+    // the one still open, whose unstarted locations are then dropped.
+    struct Chunk {
+        std::atomic<bool> cancelled{false};
+    };
+
+    [[nodiscard]] platform::Awaitable<std::optional<ViewModel>> locationStep(std::shared_ptr<CVLocation> location,
+                                                                             std::shared_ptr<const Chunk> chunk);
+    [[nodiscard]] platform::Awaitable<std::optional<ViewModel>> locationViewModel(const CVLocation& location);
+    [[nodiscard]] platform::Awaitable<std::optional<ViewModel>> buildingViewModel(const CVLocation& location);
+    [[nodiscard]] platform::Awaitable<std::vector<ViewModel>> clusteredViewModels(std::vector<ViewModel> viewModels);
+
+    std::vector<std::shared_ptr<CVLocation>> locations_;
+    std::weak_ptr<CVMapControlSeam> mapControl_;
+    std::optional<FontStyle> fontStyle_;
+    double zoom_ = 0;
+    double cameraBearing_ = 0;
+    std::vector<CVFeatureType> hiddenFeatures_;
+
+    std::mutex chunkMutex_;
+    std::shared_ptr<Chunk> openChunk_;
+};
+
+}  // namespace ambrell

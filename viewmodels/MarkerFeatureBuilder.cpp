@@ -1,0 +1,177 @@
+#include "viewmodels/MarkerFeatureBuilder.h"
+
+#include <cmath>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Ambrell/CVLog.h"
+#include "Ambrell/CVSaturatingCast.h"
+#include "data/CVLocationInternal.h"
+#include "foundation/ColorHelpers.h"
+#include "viewmodels/CVBadgedIcon.h"
+#include "viewmodels/CVLabelTemplate.h"
+#include "viewmodels/CVLocationSelectability.h"
+#include "viewmodels/CVModelError.h"
+#include "viewmodels/DisplayRuleImages.h"
+#include "viewmodels/FeatureNumbers.h"
+#include "viewmodels/ImageUtilities.h"
+
+namespace ambrell {
+
+namespace marker_feature_builder {
+namespace {
+
+using Icon = std::shared_ptr<const platform::Image>;
+
+bool inZoomRange(std::optional<double> from, std::optional<double> to, double zoom) {
+    return from && to && *from <= zoom && zoom <= *to;
+}
+
+void writeColor(CVFeatureProperties& properties, CVModelPropertyKey key, const std::optional<platform::Color>& color) {
+    std::optional<std::string> hex;
+    if (color) hex = hexString(*color, false);
+    if (hex) {
+        properties[key] = std::move(*hex);
+    } else {
+        properties.erase(key);
+    }
+}
+
+// The area the adapter sorts markers by: big rooms under small ones. A point,
+// or an outline of no area, sorts by latitude instead, southern ones on top.
+double sortingArea(const CVLocationInternal& location) {
+    const auto geometry = location.cv_effectiveGeometry();
+    if (const auto* polygon = dynamic_cast<const CVPolygonGeometry*>(geometry.get())) {
+        const double area = polygon->area();
+        if (area != 0) return area;
+    }
+    return -location.getPosition().latitude();
+}
+
+void writeLabel(CVFeatureProperties& properties, const CVDisplayRule& rule, const FontStyle& style,
+                const std::string& label, double cameraBearing) {
+    if (!label.empty()) properties[CVModelPropertyKey::markerLabel] = label;
+    properties[CVModelPropertyKey::labelSize] = style.size;
+    writeColor(properties, CVModelPropertyKey::labelColor, style.color);
+    writeColor(properties, CVModelPropertyKey::labelHaloColor, style.haloColor);
+    properties[CVModelPropertyKey::labelHaloWidth] = style.haloWidth;
+    properties[CVModelPropertyKey::labelHaloBlur] = style.haloBlur;
+    properties[CVModelPropertyKey::labelOpacity] =
+        style.color ? static_cast<double>(alphaComponent(*style.color)) : 1.0;
+    properties[CVModelPropertyKey::labelFont] = style.font.family;
+    properties[CVModelPropertyKey::labelMaxWidth] = saturatingCast<std::uint64_t>(rule.labelMaxWidth().value_or(0));
+    const auto labelType = rule.labelType();
+    if (labelType) {
+        properties[CVModelPropertyKey::labelType] = std::string(labelTypeName(*labelType));
+    } else {
+        properties.erase(CVModelPropertyKey::labelType);
+    }
+    if (labelType == CVLabelType::flat) {
+        properties[CVModelPropertyKey::labelBearing] =
+            uprightLabelBearing(rule.labelStyleBearing().value_or(0), cameraBearing);
+    }
+}
+
+platform::Awaitable<void> attachIcon(const CVLocationInternal& location, std::shared_ptr<const CVDisplayRule> rule,
+                                     bool selected, double zoom, ViewModel& viewModel) {
+    if (selected || (inZoomRange(rule->zoomFrom(), rule->zoomTo(), zoom) && rule->iconVisible().value_or(false))) {
+        if (Icon icon = co_await displayRuleIcon(rule)) {
+            viewModel.data[CVModelData::icon] = makeLiveDataBadge(location, icon);
+        }
+    }
+    if (!inZoomRange(rule->badgeZoomFrom(), rule->badgeZoomTo(), zoom) || !rule->badgeVisible().value_or(false)) {
+        co_return;
+    }
+    const auto stored = viewModel.data.find(CVModelData::icon);
+    const Icon* icon = stored == viewModel.data.end() ? nullptr : std::any_cast<Icon>(&stored->second);
+    if (icon != nullptr && *icon) {
+        Icon badged = co_await applyRuleBadge(*icon, rule);
+        if (badged) {
+            viewModel.data[CVModelData::icon] = std::move(badged);
+        } else {
+            viewModel.data.erase(CVModelData::icon);
+        }
+        co_return;
+    }
+    Icon badge = co_await renderedBadge(rule);
+    viewModel.data[CVModelData::icon] = badge ? std::move(badge) : transparentPixel();
+}
+
+// The icon's width in points, or none without an icon.
+std::optional<double> iconWidth(const ViewModel& viewModel) {
+    const auto stored = viewModel.data.find(CVModelData::icon);
+    if (stored == viewModel.data.end()) return std::nullopt;
+    const Icon* icon = std::any_cast<Icon>(&stored->second);
+    if (icon == nullptr || !*icon) return std::nullopt;
+    return (*icon)->width() / (*icon)->scale();
+}
+
+}  // namespace
+}  // namespace marker_feature_builder
+
+double uprightLabelBearing(double ruleBearing, double cameraBearing) {
+    const double bearing = std::fmod(ruleBearing, 360.0);
+    const double difference = std::abs(bearing - cameraBearing);
+    return difference <= 90 || difference >= 270 ? bearing : bearing + 180;
+}
+
+platform::Awaitable<void> buildMarkerFeature(const CVLocation& location, std::shared_ptr<const CVDisplayRule> rule,
+                                             std::optional<FontStyle> fontStyle, bool selected, bool showInfoWindow,
+                                             ViewModel& viewModel, double zoom, double cameraBearing) {
+    using namespace marker_feature_builder;
+    const auto* internal = dynamic_cast<const CVLocationInternal*>(&location);
+    if (internal == nullptr || !rule) co_return;
+    if (selected && showInfoWindow) viewModel.showInfoWindow = true;
+
+    const std::string label = expandedLabel(location, *rule);
+    const FontStyle style = fontStyle ? std::move(*fontStyle) : FontStyle(*rule);
+
+    CVFeatureProperties properties;
+    properties[CVModelPropertyKey::markerLabelInfoWindow] = label;
+    if (!internal->name.empty()) properties[CVModelPropertyKey::locationName] = internal->name;
+    properties[CVModelPropertyKey::markerGeometryArea] = sortingArea(*internal);
+    if (inZoomRange(rule->labelZoomFrom(), rule->labelZoomTo(), zoom) && rule->labelVisible().value_or(false)) {
+        writeLabel(properties, *rule, style, label, cameraBearing);
+    }
+
+    const bool selectable = resolvedSelectable(location);
+    properties[CVModelPropertyKey::markerId] = internal->locationId;
+    properties[CVModelPropertyKey::type] = CVRenderedFeatureType::marker;
+    properties[CVModelPropertyKey::axType] = internal->type;
+    properties[CVModelPropertyKey::isCollidable] = internal->state == 0;
+    properties[CVModelPropertyKey::isClusterable] = selectable && internal->state == 0;
+    properties[CVModelPropertyKey::clickable] = selectable;
+    if (const auto placement = rule->iconPlacement()) {
+        properties[CVModelPropertyKey::markerIconPlacement] = std::string(invertedText(*placement));
+    }
+
+    std::optional<CVViewModelFeatureGeometry> point;
+    try {
+        point.emplace(GeoJsonGeometryType::Point, internal->getPosition());
+    } catch (const CVModelError&) {
+        CVLog::core().debug("Unable to parse marker geometry!");
+        co_return;
+    }
+
+    co_await attachIcon(*internal, rule, selected, zoom, viewModel);
+
+    const auto width = iconWidth(viewModel);
+    properties[CVModelPropertyKey::hasImage] = width.has_value();
+    const auto shownLabel = properties.find(CVModelPropertyKey::markerLabel);
+    if (shownLabel != properties.end() && !std::get<std::string>(shownLabel->second).empty()) {
+        if (!width) {
+            properties[CVModelPropertyKey::labelOffset] = std::vector<double>{0, 0};
+        } else if (style.size <= 0) {
+            // Offsets are in label sizes: a label of no size sits on the point.
+            properties[CVModelPropertyKey::labelOffset] = std::vector<double>{0, 0};
+        } else {
+            const float offset = static_cast<float>(*width * 0.5 / static_cast<double>(style.size));
+            properties[CVModelPropertyKey::labelOffset] = std::vector<double>{singlePrecisionValue(offset), 0};
+        }
+        properties[CVModelPropertyKey::labelAnchor] = std::string(width ? "left" : "center");
+    }
+    viewModel.marker = CVViewModelFeature("Feature", internal->locationId, std::move(properties), std::move(*point));
+}
+
+}  // namespace ambrell
