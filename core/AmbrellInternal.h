@@ -75,6 +75,9 @@ public:
     [[nodiscard]] std::vector<CVUserRole> availableUserRoles() const override;
     void locationsWithQuery(std::optional<CVQuery> query, CVFilter filter, LocationsCompletion completion) override;
     [[nodiscard]] std::shared_ptr<CVLocation> locationWithLocationId(const std::string& locationId) const override;
+    // Looked up on LocationServiceActor, which owns the location service's map.
+    void parentOfLocation(const CVLocation& location,
+                          std::function<void(std::shared_ptr<CVLocation>)> completion) const override;
     void venuesWithCompletionHandler(VenuesCompletion completion) const override;
     void buildingWithId(std::string buildingId, BuildingCompletion completion) const override;
     void registerLocationSources(const std::vector<std::shared_ptr<CVLocationSource>>& sources) override;

@@ -13,6 +13,7 @@
 #include "data/AmbrellLegacy.h"
 #include "data/CVBuildingInternal.h"
 #include "data/CVImageProvider.h"
+#include "data/CVLocationInternal.h"
 #include "data/CVMemoryCache.h"
 #include "data/CVVenueHandler.h"
 #include "data/CVVenueInternal.h"
@@ -140,6 +141,28 @@ std::shared_ptr<CVDirectionsServicing> AmbrellInternal::directionsService() {
 std::shared_ptr<CVLocation> AmbrellInternal::locationWithLocationId(const std::string& locationId) const {
     const auto service = locationService();
     return service ? service->locationWithLocationId(locationId) : nullptr;
+}
+
+void AmbrellInternal::parentOfLocation(const CVLocation& location,
+                                       std::function<void(std::shared_ptr<CVLocation>)> completion) const {
+    if (!completion) return;
+    const auto service = locationService();
+    const auto* internal = dynamic_cast<const CVLocationInternal*>(&location);
+    if (!service || internal == nullptr) {
+        completion(nullptr);
+        return;
+    }
+    const auto parentId = internal->axParentId();
+    // The work answers; a task the runtime refuses, or one that fails,
+    // answers through its completion, so the answer comes exactly once.
+    platform::Task::startOn(
+        platform::LocationServiceActor::shared().executor(),
+        [service, parentId]() -> Awaitable<std::shared_ptr<CVLocation>> {
+            co_return service->axLocationIdToCVLocationMap().getValue(parentId).value_or(nullptr);
+        },
+        [completion](platform::TaskResult<std::shared_ptr<CVLocation>> result) {
+            completion(result.hasValue() ? result.get() : nullptr);
+        });
 }
 
 void AmbrellInternal::venuesWithCompletionHandler(VenuesCompletion completion) const {

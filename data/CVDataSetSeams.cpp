@@ -46,6 +46,12 @@ std::optional<std::filesystem::path> CVDataSetSeams::pathForCachingUrl(std::stri
     return cachedFiles->pathForCachingUrl(url, dataSetId);
 }
 
+std::optional<std::string> CVDataSetSeams::currentDataSetId() {
+    const auto cachedFiles = currentCachedFiles();
+    if (!cachedFiles) return std::nullopt;
+    return cachedFiles->currentDataSetId();
+}
+
 void CVDataSetSeams::resetForTesting() { setCachedFiles(nullptr); }
 
 }  // namespace ambrell

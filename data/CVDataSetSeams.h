@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace ambrell {
@@ -26,6 +27,9 @@ public:
         (void)dataSetId;
         return std::nullopt;
     }
+    // The id of the current API key's data set, when it has one; absent
+    // unless overridden.
+    [[nodiscard]] virtual std::optional<std::string> currentDataSetId() const { return std::nullopt; }
 };
 
 class CVDataSetSeams {
@@ -42,6 +46,9 @@ public:
     // Absent while nothing is installed.
     [[nodiscard]] static std::optional<std::filesystem::path> pathForCachingUrl(std::string_view url,
                                                                                 std::string_view dataSetId);
+
+    // Absent while nothing is installed.
+    [[nodiscard]] static std::optional<std::string> currentDataSetId();
 
     // Test-only.
     static void resetForTesting();

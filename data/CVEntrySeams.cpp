@@ -22,6 +22,11 @@ void CVEntryObjectSeam::install(std::shared_ptr<const CVEntryObjectSeam> entry) 
     entryObject = std::move(entry);
 }
 
+void CVEntryObjectSeam::parentOfLocation(const CVLocation& /*location*/,
+                                         std::function<void(std::shared_ptr<CVLocation>)> completion) const {
+    if (completion) completion(nullptr);
+}
+
 std::shared_ptr<CVSolutionInternal> CVEntryObjectSeam::solution() const { return AmbrellLegacy::solution(); }
 
 bool CVEntryObjectSeam::enableClustering() const {

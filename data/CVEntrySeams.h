@@ -55,6 +55,13 @@ public:
     [[nodiscard]] virtual std::shared_ptr<CVLocation> locationWithLocationId(const std::string& /*locationId*/) const {
         return nullptr;
     }
+    // Answers once, from any thread, with the loaded location whose search-
+    // engine id is the location's parent id, looked up where the location
+    // service keeps its locations; null without a location service, for a
+    // location that is not the library's or when none has that id. By
+    // default at once with null.
+    virtual void parentOfLocation(const CVLocation& location,
+                                  std::function<void(std::shared_ptr<CVLocation>)> completion) const;
     // The solution the core state holds, or null before one is loaded.
     [[nodiscard]] virtual std::shared_ptr<CVSolutionInternal> solution() const;
     // The solution configuration's switches; false without a solution or

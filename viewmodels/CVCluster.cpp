@@ -3,19 +3,32 @@
 #include <algorithm>
 #include <cmath>
 
+#include "Ambrell/CVDisplayRule.h"
+#include "data/CVEntrySeams.h"
 #include "viewmodels/CVClusterIconGenerator.h"
 #include "viewmodels/ClusterEngine.h"
+#include "viewmodels/DisplayRuleImages.h"
 
 namespace ambrell {
 
 namespace cv_cluster {
 namespace {
 
-// The drawn image over the type rule's icon; null without a rule or an icon.
+// The count disc drawn over the type rule's icon, 1.3 times the rule's icon
+// size; null without a rule or an icon.
 platform::Awaitable<std::shared_ptr<const platform::Image>> drawnIcon(const std::string& type, std::size_t count) {
-    (void)type;
-    (void)count;
-    co_return nullptr;
+    const auto entry = CVEntryObjectSeam::installed();
+    if (!entry) co_return nullptr;
+    const std::shared_ptr<const CVDisplayRule> rule = entry->displayRuleForType(type);
+    if (!rule) co_return nullptr;
+    auto icon = co_await displayRuleIcon(rule);
+    if (!icon) co_return nullptr;
+    const CGSize size = rule->iconSize().value_or(CGSize{});
+    // Always red: the rule's colours are for its locations, not its clusters.
+    const CVClusterIconGenerator generator(CGSize{size.width * 1.3, size.height * 1.3},
+                                           static_cast<std::int64_t>(count), platform::Color::fromRGBA(1, 0, 0),
+                                           std::move(icon));
+    co_return generator.generate();
 }
 
 }  // namespace
@@ -31,6 +44,12 @@ bool CVCluster::appendChild(std::shared_ptr<const ViewModel> child) {
     if (!child || !childIdSet_.insert(child->id).second) return false;
     children_.push_back(std::move(child));
     return true;
+}
+
+void CVCluster::prependChildren(const CVCluster& other) {
+    for (auto child = other.children_.rbegin(); child != other.children_.rend(); ++child) {
+        if (childIdSet_.insert((*child)->id).second) children_.push_front(*child);
+    }
 }
 
 std::vector<std::string> CVCluster::childIds() const {

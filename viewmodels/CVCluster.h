@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,9 +24,13 @@ public:
               std::shared_ptr<CVCustomClusterIcon> iconGenerator);
 
     // The members in the order they joined.
-    [[nodiscard]] const std::vector<std::shared_ptr<const ViewModel>>& children() const { return children_; }
+    [[nodiscard]] const std::deque<std::shared_ptr<const ViewModel>>& children() const { return children_; }
     // Adds the member unless one with its id is there already; whether it did.
     bool appendChild(std::shared_ptr<const ViewModel> child);
+    // Puts the other cluster's members, those not here, in front of these,
+    // in their order: the same members in the same order as appending these
+    // to the other, at the cost of the other's size.
+    void prependChildren(const CVCluster& other);
     [[nodiscard]] bool containsChild(const std::string& id) const { return childIdSet_.contains(id); }
 
     [[nodiscard]] const std::string& type() const { return type_; }
@@ -47,7 +52,7 @@ public:
     [[nodiscard]] platform::Awaitable<std::optional<ViewModel>> viewModel() const;
 
 private:
-    std::vector<std::shared_ptr<const ViewModel>> children_;
+    std::deque<std::shared_ptr<const ViewModel>> children_;
     std::unordered_set<std::string> childIdSet_;
     std::string type_;
     std::shared_ptr<CVCustomClusterIcon> iconGenerator_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <string>
 #include <utility>
 
 #include "Ambrell/CVDisplayRule.h"
@@ -12,7 +13,10 @@
 #include "platform/Error.h"
 #include "platform/runtime/TaskGroup.h"
 #include "viewmodels/ClusterEngine.h"
+#include "viewmodels/DerivedGeometryFeatures.h"
+#include "viewmodels/DisplayRuleImages.h"
 #include "viewmodels/MarkerFeatureBuilder.h"
+#include "viewmodels/ModelFeatures.h"
 #include "viewmodels/PolygonFeatureBuilder.h"
 
 namespace ambrell {
@@ -20,10 +24,8 @@ namespace ambrell {
 namespace view_model_producer {
 namespace {
 
-// The raw base types the producer tells apart; the public enumeration names
-// them differently, but stored view models have always gone by these values.
-constexpr std::uint32_t kBuildingBaseType = 3;
-constexpr std::uint32_t kLastDrawnBaseType = 5;
+// Base types beyond the venue's are none the map knows how to draw.
+constexpr auto kLastDrawnBaseType = static_cast<std::uint32_t>(CVLocationBaseType::venue);
 
 // What the clustering of one run is set up with.
 constexpr int kClusterSplitStrategy = 3;
@@ -117,9 +119,9 @@ platform::Awaitable<std::optional<ViewModel>> CVViewModelProducer::locationStep(
                                                                                 std::shared_ptr<const Chunk> chunk) {
     using namespace view_model_producer;
     if (!location || (chunk && chunk->cancelled)) co_return std::nullopt;
-    const auto baseType = static_cast<std::uint32_t>(location->baseType());
-    if (baseType == kBuildingBaseType) co_return co_await buildingViewModel(*location);
-    if (baseType > kLastDrawnBaseType) co_return std::nullopt;
+    const CVLocationBaseType baseType = location->baseType();
+    if (baseType == CVLocationBaseType::building) co_return co_await buildingViewModel(location);
+    if (static_cast<std::uint32_t>(baseType) > kLastDrawnBaseType) co_return std::nullopt;
     try {
         co_return co_await locationViewModel(*location);
     } catch (const platform::CancellationError&) {
@@ -130,10 +132,17 @@ platform::Awaitable<std::optional<ViewModel>> CVViewModelProducer::locationStep(
     }
 }
 
-platform::Awaitable<std::optional<ViewModel>> CVViewModelProducer::buildingViewModel(const CVLocation& /*location*/) {
-    // A building draws as the outline of its derived geometry; until that
-    // builder is here, a building location draws nothing.
-    co_return std::nullopt;
+platform::Awaitable<std::optional<ViewModel>> CVViewModelProducer::buildingViewModel(
+    std::shared_ptr<CVLocation> location) {
+    std::optional<std::string> currentBuildingId;
+    if (const auto mapControl = mapControl_.lock()) currentBuildingId = mapControl->currentBuildingId();
+    // The location is held here until the builder is done with it.
+    co_return co_await ambrell::buildingViewModel(*location, std::move(currentBuildingId), zoom_,
+                                                  DerivedGeometrySwitches::hiding(hiddenFeatures_));
+}
+
+bool CVViewModelProducer::hides(CVFeatureType kind) const {
+    return std::find(hiddenFeatures_.begin(), hiddenFeatures_.end(), kind) != hiddenFeatures_.end();
 }
 
 platform::Awaitable<std::optional<ViewModel>> CVViewModelProducer::locationViewModel(const CVLocation& location) {
@@ -172,10 +181,15 @@ platform::Awaitable<std::optional<ViewModel>> CVViewModelProducer::locationViewM
     viewModel.isClickable = true;
 
     co_await buildMarkerFeature(location, rule, fontStyle_, selected, showInfoWindow, viewModel, zoom_, cameraBearing_);
+    // Markers and polygons are drawn whatever kinds the map hides.
     buildPolygonFeature(location, *rule, zoom_, viewModel);
-    // The 2D and 3D models and the derived geometry (floor plans, walls,
-    // extrusions) come after the polygon, each unless its kind is hidden;
-    // markers and polygons are never hidden.
+    if (!hides(CVFeatureType::model2D) && rule->showModel2DWithZoom(zoom_)) {
+        const std::int64_t resolutionLimit = map ? map->model2DResolutionLimit() : 0;
+        const auto image = co_await realized2DModel(rule, resolutionLimit);
+        buildModel2D(location, *rule, image, resolutionLimit, zoom_, viewModel);
+    }
+    if (!hides(CVFeatureType::model3D)) buildModel3D(location, *rule, viewModel, zoom_);
+    buildDerivedGeometryFeatures(location, *rule, zoom_, DerivedGeometrySwitches::hiding(hiddenFeatures_), viewModel);
     co_return viewModel;
 }
 

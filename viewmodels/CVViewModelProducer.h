@@ -60,7 +60,8 @@ private:
     [[nodiscard]] platform::Awaitable<std::optional<ViewModel>> locationStep(std::shared_ptr<CVLocation> location,
                                                                              std::shared_ptr<const Chunk> chunk);
     [[nodiscard]] platform::Awaitable<std::optional<ViewModel>> locationViewModel(const CVLocation& location);
-    [[nodiscard]] platform::Awaitable<std::optional<ViewModel>> buildingViewModel(const CVLocation& location);
+    [[nodiscard]] platform::Awaitable<std::optional<ViewModel>> buildingViewModel(std::shared_ptr<CVLocation> location);
+    [[nodiscard]] bool hides(CVFeatureType kind) const;
     [[nodiscard]] platform::Awaitable<std::vector<ViewModel>> clusteredViewModels(std::vector<ViewModel> viewModels);
 
     std::vector<std::shared_ptr<CVLocation>> locations_;

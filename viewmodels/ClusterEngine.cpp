@@ -255,13 +255,16 @@ void ClusterEngine::join(const RTreeEntry& entry, const RTreeEntry& hit, const s
     } else if (own && other) {
         // Met again, through another corner or another member: nothing moves.
         if (own == other) return;
-        for (const auto& child : other->children()) {
-            if (own->appendChild(child)) relation_.set(child->id, own);
-        }
-        // Members of the other cluster already in this one are pointed here
-        // too, so that the other cluster leaves the relation.
-        for (const auto& child : other->children()) {
-            if (relation_.find(child->id) != own) relation_.set(child->id, own);
+        // The members of the other cluster join this one, after its own. The
+        // larger cluster keeps its object, so that a cluster growing by many
+        // small merges is not copied again at each.
+        if (own->children().size() >= other->children().size()) {
+            for (const auto& child : other->children()) {
+                if (own->appendChild(child)) relation_.set(child->id, own);
+            }
+        } else {
+            other->prependChildren(*own);
+            for (const auto& child : own->children()) relation_.set(child->id, other);
         }
     } else {
         if (!own->containsChild(hit.id)) own->appendChild(member(hit));

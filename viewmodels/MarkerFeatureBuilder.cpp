@@ -76,9 +76,10 @@ void writeLabel(CVFeatureProperties& properties, const CVDisplayRule& rule, cons
 platform::Awaitable<void> attachIcon(const CVLocationInternal& location, std::shared_ptr<const CVDisplayRule> rule,
                                      bool selected, double zoom, ViewModel& viewModel) {
     if (selected || (inZoomRange(rule->zoomFrom(), rule->zoomTo(), zoom) && rule->iconVisible().value_or(false))) {
-        if (Icon icon = co_await displayRuleIcon(rule)) {
-            viewModel.data[CVModelData::icon] = makeLiveDataBadge(location, icon);
-        }
+        // Awaited apart from the test: g++ 12 mishandles temporaries of an
+        // await inside a condition.
+        const Icon icon = co_await displayRuleIcon(rule);
+        if (icon) viewModel.data[CVModelData::icon] = makeLiveDataBadge(location, icon);
     }
     if (!inZoomRange(rule->badgeZoomFrom(), rule->badgeZoomTo(), zoom) || !rule->badgeVisible().value_or(false)) {
         co_return;

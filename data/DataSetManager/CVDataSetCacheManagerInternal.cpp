@@ -174,6 +174,12 @@ std::shared_ptr<CVDataSetCache> CVDataSetCacheManagerInternal::dataSetForCurrent
     return key ? internalDataSetWithId(*key) : nullptr;
 }
 
+std::optional<std::string> CVDataSetCacheManagerInternal::currentDataSetId() const {
+    const auto dataSet = dataSetForCurrentAmbrellAPIKey();
+    if (!dataSet) return std::nullopt;
+    return dataSet->dataSetId();
+}
+
 std::string CVDataSetCacheManagerInternal::scopeWord(std::int64_t value) {
     static constexpr std::string_view kWords[] = {"basic", "detailed", "full"};
     if (value < 0 || value >= static_cast<std::int64_t>(std::size(kWords))) return std::to_string(value);

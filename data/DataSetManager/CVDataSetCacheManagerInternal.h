@@ -101,6 +101,7 @@ public:
     [[nodiscard]] std::optional<Path> pathForCachingUrl(std::string_view url,
                                                         std::string_view dataSetId) const override;
     [[nodiscard]] std::optional<Path> pathForCachedUrl(std::string_view url, std::string_view dataSetId) const override;
+    [[nodiscard]] std::optional<std::string> currentDataSetId() const override;
     [[nodiscard]] std::optional<std::vector<std::uint8_t>> dataForCachedUrl(std::string_view url,
                                                                             std::string_view dataSetId) const;
     // Removes the SDK-managed data sets, other than the current key's and

@@ -13,6 +13,7 @@ fixed dates in the zip), so the committed copy only changes when this script doe
     python3 generate.py --out /tmp/big --large   # 50,000 locations, for benchmarks
     python3 generate.py --out /tmp/big --locations 100000   # any number of locations, for benchmarks
     python3 generate.py --out /tmp/grids --grid 10000 --grid 100000   # route-network grids, for benchmarks
+    python3 generate.py --out /tmp/clusters --clustering   # clustering on, with points packed on one floor
     python3 generate.py --check          # fails when the committed copy differs from what this script writes
 
 A large variant is the same campuses with the offices filled with desks, round after round, until the solution
@@ -51,6 +52,11 @@ SERVICE_LAST_MODIFIED = 1738368000
 TILE_ZOOMS = (17, 18, 19)
 TILE_SIZE = 256
 LARGE_LOCATION_COUNT = 50000
+# The 3D model the receptions show: a small synthetic glTF file on the media host, its name with a space in it.
+MODEL_3D_NAME = "reception desk.glb"
+# The clustering variant: this many points of each of a few point types, packed on one floor.
+CLUSTER_TYPES = ("Desk", "Elevator", "Entrance")
+CLUSTER_POINTS_PER_TYPE = 40
 SEED = 20250101
 METRES_PER_DEGREE = 111320.0
 
@@ -262,9 +268,10 @@ def rooms_last(building):
 class Solution:
     """Lays the campuses out once, language-neutral; then writes any endpoint's document in any language."""
 
-    def __init__(self, location_count=None):
+    def __init__(self, location_count=None, clustering=False):
         self.random = random.Random(SEED)
         self.location_count = location_count  # None: the small sample
+        self.clustering = clustering  # the variant with clustering on and dense points
         self.venues = []          # (venue spec, frame, venue id)
         self.buildings = []       # building spec with ids and frame
         self.floors = []          # (building, floor index, floor id, geometry)
@@ -315,6 +322,9 @@ class Solution:
             # Hot desks on the first floors: two in each office.
             first_floor = [loc for loc in offices if loc["floor"] == 1]
             self.add_desks(first_floor, len(self.locations) + 2 * len(first_floor))
+
+        if self.clustering:
+            self.add_cluster_points()
 
         ids = [loc["id"] for loc in self.locations] + [floor[2] for floor in self.floors]
         if len(set(ids)) != len(ids):
@@ -465,6 +475,18 @@ class Solution:
         self.locations.append(location)
         return location
 
+    def add_cluster_points(self):
+        """Points of a few types packed into a square of 24 metres on the hall's ground floor, icons overlapping at
+        every zoom the types show at."""
+        hall = next(b for b in self.buildings if b["key"] == "MERIDIAN-HALL")
+        for type_name in CLUSTER_TYPES:
+            for number in range(1, CLUSTER_POINTS_PER_TYPE + 1):
+                x = round(self.random.uniform(-12.0, 12.0), 2)
+                y = round(self.random.uniform(-12.0, 12.0), 2)
+                external_id = "CL-%s-%d" % (type_name[:3].upper(), number)
+                self.add_location(hall["venue"], hall, 0, type_name, external_id,
+                                  text("%s %d" % (type_name, number), "%s %d" % (type_name, number)), point=(x, y))
+
     def add_desks(self, offices, total):
         """Places desks in the offices, round after round, until the solution holds `total` locations."""
         count = 0
@@ -497,6 +519,11 @@ class Solution:
             self.images.append(name)
         return "%s/images/%s.png" % (MEDIA, name)
 
+    @staticmethod
+    def model_url(name):
+        # As the customer typed it: the space is left for the library to escape.
+        return "%s/models/%s" % (MEDIA, name)
+
     def external_image_url(self, name):
         if name not in self.external_images:
             self.external_images.append(name)
@@ -523,6 +550,15 @@ class Solution:
                          "badgeStrokeColor": "#FFFFFF"})
         if name == "Entrance":
             rule["iconPlacement"] = "bottom"
+        if name == "Lounge":
+            # A flat image laid on the floor, sized in metres.
+            rule.update({"model2DVisible": True, "model2DZoomFrom": 19, "model2DZoomTo": 22,
+                         "model2DModel": self.image_url("model2d-lounge"), "model2DWidthMeters": 8.0,
+                         "model2DHeightMeters": 5.0, "model2DBearing": 30.0})
+        if name == "Reception":
+            rule.update({"model3DVisible": True, "model3DZoomFrom": 20, "model3DZoomTo": 22,
+                         "model3DModel": self.model_url(MODEL_3D_NAME), "model3DScale": 1.5,
+                         "model3DRotationX": 90.0, "model3DRotationY": 0.0, "model3DRotationZ": 45.0})
         return rule
 
     @staticmethod
@@ -559,7 +595,7 @@ class Solution:
             "positionProviderConfigs": {},
             "whitelabel": False,
             "solutionConfig": {
-                "enableClustering": False,
+                "enableClustering": self.clustering,
                 "newSelection": True,
                 "collisionHandling": "REMOVE_LABEL_FIRST",
                 "settings3D": {"wallOpacity": 0.8, "extrusionOpacity": 0.6},
@@ -1050,6 +1086,8 @@ class Solution:
             "icons": sorted(self.icons),
             "images": sorted(self.images),
             "externalImages": sorted(self.external_images),
+            "models": [MODEL_3D_NAME],
+            "enableClustering": self.clustering,
             "graph": {venue_id: graph_counts(network) for (_, _, venue_id), network
                       in zip(self.venues, self.graph_document())},
             "routeLayerObstacles": len(self.route_layer_document()),
@@ -1193,15 +1231,36 @@ def icon_png(slug):
     return png(colour, 8 + int(digest[6:8], 16) % 24)
 
 
+def model_glb(name):
+    """A binary glTF file holding one triangle: a small stand-in for a customer's 3D model."""
+    positions = struct.pack("<9f", 0, 0, 0, 1, 0, 0, 0, 1, 0)
+    document = {
+        "asset": {"version": "2.0", "generator": "sample-solution %s" % name},
+        "scene": 0, "scenes": [{"nodes": [0]}], "nodes": [{"mesh": 0}],
+        "meshes": [{"primitives": [{"attributes": {"POSITION": 0}}]}],
+        "accessors": [{"bufferView": 0, "componentType": 5126, "count": 3, "type": "VEC3",
+                       "min": [0, 0, 0], "max": [1, 1, 0]}],
+        "bufferViews": [{"buffer": 0, "byteLength": len(positions)}],
+        "buffers": [{"byteLength": len(positions)}],
+    }
+    text_chunk = json.dumps(document, sort_keys=True, separators=(",", ":")).encode("utf-8")
+    text_chunk += b" " * (-len(text_chunk) % 4)
+    binary_chunk = positions + b"\0" * (-len(positions) % 4)
+    body = (struct.pack("<I4s", len(text_chunk), b"JSON") + text_chunk
+            + struct.pack("<I4s", len(binary_chunk), b"BIN\0") + binary_chunk)
+    return struct.pack("<4sII", b"glTF", 2, 12 + len(body)) + body
+
+
 def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as handle:
         handle.write(data)
 
 
-def generate(out, location_count=None):
-    """Writes the small sample, or with `location_count` a large variant holding that many locations."""
-    solution = Solution(location_count)
+def generate(out, location_count=None, clustering=False):
+    """Writes the small sample, or with `location_count` a large variant holding that many locations, or with
+    `clustering` the small one with clustering on and dense points."""
+    solution = Solution(location_count, clustering)
     solution.lay_out()
     service = os.path.join(out, "service")
     bundle = os.path.join(out, "bundle")
@@ -1240,6 +1299,8 @@ def generate(out, location_count=None):
         serve(solution.image_url(name), picture_png(name))
     for name in sorted(solution.external_images):
         serve(solution.external_image_url(name), picture_png(name))
+    # The 3D model lies at its URL's path, the space kept in the file's name.
+    write(os.path.join(service, "models", MODEL_3D_NAME), model_glb(MODEL_3D_NAME))
 
     # Tiles: one by one where the venue's template points (the style left out: every style gets the same
     # tiles), all of them in the tile package, and the same files among the app's resources.
@@ -1347,6 +1408,9 @@ def main(argv):
     parser.add_argument("--grid", type=int, metavar="N", action="append",
                         help="write a route-network document of one grid network of about N nodes on four floors to "
                              "<out>/route-network-grid-N.json, for benchmarks; may repeat; needs --out elsewhere")
+    parser.add_argument("--clustering", action="store_true",
+                        help="write the small sample with clustering enabled and %d packed points of each of the "
+                             "types %s; needs --out elsewhere" % (CLUSTER_POINTS_PER_TYPE, ", ".join(CLUSTER_TYPES)))
     parser.add_argument("--check", action="store_true",
                         help="write nothing; fail when the sample in --out differs from what this script writes")
     args = parser.parse_args(argv)
@@ -1354,8 +1418,10 @@ def main(argv):
     if args.large and args.locations is not None:
         parser.error("--large is --locations %d: give one of them" % LARGE_LOCATION_COUNT)
     location_count = LARGE_LOCATION_COUNT if args.large else args.locations
+    if args.clustering and location_count is not None:
+        parser.error("--clustering writes the small sample only")
     if args.check:
-        if location_count is not None:
+        if location_count is not None or args.clustering:
             parser.error("--check compares the small sample only")
         differing = check(out)
         for name in differing:
@@ -1377,10 +1443,10 @@ def main(argv):
             write(path, encode(document))
             print("wrote %d nodes, %d edges to %s" % (len(document[0]["nodeData"]), len(document[0]["edgeData"]), path))
         return 0
-    if location_count is not None and out == here:
-        parser.error("a large variant is never committed: give --out a folder outside the repository's sample")
+    if (location_count is not None or args.clustering) and out == here:
+        parser.error("a variant is never committed: give --out a folder outside the repository's sample")
     try:
-        solution = generate(out, location_count)
+        solution = generate(out, location_count, args.clustering)
     except ValueError as error:
         parser.error(str(error))
     print("wrote %d locations, %d floors, %d buildings, %d venues to %s"

@@ -133,6 +133,32 @@ TEST_F(EntryServices, TheLayersBelowSearchThroughTheSeam) {
     EXPECT_EQ(countOf(usageEvents(), "search/search_performed"), 1U);
 }
 
+TEST_F(EntryServices, AnswersALocationsParentFromTheLocationServicesActor) {
+    const auto parentOf = [&](const CVLocation& location) {
+        auto answer = std::make_shared<std::promise<std::pair<std::shared_ptr<CVLocation>, bool>>>();
+        entry_->parentOfLocation(location, [answer](std::shared_ptr<CVLocation> parent) {
+            answer->set_value({std::move(parent), platform::LocationServiceActor::shared().isCurrent()});
+        });
+        auto answered = answer->get_future();
+        EXPECT_EQ(answered.wait_for(test::kBound), std::future_status::ready);
+        return answered.get();
+    };
+    const auto& held = entry_->locationService()->axLocationIdToCVLocationMap();
+    // The parent is the loaded location under the parent id, if any.
+    const auto locations = venueLocations();
+    for (std::size_t index = 0; index < locations.size() && index < 20; ++index) {
+        const auto* internal = dynamic_cast<const CVLocationInternal*>(locations[index].get());
+        ASSERT_NE(internal, nullptr);
+        const auto expected = held.getValue(internal->axParentId()).value_or(nullptr);
+        const auto [parent, onActor] = parentOf(*locations[index]);
+        EXPECT_EQ(parent, expected) << locations[index]->getLocationId();
+        EXPECT_TRUE(onActor);
+    }
+    // A location that was never loaded has none.
+    const CVLocationInternal loose(CVPoint(55.0, 12.0), "loose");
+    EXPECT_EQ(parentOf(loose).first, nullptr);
+}
+
 TEST_F(EntryServices, LooksUpVenuesBuildingsAndRules) {
     EXPECT_EQ(entry_->locationWithLocationId("no-such-location"), nullptr);
     EXPECT_EQ(loadedVenueIds(), (std::vector<std::string>{kMeridian, kHarbour}));

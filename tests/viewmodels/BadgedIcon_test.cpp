@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Ambrell/CVDisplayRule.h"
@@ -192,6 +194,24 @@ TEST_F(BadgedIcon, LiveBadgesDrawForTheScreen) {
     ASSERT_TRUE(location->assignLiveUpdate(availability(true)));
     test::expectMatchesGolden(*makeLiveDataBadge(*location, twoToneIcon(40, 2.0)),
                               "tests/viewmodels/golden/live-badge-available@2x.png");
+}
+
+TEST_F(BadgedIcon, LiveBadgesDrawAlikeOnManyThreads) {
+    const auto location = room();
+    ASSERT_TRUE(location->assignLiveUpdate(humidity(45)));
+    const auto icon = twoToneIcon(20);
+    const auto reference = makeLiveDataBadge(*location, icon);
+    std::atomic<int> different{0};
+    std::vector<std::thread> drawers;
+    for (int i = 0; i < 4; ++i) {
+        drawers.emplace_back([&] {
+            for (int round = 0; round < 5; ++round) {
+                if (*makeLiveDataBadge(*location, icon) != *reference) ++different;
+            }
+        });
+    }
+    for (auto& drawer : drawers) drawer.join();
+    EXPECT_EQ(different, 0);
 }
 
 // A green badge of 14 x 14 points (radius 6, stroke 2) at the corner given.

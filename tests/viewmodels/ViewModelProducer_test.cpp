@@ -361,30 +361,66 @@ TEST_F(ViewModelProducer, SelectionTakesTheNewOrTheOldSelectionRule) {
     EXPECT_FALSE(produce({selected}).at(0).showInfoWindow);
 }
 
-TEST_F(ViewModelProducer, BuildingsAndBaseTypesBeyondFiveDrawNothingHere) {
+TEST_F(ViewModelProducer, BuildingsGoTheirOwnWayAndBaseTypesBeyondFiveDrawNothing) {
     Locations locations = points(2);
-    for (const std::uint32_t raw : {3U, 6U, 7U}) {
-        auto location = std::make_shared<LocationOfBaseType>(raw);
-        location->locationId = "base-" + std::to_string(raw);
+    const auto raw = [&](std::uint32_t baseType, const std::string& id) {
+        auto location = std::make_shared<LocationOfBaseType>(baseType);
+        location->locationId = id;
         location->setPosition(CVPoint(55.6, 12.5));
-        entry_->setLocationRule(location->locationId, drawingRule());
+        entry_->setLocationRule(id, drawingRule());
         locations.push_back(location);
-    }
+    };
+    raw(static_cast<std::uint32_t>(CVLocationBaseType::building), "building");
+    raw(6, "base-6");
+    raw(7, "base-7");
     auto room = test::roomLocation("room", "Room", 55.6, 12.5);
     entry_->setLocationRule("room", drawingRule());
     locations.push_back(room);
+    // A building is drawn with the solution's building rule, never with its
+    // location rule's marker: without a building rule it draws nothing.
     EXPECT_EQ(idsOf(produce(locations)), (Ids{"poi-0", "poi-1", "room"}));
+
+    CVDisplayRuleData outline;
+    outline.visible = true;
+    outline.polygonVisible = true;
+    outline.polygonZoomFrom = 10;
+    outline.polygonZoomTo = 22;
+    outline.polygonStrokeColor = platform::Color::fromRGBA(0, 0, 0, 1);
+    entry_->setFixedRule(CVDisplayRuleType::building, std::make_shared<CVDisplayRule>(outline));
+    const auto viewModels = produce(locations);
+    ASSERT_EQ(idsOf(viewModels), (Ids{"poi-0", "poi-1", "building", "room"}));
+    EXPECT_FALSE(viewModels[2].marker);
 }
 
-TEST_F(ViewModelProducer, HiddenFeatureKindsKeepMarkersAndPolygons) {
-    auto room = test::roomLocation("room", "Room", 55.6, 12.5);
-    entry_->setLocationRule("room", drawingRule());
-    const auto viewModels =
-        produce({room}, {CVFeatureType::model2D, CVFeatureType::model3D, CVFeatureType::floorPlan, CVFeatureType::walls,
-                         CVFeatureType::extrusions, CVFeatureType::buildings});
-    ASSERT_EQ(viewModels.size(), 1U);
-    EXPECT_TRUE(viewModels[0].marker);
-    EXPECT_TRUE(viewModels[0].polygon);
+TEST_F(ViewModelProducer, HiddenKindsSuppressOnlyTheirOwnFeatures) {
+    auto images = std::make_shared<test::FakeImageProvider>();
+    entry_->setImageProvider(images);
+    auto data = drawingData();
+    data.model2DVisible = true;
+    data.model2DZoomFrom = 16;
+    data.model2DZoomTo = 22;
+    data.model2DModel = "https://media.example.com/models/lounge.png";
+    data.model2DWidthMeters = 2.8;
+    data.model2DHeightMeters = 1.4;
+    auto lounge = test::roomLocation("lounge", "Lounge", 55.6, 12.5);
+    entry_->setLocationRule("lounge", std::make_shared<CVDisplayRule>(data));
+
+    auto shown = produce({lounge});
+    ASSERT_EQ(shown.size(), 1U);
+    EXPECT_TRUE(shown[0].model2D);
+    EXPECT_TRUE(shown[0].data.contains(CVModelData::model2D));
+
+    // Hiding 2D models takes away only those; hiding the others changes
+    // nothing here.
+    auto hidden = produce({lounge}, {CVFeatureType::model2D});
+    ASSERT_EQ(hidden.size(), 1U);
+    EXPECT_FALSE(hidden[0].model2D);
+    EXPECT_TRUE(hidden[0].marker);
+    EXPECT_TRUE(hidden[0].polygon);
+    auto others = produce(
+        {lounge}, {CVFeatureType::model3D, CVFeatureType::floorPlan, CVFeatureType::walls, CVFeatureType::extrusions});
+    ASSERT_EQ(others.size(), 1U);
+    EXPECT_TRUE(others[0].model2D);
 }
 
 TEST_F(ViewModelProducer, AMapControlGoneDropsEveryLocation) {

@@ -201,10 +201,13 @@ TEST_F(DataSetManagerTest, AddsLooksUpAndRemovesDataSets) {
     EXPECT_FALSE(manager->pathForCachedUrl("http://h/a/b.json", "host-set"));
     EXPECT_FALSE(manager->pathForCachingUrl("http://h/a/b.json", "../x"));
 
+    EXPECT_FALSE(manager->currentDataSetId());
     AmbrellLegacy::setApiKey(std::string(kDataSetKey));
+    EXPECT_FALSE(manager->currentDataSetId());
     const auto current = manager->addDataSet(kDataSetKey);
     ASSERT_TRUE(current);
     EXPECT_EQ(manager->dataSetForCurrentAmbrellAPIKey(), current);
+    EXPECT_EQ(manager->currentDataSetId(), std::string(kDataSetKey));
     EXPECT_FALSE(manager->removeDataSet(current));
     EXPECT_EQ(current->cachingStrategy(), 0);
     EXPECT_TRUE(manager->dataSetWithId(kDataSetKey));
