@@ -373,6 +373,8 @@ TEST_F(MapControlTest, FloorChangeRefreshesAndNotifiesOnceAndEqualValuesDoNothin
     control->setCurrentBuilding(building);
     auto sameId = threeFloorBuilding("b", 1.0);
     control->setCurrentBuilding(sameId);
+    // Notifications carry the value of when they run: let this one run first.
+    settle();
     control->setCurrentBuilding(nullptr);
     settle();
     events = delegate->events();
@@ -456,6 +458,78 @@ TEST_F(MapControlTest, CustomInfoWindowDefaultsToANewGeneratorEachRead) {
     ASSERT_TRUE(first && second);
     EXPECT_NE(first, second);
     EXPECT_EQ(control->mapStateSnapshot().customInfoWindow, nullptr);
+}
+
+// A host floor selector that writes down what it is told.
+class RecordingFloorSelector : public CVCustomFloorSelector {
+public:
+    void onShow() override { note("show"); }
+    void onHide() override { note("hide"); }
+    [[nodiscard]] std::shared_ptr<CVBuilding> building() const override { return nullptr; }
+    void setBuilding(const std::shared_ptr<CVBuilding>& /*building*/) override { note("building"); }
+    [[nodiscard]] std::shared_ptr<CVFloorSelectorDelegate> delegate() const override { return delegate_.lock(); }
+    void setDelegate(const std::weak_ptr<CVFloorSelectorDelegate>& delegate) override {
+        delegate_ = delegate;
+        note("delegate");
+    }
+    [[nodiscard]] std::optional<double> floorIndex() const override { return std::nullopt; }
+    void setFloorIndex(std::optional<double> floorIndex) override {
+        note("floor " + std::to_string(static_cast<int>(floorIndex.value_or(-1))));
+    }
+    void remove() override { note("remove"); }
+
+    [[nodiscard]] std::vector<std::string> events() const {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
+
+private:
+    void note(std::string event) {
+        std::lock_guard lock(mutex_);
+        events_.push_back(std::move(event));
+    }
+    mutable std::mutex mutex_;
+    std::vector<std::string> events_;
+    std::weak_ptr<CVFloorSelectorDelegate> delegate_;
+};
+
+TEST_F(MapControlTest, AFloorSelectorIsInstalledHiddenReplacedAndRemovedWithTheMap) {
+    ASSERT_TRUE(make());
+    settle();
+    auto first = std::make_shared<RecordingFloorSelector>();
+    control->setFloorSelector(first);
+    settle();
+    EXPECT_EQ(first->delegate(), control);
+    control->setHideFloorSelector(true);
+    control->setCurrentFloorIndex(2);
+    settle();
+    EXPECT_EQ(first->events(), (std::vector<std::string>{"delegate", "show", "hide", "floor 2"}));
+
+    // The selector's own choice comes back as the map's floor.
+    first->delegate()->onFloorIndexChanged(1);
+    settle();
+    EXPECT_EQ(control->currentFloorIndex(), 1);
+
+    auto second = std::make_shared<RecordingFloorSelector>();
+    control->setFloorSelector(second);
+    settle();
+    EXPECT_EQ(first->events().back(), "remove");
+    EXPECT_EQ(second->events(), (std::vector<std::string>{"delegate", "hide"}));
+
+    std::weak_ptr<CVMapControlInternal> gone = control;
+    control.reset();
+    ASSERT_TRUE(test::waitFor([&] { return gone.expired(); }));
+    platform::MainQueue::shared().drain();
+    EXPECT_EQ(second->events().back(), "remove");
+}
+
+TEST_F(MapControlTest, OutdoorServicesStayThoseOfTheAdapterTheMapWasMadeWith) {
+    ASSERT_TRUE(make());
+    EXPECT_EQ(control->externalDirectionService(), nullptr);
+    auto other = std::make_shared<RecordingMapAdapter>();
+    setMapProvider(config, other);
+    EXPECT_EQ(control->map(), adapter);
+    EXPECT_EQ(control->mapStateSnapshot().camera, adapter);
 }
 
 }  // namespace
