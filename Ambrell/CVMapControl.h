@@ -15,6 +15,7 @@
 #include "Ambrell/CVMapStyle.h"
 #include "Ambrell/CVQuery.h"
 #include "Ambrell/CVVenue.h"
+#include "platform/CGRect.h"
 #include "platform/Color.h"
 #include "platform/Text.h"
 
@@ -39,6 +40,9 @@ public:
     // Raw CVFeatureType values the map does not draw, from the next render on.
     [[nodiscard]] virtual std::vector<std::int64_t> hiddenFeatures() const = 0;
     virtual void setHiddenFeatures(std::vector<std::int64_t> features) = 0;
+    // The adapter's padding; a write reaches the adapter at once.
+    [[nodiscard]] virtual platform::EdgeInsets mapPadding() const = 0;
+    virtual void setMapPadding(platform::EdgeInsets padding) = 0;
     [[nodiscard]] virtual CVCameraPosition cameraPosition() const = 0;
     [[nodiscard]] virtual float ambrellZoom() const = 0;
     // Throws std::invalid_argument, storing nothing, when a number is not

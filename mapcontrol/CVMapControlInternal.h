@@ -72,6 +72,8 @@ public:
     void setDelegate(std::shared_ptr<CVMapControlDelegate> delegate) override;
     [[nodiscard]] std::vector<std::int64_t> hiddenFeatures() const override;
     void setHiddenFeatures(std::vector<std::int64_t> features) override;
+    [[nodiscard]] platform::EdgeInsets mapPadding() const override { return map_->padding(); }
+    void setMapPadding(platform::EdgeInsets padding) override { map_->setPadding(padding); }
     [[nodiscard]] CVCameraPosition cameraPosition() const override;
     [[nodiscard]] float ambrellZoom() const override;
     void setMapLabelFont(const platform::Font& font, double textSize, std::optional<platform::Color> color,

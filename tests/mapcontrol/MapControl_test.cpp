@@ -532,5 +532,15 @@ TEST_F(MapControlTest, OutdoorServicesStayThoseOfTheAdapterTheMapWasMadeWith) {
     EXPECT_EQ(control->mapStateSnapshot().camera, adapter);
 }
 
+TEST_F(MapControlTest, PaddingIsTheAdaptersAndTheCameraIsReadThroughIt) {
+    ASSERT_TRUE(make());
+    control->setMapPadding({1, 2, 30, 4});
+    EXPECT_EQ(adapter->padding(), (platform::EdgeInsets{1, 2, 30, 4}));
+    EXPECT_EQ(control->mapPadding(), (platform::EdgeInsets{1, 2, 30, 4}));
+    adapter->setCameraPosition({{55.1, 12.1}, 17.5F, 90, 0});
+    EXPECT_FLOAT_EQ(control->ambrellZoom(), 17.5F);
+    EXPECT_DOUBLE_EQ(control->cameraBearing(), 90);
+}
+
 }  // namespace
 }  // namespace ambrell::map_control_test
