@@ -44,6 +44,10 @@ constexpr int kTypes = 5;
 // Screen x is the longitude, y the latitude.
 class ImmediateProjection final : public CVProjection {
 public:
+    platform::Awaitable<CVGeoRegion> visibleRegion() override { co_return CVGeoRegion{}; }
+    platform::Awaitable<CLLocationCoordinate2D> coordinateFor(CGPoint /*point*/) override {
+        co_return CLLocationCoordinate2D{};
+    }
     platform::Awaitable<CGPoint> pointFor(CLLocationCoordinate2D coordinate) override {
         co_return CGPoint{coordinate.longitude, coordinate.latitude};
     }

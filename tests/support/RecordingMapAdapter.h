@@ -5,8 +5,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "tests/support/AsyncTesting.h"
 #include "tests/support/RecordingPositionPresenter.h"
 #include "tests/support/RecordingRouteRenderer.h"
 #include "viewmodels/CVMapControlSeam.h"
@@ -32,6 +34,10 @@ public:
         std::vector<ViewModel> models;
         bool forceClear = false;
     };
+    struct Call {
+        std::string name;
+        std::thread::id thread;
+    };
 
     // The camera's zoom and bearing.
     void setCamera(double zoom, double bearing);
@@ -43,7 +49,19 @@ public:
     void setCurrentBuildingId(std::optional<std::string> buildingId);
     void setModel2DResolutionLimit(std::int64_t limit);
 
+    void setCameraPosition(CVCameraPosition position);
+    void setVisibleBounds(CVGeoBounds bounds);
+    // While a gate is set, visibleRegion waits at it.
+    void setVisibleRegionGate(std::shared_ptr<AsyncGate> gate);
+    void setServices(std::shared_ptr<CVExternalDirectionsService> directions,
+                     std::shared_ptr<CVExternalDistanceMatrixService> matrix);
+
     [[nodiscard]] std::vector<SetViewModelsCall> setViewModelsCalls() const;
+    [[nodiscard]] std::vector<Call> calls() const;
+    // The names of calls() alone.
+    [[nodiscard]] std::vector<std::string> callNames() const;
+    [[nodiscard]] std::vector<CVGeoBounds> animatedBounds() const;
+    [[nodiscard]] int tileProvidersSet() const;
     // How often the projection was asked for, and points of it.
     [[nodiscard]] int projectionRequests() const;
     [[nodiscard]] int pointRequests() const;
@@ -71,15 +89,45 @@ public:
     [[nodiscard]] std::shared_ptr<CVRouteRenderer> routeRenderer() const override { return routeRenderer_; }
     [[nodiscard]] std::shared_ptr<CVPositionPresenter> positionPresenter() const override { return positionPresenter_; }
     void setViewModels(std::vector<ViewModel> models, bool forceClear) override;
+    [[nodiscard]] platform::EdgeInsets padding() const override;
+    void setPadding(platform::EdgeInsets padding) override;
+    [[nodiscard]] bool CVaccessibilityElementsHidden() const override;
+    void setCVaccessibilityElementsHidden(bool hidden) override;
+    [[nodiscard]] std::shared_ptr<CVMapProviderDelegate> delegate() const override;
+    void setDelegate(std::weak_ptr<CVMapProviderDelegate> delegate) override;
+    [[nodiscard]] std::shared_ptr<CVCustomInfoWindow> customInfoWindow() const override;
+    void setCustomInfoWindow(std::shared_ptr<CVCustomInfoWindow> infoWindow) override;
+    [[nodiscard]] CVCollisionHandling collisionHandling() const override;
+    void setCollisionHandling(CVCollisionHandling handling) override;
+    [[nodiscard]] double wallExtrusionOpacity() const override;
+    void setWallExtrusionOpacity(double opacity) override;
+    [[nodiscard]] double featureExtrusionOpacity() const override;
+    void setFeatureExtrusionOpacity(double opacity) override;
+    [[nodiscard]] bool enableNativeMapBuildings() const override;
+    void setEnableNativeMapBuildings(bool enable) override;
+    [[nodiscard]] std::shared_ptr<CVExternalDirectionsService> routingService() const override;
+    [[nodiscard]] std::shared_ptr<CVExternalDistanceMatrixService> distanceMatrixService() const override;
+    void setTileProvider(std::shared_ptr<CVTileProviding> tileProvider) override;
+    void reloadTilesForFloorChange() override;
 
     // CVCameraOperator
+    void move(platform::CLLocationCoordinate2D target, float zoom) override;
+    void animate(const CVCameraPosition& position) override;
+    void animate(const CVGeoBounds& bounds) override;
+    void animate(platform::CLLocationCoordinate2D target, std::optional<float> zoom) override;
+    [[nodiscard]] CVCameraPosition position() const override;
     [[nodiscard]] platform::Awaitable<std::shared_ptr<CVProjection>> projection() override;
+    [[nodiscard]] CVCameraPosition camera(const CVGeoBounds& bounds, const platform::EdgeInsets& insets) const override;
 
     // CVProjection
+    [[nodiscard]] platform::Awaitable<CVGeoRegion> visibleRegion() override;
+    [[nodiscard]] platform::Awaitable<platform::CLLocationCoordinate2D> coordinateFor(platform::CGPoint point) override;
     [[nodiscard]] platform::Awaitable<platform::CGPoint> pointFor(platform::CLLocationCoordinate2D coordinate) override;
 
 private:
     [[nodiscard]] std::shared_ptr<RecordingMapAdapter> self() const;
+    // Under the lock.
+    void record(std::string name) const;
 
     mutable std::mutex mutex_;
     double zoom_ = 20;
@@ -91,7 +139,23 @@ private:
     std::shared_ptr<CVCustomClusterIcon> customClusterIcon_;
     std::optional<std::string> currentBuildingId_;
     std::int64_t model2DResolutionLimit_ = 1000;
-    std::vector<SetViewModelsCall> calls_;
+    std::vector<SetViewModelsCall> setViewModelsCalls_;
+    mutable std::vector<Call> calls_;
+    CVCameraPosition position_;
+    CVGeoBounds visibleBounds_;
+    std::shared_ptr<AsyncGate> visibleRegionGate_;
+    platform::EdgeInsets padding_;
+    bool accessibilityElementsHidden_ = false;
+    std::weak_ptr<CVMapProviderDelegate> delegate_;
+    std::shared_ptr<CVCustomInfoWindow> customInfoWindow_;
+    CVCollisionHandling collisionHandling_ = CVCollisionHandling::allowOverlap;
+    double wallExtrusionOpacity_ = 1;
+    double featureExtrusionOpacity_ = 1;
+    bool enableNativeMapBuildings_ = true;
+    std::shared_ptr<CVExternalDirectionsService> routingService_;
+    std::shared_ptr<CVExternalDistanceMatrixService> distanceMatrixService_;
+    std::vector<CVGeoBounds> animatedBounds_;
+    int tileProvidersSet_ = 0;
     int projectionRequests_ = 0;
     int pointRequests_ = 0;
     int pointRequestsRunning_ = 0;

@@ -23,6 +23,10 @@ namespace {
 // points directly. Counts its calls and checks they come one at a time.
 class LinearProjection final : public CVProjection {
 public:
+    platform::Awaitable<CVGeoRegion> visibleRegion() override { co_return CVGeoRegion{}; }
+    platform::Awaitable<CLLocationCoordinate2D> coordinateFor(CGPoint /*point*/) override {
+        co_return CLLocationCoordinate2D{};
+    }
     platform::Awaitable<CGPoint> pointFor(CLLocationCoordinate2D coordinate) override {
         if (++inFlight_ > 1) overlapped_ = true;
         ++calls_;

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "Ambrell/CVCameraPosition.h"
+#include "Ambrell/CVCustomClusterIcon.h"
+#include "Ambrell/CVCustomFloorSelector.h"
+#include "Ambrell/CVCustomInfoWindow.h"
+#include "Ambrell/CVLocation.h"
+#include "Ambrell/CVMapBehaviors.h"
+#include "Ambrell/CVMapControlDelegate.h"
+#include "Ambrell/CVMapStyle.h"
+#include "Ambrell/CVQuery.h"
+#include "Ambrell/CVVenue.h"
+#include "platform/CGRect.h"
+#include "platform/Color.h"
+#include "platform/Text.h"
+
+namespace ambrell {
+
+// One map on screen, as the host drives it. Safe from any thread.
+class CVMapControl {
+public:
+    virtual ~CVMapControl() = default;
+
+    [[nodiscard]] virtual CVSelectionMode floorSelectionMode() const = 0;
+    virtual void setFloorSelectionMode(CVSelectionMode mode) = 0;
+    [[nodiscard]] virtual CVSelectionMode buildingSelectionMode() const = 0;
+    virtual void setBuildingSelectionMode(CVSelectionMode mode) = 0;
+    [[nodiscard]] virtual std::shared_ptr<CVCustomClusterIcon> customClusterIcon() const = 0;
+    virtual void setCustomClusterIcon(std::shared_ptr<CVCustomClusterIcon> icon) = 0;
+    // The host's, or a new default one (not kept) when it gave none.
+    [[nodiscard]] virtual std::shared_ptr<CVCustomInfoWindow> customInfoWindow() const = 0;
+    virtual void setCustomInfoWindow(std::shared_ptr<CVCustomInfoWindow> infoWindow) = 0;
+    [[nodiscard]] virtual std::shared_ptr<CVMapControlDelegate> delegate() const = 0;
+    virtual void setDelegate(std::shared_ptr<CVMapControlDelegate> delegate) = 0;
+    // Raw CVFeatureType values the map does not draw, from the next render on.
+    [[nodiscard]] virtual std::vector<std::int64_t> hiddenFeatures() const = 0;
+    virtual void setHiddenFeatures(std::vector<std::int64_t> features) = 0;
+    // The adapter's padding; a write reaches the adapter at once.
+    [[nodiscard]] virtual platform::EdgeInsets mapPadding() const = 0;
+    virtual void setMapPadding(platform::EdgeInsets padding) = 0;
+    [[nodiscard]] virtual CVCameraPosition cameraPosition() const = 0;
+    [[nodiscard]] virtual float ambrellZoom() const = 0;
+    // Throws std::invalid_argument, storing nothing, when a number is not
+    // finite or beyond a 64-bit integer.
+    virtual void setMapLabelFont(const platform::Font& font, double textSize, std::optional<platform::Color> color,
+                                 std::optional<platform::Color> haloColor, double haloWidth, double haloBlur) = 0;
+
+    virtual void setHighlight(std::vector<std::shared_ptr<CVLocation>> locations, CVHighlightBehavior behavior) = 0;
+    virtual void setHighlight(CVFilter filter, CVHighlightBehavior behavior) = 0;
+    virtual void clearHighlight() = 0;
+    virtual void setFilter(const std::vector<std::shared_ptr<CVLocation>>& locations, CVFilterBehavior behavior) = 0;
+    // The filter object stays the host's: renders write the visible bounds
+    // and the floor into it.
+    virtual void setFilter(std::shared_ptr<CVFilter> filter, CVFilterBehavior behavior) = 0;
+    virtual void clearFilter() = 0;
+
+    [[nodiscard]] virtual std::shared_ptr<CVVenue> currentVenue() const = 0;
+    virtual void setCurrentVenue(std::shared_ptr<CVVenue> venue) = 0;
+    [[nodiscard]] virtual std::shared_ptr<CVBuilding> currentBuilding() const = 0;
+    virtual void setCurrentBuilding(std::shared_ptr<CVBuilding> building) = 0;
+    [[nodiscard]] virtual std::int64_t currentFloorIndex() const = 0;
+    virtual void setCurrentFloorIndex(std::int64_t floorIndex) = 0;
+    virtual void selectWithFloorIndex(std::int64_t floorIndex) = 0;
+    [[nodiscard]] virtual std::shared_ptr<CVMapStyle> mapStyle() const = 0;
+    virtual void setMapStyle(std::shared_ptr<CVMapStyle> style) = 0;
+    [[nodiscard]] virtual std::shared_ptr<CVCustomFloorSelector> floorSelector() const = 0;
+    virtual void setFloorSelector(std::shared_ptr<CVCustomFloorSelector> selector) = 0;
+    [[nodiscard]] virtual bool hideFloorSelector() const = 0;
+    virtual void setHideFloorSelector(bool hide) = 0;
+    // Redraws the map and looks again for the venue, building and floor
+    // under the camera; returns at once.
+    virtual void refresh() = 0;
+};
+
+}  // namespace ambrell

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace ambrell {
+
+class CVBuilding;
+class CVVenue;
+
+// The members of CVMapControlDelegate a host may leave out.
+enum class CVMapControlDelegateMember {
+    cameraWillMove,
+    didChangeCameraPosition,
+    cameraIdle,
+    didChangeSelectedVenue,
+    didChangeSelectedBuilding,
+    didChangeFloorIndex,
+};
+
+// What the map control tells its host. Every member is optional: the map
+// control sends one only when respondsTo() says the host implements it.
+// Called on the main thread, except the camera members, which come on the
+// adapter's thread.
+class CVMapControlDelegate {
+public:
+    virtual ~CVMapControlDelegate() = default;
+
+    [[nodiscard]] virtual bool respondsTo(CVMapControlDelegateMember /*member*/) const { return false; }
+
+    virtual void cameraWillMove() {}
+    // True when the host handles the camera change itself: the map then
+    // does not follow it.
+    virtual bool didChangeCameraPosition() { return false; }
+    virtual void cameraIdle() {}
+    virtual void didChangeSelectedVenue(const std::shared_ptr<CVVenue>& /*venue*/) {}
+    virtual void didChangeSelectedBuilding(const std::shared_ptr<CVBuilding>& /*building*/) {}
+    virtual void didChangeFloorIndex(std::int64_t /*floorIndex*/) {}
+};
+
+}  // namespace ambrell
