@@ -1,9 +1,11 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <boost/json/value.hpp>
 
@@ -11,6 +13,33 @@
 // from its messages; a location keeps the newest one of each domain.
 
 namespace ambrell {
+
+// The domains of live data a location can receive, as topics name them.
+struct CVLiveDomainType {
+    static constexpr std::string_view availability = "availability";
+    static constexpr std::string_view co2 = "co2";
+    static constexpr std::string_view count = "count";
+    static constexpr std::string_view humidity = "humidity";
+    static constexpr std::string_view occupancy = "occupancy";
+    static constexpr std::string_view position = "position";
+    static constexpr std::string_view temperature = "temperature";
+};
+
+// A number as the platform prints a double: the shortest text that reads
+// back as the same value, always with a fraction or an exponent ("412.0",
+// "21.5", "100000.0", "1e+16", "5e-05"), "nan" and "inf" as such. The same in
+// every locale.
+[[nodiscard]] std::string decimalDescription(double value);
+
+// A value with its unit, as live data measures it.
+struct CVMeasurement {
+    double value = 0;
+    // As printed after the value: "°C", "%".
+    std::string unitSymbol;
+
+    // The value's decimalDescription, a space and the unit: "45.0 %".
+    [[nodiscard]] std::string description() const { return decimalDescription(value) + " " + unitSymbol; }
+};
 
 // What a live update is about: its domain ("occupancy", "position", ...).
 struct CVLiveUpdateTopic {
@@ -69,6 +98,72 @@ public:
         return CVLiveUpdate::debugDescription() + " position=" + std::to_string(latitude) + "," +
                std::to_string(longitude) + " floor=" + std::to_string(floorIndex);
     }
+};
+
+// Whether a location (a room, a desk) is free.
+class CVAvailabilityLiveUpdate : public CVLiveUpdate {
+public:
+    CVAvailabilityLiveUpdate() = default;
+    CVAvailabilityLiveUpdate(Timestamp timestamp, std::string itemId, bool available)
+        : CVLiveUpdate(CVLiveUpdateTopic{std::string(CVLiveDomainType::availability)}, timestamp, std::move(itemId)),
+          available(available) {}
+
+    bool available = false;
+};
+
+// How many of something a location counts.
+class CVCountLiveUpdate : public CVLiveUpdate {
+public:
+    CVCountLiveUpdate() = default;
+    CVCountLiveUpdate(Timestamp timestamp, std::string itemId, std::int64_t count)
+        : CVLiveUpdate(CVLiveUpdateTopic{std::string(CVLiveDomainType::count)}, timestamp, std::move(itemId)),
+          count(count) {}
+
+    std::int64_t count = 0;
+};
+
+// The carbon dioxide level of a location's air, in parts per million.
+class CVCO2LiveUpdate : public CVLiveUpdate {
+public:
+    CVCO2LiveUpdate() = default;
+    CVCO2LiveUpdate(Timestamp timestamp, std::string itemId, double co2Level)
+        : CVLiveUpdate(CVLiveUpdateTopic{std::string(CVLiveDomainType::co2)}, timestamp, std::move(itemId)),
+          co2Level(co2Level) {}
+
+    double co2Level = 0;
+};
+
+// The relative humidity of a location's air, in percent.
+class CVHumidityLiveUpdate : public CVLiveUpdate {
+public:
+    CVHumidityLiveUpdate() = default;
+    CVHumidityLiveUpdate(Timestamp timestamp, std::string itemId, double percent)
+        : CVLiveUpdate(CVLiveUpdateTopic{std::string(CVLiveDomainType::humidity)}, timestamp, std::move(itemId)),
+          relativeHumidity{percent, "%"} {}
+
+    CVMeasurement relativeHumidity{0, "%"};
+};
+
+// How many people are in a location.
+class CVOccupancyLiveUpdate : public CVLiveUpdate {
+public:
+    CVOccupancyLiveUpdate() = default;
+    CVOccupancyLiveUpdate(Timestamp timestamp, std::string itemId, std::int64_t numberOfPeople)
+        : CVLiveUpdate(CVLiveUpdateTopic{std::string(CVLiveDomainType::occupancy)}, timestamp, std::move(itemId)),
+          numberOfPeople(numberOfPeople) {}
+
+    std::int64_t numberOfPeople = 0;
+};
+
+// The temperature of a location, in degrees Celsius.
+class CVTemperatureLiveUpdate : public CVLiveUpdate {
+public:
+    CVTemperatureLiveUpdate() = default;
+    CVTemperatureLiveUpdate(Timestamp timestamp, std::string itemId, double celsius)
+        : CVLiveUpdate(CVLiveUpdateTopic{std::string(CVLiveDomainType::temperature)}, timestamp, std::move(itemId)),
+          temperature{celsius, "°C"} {}
+
+    CVMeasurement temperature{0, "°C"};
 };
 
 }  // namespace ambrell

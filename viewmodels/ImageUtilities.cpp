@@ -37,6 +37,8 @@ std::shared_ptr<const platform::Image> resized(const std::shared_ptr<const platf
     const CGSize own{image->width() / image->scale(), image->height() / image->scale()};
     if (size == own || size == CGSize{}) return image;
 
+    const auto drawable = [](double side) { return std::isfinite(side) && side > 0; };
+    if (!drawable(size.width) || !drawable(size.height)) return nullptr;
     const double scale = platform::Screen::scale();
     const auto width = image_utilities::pixelsFor(size.width, scale);
     const auto height = image_utilities::pixelsFor(size.height, scale);

@@ -16,8 +16,8 @@ namespace ambrell {
 // The image redrawn at `size` points for the main screen (its scale, not the
 // image's), stretched to fill: callers that keep the aspect ratio compute the
 // size themselves. The very same image when `size` is the image's own size or
-// zero by zero, or when no image of that size can be drawn (a negative or
-// non-finite side, one that rounds to no pixel, one too large); null for null.
+// zero by zero, or too large to draw; null for a side that is 0 (the other
+// not), negative or not finite, which no image has, and for null.
 [[nodiscard]] std::shared_ptr<const platform::Image> resized(const std::shared_ptr<const platform::Image>& image,
                                                              CGSize size);
 

@@ -48,10 +48,12 @@ TEST_F(ImageUtilities, ResizingToItsOwnSizeOrToZeroKeepsTheVeryImage) {
     EXPECT_EQ(resized(image, CGSize{4, 3}), image);
     EXPECT_EQ(resized(image, CGSize{0, 0}), image);
     EXPECT_EQ(resized(nullptr, CGSize{4, 3}), nullptr);
-    // Sizes no image can have keep the image too.
-    for (const auto& size : {CGSize{-1, 3}, CGSize{4, 0}, CGSize{std::numeric_limits<double>::infinity(), 2},
-                             CGSize{std::numeric_limits<double>::quiet_NaN(), 2}, CGSize{1e9, 2}}) {
-        EXPECT_EQ(resized(image, size), image) << size.width << "x" << size.height;
+    // Too large to draw keeps the image; sizes no image can have give none.
+    EXPECT_EQ(resized(image, CGSize{1e9, 2}), image);
+    for (const auto& size :
+         {CGSize{-1, 3}, CGSize{4, 0}, CGSize{0, 3}, CGSize{std::numeric_limits<double>::infinity(), 2},
+          CGSize{2, -std::numeric_limits<double>::infinity()}, CGSize{std::numeric_limits<double>::quiet_NaN(), 2}}) {
+        EXPECT_EQ(resized(image, size), nullptr) << size.width << "x" << size.height;
     }
 }
 
