@@ -3,14 +3,40 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
 
 // Live data as a location receives it. The live-data service decodes these
 // from its messages; a location keeps the newest one of each domain.
+//
+// A message (and each entry of a topic's state) is one JSON object:
+//
+//     {
+//       "id": "<location id>",
+//       "domainType": "occupancy",
+//       "timestamp": "2026-12-07T10:15:00.250Z",
+//       "properties": { "nrOfPeople": 4 }
+//     }
+//
+// "id" and "timestamp" (ISO 8601, UTC "Z" or an offset) are required; the
+// domain type, when absent, is the topic's last level. The properties each
+// domain requires, with their JSON kinds:
+//
+//     availability   "available": boolean
+//     count          "count": integer
+//     co2            "co2": number (parts per million)
+//     humidity       "relativeHumidity": number (percent)
+//     occupancy      "nrOfPeople": integer
+//     temperature    "temperature": number (degrees Celsius)
+//     position       "latitude", "longitude": numbers; "floorIndex": integer
+//
+// Other domains need no properties. Every property is kept as the update's
+// values, by its key.
 
 namespace ambrell {
 
@@ -61,6 +87,8 @@ public:
 
     CVLiveUpdateTopic topic;
     Timestamp timestamp;
+    // As the message carried it; updates are delivered in the order of these texts.
+    std::string timestampText;
     std::string itemId;
     std::map<std::string, boost::json::value, std::less<>> values;
 
@@ -70,6 +98,12 @@ public:
         if (found == values.end()) return std::nullopt;
         return found->second;
     }
+
+    // The update of one message object (layout above); the topic string, when
+    // given, supplies a missing domain type. Null when the object is not a
+    // live update.
+    [[nodiscard]] static std::shared_ptr<CVLiveUpdate> liveUpdateWithDictionary(
+        const boost::json::object& dictionary, const std::optional<std::string>& topicString);
 
     // For log lines: domain, item and moment.
     [[nodiscard]] virtual std::string debugDescription() const {

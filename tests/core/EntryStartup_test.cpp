@@ -2,7 +2,8 @@
 // no route-network service of its own: the library has installed it before
 // main, so the venues load their route networks, online and offline from the
 // app's bundled resources. Its version constants are there for it too, and so
-// is the display-rule manager every load makes.
+// is the display-rule manager every load makes, and the live-data manager that
+// a reset unsubscribes.
 
 #include <gtest/gtest.h>
 
@@ -16,10 +17,13 @@
 #include "Ambrell/CVErrorCodes.h"
 #include "core/AmbrellCoreVersion.h"
 #include "core/CVAmbrell.h"
+#include "core/CVSubsystemSeams.h"
 #include "data/AmbrellLegacy.h"
 #include "data/CVEntrySeams.h"
 #include "data/CVRouteNetworkSeams.h"
 #include "foundation/SdkVersion.h"
+#include "platform/runtime/BlockingWait.h"
+#include "platform/runtime/ThreadPool.h"
 #include "routing/CVRouteNetwork.h"
 #include "routing/CVRouteNetworkData.h"
 #include "routing/Graph/CVGraph.h"
@@ -137,6 +141,13 @@ TEST_F(EntryStartup, EachLoadHasDisplayRulesAndAResetDropsThem) {
     EXPECT_EQ(completed([&](auto done) { sdk->reset(done); }), std::nullopt);
     EXPECT_EQ(sdk->displayRuleForType("Office"), nullptr);
     EXPECT_EQ(entry->displayRuleForLocation(*location), nullptr);
+}
+
+// A reset reaches live data through the seam, without live data having been used.
+TEST(EntryStartupLiveData, TheLiveDataManagerIsRegisteredBeforeMain) {
+    const auto liveData = CVSubsystemSeams::liveDataManager();
+    ASSERT_NE(liveData, nullptr);
+    platform::blockingWait(platform::ThreadPool::shared().makeStrand(), liveData->unsubscribeAll());
 }
 
 }  // namespace

@@ -1,0 +1,478 @@
+// The live-data manager on a fake broker client and a fake details service,
+// its states' fetches answered by the loopback web service.
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Ambrell/CVError.h"
+#include "data/CVSolutionInternal.h"
+#include "foundation/CVNetworkReachabilityManager.h"
+#include "livedata/CVLiveDataManager.h"
+#include "platform/NotificationCenter.h"
+#include "tests/foundation/WebServiceFixture.h"
+#include "tests/support/EventRecorder.h"
+#include "tests/support/WaitFor.h"
+
+namespace ambrell {
+namespace {
+
+using test::EventRecorder;
+
+// Records what the manager asks of the broker; the test plays the broker's answers.
+class FakeSubscriptionClient final : public CVSubscriptionClient {
+public:
+    EventRecorder calls;
+    std::atomic<CVSubscriptionState> currentState{CVSubscriptionState::disconnected};
+
+    void connect(bool cleanSession) override { calls.add(cleanSession ? "connect clean" : "connect"); }
+    void disconnect() override { calls.add("disconnect"); }
+    void subscribe(std::shared_ptr<const CVSubscriptionTopic> topic) override {
+        calls.add("subscribe " + topic->topicString());
+    }
+    void unsubscribe(std::shared_ptr<const CVSubscriptionTopic> topic) override {
+        calls.add("unsubscribe " + topic->topicString());
+    }
+    [[nodiscard]] CVSubscriptionState state() const override { return currentState; }
+    [[nodiscard]] std::shared_ptr<CVSubscriptionClientDelegate> delegate() const override {
+        const std::lock_guard lock(mutex_);
+        return delegate_;
+    }
+    void setDelegate(std::shared_ptr<CVSubscriptionClientDelegate> delegate) override {
+        const std::lock_guard lock(mutex_);
+        delegate_ = std::move(delegate);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::shared_ptr<CVSubscriptionClientDelegate> delegate_;
+};
+
+class FakeLiveDataService final : public CVLiveDataService {
+public:
+    EventRecorder requests;
+    std::atomic<bool> fail{false};
+    std::vector<std::string> domainTypes{"occupancy", "position"};
+
+    platform::Awaitable<CVLiveDataInfo> liveDataInfo(std::string dataSetId) override {
+        requests.add("details " + dataSetId);
+        if (fail) throw CVError(CVErrorCase::requestFailed);
+        co_return CVLiveDataInfo(domainTypes);
+    }
+};
+
+// Events that a test can start afresh.
+class ClearableRecorder {
+public:
+    void add(std::string event) {
+        const std::lock_guard lock(mutex_);
+        events_.push_back(std::move(event));
+    }
+    [[nodiscard]] std::vector<std::string> events() const {
+        const std::lock_guard lock(mutex_);
+        return events_;
+    }
+    void clear() {
+        const std::lock_guard lock(mutex_);
+        events_.clear();
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> events_;
+};
+
+class RecordingDelegate final : public CVLiveDataManagerDelegate {
+public:
+    ClearableRecorder events;
+
+    void didReceiveWithLiveUpdate(const std::shared_ptr<const CVLiveUpdate>& liveUpdate) override {
+        events.add("update " + liveUpdate->itemId + " " + liveUpdate->timestampText);
+    }
+    void didUpdateWithState(std::int64_t state) override { events.add("state " + std::to_string(state)); }
+    void didSubscribeWithTopic(const std::shared_ptr<const CVLiveTopic>& topic) override {
+        events.add("subscribed " + topic->topicString());
+    }
+    void didUnsubscribeWithTopic(const std::shared_ptr<const CVLiveTopic>& topic) override {
+        events.add("unsubscribed " + topic->topicString());
+    }
+    void onSubscriptionError(const platform::NSError& error, const std::shared_ptr<const CVLiveTopic>& topic) override {
+        events.add("subscription error " + error.domain + " " + std::to_string(error.code) + " " +
+                   topic->topicString());
+    }
+    void onUnsubscriptionError(const platform::NSError& error,
+                               const std::shared_ptr<const CVLiveTopic>& topic) override {
+        events.add("unsubscription error " + std::to_string(error.code) + " " + topic->topicString());
+    }
+    void onError(const platform::NSError& error) override {
+        events.add("error " + error.domain + " " + std::to_string(error.code));
+    }
+    void didReceiveLiveDataInfo(const CVLiveDataInfo& info) override {
+        events.add("info " + std::to_string(info.domainTypes().size()));
+    }
+};
+
+template <typename Recorder>
+bool contains(const Recorder& recorder, const std::string& event) {
+    const auto events = recorder.events();
+    return std::find(events.begin(), events.end(), event) != events.end();
+}
+
+template <typename Recorder>
+std::size_t countOf(const Recorder& recorder, const std::string& event) {
+    const auto events = recorder.events();
+    return static_cast<std::size_t>(std::count(events.begin(), events.end(), event));
+}
+
+template <typename Recorder>
+bool eventually(const Recorder& recorder, const std::string& event) {
+    return test::waitFor([&] { return contains(recorder, event); });
+}
+
+std::string message(const std::string& id, const std::string& timestamp) {
+    return R"({"id":")" + id + R"(","domainType":"occupancy","timestamp":")" + timestamp +
+           R"(","properties":{"nrOfPeople":1}})";
+}
+
+class CVLiveDataManagerTest : public test::WebServiceFixture {
+protected:
+    CVLiveDataManagerTest() {
+        settings()->setSessionToken("session-1");
+        CVLiveDataEndpoints::setApiBaseForTesting(service_.url("/api"));
+        CVNetworkReachabilityManager::setForcedStatusForTesting(CVNetworkReachabilityStatusReachableViaWiFi);
+        service_.serveBody("/api/state", "[]");
+    }
+    ~CVLiveDataManagerTest() override {
+        if (manager) manager->subscriptionClient()->setDelegate(nullptr);
+        CVNetworkReachabilityManager::setForcedStatusForTesting(std::nullopt);
+        CVLiveDataEndpoints::setApiBaseForTesting(std::nullopt);
+    }
+
+    // A manager whose solution has the data set "ds" (or none), its reconnection 50 ms away.
+    void makeManager(bool withSolution = true) {
+        manager = CVLiveDataManager::make(client, liveDataService, CVNetworkReachabilityManager::sharedManager(),
+                                          std::chrono::milliseconds(50), [this, withSolution](auto completion) {
+                                              solutionRequests.add("solution");
+                                              std::shared_ptr<CVSolutionInternal> solution;
+                                              if (withSolution) {
+                                                  solution = std::make_shared<CVSolutionInternal>();
+                                                  solution->solutionId = "ds";
+                                              }
+                                              completion(solution, std::nullopt);
+                                          });
+    }
+    // The details awaited here, so that no pass of their arrival runs later.
+    void makeManagerWithDetails() {
+        makeManager(false);
+        manager->setDelegate(delegate);
+        run(manager->fetchLiveDataInfo("ds"));
+        ASSERT_EQ(manager->activeDomainTypes(), std::optional(std::vector<std::string>{"occupancy", "position"}));
+        delegate->events.clear();
+    }
+    static std::shared_ptr<const CVLiveTopic> topic(const std::string& domain, const std::string& floor = "f1") {
+        return std::make_shared<CVLiveTopicCriteria>(CVLiveTopicCriteria(domain).floorId(floor).datasetId("ds"));
+    }
+    void subscribe(const std::shared_ptr<const CVLiveTopic>& wanted) { run(manager->subscribe(wanted)); }
+    void unsubscribe(const std::shared_ptr<const CVLiveTopic>& wanted) { run(manager->unsubscribe(wanted)); }
+    void send(const std::string& text, const std::string& onTopic = "ds/f1/r1/occupancy") {
+        manager->didReceiveMessage(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), onTopic);
+    }
+    // Connected, as the client reports it.
+    void connectClient() {
+        client->currentState = CVSubscriptionState::connected;
+        manager->didUpdateState(2);
+    }
+
+    std::shared_ptr<FakeSubscriptionClient> client = std::make_shared<FakeSubscriptionClient>();
+    std::shared_ptr<FakeLiveDataService> liveDataService = std::make_shared<FakeLiveDataService>();
+    std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
+    EventRecorder solutionRequests;
+    std::shared_ptr<CVLiveDataManager> manager;
+};
+
+// MARK: connection and state
+
+TEST_F(CVLiveDataManagerTest, CreationReportsNothingAndEachDelegateAssignmentAsksForDetails) {
+    makeManager();
+    EXPECT_EQ(manager->state(), CVLiveDataManagerState::disconnected);
+    EXPECT_EQ(client->delegate(), manager);
+    ASSERT_TRUE(test::waitFor([&] { return liveDataService->requests.events().size() == 1; }));
+    EXPECT_EQ(solutionRequests.events().size(), 1U);
+
+    manager->setDelegate(delegate);
+    manager->setDelegate(delegate);
+    EXPECT_TRUE(test::waitFor([&] { return countOf(delegate->events, "info 2") == 2; }));
+    EXPECT_EQ(solutionRequests.events().size(), 3U);
+    EXPECT_EQ(liveDataService->requests.events(), std::vector<std::string>(3, "details ds"));
+    EXPECT_EQ(manager->activeDomainTypes(), std::optional(std::vector<std::string>{"occupancy", "position"}));
+    // No state was reported.
+    EXPECT_FALSE(contains(delegate->events, "state 0"));
+}
+
+TEST_F(CVLiveDataManagerTest, WithoutADataSetNothingIsAsked) {
+    makeManager(false);
+    manager->setDelegate(delegate);
+    EXPECT_EQ(solutionRequests.events().size(), 2U);
+    EXPECT_TRUE(liveDataService->requests.events().empty());
+    EXPECT_FALSE(manager->activeDomainTypes());
+}
+
+TEST_F(CVLiveDataManagerTest, MirrorsEveryClientStateAndIgnoresOthers) {
+    makeManagerWithDetails();
+    for (const std::int64_t state : {0, 1, 2, 3, 2, 4, -1, 1}) manager->didUpdateState(state);
+    EXPECT_EQ(delegate->events.events(),
+              (std::vector<std::string>{"state 0", "state 1", "state 2", "state 3", "state 2", "state 1"}));
+    EXPECT_EQ(manager->state(), CVLiveDataManagerState::connecting);
+}
+
+TEST_F(CVLiveDataManagerTest, AnErrorWhileIdleReconnectsAfterTheDelayButNotWhileConnected) {
+    makeManagerWithDetails();
+    client->currentState = CVSubscriptionState::connected;
+    manager->onError(platform::NSError{"MQTT", -4, {}});
+    EXPECT_EQ(delegate->events.events(), std::vector<std::string>{"error MQTT -4"});
+
+    client->currentState = CVSubscriptionState::disconnected;
+    manager->onError(platform::NSError{"MQTT", 3, {}});
+    EXPECT_TRUE(test::waitFor([&] { return contains(client->calls, "connect clean"); }));
+    EXPECT_EQ(delegate->events.events(),
+              (std::vector<std::string>{"error MQTT -4", "error MQTT 3", "state 0", "state 1"}));
+    EXPECT_TRUE(logs_.sink().contains("Connection failed "));
+    EXPECT_TRUE(logs_.sink().contains("Trying to reconnect in 10 seconds"));
+    EXPECT_TRUE(logs_.sink().contains("Reconnecting after disruption\u2026"));
+}
+
+TEST_F(CVLiveDataManagerTest, UnreachableWaitsForTheNetworkThenConnects) {
+    makeManagerWithDetails();
+    connectClient();
+    manager->didSubscribe(topic("occupancy"));
+    client->currentState = CVSubscriptionState::disconnected;
+    manager->didUpdateState(0);
+    CVNetworkReachabilityManager::setForcedStatusForTesting(CVNetworkReachabilityStatusNotReachable);
+    manager->onError(platform::NSError{"MQTT", 3, {}});
+    EXPECT_TRUE(logs_.sink().contains("Starting notifier"));
+    EXPECT_FALSE(contains(client->calls, "connect clean"));
+    EXPECT_EQ(manager->topicsForTesting().pendingSubscriptions.size(), 1U);
+
+    CVNetworkReachabilityManager::setForcedStatusForTesting(CVNetworkReachabilityStatusReachableViaWiFi);
+    platform::NotificationCenter::defaultCenter().post(CVNetworkingReachabilityDidChangeNotification());
+    // The status change's own notification may be the one that connects.
+    EXPECT_TRUE(test::waitFor([&] { return contains(client->calls, "connect clean"); }));
+    EXPECT_EQ(manager->state(), CVLiveDataManagerState::connecting);
+}
+
+TEST_F(CVLiveDataManagerTest, MessagesThatAreNotUpdates) {
+    makeManagerWithDetails();
+    connectClient();
+    send("not json");
+    send("1");
+    send("[]");
+    send(R"({"id":"r1"})");
+    send(message("r2", "2026-01-01T00:00:00Z"));
+    ASSERT_TRUE(eventually(delegate->events, "update r2 2026-01-01T00:00:00Z"));
+    EXPECT_EQ(delegate->events.events(),
+              (std::vector<std::string>{"state 2", "error NSCocoaErrorDomain 3840", "error NSCocoaErrorDomain 3840",
+                                        "error NSCocoaErrorDomain 3840", "update r2 2026-01-01T00:00:00Z"}));
+    EXPECT_TRUE(logs_.sink().contains("Failed decoding message - "));
+    EXPECT_TRUE(logs_.sink().contains("Got Live Update with domainType occupancy"));
+}
+
+// MARK: topics
+
+TEST_F(CVLiveDataManagerTest, SubscriptionsByStateAndDomain) {
+    struct Case {
+        std::string name;
+        CVLiveDataManagerState state;
+        std::string domain;
+        std::vector<std::string> clientCalls;
+        std::vector<std::string> delegateEvents;
+    };
+    const std::vector<Case> cases = {
+        {"idle", CVLiveDataManagerState::disconnected, "occupancy", {"connect clean"}, {"state 1"}},
+        {"connecting",
+         CVLiveDataManagerState::connecting,
+         "occupancy",
+         {},
+         {"subscription error Ambrell.CVError 5 ds/f1/+/occupancy"}},
+        {"closing",
+         CVLiveDataManagerState::disconnecting,
+         "occupancy",
+         {},
+         {"subscription error Ambrell.CVError 5 ds/f1/+/occupancy"}},
+        {"connected", CVLiveDataManagerState::connected, "occupancy", {"subscribe ds/f1/+/occupancy"}, {}},
+        {"inactive domain", CVLiveDataManagerState::connected, "co2", {}, {}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        client = std::make_shared<FakeSubscriptionClient>();
+        makeManagerWithDetails();
+        manager->didUpdateState(static_cast<std::int64_t>(test.state));
+        delegate->events.clear();
+        subscribe(topic(test.domain));
+        test::waitFor([&] { return client->calls.events().size() >= test.clientCalls.size(); });
+        EXPECT_EQ(client->calls.events(), test.clientCalls);
+        EXPECT_EQ(delegate->events.events(), test.delegateEvents);
+        // Not confirmed: still pending.
+        const auto topics = manager->topicsForTesting();
+        EXPECT_TRUE(topics.pendingSubscriptions.contains(topic(test.domain)));
+        EXPECT_TRUE(topics.topics.empty());
+        manager->subscriptionClient()->setDelegate(nullptr);
+    }
+}
+
+TEST_F(CVLiveDataManagerTest, BeforeTheDetailsATopicWaitsAndTheirArrivalSubscribesIt) {
+    liveDataService->fail = true;
+    makeManager(false);
+    manager->setDelegate(delegate);
+    run(manager->fetchLiveDataInfo("ds"));
+    EXPECT_EQ(delegate->events.events().at(0), "error Ambrell.CVError 6");
+    EXPECT_FALSE(manager->activeDomainTypes());
+    connectClient();
+    liveDataService->fail = false;
+    subscribe(topic("occupancy"));
+    EXPECT_TRUE(test::waitFor([&] { return contains(client->calls, "subscribe ds/f1/+/occupancy"); }));
+    EXPECT_EQ(liveDataService->requests.events(), std::vector<std::string>(2, "details ds"));
+}
+
+TEST_F(CVLiveDataManagerTest, ConfirmationsMoveTopicsAndLeavingConnectedAsksForThemAgain) {
+    makeManagerWithDetails();
+    connectClient();
+    const auto occupancy = topic("occupancy");
+    subscribe(occupancy);
+    manager->didSubscribe(occupancy);
+    ASSERT_TRUE(eventually(delegate->events, "subscribed ds/f1/+/occupancy"));
+    ASSERT_TRUE(test::waitFor([&] { return manager->topicsForTesting().liveStateFetchedForTopics.size() == 1; }));
+    EXPECT_EQ(service_.requestsTo("/api/state").at(0).query, "topic=ds%2Ff1%2F%2B%2Foccupancy");
+
+    // Already confirmed: nothing more is sent.
+    subscribe(occupancy);
+    // Pending only: an unsubscription is ignored.
+    unsubscribe(topic("position"));
+    EXPECT_EQ(client->calls.events(), std::vector<std::string>{"subscribe ds/f1/+/occupancy"});
+
+    // The broker forgets everything with the connection.
+    client->currentState = CVSubscriptionState::disconnected;
+    manager->didUpdateState(0);
+    auto topics = manager->topicsForTesting();
+    EXPECT_TRUE(topics.topics.empty());
+    EXPECT_TRUE(topics.liveStateFetchedForTopics.empty());
+    EXPECT_TRUE(topics.pendingSubscriptions.contains(occupancy));
+    connectClient();
+    EXPECT_TRUE(test::waitFor([&] { return countOf(client->calls, "subscribe ds/f1/+/occupancy") == 2; }));
+    EXPECT_TRUE(test::waitFor([&] { return service_.requestsTo("/api/state").size() == 2; }));
+
+    manager->didSubscribe(occupancy);
+    ASSERT_TRUE(test::waitFor([&] { return manager->topicsForTesting().topics.size() == 1; }));
+    manager->unsubscribeAll();
+    EXPECT_TRUE(test::waitFor([&] { return contains(client->calls, "unsubscribe ds/f1/+/occupancy"); }));
+    manager->didUnsubscribe(occupancy);
+    EXPECT_TRUE(eventually(delegate->events, "unsubscribed ds/f1/+/occupancy"));
+    EXPECT_TRUE(test::waitFor([&] { return manager->topicsForTesting().topics.empty(); }));
+    EXPECT_TRUE(logs_.sink().contains("Subscribed to topic ds/f1/+/occupancy"));
+    EXPECT_TRUE(logs_.sink().contains("Unsubscribed from topic ds/f1/+/occupancy"));
+}
+
+// MARK: live updates
+
+TEST_F(CVLiveDataManagerTest, HeldUpdatesArriveByTimestampTextAndEqualTextsInArrivalOrder) {
+    makeManagerWithDetails();
+    send(message("c", "2026-01-01T00:00:03Z"));
+    send(message("a1", "2026-01-01T00:00:01Z"));
+    send(message("b", "2026-01-01T00:00:02Z"));
+    send(message("a2", "2026-01-01T00:00:01Z"));
+    ASSERT_TRUE(test::waitFor([&] { return manager->topicsForTesting().pendingLiveUpdates == 4; }));
+    EXPECT_TRUE(delegate->events.events().empty());
+    connectClient();
+    ASSERT_TRUE(eventually(delegate->events, "update c 2026-01-01T00:00:03Z"));
+    EXPECT_EQ(delegate->events.events(),
+              (std::vector<std::string>{"state 2", "update a1 2026-01-01T00:00:01Z", "update a2 2026-01-01T00:00:01Z",
+                                        "update b 2026-01-01T00:00:02Z", "update c 2026-01-01T00:00:03Z"}));
+}
+
+TEST_F(CVLiveDataManagerTest, UpdatesHandedInWhileTheStateComesAndGoesAllArriveInOrder) {
+    makeManagerWithDetails();
+    connectClient();
+    constexpr int kCount = 400;
+    std::thread flapping([&] {
+        for (int round = 0; round < 50; ++round) {
+            manager->didUpdateState(round % 2 == 0 ? 1 : 2);
+        }
+        manager->didUpdateState(2);
+    });
+    for (int index = 0; index < kCount; ++index) {
+        char timestamp[32];
+        std::snprintf(timestamp, sizeof timestamp, "2026-01-01T00:%02d:%02dZ", index / 60, index % 60);
+        send(message("r" + std::to_string(index), timestamp));
+    }
+    flapping.join();
+    ASSERT_TRUE(test::waitFor([&] {
+        const auto events = delegate->events.events();
+        return std::count_if(events.begin(), events.end(),
+                             [](const std::string& e) { return e.starts_with("update"); }) == kCount;
+    }));
+    std::vector<std::string> updates;
+    for (const auto& event : delegate->events.events()) {
+        if (event.starts_with("update")) updates.push_back(event);
+    }
+    ASSERT_EQ(updates.size(), static_cast<std::size_t>(kCount));
+    for (int index = 0; index < kCount; ++index) {
+        EXPECT_TRUE(updates[static_cast<std::size_t>(index)].starts_with("update r" + std::to_string(index) + " "))
+            << updates[static_cast<std::size_t>(index)];
+    }
+}
+
+TEST_F(CVLiveDataManagerTest, StateEntriesAreDeliveredAndAFailedFetchIsReportedWhileDeliveryGoesOn) {
+    makeManagerWithDetails();
+    connectClient();
+    service_.serveBody("/api/state", "[" + message("s1", "2026-01-01T00:00:05Z") + ", {\"id\": 3}]");
+    subscribe(topic("occupancy"));
+    EXPECT_TRUE(eventually(delegate->events, "update s1 2026-01-01T00:00:05Z"));
+
+    service_.respond("/api/state", {404, "", {}});
+    subscribe(topic("position"));
+    EXPECT_TRUE(eventually(delegate->events, "error Ambrell.CVError 6"));
+    EXPECT_TRUE(logs_.sink().contains("Failed to retrieve state "));
+    EXPECT_EQ(manager->state(), CVLiveDataManagerState::connected);
+    send(message("after", "2026-01-01T00:00:09Z"));
+    EXPECT_TRUE(eventually(delegate->events, "update after 2026-01-01T00:00:09Z"));
+
+    service_.serveBody("/api/state", "{\"not\": \"a list\"}");
+    subscribe(topic("occupancy", "f2"));
+    EXPECT_TRUE(eventually(delegate->events, "error NSCocoaErrorDomain 3840"));
+    EXPECT_TRUE(logs_.sink().contains("Failed decoding state "));
+    EXPECT_TRUE(test::waitFor([&] { return manager->topicsForTesting().liveStateFetchedForTopics.size() == 2; }));
+}
+
+TEST_F(CVLiveDataManagerTest, ALocationSourceReadyRunsThePendingPass) {
+    makeManagerWithDetails();
+    connectClient();
+    manager->didUpdateState(1);
+    subscribe(topic("occupancy"));
+    client->currentState = CVSubscriptionState::connected;
+    manager->didUpdateState(2);
+    EXPECT_TRUE(test::waitFor([&] { return countOf(client->calls, "subscribe ds/f1/+/occupancy") == 1; }));
+    manager->onStatusChange(CVLocationSourceStatus::initialising, nullptr);
+    manager->onStatusChange(CVLocationSourceStatus::available, nullptr);
+    EXPECT_TRUE(test::waitFor([&] { return countOf(client->calls, "subscribe ds/f1/+/occupancy") == 2; }));
+}
+
+TEST(CVLiveDataManagerSharedTest, OneSharedManagerUntilReset) {
+    CVLiveDataManager::resetSharedForTesting();
+    EXPECT_EQ(CVLiveDataManager::existingSharedInstance(), nullptr);
+    const auto first = CVLiveDataManager::sharedInstance();
+    EXPECT_EQ(CVLiveDataManager::sharedInstance(), first);
+    EXPECT_EQ(CVLiveDataManager::existingSharedInstance(), first);
+    EXPECT_NE(std::dynamic_pointer_cast<CVLiveDataManager>(first->subscriptionClient()->delegate()), nullptr);
+    CVLiveDataManager::resetSharedForTesting();
+    EXPECT_EQ(CVLiveDataManager::existingSharedInstance(), nullptr);
+}
+
+}  // namespace
+}  // namespace ambrell
