@@ -16,15 +16,16 @@
 #include "mapcontrol/CVDirectionsRendererInternal.h"
 #include "mapcontrol/CVMapControlDrawingSeam.h"
 #include "routemodel/CVRouteInternal.h"
+#include "tests/support/RecordingMapAdapter.h"
 #include "tests/support/RecordingPositionPresenter.h"
 #include "tests/support/RecordingRouteRenderer.h"
-#include "viewmodels/CVMapProvider.h"
 
 namespace ambrell::test {
 
 // An adapter that draws nothing: its route renderer and position presenter
 // record what they are asked (either may be left out).
-class DrawingMapProvider : public CVMapProvider {
+// The rest of the adapter is the recording one's. Make it with std::make_shared.
+class DrawingMapProvider : public RecordingMapAdapter {
 public:
     std::shared_ptr<RecordingRouteRenderer> routes = std::make_shared<RecordingRouteRenderer>();
     std::shared_ptr<RecordingPositionPresenter> positions = std::make_shared<RecordingPositionPresenter>();
