@@ -12,6 +12,7 @@
 #include <fmt/format.h>
 
 #include "Ambrell/AmbrellShared.h"
+#include "Ambrell/CVDisplayRule.h"
 #include "Ambrell/CVLocationBaseType.h"
 #include "Ambrell/CVQuery.h"
 #include "Ambrell/CVVenue.h"
@@ -177,6 +178,26 @@ void printSearches(AmbrellShared& sdk, std::ostream& out) {
                                    venues.front()->getName()),
                        CVQuery{}, quarter);
         }
+    }
+}
+
+void printDisplayRules(AmbrellShared& sdk, std::ostream& out) {
+    out << "Display rules (each type's, resolved through the solution's main and default rules)\n";
+    const auto number = [](std::optional<double> value) { return value ? fmt::format("{:g}", *value) : "-"; };
+    const auto flag = [](std::optional<bool> value) { return value.value_or(false) ? "on" : "off"; };
+    for (const char* type : {"Meeting Room", "Lounge", "Entrance", "Reception", "parking"}) {
+        const auto rule = sdk.displayRuleForType(type);
+        if (!rule) {
+            out << fmt::format("  {}: no rule\n", type);
+            continue;
+        }
+        const auto icon = rule->iconUrl().value_or("none");
+        out << fmt::format(
+            "  {}: zoom {} to {}, icon {}, label \"{}\" at {} pt, polygon {}, badge {}, 2D model {}, "
+            "3D model {}\n",
+            type, number(rule->zoomFrom()), number(rule->zoomTo()), icon.substr(icon.find_last_of('/') + 1),
+            rule->label().value_or(""), number(rule->labelStyleTextSize()), flag(rule->polygonVisible()),
+            flag(rule->badgeVisible()), flag(rule->model2DVisible()), flag(rule->model3DVisible()));
     }
 }
 

@@ -37,4 +37,8 @@ void printSummary(AmbrellShared& sdk, std::ostream& out);
 // A few text searches and filtered queries, each with its results.
 void printSearches(AmbrellShared& sdk, std::ostream& out);
 
+// How the map would draw a few location types: each type's display rule as
+// resolved through the solution's main and default rules.
+void printDisplayRules(AmbrellShared& sdk, std::ostream& out);
+
 }  // namespace ambrell::host

@@ -389,6 +389,8 @@ void run(const Options& options) {
     std::cout << std::endl;
     printSearches(*sdk, std::cout);
     std::cout << std::endl;
+    printDisplayRules(*sdk, std::cout);
+    std::cout << std::endl;
     printOfflineRoutes(std::cout);
     std::cout << std::flush;
 
