@@ -1,6 +1,6 @@
 #include "platform/Image.h"
 
-#include <cairo.h>
+#include "platform/CairoHandles.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,15 +12,6 @@ namespace {
 
 // cairo refuses image surfaces with a larger edge.
 constexpr int kMaxEdge = 32767;
-
-struct SurfaceDeleter {
-    void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
-};
-struct ContextDeleter {
-    void operator()(cairo_t* context) const { cairo_destroy(context); }
-};
-using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
-using ContextPtr = std::unique_ptr<cairo_t, ContextDeleter>;
 
 bool isValidSize(int width, int height) { return width > 0 && height > 0 && width <= kMaxEdge && height <= kMaxEdge; }
 
@@ -61,7 +52,7 @@ std::optional<Image> Image::create(int width, int height, double scale) {
 
 std::optional<Image> Image::fromPngData(std::span<const std::byte> data, double scale) {
     PngReader reader{data};
-    SurfacePtr decoded(cairo_image_surface_create_from_png_stream(&PngReader::read, &reader));
+    CairoSurfacePtr decoded(cairo_image_surface_create_from_png_stream(&PngReader::read, &reader));
     if (cairo_surface_status(decoded.get()) != CAIRO_STATUS_SUCCESS) return std::nullopt;
     const int width = cairo_image_surface_get_width(decoded.get());
     const int height = cairo_image_surface_get_height(decoded.get());
@@ -69,10 +60,10 @@ std::optional<Image> Image::fromPngData(std::span<const std::byte> data, double 
 
     // Whatever format the PNG decoded to (opaque images come as RGB24), paint
     // it into premultiplied ARGB32 so every image has the same layout.
-    SurfacePtr argb(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
+    CairoSurfacePtr argb(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
     if (cairo_surface_status(argb.get()) != CAIRO_STATUS_SUCCESS) return std::nullopt;
     {
-        ContextPtr context(cairo_create(argb.get()));
+        CairoContextPtr context(cairo_create(argb.get()));
         cairo_set_operator(context.get(), CAIRO_OPERATOR_SOURCE);
         cairo_set_source_surface(context.get(), decoded.get(), 0, 0);
         cairo_paint(context.get());
@@ -112,7 +103,7 @@ std::optional<std::vector<std::byte>> Image::pngData() const {
         std::memcpy(buffer.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride),
                     pixels_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width_), rowBytes);
     }
-    SurfacePtr surface(
+    CairoSurfacePtr surface(
         cairo_image_surface_create_for_data(buffer.data(), CAIRO_FORMAT_ARGB32, width_, height_, stride));
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return std::nullopt;
     std::vector<std::byte> png;

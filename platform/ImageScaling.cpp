@@ -1,6 +1,6 @@
 #include "platform/Image.h"
 
-#include <cairo.h>
+#include "platform/CairoHandles.h"
 
 #include <cstring>
 #include <memory>
@@ -10,22 +10,12 @@ namespace ambrell::platform {
 namespace image_scaling {
 namespace {
 
-struct DestroySurface {
-    void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
-};
-struct DestroyContext {
-    void operator()(cairo_t* context) const { cairo_destroy(context); }
-};
-struct DestroyPattern {
-    void operator()(cairo_pattern_t* pattern) const { cairo_pattern_destroy(pattern); }
-};
-
 // cairo reads and writes the pixels in place: a stride of whole 32-bit
 // words per row is the layout of Image itself.
-std::unique_ptr<cairo_surface_t, DestroySurface> surfaceOver(std::uint32_t* pixels, int width, int height) {
-    return std::unique_ptr<cairo_surface_t, DestroySurface>(
-        cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(pixels), CAIRO_FORMAT_ARGB32, width,
-                                            height, width * static_cast<int>(sizeof(std::uint32_t))));
+CairoSurfacePtr surfaceOver(std::uint32_t* pixels, int width, int height) {
+    return CairoSurfacePtr(cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(pixels),
+                                                               CAIRO_FORMAT_ARGB32, width, height,
+                                                               width * static_cast<int>(sizeof(std::uint32_t))));
 }
 
 }  // namespace
@@ -45,10 +35,9 @@ std::optional<Image> Image::scaledTo(int width, int height, double scale) const 
         return std::nullopt;
     }
     {
-        const std::unique_ptr<cairo_t, image_scaling::DestroyContext> context(cairo_create(target.get()));
+        const CairoContextPtr context(cairo_create(target.get()));
         cairo_scale(context.get(), static_cast<double>(width) / width_, static_cast<double>(height) / height_);
-        const std::unique_ptr<cairo_pattern_t, image_scaling::DestroyPattern> pattern(
-            cairo_pattern_create_for_surface(source.get()));
+        const CairoPatternPtr pattern(cairo_pattern_create_for_surface(source.get()));
         // Pad rather than fade: the edge pixels of a stretched icon stay as
         // opaque as they were.
         cairo_pattern_set_extend(pattern.get(), CAIRO_EXTEND_PAD);

@@ -2,7 +2,7 @@
 
 #include "platform/TextCairo.h"
 
-#include <cairo.h>
+#include "platform/CairoHandles.h"
 #include <pango/pangocairo.h>
 
 #include <cmath>
@@ -15,12 +15,6 @@ namespace ambrell::platform {
 namespace text_drawing {
 namespace {
 
-struct DestroySurface {
-    void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
-};
-struct DestroyContext {
-    void operator()(cairo_t* context) const { cairo_destroy(context); }
-};
 struct DestroyFontOptions {
     void operator()(cairo_font_options_t* options) const { cairo_font_options_destroy(options); }
 };
@@ -92,9 +86,8 @@ PangoAlignment pangoAlignment(TextAlignment alignment) {
 CGSize measureWrapped(std::string_view text, const Font& font, std::optional<double> maxWidth) {
     if (text.empty() || !isUsableSize(font.size)) return {};
     const std::lock_guard lock(sharedFontMap().mutex);
-    const std::unique_ptr<cairo_surface_t, DestroySurface> surface(
-        cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1));
-    const std::unique_ptr<cairo_t, DestroyContext> context(cairo_create(surface.get()));
+    const CairoSurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1));
+    const CairoContextPtr context(cairo_create(surface.get()));
     const auto layout = layoutFor(context.get(), text, font);
     if (maxWidth) {
         pango_layout_set_width(layout.get(), static_cast<int>(*maxWidth * PANGO_SCALE));
@@ -143,13 +136,13 @@ CGSize measureText(std::string_view text, const Font& font, double maxWidth) {
 void drawText(Image& image, std::string_view text, const Font& font, CGPoint origin, const Color& color) {
     if (text.empty() || !text_drawing::isUsableSize(font.size)) return;
     auto pixels = image.pixels();
-    const std::unique_ptr<cairo_surface_t, text_drawing::DestroySurface> surface(cairo_image_surface_create_for_data(
+    const CairoSurfacePtr surface(cairo_image_surface_create_for_data(
         reinterpret_cast<unsigned char*>(pixels.data()), CAIRO_FORMAT_ARGB32, image.width(), image.height(),
         image.width() * static_cast<int>(sizeof(std::uint32_t))));
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return;
     {
         const std::lock_guard lock(text_drawing::sharedFontMap().mutex);
-        const std::unique_ptr<cairo_t, text_drawing::DestroyContext> context(cairo_create(surface.get()));
+        const CairoContextPtr context(cairo_create(surface.get()));
         cairo_scale(context.get(), image.scale(), image.scale());
         const auto layout = text_drawing::layoutFor(context.get(), text, font);
         cairo_set_source_rgba(context.get(), color.red, color.green, color.blue, color.alpha);

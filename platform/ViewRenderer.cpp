@@ -1,6 +1,6 @@
 #include "platform/ViewRenderer.h"
 
-#include <cairo.h>
+#include "platform/CairoHandles.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,19 +14,6 @@ namespace ambrell::platform {
 
 namespace view_renderer {
 namespace {
-
-struct SurfaceDeleter {
-    void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
-};
-struct ContextDeleter {
-    void operator()(cairo_t* context) const { cairo_destroy(context); }
-};
-struct PatternDeleter {
-    void operator()(cairo_pattern_t* pattern) const { cairo_pattern_destroy(pattern); }
-};
-using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
-using ContextPtr = std::unique_ptr<cairo_t, ContextDeleter>;
-using PatternPtr = std::unique_ptr<cairo_pattern_t, PatternDeleter>;
 
 // Deep trees are a programming error; past this the rest is not drawn,
 // rather than the stack running out.
@@ -62,7 +49,7 @@ void roundedRectangle(cairo_t* context, CGSize size, double radius) {
 void drawGradient(cairo_t* context, const GradientLayer& layer, CGSize size) {
     const auto& colors = layer.colors();
     if (colors.empty()) return;
-    const PatternPtr pattern(
+    const CairoPatternPtr pattern(
         cairo_pattern_create_linear(layer.startPoint().x * size.width, layer.startPoint().y * size.height,
                                     layer.endPoint().x * size.width, layer.endPoint().y * size.height));
     const auto& locations = layer.locations();
@@ -113,9 +100,9 @@ void drawImage(cairo_t* context, const Image& image, const CGRect& rect) {
     // cairo reads the pixels in place but wants them writable; the image is
     // drawn from a copy so the view's own stays untouched.
     std::vector<std::uint32_t> pixels(image.pixels().begin(), image.pixels().end());
-    const SurfacePtr surface(cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(pixels.data()),
-                                                                 CAIRO_FORMAT_ARGB32, image.width(), image.height(),
-                                                                 image.width() * 4));
+    const CairoSurfacePtr surface(cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(pixels.data()),
+                                                                      CAIRO_FORMAT_ARGB32, image.width(),
+                                                                      image.height(), image.width() * 4));
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return;
     cairo_save(context);
     cairo_translate(context, rect.origin.x, rect.origin.y);
@@ -221,12 +208,12 @@ std::optional<Image> renderLayer(const Layer& layer, CGSize size, bool opaque, d
         Image::create(view_renderer::pixelsFor(size.width, scale), view_renderer::pixelsFor(size.height, scale), scale);
     if (!image) return std::nullopt;
     auto pixels = image->pixels();
-    const view_renderer::SurfacePtr surface(
-        cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(pixels.data()), CAIRO_FORMAT_ARGB32,
-                                            image->width(), image->height(), image->width() * 4));
+    const CairoSurfacePtr surface(cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(pixels.data()),
+                                                                      CAIRO_FORMAT_ARGB32, image->width(),
+                                                                      image->height(), image->width() * 4));
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return std::nullopt;
     {
-        const view_renderer::ContextPtr context(cairo_create(surface.get()));
+        const CairoContextPtr context(cairo_create(surface.get()));
         cairo_scale(context.get(), scale, scale);
         if (opaque) {
             cairo_set_source_rgb(context.get(), 0, 0, 0);

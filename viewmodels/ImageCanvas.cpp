@@ -1,6 +1,6 @@
 #include "viewmodels/ImageCanvas.h"
 
-#include <cairo.h>
+#include "platform/CairoHandles.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,22 +15,10 @@ namespace ambrell {
 namespace image_canvas {
 namespace {
 
-struct DestroySurface {
-    void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
-};
-struct DestroyContext {
-    void operator()(cairo_t* context) const { cairo_destroy(context); }
-};
-struct DestroyPattern {
-    void operator()(cairo_pattern_t* pattern) const { cairo_pattern_destroy(pattern); }
-};
-using SurfacePtr = std::unique_ptr<cairo_surface_t, DestroySurface>;
-using ContextPtr = std::unique_ptr<cairo_t, DestroyContext>;
-
-SurfacePtr surfaceOver(std::uint32_t* pixels, int width, int height) {
-    return SurfacePtr(cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(pixels), CAIRO_FORMAT_ARGB32,
-                                                          width, height,
-                                                          width * static_cast<int>(sizeof(std::uint32_t))));
+platform::CairoSurfacePtr surfaceOver(std::uint32_t* pixels, int width, int height) {
+    return platform::CairoSurfacePtr(
+        cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(pixels), CAIRO_FORMAT_ARGB32, width,
+                                            height, width * static_cast<int>(sizeof(std::uint32_t))));
 }
 
 std::optional<int> pixelsFor(double points, double scale) {
@@ -64,7 +52,7 @@ void drawOn(platform::Image& image, Draw draw) {
     const auto surface = surfaceOver(image.pixels().data(), image.width(), image.height());
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return;
     {
-        const ContextPtr context(cairo_create(surface.get()));
+        const platform::CairoContextPtr context(cairo_create(surface.get()));
         cairo_scale(context.get(), image.scale(), image.scale());
         draw(context.get());
     }
@@ -93,8 +81,7 @@ void ImageCanvas::drawImage(const platform::Image& image, const CanvasRect& rect
     image_canvas::drawOn(image_, [&](cairo_t* context) {
         cairo_translate(context, rect.x, rect.y);
         cairo_scale(context, rect.width / image.width(), rect.height / image.height());
-        const std::unique_ptr<cairo_pattern_t, image_canvas::DestroyPattern> pattern(
-            cairo_pattern_create_for_surface(source.get()));
+        const platform::CairoPatternPtr pattern(cairo_pattern_create_for_surface(source.get()));
         // Padded and clipped to the rectangle: the edges of the image stay
         // as sharp as the rectangle's.
         cairo_pattern_set_extend(pattern.get(), CAIRO_EXTEND_PAD);
