@@ -3,6 +3,8 @@
 #include "platform/TextCairo.h"
 
 #include "platform/CairoHandles.h"
+
+#include <cairo.h>
 #include <pango/pangocairo.h>
 
 #include <cmath>
