@@ -2,6 +2,8 @@
 
 #include "platform/CairoHandles.h"
 
+#include <cairo.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
