@@ -114,11 +114,13 @@ std::shared_ptr<CVLiveDataManager> CVLiveDataManager::existingSharedInstance() {
     return live_data_manager::sharedManager();
 }
 
-void CVLiveDataManager::resetSharedForTesting() {
+void CVLiveDataManager::resetSharedForTesting() { setSharedForTesting(nullptr); }
+
+void CVLiveDataManager::setSharedForTesting(std::shared_ptr<CVLiveDataManager> manager) {
     std::shared_ptr<CVLiveDataManager> previous;
     {
         const std::lock_guard lock(live_data_manager::sharedMutex());
-        previous = std::exchange(live_data_manager::sharedManager(), nullptr);
+        previous = std::exchange(live_data_manager::sharedManager(), std::move(manager));
     }
     // The client holds its manager: let go of each other.
     if (previous) previous->client_->setDelegate(nullptr);
@@ -200,9 +202,10 @@ platform::Awaitable<void> CVLiveDataManager::fetchLiveDataInfo(std::string dataS
 void CVLiveDataManager::didUpdateState(std::int64_t rawState) {
     if (rawState < 0 || rawState > 3) return;
     const auto newState = static_cast<CVLiveDataManagerState>(rawState);
+    const bool wasConnected = state() == CVLiveDataManagerState::connected;
     // With clean sessions the broker forgets every subscription when the
     // connection goes: all of them are asked for again at the next connect.
-    if (state() == CVLiveDataManagerState::connected && newState != CVLiveDataManagerState::connected) {
+    if (wasConnected && newState != CVLiveDataManagerState::connected) {
         const std::lock_guard lock(topicsMutex_);
         for (const auto& topic : topics_) {
             if (!pendingUnsubscriptions_.contains(topic)) pendingSubscriptions_.insert(topic);
@@ -213,6 +216,9 @@ void CVLiveDataManager::didUpdateState(std::int64_t rawState) {
     }
     setState(newState);
     if (newState == CVLiveDataManagerState::connected) updateSubscriptions();
+    // A broker that closes the connection (a restart, say) reports no error,
+    // so no error would ever start the reconnection.
+    if (wasConnected && newState == CVLiveDataManagerState::disconnected) reconnect();
 }
 
 void CVLiveDataManager::onError(const platform::NSError& error) {
@@ -240,6 +246,23 @@ void CVLiveDataManager::onUnsubscriptionError(const platform::NSError& error,
 }
 
 void CVLiveDataManager::connect() { client_->connect(true); }
+
+void CVLiveDataManager::connectIfIdle() {
+    const auto clientState = client_->state();
+    if (clientState == CVSubscriptionState::connected || clientState == CVSubscriptionState::connecting) return;
+    std::shared_ptr<CVLiveDataManagerDelegate> delegate;
+    {
+        // Finding the manager idle and leaving idle are one step: callers
+        // that both found it idle would each connect.
+        const std::lock_guard lock(mutex_);
+        if (state_ != CVLiveDataManagerState::disconnected) return;
+        state_ = CVLiveDataManagerState::connecting;
+        delegate = delegate_;
+    }
+    if (delegate) delegate->didUpdateWithState(static_cast<std::int64_t>(CVLiveDataManagerState::connecting));
+    deliverPendingLiveUpdates();
+    connect();
+}
 
 void CVLiveDataManager::reconnect() {
     if (reachability_ && reachability_->isReachable()) {
@@ -269,11 +292,7 @@ void CVLiveDataManager::reachabilityDidChange() {
         const std::lock_guard lock(topicsMutex_);
         if (pendingSubscriptions_.empty()) return;
     }
-    const auto clientState = client_->state();
-    if (clientState != CVSubscriptionState::connected && clientState != CVSubscriptionState::connecting) {
-        setState(CVLiveDataManagerState::connecting);
-        connect();
-    }
+    connectIfIdle();
     fetchLiveStates();
 }
 
@@ -309,15 +328,10 @@ platform::Awaitable<void> CVLiveDataManager::subscribe(Topic topic) {
     }
     if (!live_data_manager::isActive(topic->domainType(), *active)) co_return;
     switch (self->state()) {
-        case CVLiveDataManagerState::disconnected: {
-            const auto clientState = self->client_->state();
-            if (clientState != CVSubscriptionState::connected && clientState != CVSubscriptionState::connecting) {
-                self->setState(CVLiveDataManagerState::connecting);
-                self->connect();
-            }
+        case CVLiveDataManagerState::disconnected:
+            self->connectIfIdle();
             self->fetchLiveStates();
             break;
-        }
         case CVLiveDataManagerState::connected:
             self->serialQueue_.async([client = self->client_, topic] { client->subscribe(topic); });
             co_await self->fetchLiveState(topic);

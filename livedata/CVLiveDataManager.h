@@ -90,6 +90,8 @@ public:
     [[nodiscard]] static std::shared_ptr<CVLiveDataManager> existingSharedInstance();
     // Test-only: the next sharedInstance() makes a new manager.
     static void resetSharedForTesting();
+    // Test-only: the one manager from now on (one with a short reconnection delay, say).
+    static void setSharedForTesting(std::shared_ptr<CVLiveDataManager> manager);
 
     [[nodiscard]] std::shared_ptr<CVLiveDataManagerDelegate> delegate() const;
     // Also asks for the solution, and so for the live-data details.
@@ -151,6 +153,8 @@ private:
     void setState(CVLiveDataManagerState state);
     void requestSolution();
     void connect();
+    // Connects unless the manager or its client has left idle already.
+    void connectIfIdle();
     void reconnect();
     void scheduleReconnect();
     void reachabilityDidChange();

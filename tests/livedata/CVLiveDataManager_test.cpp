@@ -15,9 +15,13 @@
 
 #include "Ambrell/CVError.h"
 #include "data/CVSolutionInternal.h"
+#include "foundation/CVLogger.h"
 #include "foundation/CVNetworkReachabilityManager.h"
 #include "livedata/CVLiveDataManager.h"
 #include "platform/NotificationCenter.h"
+#include "platform/runtime/BlockingWait.h"
+#include "platform/runtime/Task.h"
+#include "platform/runtime/ThreadPool.h"
 #include "tests/foundation/WebServiceFixture.h"
 #include "tests/support/EventRecorder.h"
 #include "tests/support/WaitFor.h"
@@ -253,9 +257,9 @@ TEST_F(CVLiveDataManagerTest, UnreachableWaitsForTheNetworkThenConnects) {
     makeManagerWithDetails();
     connectClient();
     manager->didSubscribe(topic("occupancy"));
+    CVNetworkReachabilityManager::setForcedStatusForTesting(CVNetworkReachabilityStatusNotReachable);
     client->currentState = CVSubscriptionState::disconnected;
     manager->didUpdateState(0);
-    CVNetworkReachabilityManager::setForcedStatusForTesting(CVNetworkReachabilityStatusNotReachable);
     manager->onError(platform::NSError{"MQTT", 3, {}});
     EXPECT_TRUE(logs_.sink().contains("Starting notifier"));
     EXPECT_FALSE(contains(client->calls, "connect clean"));
@@ -377,6 +381,45 @@ TEST_F(CVLiveDataManagerTest, ConfirmationsMoveTopicsAndLeavingConnectedAsksForT
     EXPECT_TRUE(test::waitFor([&] { return manager->topicsForTesting().topics.empty(); }));
     EXPECT_TRUE(logs_.sink().contains("Subscribed to topic ds/f1/+/occupancy"));
     EXPECT_TRUE(logs_.sink().contains("Unsubscribed from topic ds/f1/+/occupancy"));
+}
+
+TEST_F(CVLiveDataManagerTest, SubscribesAndTheNetworkReturningWhileIdleConnectOnce) {
+    makeManagerWithDetails();
+    constexpr int kTopics = 8;
+    std::atomic<int> done{0};
+    for (int index = 0; index < kTopics; ++index) {
+        platform::Task::start([this, index, &done]() -> platform::Awaitable<void> {
+            co_await manager->subscribe(topic("occupancy", "f" + std::to_string(index)));
+            ++done;
+        });
+    }
+    platform::NotificationCenter::defaultCenter().post(CVNetworkingReachabilityDidChangeNotification());
+    ASSERT_TRUE(test::waitFor([&] { return done == kTopics; }));
+    EXPECT_EQ(countOf(client->calls, "connect clean"), 1U);
+    EXPECT_EQ(countOf(delegate->events, "state 1"), 1U);
+    EXPECT_EQ(manager->topicsForTesting().pendingSubscriptions.size(), static_cast<std::size_t>(kTopics));
+}
+
+TEST_F(CVLiveDataManagerTest, ConfirmationsAreUsageEventsByDomainType) {
+    makeManagerWithDetails();
+    const std::shared_ptr<const CVLiveTopic> anyDomain =
+        std::make_shared<CVLiveTopicCriteria>(CVLiveTopicCriteria(std::nullopt).floorId("f1").datasetId("ds"));
+    manager->didSubscribe(topic("occupancy"));
+    manager->didSubscribe(anyDomain);
+    manager->didUnsubscribe(topic("occupancy"));
+    std::vector<std::string> events;
+    ASSERT_TRUE(test::waitFor([&] {
+        events.clear();
+        const auto entries = platform::blockingWait(platform::ThreadPool::shared().makeStrand(),
+                                                    CVLogger::sharedInstance()->loggerActor()->logEntries());
+        for (const auto& entry : entries) {
+            if (entry.domain != CVLogDomain::liveData) continue;
+            events.push_back(std::string(description(entry.name)) + " " + entry.parameters->at("domain_type"));
+        }
+        return events.size() >= 3;
+    }));
+    EXPECT_EQ(events, (std::vector<std::string>{"subscription_started occupancy", "subscription_started all",
+                                                "subscription_stopped occupancy"}));
 }
 
 // MARK: live updates
