@@ -1,14 +1,17 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "Ambrell/CVCameraPosition.h"
 #include "Ambrell/CVCustomClusterIcon.h"
 #include "Ambrell/CVCustomFloorSelector.h"
 #include "Ambrell/CVCustomInfoWindow.h"
+#include "Ambrell/CVLiveUpdate.h"
 #include "Ambrell/CVLocation.h"
 #include "Ambrell/CVMapBehaviors.h"
 #include "Ambrell/CVMapControlDelegate.h"
@@ -20,6 +23,10 @@
 #include "platform/Text.h"
 
 namespace ambrell {
+
+// Takes the live updates of one domain type, on the thread live data
+// delivers them on.
+using CVLiveUpdateListener = std::function<void(const std::shared_ptr<const CVLiveUpdate>&)>;
 
 // One map on screen, as the host drives it. Safe from any thread.
 class CVMapControl {
@@ -75,6 +82,14 @@ public:
     // Redraws the map and looks again for the venue, building and floor
     // under the camera; returns at once.
     virtual void refresh() = 0;
+
+    // Keeps the map subscribed to the domain's live data for what it shows;
+    // each update of the domain goes to the listener. Enabling again without
+    // a listener drops the earlier one.
+    virtual void enableLiveDataWithDomain(const std::string& domainType, CVLiveUpdateListener listener) = 0;
+    // Once no domain is left the map stops planning its topics, but keeps
+    // those it has until a domain is enabled again.
+    virtual void disableLiveDataWithDomain(const std::string& domainType) = 0;
 };
 
 }  // namespace ambrell

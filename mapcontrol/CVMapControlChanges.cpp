@@ -40,6 +40,7 @@ void CVMapControlInternal::setCurrentVenue(std::shared_ptr<CVVenue> venue) {
         previous = std::exchange(currentVenue_, venue);
     }
     if (map_control_changes::venueKey(previous) == map_control_changes::venueKey(venue)) return;
+    updateLiveDataSubscriptions();
     auto self = shared_from_this();
     onMain([self] {
         self->updateTileProvider();
@@ -69,6 +70,7 @@ void CVMapControlInternal::setCurrentBuilding(std::shared_ptr<CVBuilding> buildi
             delegate->didChangeSelectedBuilding(self->currentBuilding());
         }
     });
+    updateLiveDataSubscriptions();
     requestRender(true);
 }
 
@@ -90,6 +92,7 @@ void CVMapControlInternal::setCurrentFloorIndex(std::int64_t floorIndex) {
     if (selector) {
         onMain([selector, floorIndex] { selector->setFloorIndex(static_cast<double>(floorIndex)); });
     }
+    updateLiveDataSubscriptions();
     onMain([self] {
         std::shared_ptr<CVMapControlDelegate> delegate;
         if (self->delegateResponds(CVMapControlDelegateMember::didChangeFloorIndex, delegate)) {

@@ -29,6 +29,14 @@ public:
         if (!solution) return std::nullopt;
         return solution->getConfig();
     }
+    [[nodiscard]] std::shared_ptr<CVLocation> locationWithId(const std::string& locationId) const override {
+        return entry_->locationWithLocationId(locationId);
+    }
+    [[nodiscard]] std::optional<std::string> dataSetId() const override {
+        const auto solution = entry_->solution();
+        if (!solution) return std::nullopt;
+        return solution->dataSetId();
+    }
     void setActiveMapControl(const std::shared_ptr<CVMapControlling>& mapControl) const override {
         entry_->setActiveMapControlInstance(mapControl);
     }

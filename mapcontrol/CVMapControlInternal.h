@@ -4,13 +4,17 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "Ambrell/CVMapConfig.h"
 #include "Ambrell/CVMapControl.h"
+#include "Ambrell/CVSubscription.h"
 #include "core/CVSubsystemSeams.h"
 #include "foundation/TaskQueue.h"
 #include "mapcontrol/CVMapControlEntry.h"
@@ -22,6 +26,8 @@
 #include "viewmodels/CVMapProvider.h"
 
 namespace ambrell {
+
+class CVInternalLiveDataDelegate;
 
 // One map on screen: keeps the map's state, turns it render by render into
 // view models for the adapter (one render running, at most one waiting),
@@ -98,6 +104,8 @@ public:
     [[nodiscard]] bool hideFloorSelector() const override;
     void setHideFloorSelector(bool hide) override;
     void refresh() override;
+    void enableLiveDataWithDomain(const std::string& domainType, CVLiveUpdateListener listener) override;
+    void disableLiveDataWithDomain(const std::string& domainType) override;
 
     // CVMapControlling
     void setPositionProvider(std::shared_ptr<CVPositionProvider> provider) override;
@@ -145,6 +153,20 @@ public:
     [[nodiscard]] int tasksInFlight() const { return tasksInFlight_.load(); }
     [[nodiscard]] MapState mapStateSnapshot() const;
     [[nodiscard]] bool isFloorSelectorVisible() const;
+
+    // Live data on the map.
+    using LiveTopicSet = std::unordered_set<std::shared_ptr<const CVLiveTopic>, CVLiveTopicHash, CVLiveTopicEqual>;
+    // Plans the live-data topics for what the map shows; returns at once.
+    void updateLiveDataSubscriptions();
+    // Null when the domain has no listener.
+    [[nodiscard]] CVLiveUpdateListener liveDataListener(const std::string& domainType) const;
+    // The topics the last finished plan asked for.
+    [[nodiscard]] LiveTopicSet subscribedTopics() const;
+    [[nodiscard]] std::vector<std::string> enabledLiveDataDomains() const;
+    [[nodiscard]] std::shared_ptr<CVInternalLiveDataDelegate> liveDataDelegate() const;
+    [[nodiscard]] std::shared_ptr<TaskQueue> liveDataSubscriptionPipelineTaskQueue() const {
+        return liveDataSubscriptionPipelineTaskQueue_;
+    }
 
 private:
     struct Private {};
@@ -203,6 +225,17 @@ private:
     bool cameraChangeDropped_ = false;
     std::uint64_t detectionsStarted_ = 0;
     std::uint64_t lastAppliedDetection_ = 0;
+
+    // Live data on the map (guarded by mutex_, but for the queue).
+    [[nodiscard]] static platform::Awaitable<void> planLiveDataSubscriptions(
+        std::shared_ptr<CVMapControlInternal> self);
+    const std::shared_ptr<TaskQueue> liveDataSubscriptionPipelineTaskQueue_ = std::make_shared<TaskQueue>();
+    std::shared_ptr<CVInternalLiveDataDelegate> liveDataDelegate_;
+    std::map<std::string, CVLiveUpdateListener> liveDataDomainListeners_;
+    // In the order of their latest enabling.
+    std::vector<std::string> enabledLiveDataDomains_;
+    bool liveDataDefaultRenderingEnabled_ = true;
+    LiveTopicSet subscribedTopics_;
 };
 
 }  // namespace ambrell
