@@ -26,6 +26,7 @@ class InternalLiveDataDelegateTest : public ::testing::Test {
 protected:
     void SetUp() override {
         // Listeners only: the delegates are made by the test, for its own manager.
+        startupSeam = CVMapLiveDataSeam::installed();
         CVMapLiveDataSeam::install(nullptr);
         for (auto& map : maps) {
             setMapProvider(map.config, map.adapter);
@@ -46,6 +47,7 @@ protected:
             map.adapter->setDelegate({});
         }
         platform::MainQueue::shared().drain();
+        CVMapLiveDataSeam::install(startupSeam);
     }
     void send(const std::string& text) {
         manager->didReceiveMessage(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
@@ -60,6 +62,7 @@ protected:
     };
 
     platform::MainQueueThread mainThread;
+    std::shared_ptr<CVMapLiveDataSeam> startupSeam;
     std::shared_ptr<test::FakeMapEntry> entry = std::make_shared<test::FakeMapEntry>();
     Map maps[2];
     // No solution, so no details are asked for; the client never connects.
