@@ -32,6 +32,12 @@ public:
     void setActiveMapControl(const std::shared_ptr<CVMapControlling>& mapControl) const override {
         entry_->setActiveMapControlInstance(mapControl);
     }
+    [[nodiscard]] std::shared_ptr<CVLocation> locationWithId(const std::string& locationId) const override {
+        return entry_->locationWithLocationId(locationId);
+    }
+    [[nodiscard]] std::shared_ptr<CVDisplayRule> displayRuleForLocation(const CVLocation& location) const override {
+        return entry_->displayRuleForLocation(location);
+    }
 
 private:
     std::shared_ptr<AmbrellInternal> entry_;
