@@ -9,6 +9,9 @@ struct CVSelectionBehavior {
     bool moveCamera = true;
     bool showInfoWindow = true;
     bool allowFloorChange = true;
+    // With moveCamera: fit the camera to the whole entity and take its floor,
+    // rather than only centre on it.
+    bool zoomToFit = true;
 
     [[nodiscard]] static CVSelectionBehavior defaultBehavior() { return {}; }
     friend bool operator==(const CVSelectionBehavior&, const CVSelectionBehavior&) = default;

@@ -90,6 +90,25 @@ public:
     // Once no domain is left the map stops planning its topics, but keeps
     // those it has until a domain is enabled again.
     virtual void disableLiveDataWithDomain(const std::string& domainType) = 0;
+    // Selection. The selected location is drawn as such from the next
+    // render on; the host's delegate hears of a change of location id.
+    [[nodiscard]] virtual std::shared_ptr<CVLocation> selectedLocation() const = 0;
+    virtual void setSelectedLocation(std::shared_ptr<CVLocation> location) = 0;
+    // Selects the location when it is selectable, else deselects; the
+    // behaviour says whether the camera moves to it.
+    virtual void selectWithLocation(std::shared_ptr<CVLocation> location, CVSelectionBehavior behavior) = 0;
+    virtual void selectWithBuilding(std::shared_ptr<CVBuilding> building, CVSelectionBehavior behavior) = 0;
+    virtual void selectWithVenue(std::shared_ptr<CVVenue> venue, CVSelectionBehavior behavior) = 0;
+    // Fits the camera to the entity and shows its floor, whatever the
+    // selection behaviour. An entity without geometry leaves the camera.
+    virtual void goToEntity(const CVVenue& venue) = 0;
+    virtual void goToEntity(const CVBuilding& building) = 0;
+    virtual void goToEntity(const CVFloor& floor) = 0;
+    virtual void goToEntity(const CVLocation& location) = 0;
+    // Whether a tapped location shows its info window (with the selection
+    // behaviour's own flag).
+    [[nodiscard]] virtual bool showInfoWindowOnClickedLocation() const = 0;
+    virtual void setShowInfoWindowOnClickedLocation(bool show) = 0;
 };
 
 }  // namespace ambrell

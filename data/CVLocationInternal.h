@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <map>
@@ -25,6 +26,31 @@ namespace ambrell {
 // The floor value of a location update that carries no floor.
 inline constexpr std::int64_t CVLocationUpdateFloorInvalid = std::numeric_limits<std::int64_t>::min();
 static_assert(CVLocationUpdateFloorInvalid == CVLocationUpdate::kFloorInvalid);
+
+// A location's drawing state (0 plain, 1 selected, 2 highlighted): the map
+// control writes it under its own lock while renders read it on their tasks,
+// so each read and write is atomic. Copying copies the value.
+class CVLocationStateValue {
+public:
+    explicit CVLocationStateValue(std::int64_t value = 0) noexcept : value_(value) {}
+    CVLocationStateValue(const CVLocationStateValue& other) noexcept : value_(other.load()) {}
+    CVLocationStateValue& operator=(const CVLocationStateValue& other) noexcept {
+        store(other.load());
+        return *this;
+    }
+    CVLocationStateValue& operator=(std::int64_t value) noexcept {
+        store(value);
+        return *this;
+    }
+    ~CVLocationStateValue() = default;
+
+    operator std::int64_t() const noexcept { return load(); }  // NOLINT(google-explicit-constructor)
+    [[nodiscard]] std::int64_t load() const noexcept { return value_.load(std::memory_order_acquire); }
+    void store(std::int64_t value) noexcept { value_.store(value, std::memory_order_release); }
+
+private:
+    std::atomic<std::int64_t> value_;
+};
 
 // The library's location, read from one GeoJSON feature of the locations
 // document:
@@ -64,7 +90,7 @@ public:
     static constexpr std::string_view kJSONCustomMembers[] = {"displayRule", "locationSettings"};
 
     // Not read from JSON: set by the location source, the map and live updates.
-    std::int64_t state = 0;
+    CVLocationStateValue state;
     std::shared_ptr<CVType> typeRef;
     std::optional<std::string> labelCacheKey;
     std::optional<double> priority;

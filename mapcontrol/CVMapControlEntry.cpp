@@ -29,9 +29,6 @@ public:
         if (!solution) return std::nullopt;
         return solution->getConfig();
     }
-    [[nodiscard]] std::shared_ptr<CVLocation> locationWithId(const std::string& locationId) const override {
-        return entry_->locationWithLocationId(locationId);
-    }
     [[nodiscard]] std::optional<std::string> dataSetId() const override {
         const auto solution = entry_->solution();
         if (!solution) return std::nullopt;
@@ -39,6 +36,12 @@ public:
     }
     void setActiveMapControl(const std::shared_ptr<CVMapControlling>& mapControl) const override {
         entry_->setActiveMapControlInstance(mapControl);
+    }
+    [[nodiscard]] std::shared_ptr<CVLocation> locationWithId(const std::string& locationId) const override {
+        return entry_->locationWithLocationId(locationId);
+    }
+    [[nodiscard]] std::shared_ptr<CVDisplayRule> displayRuleForLocation(const CVLocation& location) const override {
+        return entry_->displayRuleForLocation(location);
     }
 
 private:

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Ambrell/CVDisplayRule.h"
 #include "Ambrell/CVLocation.h"
 #include "Ambrell/CVQuery.h"
 #include "Ambrell/CVSolutionConfig.h"
@@ -32,15 +33,14 @@ public:
     virtual void lookUpLocations(CVFilter filter, std::function<void(Locations)> completion) const = 0;
     // The loaded solution's configuration; none before a load.
     [[nodiscard]] virtual std::optional<CVSolutionConfig> solutionConfig() const = 0;
-    // The loaded location of the id; null when there is none. An entry
-    // that holds no locations need not answer.
-    [[nodiscard]] virtual std::shared_ptr<CVLocation> locationWithId(const std::string& /*locationId*/) const {
-        return nullptr;
-    }
     // The loaded solution's data-set id; none before a load.
     [[nodiscard]] virtual std::optional<std::string> dataSetId() const { return std::nullopt; }
     // Makes the map control the entry object's active one (held weakly).
     virtual void setActiveMapControl(const std::shared_ptr<CVMapControlling>& mapControl) const = 0;
+    // The loaded location of the id; null when none (or nothing is loaded).
+    [[nodiscard]] virtual std::shared_ptr<CVLocation> locationWithId(const std::string& locationId) const = 0;
+    // The rule the location is drawn by; null when it has none.
+    [[nodiscard]] virtual std::shared_ptr<CVDisplayRule> displayRuleForLocation(const CVLocation& location) const = 0;
 
     // The process's entry object.
     [[nodiscard]] static std::shared_ptr<CVMapControlEntry> of(std::shared_ptr<AmbrellInternal> entry);

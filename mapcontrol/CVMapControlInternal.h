@@ -133,9 +133,9 @@ public:
     void cameraWillMove() override;
     void cameraChangedPosition() override;
     void cameraIdle() override;
-    void didTap(platform::CLLocationCoordinate2D /*coordinate*/) override {}
-    bool didTap(const std::string& /*locationId*/, CVRenderedFeatureType /*type*/) override { return false; }
-    bool didTapInfoWindowOf(const std::string& /*locationId*/) override { return false; }
+    void didTap(platform::CLLocationCoordinate2D coordinate) override;
+    bool didTap(const std::string& locationId, CVRenderedFeatureType type) override;
+    bool didTapInfoWindowOf(const std::string& locationId) override;
 
     // CVFloorSelectorDelegate: a floor index that is no whole number in
     // range is ignored.
@@ -167,6 +167,17 @@ public:
     [[nodiscard]] std::shared_ptr<TaskQueue> liveDataSubscriptionPipelineTaskQueue() const {
         return liveDataSubscriptionPipelineTaskQueue_;
     }
+    // Selection (CVMapControl); the taps above end here too.
+    [[nodiscard]] std::shared_ptr<CVLocation> selectedLocation() const override;
+    void setSelectedLocation(std::shared_ptr<CVLocation> location) override;
+    void selectWithLocation(std::shared_ptr<CVLocation> location, CVSelectionBehavior behavior) override;
+    void selectWithBuilding(std::shared_ptr<CVBuilding> building, CVSelectionBehavior behavior) override;
+    void selectWithVenue(std::shared_ptr<CVVenue> venue, CVSelectionBehavior behavior) override;
+    void goToEntity(const CVVenue& venue) override;
+    void goToEntity(const CVBuilding& building) override;
+    void goToEntity(const CVFloor& floor) override;
+    void goToEntity(const CVLocation& location) override;
+    void setShowInfoWindowOnClickedLocation(bool show) override;
 
 private:
     struct Private {};
@@ -236,6 +247,14 @@ private:
     std::vector<std::string> enabledLiveDataDomains_;
     bool liveDataDefaultRenderingEnabled_ = true;
     LiveTopicSet subscribedTopics_;
+    // Selection and taps.
+    // Fits the camera to the bounds (when known), then shows the position's
+    // floor (when known).
+    void fitCamera(const std::optional<CVGeoBounds>& bounds, const std::optional<CVPoint>& position);
+    void selectionCameraMove(const std::optional<CVGeoBounds>& bounds, const std::optional<CVPoint>& position,
+                             const CVSelectionBehavior& behavior);
+    void zoomToCluster(const std::string& clusterId) const;
+    std::shared_ptr<CVLocation> selectedLocation_;
 };
 
 }  // namespace ambrell

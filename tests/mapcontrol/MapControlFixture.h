@@ -80,6 +80,17 @@ public:
         active_ = mapControl;
     }
 
+    [[nodiscard]] std::shared_ptr<CVLocation> locationWithId(const std::string& locationId) const override {
+        for (const auto& location : locations) {
+            if (location->getLocationId() == locationId) return location;
+        }
+        return nullptr;
+    }
+    // The location's own rule.
+    [[nodiscard]] std::shared_ptr<CVDisplayRule> displayRuleForLocation(const CVLocation& location) const override {
+        return location.getDisplayRule();
+    }
+
     void holdLookUps(bool hold) {
         std::lock_guard lock(mutex_);
         holdLookUps_ = hold;
