@@ -15,7 +15,8 @@
 // empties the image caches first, BM_RenderWarmLiveBadges gives one location
 // in ten a live occupancy, whose badge is drawn on every render. Each reports
 // locations per second, its share of a 60 Hz frame (16.7 ms) and the threads
-// of the pool the locations are worked on by.
+// of the pool the locations are worked on by. The last line gives the warm
+// render's time as a multiple of the baseline's.
 
 #include <benchmark/benchmark.h>
 
@@ -27,6 +28,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "Ambrell/CVLiveUpdate.h"
@@ -37,6 +39,7 @@
 #include "platform/runtime/BlockingWait.h"
 #include "platform/runtime/ThreadPool.h"
 #include "tests/support/FakeImageProvider.h"
+#include "tests/support/ManagedRulesEntry.h"
 #include "tests/support/RecordingMapAdapter.h"
 #include "viewmodels/CVViewModelProducer.h"
 #include "viewmodels/DisplayRuleManagerSwift.h"
@@ -52,28 +55,6 @@ std::string readText(const std::filesystem::path& path) {
     if (!file) throw std::runtime_error("cannot read " + path.string());
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
-
-// The entry object as a render reads it: the rules of a display-rule manager
-// made for the variant's solution and its locations, the bundled icons.
-class RenderEntry final : public CVEntryObjectSeam {
-public:
-    RenderEntry(std::shared_ptr<DisplayRuleManagerSwift> rules, std::shared_ptr<const CVImageProviderProtocol> images)
-        : rules_(std::move(rules)), images_(std::move(images)) {}
-
-    [[nodiscard]] std::shared_ptr<CVDisplayRule> displayRuleForLocation(const CVLocation& location) const override {
-        return rules_->locationRule(location.getLocationId());
-    }
-    [[nodiscard]] std::shared_ptr<CVDisplayRule> displayRuleForDisplayRuleType(int rawType) const override {
-        if (rawType < 0 || rawType > 6) return nullptr;
-        return rules_->fixedRule(static_cast<CVDisplayRuleType>(rawType));
-    }
-    [[nodiscard]] std::shared_ptr<CVSolutionInternal> solution() const override { return rules_->solution(); }
-    [[nodiscard]] std::shared_ptr<const CVImageProviderProtocol> imageProvider() const override { return images_; }
-
-private:
-    std::shared_ptr<DisplayRuleManagerSwift> rules_;
-    std::shared_ptr<const CVImageProviderProtocol> images_;
-};
 
 struct Scene {
     std::vector<std::shared_ptr<CVLocation>> locations;
@@ -104,7 +85,7 @@ Scene& scene() {
         platform::blockingWait(strand, rules->updateLocationRules(scene.locations));
         auto images = std::make_shared<test::FakeImageProvider>(variantFolder() / "bundle");
         images->setBundledImagesAreLocal(true);
-        CVEntryObjectSeam::install(std::make_shared<RenderEntry>(rules, images));
+        CVEntryObjectSeam::install(std::make_shared<test::ManagedRulesEntry>(rules, images));
 
         scene.adapter = std::make_shared<test::RecordingMapAdapter>();
         scene.adapter->setCamera(kZoom, 0);
@@ -190,12 +171,39 @@ BENCHMARK(BM_RenderWarm)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RenderCold)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RenderWarmLiveBadges)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The console's table, then the warm render's time over the baseline's (the
+// medians when the runs are repeated).
+class RatioReporter final : public benchmark::ConsoleReporter {
+public:
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) != 0 ? OO_ColorTabular : OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const auto& run : runs) {
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.run_type == Run::RT_Aggregate && !median) continue;
+            const std::string name = run.run_name.function_name;
+            if (name == "BM_GeoJsonBaseline") baseline_ = run.GetAdjustedRealTime();
+            if (name == "BM_RenderWarm") warm_ = run.GetAdjustedRealTime();
+        }
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        if (baseline_ > 0 && warm_ > 0) std::printf("warm render / GeoJSON baseline: %.2fx\n", warm_ / baseline_);
+    }
+
+private:
+    double baseline_ = 0;
+    double warm_ = 0;
+};
+
 }  // namespace ambrell::bench
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (argc > 1) ambrell::bench::variantFolder() = argv[1];
-    benchmark::RunSpecifiedBenchmarks();
+    ambrell::bench::RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <string>
+#include <string_view>
 
 namespace ambrell {
 
@@ -27,6 +29,14 @@ std::int64_t componentCode(double component) {
 }
 
 void appendHex(std::string& out, std::int64_t code) {
+    // Colour bytes, nearly every code there is, skip the formatter: markers
+    // and polygons write several per location on every render.
+    if (code >= 0 && code <= 0xFF) {
+        constexpr std::string_view kDigits = "0123456789ABCDEF";
+        out += kDigits[static_cast<std::size_t>(code) >> 4];
+        out += kDigits[static_cast<std::size_t>(code) & 0xF];
+        return;
+    }
     char buffer[17];
     // Printed through its unsigned pattern: a negative code shows as its two's
     // complement.
@@ -77,6 +87,7 @@ std::optional<std::string> hexString(const platform::Color& color, bool includin
         return std::nullopt;
     }
     std::string out = "#";
+    out.reserve(9);
     appendHex(out, componentCode(color.red));
     appendHex(out, componentCode(color.green));
     appendHex(out, componentCode(color.blue));

@@ -176,20 +176,23 @@ std::shared_ptr<const platform::Image> makeLiveDataBadge(const CVLocationInterna
 
 platform::Awaitable<std::shared_ptr<const platform::Image>> applyRuleBadge(std::shared_ptr<const platform::Image> icon,
                                                                            std::shared_ptr<const CVDisplayRule> rule) {
-    // Not in a conditional expression: g++ 12 ends the awaited value's life
-    // early there.
+    co_return ruleBadgedIcon(icon, rule.get());
+}
+
+std::shared_ptr<const platform::Image> ruleBadgedIcon(const std::shared_ptr<const platform::Image>& icon,
+                                                      const CVDisplayRule* rule) {
     std::shared_ptr<const platform::Image> badge;
-    if (rule) badge = co_await renderedBadge(rule);
-    if (!icon) co_return badge ? badge : transparentPixel();
-    if (!badge || !rule->badgeVisible().value_or(false)) co_return icon;
+    if (rule != nullptr) badge = drawnBadge(*rule);
+    if (!icon) return badge ? badge : transparentPixel();
+    if (!badge || !rule->badgeVisible().value_or(false)) return icon;
 
     const auto layout = badged_icon::layoutBadge(badged_icon::pointSize(*icon), badged_icon::pointSize(*badge),
                                                  badged_icon::ruleBadgeFractions(rule->badgePosition()));
     auto canvas = ImageCanvas::create(layout.canvas, platform::Screen::scale());
-    if (!canvas) co_return icon;
+    if (!canvas) return icon;
     canvas->drawImage(*icon, layout.icon);
     canvas->drawImage(*badge, layout.badge);
-    co_return std::make_shared<const platform::Image>(std::move(*canvas).image());
+    return std::make_shared<const platform::Image>(std::move(*canvas).image());
 }
 
 }  // namespace ambrell

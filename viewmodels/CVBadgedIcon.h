@@ -78,5 +78,8 @@ public:
 // has no size; the bare badge, or the blank image, when there is no icon.
 [[nodiscard]] platform::Awaitable<std::shared_ptr<const platform::Image>> applyRuleBadge(
     std::shared_ptr<const platform::Image> icon, std::shared_ptr<const CVDisplayRule> rule);
+// The same, at once on the calling thread; no rule counts as a hidden badge.
+[[nodiscard]] std::shared_ptr<const platform::Image> ruleBadgedIcon(const std::shared_ptr<const platform::Image>& icon,
+                                                                    const CVDisplayRule* rule);
 
 }  // namespace ambrell

@@ -1,7 +1,10 @@
 #include "viewmodels/CVViewModelProducer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -11,7 +14,9 @@
 #include "data/CVEntrySeams.h"
 #include "data/CVLocationInternal.h"
 #include "platform/Error.h"
+#include "platform/runtime/Continuation.h"
 #include "platform/runtime/TaskGroup.h"
+#include "platform/runtime/ThreadPool.h"
 #include "viewmodels/ClusterEngine.h"
 #include "viewmodels/DerivedGeometryFeatures.h"
 #include "viewmodels/DisplayRuleImages.h"
@@ -47,6 +52,39 @@ CVViewModelProducer::CVViewModelProducer(std::vector<std::shared_ptr<CVLocation>
     }
 }
 
+// One chunk's locations being built at once, shared by the threads that
+// build them: each takes the next location left until none is.
+struct CVViewModelProducer::ImmediateWork {
+    // `produced` and `waits` have room for `count` entries and outlive every
+    // location the work hands out.
+    ImmediateWork(CVViewModelProducer& producer, std::shared_ptr<const Chunk> chunk, std::size_t first,
+                  std::size_t count, std::optional<ViewModel>* produced, char* waits)
+        : producer(producer), chunk(std::move(chunk)), first(first), count(count), produced(produced), waits(waits) {}
+
+    // True for the call that finished the chunk's last location.
+    bool buildSome() {
+        bool finishedLast = false;
+        for (std::size_t i = next.fetch_add(1, std::memory_order_relaxed); i < count;
+             i = next.fetch_add(1, std::memory_order_relaxed)) {
+            const auto outcome = producer.immediateStep(producer.locations_[first + i], *chunk, produced[i]);
+            waits[i] = outcome == Immediate::waits ? 1 : 0;
+            finishedLast = finished.fetch_add(1, std::memory_order_acq_rel) + 1 == count;
+        }
+        return finishedLast;
+    }
+
+    CVViewModelProducer& producer;
+    const std::shared_ptr<const Chunk> chunk;
+    const std::size_t first;
+    const std::size_t count;
+    std::optional<ViewModel>* const produced;
+    char* const waits;
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> finished{0};
+    // Resumed by the helper that finishes the last location.
+    std::shared_ptr<platform::Continuation> allFinished;
+};
+
 platform::Awaitable<std::vector<ViewModel>> CVViewModelProducer::produceViewModels() {
     {
         std::lock_guard lock(chunkMutex_);
@@ -54,6 +92,10 @@ platform::Awaitable<std::vector<ViewModel>> CVViewModelProducer::produceViewMode
     }
     std::vector<ViewModel> result;
     result.reserve(locations_.size());
+    // One chunk's results at a time, kept from chunk to chunk: a helper that
+    // starts late finds no location left and touches none of it.
+    std::vector<std::optional<ViewModel>> produced(std::min(kChunkSize, locations_.size()));
+    std::vector<char> waits(produced.size(), 0);
 
     for (std::size_t first = 0; first < locations_.size(); first += kChunkSize) {
         const std::size_t end = std::min(first + kChunkSize, locations_.size());
@@ -62,27 +104,61 @@ platform::Awaitable<std::vector<ViewModel>> CVViewModelProducer::produceViewMode
             std::lock_guard lock(chunkMutex_);
             openChunk_ = chunk;
         }
-        std::vector<platform::ChildTask<std::optional<ViewModel>>> children;
-        children.reserve(end - first);
+        // Most locations need nothing that waits (their icons are cached):
+        // they are built at once, spread over the pool's threads, without a
+        // task each. Only those that must wait become the chunk's concurrent
+        // children.
+        auto work = std::make_shared<ImmediateWork>(*this, chunk, first, end - first, produced.data(), waits.data());
+        const std::size_t helpers = std::min<std::size_t>(
+            std::max(platform::ThreadPool::shared().threadCount(), 1U) - 1, (work->count - 1) / kLocationsPerHelper);
+        if (helpers > 0) {
+            try {
+                work->allFinished = co_await platform::Continuation::makeForCurrentExecutor();
+            } catch (const std::logic_error&) {
+                // Off a serial executor nothing could wait for helpers: this
+                // thread builds them all.
+            }
+        }
+        if (work->allFinished) {
+            const auto pool = platform::ThreadPool::shared().executor();
+            for (std::size_t helper = 0; helper < helpers; ++helper) {
+                std::function<void()> help = [work] {
+                    if (work->buildSome()) work->allFinished->resume();
+                };
+                // A pool that has stopped leaves the work to this thread.
+                if (!platform::ThreadPool::shared().tryPost(pool, help)) break;
+            }
+        }
+        if (!work->buildSome()) co_await work->allFinished->waitIgnoringCancellation();
+        std::vector<std::size_t> waiting;
         for (std::size_t index = first; index < end; ++index) {
-            children.emplace_back(
-                [this, location = locations_[index], chunk] { return locationStep(location, chunk); });
+            if (waits[index - first] != 0) waiting.push_back(index);
         }
-        // The group hands back its children's results in their order, so the
-        // list keeps the locations' order whatever order they finish in.
-        std::vector<std::optional<ViewModel>> produced;
-        try {
-            produced = co_await platform::runTaskGroup(std::move(children));
-        } catch (const std::exception& error) {
-            // Only cancellation of the render reaches here: each location's
-            // own failures stay with it.
-            CVLog::core().debug("View-model production stopped: {}", error.what());
-            std::lock_guard lock(chunkMutex_);
-            if (openChunk_ == chunk) openChunk_.reset();
-            co_return std::vector<ViewModel>();
+        if (!waiting.empty()) {
+            std::vector<platform::ChildTask<std::optional<ViewModel>>> children;
+            children.reserve(waiting.size());
+            for (const std::size_t index : waiting) {
+                children.emplace_back(
+                    [this, location = locations_[index], chunk] { return locationStep(location, chunk); });
+            }
+            // The group hands back its children's results in their order, so
+            // the list keeps the locations' order whatever order they finish in.
+            std::vector<std::optional<ViewModel>> awaited;
+            try {
+                awaited = co_await platform::runTaskGroup(std::move(children));
+            } catch (const std::exception& error) {
+                // Only cancellation of the render reaches here: each location's
+                // own failures stay with it.
+                CVLog::core().debug("View-model production stopped: {}", error.what());
+                std::lock_guard lock(chunkMutex_);
+                if (openChunk_ == chunk) openChunk_.reset();
+                co_return std::vector<ViewModel>();
+            }
+            for (std::size_t i = 0; i < waiting.size(); ++i) produced[waiting[i] - first] = std::move(awaited[i]);
         }
-        for (auto& viewModel : produced) {
-            if (viewModel) result.push_back(std::move(*viewModel));
+        for (std::size_t i = 0; i < end - first; ++i) {
+            if (produced[i]) result.push_back(std::move(*produced[i]));
+            produced[i].reset();
         }
         std::lock_guard lock(chunkMutex_);
         if (openChunk_ == chunk) openChunk_.reset();
@@ -145,52 +221,134 @@ bool CVViewModelProducer::hides(CVFeatureType kind) const {
     return std::find(hiddenFeatures_.begin(), hiddenFeatures_.end(), kind) != hiddenFeatures_.end();
 }
 
-platform::Awaitable<std::optional<ViewModel>> CVViewModelProducer::locationViewModel(const CVLocation& location) {
-    const auto entry = CVEntryObjectSeam::installed();
-    if (!entry) co_return std::nullopt;
-    const auto locationRule = entry->displayRuleForLocation(location);
-    if (!locationRule || !locationRule->isVisible()) co_return std::nullopt;
+std::optional<CVViewModelProducer::ResolvedLocation> CVViewModelProducer::resolvedLocation(
+    const CVLocation& location, const CVEntryObjectSeam& entry) const {
+    const auto locationRule = entry.displayRuleForLocation(location);
+    if (!locationRule || !locationRule->isVisible()) return std::nullopt;
 
-    std::shared_ptr<CVMapProvider> map;
-    bool showInfoWindow = false;
+    ResolvedLocation resolved;
     {
         const auto mapControl = mapControl_.lock();
-        if (!mapControl) co_return std::nullopt;
-        map = mapControl->map();
-        showInfoWindow =
+        if (!mapControl) return std::nullopt;
+        resolved.map = mapControl->map();
+        resolved.showInfoWindow =
             mapControl->selectionBehaviorShowsInfoWindow() && mapControl->showInfoWindowOnClickedLocation();
     }
 
     const auto* internal = dynamic_cast<const CVLocationInternal*>(&location);
     const std::int64_t state = internal != nullptr ? internal->state : 0;
-    const bool selected = state == static_cast<std::int64_t>(CVLocationState::selected);
-    const CVDisplayRuleType selectionRuleType =
-        entry->newSelection() ? CVDisplayRuleType::selectionState : CVDisplayRuleType::oldSelection;
+    resolved.selected = state == static_cast<std::int64_t>(CVLocationState::selected);
 
-    std::shared_ptr<CVDisplayRule> rule = locationRule;
-    if (state == static_cast<std::int64_t>(CVLocationState::highlighted) || selected) {
-        const CVDisplayRuleType stateRuleType = selected ? selectionRuleType : CVDisplayRuleType::highlightState;
-        const auto stateRule = entry->displayRuleForDisplayRuleType(static_cast<int>(stateRuleType));
-        if (!stateRule) co_return std::nullopt;
-        rule = stateRule->copy(locationRule);
+    resolved.rule = locationRule;
+    if (state == static_cast<std::int64_t>(CVLocationState::highlighted) || resolved.selected) {
+        const CVDisplayRuleType selectionRuleType =
+            entry.newSelection() ? CVDisplayRuleType::selectionState : CVDisplayRuleType::oldSelection;
+        const CVDisplayRuleType stateRuleType =
+            resolved.selected ? selectionRuleType : CVDisplayRuleType::highlightState;
+        const auto stateRule = entry.displayRuleForDisplayRuleType(static_cast<int>(stateRuleType));
+        if (!stateRule) return std::nullopt;
+        resolved.rule = stateRule->copy(locationRule);
     }
-    if (!rule || !rule->isVisible()) co_return std::nullopt;
+    if (!resolved.rule || !resolved.rule->isVisible()) return std::nullopt;
+    return resolved;
+}
+
+bool CVViewModelProducer::shows2DModel(const CVDisplayRule& rule) const {
+    return !hides(CVFeatureType::model2D) && rule.showModel2DWithZoom(zoom_);
+}
+
+void CVViewModelProducer::buildModelsAndDerivedGeometry(const CVLocation& location, const ResolvedLocation& resolved,
+                                                        const std::shared_ptr<const platform::Image>* model2DImage,
+                                                        std::int64_t resolutionLimit, ViewModel& viewModel) const {
+    const CVDisplayRule& rule = *resolved.rule;
+    if (model2DImage != nullptr) buildModel2D(location, rule, *model2DImage, resolutionLimit, zoom_, viewModel);
+    if (!hides(CVFeatureType::model3D)) buildModel3D(location, rule, viewModel, zoom_);
+    buildDerivedGeometryFeatures(location, rule, zoom_, DerivedGeometrySwitches::hiding(hiddenFeatures_), viewModel);
+}
+
+platform::Awaitable<std::optional<ViewModel>> CVViewModelProducer::locationViewModel(const CVLocation& location) {
+    const auto entry = CVEntryObjectSeam::installed();
+    if (!entry) co_return std::nullopt;
+    const auto resolved = resolvedLocation(location, *entry);
+    if (!resolved) co_return std::nullopt;
+    const auto& rule = resolved->rule;
 
     ViewModel viewModel;
     viewModel.id = location.getLocationId();
     viewModel.isClickable = true;
 
-    co_await buildMarkerFeature(location, rule, fontStyle_, selected, showInfoWindow, viewModel, zoom_, cameraBearing_);
+    co_await buildMarkerFeature(location, rule, fontStyle_, resolved->selected, resolved->showInfoWindow, viewModel,
+                                zoom_, cameraBearing_);
     // Markers and polygons are drawn whatever kinds the map hides.
     buildPolygonFeature(location, *rule, zoom_, viewModel);
-    if (!hides(CVFeatureType::model2D) && rule->showModel2DWithZoom(zoom_)) {
-        const std::int64_t resolutionLimit = map ? map->model2DResolutionLimit() : 0;
-        const auto image = co_await realized2DModel(rule, resolutionLimit);
-        buildModel2D(location, *rule, image, resolutionLimit, zoom_, viewModel);
-    }
-    if (!hides(CVFeatureType::model3D)) buildModel3D(location, *rule, viewModel, zoom_);
-    buildDerivedGeometryFeatures(location, *rule, zoom_, DerivedGeometrySwitches::hiding(hiddenFeatures_), viewModel);
+    std::shared_ptr<const platform::Image> model2DImage;
+    const bool withModel2D = shows2DModel(*rule);
+    const std::int64_t resolutionLimit = withModel2D && resolved->map ? resolved->map->model2DResolutionLimit() : 0;
+    if (withModel2D) model2DImage = co_await realized2DModel(rule, resolutionLimit);
+    buildModelsAndDerivedGeometry(location, *resolved, withModel2D ? &model2DImage : nullptr, resolutionLimit,
+                                  viewModel);
     co_return viewModel;
+}
+
+CVViewModelProducer::Immediate CVViewModelProducer::immediateStep(const std::shared_ptr<CVLocation>& location,
+                                                                  const Chunk& chunk,
+                                                                  std::optional<ViewModel>& viewModel) {
+    using namespace view_model_producer;
+    if (!location || chunk.cancelled) return Immediate::built;
+    const CVLocationBaseType baseType = location->baseType();
+    if (baseType == CVLocationBaseType::building) return Immediate::waits;
+    if (static_cast<std::uint32_t>(baseType) > kLastDrawnBaseType) return Immediate::built;
+    try {
+        return immediateLocationViewModel(*location, viewModel);
+    } catch (const platform::CancellationError&) {
+        viewModel.reset();
+        return Immediate::built;
+    } catch (const std::exception& error) {
+        CVLog::core().error("No view model for location {}: {}", location->getLocationId(), error.what());
+        viewModel.reset();
+        return Immediate::built;
+    } catch (...) {
+        // Helpers on other threads must never unwind: the chunk waits for them.
+        CVLog::core().error("No view model for location {}", location->getLocationId());
+        viewModel.reset();
+        return Immediate::built;
+    }
+}
+
+CVViewModelProducer::Immediate CVViewModelProducer::immediateLocationViewModel(const CVLocation& location,
+                                                                               std::optional<ViewModel>& viewModel) {
+    const auto entry = CVEntryObjectSeam::installed();
+    if (!entry) return Immediate::built;
+    const auto resolved = resolvedLocation(location, *entry);
+    if (!resolved) return Immediate::built;
+    const CVDisplayRule& rule = *resolved->rule;
+
+    // The images first: a location whose images are not at hand waits for
+    // them in a task, built from the start there.
+    std::shared_ptr<const platform::Image> icon;
+    if (markerShowsIcon(rule, resolved->selected, zoom_)) {
+        auto atHand = displayRuleIconAtHand(rule);
+        if (!atHand) return Immediate::waits;
+        icon = std::move(*atHand);
+    }
+    std::shared_ptr<const platform::Image> model2DImage;
+    const bool withModel2D = shows2DModel(rule);
+    const std::int64_t resolutionLimit = withModel2D && resolved->map ? resolved->map->model2DResolutionLimit() : 0;
+    if (withModel2D) {
+        auto atHand = realized2DModelAtHand(rule, resolutionLimit);
+        if (!atHand) return Immediate::waits;
+        model2DImage = std::move(*atHand);
+    }
+
+    ViewModel& built = viewModel.emplace();
+    built.id = location.getLocationId();
+    built.isClickable = true;
+    auto draft = draftMarkerFeature(location, rule, fontStyle_, resolved->selected, resolved->showInfoWindow, built,
+                                    zoom_, cameraBearing_);
+    if (draft) finishMarkerFeature(std::move(*draft), location, rule, icon, zoom_, built);
+    buildPolygonFeature(location, rule, zoom_, built);
+    buildModelsAndDerivedGeometry(location, *resolved, withModel2D ? &model2DImage : nullptr, resolutionLimit, built);
+    return Immediate::built;
 }
 
 }  // namespace ambrell

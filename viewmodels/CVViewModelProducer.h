@@ -9,12 +9,17 @@
 
 #include "Ambrell/CVFeatureType.h"
 #include "Ambrell/CVLocation.h"
+#include "platform/Image.h"
 #include "platform/runtime/Executor.h"
 #include "viewmodels/CVMapControlSeam.h"
+#include "viewmodels/CVMapProvider.h"
 #include "viewmodels/FontStyle.h"
 #include "viewmodels/ViewModel.h"
 
 namespace ambrell {
+
+class CVDisplayRule;
+class CVEntryObjectSeam;
 
 // Turns the locations one render of the map shows into the view models the
 // map-provider adapter draws. The map control makes one producer per render,
@@ -57,11 +62,36 @@ private:
         std::atomic<bool> cancelled{false};
     };
 
+    // A location's rule for this render, with what the map control says of it.
+    struct ResolvedLocation {
+        std::shared_ptr<CVDisplayRule> rule;
+        std::shared_ptr<CVMapProvider> map;
+        bool selected = false;
+        bool showInfoWindow = false;
+    };
+    struct ImmediateWork;
+    // Locations one helper thread is worth starting for.
+    static constexpr std::size_t kLocationsPerHelper = 8;
+
+    // The outcome of building a location at once: its view model (or none),
+    // or word that it must wait for something and is to be built in a task.
+    enum class Immediate { built, waits };
+
     [[nodiscard]] platform::Awaitable<std::optional<ViewModel>> locationStep(std::shared_ptr<CVLocation> location,
                                                                              std::shared_ptr<const Chunk> chunk);
+    [[nodiscard]] Immediate immediateStep(const std::shared_ptr<CVLocation>& location, const Chunk& chunk,
+                                          std::optional<ViewModel>& viewModel);
+    [[nodiscard]] Immediate immediateLocationViewModel(const CVLocation& location, std::optional<ViewModel>& viewModel);
+    [[nodiscard]] std::optional<ResolvedLocation> resolvedLocation(const CVLocation& location,
+                                                                   const CVEntryObjectSeam& entry) const;
     [[nodiscard]] platform::Awaitable<std::optional<ViewModel>> locationViewModel(const CVLocation& location);
     [[nodiscard]] platform::Awaitable<std::optional<ViewModel>> buildingViewModel(std::shared_ptr<CVLocation> location);
+    // The builders after the marker and the polygon, the 2D model's image given.
+    void buildModelsAndDerivedGeometry(const CVLocation& location, const ResolvedLocation& resolved,
+                                       const std::shared_ptr<const platform::Image>* model2DImage,
+                                       std::int64_t resolutionLimit, ViewModel& viewModel) const;
     [[nodiscard]] bool hides(CVFeatureType kind) const;
+    [[nodiscard]] bool shows2DModel(const CVDisplayRule& rule) const;
     [[nodiscard]] platform::Awaitable<std::vector<ViewModel>> clusteredViewModels(std::vector<ViewModel> viewModels);
 
     std::vector<std::shared_ptr<CVLocation>> locations_;

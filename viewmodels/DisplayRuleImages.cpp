@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "Ambrell/CVDisplayRule.h"
@@ -92,6 +93,86 @@ std::optional<double> modelPixels(double metres) {
     return pixels;
 }
 
+// What an icon look-up needs: the app's own image, or the cache key of the
+// icon's URL at its size with the sizes to fetch and draw it at; neither when
+// the rule names no usable icon.
+struct IconRequest {
+    ImagePtr image;
+    std::optional<std::string> key;
+    CVImageSize pixels;
+    CGSize points;
+};
+
+// The cache key of an icon URL text at a size in pixels, as withImageSize
+// gives it for the URL the text parses to; none when it parses to none.
+// Every render asks this for each location with an icon, mostly for the few
+// icons of a solution's types: each thread keeps its last answers by URL
+// text, so that those are parsed and written once.
+std::optional<std::string> iconCacheKey(const std::string& iconUrl, const CVImageSize& pixels) {
+    struct Known {
+        std::optional<std::string> url;
+        // What the key was written for: the sizes and the media host, which
+        // decides whether the sizes go into it.
+        CVImageSize pixels{};
+        std::string host;
+        std::optional<std::string> key;
+    };
+    constexpr std::size_t kKnownLimit = 512;
+    thread_local std::unordered_map<std::string, Known> known;
+    std::string host = imageMediaHost();
+    auto found = known.find(iconUrl);
+    if (found == known.end()) {
+        if (known.size() >= kKnownLimit) known.clear();
+        found = known.emplace(iconUrl, Known{imageUrlFromString(iconUrl), {}, {}, std::nullopt}).first;
+    } else if (found->second.key && found->second.pixels.width == pixels.width &&
+               found->second.pixels.height == pixels.height && found->second.host == host) {
+        return found->second.key;
+    }
+    Known& entry = found->second;
+    if (!entry.url) return std::nullopt;
+    entry.pixels = pixels;
+    entry.host = std::move(host);
+    entry.key = withImageSize(*entry.url, pixels.width, pixels.height);
+    return entry.key;
+}
+
+IconRequest iconRequest(const CVDisplayRule& rule) {
+    IconRequest request;
+    if ((request.image = rule.icon())) return request;
+    const auto iconUrl = rule.iconUrl();
+    if (!iconUrl) return request;
+    const CGSize iconSize = rule.iconSize().value_or(CGSize{});
+    const double iconScale = rule.iconScale().value_or(1);
+    const double screenScale = platform::Screen::scale();
+    request.points = CGSize{iconSize.width * iconScale, iconSize.height * iconScale};
+    request.pixels = CVImageSize{request.points.width * screenScale, request.points.height * screenScale};
+    request.key = iconCacheKey(*iconUrl, request.pixels);
+    return request;
+}
+
+// A 2D model's URL with its size in pixels, none when a size in metres gives
+// no whole number of pixels; no request without a model URL.
+struct ModelRequest {
+    std::string url;
+    std::optional<CGSize> target;
+    double widthMetres = 0;
+    double heightMetres = 0;
+};
+
+std::optional<ModelRequest> modelRequest(const CVDisplayRule& rule, std::int64_t maxResolution) {
+    auto url = imageUrlFromString(rule.model2DModel().value_or(""));
+    if (!url) return std::nullopt;
+    ModelRequest request{std::move(*url), std::nullopt, rule.model2DWidthMeters().value_or(0),
+                         rule.model2DHeightMeters().value_or(0)};
+    const auto width = modelPixels(request.widthMetres);
+    const auto height = modelPixels(request.heightMetres);
+    if (width && height) {
+        const auto fitted = fitSizeToMaxDimension(static_cast<double>(maxResolution), *width, *height);
+        request.target = CGSize{fitted.width, fitted.height};
+    }
+    return request;
+}
+
 ImagePtr drawBadge(const CVDisplayRule& rule) {
     const double radius = static_cast<double>(rule.badgeRadius().value_or(0));
     const double halfStroke = rule.badgeStrokeWidth().value_or(0) * 0.5;
@@ -125,40 +206,42 @@ void complete(platform::Awaitable<ImagePtr> operation, ImageHandler handler) {
 
 platform::Awaitable<std::shared_ptr<const platform::Image>> displayRuleIcon(std::shared_ptr<const CVDisplayRule> rule) {
     if (!rule) co_return nullptr;
-    const CGSize iconSize = rule->iconSize().value_or(CGSize{});
-    const double iconScale = rule->iconScale().value_or(1);
-    const double screenScale = platform::Screen::scale();
-    if (auto icon = rule->icon()) co_return icon;
-    const auto iconUrl = rule->iconUrl();
-    if (!iconUrl) co_return nullptr;
-    const auto url = imageUrlFromString(*iconUrl);
-    if (!url) co_return nullptr;
-
-    const CGSize points{iconSize.width * iconScale, iconSize.height * iconScale};
-    const CVImageSize pixels{points.width * screenScale, points.height * screenScale};
-    auto key = withImageSize(*url, pixels.width, pixels.height);
-    co_return co_await display_rule_images::cachedImage(CVMemoryCache::iconImageCache(), std::move(key), pixels, points,
+    auto request = display_rule_images::iconRequest(*rule);
+    if (request.image || !request.key) co_return request.image;
+    co_return co_await display_rule_images::cachedImage(CVMemoryCache::iconImageCache(), std::move(*request.key),
+                                                        request.pixels, request.points,
                                                         display_rule_images::kIconFailure);
+}
+
+std::optional<std::shared_ptr<const platform::Image>> displayRuleIconAtHand(const CVDisplayRule& rule) {
+    const auto request = display_rule_images::iconRequest(rule);
+    if (request.image || !request.key) return request.image;
+    return CVMemoryCache::iconImageCache().value(*request.key);
 }
 
 platform::Awaitable<std::shared_ptr<const platform::Image>> realized2DModel(std::shared_ptr<const CVDisplayRule> rule,
                                                                             std::int64_t maxResolution) {
     if (!rule) co_return nullptr;
-    const auto url = imageUrlFromString(rule->model2DModel().value_or(""));
-    if (!url) co_return nullptr;
-    const double widthMetres = rule->model2DWidthMeters().value_or(0);
-    const double heightMetres = rule->model2DHeightMeters().value_or(0);
-    const auto width = display_rule_images::modelPixels(widthMetres);
-    const auto height = display_rule_images::modelPixels(heightMetres);
-    if (!width || !height) {
-        CVLog::core().error("The 2D model {} measures {} m x {} m, which no image can have", *url, widthMetres,
-                            heightMetres);
+    auto request = display_rule_images::modelRequest(*rule, maxResolution);
+    if (!request) co_return nullptr;
+    if (!request->target) {
+        CVLog::core().error("The 2D model {} measures {} m x {} m, which no image can have", request->url,
+                            request->widthMetres, request->heightMetres);
         co_return nullptr;
     }
-    const auto target = fitSizeToMaxDimension(static_cast<double>(maxResolution), *width, *height);
-    co_return co_await display_rule_images::cachedImage(
-        CVMemoryCache::modelImageCache(), *url, CVImageSize{target.width, target.height},
-        CGSize{target.width, target.height}, display_rule_images::kModelFailure);
+    const CGSize target = *request->target;
+    co_return co_await display_rule_images::cachedImage(CVMemoryCache::modelImageCache(), std::move(request->url),
+                                                        CVImageSize{target.width, target.height}, target,
+                                                        display_rule_images::kModelFailure);
+}
+
+std::optional<std::shared_ptr<const platform::Image>> realized2DModelAtHand(const CVDisplayRule& rule,
+                                                                            std::int64_t maxResolution) {
+    const auto request = display_rule_images::modelRequest(rule, maxResolution);
+    if (!request) return std::shared_ptr<const platform::Image>();
+    // An unfit size is left to realized2DModel, which logs it.
+    if (!request->target) return std::nullopt;
+    return CVMemoryCache::modelImageCache().value(request->url);
 }
 
 void realized2DModelWithMaxResolution(std::shared_ptr<const CVDisplayRule> rule, std::int64_t maxResolution,
@@ -168,6 +251,10 @@ void realized2DModelWithMaxResolution(std::shared_ptr<const CVDisplayRule> rule,
 
 platform::Awaitable<std::shared_ptr<const platform::Image>> renderedBadge(std::shared_ptr<const CVDisplayRule> rule) {
     co_return rule ? display_rule_images::drawBadge(*rule) : nullptr;
+}
+
+std::shared_ptr<const platform::Image> drawnBadge(const CVDisplayRule& rule) {
+    return display_rule_images::drawBadge(rule);
 }
 
 void renderedBadgeWithCompletionHandler(std::shared_ptr<const CVDisplayRule> rule,

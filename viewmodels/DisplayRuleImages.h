@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "platform/Image.h"
 #include "platform/runtime/Executor.h"
@@ -37,6 +38,11 @@ inline constexpr double kModel2DMetresPerPixel = 0.014;
 [[nodiscard]] platform::Awaitable<std::shared_ptr<const platform::Image>> displayRuleIcon(
     std::shared_ptr<const CVDisplayRule> rule);
 
+// What displayRuleIcon gives when that needs no fetch: the app's icon, none
+// when the rule names no usable icon, or the cached image; std::nullopt when
+// the icon is still to be fetched. Never waits nor logs.
+[[nodiscard]] std::optional<std::shared_ptr<const platform::Image>> displayRuleIconAtHand(const CVDisplayRule& rule);
+
 // The rule's 2D model at one pixel per 0.014 m of its width and height in
 // metres (truncated), scaled down to fit `maxResolution` pixels on its
 // longer side, as points for the main screen. Cached by the model's URL
@@ -44,6 +50,10 @@ inline constexpr double kModel2DMetresPerPixel = 0.014;
 // when a size in metres gives no finite whole number of pixels.
 [[nodiscard]] platform::Awaitable<std::shared_ptr<const platform::Image>> realized2DModel(
     std::shared_ptr<const CVDisplayRule> rule, std::int64_t maxResolution);
+// What realized2DModel gives when that needs no fetch, as
+// displayRuleIconAtHand; std::nullopt too for a size it would log as unfit.
+[[nodiscard]] std::optional<std::shared_ptr<const platform::Image>> realized2DModelAtHand(const CVDisplayRule& rule,
+                                                                                          std::int64_t maxResolution);
 // The completion form: runs realized2DModel in a task of its own and calls the
 // handler once, from that task.
 void realized2DModelWithMaxResolution(std::shared_ptr<const CVDisplayRule> rule, std::int64_t maxResolution,
@@ -56,6 +66,8 @@ void realized2DModelWithMaxResolution(std::shared_ptr<const CVDisplayRule> rule,
 // or less. Nothing is fetched nor cached.
 [[nodiscard]] platform::Awaitable<std::shared_ptr<const platform::Image>> renderedBadge(
     std::shared_ptr<const CVDisplayRule> rule);
+// The same badge, drawn at once on the calling thread.
+[[nodiscard]] std::shared_ptr<const platform::Image> drawnBadge(const CVDisplayRule& rule);
 // The completion form, as realized2DModelWithMaxResolution's.
 void renderedBadgeWithCompletionHandler(std::shared_ptr<const CVDisplayRule> rule,
                                         std::function<void(std::shared_ptr<const platform::Image>)> completionHandler);

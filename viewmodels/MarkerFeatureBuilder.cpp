@@ -73,29 +73,25 @@ void writeLabel(CVFeatureProperties& properties, const CVDisplayRule& rule, cons
     }
 }
 
-platform::Awaitable<void> attachIcon(const CVLocationInternal& location, std::shared_ptr<const CVDisplayRule> rule,
-                                     bool selected, double zoom, ViewModel& viewModel) {
-    if (selected || (inZoomRange(rule->zoomFrom(), rule->zoomTo(), zoom) && rule->iconVisible().value_or(false))) {
-        // Awaited apart from the test: g++ 12 mishandles temporaries of an
-        // await inside a condition.
-        const Icon icon = co_await displayRuleIcon(rule);
-        if (icon) viewModel.data[CVModelData::icon] = makeLiveDataBadge(location, icon);
-    }
-    if (!inZoomRange(rule->badgeZoomFrom(), rule->badgeZoomTo(), zoom) || !rule->badgeVisible().value_or(false)) {
-        co_return;
-    }
+// Stores the icon the marker shows, with its live-data badge and the rule's
+// badge, under data[icon]; `ruleIcon` is the rule's icon when the marker
+// shows it, else null.
+void attachIcon(const CVLocationInternal& location, const CVDisplayRule& rule, const Icon& ruleIcon, double zoom,
+                ViewModel& viewModel) {
+    if (ruleIcon) viewModel.data[CVModelData::icon] = makeLiveDataBadge(location, ruleIcon);
+    if (!inZoomRange(rule.badgeZoomFrom(), rule.badgeZoomTo(), zoom) || !rule.badgeVisible().value_or(false)) return;
     const auto stored = viewModel.data.find(CVModelData::icon);
     const Icon* icon = stored == viewModel.data.end() ? nullptr : std::any_cast<Icon>(&stored->second);
     if (icon != nullptr && *icon) {
-        Icon badged = co_await applyRuleBadge(*icon, rule);
+        Icon badged = ruleBadgedIcon(*icon, &rule);
         if (badged) {
             viewModel.data[CVModelData::icon] = std::move(badged);
         } else {
             viewModel.data.erase(CVModelData::icon);
         }
-        co_return;
+        return;
     }
-    Icon badge = co_await renderedBadge(rule);
+    Icon badge = drawnBadge(rule);
     viewModel.data[CVModelData::icon] = badge ? std::move(badge) : transparentPixel();
 }
 
@@ -117,23 +113,31 @@ double uprightLabelBearing(double ruleBearing, double cameraBearing) {
     return difference <= 90 || difference >= 270 ? bearing : bearing + 180;
 }
 
-platform::Awaitable<void> buildMarkerFeature(const CVLocation& location, std::shared_ptr<const CVDisplayRule> rule,
-                                             std::optional<FontStyle> fontStyle, bool selected, bool showInfoWindow,
-                                             ViewModel& viewModel, double zoom, double cameraBearing) {
+bool markerShowsIcon(const CVDisplayRule& rule, bool selected, double zoom) {
+    using namespace marker_feature_builder;
+    return selected || (inZoomRange(rule.zoomFrom(), rule.zoomTo(), zoom) && rule.iconVisible().value_or(false));
+}
+
+std::optional<MarkerDraft> draftMarkerFeature(const CVLocation& location, const CVDisplayRule& rule,
+                                              const std::optional<FontStyle>& fontStyle, bool selected,
+                                              bool showInfoWindow, ViewModel& viewModel, double zoom,
+                                              double cameraBearing) {
     using namespace marker_feature_builder;
     const auto* internal = dynamic_cast<const CVLocationInternal*>(&location);
-    if (internal == nullptr || !rule) co_return;
+    if (internal == nullptr) return std::nullopt;
     if (selected && showInfoWindow) viewModel.showInfoWindow = true;
 
-    const std::string label = expandedLabel(location, *rule);
-    const FontStyle style = fontStyle ? std::move(*fontStyle) : FontStyle(*rule);
+    const std::string label = expandedLabel(location, rule);
+    std::optional<FontStyle> ruleStyle;
+    if (!fontStyle) ruleStyle.emplace(rule);
+    const FontStyle& style = fontStyle ? *fontStyle : *ruleStyle;
 
     CVFeatureProperties properties;
     properties[CVModelPropertyKey::markerLabelInfoWindow] = label;
     if (!internal->name.empty()) properties[CVModelPropertyKey::locationName] = internal->name;
     properties[CVModelPropertyKey::markerGeometryArea] = sortingArea(*internal);
-    if (inZoomRange(rule->labelZoomFrom(), rule->labelZoomTo(), zoom) && rule->labelVisible().value_or(false)) {
-        writeLabel(properties, *rule, style, label, cameraBearing);
+    if (inZoomRange(rule.labelZoomFrom(), rule.labelZoomTo(), zoom) && rule.labelVisible().value_or(false)) {
+        writeLabel(properties, rule, style, label, cameraBearing);
     }
 
     const bool selectable = resolvedSelectable(location);
@@ -143,36 +147,56 @@ platform::Awaitable<void> buildMarkerFeature(const CVLocation& location, std::sh
     properties[CVModelPropertyKey::isCollidable] = internal->state == 0;
     properties[CVModelPropertyKey::isClusterable] = selectable && internal->state == 0;
     properties[CVModelPropertyKey::clickable] = selectable;
-    if (const auto placement = rule->iconPlacement()) {
+    if (const auto placement = rule.iconPlacement()) {
         properties[CVModelPropertyKey::markerIconPlacement] = std::string(invertedText(*placement));
     }
 
-    std::optional<CVViewModelFeatureGeometry> point;
     try {
-        point.emplace(GeoJsonGeometryType::Point, internal->getPosition());
+        return MarkerDraft{CVViewModelFeatureGeometry(GeoJsonGeometryType::Point, internal->getPosition()),
+                           std::move(properties), style.size};
     } catch (const CVModelError&) {
         CVLog::core().debug("Unable to parse marker geometry!");
-        co_return;
+        return std::nullopt;
     }
+}
 
-    co_await attachIcon(*internal, rule, selected, zoom, viewModel);
+void finishMarkerFeature(MarkerDraft draft, const CVLocation& location, const CVDisplayRule& rule,
+                         const std::shared_ptr<const platform::Image>& icon, double zoom, ViewModel& viewModel) {
+    using namespace marker_feature_builder;
+    const auto* internal = dynamic_cast<const CVLocationInternal*>(&location);
+    if (internal == nullptr) return;
+    attachIcon(*internal, rule, icon, zoom, viewModel);
 
+    CVFeatureProperties& properties = draft.properties;
     const auto width = iconWidth(viewModel);
     properties[CVModelPropertyKey::hasImage] = width.has_value();
     const auto shownLabel = properties.find(CVModelPropertyKey::markerLabel);
     if (shownLabel != properties.end() && !std::get<std::string>(shownLabel->second).empty()) {
         if (!width) {
             properties[CVModelPropertyKey::labelOffset] = std::vector<double>{0, 0};
-        } else if (style.size <= 0) {
+        } else if (draft.labelSize <= 0) {
             // Offsets are in label sizes: a label of no size sits on the point.
             properties[CVModelPropertyKey::labelOffset] = std::vector<double>{0, 0};
         } else {
-            const float offset = static_cast<float>(*width * 0.5 / static_cast<double>(style.size));
+            const float offset = static_cast<float>(*width * 0.5 / static_cast<double>(draft.labelSize));
             properties[CVModelPropertyKey::labelOffset] = std::vector<double>{singlePrecisionValue(offset), 0};
         }
         properties[CVModelPropertyKey::labelAnchor] = std::string(width ? "left" : "center");
     }
-    viewModel.marker = CVViewModelFeature("Feature", internal->locationId, std::move(properties), std::move(*point));
+    viewModel.marker =
+        CVViewModelFeature("Feature", internal->locationId, std::move(properties), std::move(draft.point));
+}
+
+platform::Awaitable<void> buildMarkerFeature(const CVLocation& location, std::shared_ptr<const CVDisplayRule> rule,
+                                             std::optional<FontStyle> fontStyle, bool selected, bool showInfoWindow,
+                                             ViewModel& viewModel, double zoom, double cameraBearing) {
+    if (!rule) co_return;
+    auto draft =
+        draftMarkerFeature(location, *rule, fontStyle, selected, showInfoWindow, viewModel, zoom, cameraBearing);
+    if (!draft) co_return;
+    std::shared_ptr<const platform::Image> icon;
+    if (markerShowsIcon(*rule, selected, zoom)) icon = co_await displayRuleIcon(rule);
+    finishMarkerFeature(std::move(*draft), location, *rule, icon, zoom, viewModel);
 }
 
 }  // namespace ambrell

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 
 #include "Ambrell/CVDisplayRule.h"
 #include "Ambrell/CVLocation.h"
+#include "platform/Image.h"
 #include "platform/runtime/Executor.h"
+#include "viewmodels/CVViewModelFeature.h"
+#include "viewmodels/CVViewModelFeatureGeometry.h"
 #include "viewmodels/FontStyle.h"
 #include "viewmodels/ViewModel.h"
 
@@ -27,5 +31,26 @@ namespace ambrell {
 platform::Awaitable<void> buildMarkerFeature(const CVLocation& location, std::shared_ptr<const CVDisplayRule> rule,
                                              std::optional<FontStyle> fontStyle, bool selected, bool showInfoWindow,
                                              ViewModel& viewModel, double zoom, double cameraBearing);
+
+// The same in two halves around the one step that may wait, the rule's icon,
+// for callers that have it at hand: the draft holds the marker until its
+// icon is known; finishing it with the icon (null when markerShowsIcon says
+// none is shown) sets the marker and data[icon].
+struct MarkerDraft {
+    CVViewModelFeatureGeometry point;
+    CVFeatureProperties properties;
+    std::int64_t labelSize = 0;
+};
+// Whether the marker shows the rule's icon: always for a selected location,
+// else in the icon's zoom range when the rule shows icons.
+[[nodiscard]] bool markerShowsIcon(const CVDisplayRule& rule, bool selected, double zoom);
+// None, leaving the view model as it was but for the info window, for a
+// location that is not the library's or whose point cannot be a feature.
+[[nodiscard]] std::optional<MarkerDraft> draftMarkerFeature(const CVLocation& location, const CVDisplayRule& rule,
+                                                            const std::optional<FontStyle>& fontStyle, bool selected,
+                                                            bool showInfoWindow, ViewModel& viewModel, double zoom,
+                                                            double cameraBearing);
+void finishMarkerFeature(MarkerDraft draft, const CVLocation& location, const CVDisplayRule& rule,
+                         const std::shared_ptr<const platform::Image>& icon, double zoom, ViewModel& viewModel);
 
 }  // namespace ambrell

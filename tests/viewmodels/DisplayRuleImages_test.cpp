@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <future>
 #include <limits>
 #include <memory>
@@ -10,6 +11,7 @@
 
 #include "Ambrell/CVDisplayRule.h"
 #include "data/CVEntrySeams.h"
+#include "data/CVImageUrls.h"
 #include "data/CVMemoryCache.h"
 #include "platform/Screen.h"
 #include "platform/runtime/BlockingWait.h"
@@ -251,6 +253,32 @@ TEST_F(DisplayRuleImages, ModelsWithoutAUrlOrAFiniteSizeGiveNoImage) {
     provider_->setFailing(true);
     EXPECT_EQ(model(ruleWith(modelRule(kFloorPlan, 7, 3.5)), 300)->width(), 1);
     EXPECT_TRUE(log.sink().contains(std::string("Unable to download 2D model image asset from: ") + kFloorPlan));
+}
+
+TEST_F(DisplayRuleImages, ImagesAtHandAreWhatTheLookUpsGiveWithoutFetching) {
+    const auto office = ruleWith(iconRule(kOfficeIcon, CGSize{20, 20}, 1));
+    const auto floorPlan = ruleWith(modelRule(kFloorPlan, 7, 3.5));
+    EXPECT_FALSE(displayRuleIconAtHand(*office)) << "still to be fetched";
+    EXPECT_FALSE(realized2DModelAtHand(*floorPlan, 300));
+    const auto fetchedIcon = icon(office);
+    const auto fetchedModel = model(floorPlan, 300);
+    EXPECT_EQ(displayRuleIconAtHand(*office), fetchedIcon);
+    EXPECT_EQ(realized2DModelAtHand(*floorPlan, 300), fetchedModel);
+
+    // The app's icon, and no image for a rule that names none.
+    auto data = iconRule(kOfficeIcon, CGSize{20, 20}, 1);
+    data.icon = std::make_shared<const Image>(Image::create(7, 3).value());
+    EXPECT_EQ(displayRuleIconAtHand(*ruleWith(data)), data.icon);
+    EXPECT_EQ(displayRuleIconAtHand(CVDisplayRule()), ImagePtr());
+    EXPECT_EQ(realized2DModelAtHand(CVDisplayRule(), 300), ImagePtr());
+    // A size the look-up would log as unfit is left to it.
+    EXPECT_FALSE(realized2DModelAtHand(*ruleWith(modelRule(kFloorPlan, std::nan(""), 1)), 300));
+    // Another media host writes other keys: not at hand.
+    setImageMediaHost("elsewhere.example.com");
+    EXPECT_FALSE(displayRuleIconAtHand(*office));
+    setImageMediaHost("media.ambrell.com");
+    EXPECT_EQ(displayRuleIconAtHand(*office), fetchedIcon);
+    EXPECT_EQ(provider_->requests().size(), 4u) << "nothing asked for but the two fetches";
 }
 
 TEST_F(DisplayRuleImages, BadgesAreRingedCircles) {

@@ -19,6 +19,7 @@
 #include "platform/runtime/ThreadPool.h"
 #include "tests/support/AsyncTesting.h"
 #include "tests/support/FakeImageProvider.h"
+#include "tests/support/ManagedRulesEntry.h"
 #include "tests/support/RecordingMapAdapter.h"
 #include "tests/viewmodels/FeatureTestLocations.h"
 #include "tests/viewmodels/GoldenFeatureText.h"
@@ -451,6 +452,46 @@ TEST_F(ViewModelProducer, ClusteringWithoutAProjectionGivesNothing) {
     EXPECT_FALSE(adapter_->pointRequestsOverlapped());
 }
 
+TEST_F(ViewModelProducer, LocationsWaitingForIconsKeepTheirPlaceAndARenderAfterThemGivesTheSame) {
+    auto images = std::make_shared<GatedImageProvider>();
+    entry_->setImageProvider(images);
+    const auto locations = points(60, "mixed-");
+    // Every third location waits for an icon of its own; the others have
+    // theirs at hand.
+    for (std::size_t i = 0; i < locations.size(); i += 3) {
+        auto data = drawingData();
+        data.icon.reset();
+        data.iconUrl = "https://icons.example.com/mixed/" + locations[i]->getLocationId() + ".png";
+        data.iconSize = CGSize{8, 8};
+        entry_->setLocationRule(locations[i]->getLocationId(), std::make_shared<CVDisplayRule>(data));
+    }
+    Ids expected;
+    for (const auto& location : locations) expected.push_back(location->getLocationId());
+
+    CVViewModelProducer first(locations, adapter_, std::nullopt, {});
+    auto started = test::startTask(first.produceViewModels());
+    // The first chunk's seventeen waiting ones wait together.
+    ASSERT_TRUE(test::waitFor([&] { return images->arrivals() == 17; }));
+    EXPECT_FALSE(started.finished());
+    images->open();
+    auto result = started.result();
+    ASSERT_TRUE(result && !result->error());
+    const auto& waited = result->get();
+    EXPECT_EQ(idsOf(waited), expected);
+
+    // Every icon is cached now: nothing waits, and nothing differs.
+    const auto warm = produce(locations);
+    EXPECT_EQ(images->requests().size(), 20U);
+    ASSERT_EQ(idsOf(warm), expected);
+    for (std::size_t i = 0; i < warm.size(); ++i) {
+        ASSERT_TRUE(warm[i].marker && waited[i].marker) << expected[i];
+        EXPECT_EQ(warm[i].marker->toGeoJson(), waited[i].marker->toGeoJson()) << expected[i];
+        EXPECT_EQ(std::any_cast<Icon>(warm[i].data.at(CVModelData::icon)),
+                  std::any_cast<Icon>(waited[i].data.at(CVModelData::icon)))
+            << expected[i];
+    }
+}
+
 }  // namespace
 }  // namespace ambrell::view_model_producer_test
 
@@ -461,27 +502,6 @@ std::string sampleText(const std::string& relativePath) {
     std::ifstream file(std::filesystem::path(AMBRELL_SAMPLE_SOLUTION_DIR) / relativePath, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
-
-// The sample solution's rules and icons behind the entry object.
-class SampleEntry final : public CVEntryObjectSeam {
-public:
-    SampleEntry(std::shared_ptr<DisplayRuleManagerSwift> rules, std::shared_ptr<const CVImageProviderProtocol> images)
-        : rules_(std::move(rules)), images_(std::move(images)) {}
-
-    [[nodiscard]] std::shared_ptr<CVDisplayRule> displayRuleForLocation(const CVLocation& location) const override {
-        return rules_->locationRule(location.getLocationId());
-    }
-    [[nodiscard]] std::shared_ptr<CVDisplayRule> displayRuleForDisplayRuleType(int rawType) const override {
-        if (rawType < 0 || rawType > 6) return nullptr;
-        return rules_->fixedRule(static_cast<CVDisplayRuleType>(rawType));
-    }
-    [[nodiscard]] std::shared_ptr<CVSolutionInternal> solution() const override { return rules_->solution(); }
-    [[nodiscard]] std::shared_ptr<const CVImageProviderProtocol> imageProvider() const override { return images_; }
-
-private:
-    std::shared_ptr<DisplayRuleManagerSwift> rules_;
-    std::shared_ptr<const CVImageProviderProtocol> images_;
-};
 
 TEST(SampleSolutionRender, GroundFloorOfMeridianHallAsAGoldenList) {
     auto solution = CVSolutionInternal::fromString(sampleText("service/sync/solutions_en.json"));
@@ -505,7 +525,8 @@ TEST(SampleSolutionRender, GroundFloorOfMeridianHallAsAGoldenList) {
     const auto strand = platform::ThreadPool::shared().makeStrand();
     platform::blockingWait(strand, rules->updateTypeRules());
     platform::blockingWait(strand, rules->updateLocationRules(floor));
-    CVEntryObjectSeam::install(std::make_shared<SampleEntry>(rules, std::make_shared<test::FakeImageProvider>()));
+    CVEntryObjectSeam::install(
+        std::make_shared<test::ManagedRulesEntry>(rules, std::make_shared<test::FakeImageProvider>()));
 
     auto adapter = std::make_shared<test::RecordingMapAdapter>();
     adapter->setCamera(20, 30);
