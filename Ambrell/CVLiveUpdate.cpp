@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 namespace ambrell {
 namespace cv_live_update {
@@ -110,31 +111,31 @@ std::optional<std::string> lastTopicLevel(const std::optional<std::string>& topi
 
 // The typed update of the domain, or null when a required property is missing.
 std::shared_ptr<CVLiveUpdate> typedUpdate(const std::string& domainType, CVLiveUpdate::Timestamp timestamp,
-                                          const std::string& itemId, const Values& values) {
+                                          std::string itemId, const Values& values) {
     if (domainType == CVLiveDomainType::availability) {
         const auto found = values.find("available");
         if (found == values.end() || !found->second.is_bool()) return nullptr;
-        return std::make_shared<CVAvailabilityLiveUpdate>(timestamp, itemId, found->second.get_bool());
+        return std::make_shared<CVAvailabilityLiveUpdate>(timestamp, std::move(itemId), found->second.get_bool());
     }
     if (domainType == CVLiveDomainType::count) {
         const auto count = integerValue(values, "count");
-        return count ? std::make_shared<CVCountLiveUpdate>(timestamp, itemId, *count) : nullptr;
+        return count ? std::make_shared<CVCountLiveUpdate>(timestamp, std::move(itemId), *count) : nullptr;
     }
     if (domainType == CVLiveDomainType::co2) {
         const auto level = numberValue(values, "co2");
-        return level ? std::make_shared<CVCO2LiveUpdate>(timestamp, itemId, *level) : nullptr;
+        return level ? std::make_shared<CVCO2LiveUpdate>(timestamp, std::move(itemId), *level) : nullptr;
     }
     if (domainType == CVLiveDomainType::humidity) {
         const auto percent = numberValue(values, "relativeHumidity");
-        return percent ? std::make_shared<CVHumidityLiveUpdate>(timestamp, itemId, *percent) : nullptr;
+        return percent ? std::make_shared<CVHumidityLiveUpdate>(timestamp, std::move(itemId), *percent) : nullptr;
     }
     if (domainType == CVLiveDomainType::occupancy) {
         const auto people = integerValue(values, "nrOfPeople");
-        return people ? std::make_shared<CVOccupancyLiveUpdate>(timestamp, itemId, *people) : nullptr;
+        return people ? std::make_shared<CVOccupancyLiveUpdate>(timestamp, std::move(itemId), *people) : nullptr;
     }
     if (domainType == CVLiveDomainType::temperature) {
         const auto celsius = numberValue(values, "temperature");
-        return celsius ? std::make_shared<CVTemperatureLiveUpdate>(timestamp, itemId, *celsius) : nullptr;
+        return celsius ? std::make_shared<CVTemperatureLiveUpdate>(timestamp, std::move(itemId), *celsius) : nullptr;
     }
     if (domainType == CVLiveDomainType::position) {
         const auto latitude = numberValue(values, "latitude");
@@ -143,10 +144,10 @@ std::shared_ptr<CVLiveUpdate> typedUpdate(const std::string& domainType, CVLiveU
         if (!latitude || !longitude || !floorIndex || std::fabs(*latitude) > 90 || std::fabs(*longitude) > 180) {
             return nullptr;
         }
-        return std::make_shared<CVPositionLiveUpdate>(CVLiveUpdateTopic{domainType}, timestamp, itemId, *latitude,
-                                                      *longitude, static_cast<long>(*floorIndex));
+        return std::make_shared<CVPositionLiveUpdate>(CVLiveUpdateTopic{domainType}, timestamp, std::move(itemId),
+                                                      *latitude, *longitude, static_cast<long>(*floorIndex));
     }
-    return std::make_shared<CVLiveUpdate>(CVLiveUpdateTopic{domainType}, timestamp, itemId);
+    return std::make_shared<CVLiveUpdate>(CVLiveUpdateTopic{domainType}, timestamp, std::move(itemId));
 }
 
 }  // namespace
@@ -158,7 +159,7 @@ std::shared_ptr<CVLiveUpdate> CVLiveUpdate::liveUpdateWithDictionary(const boost
     const auto* timestampValue = dictionary.if_contains("timestamp");
     if (!id || !id->is_string() || id->get_string().empty()) return nullptr;
     if (!timestampValue || !timestampValue->is_string()) return nullptr;
-    const std::string timestampText(timestampValue->get_string());
+    std::string timestampText(timestampValue->get_string());
     const auto timestamp = cv_live_update::parseIsoTimestamp(timestampText);
     if (!timestamp) return nullptr;
 
@@ -174,12 +175,15 @@ std::shared_ptr<CVLiveUpdate> CVLiveUpdate::liveUpdateWithDictionary(const boost
     cv_live_update::Values values;
     if (const auto* properties = dictionary.if_contains("properties")) {
         if (!properties->is_object()) return nullptr;
+        // Copied into the default memory: the document may live in a
+        // caller's short-lived buffer.
         for (const auto& property : properties->get_object())
-            values.emplace(std::string(property.key()), property.value());
+            values.emplace(std::string(property.key()),
+                           boost::json::value(property.value(), boost::json::storage_ptr()));
     }
     auto update = cv_live_update::typedUpdate(*domainType, *timestamp, std::string(id->get_string()), values);
     if (!update) return nullptr;
-    update->timestampText = timestampText;
+    update->timestampText = std::move(timestampText);
     update->values = std::move(values);
     return update;
 }

@@ -69,6 +69,28 @@ public:
     [[nodiscard]] std::shared_ptr<CVRouteRenderer> routeRenderer() const override { return routes; }
     [[nodiscard]] std::shared_ptr<CVPositionPresenter> positionPresenter() const override { return nullptr; }
     void setViewModels(std::vector<ViewModel>, bool) override {}
+    [[nodiscard]] platform::EdgeInsets padding() const override { return {}; }
+    void setPadding(platform::EdgeInsets) override {}
+    [[nodiscard]] bool CVaccessibilityElementsHidden() const override { return false; }
+    void setCVaccessibilityElementsHidden(bool) override {}
+    [[nodiscard]] std::shared_ptr<CVMapProviderDelegate> delegate() const override { return nullptr; }
+    void setDelegate(std::weak_ptr<CVMapProviderDelegate>) override {}
+    [[nodiscard]] std::shared_ptr<CVCustomInfoWindow> customInfoWindow() const override { return nullptr; }
+    void setCustomInfoWindow(std::shared_ptr<CVCustomInfoWindow>) override {}
+    [[nodiscard]] CVCollisionHandling collisionHandling() const override { return {}; }
+    void setCollisionHandling(CVCollisionHandling) override {}
+    [[nodiscard]] double wallExtrusionOpacity() const override { return 0; }
+    void setWallExtrusionOpacity(double) override {}
+    [[nodiscard]] double featureExtrusionOpacity() const override { return 0; }
+    void setFeatureExtrusionOpacity(double) override {}
+    [[nodiscard]] bool enableNativeMapBuildings() const override { return true; }
+    void setEnableNativeMapBuildings(bool) override {}
+    [[nodiscard]] std::shared_ptr<CVExternalDirectionsService> routingService() const override { return nullptr; }
+    [[nodiscard]] std::shared_ptr<CVExternalDistanceMatrixService> distanceMatrixService() const override {
+        return nullptr;
+    }
+    void setTileProvider(std::shared_ptr<CVTileProviding>) override {}
+    void reloadTilesForFloorChange() override {}
 };
 
 class OneFloorMap : public CVMapControlDrawingSeam {

@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/parse.hpp>
 
 #include "Ambrell/CVError.h"
@@ -516,23 +517,63 @@ void CVLiveDataManager::handleLiveState(std::span<const std::uint8_t> data) {
 // MARK: live updates
 
 void CVLiveDataManager::didReceiveMessage(std::span<const std::uint8_t> message, const std::string& topic) {
-    updateQueue_.async([self = shared_from_this(), bytes = std::vector<std::uint8_t>(message.begin(), message.end()),
-                        topic] {
-        boost::system::error_code parseError;
-        const auto value =
-            boost::json::parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), parseError);
-        if (parseError || !value.is_object()) {
-            const auto error =
-                live_data_manager::jsonReadingError(parseError ? parseError.message() : "not a JSON object");
-            CVLog::core().debug("Failed decoding message - " + error.localizedDescription());
-            if (auto delegate = self->delegate()) delegate->onError(error);
-            return;
-        }
-        auto update = CVLiveUpdate::liveUpdateWithDictionary(value.get_object(), topic);
-        if (!update) return;
-        CVLog::core().debug("Got Live Update with domainType " + update->topic.domainType.value_or(""));
-        self->handleOnUpdateQueue(std::move(update));
-    });
+    bool firstWaiting = false;
+    {
+        const std::lock_guard lock(receivedMutex_);
+        firstWaiting = received_.sizes.empty();
+        received_.text.append(reinterpret_cast<const char*>(message.data()), message.size());
+        received_.text.append(topic);
+        received_.sizes.push_back({message.size(), topic.size()});
+    }
+    // Messages that arrive before the block runs are decoded by it.
+    if (firstWaiting) updateQueue_.async([self = shared_from_this()] { self->decodeReceivedMessages(); });
+}
+
+void CVLiveDataManager::decodeReceivedMessages() {
+    // Cleared before, not after: a batch cut short by a throw is not decoded twice.
+    decoding_.text.clear();
+    decoding_.sizes.clear();
+    {
+        const std::lock_guard lock(receivedMutex_);
+        std::swap(decoding_, received_);
+    }
+    // One parser and one document buffer for the batch, reused message by
+    // message: the decoded update copies what it keeps out of the document.
+    unsigned char parserStack[256];
+    boost::json::parser parser(boost::json::storage_ptr(), boost::json::parse_options(), parserStack);
+    unsigned char documentStack[2048];
+    boost::json::monotonic_resource documentMemory(documentStack);
+    std::optional<std::string> topic(std::in_place);
+    std::size_t offset = 0;
+    for (const auto& sizes : decoding_.sizes) {
+        const std::string_view bytes(decoding_.text.data() + offset, sizes.message);
+        topic->assign(decoding_.text, offset + sizes.message, sizes.topic);
+        offset += sizes.message + sizes.topic;
+        parser.reset();
+        documentMemory.release();
+        parser.reset(boost::json::storage_ptr(&documentMemory));
+        decodeMessage(parser, bytes, topic);
+    }
+    // A rare large burst leaves no lasting footprint.
+    constexpr std::size_t kKeptCapacity = 1 << 20;
+    if (decoding_.text.capacity() > kKeptCapacity) decoding_ = {};
+}
+
+void CVLiveDataManager::decodeMessage(boost::json::parser& parser, std::string_view bytes,
+                                      const std::optional<std::string>& topic) {
+    boost::system::error_code parseError;
+    parser.write(bytes.data(), bytes.size(), parseError);
+    const auto value = parseError ? boost::json::value() : parser.release();
+    if (parseError || !value.is_object()) {
+        const auto error = live_data_manager::jsonReadingError(parseError ? parseError.message() : "not a JSON object");
+        CVLog::core().debug("Failed decoding message - " + error.localizedDescription());
+        if (auto delegate = this->delegate()) delegate->onError(error);
+        return;
+    }
+    auto update = CVLiveUpdate::liveUpdateWithDictionary(value.get_object(), topic);
+    if (!update) return;
+    CVLog::core().debug("Got Live Update with domainType " + update->topic.domainType.value_or(""));
+    handleOnUpdateQueue(std::move(update));
 }
 
 void CVLiveDataManager::handleOnUpdateQueue(std::shared_ptr<const CVLiveUpdate> liveUpdate) {

@@ -7,8 +7,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
+
+#include <boost/json/parser.hpp>
 
 #include "Ambrell/CVLiveUpdate.h"
 #include "Ambrell/CVLocationSource.h"
@@ -165,6 +168,9 @@ private:
     // A state body that cannot be read: told, but the state stays the client's.
     void reportDecodingFailure(const platform::NSError& error, std::string_view logText);
     // On updateQueue_ only.
+    void decodeReceivedMessages();
+    // The parser is reset, its document's memory given.
+    void decodeMessage(boost::json::parser& parser, std::string_view bytes, const std::optional<std::string>& topic);
     void handleOnUpdateQueue(std::shared_ptr<const CVLiveUpdate> liveUpdate);
     void deliverPendingOnUpdateQueue();
     void deliver(const std::shared_ptr<const CVLiveUpdate>& liveUpdate);
@@ -183,6 +189,22 @@ private:
     // Decoding and delivery, one update at a time.
     platform::DispatchQueue updateQueue_{"LiveData.updates"};
     platform::NotificationCenter::ObserverToken reachabilityObserver_;
+
+    // Messages received and not yet decoded, in arrival order, each one's
+    // bytes then its topic back to back in one buffer: a burst costs one
+    // block on updateQueue_ and no allocation per message.
+    struct ReceivedMessages {
+        struct Sizes {
+            std::size_t message = 0;
+            std::size_t topic = 0;
+        };
+        std::string text;
+        std::vector<Sizes> sizes;
+    };
+    std::mutex receivedMutex_;
+    ReceivedMessages received_;
+    // The batch being decoded, kept between batches for its capacity; on updateQueue_ only.
+    ReceivedMessages decoding_;
 
     mutable std::mutex mutex_;
     std::shared_ptr<CVLiveDataManagerDelegate> delegate_;

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include <boost/json/parse.hpp>
 #include <gtest/gtest.h>
 
 #include "Ambrell/CVError.h"
@@ -99,7 +100,15 @@ public:
     ClearableRecorder events;
 
     void didReceiveWithLiveUpdate(const std::shared_ptr<const CVLiveUpdate>& liveUpdate) override {
+        {
+            const std::lock_guard lock(mutex_);
+            lastUpdate_ = liveUpdate;
+        }
         events.add("update " + liveUpdate->itemId + " " + liveUpdate->timestampText);
+    }
+    [[nodiscard]] std::shared_ptr<const CVLiveUpdate> lastUpdate() const {
+        const std::lock_guard lock(mutex_);
+        return lastUpdate_;
     }
     void didUpdateWithState(std::int64_t state) override { events.add("state " + std::to_string(state)); }
     void didSubscribeWithTopic(const std::shared_ptr<const CVLiveTopic>& topic) override {
@@ -122,6 +131,10 @@ public:
     void didReceiveLiveDataInfo(const CVLiveDataInfo& info) override {
         events.add("info " + std::to_string(info.domainTypes().size()));
     }
+
+private:
+    mutable std::mutex mutex_;
+    std::shared_ptr<const CVLiveUpdate> lastUpdate_;
 };
 
 template <typename Recorder>
@@ -279,11 +292,25 @@ TEST_F(CVLiveDataManagerTest, MessagesThatAreNotUpdates) {
     send("1");
     send("[]");
     send(R"({"id":"r1"})");
-    send(message("r2", "2026-01-01T00:00:00Z"));
+    send("{\"id\":");
+    // Messages are decoded in batches: what an update keeps must outlive its
+    // message's document, long texts and nested values too.
+    const std::string note(3000, 'n');
+    send(R"({"id":"r2","domainType":"occupancy","timestamp":"2026-01-01T00:00:00Z","properties":{"nrOfPeople":1,)"
+         R"("note":")" +
+         note + R"(","sensor":{"kind":"camera","ids":[1,2]}}})");
     ASSERT_TRUE(eventually(delegate->events, "update r2 2026-01-01T00:00:00Z"));
     EXPECT_EQ(delegate->events.events(),
               (std::vector<std::string>{"state 2", "error NSCocoaErrorDomain 3840", "error NSCocoaErrorDomain 3840",
-                                        "error NSCocoaErrorDomain 3840", "update r2 2026-01-01T00:00:00Z"}));
+                                        "error NSCocoaErrorDomain 3840", "error NSCocoaErrorDomain 3840",
+                                        "update r2 2026-01-01T00:00:00Z"}));
+    const auto kept = delegate->lastUpdate();
+    send(message("r3", "2026-01-01T00:00:01Z"));
+    ASSERT_TRUE(eventually(delegate->events, "update r3 2026-01-01T00:00:01Z"));
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->getLiveValueForKey("note"), std::optional<boost::json::value>(note));
+    EXPECT_EQ(kept->getLiveValueForKey("sensor"),
+              std::optional<boost::json::value>(boost::json::parse(R"({"kind":"camera","ids":[1,2]})")));
     EXPECT_TRUE(logs_.sink().contains("Failed decoding message - "));
     EXPECT_TRUE(logs_.sink().contains("Got Live Update with domainType occupancy"));
 }
