@@ -237,8 +237,8 @@ void writeMapPicture(AmbrellShared& sdk, const std::filesystem::path& path, std:
     }
 
     if (!adapter->writePng(path)) throw std::runtime_error("the picture could not be written to " + path.string());
-    out << fmt::format("Map picture: {}, floor {} of {} ({} locations, {} renders){}, in {}\n", scene.venue->getName(),
-                       scene.floorName, scene.building->getName(), scene.onFloor.size(), adapter->renders(),
+    out << fmt::format("Map picture of {}: {}, {} ({} locations){}, in {}\n", scene.venue->getName(),
+                       scene.building->getName(), scene.floorName, scene.onFloor.size(),
                        walk ? fmt::format(", with the route from {} to {}", walk->from, walk->to) : std::string(),
                        path.string());
     if (directions) onMain([&] { directions->clear(); });
