@@ -175,8 +175,9 @@ void settle(const CVMapControlInternal& control, const cairo_map::CairoMapAdapte
     } while (control.tasksInFlight() != 0 && std::chrono::steady_clock::now() < giveUp);
 }
 
-// The directions renderer draws on the floor its map control shows, and is
-// told when that floor changes; this ties one to the host's map control.
+// The directions renderer asks its map control for the floor it shows, has it
+// show the leg's floor and is told when that floor changes; this bridge gives
+// it the host's map control and the adapter it draws through.
 class MapFloors final : public CVMapControlDrawingSeam {
 public:
     MapFloors(std::shared_ptr<CVMapControlInternal> control, std::shared_ptr<CVMapProvider> adapter)
