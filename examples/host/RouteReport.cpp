@@ -111,14 +111,17 @@ void printRoute(std::ostream& out, const CVRouteNetwork& network, const NodePtr&
 
 }  // namespace
 
-void printOfflineRoutes(std::ostream& out) {
-    using Answer = std::pair<std::shared_ptr<CVRouteNetworkData>, std::optional<platform::NSError>>;
+RouteNetworks routeNetworks() {
     // From the memory cache, the data set or the app's bundled copy, whichever
     // has it first; offline, the refresh behind it fails and is only logged.
-    const auto [data, error] = answerOf<Answer>("The route network", [](auto done) {
+    return answerOf<RouteNetworks>("The route network", [](auto done) {
         CVRouteNetworkService::getRouteNetworkForCurrentSolutionWithCompletion(
-            [done](auto networks, auto failure) { done(Answer(std::move(networks), std::move(failure))); });
+            [done](auto networks, auto failure) { done(RouteNetworks(std::move(networks), std::move(failure))); });
     });
+}
+
+void printOfflineRoutes(std::ostream& out) {
+    const auto [data, error] = routeNetworks();
     const auto network = data ? data->networkForGraphId(kGraphId) : nullptr;
     const auto from = network && network->graph() ? labelled(*network, kFrom) : nullptr;
     const auto to = network && network->graph() ? labelled(*network, kTo) : nullptr;

@@ -1,6 +1,7 @@
 // The example host: what an app on Linux does with AmbrellCore. It loads the
 // sample solution through the SDK's entry object, prints what it loaded, runs
-// a few searches and finds offline routes between two floors.
+// a few searches and finds offline routes between two floors; with --map it
+// also draws a picture of the map through the cairo example adapter.
 //
 //   ambrell-host                the sample offline, from the app's bundled
 //                               resources; no request leaves the machine
@@ -9,6 +10,8 @@
 //                               (progress bar on a terminal)
 //   ambrell-host --sample DIR   another variant of the sample, written by
 //                               examples/sample-solution/generate.py --out DIR
+//   ambrell-host --map FILE     also the busiest floor of the largest building,
+//                               with a route between two rooms, as a PNG
 //
 // Everything goes to a fresh container folder that is removed at the end.
 
@@ -43,6 +46,7 @@
 #include "Ambrell/CVLocationSource.h"
 #include "Ambrell/CVVenue.h"
 #include "HostReport.h"
+#include "MapPicture.h"
 #include "RouteReport.h"
 #include "core/CVAmbrell.h"
 #include "platform/Coordinate.h"
@@ -64,13 +68,15 @@ struct Options {
     bool serve = false;
     bool verbose = false;
     fs::path sample = AMBRELL_SAMPLE_SOLUTION_DIR;
+    std::optional<fs::path> map;
 };
 
 constexpr std::string_view kUsage =
-    "usage: ambrell-host [--serve] [--sample DIR] [--verbose] [--help]\n"
+    "usage: ambrell-host [--serve] [--sample DIR] [--map FILE] [--verbose] [--help]\n"
     "  (no option)   load the sample solution offline from the bundled resources\n"
     "  --serve       serve the sample on loopback, load from it, synchronise the data set\n"
     "  --sample DIR  a variant written by examples/sample-solution/generate.py --out DIR\n"
+    "  --map FILE    draw the busiest floor of the largest building, with a route, into a PNG\n"
     "  --verbose     show the SDK's log as it comes, not only a count of its errors\n";
 
 std::optional<Options> parse(int argc, char** argv) {
@@ -85,6 +91,8 @@ std::optional<Options> parse(int argc, char** argv) {
             options.verbose = true;
         } else if (arg == "--sample" && i + 1 < argc) {
             options.sample = argv[++i];
+        } else if (arg == "--map" && i + 1 < argc) {
+            options.map = argv[++i];
         } else {
             return std::nullopt;
         }
@@ -392,6 +400,10 @@ void run(const Options& options) {
     printDisplayRules(*sdk, std::cout);
     std::cout << std::endl;
     printOfflineRoutes(std::cout);
+    if (options.map) {
+        std::cout << std::endl;
+        writeMapPicture(*sdk, *options.map, std::cout);
+    }
     std::cout << std::flush;
 
     answerOf<std::optional<platform::NSError>>("The reset", [&](auto done) { sdk->reset(done); });

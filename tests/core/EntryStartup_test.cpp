@@ -2,8 +2,8 @@
 // no route-network service of its own: the library has installed it before
 // main, so the venues load their route networks, online and offline from the
 // app's bundled resources. Its version constants are there for it too, and so
-// is the display-rule manager every load makes, and the live-data manager that
-// a reset unsubscribes.
+// is the display-rule manager every load makes, the live-data manager that a
+// reset unsubscribes, and the map control the entry object makes.
 
 #include <gtest/gtest.h>
 
@@ -15,20 +15,27 @@
 #include <string_view>
 
 #include "Ambrell/CVErrorCodes.h"
+#include "Ambrell/CVMapConfig.h"
 #include "core/AmbrellCoreVersion.h"
+#include "core/AmbrellInternal.h"
 #include "core/CVAmbrell.h"
 #include "core/CVSubsystemSeams.h"
 #include "data/AmbrellLegacy.h"
 #include "data/CVEntrySeams.h"
 #include "data/CVRouteNetworkSeams.h"
 #include "foundation/SdkVersion.h"
+#include "mapcontrol/CVMapConfigMapProvider.h"
+#include "mapcontrol/CVMapControlInternal.h"
 #include "platform/runtime/BlockingWait.h"
+#include "platform/runtime/MainQueue.h"
 #include "platform/runtime/ThreadPool.h"
 #include "routing/CVRouteNetwork.h"
 #include "routing/CVRouteNetworkData.h"
 #include "routing/Graph/CVGraph.h"
 #include "routing/Graph/CVGraphNode.h"
 #include "tests/data/SampleServiceFixture.h"
+#include "tests/support/CapturingLogSink.h"
+#include "tests/support/RecordingMapAdapter.h"
 #include "tests/support/WaitFor.h"
 
 namespace ambrell {
@@ -141,6 +148,35 @@ TEST_F(EntryStartup, EachLoadHasDisplayRulesAndAResetDropsThem) {
     EXPECT_EQ(completed([&](auto done) { sdk->reset(done); }), std::nullopt);
     EXPECT_EQ(sdk->displayRuleForType("Office"), nullptr);
     EXPECT_EQ(entry->displayRuleForLocation(*location), nullptr);
+}
+
+TEST_F(EntryStartup, TheEntryObjectMakesTheMapControlOnTheAdapterInTheSlot) {
+    const auto sdk = CVAmbrell::shared();
+    ASSERT_EQ(completed([&](auto done) { sdk->load(id(), std::nullopt, done); }), std::nullopt);
+
+    const auto config = std::make_shared<CVMapConfig>();
+    {
+        const test::ScopedLogCapture logs;
+        EXPECT_EQ(CVAmbrell::createMapControl(config), nullptr);
+        EXPECT_TRUE(logs.sink().contains("needs a map-provider adapter"));
+    }
+
+    const auto adapter = std::make_shared<test::RecordingMapAdapter>();
+    setMapProvider(*config, adapter);
+    auto control = std::dynamic_pointer_cast<CVMapControlInternal>(CVAmbrell::createMapControl(config));
+    setMapProvider(*config, nullptr);
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(control->map(), adapter);
+    EXPECT_EQ(AmbrellInternal::shared()->activeMapControlInstance(), control);
+    // Its start takes the first venue and renders it through the adapter;
+    // the test thread runs the main queue.
+    EXPECT_TRUE(test::waitFor([&] {
+        platform::MainQueue::shared().drain();
+        return control->tasksInFlight() == 0 && !adapter->setViewModelsCalls().empty();
+    }));
+    EXPECT_NE(control->currentVenue(), nullptr);
+    control.reset();
+    EXPECT_EQ(AmbrellInternal::shared()->activeMapControlInstance(), nullptr);
 }
 
 // A reset reaches live data through the seam, without live data having been used.
