@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "Ambrell/CVPositionResult.h"
+
 namespace ambrell {
 
 class CVBuilding;
@@ -16,6 +18,7 @@ enum class CVMapControlDelegateMember {
     didChangeSelectedVenue,
     didChangeSelectedBuilding,
     didChangeFloorIndex,
+    onPositionUpdate,
 };
 
 // What the map control tells its host. Every member is optional: the map
@@ -36,6 +39,8 @@ public:
     virtual void didChangeSelectedVenue(const std::shared_ptr<CVVenue>& /*venue*/) {}
     virtual void didChangeSelectedBuilding(const std::shared_ptr<CVBuilding>& /*building*/) {}
     virtual void didChangeFloorIndex(std::int64_t /*floorIndex*/) {}
+    // Each fix of the map's position provider.
+    virtual void onPositionUpdate(const CVPositionResult& /*position*/) {}
 };
 
 }  // namespace ambrell

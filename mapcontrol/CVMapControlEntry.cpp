@@ -32,6 +32,10 @@ public:
     void setActiveMapControl(const std::shared_ptr<CVMapControlling>& mapControl) const override {
         entry_->setActiveMapControlInstance(mapControl);
     }
+    [[nodiscard]] std::shared_ptr<CVSolutionInternal> solution() const override { return entry_->solution(); }
+    [[nodiscard]] std::shared_ptr<CVDisplayRule> positionRule() const override {
+        return entry_->displayRuleForDisplayRuleType(static_cast<int>(CVDisplayRuleType::blueDot));
+    }
 
 private:
     std::shared_ptr<AmbrellInternal> entry_;

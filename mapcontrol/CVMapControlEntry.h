@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Ambrell/CVDisplayRule.h"
 #include "Ambrell/CVLocation.h"
 #include "Ambrell/CVQuery.h"
 #include "Ambrell/CVSolutionConfig.h"
@@ -14,6 +15,7 @@
 namespace ambrell {
 
 class AmbrellInternal;
+class CVSolutionInternal;
 class CVMapControlling;
 
 // What a map control asks of the SDK's entry object. The completions may be
@@ -34,6 +36,10 @@ public:
     [[nodiscard]] virtual std::optional<CVSolutionConfig> solutionConfig() const = 0;
     // Makes the map control the entry object's active one (held weakly).
     virtual void setActiveMapControl(const std::shared_ptr<CVMapControlling>& mapControl) const = 0;
+    // The loaded solution; none before a load.
+    [[nodiscard]] virtual std::shared_ptr<CVSolutionInternal> solution() const { return nullptr; }
+    // The solution's rule for the user's position; none without one.
+    [[nodiscard]] virtual std::shared_ptr<CVDisplayRule> positionRule() const { return nullptr; }
 
     // The process's entry object.
     [[nodiscard]] static std::shared_ptr<CVMapControlEntry> of(std::shared_ptr<AmbrellInternal> entry);

@@ -13,8 +13,12 @@
 #include "Ambrell/CVMapControl.h"
 #include "core/CVSubsystemSeams.h"
 #include "foundation/TaskQueue.h"
+#include "mapcontrol/CVMapControlDrawingSeam.h"
 #include "mapcontrol/CVMapControlEntry.h"
+#include "mapcontrol/CVPositionController.h"
 #include "mapcontrol/MapState.h"
+#include "platform/ImageView.h"
+#include "platform/LayoutConstraint.h"
 #include "platform/runtime/Executor.h"
 #include "platform/runtime/Task.h"
 #include "routemodel/MapControlInternalExternalServices.h"
@@ -35,6 +39,7 @@ class CVMapControlInternal final : public CVMapControl,
                                    public MapControlInternalExternalServices,
                                    public CVMapProviderDelegate,
                                    public CVFloorSelectorDelegate,
+                                   public CVPositionProviderDelegate,
                                    public std::enable_shared_from_this<CVMapControlInternal> {
 public:
     // A monotonic clock; tests replace it.
@@ -73,7 +78,8 @@ public:
     [[nodiscard]] std::vector<std::int64_t> hiddenFeatures() const override;
     void setHiddenFeatures(std::vector<std::int64_t> features) override;
     [[nodiscard]] platform::EdgeInsets mapPadding() const override { return map_->padding(); }
-    void setMapPadding(platform::EdgeInsets padding) override { map_->setPadding(padding); }
+    // Moves the logo with the padding's bottom.
+    void setMapPadding(platform::EdgeInsets padding) override;
     [[nodiscard]] CVCameraPosition cameraPosition() const override;
     [[nodiscard]] float ambrellZoom() const override;
     void setMapLabelFont(const platform::Font& font, double textSize, std::optional<platform::Color> color,
@@ -100,7 +106,6 @@ public:
     void refresh() override;
 
     // CVMapControlling
-    void setPositionProvider(std::shared_ptr<CVPositionProvider> provider) override;
     void onLocationsUpdate(const std::vector<std::shared_ptr<CVLocation>>& locations,
                            const std::shared_ptr<CVLocationSource>& source) override;
     void onLocationsDelete(const std::vector<std::string>& locationIds,
@@ -145,6 +150,25 @@ public:
     [[nodiscard]] int tasksInFlight() const { return tasksInFlight_.load(); }
     [[nodiscard]] MapState mapStateSnapshot() const;
     [[nodiscard]] bool isFloorSelectorVisible() const;
+
+    // The user position, the directions renderers and the views put on the
+    // adapter's view.
+    [[nodiscard]] std::shared_ptr<CVPositionProvider> positionProvider() const override;
+    void setPositionProvider(std::shared_ptr<CVPositionProvider> provider) override;
+    [[nodiscard]] bool showUserPosition() const override;
+    void setShowUserPosition(bool show) override;
+    [[nodiscard]] std::shared_ptr<CVDirectionsRenderer> newDirectionsRenderer() override;
+    // CVPositionProviderDelegate: draws the fix, marks the user's floor in
+    // the default floor selector and tells the host.
+    void onPositionUpdate(const CVPositionResult& position) override;
+    [[nodiscard]] std::shared_ptr<CVPositionController> positionController() const { return positionController_; }
+    // What the directions renderer and the position drawing see of this map
+    // control; it shares the map control's ownership.
+    [[nodiscard]] std::shared_ptr<CVMapControlDrawingSeam> drawingSeam();
+    // The on-map logo and its bottom constraint, once on the adapter's view
+    // (main thread).
+    [[nodiscard]] std::shared_ptr<platform::ImageView> logoView() const;
+    [[nodiscard]] std::shared_ptr<platform::LayoutConstraint> logoConstraint() const;
 
 private:
     struct Private {};
@@ -203,6 +227,38 @@ private:
     bool cameraChangeDropped_ = false;
     std::uint64_t detectionsStarted_ = 0;
     std::uint64_t lastAppliedDetection_ = 0;
+
+    // The user position, the directions renderers and the views on the
+    // adapter's view.
+    class Drawing final : public CVMapControlDrawingSeam {
+    public:
+        explicit Drawing(CVMapControlInternal& owner) : owner_(owner) {}
+        [[nodiscard]] int currentFloorIndex() const override;
+        void selectWithFloorIndex(int floorIndex) override;
+        [[nodiscard]] std::shared_ptr<CVMapProvider> mapProvider() const override { return owner_.map_; }
+        void setCurrentDirectionsRenderer(std::weak_ptr<CVDirectionsRendererInternal> renderer) override;
+
+    private:
+        CVMapControlInternal& owner_;
+    };
+    void makePositionController();
+    // Redraws the last known position, above what a render just drew.
+    void redrawPosition();
+    // The current directions renderer follows the floor; on the caller's thread.
+    void directionsFloorHook();
+    void installLogo();
+    [[nodiscard]] static platform::Awaitable<void> installDefaultFloorSelector(
+        std::shared_ptr<CVMapControlInternal> self);
+    // The floor-selector change, on the main thread.
+    void floorSelectorChanged(const std::shared_ptr<CVCustomFloorSelector>& previous);
+    void removeViews();
+    Drawing drawing_{*this};
+    std::shared_ptr<CVPositionController> positionController_;
+    bool showUserPosition_ = false;
+    std::weak_ptr<CVDirectionsRendererInternal> currentDirectionsRenderer_;
+    // Main thread only.
+    std::shared_ptr<platform::ImageView> logoView_;
+    std::shared_ptr<platform::LayoutConstraint> logoConstraint_;
 };
 
 }  // namespace ambrell
