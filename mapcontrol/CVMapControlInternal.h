@@ -253,10 +253,11 @@ private:
     void floorSelectorChanged(const std::shared_ptr<CVCustomFloorSelector>& previous);
     void removeViews();
     Drawing drawing_{*this};
+    // Made at creation, before the map control is shared; never replaced.
     std::shared_ptr<CVPositionController> positionController_;
     bool showUserPosition_ = false;
     std::weak_ptr<CVDirectionsRendererInternal> currentDirectionsRenderer_;
-    // Main thread only.
+    // Set on the main thread once the logo is on the view.
     std::shared_ptr<platform::ImageView> logoView_;
     std::shared_ptr<platform::LayoutConstraint> logoConstraint_;
 };
