@@ -235,8 +235,13 @@ TEST_F(MapControlViewsTest, ThePositionProviderDrivesThePresenterTheUserFloorAnd
     ASSERT_TRUE(test::waitFor([&] { return presenter.applied().size() == 1; }));
     EXPECT_EQ(presenter.applied()[0].markerOpacity, 0.5);
     EXPECT_EQ(presenter.applied()[0].circleFillColor >> 8, 0x3071D9U);
-    // Every render draws the position again, above the new view models.
+    // Every render draws the position again, once its view models are set.
+    const auto gate = std::make_shared<test::ThreadGate>();
+    adapter->setViewModelsGate(gate);
     control->requestRender(false);
+    ASSERT_TRUE(gate->waitForArrivals(1));
+    EXPECT_EQ(presenter.applied().size(), 1U);
+    gate->open();
     settle();
     ASSERT_TRUE(test::waitFor([&] { return presenter.applied().size() == 2; }));
 
