@@ -12,10 +12,12 @@
 #include "Ambrell/CVCustomFloorSelector.h"
 #include "Ambrell/CVCustomInfoWindow.h"
 #include "Ambrell/CVLiveUpdate.h"
+#include "Ambrell/CVDirectionsRenderer.h"
 #include "Ambrell/CVLocation.h"
 #include "Ambrell/CVMapBehaviors.h"
 #include "Ambrell/CVMapControlDelegate.h"
 #include "Ambrell/CVMapStyle.h"
+#include "Ambrell/CVPositionProvider.h"
 #include "Ambrell/CVQuery.h"
 #include "Ambrell/CVVenue.h"
 #include "platform/CGRect.h"
@@ -109,6 +111,16 @@ public:
     // behaviour's own flag).
     [[nodiscard]] virtual bool showInfoWindowOnClickedLocation() const = 0;
     virtual void setShowInfoWindowOnClickedLocation(bool show) = 0;
+    // The source of the user's position; the map becomes its delegate.
+    [[nodiscard]] virtual std::shared_ptr<CVPositionProvider> positionProvider() const = 0;
+    virtual void setPositionProvider(std::shared_ptr<CVPositionProvider> provider) = 0;
+    // Whether the user's position is drawn; off at first. Switching it on
+    // draws the last known position at once.
+    [[nodiscard]] virtual bool showUserPosition() const = 0;
+    virtual void setShowUserPosition(bool show) = 0;
+    // A new renderer of routes on this map; the newest one follows the map's
+    // floor changes.
+    [[nodiscard]] virtual std::shared_ptr<CVDirectionsRenderer> newDirectionsRenderer() = 0;
 };
 
 }  // namespace ambrell

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "Ambrell/CVPositionResult.h"
+
 namespace ambrell {
 
 class CVBuilding;
@@ -23,6 +25,7 @@ enum class CVMapControlDelegateMember {
     didTapWithCoordinate,
     didTapIconWithLocation,
     didTapInfoWindowWithLocation,
+    onPositionUpdate,
 };
 
 // What the map control tells its host. Every member is optional: the map
@@ -52,6 +55,8 @@ public:
     // A tap on a drawn location.
     virtual bool didTapIconWithLocation(const std::shared_ptr<CVLocation>& /*location*/) { return false; }
     virtual bool didTapInfoWindowWithLocation(const std::shared_ptr<CVLocation>& /*location*/) { return false; }
+    // Each fix of the map's position provider.
+    virtual void onPositionUpdate(const CVPositionResult& /*position*/) {}
 };
 
 }  // namespace ambrell

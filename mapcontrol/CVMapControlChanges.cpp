@@ -93,6 +93,7 @@ void CVMapControlInternal::setCurrentFloorIndex(std::int64_t floorIndex) {
         onMain([selector, floorIndex] { selector->setFloorIndex(static_cast<double>(floorIndex)); });
     }
     updateLiveDataSubscriptions();
+    directionsFloorHook();
     onMain([self] {
         std::shared_ptr<CVMapControlDelegate> delegate;
         if (self->delegateResponds(CVMapControlDelegateMember::didChangeFloorIndex, delegate)) {
@@ -141,25 +142,6 @@ void CVMapControlInternal::setMapStyle(std::shared_ptr<CVMapStyle> style) {
 std::shared_ptr<CVCustomFloorSelector> CVMapControlInternal::floorSelector() const {
     std::lock_guard lock(mutex_);
     return floorSelector_;
-}
-
-void CVMapControlInternal::setFloorSelector(std::shared_ptr<CVCustomFloorSelector> selector) {
-    std::shared_ptr<CVCustomFloorSelector> previous;
-    {
-        std::lock_guard lock(mutex_);
-        previous = std::exchange(floorSelector_, selector);
-    }
-    auto self = shared_from_this();
-    onMain([self, previous, selector] {
-        if (previous && previous != selector) previous->remove();
-        if (!selector) return;
-        selector->setDelegate(std::weak_ptr<CVFloorSelectorDelegate>(self));
-        if (self->hideFloorSelector()) {
-            selector->onHide();
-        } else {
-            selector->onShow();
-        }
-    });
 }
 
 bool CVMapControlInternal::hideFloorSelector() const {

@@ -15,6 +15,7 @@
 namespace ambrell {
 
 class AmbrellInternal;
+class CVSolutionInternal;
 class CVMapControlling;
 
 // What a map control asks of the SDK's entry object. The completions may be
@@ -41,6 +42,10 @@ public:
     [[nodiscard]] virtual std::shared_ptr<CVLocation> locationWithId(const std::string& locationId) const = 0;
     // The rule the location is drawn by; null when it has none.
     [[nodiscard]] virtual std::shared_ptr<CVDisplayRule> displayRuleForLocation(const CVLocation& location) const = 0;
+    // The loaded solution; none before a load.
+    [[nodiscard]] virtual std::shared_ptr<CVSolutionInternal> solution() const { return nullptr; }
+    // The solution's rule for the user's position; none without one.
+    [[nodiscard]] virtual std::shared_ptr<CVDisplayRule> positionRule() const { return nullptr; }
 
     // The process's entry object.
     [[nodiscard]] static std::shared_ptr<CVMapControlEntry> of(std::shared_ptr<AmbrellInternal> entry);

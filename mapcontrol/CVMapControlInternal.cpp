@@ -43,7 +43,9 @@ std::shared_ptr<CVMapControlInternal> CVMapControlInternal::create(const CVMapCo
     if (!dependencies.entry) dependencies.entry = CVMapControlEntry::of(AmbrellInternal::shared());
     if (!dependencies.clock) dependencies.clock = [] { return std::chrono::steady_clock::now(); };
     auto control = std::make_shared<CVMapControlInternal>(Private{}, std::move(map), config, std::move(dependencies));
+    control->makePositionController();
     control->map_->setDelegate(std::weak_ptr<CVMapProviderDelegate>(control));
+    control->installLogo();
     control->startTracked([control] { return start(control); });
     control->entry_->setActiveMapControl(control);
     return control;
@@ -58,21 +60,13 @@ CVMapControlInternal::CVMapControlInternal(Private, std::shared_ptr<CVMapProvide
     mapState_.buildingSelectionMode = config.buildingSelectionMode;
 }
 
-CVMapControlInternal::~CVMapControlInternal() {
-    std::shared_ptr<CVCustomFloorSelector> selector;
-    {
-        std::lock_guard lock(mutex_);
-        selector = std::move(floorSelector_);
-    }
-    if (selector) {
-        platform::MainQueue::shared().async([selector] { selector->remove(); });
-    }
-}
+CVMapControlInternal::~CVMapControlInternal() { removeViews(); }
 
 platform::Awaitable<void> CVMapControlInternal::start(std::shared_ptr<CVMapControlInternal> self) {
     auto venues = co_await awaitCallback<std::vector<std::shared_ptr<CVVenue>>>(
         [&self](auto answer) { self->entry_->venues(std::move(answer)); });
     if (!venues.empty()) self->setCurrentVenue(venues.front());
+    co_await installDefaultFloorSelector(self);
     self->refresh();
 }
 
@@ -152,11 +146,6 @@ std::vector<std::int64_t> CVMapControlInternal::hiddenFeatures() const {
 void CVMapControlInternal::setHiddenFeatures(std::vector<std::int64_t> features) {
     std::lock_guard lock(mutex_);
     hiddenFeatures_ = std::move(features);
-}
-
-void CVMapControlInternal::setPositionProvider(std::shared_ptr<CVPositionProvider> provider) {
-    std::lock_guard lock(mutex_);
-    positionProvider_ = std::move(provider);
 }
 
 CVCameraPosition CVMapControlInternal::cameraPosition() const {
@@ -316,6 +305,7 @@ platform::Awaitable<void> CVMapControlInternal::render(std::shared_ptr<CVMapCont
     }
     self->map_->setEnableNativeMapBuildings(!hidesBuildings);
     self->map_->setViewModels(std::move(models), clear);
+    self->redrawPosition();
 }
 
 }  // namespace ambrell

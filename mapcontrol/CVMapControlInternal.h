@@ -17,8 +17,12 @@
 #include "Ambrell/CVSubscription.h"
 #include "core/CVSubsystemSeams.h"
 #include "foundation/TaskQueue.h"
+#include "mapcontrol/CVMapControlDrawingSeam.h"
 #include "mapcontrol/CVMapControlEntry.h"
+#include "mapcontrol/CVPositionController.h"
 #include "mapcontrol/MapState.h"
+#include "platform/ImageView.h"
+#include "platform/LayoutConstraint.h"
 #include "platform/runtime/Executor.h"
 #include "platform/runtime/Task.h"
 #include "routemodel/MapControlInternalExternalServices.h"
@@ -41,6 +45,7 @@ class CVMapControlInternal final : public CVMapControl,
                                    public MapControlInternalExternalServices,
                                    public CVMapProviderDelegate,
                                    public CVFloorSelectorDelegate,
+                                   public CVPositionProviderDelegate,
                                    public std::enable_shared_from_this<CVMapControlInternal> {
 public:
     // A monotonic clock; tests replace it.
@@ -79,7 +84,8 @@ public:
     [[nodiscard]] std::vector<std::int64_t> hiddenFeatures() const override;
     void setHiddenFeatures(std::vector<std::int64_t> features) override;
     [[nodiscard]] platform::EdgeInsets mapPadding() const override { return map_->padding(); }
-    void setMapPadding(platform::EdgeInsets padding) override { map_->setPadding(padding); }
+    // Moves the logo with the padding's bottom.
+    void setMapPadding(platform::EdgeInsets padding) override;
     [[nodiscard]] CVCameraPosition cameraPosition() const override;
     [[nodiscard]] float ambrellZoom() const override;
     void setMapLabelFont(const platform::Font& font, double textSize, std::optional<platform::Color> color,
@@ -108,7 +114,6 @@ public:
     void disableLiveDataWithDomain(const std::string& domainType) override;
 
     // CVMapControlling
-    void setPositionProvider(std::shared_ptr<CVPositionProvider> provider) override;
     void onLocationsUpdate(const std::vector<std::shared_ptr<CVLocation>>& locations,
                            const std::shared_ptr<CVLocationSource>& source) override;
     void onLocationsDelete(const std::vector<std::string>& locationIds,
@@ -178,6 +183,24 @@ public:
     void goToEntity(const CVFloor& floor) override;
     void goToEntity(const CVLocation& location) override;
     void setShowInfoWindowOnClickedLocation(bool show) override;
+    // The user position, the directions renderers and the views put on the
+    // adapter's view.
+    [[nodiscard]] std::shared_ptr<CVPositionProvider> positionProvider() const override;
+    void setPositionProvider(std::shared_ptr<CVPositionProvider> provider) override;
+    [[nodiscard]] bool showUserPosition() const override;
+    void setShowUserPosition(bool show) override;
+    [[nodiscard]] std::shared_ptr<CVDirectionsRenderer> newDirectionsRenderer() override;
+    // CVPositionProviderDelegate: draws the fix, marks the user's floor in
+    // the default floor selector and tells the host.
+    void onPositionUpdate(const CVPositionResult& position) override;
+    [[nodiscard]] std::shared_ptr<CVPositionController> positionController() const { return positionController_; }
+    // What the directions renderer and the position drawing see of this map
+    // control; it shares the map control's ownership.
+    [[nodiscard]] std::shared_ptr<CVMapControlDrawingSeam> drawingSeam();
+    // The on-map logo and its bottom constraint, once on the adapter's view
+    // (main thread).
+    [[nodiscard]] std::shared_ptr<platform::ImageView> logoView() const;
+    [[nodiscard]] std::shared_ptr<platform::LayoutConstraint> logoConstraint() const;
 
 private:
     struct Private {};
@@ -255,6 +278,38 @@ private:
                              const CVSelectionBehavior& behavior);
     void zoomToCluster(const std::string& clusterId) const;
     std::shared_ptr<CVLocation> selectedLocation_;
+    // The user position, the directions renderers and the views on the
+    // adapter's view.
+    class Drawing final : public CVMapControlDrawingSeam {
+    public:
+        explicit Drawing(CVMapControlInternal& owner) : owner_(owner) {}
+        [[nodiscard]] int currentFloorIndex() const override;
+        void selectWithFloorIndex(int floorIndex) override;
+        [[nodiscard]] std::shared_ptr<CVMapProvider> mapProvider() const override { return owner_.map_; }
+        void setCurrentDirectionsRenderer(std::weak_ptr<CVDirectionsRendererInternal> renderer) override;
+
+    private:
+        CVMapControlInternal& owner_;
+    };
+    void makePositionController();
+    // Redraws the last known position, above what a render just drew.
+    void redrawPosition();
+    // The current directions renderer follows the floor; on the caller's thread.
+    void directionsFloorHook();
+    void installLogo();
+    [[nodiscard]] static platform::Awaitable<void> installDefaultFloorSelector(
+        std::shared_ptr<CVMapControlInternal> self);
+    // The floor-selector change, on the main thread.
+    void floorSelectorChanged(const std::shared_ptr<CVCustomFloorSelector>& previous);
+    void removeViews();
+    Drawing drawing_{*this};
+    // Made at creation, before the map control is shared; never replaced.
+    std::shared_ptr<CVPositionController> positionController_;
+    bool showUserPosition_ = false;
+    std::weak_ptr<CVDirectionsRendererInternal> currentDirectionsRenderer_;
+    // Set on the main thread once the logo is on the view.
+    std::shared_ptr<platform::ImageView> logoView_;
+    std::shared_ptr<platform::LayoutConstraint> logoConstraint_;
 };
 
 }  // namespace ambrell

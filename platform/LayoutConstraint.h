@@ -10,6 +10,10 @@ enum class LayoutAttribute { NotAnAttribute, Left, Right, Top, Bottom, Width, He
 
 enum class LayoutRelation { LessThanOrEqual = -1, Equal = 0, GreaterThanOrEqual = 1 };
 
+// The rectangle of the second item its attribute is measured on: the bounds,
+// the safe area or the layout margins.
+enum class LayoutGuide { Bounds, SafeArea, Margins };
+
 // The priorities the platform names; any value from 1 to 1000 is valid.
 struct LayoutPriority {
     static constexpr float required = 1000;
@@ -28,6 +32,7 @@ struct LayoutConstraint {
     LayoutRelation relation = LayoutRelation::Equal;
     std::weak_ptr<View> secondItem;
     LayoutAttribute secondAttribute = LayoutAttribute::NotAnAttribute;
+    LayoutGuide secondGuide = LayoutGuide::Bounds;
     double multiplier = 1;
     double constant = 0;
     float priority = LayoutPriority::required;

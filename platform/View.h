@@ -58,6 +58,10 @@ public:
     void setUserInteractionEnabled(bool enabled) { userInteractionEnabled_ = enabled; }
     [[nodiscard]] const EdgeInsets& layoutMargins() const { return layoutMargins_; }
     void setLayoutMargins(const EdgeInsets& margins) { layoutMargins_ = margins; }
+    // The part of the bounds that bars and rounded screen corners leave free,
+    // as insets; none by default.
+    [[nodiscard]] const EdgeInsets& safeAreaInsets() const { return safeAreaInsets_; }
+    void setSafeAreaInsets(const EdgeInsets& insets) { safeAreaInsets_ = insets; }
 
     // Constraints kept as records (see LayoutConstraint).
     [[nodiscard]] bool translatesAutoresizingMaskIntoConstraints() const { return translatesAutoresizingMask_; }
@@ -85,6 +89,7 @@ private:
     std::vector<std::shared_ptr<View>> subviews_;
     std::vector<std::shared_ptr<LayoutConstraint>> constraints_;
     EdgeInsets layoutMargins_{8, 8, 8, 8};
+    EdgeInsets safeAreaInsets_;
     bool userInteractionEnabled_ = true;
     bool translatesAutoresizingMask_ = true;
     bool needsLayout_ = true;

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Draws the framework's images: the route-stop pin, the route-leg button icons
-and one icon per way type, as small PNGs at scale 2 ("name@2x.png") beside this
+"""Draws the framework's images: the route-stop pin, the route-leg button icons,
+one icon per way type and the on-map logo, as small PNGs at scale 2 ("name@2x.png") beside this
 script.
 
     Ambrell/resources/draw-images.py [OUTPUT_FOLDER]
@@ -188,6 +188,29 @@ def way_icons():
     }
 
 
+def rounded_rect(x0, y0, x1, y1, r):
+    return union(rect(x0 + r, y0, x1 - r, y1), rect(x0, y0 + r, x1, y1 - r), circle(x0 + r, y0 + r, r),
+                 circle(x1 - r, y0 + r, r), circle(x0 + r, y1 - r, r), circle(x1 - r, y1 - r, r))
+
+
+def logo():
+    """The 90 x 32 point mark shown in a corner of the map: a pin beside a
+    wordmark of plain strokes, on a white pill that keeps it legible over any
+    map."""
+    ground = rounded_rect(0.5, 0.5, 89.5, 31.5, 15.5)
+    head = minus(circle(16, 13.5, 7.5), circle(16, 13.5, 3))
+    tip = polygon([(9.6, 17.5), (22.4, 17.5), (16, 27)])
+    wordmark = [
+        minus(ring(33, 16, 5.5, 3.5), rect(35, 13.5, 39, 18.5)),
+        ring(45, 16, 5.5, 3.5),
+        union(rect(52, 10.5, 54, 21.5), line(53, 14, 58, 11, 2)),
+        union(line(59, 10.5, 62.5, 21.5, 2), line(66, 10.5, 62.5, 21.5, 2)),
+        union(ring(72.5, 16, 5.5, 3.5), rect(76, 10.5, 78, 21.5)),
+        union(line(80, 10.5, 83.5, 17, 2), line(87, 10.5, 81, 23.5, 2)),
+    ]
+    return 90, 32, [(ground, WHITE), (union(head, tip), PIN_RED)] + [(part, INK) for part in wordmark]
+
+
 def images():
     drawn = {
         "stop-pin": pin(),
@@ -196,6 +219,7 @@ def images():
         "enter": door_arrow(True),
         "exit": door_arrow(False),
         "parking": parking(),
+        "corvay-on-map-logo": logo(),
     }
     drawn.update(way_icons())
     return drawn

@@ -494,6 +494,8 @@ private:
 };
 
 TEST_F(MapControlTest, AFloorSelectorIsInstalledHiddenReplacedAndRemovedWithTheMap) {
+    // Floor selectors are shown on the adapter's map view.
+    adapter->attachView({400, 800});
     ASSERT_TRUE(make());
     settle();
     auto first = std::make_shared<RecordingFloorSelector>();

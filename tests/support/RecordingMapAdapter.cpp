@@ -112,6 +112,12 @@ std::int64_t RecordingMapAdapter::model2DResolutionLimit() const {
 }
 
 void RecordingMapAdapter::setViewModels(std::vector<ViewModel> models, bool forceClear) {
+    std::shared_ptr<ThreadGate> gate;
+    {
+        std::lock_guard lock(mutex_);
+        gate = setViewModelsGate_;
+    }
+    if (gate) gate->pass();
     std::lock_guard lock(mutex_);
     record("setViewModels");
     setViewModelsCalls_.push_back(SetViewModelsCall{std::move(models), forceClear});
@@ -141,6 +147,26 @@ void RecordingMapAdapter::setVisibleBounds(CVGeoBounds bounds) {
 void RecordingMapAdapter::setVisibleRegionGate(std::shared_ptr<AsyncGate> gate) {
     std::lock_guard lock(mutex_);
     visibleRegionGate_ = std::move(gate);
+}
+
+void RecordingMapAdapter::setViewModelsGate(std::shared_ptr<ThreadGate> gate) {
+    std::lock_guard lock(mutex_);
+    setViewModelsGate_ = std::move(gate);
+}
+
+std::shared_ptr<platform::View> RecordingMapAdapter::attachView(platform::CGSize size, platform::EdgeInsets safeArea,
+                                                                platform::EdgeInsets margins) {
+    auto view = std::make_shared<platform::View>(platform::CGRect{{0, 0}, size});
+    view->setSafeAreaInsets(safeArea);
+    view->setLayoutMargins(margins);
+    std::lock_guard lock(mutex_);
+    view_ = view;
+    return view;
+}
+
+std::shared_ptr<platform::View> RecordingMapAdapter::view() const {
+    std::lock_guard lock(mutex_);
+    return view_;
 }
 
 void RecordingMapAdapter::setServices(std::shared_ptr<CVExternalDirectionsService> directions,

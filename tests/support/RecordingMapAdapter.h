@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -8,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/View.h"
 #include "tests/support/AsyncTesting.h"
 #include "tests/support/RecordingPositionPresenter.h"
 #include "tests/support/RecordingRouteRenderer.h"
@@ -16,6 +18,40 @@
 #include "viewmodels/CVProjection.h"
 
 namespace ambrell::test {
+
+// A gate that threads wait at until the test opens it, for calls that cannot
+// suspend. A thread waits at most the shared bound, so a test that forgets
+// to open it fails instead of hanging.
+class ThreadGate {
+public:
+    void pass() {
+        std::unique_lock lock(mutex_);
+        ++arrivals_;
+        arrived_.notify_all();
+        (void)opened_.wait_for(lock, kWaitBound, [this] { return open_; });
+    }
+    void open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        opened_.notify_all();
+    }
+    // Waits, bounded, until `count` threads have come to the gate.
+    bool waitForArrivals(int count) {
+        std::unique_lock lock(mutex_);
+        return arrived_.wait_for(lock, kWaitBound, [&] { return arrivals_ >= count; });
+    }
+    [[nodiscard]] int arrivals() const {
+        std::lock_guard lock(mutex_);
+        return arrivals_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable opened_;
+    std::condition_variable arrived_;
+    bool open_ = false;
+    int arrivals_ = 0;
+};
 
 // A map control and its adapter in one object, for tests of what the view
 // models read of them and hand to them: the map control's facts, the camera
@@ -53,6 +89,12 @@ public:
     void setVisibleBounds(CVGeoBounds bounds);
     // While a gate is set, visibleRegion waits at it.
     void setVisibleRegionGate(std::shared_ptr<AsyncGate> gate);
+    // While a gate is set, setViewModels waits at it before it records.
+    void setViewModelsGate(std::shared_ptr<ThreadGate> gate);
+    // Gives the adapter a map view of the size, safe area and margins (none
+    // until then); the view is main-thread only from here on.
+    std::shared_ptr<platform::View> attachView(platform::CGSize size, platform::EdgeInsets safeArea = {},
+                                               platform::EdgeInsets margins = {8, 8, 8, 8});
     void setServices(std::shared_ptr<CVExternalDirectionsService> directions,
                      std::shared_ptr<CVExternalDistanceMatrixService> matrix);
 
@@ -84,8 +126,8 @@ public:
     // CVMapProvider
     [[nodiscard]] std::shared_ptr<CVCameraOperator> cameraOperator() const override;
     [[nodiscard]] std::int64_t model2DResolutionLimit() const override;
-    // No view: nothing here lays out on screen.
-    [[nodiscard]] std::shared_ptr<platform::View> view() const override { return nullptr; }
+    // None until attachView().
+    [[nodiscard]] std::shared_ptr<platform::View> view() const override;
     [[nodiscard]] std::shared_ptr<CVRouteRenderer> routeRenderer() const override { return routeRenderer_; }
     [[nodiscard]] std::shared_ptr<CVPositionPresenter> positionPresenter() const override { return positionPresenter_; }
     void setViewModels(std::vector<ViewModel> models, bool forceClear) override;
@@ -144,6 +186,8 @@ private:
     CVCameraPosition position_;
     CVGeoBounds visibleBounds_;
     std::shared_ptr<AsyncGate> visibleRegionGate_;
+    std::shared_ptr<ThreadGate> setViewModelsGate_;
+    std::shared_ptr<platform::View> view_;
     platform::EdgeInsets padding_;
     bool accessibilityElementsHidden_ = false;
     std::weak_ptr<CVMapProviderDelegate> delegate_;
