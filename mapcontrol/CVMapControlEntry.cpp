@@ -42,6 +42,7 @@ public:
     }
     [[nodiscard]] std::shared_ptr<CVDisplayRule> displayRuleForLocation(const CVLocation& location) const override {
         return entry_->displayRuleForLocation(location);
+    }
     [[nodiscard]] std::shared_ptr<CVSolutionInternal> solution() const override { return entry_->solution(); }
     [[nodiscard]] std::shared_ptr<CVDisplayRule> positionRule() const override {
         return entry_->displayRuleForDisplayRuleType(static_cast<int>(CVDisplayRuleType::blueDot));
