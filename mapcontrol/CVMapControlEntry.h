@@ -39,9 +39,14 @@ public:
     // Makes the map control the entry object's active one (held weakly).
     virtual void setActiveMapControl(const std::shared_ptr<CVMapControlling>& mapControl) const = 0;
     // The loaded location of the id; null when none (or nothing is loaded).
-    [[nodiscard]] virtual std::shared_ptr<CVLocation> locationWithId(const std::string& locationId) const = 0;
+    // An entry that holds no locations need not answer.
+    [[nodiscard]] virtual std::shared_ptr<CVLocation> locationWithId(const std::string& /*locationId*/) const {
+        return nullptr;
+    }
     // The rule the location is drawn by; null when it has none.
-    [[nodiscard]] virtual std::shared_ptr<CVDisplayRule> displayRuleForLocation(const CVLocation& location) const = 0;
+    [[nodiscard]] virtual std::shared_ptr<CVDisplayRule> displayRuleForLocation(const CVLocation& /*location*/) const {
+        return nullptr;
+    }
     // The loaded solution; none before a load.
     [[nodiscard]] virtual std::shared_ptr<CVSolutionInternal> solution() const { return nullptr; }
     // The solution's rule for the user's position; none without one.

@@ -25,7 +25,6 @@
 #include "OneLegRoute.h"
 #include "RouteReport.h"
 #include "core/CVAmbrell.h"
-#include "mapcontrol/CVDirectionsRendererInternal.h"
 #include "mapcontrol/CVMapConfigMapProvider.h"
 #include "mapcontrol/CVMapControlInternal.h"
 #include "platform/Geodesy.h"
@@ -175,31 +174,6 @@ void settle(const CVMapControlInternal& control, const cairo_map::CairoMapAdapte
     } while (control.tasksInFlight() != 0 && std::chrono::steady_clock::now() < giveUp);
 }
 
-// The directions renderer asks its map control for the floor it shows, has it
-// show the leg's floor and is told when that floor changes; this bridge gives
-// it the host's map control and the adapter it draws through.
-class MapFloors final : public CVMapControlDrawingSeam {
-public:
-    MapFloors(std::shared_ptr<CVMapControlInternal> control, std::shared_ptr<CVMapProvider> adapter)
-        : control_(std::move(control)), adapter_(std::move(adapter)) {}
-
-    [[nodiscard]] int currentFloorIndex() const override { return static_cast<int>(control_->currentFloorIndex()); }
-    void selectWithFloorIndex(int floorIndex) override {
-        if (floorIndex == currentFloorIndex()) return;
-        control_->selectWithFloorIndex(floorIndex);
-        if (const auto renderer = renderer_.lock()) renderer->floorChanged();
-    }
-    [[nodiscard]] std::shared_ptr<CVMapProvider> mapProvider() const override { return adapter_; }
-    void setCurrentDirectionsRenderer(std::weak_ptr<CVDirectionsRendererInternal> renderer) override {
-        renderer_ = std::move(renderer);
-    }
-
-private:
-    const std::shared_ptr<CVMapControlInternal> control_;
-    const std::shared_ptr<CVMapProvider> adapter_;
-    std::weak_ptr<CVDirectionsRendererInternal> renderer_;
-};
-
 }  // namespace
 }  // namespace map_picture
 
@@ -225,12 +199,12 @@ void writeMapPicture(AmbrellShared& sdk, const std::filesystem::path& path, std:
     control->setCurrentFloorIndex(scene.floorIndex);
     settle(*control, *adapter);
 
-    std::shared_ptr<CVDirectionsRendererInternal> directions;
+    std::shared_ptr<CVDirectionsRenderer> directions;
     const auto walk = roomToRoom(scene);
     if (walk) {
         const auto route = oneLegRoute(walk->points, walk->from, walk->to);
         onMain([&] {
-            directions = CVDirectionsRendererInternal::create(std::make_shared<MapFloors>(control, adapter));
+            directions = control->newDirectionsRenderer();
             directions->setRoute(route);
             directions->render();
         });
