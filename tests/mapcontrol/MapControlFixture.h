@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Ambrell/CVMapConfig.h"
@@ -20,6 +21,7 @@
 #include "mapcontrol/CVMapControlInternal.h"
 #include "platform/runtime/MainQueue.h"
 #include "tests/support/RecordingMapAdapter.h"
+#include "tests/support/WaitFor.h"
 
 namespace ambrell::test {
 
@@ -179,6 +181,31 @@ inline std::shared_ptr<CVLocationInternal> makeBuildingLocation(std::string id, 
     location->locationId = std::move(id);
     location->locationBaseTypeString = "building";
     return location;
+}
+
+// Lets every task of the map control and every block it queued on the main
+// queue run out.
+inline bool settleMapControl(const CVMapControlInternal& control) {
+    return waitFor([&] {
+        platform::MainQueue::shared().drain();
+        if (control.tasksInFlight() != 0) return false;
+        platform::MainQueue::shared().drain();
+        return control.tasksInFlight() == 0;
+    });
+}
+
+// Settles the map control and lets it go. The tasks' frames release it after
+// their last step, and it must be gone before the fakes it uses are; the
+// blocks it queues on its way out (removing its views) run too.
+inline bool releaseMapControl(std::shared_ptr<CVMapControlInternal>& control, RecordingMapAdapter& adapter) {
+    if (!control) return true;
+    const bool settled = settleMapControl(*control);
+    std::weak_ptr<CVMapControlInternal> gone = std::exchange(control, nullptr);
+    adapter.setDelegate({});
+    const bool released = waitFor([&] { return gone.expired(); });
+    platform::MainQueue::shared().drain();
+    platform::MainQueue::shared().drain();
+    return settled && released;
 }
 
 }  // namespace ambrell::test

@@ -106,22 +106,11 @@ protected:
     }
     void TearDown() override {
         setMapProvider(config, nullptr);
-        settle();
-        std::weak_ptr<CVMapControlInternal> gone = control;
-        control.reset();
-        adapter->setDelegate({});
-        EXPECT_TRUE(test::waitFor([&] { return gone.expired(); }));
-        platform::MainQueue::shared().drain();
+        EXPECT_TRUE(test::releaseMapControl(control, *adapter));
         CVMapLiveDataSeam::install(nullptr);
     }
 
-    void settle() {
-        ASSERT_TRUE(test::waitFor([&] {
-            platform::MainQueue::shared().drain();
-            return control->tasksInFlight() == 0 && (platform::MainQueue::shared().drain(), true) &&
-                   control->tasksInFlight() == 0;
-        }));
-    }
+    void settle() { ASSERT_TRUE(test::settleMapControl(*control)); }
     [[nodiscard]] Topics subscribed() const {
         Topics topics;
         for (const auto& topic : control->subscribedTopics()) topics.insert(topic->topicString());

@@ -85,26 +85,9 @@ protected:
         if (control) control->setDelegate(delegate);
         return control;
     }
-    // Lets the map control's tasks and the blocks it queued on the main queue run out.
-    void settle() {
-        ASSERT_TRUE(test::waitFor([&] {
-            platform::MainQueue::shared().drain();
-            if (control->tasksInFlight() != 0) return false;
-            platform::MainQueue::shared().drain();
-            return control->tasksInFlight() == 0;
-        }));
-    }
+    void settle() { ASSERT_TRUE(test::settleMapControl(*control)); }
     // Lets the map control go and the views it removes on its way out leave.
-    void destroy() {
-        if (!control) return;
-        settle();
-        std::weak_ptr<CVMapControlInternal> gone = control;
-        control.reset();
-        EXPECT_TRUE(test::waitFor([&] { return gone.expired(); }));
-        // Removing the floor selector queues its own step.
-        platform::MainQueue::shared().drain();
-        platform::MainQueue::shared().drain();
-    }
+    void destroy() { EXPECT_TRUE(test::releaseMapControl(control, *adapter)); }
     static void onMain(const std::function<void()>& work) {
         platform::MainQueue::shared().async(work);
         platform::MainQueue::shared().drain();

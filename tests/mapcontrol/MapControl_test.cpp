@@ -36,15 +36,7 @@ protected:
     }
     void TearDown() override {
         setMapProvider(config, nullptr);
-        if (!control) return;
-        settle();
-        // The tasks' frames let the map control go after their last step:
-        // it must be gone before the fakes it uses are.
-        std::weak_ptr<CVMapControlInternal> gone = control;
-        control.reset();
-        adapter->setDelegate({});
-        EXPECT_TRUE(test::waitFor([&] { return gone.expired(); }));
-        platform::MainQueue::shared().drain();
+        EXPECT_TRUE(test::releaseMapControl(control, *adapter));
     }
 
     std::shared_ptr<CVMapControlInternal> make() {
@@ -54,16 +46,7 @@ protected:
         return control;
     }
 
-    // Lets every task of the map control and every block it queued on the
-    // main queue run out.
-    void settle() {
-        ASSERT_TRUE(test::waitFor([&] {
-            platform::MainQueue::shared().drain();
-            if (control->tasksInFlight() != 0) return false;
-            platform::MainQueue::shared().drain();
-            return control->tasksInFlight() == 0;
-        }));
-    }
+    void settle() { ASSERT_TRUE(test::settleMapControl(*control)); }
 
     static std::thread::id mainThreadId() {
         std::thread::id id;

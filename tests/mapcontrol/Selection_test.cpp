@@ -99,21 +99,9 @@ protected:
     void TearDown() override {
         CVEntryObjectSeam::install(nullptr);
         setMapProvider(config, nullptr);
-        if (!control) return;
-        settle();
-        std::weak_ptr<CVMapControlInternal> gone = std::exchange(control, nullptr);
-        adapter->setDelegate({});
-        EXPECT_TRUE(test::waitFor([&] { return gone.expired(); }));
-        platform::MainQueue::shared().drain();
+        EXPECT_TRUE(test::releaseMapControl(control, *adapter));
     }
-    void settle() {
-        ASSERT_TRUE(test::waitFor([&] {
-            platform::MainQueue::shared().drain();
-            if (control->tasksInFlight() != 0) return false;
-            platform::MainQueue::shared().drain();
-            return control->tasksInFlight() == 0;
-        }));
-    }
+    void settle() { ASSERT_TRUE(test::settleMapControl(*control)); }
     // What the host heard once the queued notifications ran.
     Texts heard() {
         settle();
