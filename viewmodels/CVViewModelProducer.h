@@ -82,7 +82,7 @@ private:
     };
     struct ImmediateWork;
     // Locations one helper thread is worth starting for.
-    static constexpr std::size_t kLocationsPerHelper = 8;
+    static constexpr std::size_t kLocationsPerHelper = 16;
 
     // The outcome of building a location at once: its view model (or none),
     // or word that it must wait for something and is to be built in a task.
