@@ -57,16 +57,22 @@ CVViewModelProducer::CVViewModelProducer(std::vector<std::shared_ptr<CVLocation>
 struct CVViewModelProducer::ImmediateWork {
     // `produced` and `waits` have room for `count` entries and outlive every
     // location the work hands out.
-    ImmediateWork(CVViewModelProducer& producer, std::shared_ptr<const Chunk> chunk, std::size_t first,
-                  std::size_t count, std::optional<ViewModel>* produced, char* waits)
-        : producer(producer), chunk(std::move(chunk)), first(first), count(count), produced(produced), waits(waits) {}
+    ImmediateWork(CVViewModelProducer& producer, std::shared_ptr<const Chunk> chunk, ChunkSettings settings,
+                  std::size_t first, std::size_t count, std::optional<ViewModel>* produced, char* waits)
+        : producer(producer),
+          chunk(std::move(chunk)),
+          settings(std::move(settings)),
+          first(first),
+          count(count),
+          produced(produced),
+          waits(waits) {}
 
     // True for the call that finished the chunk's last location.
     bool buildSome() {
         bool finishedLast = false;
         for (std::size_t i = next.fetch_add(1, std::memory_order_relaxed); i < count;
              i = next.fetch_add(1, std::memory_order_relaxed)) {
-            const auto outcome = producer.immediateStep(producer.locations_[first + i], *chunk, produced[i]);
+            const auto outcome = producer.immediateStep(producer.locations_[first + i], *chunk, settings, produced[i]);
             waits[i] = outcome == Immediate::waits ? 1 : 0;
             finishedLast = finished.fetch_add(1, std::memory_order_acq_rel) + 1 == count;
         }
@@ -75,6 +81,7 @@ struct CVViewModelProducer::ImmediateWork {
 
     CVViewModelProducer& producer;
     const std::shared_ptr<const Chunk> chunk;
+    const ChunkSettings settings;
     const std::size_t first;
     const std::size_t count;
     std::optional<ViewModel>* const produced;
@@ -108,7 +115,8 @@ platform::Awaitable<std::vector<ViewModel>> CVViewModelProducer::produceViewMode
         // they are built at once, spread over the pool's threads, without a
         // task each. Only those that must wait become the chunk's concurrent
         // children.
-        auto work = std::make_shared<ImmediateWork>(*this, chunk, first, end - first, produced.data(), waits.data());
+        auto work = std::make_shared<ImmediateWork>(*this, chunk, chunkSettings(), first, end - first, produced.data(),
+                                                    waits.data());
         const std::size_t helpers = std::min<std::size_t>(
             std::max(platform::ThreadPool::shared().threadCount(), 1U) - 1, (work->count - 1) / kLocationsPerHelper);
         if (helpers > 0) {
@@ -221,25 +229,34 @@ bool CVViewModelProducer::hides(CVFeatureType kind) const {
     return std::find(hiddenFeatures_.begin(), hiddenFeatures_.end(), kind) != hiddenFeatures_.end();
 }
 
-std::optional<CVViewModelProducer::ResolvedLocation> CVViewModelProducer::resolvedLocation(
-    const CVLocation& location, const CVEntryObjectSeam& entry) const {
-    const auto locationRule = entry.displayRuleForLocation(location);
-    if (!locationRule || !locationRule->isVisible()) return std::nullopt;
-
-    ResolvedLocation resolved;
-    {
-        const auto mapControl = mapControl_.lock();
-        if (!mapControl) return std::nullopt;
-        resolved.map = mapControl->map();
-        resolved.showInfoWindow =
+CVViewModelProducer::ChunkSettings CVViewModelProducer::chunkSettings() const {
+    ChunkSettings settings;
+    settings.entry = CVEntryObjectSeam::installed();
+    if (const auto mapControl = mapControl_.lock()) {
+        settings.mapControlAlive = true;
+        settings.map = mapControl->map();
+        settings.showInfoWindow =
             mapControl->selectionBehaviorShowsInfoWindow() && mapControl->showInfoWindowOnClickedLocation();
     }
+    return settings;
+}
+
+std::optional<CVViewModelProducer::ResolvedLocation> CVViewModelProducer::resolvedLocation(
+    const CVLocation& location, const ChunkSettings& settings) {
+    if (!settings.entry) return std::nullopt;
+    const CVEntryObjectSeam& entry = *settings.entry;
+    auto locationRule = entry.displayRuleForLocation(location);
+    if (!locationRule || !locationRule->isVisible()) return std::nullopt;
+    if (!settings.mapControlAlive) return std::nullopt;
+
+    ResolvedLocation resolved;
+    resolved.map = settings.map.get();
+    resolved.showInfoWindow = settings.showInfoWindow;
 
     const auto* internal = dynamic_cast<const CVLocationInternal*>(&location);
     const std::int64_t state = internal != nullptr ? internal->state : 0;
     resolved.selected = state == static_cast<std::int64_t>(CVLocationState::selected);
 
-    resolved.rule = locationRule;
     if (state == static_cast<std::int64_t>(CVLocationState::highlighted) || resolved.selected) {
         const CVDisplayRuleType selectionRuleType =
             entry.newSelection() ? CVDisplayRuleType::selectionState : CVDisplayRuleType::oldSelection;
@@ -248,6 +265,8 @@ std::optional<CVViewModelProducer::ResolvedLocation> CVViewModelProducer::resolv
         const auto stateRule = entry.displayRuleForDisplayRuleType(static_cast<int>(stateRuleType));
         if (!stateRule) return std::nullopt;
         resolved.rule = stateRule->copy(locationRule);
+    } else {
+        resolved.rule = std::move(locationRule);
     }
     if (!resolved.rule || !resolved.rule->isVisible()) return std::nullopt;
     return resolved;
@@ -267,9 +286,8 @@ void CVViewModelProducer::buildModelsAndDerivedGeometry(const CVLocation& locati
 }
 
 platform::Awaitable<std::optional<ViewModel>> CVViewModelProducer::locationViewModel(const CVLocation& location) {
-    const auto entry = CVEntryObjectSeam::installed();
-    if (!entry) co_return std::nullopt;
-    const auto resolved = resolvedLocation(location, *entry);
+    const ChunkSettings settings = chunkSettings();
+    const auto resolved = resolvedLocation(location, settings);
     if (!resolved) co_return std::nullopt;
     const auto& rule = resolved->rule;
 
@@ -291,7 +309,7 @@ platform::Awaitable<std::optional<ViewModel>> CVViewModelProducer::locationViewM
 }
 
 CVViewModelProducer::Immediate CVViewModelProducer::immediateStep(const std::shared_ptr<CVLocation>& location,
-                                                                  const Chunk& chunk,
+                                                                  const Chunk& chunk, const ChunkSettings& settings,
                                                                   std::optional<ViewModel>& viewModel) {
     using namespace view_model_producer;
     if (!location || chunk.cancelled) return Immediate::built;
@@ -299,7 +317,7 @@ CVViewModelProducer::Immediate CVViewModelProducer::immediateStep(const std::sha
     if (baseType == CVLocationBaseType::building) return Immediate::waits;
     if (static_cast<std::uint32_t>(baseType) > kLastDrawnBaseType) return Immediate::built;
     try {
-        return immediateLocationViewModel(*location, viewModel);
+        return immediateLocationViewModel(*location, settings, viewModel);
     } catch (const platform::CancellationError&) {
         viewModel.reset();
         return Immediate::built;
@@ -316,10 +334,9 @@ CVViewModelProducer::Immediate CVViewModelProducer::immediateStep(const std::sha
 }
 
 CVViewModelProducer::Immediate CVViewModelProducer::immediateLocationViewModel(const CVLocation& location,
+                                                                               const ChunkSettings& settings,
                                                                                std::optional<ViewModel>& viewModel) {
-    const auto entry = CVEntryObjectSeam::installed();
-    if (!entry) return Immediate::built;
-    const auto resolved = resolvedLocation(location, *entry);
+    const auto resolved = resolvedLocation(location, settings);
     if (!resolved) return Immediate::built;
     const CVDisplayRule& rule = *resolved->rule;
 

@@ -62,16 +62,27 @@ private:
         std::atomic<bool> cancelled{false};
     };
 
+    // What every location of a chunk reads alike: the entry object and the
+    // map control's settings, read once rather than under the same shared
+    // handles from every thread for every location. No map control: none is
+    // drawn.
+    struct ChunkSettings {
+        std::shared_ptr<const CVEntryObjectSeam> entry;
+        bool mapControlAlive = false;
+        std::shared_ptr<CVMapProvider> map;
+        bool showInfoWindow = false;
+    };
     // A location's rule for this render, with what the map control says of it.
     struct ResolvedLocation {
         std::shared_ptr<CVDisplayRule> rule;
-        std::shared_ptr<CVMapProvider> map;
+        // Held by the chunk's settings.
+        const CVMapProvider* map = nullptr;
         bool selected = false;
         bool showInfoWindow = false;
     };
     struct ImmediateWork;
     // Locations one helper thread is worth starting for.
-    static constexpr std::size_t kLocationsPerHelper = 8;
+    static constexpr std::size_t kLocationsPerHelper = 16;
 
     // The outcome of building a location at once: its view model (or none),
     // or word that it must wait for something and is to be built in a task.
@@ -80,10 +91,12 @@ private:
     [[nodiscard]] platform::Awaitable<std::optional<ViewModel>> locationStep(std::shared_ptr<CVLocation> location,
                                                                              std::shared_ptr<const Chunk> chunk);
     [[nodiscard]] Immediate immediateStep(const std::shared_ptr<CVLocation>& location, const Chunk& chunk,
-                                          std::optional<ViewModel>& viewModel);
-    [[nodiscard]] Immediate immediateLocationViewModel(const CVLocation& location, std::optional<ViewModel>& viewModel);
-    [[nodiscard]] std::optional<ResolvedLocation> resolvedLocation(const CVLocation& location,
-                                                                   const CVEntryObjectSeam& entry) const;
+                                          const ChunkSettings& settings, std::optional<ViewModel>& viewModel);
+    [[nodiscard]] Immediate immediateLocationViewModel(const CVLocation& location, const ChunkSettings& settings,
+                                                       std::optional<ViewModel>& viewModel);
+    [[nodiscard]] ChunkSettings chunkSettings() const;
+    [[nodiscard]] static std::optional<ResolvedLocation> resolvedLocation(const CVLocation& location,
+                                                                          const ChunkSettings& settings);
     [[nodiscard]] platform::Awaitable<std::optional<ViewModel>> locationViewModel(const CVLocation& location);
     [[nodiscard]] platform::Awaitable<std::optional<ViewModel>> buildingViewModel(std::shared_ptr<CVLocation> location);
     // The builders after the marker and the polygon, the 2D model's image given.

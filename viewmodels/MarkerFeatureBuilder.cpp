@@ -1,6 +1,9 @@
 #include "viewmodels/MarkerFeatureBuilder.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,6 +12,7 @@
 #include "Ambrell/CVSaturatingCast.h"
 #include "data/CVLocationInternal.h"
 #include "foundation/ColorHelpers.h"
+#include "platform/Screen.h"
 #include "viewmodels/CVBadgedIcon.h"
 #include "viewmodels/CVLabelTemplate.h"
 #include "viewmodels/CVLocationSelectability.h"
@@ -73,6 +77,72 @@ void writeLabel(CVFeatureProperties& properties, const CVDisplayRule& rule, cons
     }
 }
 
+// What a rule badge is drawn from: the same values give the same pixels.
+struct BadgeLook {
+    std::optional<CVBadgePosition> position;
+    std::optional<std::int64_t> radius;
+    std::optional<double> strokeWidth;
+    std::optional<double> scale;
+    std::optional<platform::Color> strokeColor;
+    std::optional<platform::Color> fillColor;
+    double screenScale = 0;
+
+    explicit BadgeLook(const CVDisplayRule& rule)
+        : position(rule.badgePosition()),
+          radius(rule.badgeRadius()),
+          strokeWidth(rule.badgeStrokeWidth()),
+          scale(rule.badgeScale()),
+          strokeColor(rule.badgeStrokeColor()),
+          fillColor(rule.badgeFillColor()),
+          screenScale(platform::Screen::scale()) {}
+
+    friend bool operator==(const BadgeLook&, const BadgeLook&) = default;
+};
+
+// The icons with their rule badge drawn, and the badges drawn alone (under
+// no icon), kept so that warm renders do not draw them again for every
+// location. An entry holds its icon, so an icon that is dropped and another
+// made at its address never matches it.
+class BadgedIcons {
+public:
+    // `draw` makes the image when none is kept; a null image is not kept.
+    template <typename Draw>
+    Icon badged(const Icon& icon, const CVDisplayRule& rule, Draw&& draw) {
+        BadgeLook look(rule);
+        {
+            std::lock_guard lock(mutex_);
+            const auto found = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& entry) {
+                return entry.icon == icon && entry.look == look;
+            });
+            if (found != entries_.end()) return found->image;
+        }
+        Icon image = draw();
+        if (!image) return image;
+        std::lock_guard lock(mutex_);
+        // Few badge looks are shown at once: a full list starts over rather
+        // than keeping images no render asks for any more.
+        if (entries_.size() >= kEntries) entries_.clear();
+        entries_.push_back(Entry{icon, std::move(look), image});
+        return image;
+    }
+
+private:
+    struct Entry {
+        Icon icon;
+        BadgeLook look;
+        Icon image;
+    };
+    static constexpr std::size_t kEntries = 64;
+
+    std::mutex mutex_;
+    std::vector<Entry> entries_;
+};
+
+BadgedIcons& badgedIcons() {
+    static BadgedIcons icons;
+    return icons;
+}
+
 // Stores the icon the marker shows, with its live-data badge and the rule's
 // badge, under data[icon]; `ruleIcon` is the rule's icon when the marker
 // shows it, else null.
@@ -83,7 +153,7 @@ void attachIcon(const CVLocationInternal& location, const CVDisplayRule& rule, c
     const auto stored = viewModel.data.find(CVModelData::icon);
     const Icon* icon = stored == viewModel.data.end() ? nullptr : std::any_cast<Icon>(&stored->second);
     if (icon != nullptr && *icon) {
-        Icon badged = ruleBadgedIcon(*icon, &rule);
+        Icon badged = badgedIcons().badged(*icon, rule, [&] { return ruleBadgedIcon(*icon, &rule); });
         if (badged) {
             viewModel.data[CVModelData::icon] = std::move(badged);
         } else {
@@ -91,7 +161,7 @@ void attachIcon(const CVLocationInternal& location, const CVDisplayRule& rule, c
         }
         return;
     }
-    Icon badge = drawnBadge(rule);
+    Icon badge = badgedIcons().badged(nullptr, rule, [&] { return drawnBadge(rule); });
     viewModel.data[CVModelData::icon] = badge ? std::move(badge) : transparentPixel();
 }
 

@@ -1,6 +1,9 @@
 #include "viewmodels/ModelFeatures.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <mutex>
 #include <vector>
 
 #include <boost/url/parse.hpp>
@@ -9,6 +12,7 @@
 #include "Ambrell/CVLocation.h"
 #include "Ambrell/CVLog.h"
 #include "data/CVDataSetSeams.h"
+#include "platform/Screen.h"
 #include "routemodel/FitSizeToMaxDimension.h"
 #include "viewmodels/CVLocationSelectability.h"
 #include "viewmodels/CVModelFileCache.h"
@@ -26,6 +30,55 @@ void setOrRemove(CVFeatureProperties& properties, CVModelPropertyKey key, std::o
     } else {
         properties.erase(key);
     }
+}
+
+// The 2D models drawn at their render's size, kept so that a location's
+// model is not redrawn on every render. An entry holds its source image, so
+// a source that is dropped and another made at its address never matches it.
+class ResizedModelImages {
+public:
+    std::shared_ptr<const platform::Image> resizedImage(const std::shared_ptr<const platform::Image>& source,
+                                                        CGSize size) {
+        const double scale = platform::Screen::scale();
+        {
+            std::lock_guard lock(mutex_);
+            const auto found = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& entry) {
+                return entry.source == source && entry.size == size && entry.scale == scale;
+            });
+            if (found != entries_.end()) return found->image;
+        }
+        auto image = resized(source, size);
+        std::lock_guard lock(mutex_);
+        // Few models are shown at once: a full list starts over rather than
+        // keeping images of sources no render asks for any more.
+        const std::size_t bytes = image ? static_cast<std::size_t>(image->width()) * image->height() * 4 : 0;
+        if (entries_.size() >= kEntries || bytes_ + bytes > kBytes) {
+            entries_.clear();
+            bytes_ = 0;
+        }
+        entries_.push_back(Entry{source, size, scale, image});
+        bytes_ += bytes;
+        return image;
+    }
+
+private:
+    struct Entry {
+        std::shared_ptr<const platform::Image> source;
+        CGSize size;
+        double scale = 0;
+        std::shared_ptr<const platform::Image> image;
+    };
+    static constexpr std::size_t kEntries = 32;
+    static constexpr std::size_t kBytes = 50'000'000;
+
+    std::mutex mutex_;
+    std::vector<Entry> entries_;
+    std::size_t bytes_ = 0;
+};
+
+ResizedModelImages& resizedModelImages() {
+    static ResizedModelImages images;
+    return images;
 }
 
 }  // namespace
@@ -63,7 +116,9 @@ void buildModel2D(const CVLocation& location, const CVDisplayRule& rule,
         fitSizeToMaxDimension(budget, realizedImage->width() / scale, realizedImage->height() / scale);
     // A side truncated to nothing leaves no image to show.
     std::shared_ptr<const platform::Image> image;
-    if (target.width >= 1 && target.height >= 1) image = resized(realizedImage, CGSize{target.width, target.height});
+    if (target.width >= 1 && target.height >= 1) {
+        image = model_features::resizedModelImages().resizedImage(realizedImage, CGSize{target.width, target.height});
+    }
     if (image) {
         viewModel.data[CVModelData::model2D] = image;
     } else {
