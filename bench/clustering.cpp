@@ -26,6 +26,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "platform/Logger.h"
 #include "platform/runtime/BlockingWait.h"
 #include "platform/runtime/Runtime.h"
@@ -175,11 +176,6 @@ std::size_t bruteForceClusters(const std::vector<Marker>& markers) {
     return static_cast<std::size_t>(std::count(joined.begin(), joined.end(), true));
 }
 
-class QuietSink : public platform::LogSink {
-public:
-    void write(platform::LogLevel /*level*/, std::string_view /*channel*/, std::string_view /*message*/) override {}
-};
-
 double secondsPerGridRun(const std::vector<Marker>& markers) {
     constexpr int runs = 20;
     const auto start = std::chrono::steady_clock::now();
@@ -188,7 +184,7 @@ double secondsPerGridRun(const std::vector<Marker>& markers) {
 }
 
 void runEngine(benchmark::State& state, const std::shared_ptr<CVCustomClusterIcon>& icons) {
-    platform::Logger::setSink(std::make_shared<QuietSink>());
+    platform::Logger::setSink(std::make_shared<bench::QuietLogSink>());
     const auto markers = randomMarkers(static_cast<int>(state.range(0)));
     const auto models = viewModelsOf(markers);
     const auto projection = std::make_shared<ImmediateProjection>();

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "foundation/CVLogger.h"
 #include "mapcontrol/CVDefaultRouteStopIconConfig.h"
 #include "mapcontrol/CVDirectionsRendererInternal.h"
@@ -103,11 +104,6 @@ public:
 
 private:
     std::shared_ptr<CVMapProvider> provider_;
-};
-
-class Quiet : public platform::LogSink {
-public:
-    void write(platform::LogLevel, std::string_view, std::string_view) override {}
 };
 
 // Legs 0 to 29 end at the stops, leg 30 runs from the last stop; every leg
@@ -208,7 +204,7 @@ BENCHMARK(BM_DrawAgainstPinsInTurn)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    ambrell::platform::Logger::setSink(std::make_shared<ambrell::directions_draw_bench::Quiet>());
+    ambrell::platform::Logger::setSink(std::make_shared<ambrell::bench::QuietLogSink>());
     ambrell::platform::Screen::setScale(2);
     ambrell::CVLogger::sharedInstance()->setConfiguration(ambrell::CVLoggingConfig::noLogging());
     benchmark::RunSpecifiedBenchmarks();

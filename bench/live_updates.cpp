@@ -40,6 +40,7 @@
 
 #include "Ambrell/CVLiveUpdate.h"
 #include "Ambrell/CVSubscription.h"
+#include "bench/BenchSupport.h"
 #include "data/CVLocationInternal.h"
 #include "data/CVSolutionInternal.h"
 #include "foundation/CVLogger.h"
@@ -54,17 +55,6 @@ namespace {
 constexpr std::size_t kMessages = 100'000;
 constexpr auto kBound = std::chrono::seconds(30);
 constexpr const char* kDomains[] = {"occupancy", "availability", "temperature", "co2", "position"};
-
-class Quiet : public platform::LogSink {
-public:
-    void write(platform::LogLevel /*level*/, std::string_view /*category*/, std::string_view /*message*/) override {}
-};
-
-std::string readText(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) throw std::runtime_error("cannot read " + path.string());
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 // A connected broker client that never sends anything itself.
 class ConnectedClient final : public CVSubscriptionClient {
@@ -169,8 +159,8 @@ std::string payload(const CVLocationInternal& location, std::string_view domain,
 const Stream& stream() {
     static const Stream made = [] {
         const auto sync = std::filesystem::path(AMBRELL_LIVE_SAMPLE_SOLUTION) / "service" / "sync";
-        auto solution = CVSolutionInternal::fromString(readText(sync / "solutions_en.json"));
-        auto dataset = CVLocationDataset::fromString(readText(sync / "locations_en.json"));
+        auto solution = CVSolutionInternal::fromString(bench::readText(sync / "solutions_en.json"));
+        auto dataset = CVLocationDataset::fromString(bench::readText(sync / "locations_en.json"));
         if (!solution || !dataset || !dataset->list || dataset->list->empty()) {
             throw std::runtime_error("the sample solution does not read");
         }
@@ -294,7 +284,7 @@ BENCHMARK(BM_ManagerAgainstParseInTurn)->Iterations(9)->Unit(benchmark::kMillise
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    ambrell::platform::Logger::setSink(std::make_shared<ambrell::live_updates_bench::Quiet>());
+    ambrell::platform::Logger::setSink(std::make_shared<ambrell::bench::QuietLogSink>());
     ambrell::CVLogger::sharedInstance()->setConfiguration(ambrell::CVLoggingConfig::noLogging());
     benchmark::RunSpecifiedBenchmarks();
     const auto& figures = ambrell::live_updates_bench::figures();

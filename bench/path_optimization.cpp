@@ -13,6 +13,7 @@
 // twice the engine alone.
 
 #include "Source/AXCommon/AXPathOptimization.h"
+#include "bench/BenchSupport.h"
 #include "data/AmbrellLegacy.h"
 #include "platform/FileSystem.h"
 #include "platform/Logger.h"
@@ -33,11 +34,6 @@
 namespace ambrell {
 namespace {
 
-class QuietSink : public platform::LogSink {
-public:
-    void write(platform::LogLevel /*level*/, std::string_view /*channel*/, std::string_view /*message*/) override {}
-};
-
 struct Walk {
     CVPathOptimization::Nodes nodes;
     CVPathOptimization::Edges edges;
@@ -47,7 +43,7 @@ struct Walk {
 class Campus {
 public:
     Campus() {
-        platform::Logger::setSink(std::make_shared<QuietSink>());
+        platform::Logger::setSink(std::make_shared<bench::QuietLogSink>());
         AmbrellLegacy::setLanguage("en");
         const auto sync = test::SampleSolutionService::committedSample() / "service" / "sync";
         data_ = CVRouteNetworkData::initWithData(platform::readFile(sync / "graph_en.json").value());

@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "Ambrell/CVMapConfig.h"
+#include "bench/BenchSupport.h"
 #include "data/CVEntrySeams.h"
 #include "data/CVLocationInternal.h"
 #include "data/CVSolutionInternal.h"
@@ -61,17 +62,6 @@ namespace {
 
 constexpr float kZoom = 20;
 constexpr auto kBound = std::chrono::seconds(30);
-
-class Quiet : public platform::LogSink {
-public:
-    void write(platform::LogLevel /*level*/, std::string_view /*category*/, std::string_view /*message*/) override {}
-};
-
-std::string readText(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) throw std::runtime_error("cannot read " + path.string());
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 // The entry object as the producer reads it: the variant's display rules and
 // bundled icons.
@@ -267,8 +257,8 @@ class Scene {
 public:
     explicit Scene(const std::filesystem::path& folder) {
         const auto sync = folder / "service" / "sync";
-        auto solution = CVSolutionInternal::fromString(readText(sync / "solutions_en.json"));
-        auto dataset = CVLocationDataset::fromString(readText(sync / "locations_en.json"));
+        auto solution = CVSolutionInternal::fromString(bench::readText(sync / "solutions_en.json"));
+        auto dataset = CVLocationDataset::fromString(bench::readText(sync / "locations_en.json"));
         if (!solution || !dataset || !dataset->list) {
             throw std::runtime_error("the solution in " + folder.string() + " does not read");
         }
@@ -469,7 +459,7 @@ BENCHMARK(BM_PassAgainstProductionInTurn)
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    ambrell::platform::Logger::setSink(std::make_shared<ambrell::render_pipeline_bench::Quiet>());
+    ambrell::platform::Logger::setSink(std::make_shared<ambrell::bench::QuietLogSink>());
     ambrell::CVLogger::sharedInstance()->setConfiguration(ambrell::CVLoggingConfig::noLogging());
     {
         ambrell::platform::MainQueueThread mainThread;

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "Ambrell/CVLiveUpdate.h"
+#include "bench/BenchSupport.h"
 #include "data/CVEntrySeams.h"
 #include "data/CVLocationInternal.h"
 #include "data/CVMemoryCache.h"
@@ -50,12 +51,6 @@ constexpr std::size_t kRenderedLocations = 5'000;
 constexpr double kFrameSeconds = 1.0 / 60.0;
 constexpr double kZoom = 20;
 
-std::string readText(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) throw std::runtime_error("cannot read " + path.string());
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
 struct Scene {
     std::vector<std::shared_ptr<CVLocation>> locations;
     std::shared_ptr<test::RecordingMapAdapter> adapter;
@@ -69,8 +64,8 @@ std::filesystem::path& variantFolder() {
 Scene& scene() {
     static Scene loaded = [] {
         const auto sync = variantFolder() / "service" / "sync";
-        auto solution = CVSolutionInternal::fromString(readText(sync / "solutions_en.json"));
-        auto dataset = CVLocationDataset::fromString(readText(sync / "locations_en.json"));
+        auto solution = CVSolutionInternal::fromString(bench::readText(sync / "solutions_en.json"));
+        auto dataset = CVLocationDataset::fromString(bench::readText(sync / "locations_en.json"));
         if (!solution || !dataset || !dataset->list || dataset->list->size() < kRenderedLocations) {
             throw std::runtime_error("the variant in " + variantFolder().string() + " does not read");
         }

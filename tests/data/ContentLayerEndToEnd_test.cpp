@@ -62,28 +62,13 @@ public:
     platform::Awaitable<void> loadLocations() override { co_return; }
 };
 
-// Answers neither a network nor an error: the handler's load still succeeds.
-class NoRouteNetworks : public CVRouteNetworkServicing {
-public:
-    bool isCachedDataAvailableForSolutionId(std::string_view /*solutionId*/) const override { return false; }
-    void getRouteNetworkForSolutionAsync(std::string /*solutionId*/, std::string /*venueId*/,
-                                         Completion completion) override {
-        completion(nullptr, std::nullopt);
-    }
-    std::size_t networkCount(const CVRouteNetworkData& /*data*/) const override { return 0; }
-    std::shared_ptr<CVRouteNetworkData> mergeRouteNetworks(
-        const std::vector<std::shared_ptr<CVRouteNetworkData>>& /*graphs*/) const override {
-        return nullptr;
-    }
-};
-
 class ContentLayerEndToEnd : public test::SampleServiceFixture {
 protected:
     ContentLayerEndToEnd() {
         CVTileCache::resetDefaultTileCacheForTesting();
         AmbrellLegacy::setApiKey(std::nullopt);
         CVEntryObjectSeam::install(entry_);
-        CVRouteNetworkSeams::setService(std::make_shared<NoRouteNetworks>());
+        CVRouteNetworkSeams::setService(std::make_shared<test::NoRouteNetworks>());
     }
     ~ContentLayerEndToEnd() override {
         platform::MainQueue::shared().drain();

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "data/AmbrellLegacy.h"
 #include "data/CVModelCache.h"
 #include "data/CVOfflineBundleHelper.h"
+#include "data/CVRouteNetworkSeams.h"
 #include "data/DataSetManager/CVDataSetCacheManagerInternal.h"
 #include "foundation/CVAXAPI.h"
 #include "foundation/CVLogger.h"
@@ -27,6 +30,22 @@
 #include "tests/support/TempDirectory.h"
 
 namespace ambrell::test {
+
+// Answers neither a network nor an error: a load still succeeds, and the map
+// needs none.
+class NoRouteNetworks : public CVRouteNetworkServicing {
+public:
+    bool isCachedDataAvailableForSolutionId(std::string_view /*solutionId*/) const override { return false; }
+    void getRouteNetworkForSolutionAsync(std::string /*solutionId*/, std::string /*venueId*/,
+                                         Completion completion) override {
+        completion(nullptr, std::nullopt);
+    }
+    std::size_t networkCount(const CVRouteNetworkData& /*data*/) const override { return 0; }
+    std::shared_ptr<CVRouteNetworkData> mergeRouteNetworks(
+        const std::vector<std::shared_ptr<CVRouteNetworkData>>& /*graphs*/) const override {
+        return nullptr;
+    }
+};
 
 // For a fixture that reads the log: listed as a base before
 // SampleServiceFixture, it records from before the set-up to after the

@@ -29,21 +29,6 @@ namespace {
 
 constexpr auto kLoadBound = std::chrono::seconds(60);
 
-// Venues without route networks: the map needs none.
-class NoRouteNetworks : public CVRouteNetworkServicing {
-public:
-    bool isCachedDataAvailableForSolutionId(std::string_view /*solutionId*/) const override { return false; }
-    void getRouteNetworkForSolutionAsync(std::string /*solutionId*/, std::string /*venueId*/,
-                                         Completion completion) override {
-        completion(nullptr, std::nullopt);
-    }
-    std::size_t networkCount(const CVRouteNetworkData& /*data*/) const override { return 0; }
-    std::shared_ptr<CVRouteNetworkData> mergeRouteNetworks(
-        const std::vector<std::shared_ptr<CVRouteNetworkData>>& /*graphs*/) const override {
-        return nullptr;
-    }
-};
-
 template <typename Result, typename Start>
 Result answerOf(Start start) {
     auto promise = std::make_shared<std::promise<Result>>();
@@ -69,7 +54,7 @@ protected:
     SampleSolutionMapTest() {
         // The load binds the key itself, as a host's does.
         AmbrellLegacy::setApiKey(std::nullopt);
-        CVRouteNetworkSeams::setService(std::make_shared<NoRouteNetworks>());
+        CVRouteNetworkSeams::setService(std::make_shared<test::NoRouteNetworks>());
         DisplayRuleManagerSwift::registerWithEntryObject();
     }
     ~SampleSolutionMapTest() override {
