@@ -16,6 +16,7 @@
 #include "platform/runtime/Actor.h"
 #include "tests/core/LocationTesting.h"
 #include "tests/support/CapturingLogSink.h"
+#include "tests/support/WaitFor.h"
 
 namespace ambrell {
 namespace {
@@ -74,6 +75,8 @@ TEST_F(LocationService, ChangesOfItsSourcesReachTheStoreAndEachObserverOnceWitho
         awaited(service_->addLocationSource(passing));
         EXPECT_EQ(awaited(service_->locationSources()).size(), 2U);
     }
+    // The last task that held the passing source may still be ending.
+    test::waitFor([&] { return awaited(service_->locationSources()).size() == 1; });
     EXPECT_EQ(awaited(service_->locationSources()), std::vector<std::shared_ptr<CVLocationSource>>{source})
         << "a source that is gone is not listed";
 }
