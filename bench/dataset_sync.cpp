@@ -13,14 +13,16 @@
 //     python3 examples/sample-solution/generate.py --large --out <folder>
 //
 // The data sets are written under the temp folder, which should be on the
-// disk a host would use (TMPDIR=<a folder under /work>, not tmpfs). Every
+// disk a host would use (TMPDIR pointing at a folder there, not tmpfs). Every
 // pass writes into fresh folders, and all of them are removed once, when the
 // benchmark ends: on an ext4 file system without a journal, creating a file
 // skips every inode of its group deleted in the last seconds (up to five
 // minutes while the inode table is not written back), so removing the
 // previous pass's seven hundred files made each file of the next pass cost
 // up to a millisecond of kernel time, far more than the synchronisation's own
-// work, and the more so for the arm that writes more files. The passes are
+// work, and the more so for the arm that writes more files. A run started
+// right after another, whose folders were just removed, pays the same way:
+// leave a few minutes between runs whose figures are compared. The passes are
 // few, so the folders stay within a couple of gigabytes. BM_PairedLarge runs
 // the manager and the bare transport in turns, and its medians and ratio are
 // the ones to judge by; BM_UnpackTilePackage shows the tile package's share.
