@@ -1,5 +1,8 @@
 #include "foundation/CVDataProvider.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <boost/json/serialize.hpp>
 #include <boost/json/value.hpp>
 #include <cmath>
@@ -81,6 +84,19 @@ void removeQuietly(const std::filesystem::path& path) {
     throw platform::NSErrorException(errorObject);
 }
 
+std::chrono::system_clock::time_point lastModifiedOf(const platform::HttpDownloadResult& download) {
+    return cv_fromHTTPDate(download.response.headers.value("Last-Modified").value_or(""))
+        .value_or(std::chrono::system_clock::time_point{});
+}
+
+std::optional<std::string_view> headerValueView(const std::optional<std::string>& text) {
+    return text ? std::optional<std::string_view>(*text) : std::nullopt;
+}
+
+void logSavedDownload(const HttpRequest& request, const std::filesystem::path& target) {
+    CVLog::core().debug("Saved file for url " + request.url + " at " + target.string());
+}
+
 // Moves a 2xx download into place and records where it came from on the file.
 std::filesystem::path storeDownload(const platform::HttpDownloadResult& download, const HttpRequest& request,
                                     const std::filesystem::path& target) {
@@ -88,8 +104,7 @@ std::filesystem::path storeDownload(const platform::HttpDownloadResult& download
         removeQuietly(download.temporaryFile);
         failMovingFile(download.temporaryFile, target, error);
     }
-    const auto lastModified = cv_fromHTTPDate(download.response.headers.value("Last-Modified").value_or(""))
-                                  .value_or(std::chrono::system_clock::time_point{});
+    const auto lastModified = lastModifiedOf(download);
     if (auto error = platform::setModificationDate(target, lastModified)) {
         failMovingFile(download.temporaryFile, target, error);
     }
@@ -97,11 +112,35 @@ std::filesystem::path storeDownload(const platform::HttpDownloadResult& download
     xattr_setDownloadUrl(target, request.url);
     xattr_setApiEndpoint(target, urlPath(request.url));
     xattr_setDownloadDate(target, std::chrono::system_clock::now());
-    const auto contentLanguage = download.response.headers.value("Content-Language");
-    xattr_setContentLanguage(target,
-                             contentLanguage ? std::optional<std::string_view>(*contentLanguage) : std::nullopt);
-    CVLog::core().debug("Saved file for url " + request.url + " at " + target.string());
+    xattr_setContentLanguage(target, headerValueView(download.response.headers.value("Content-Language")));
+    logSavedDownload(request, target);
     return target;
+}
+
+// What storeDownload does, with the dates and attributes written on the
+// download through one descriptor before it moves into place with them: no
+// path look-up per attribute and no hop to the blocking pool, and the file
+// never shows in place without its attributes. False when any step fails or
+// the move would cross file systems (a copy, for the blocking pool); the
+// caller then takes storeDownload's way, which does every step again.
+bool storeDownloadInPlace(const platform::HttpDownloadResult& download, const HttpRequest& request,
+                          const std::filesystem::path& target) {
+    const auto& temporary = download.temporaryFile;
+    if (platform::validateSystemPath(temporary) || platform::validateSystemPath(target)) return false;
+    const int descriptor = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return false;
+    const auto lastModified = lastModifiedOf(download);
+    const auto contentLanguage = download.response.headers.value("Content-Language");
+    const bool stamped = !platform::setModificationDate(descriptor, lastModified) &&
+                         xattr_setValue(descriptor, cv_asHTTPDate(lastModified), CVFileAttributeLastModified) &&
+                         xattr_setValue(descriptor, request.url, CVFileAttributeDownloadUrl) &&
+                         xattr_setValue(descriptor, urlPath(request.url), CVFileAttributeApiEndpoint) &&
+                         xattr_setDownloadDate(descriptor, std::chrono::system_clock::now()) &&
+                         xattr_setValue(descriptor, headerValueView(contentLanguage), CVFileAttributeContentLanguage);
+    if (::close(descriptor) != 0 || !stamped) return false;
+    if (::rename(temporary.c_str(), target.c_str()) != 0) return false;
+    logSavedDownload(request, target);
+    return true;
 }
 
 // A JSON body serialised when the call is made, so the caller's object need
@@ -279,6 +318,9 @@ Awaitable<CVDataProvider::FileResult> CVDataProvider::downloadContents(std::stri
     }
     if (download.temporaryFile.empty()) throw CVError(CVErrorCase::requestFailed);
     if (statusCode >= 200 && statusCode <= 299) {
+        if (storeDownloadInPlace(download, request, toFile)) {
+            co_return FileResult{std::move(toFile), std::move(download.response)};
+        }
         // A move across file systems copies the whole file: off the coroutine pool.
         auto stored = co_await platform::runBlocking([&] { return storeDownload(download, request, toFile); });
         co_return FileResult{std::move(stored), std::move(download.response)};

@@ -22,6 +22,14 @@ std::optional<std::int64_t> parseInteger(std::string_view text) {
     return value;
 }
 
+// The stored text of a download date; none for a date before 1970.
+std::optional<std::string> downloadDateAttributeText(Clock::time_point value) {
+    // duration_cast truncates toward zero, which drops the fraction.
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(value.time_since_epoch()).count();
+    if (seconds < 0) return std::nullopt;
+    return std::to_string(static_cast<std::uint64_t>(seconds));
+}
+
 }  // namespace
 
 std::optional<std::string> xattr_valueForAttribute(const std::filesystem::path& path, std::string_view name) {
@@ -38,6 +46,14 @@ bool xattr_setValue(const std::filesystem::path& path, std::optional<std::string
     const bool removed = xattr_removeAttribute(path, name);
     if (!value) return removed;
     return !platform::setExtendedAttribute(path, name, *value);
+}
+
+bool xattr_setValue(int descriptor, std::optional<std::string_view> value, std::string_view name) {
+    if (name.empty()) return false;
+    // Removed first, as on a path.
+    const bool removed = !platform::removeExtendedAttribute(descriptor, name);
+    if (!value) return removed;
+    return !platform::setExtendedAttribute(descriptor, name, *value);
 }
 
 bool xattr_removeAttribute(const std::filesystem::path& path, std::string_view name) {
@@ -77,10 +93,14 @@ std::optional<Clock::time_point> xattr_downloadDate(const std::filesystem::path&
 
 bool xattr_setDownloadDate(const std::filesystem::path& path, std::optional<Clock::time_point> value) {
     if (!value) return xattr_setValue(path, std::nullopt, CVFileAttributeDownloadDate);
-    // duration_cast truncates toward zero, which drops the fraction.
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(value->time_since_epoch()).count();
-    if (seconds < 0) return false;
-    return xattr_setValue(path, std::to_string(static_cast<std::uint64_t>(seconds)), CVFileAttributeDownloadDate);
+    const auto text = downloadDateAttributeText(*value);
+    return text && xattr_setValue(path, *text, CVFileAttributeDownloadDate);
+}
+
+bool xattr_setDownloadDate(int descriptor, std::optional<Clock::time_point> value) {
+    if (!value) return xattr_setValue(descriptor, std::nullopt, CVFileAttributeDownloadDate);
+    const auto text = downloadDateAttributeText(*value);
+    return text && xattr_setValue(descriptor, *text, CVFileAttributeDownloadDate);
 }
 
 std::optional<std::string> xattr_contentLanguage(const std::filesystem::path& path) {

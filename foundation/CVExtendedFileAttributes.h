@@ -32,6 +32,9 @@ inline constexpr std::string_view CVFileAttributeApiEndpoint = "com.corvay.api-e
 // value the result is whether the removal succeeded, so setting nothing
 // clears the attribute. False for an empty name.
 bool xattr_setValue(const std::filesystem::path& path, std::optional<std::string_view> value, std::string_view name);
+// The same on a file already open as `descriptor`, for writing several
+// attributes with one path look-up.
+bool xattr_setValue(int descriptor, std::optional<std::string_view> value, std::string_view name);
 // True also when the attribute was not there.
 bool xattr_removeAttribute(const std::filesystem::path& path, std::string_view name);
 
@@ -53,6 +56,7 @@ bool xattr_setDownloadUrl(const std::filesystem::path& path, std::optional<std::
     const std::filesystem::path& path);
 bool xattr_setDownloadDate(const std::filesystem::path& path,
                            std::optional<std::chrono::system_clock::time_point> value);
+bool xattr_setDownloadDate(int descriptor, std::optional<std::chrono::system_clock::time_point> value);
 
 [[nodiscard]] std::optional<std::string> xattr_contentLanguage(const std::filesystem::path& path);
 bool xattr_setContentLanguage(const std::filesystem::path& path, std::optional<std::string_view> value);

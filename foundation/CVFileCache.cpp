@@ -1,5 +1,6 @@
 #include "foundation/CVFileCache.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -113,21 +114,30 @@ std::error_code removeAll(const fs::path& path) {
     return error;
 }
 
+// The entries of each folder are looked up relative to the folder, not by
+// their whole path: a synchronised data set holds hundreds of files, and its
+// size is taken after every synchronisation. Only one folder is open at a
+// time, however many there are.
 std::uint64_t sizeOfEntriesBelow(const fs::path& folder) {
     std::uint64_t total = 0;
     std::vector<fs::path> pending{folder};
     while (!pending.empty()) {
         const auto current = std::move(pending.back());
         pending.pop_back();
-        std::error_code error;
-        for (fs::directory_iterator entry(current, error), end; !error && entry != end; entry.increment(error)) {
-            // lstat: a link counts as itself, and a link to a folder above
-            // cannot make the walk loop.
+        DIR* listing = ::opendir(current.c_str());
+        if (listing == nullptr) continue;
+        const int descriptor = ::dirfd(listing);
+        while (const dirent* entry = ::readdir(listing)) {
+            const std::string_view name(entry->d_name);
+            if (name == "." || name == "..") continue;
+            // Not followed: a link counts as itself, and a link to a folder
+            // above cannot make the walk loop.
             struct stat status {};
-            if (::lstat(entry->path().c_str(), &status) != 0) continue;
+            if (::fstatat(descriptor, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
             total += static_cast<std::uint64_t>(std::max<off_t>(status.st_size, 0));
-            if (S_ISDIR(status.st_mode)) pending.push_back(entry->path());
+            if (S_ISDIR(status.st_mode)) pending.push_back(current / name);
         }
+        ::closedir(listing);
     }
     return total;
 }

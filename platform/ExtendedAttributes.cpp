@@ -75,6 +75,20 @@ std::error_code removeExtendedAttribute(const std::filesystem::path& path, std::
     return {};
 }
 
+std::error_code setExtendedAttribute(int descriptor, std::string_view name, std::string_view value) {
+    std::string fullName;
+    if (auto error = systemName(name, fullName)) return error;
+    if (::fsetxattr(descriptor, fullName.c_str(), value.data(), value.size(), 0) != 0) return detail::lastSystemError();
+    return {};
+}
+
+std::error_code removeExtendedAttribute(int descriptor, std::string_view name) {
+    std::string fullName;
+    if (auto error = systemName(name, fullName)) return error;
+    if (::fremovexattr(descriptor, fullName.c_str()) != 0 && errno != ENODATA) return detail::lastSystemError();
+    return {};
+}
+
 std::vector<std::string> listExtendedAttributes(const std::filesystem::path& path) {
     std::vector<std::string> names;
     if (validateSystemPath(path)) return names;

@@ -22,6 +22,11 @@ std::error_code setExtendedAttribute(const std::filesystem::path& path, std::str
 // Removing an attribute that is not there succeeds.
 std::error_code removeExtendedAttribute(const std::filesystem::path& path, std::string_view name);
 
+// The same two on a file already open as `descriptor`, which saves the path
+// look-up of each call when several attributes are written at once.
+std::error_code setExtendedAttribute(int descriptor, std::string_view name, std::string_view value);
+std::error_code removeExtendedAttribute(int descriptor, std::string_view name);
+
 // The names of the file's "user." attributes, without the prefix; empty when
 // the file is missing.
 [[nodiscard]] std::vector<std::string> listExtendedAttributes(const std::filesystem::path& path);

@@ -193,16 +193,33 @@ std::optional<std::chrono::system_clock::time_point> modificationDate(const std:
         std::chrono::duration_cast<std::chrono::system_clock::duration>(sinceEpoch));
 }
 
-std::error_code setModificationDate(const std::filesystem::path& path, std::chrono::system_clock::time_point date) {
-    if (auto error = validateSystemPath(path)) return error;
+namespace {
+
+// The access date left as it is, the modification date set.
+void modificationDateTimes(std::chrono::system_clock::time_point date, timespec (&dates)[2]) {
     const auto sinceEpoch = std::chrono::duration_cast<std::chrono::nanoseconds>(date.time_since_epoch());
     // Floored so that the nanoseconds stay in [0, 1e9) before 1970 too.
     const auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
-    timespec dates[2]{};
+    dates[0] = timespec{};
     dates[0].tv_nsec = UTIME_OMIT;
     dates[1].tv_sec = static_cast<time_t>(seconds.count());
     dates[1].tv_nsec = static_cast<long>((sinceEpoch - seconds).count());
+}
+
+}  // namespace
+
+std::error_code setModificationDate(const std::filesystem::path& path, std::chrono::system_clock::time_point date) {
+    if (auto error = validateSystemPath(path)) return error;
+    timespec dates[2]{};
+    modificationDateTimes(date, dates);
     if (::utimensat(AT_FDCWD, path.c_str(), dates, 0) != 0) return lastSystemError();
+    return {};
+}
+
+std::error_code setModificationDate(int descriptor, std::chrono::system_clock::time_point date) {
+    timespec dates[2]{};
+    modificationDateTimes(date, dates);
+    if (::futimens(descriptor, dates) != 0) return lastSystemError();
     return {};
 }
 

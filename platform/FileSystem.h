@@ -39,6 +39,8 @@ std::error_code replaceItem(const std::filesystem::path& destination, const std:
 [[nodiscard]] std::optional<std::chrono::system_clock::time_point> modificationDate(const std::filesystem::path& path);
 // Nanosecond precision, dates before 1970 included; the access date is kept.
 std::error_code setModificationDate(const std::filesystem::path& path, std::chrono::system_clock::time_point date);
+// The same on a file already open as `descriptor`.
+std::error_code setModificationDate(int descriptor, std::chrono::system_clock::time_point date);
 
 // The mode bits (permissions, set-id and sticky bits: mode & 07777).
 [[nodiscard]] std::optional<std::uint32_t> permissions(const std::filesystem::path& path);

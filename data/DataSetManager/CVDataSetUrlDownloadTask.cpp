@@ -120,11 +120,13 @@ void CVDataSetUrlDownloadTask::executeWork() {
             }
             const int code = response ? response->statusCode : 0;
             std::optional<platform::NSError> landingError;
+            bool landed = false;
             if (code >= 200 && code <= 299 && code != 304) {
                 std::error_code error;
                 if (!std::filesystem::exists(staging, error)) {
                     // Nothing to land; the file in place stays.
                 } else if (self->land(staging)) {
+                    landed = true;
                     self->didUpdateTargetFile_ = true;
                     CVModelCache::memoryCache()->removeObjectForKey(CVModelCache::cacheKeyForUrl(self->url_));
                 } else if (self->status() == CVDataSetCacheTaskStatus::executing) {
@@ -133,7 +135,8 @@ void CVDataSetUrlDownloadTask::executeWork() {
                                              "Could not store " + self->targetFilePath_.string());
                 }
             }
-            removeDownloadStaging(staging);
+            // A landed file left nothing behind to remove.
+            if (!landed) removeDownloadStaging(staging);
             if (self->status() != CVDataSetCacheTaskStatus::executing) return;
             {
                 // Stored before the finish, so whoever the finish wakes sees it.

@@ -226,6 +226,17 @@ TEST_F(CVDataProviderTest, AMissingLastModifiedStoresTheEpochAndIsSentNextTime) 
     EXPECT_EQ(sent("/plain", "If-Modified-Since"), kEpochText);
 }
 
+TEST_F(CVDataProviderTest, ADownloadThatCannotTakeThePlaceOfTheTargetFailsAndLeavesNothingBeside) {
+    service_.serveBody("/sync/venues", "{}", "application/json", kLastModified);
+    // A folder that holds something cannot be replaced by a file.
+    std::filesystem::create_directories(target() / "inside");
+
+    EXPECT_NE(failure(download("/sync/venues")), "");
+    EXPECT_TRUE(logs_.sink().contains("Failed moving file:"));
+    EXPECT_TRUE(std::filesystem::is_directory(target() / "inside"));
+    EXPECT_EQ(filesBesideTarget(), 1);
+}
+
 TEST_F(CVDataProviderTest, OfflineRefusesWithoutARequestButUnknownDoesNot) {
     service_.serveBody("/sync/venues", "{}");
     CVNetworkReachabilityManager::setForcedStatusForTesting(CVNetworkReachabilityStatusNotReachable);
