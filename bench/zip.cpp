@@ -1,19 +1,13 @@
 // Extraction throughput of a tile package: a few hundred PNG-like files of
 // 10 to 40 KB that deflate can hardly shrink, as map tiles are; and of a large
-// venue's package of 70,000 small tiles, beside Info-ZIP's unzip on the same
-// archive. Both arms of the large case also run in turns within each
-// iteration, which prints the ratio of the two after the table.
+// venue's package of 70,000 small tiles.
 //
 // Every pass extracts into a fresh folder, and the folders are removed once,
 // when the benchmark ends: deleting 70,000 files after each pass took longer
 // than the passes themselves, and on an ext4 file system without a journal
 // the next pass's file creation pays again for every inode deleted in the
 // last seconds.
-#include <algorithm>
-#include <chrono>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -134,27 +128,15 @@ LargeTilePackage& largePackage() {
     return package;
 }
 
-bool unzipWithLibrary(const fs::path& archive, const fs::path& destination) {
-    return ambrell::SSZipArchive::unzipFileAtPath(archive.string(), destination.string());
-}
-
-bool infoZipInstalled() { return std::system("command -v unzip >/dev/null 2>&1") == 0; }
-
-bool unzipWithInfoZip(const fs::path& archive, const fs::path& destination) {
-    const std::string command = "unzip -q -o '" + archive.string() + "' -d '" + destination.string() + "'";
-    return std::system(command.c_str()) == 0;
-}
-
 // Each pass unpacks into a fresh folder.
-template <typename Unzip>
-void unzipLargePackage(benchmark::State& state, Unzip&& unzip) {
+void BM_UnzipLargeTilePackage(benchmark::State& state) {
     auto& package = largePackage();
     PassFolders folders(package.folder / "out");
     for (auto _ : state) {
         state.PauseTiming();
         const fs::path destination = folders.fresh();
         state.ResumeTiming();
-        if (!unzip(package.archive, destination)) {
+        if (!ambrell::SSZipArchive::unzipFileAtPath(package.archive.string(), destination.string())) {
             state.SkipWithError("extraction failed");
             break;
         }
@@ -163,96 +145,8 @@ void unzipLargePackage(benchmark::State& state, Unzip&& unzip) {
     state.counters["entries_per_s"] =
         benchmark::Counter(static_cast<double>(kLargeTileCount), benchmark::Counter::kIsIterationInvariantRate);
 }
-
-void BM_UnzipLargeTilePackage(benchmark::State& state) { unzipLargePackage(state, unzipWithLibrary); }
 BENCHMARK(BM_UnzipLargeTilePackage)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-
-// Info-ZIP's unzip as a child process, for comparison on the same archive.
-void BM_InfoZipUnzipLargeTilePackage(benchmark::State& state) {
-    if (!infoZipInstalled()) {
-        state.SkipWithError("unzip is not installed");
-        return;
-    }
-    unzipLargePackage(state, unzipWithInfoZip);
-}
-BENCHMARK(BM_InfoZipUnzipLargeTilePackage)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-
-// The library and Info-ZIP in turns, one extraction each per iteration, the
-// arm that goes first alternating, so that a load that comes and goes on the
-// machine weighs on both alike; the medians and their ratio are the figures
-// to judge by.
-void BM_LargeTilePackageInTurns(benchmark::State& state) {
-    if (!infoZipInstalled()) {
-        state.SkipWithError("unzip is not installed");
-        return;
-    }
-    auto& package = largePackage();
-    PassFolders folders(package.folder / "out");
-    std::vector<double> library;
-    std::vector<double> infoZip;
-    const auto timed = [&](auto&& unzip, std::vector<double>& times) {
-        const fs::path destination = folders.fresh();
-        const auto start = std::chrono::steady_clock::now();
-        const bool unpacked = unzip(package.archive, destination);
-        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-        return unpacked;
-    };
-    for (auto _ : state) {
-        const bool libraryFirst = library.size() % 2 == 0;
-        bool unpacked = libraryFirst ? timed(unzipWithLibrary, library) : timed(unzipWithInfoZip, infoZip);
-        unpacked = (libraryFirst ? timed(unzipWithInfoZip, infoZip) : timed(unzipWithLibrary, library)) && unpacked;
-        if (!unpacked) {
-            state.SkipWithError("extraction failed");
-            break;
-        }
-    }
-    const auto median = [](std::vector<double> values) {
-        if (values.empty()) return 0.0;
-        std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
-        return values[values.size() / 2];
-    };
-    state.counters["library_ms"] = median(library);
-    state.counters["infozip_ms"] = median(infoZip);
-}
-BENCHMARK(BM_LargeTilePackageInTurns)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-
-// Prints the library's time against Info-ZIP's, from the run in turns, after the table.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (!run.benchmark_name().starts_with("BM_LargeTilePackageInTurns")) continue;
-            // A run that stopped with an error has no figures.
-            const auto library = run.counters.find("library_ms");
-            const auto infoZip = run.counters.find("infozip_ms");
-            if (library != run.counters.end() && infoZip != run.counters.end()) {
-                library_ = library->second;
-                infoZip_ = infoZip->second;
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        if (library_ > 0 && infoZip_ > 0) {
-            // The package is unpacked within a synchronisation, whose goal is 1.3 times the bare transport.
-            std::printf("70,000 tiles, in turns: library %.1f ms, Info-ZIP %.1f ms, ratio %.2f (goal <= 1.3)\n",
-                        library_, infoZip_, library_ / infoZip_);
-        }
-    }
-
-private:
-    double library_ = 0;
-    double infoZip_ = 0;
-};
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
-}
+BENCHMARK_MAIN();
