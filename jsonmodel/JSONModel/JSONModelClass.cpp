@@ -124,11 +124,12 @@ const JSONModelClass::PathTable& JSONModelClass::pathTable(bool useClassKeyMappe
     const std::uint64_t generation = globalMapperState().generation.load(std::memory_order_acquire);
     const PathTable* table = slot.load(std::memory_order_acquire);
     if (table != nullptr && table->generation == generation) return *table;
+    // Made outside the lock: the key mappers are the app's code.
+    auto fresh = buildPathTable(useClassKeyMapper, generation);
     std::lock_guard lock(pathTablesMutex_);
     // Another thread may have made it meanwhile.
     table = slot.load(std::memory_order_acquire);
     if (table != nullptr && table->generation == generation) return *table;
-    auto fresh = buildPathTable(useClassKeyMapper, generation);
     madeTables_.push_back(fresh);
     slot.store(fresh.get(), std::memory_order_release);
     return *fresh;
