@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <exception>
 #include <functional>
@@ -29,50 +30,72 @@ const JSONModelClass& baseModelClass() {
     return instance;
 }
 
-// The object that holds a dotted path's last key; null when a step is
-// missing. `usable` turns false when a step lands on something that is not
-// an object: then the whole path is tried as one plain key instead.
-const json::object* parentOf(const json::object& object, const JSONKeyPath& keyPath, bool& usable) {
-    usable = true;
-    const json::object* current = &object;
-    for (std::size_t i = 0; i + 1 < keyPath.segments.size(); ++i) {
-        const json::value* found = current->if_contains(keyPath.segments[i]);
-        if (found == nullptr) return nullptr;
-        current = found->if_object();
-        if (current == nullptr) {
-            usable = false;
-            return nullptr;
-        }
+// The entry under `key`, tried first where `hint` says it was last time.
+const json::value* findNearHint(const json::object& object, std::string_view key, std::atomic<std::uint32_t>& hint) {
+    const std::uint32_t guess = hint.load(std::memory_order_relaxed);
+    if (guess < object.size()) {
+        const json::key_value_pair& entry = object.begin()[guess];
+        if (std::string_view(entry.key().data(), entry.key().size()) == key) return &entry.value();
     }
-    return current;
+    const auto found = object.find(key);
+    if (found == object.end()) return nullptr;
+    hint.store(static_cast<std::uint32_t>(found - object.begin()), std::memory_order_relaxed);
+    return &found->value();
 }
 
 // Looks up every property's value, resolving each shared parent object once.
 class KeyPathLookup {
 public:
-    KeyPathLookup(const json::object& object, const JSONKeyPaths& keyPaths) : object_(object) {
+    KeyPathLookup(const json::object& object, const JSONKeyPaths& keyPaths) : object_(object), keyPaths_(keyPaths) {
         if (keyPaths.parentSlots > inline_.size()) heap_.resize(keyPaths.parentSlots);
         parents_ = keyPaths.parentSlots > inline_.size() ? heap_.data() : inline_.data();
     }
 
-    const json::value* valueFor(const JSONKeyPath& keyPath) {
-        if (keyPath.segments.empty()) return object_.if_contains(keyPath.path);
+    const json::value* valueFor(std::size_t index) {
+        const JSONKeyPath& keyPath = keyPaths_.paths[index];
+        std::atomic<std::uint32_t>& hint = keyPaths_.positionHints[index];
+        if (keyPath.segments.empty()) return findNearHint(object_, keyPath.path, hint);
         Parent& parent = parents_[keyPath.parentSlot];
         if (!parent.resolved) {
-            parent.object = parentOf(object_, keyPath, parent.usable);
+            resolve(parent, keyPath);
             parent.resolved = true;
         }
         if (!parent.usable) return object_.if_contains(keyPath.path);
-        return parent.object != nullptr ? parent.object->if_contains(keyPath.segments.back()) : nullptr;
+        return parent.object != nullptr ? findNearHint(*parent.object, keyPath.segments.back(), hint) : nullptr;
     }
 
 private:
     struct Parent {
         const json::object* object = nullptr;
         bool resolved = false;
+        // False when a step lands on something that is not an object: then
+        // the whole path is tried as one plain key instead.
         bool usable = true;
     };
+
+    // The object that holds a dotted path's last key; null when a step is missing.
+    void resolve(Parent& parent, const JSONKeyPath& keyPath) {
+        std::atomic<std::uint32_t>& hint = keyPaths_.positionHints[keyPaths_.paths.size() + keyPath.parentSlot];
+        const json::object* current = &object_;
+        for (std::size_t i = 0; i + 1 < keyPath.segments.size(); ++i) {
+            const json::value* found =
+                i == 0 ? findNearHint(*current, keyPath.segments[i], hint) : current->if_contains(keyPath.segments[i]);
+            if (found == nullptr) {
+                parent.object = nullptr;
+                return;
+            }
+            current = found->if_object();
+            if (current == nullptr) {
+                parent.usable = false;
+                parent.object = nullptr;
+                return;
+            }
+        }
+        parent.object = current;
+    }
+
     const json::object& object_;
+    const JSONKeyPaths& keyPaths_;
     std::array<Parent, 8> inline_{};
     std::vector<Parent> heap_;
     Parent* parents_ = nullptr;
@@ -194,12 +217,12 @@ bool JSONModel::importDictionary(const json::value& dictionary, bool useClassKey
                                  bool checkRequired, JSONModelErrorOut error) {
     const JSONModelClass& modelClass = this->modelClass();
     const auto& properties = modelClass.properties();
-    const auto keyPaths = modelClass.keyPaths(useClassKeyMapper);
+    const JSONKeyPaths& keyPaths = modelClass.currentKeyPaths(useClassKeyMapper);
     const json::object& object = dictionary.get_object();
 
     ValueSlots values(properties.size());
-    KeyPathLookup lookup(object, *keyPaths);
-    for (std::size_t i = 0; i < properties.size(); ++i) values[i] = lookup.valueFor(keyPaths->paths[i]);
+    KeyPathLookup lookup(object, keyPaths);
+    for (std::size_t i = 0; i < properties.size(); ++i) values[i] = lookup.valueFor(i);
 
     if (checkRequired) {
         std::vector<std::string> missing;
@@ -268,7 +291,7 @@ json::object JSONModel::toDictionary() const { return toDictionaryWithKeys(std::
 json::object JSONModel::toDictionaryWithKeys(std::optional<std::span<const std::string>> propertyNames) const {
     const JSONModelClass& modelClass = this->modelClass();
     const auto& properties = modelClass.properties();
-    const auto keyPaths = modelClass.keyPaths(true);
+    const JSONKeyPaths& keyPaths = modelClass.currentKeyPaths(true);
     json::object result;
     for (std::size_t i = 0; i < properties.size(); ++i) {
         const JSONModelClassProperty& property = properties[i];
@@ -276,7 +299,7 @@ json::object JSONModel::toDictionaryWithKeys(std::optional<std::span<const std::
             std::find(propertyNames->begin(), propertyNames->end(), property.name) == propertyNames->end()) {
             continue;
         }
-        const JSONKeyPath& keyPath = keyPaths->paths[i];
+        const JSONKeyPath& keyPath = keyPaths.paths[i];
         json::object* target = &result;
         std::string_view key = keyPath.path;
         if (!keyPath.segments.empty()) {

@@ -86,45 +86,63 @@ std::string JSONModelClass::mapName(std::string_view propertyName, bool useClass
     return std::string(propertyName);
 }
 
-std::shared_ptr<const JSONKeyPaths> JSONModelClass::keyPaths(bool useClassKeyMapper) const {
+std::shared_ptr<const JSONModelClass::PathTable> JSONModelClass::buildPathTable(bool useClassKeyMapper,
+                                                                                std::uint64_t generation) const {
+    auto fresh = std::make_shared<PathTable>();
+    fresh->generation = generation;
+    auto& keyPaths = fresh->keyPaths;
+    keyPaths.paths.reserve(properties_.size());
+    std::vector<std::string> parents;
+    for (const auto& property : properties_) {
+        JSONKeyPath keyPath;
+        keyPath.path = mapName(property.name, useClassKeyMapper);
+        const auto lastDot = keyPath.path.rfind('.');
+        if (lastDot != std::string::npos) {
+            std::string_view rest = keyPath.path;
+            while (true) {
+                auto dot = rest.find('.');
+                keyPath.segments.emplace_back(rest.substr(0, dot));
+                if (dot == std::string_view::npos) break;
+                rest.remove_prefix(dot + 1);
+            }
+            const std::string parent = keyPath.path.substr(0, lastDot);
+            auto found = std::find(parents.begin(), parents.end(), parent);
+            keyPath.parentSlot = static_cast<std::size_t>(found - parents.begin());
+            if (found == parents.end()) parents.push_back(parent);
+        }
+        keyPaths.paths.push_back(std::move(keyPath));
+    }
+    keyPaths.parentSlots = parents.size();
+    const std::size_t hints = keyPaths.paths.size() + keyPaths.parentSlots;
+    keyPaths.positionHints = std::make_unique<std::atomic<std::uint32_t>[]>(hints);
+    for (std::size_t i = 0; i < hints; ++i) keyPaths.positionHints[i].store(0, std::memory_order_relaxed);
+    return fresh;
+}
+
+const JSONModelClass::PathTable& JSONModelClass::pathTable(bool useClassKeyMapper) const {
     auto& slot = pathTables_[useClassKeyMapper ? 1 : 0];
     const std::uint64_t generation = globalMapperState().generation.load(std::memory_order_acquire);
-    std::shared_ptr<const PathTable> table;
-    {
-        std::lock_guard lock(pathTablesMutex_);
-        table = slot;
-    }
-    if (!table || table->generation != generation) {
-        auto fresh = std::make_shared<PathTable>();
-        fresh->generation = generation;
-        auto& keyPaths = fresh->keyPaths;
-        keyPaths.paths.reserve(properties_.size());
-        std::vector<std::string> parents;
-        for (const auto& property : properties_) {
-            JSONKeyPath keyPath;
-            keyPath.path = mapName(property.name, useClassKeyMapper);
-            const auto lastDot = keyPath.path.rfind('.');
-            if (lastDot != std::string::npos) {
-                std::string_view rest = keyPath.path;
-                while (true) {
-                    auto dot = rest.find('.');
-                    keyPath.segments.emplace_back(rest.substr(0, dot));
-                    if (dot == std::string_view::npos) break;
-                    rest.remove_prefix(dot + 1);
-                }
-                const std::string parent = keyPath.path.substr(0, lastDot);
-                auto found = std::find(parents.begin(), parents.end(), parent);
-                keyPath.parentSlot = static_cast<std::size_t>(found - parents.begin());
-                if (found == parents.end()) parents.push_back(parent);
-            }
-            keyPaths.paths.push_back(std::move(keyPath));
-        }
-        keyPaths.parentSlots = parents.size();
-        table = fresh;
-        std::lock_guard lock(pathTablesMutex_);
-        slot = table;
-    }
-    return std::shared_ptr<const JSONKeyPaths>(table, &table->keyPaths);
+    const PathTable* table = slot.load(std::memory_order_acquire);
+    if (table != nullptr && table->generation == generation) return *table;
+    // Made outside the lock: the key mappers are the app's code.
+    auto fresh = buildPathTable(useClassKeyMapper, generation);
+    std::lock_guard lock(pathTablesMutex_);
+    // Another thread may have made it meanwhile.
+    table = slot.load(std::memory_order_acquire);
+    if (table != nullptr && table->generation == generation) return *table;
+    madeTables_.push_back(fresh);
+    slot.store(fresh.get(), std::memory_order_release);
+    return *fresh;
+}
+
+const JSONKeyPaths& JSONModelClass::currentKeyPaths(bool useClassKeyMapper) const {
+    return pathTable(useClassKeyMapper).keyPaths;
+}
+
+std::shared_ptr<const JSONKeyPaths> JSONModelClass::keyPaths(bool useClassKeyMapper) const {
+    // The class keeps the table: the share owns nothing.
+    return std::shared_ptr<const JSONKeyPaths>(std::shared_ptr<const JSONKeyPaths>(),
+                                               &currentKeyPaths(useClassKeyMapper));
 }
 
 void JSONModelClass::setGlobalKeyMapper(std::shared_ptr<const JSONKeyMapper> mapper) {

@@ -111,6 +111,12 @@ struct JSONKeyPath {
 struct JSONKeyPaths {
     std::vector<JSONKeyPath> paths;
     std::size_t parentSlots = 0;
+    // Where each path's last key (paths[i]) and each parent slot's first key
+    // (paths.size() + slot) were last found in their object. The elements of
+    // a document list their keys in the same order, so the next element's key
+    // is mostly where the last one's was: one comparison instead of a search.
+    // Only a guess, checked before use, so threads may overwrite each other's.
+    std::unique_ptr<std::atomic<std::uint32_t>[]> positionHints;
 };
 
 // The per-class table: every mapped property of a model class and the class's
@@ -141,6 +147,9 @@ public:
     // The key path of every property, in property order, under the key
     // mappers in force; recomputed only when the global key mapper changes.
     [[nodiscard]] std::shared_ptr<const JSONKeyPaths> keyPaths(bool useClassKeyMapper) const;
+    // The same without taking a share: a table, once made, lives as long as
+    // its class. Imports ask for it once per element, so it takes no lock.
+    [[nodiscard]] const JSONKeyPaths& currentKeyPaths(bool useClassKeyMapper) const;
 
     // The process-wide key mapper applied after (or instead of) each class's own.
     static void setGlobalKeyMapper(std::shared_ptr<const JSONKeyMapper> mapper);
@@ -151,6 +160,9 @@ private:
         std::uint64_t generation = 0;
         JSONKeyPaths keyPaths;
     };
+    [[nodiscard]] const PathTable& pathTable(bool useClassKeyMapper) const;
+    [[nodiscard]] std::shared_ptr<const PathTable> buildPathTable(bool useClassKeyMapper,
+                                                                  std::uint64_t generation) const;
 
     std::string name_;
     std::vector<JSONModelClassProperty> properties_;
@@ -159,10 +171,13 @@ private:
     std::optional<std::string> indexName_;
     const JSONModelClassProperty* indexProperty_ = nullptr;
     Factory factory_;
-    // Guarded by pathTablesMutex_: libstdc++'s atomic<shared_ptr> is not
-    // something ThreadSanitizer can follow, and the lock is uncontended.
+    // The tables in force, read without a lock. Every table made is kept in
+    // madeTables_ (guarded by pathTablesMutex_), so that a reader still
+    // holding one never sees it freed; a new one is made only when the global
+    // key mapper changes, which an app does a handful of times at most.
+    mutable std::atomic<const PathTable*> pathTables_[2] = {nullptr, nullptr};
     mutable std::mutex pathTablesMutex_;
-    mutable std::shared_ptr<const PathTable> pathTables_[2];
+    mutable std::vector<std::shared_ptr<const PathTable>> madeTables_;
 };
 
 namespace detail {

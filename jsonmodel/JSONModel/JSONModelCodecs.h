@@ -453,13 +453,21 @@ JSONExportState writeElement(const E& element, json::value& out) {
     return JSONExportState::value;
 }
 
-// Reads one element of a collection of values: "none" leaves the element empty.
-template <typename E>
-bool readElement(E& out, const json::value& value, JSONImportContext& context, std::string_view component) {
+// Reads one element of a collection of values: "none" leaves the element
+// empty. The element's place in the key path (an index or an entry's key) is
+// only spelled out when it fails.
+template <typename E, typename Place>
+bool readElement(E& out, const json::value& value, JSONImportContext& context, const Place& place) {
     switch (Codec<E>::read(out, value, context)) {
         case ReadResult::value: return true;
         case ReadResult::none: out = E{}; return true;
-        case ReadResult::failure: prependToError(context, component); return false;
+        case ReadResult::failure:
+            if constexpr (std::is_same_v<Place, std::size_t>) {
+                prependToError(context, indexComponent(place));
+            } else {
+                prependToError(context, place);
+            }
+            return false;
     }
     return false;
 }
@@ -515,7 +523,7 @@ struct Codec<std::vector<E, A>> {
             elements.reserve(array->size());
             for (std::size_t i = 0; i < array->size(); ++i) {
                 E element{};
-                if (!readElement(element, (*array)[i], context, indexComponent(i))) return ReadResult::failure;
+                if (!readElement(element, (*array)[i], context, i)) return ReadResult::failure;
                 elements.push_back(std::move(element));
             }
             out = std::move(elements);
@@ -541,7 +549,7 @@ struct Codec<std::set<E, C, A>> {
         std::set<E, C, A> elements;
         for (std::size_t i = 0; i < array->size(); ++i) {
             E element{};
-            if (!readElement(element, (*array)[i], context, indexComponent(i))) return ReadResult::failure;
+            if (!readElement(element, (*array)[i], context, i)) return ReadResult::failure;
             elements.insert(std::move(element));
         }
         out = std::move(elements);

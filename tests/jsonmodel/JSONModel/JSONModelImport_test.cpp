@@ -71,6 +71,37 @@ TEST(NullHandlingTest, OptionalMissingOrNullKeepsThePreviousValueAndIgnoredMembe
     EXPECT_EQ(std::tie(venue->hits, venue->kind), std::tuple(0, "venue"));
 }
 
+// Each class remembers where its keys were last found; elements whose keys
+// come in another order, or that lack some, and a subclass reading the same
+// names, must read exactly what a fresh search finds.
+TEST(KeyLookupTest, ElementsInAnyKeyOrderAndClassesSharingNamesReadTheirOwnValues) {
+    auto building = imported<Building>(R"({"buildingId": "b", "rooms": [
+        {"id": "1", "properties": {"name": "a"}, "floor": 1},
+        {"floor": 2, "properties": {"x": 0, "name": "b"}, "id": "2"},
+        {"properties": {"name": "c"}, "id": "3"},
+        {"id": "4", "properties": 5, "properties.name": "d", "floor": 4},
+        {"id": "5", "properties": {"name": "e"}, "floor": 5}]})");
+    ASSERT_TRUE(building);
+    ASSERT_EQ(building->rooms.size(), 5U);
+    const std::vector<std::tuple<std::string, std::string, std::optional<double>>> expected = {
+        {"1", "a", 1}, {"2", "b", 2}, {"3", "c", std::nullopt}, {"4", "d", 4}, {"5", "e", 5}};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const auto& room = *building->rooms[i];
+        EXPECT_EQ(std::tie(room.locationId, room.name, room.floor), expected[i]) << "room " << i;
+    }
+
+    // Room shares Location's names and key mapper but reads its name as a number.
+    auto room = imported<Room>(R"({"floor": 3, "properties": {"name": 12}, "id": "r", "roomNumber": "12a"})");
+    ASSERT_TRUE(room);
+    EXPECT_EQ(std::tie(room->locationId, room->name, room->floor, room->roomNumber),
+              std::tuple("r", 12, std::optional<double>(3), std::optional<std::string>("12a")));
+    auto location = imported<Location>(R"({"id": "l", "properties": {"name": "12"}})");
+    ASSERT_TRUE(location);
+    EXPECT_EQ(std::tie(location->locationId, location->name, location->floor),
+              std::tuple("l", "12", std::optional<double>()));
+    expectFailureAt<Location>(R"({"properties": {"name": "n"}, "id": "l", "floor": [1], "extra": 1})", "floor");
+}
+
 // ---- nested failures and their key paths
 
 TEST(NestedFailureTest, OptionalNestedModelThatFailsIsSkipped) {
