@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "platform/runtime/ThreadPool.h"
 
@@ -72,7 +73,14 @@ void spreadOverPool(std::size_t count, std::size_t grain,
     }
     shared->runSome();
     shared->waitForAll();
-    if (shared->failure) std::rethrow_exception(shared->failure);
+    // Taken out of the shared state, which a late helper may be the one to
+    // destroy, while the caller's handler still reads the exception.
+    std::exception_ptr failure;
+    {
+        std::lock_guard lock(shared->failureMutex);
+        failure = std::exchange(shared->failure, nullptr);
+    }
+    if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace ambrell::platform
