@@ -17,11 +17,13 @@
 
 #include "Ambrell/CVLog.h"
 #include "core/CVQueryConversion.h"
+#include "data/AmbrellLegacy.h"
 #include "data/CVLocationInternal.h"
 #include "data/CVLocationSourceIndex.h"
 #include "foundation/CVInternalStringUtils.h"
 #include "foundation/CVTextCase.h"
 #include "platform/runtime/Actor.h"
+#include "platform/runtime/SpreadOverPool.h"
 
 namespace ambrell {
 
@@ -29,6 +31,9 @@ namespace {
 
 constexpr std::string_view kUpdateOperation = "-[CVLocationService onLocationsUpdate:source:]";
 constexpr std::string_view kQueryOperation = "-[CVLocationService locationsForQuery:filter:]";
+
+// Enough records to pay for handing them to another thread.
+constexpr std::size_t kRecordsPerRange = 256;
 
 platform::Actor& actor() { return platform::LocationServiceActor::shared(); }
 
@@ -223,39 +228,56 @@ bool CVLocationService::isRegistered(const std::shared_ptr<CVLocationSource>& so
 std::unordered_set<const CVLocation*> CVLocationService::ingest(
     const std::vector<std::shared_ptr<CVLocation>>& locations) {
     std::vector<std::shared_ptr<CVLocationInternal>> ours;
-    std::vector<AXLocation> records;
     ours.reserve(locations.size());
-    records.reserve(locations.size());
+    for (const auto& location : locations) {
+        if (auto internal = std::dynamic_pointer_cast<CVLocationInternal>(location))
+            ours.push_back(std::move(internal));
+    }
+    // A record is built from its own location alone, so a large batch's are
+    // built on several threads; their ids are then claimed in batch order.
+    std::vector<AXLocation> records(ours.size());
+    const std::string language = AmbrellLegacy::getLanguage();
+    platform::spreadOverPool(ours.size(), kRecordsPerRange, [&](std::size_t first, std::size_t end) {
+        for (std::size_t index = first; index < end; ++index) records[index] = ours[index]->axLocation(language);
+    });
     // Engine id to location id of the records of this batch, which the map
     // does not hold yet.
-    std::unordered_map<std::int32_t, std::string> batch;
-    for (const auto& location : locations) {
-        auto internal = std::dynamic_pointer_cast<CVLocationInternal>(location);
-        if (!internal) continue;
-        auto record = internal->axLocation();
-        record.locationId = claimEngineId(internal->locationId, batch);
-        batch.try_emplace(record.locationId, internal->locationId);
-        records.push_back(std::move(record));
-        ours.push_back(std::move(internal));
+    std::unordered_map<std::int32_t, std::string_view> batch;
+    batch.reserve(ours.size());
+    std::vector<std::int32_t> ids(ours.size());
+    for (std::size_t index = 0; index < ours.size(); ++index) {
+        // The record's id is the hash of the location's id.
+        const auto id = claimEngineId(ours[index]->locationId, records[index].locationId, batch);
+        batch.try_emplace(id, ours[index]->locationId);
+        records[index].locationId = id;
+        ids[index] = id;
     }
-    const auto refusedIds = engine_.addOrUpdateLocations(records);
+    const auto refusedIds = engine_.addOrUpdateLocations(std::move(records));
     const std::unordered_set<std::int32_t> refused(refusedIds.begin(), refusedIds.end());
 
     std::vector<std::string> refusedNames;
     std::unordered_set<const CVLocation*> left;
+    // The map takes the batch in one write at the end; until then, the ids
+    // taken so far count as held (collected only once a record is refused).
+    std::vector<std::pair<std::int32_t, std::shared_ptr<CVLocation>>> taken;
+    taken.reserve(ours.size());
+    std::unordered_set<std::int32_t> takenIds;
+    std::size_t noted = 0;
     for (std::size_t index = 0; index < ours.size(); ++index) {
         const auto& location = ours[index];
-        const auto id = records[index].locationId;
+        const auto id = ids[index];
         if (refused.contains(id)) {
             refusedNames.push_back(location->locationId);
             left.insert(location.get());
             // An id given for this record alone is free again; one the
             // location is already stored under stays.
-            if (!locationMap_.getValue(id).has_value()) releaseEngineId(location->locationId);
+            for (; noted < taken.size(); ++noted) takenIds.insert(taken[noted].first);
+            if (!takenIds.contains(id) && !locationMap_.getValue(id).has_value()) releaseEngineId(location->locationId);
             continue;
         }
-        locationMap_.setValue(location, id);
+        taken.emplace_back(id, location);
     }
+    locationMap_.setValues(std::move(taken));
     if (!refusedNames.empty()) {
         CVLog::core().error("{} [E] The search engine refused {} location(s), which are not searchable: {}",
                             kUpdateOperation, refusedNames.size(), fmt::join(refusedNames, ", "));
@@ -280,23 +302,26 @@ void CVLocationService::remove(const std::vector<std::string>& locationIds) {
     engine_.removeLocationsWithIds(ids);
 }
 
-std::int32_t CVLocationService::engineIdOf(const std::string& locationId) const {
-    {
-        std::lock_guard lock(probedMutex_);
-        if (!probedIds_.empty()) {
-            if (const auto found = probedIds_.find(lowercasedText(locationId)); found != probedIds_.end()) {
-                return found->second;
-            }
+std::optional<std::int32_t> CVLocationService::probedIdOf(const std::string& locationId) const {
+    std::lock_guard lock(probedMutex_);
+    if (!probedIds_.empty()) {
+        if (const auto found = probedIds_.find(lowercasedText(locationId)); found != probedIds_.end()) {
+            return found->second;
         }
     }
+    return std::nullopt;
+}
+
+std::int32_t CVLocationService::engineIdOf(const std::string& locationId) const {
+    if (const auto probed = probedIdOf(locationId)) return *probed;
     return CVInternalStringUtils::hashOf(locationId);
 }
 
-std::int32_t CVLocationService::claimEngineId(const std::string& locationId,
-                                              const std::unordered_map<std::int32_t, std::string>& batch) {
-    const auto id = engineIdOf(locationId);
+std::int32_t CVLocationService::claimEngineId(const std::string& locationId, std::int32_t hash,
+                                              const std::unordered_map<std::int32_t, std::string_view>& batch) {
+    const auto id = probedIdOf(locationId).value_or(hash);
     const auto holder = [&](std::int32_t engineId) -> std::optional<std::string> {
-        if (const auto claimed = batch.find(engineId); claimed != batch.end()) return claimed->second;
+        if (const auto claimed = batch.find(engineId); claimed != batch.end()) return std::string(claimed->second);
         if (const auto held = locationMap_.getValue(engineId); held && *held) return (*held)->getLocationId();
         return std::nullopt;
     };

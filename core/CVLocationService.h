@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -118,10 +120,13 @@ private:
     void submit(Change change);
 
     // All on LocationServiceActor.
-    // The engine id for the location, given to it now when its hash is
-    // taken by another location (held, or earlier in the same batch).
-    std::int32_t claimEngineId(const std::string& locationId,
-                               const std::unordered_map<std::int32_t, std::string>& batch);
+    // The engine id for the location, whose id hashes to `hash`, given to it
+    // now when the hash is taken by another location (held, or earlier in
+    // the same batch).
+    std::int32_t claimEngineId(const std::string& locationId, std::int32_t hash,
+                               const std::unordered_map<std::int32_t, std::string_view>& batch);
+    // The engine id given to the location in place of its hash, if any.
+    [[nodiscard]] std::optional<std::int32_t> probedIdOf(const std::string& locationId) const;
     void releaseEngineId(const std::string& locationId);
     [[nodiscard]] bool isRegistered(const std::shared_ptr<CVLocationSource>& source) const;
     // Changes of registered sources to the store, then to the observers.

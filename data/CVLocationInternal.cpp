@@ -303,10 +303,11 @@ std::int32_t CVLocationInternal::axParentId() const {
     return CVInternalStringUtils::hashOf(parent ? std::optional<std::string_view>(*parent) : std::nullopt);
 }
 
-AXLocation CVLocationInternal::axLocation() const {
+AXLocation CVLocationInternal::axLocation() const { return axLocation(AmbrellLegacy::getLanguage()); }
+
+AXLocation CVLocationInternal::axLocation(const std::string& language) const {
     const auto now = static_cast<double>(
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
-    const std::string language = AmbrellLegacy::getLanguage();
 
     std::vector<AXTextProperty> properties;
     properties.reserve(2 + fields.size());

@@ -166,6 +166,9 @@ public:
     [[nodiscard]] std::int32_t axParentId() const override;
     // A new search-engine record of the location as it is now.
     [[nodiscard]] AXLocation axLocation() const;
+    // The same with its texts in `language`, for a batch that reads the
+    // content language once.
+    [[nodiscard]] AXLocation axLocation(const std::string& language) const;
 
     // Derived locations. The copy keeps identity, names, texts, type,
     // categories, fields, status, polygon and position (and so the floor);

@@ -36,6 +36,14 @@ public:
         contents_.insert_or_assign(std::move(key), std::move(value));
     }
 
+    // setValue for each pair in order, as one write: a bulk load takes the
+    // lock once and, into an empty dictionary, makes its room once.
+    void setValues(std::vector<std::pair<Key, Value>> entries) {
+        std::unique_lock lock(mutex_);
+        if (contents_.empty()) contents_.reserve(entries.size());
+        for (auto& [key, value] : entries) contents_.insert_or_assign(std::move(key), std::move(value));
+    }
+
     // Stores the value only when the key holds none, as one write: a value
     // another thread stores meanwhile is never replaced. True when stored.
     bool setValueIfAbsent(Value value, const Key& key) {

@@ -6,6 +6,7 @@
 #include "Source/AXCommon/AXPropertyKeys.h"
 #include "Source/AXCommon/AXSearchText.h"
 #include "Source/AXCommon/AXTokenIndex.h"
+#include "platform/runtime/SpreadOverPool.h"
 
 #include <boost/iterator/function_output_iterator.hpp>
 
@@ -19,6 +20,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 
@@ -179,16 +181,21 @@ struct AXLocationService::Impl {
         return static_cast<double>(std::round(fields.altitude));
     }
 
-    SearchTexts searchTexts(const AXLocation& location) {
+    // The words of a location's texts, each under the key of its text.
+    // keyOf(index, property) gives a property's key and whether it is the
+    // name; aliasKey() the key of the aliases. Throws std::invalid_argument
+    // for text that is not UTF-8.
+    template <class KeyOf, class AliasKey>
+    static SearchTexts textsOf(const AXLocation& location, KeyOf&& keyOf, AliasKey&& aliasKey) {
         SearchTexts texts;
-        std::string currentKey;
+        std::string_view currentKey;
         try {
-            for (const auto& property : location.properties) {
+            for (std::size_t index = 0; index < location.properties.size(); ++index) {
+                const auto& property = location.properties[index];
                 currentKey = property.key;
-                const std::string folded = axsearch::foldedKey(property.key);
-                const KeyId key = keys.intern(folded);
+                const auto [key, isName] = keyOf(index, property);
                 auto tokens = axsearch::searchTokens(property.value);
-                if (folded == axsearch::kNameKey && !tokens.empty()) {
+                if (isName && !tokens.empty()) {
                     texts.foldedNames.push_back(joined(tokens));
                 }
                 for (auto& token : tokens) {
@@ -196,22 +203,32 @@ struct AXLocationService::Impl {
                 }
             }
             currentKey = axsearch::kAliasesKey;
-            const KeyId aliasKey = keys.intern(axsearch::kAliasesKey);
+            const KeyId key = aliasKey();
             for (const auto& alias : location.aliases) {
                 for (auto& token : axsearch::searchTokens(alias)) {
-                    texts.terms.push_back({std::move(token), aliasKey});
+                    texts.terms.push_back({std::move(token), key});
                 }
             }
         } catch (const std::invalid_argument&) {
             throw std::invalid_argument("AXLocation " + std::to_string(location.locationId) + ": text of \"" +
-                                        currentKey + "\" is not valid UTF-8");
+                                        std::string(currentKey) + "\" is not valid UTF-8");
         }
         std::sort(texts.terms.begin(), texts.terms.end());
         texts.terms.erase(std::unique(texts.terms.begin(), texts.terms.end()), texts.terms.end());
         return texts;
     }
 
-    void insertNew(const AXLocation& location, SearchTexts texts, bool maintainTree) {
+    SearchTexts searchTexts(const AXLocation& location) {
+        return textsOf(
+            location,
+            [this](std::size_t /*index*/, const AXTextProperty& property) {
+                const std::string folded = axsearch::foldedKey(property.key);
+                return std::pair<KeyId, bool>(keys.intern(folded), folded == axsearch::kNameKey);
+            },
+            [this] { return keys.intern(axsearch::kAliasesKey); });
+    }
+
+    void insertNew(AXLocation location, SearchTexts texts, bool maintainTree) {
         if (entries.size() >= std::numeric_limits<Slot>::max()) {
             throw std::length_error("AXLocationService holds too many locations");
         }
@@ -219,15 +236,16 @@ struct AXLocationService::Impl {
         const auto box = axgeo::AXBox::fromBounds(location.geometry.bounds);
         words.add(slot, texts.terms);
         fields.push_back({axsearch::AXFilterFields::of(location), true, nameBits(texts.foldedNames)});
-        entries.push_back({location, box, std::move(texts.terms), std::move(texts.foldedNames), true});
-        slotById.emplace(location.locationId, slot);
+        const auto id = location.locationId;
+        entries.push_back({std::move(location), box, std::move(texts.terms), std::move(texts.foldedNames), true});
+        slotById.emplace(id, slot);
         if (maintainTree) {
             tree.insert(treeValue(box, fields.back().fields, slot));
         }
         ++liveCount;
     }
 
-    void replace(Slot slot, const AXLocation& location, std::optional<SearchTexts> texts, bool maintainTree) {
+    void replace(Slot slot, AXLocation location, std::optional<SearchTexts> texts, bool maintainTree) {
         Entry& entry = entries[slot];
         if (!sameTexts(entry.location, location)) {
             // Texts of a location already stored once were valid, so this
@@ -249,7 +267,7 @@ struct AXLocationService::Impl {
             tree.insert(treeValue(box, newFields, slot));
         }
         entry.box = box;
-        entry.location = location;
+        entry.location = std::move(location);
         fields[slot].fields = newFields;
     }
 
@@ -464,6 +482,126 @@ struct AXLocationService::Impl {
         }
         return ranked;
     }
+
+    // `owned`, when given, is `locations` itself, whose records may be moved
+    // into the store rather than copied.
+    std::vector<std::int32_t> addOrUpdate(const std::vector<AXLocation>& locations, std::vector<AXLocation>* owned) {
+        // Check and tokenise everything before touching the store, so a refused
+        // record changes nothing and the others still go in.
+        enum Step : char { tokenise, unchanged, refusedGeometry };
+        std::vector<Step> steps(locations.size(), tokenise);
+        // The keys are interned here, one location after the other as they come,
+        // so that a key's number does not hang on which thread met it first; the
+        // texts are then tokenised on several threads.
+        struct PropertyKey {
+            KeyId id = 0;
+            bool isName = false;
+            bool valid = false;
+        };
+        std::vector<PropertyKey> propertyKeys;
+        std::vector<std::size_t> firstPropertyKey(locations.size() + 1, 0);
+        std::unordered_map<std::string_view, PropertyKey> keyBySpelling;
+        std::optional<KeyId> aliasKey;
+        for (std::size_t i = 0; i < locations.size(); ++i) {
+            const auto& location = locations[i];
+            firstPropertyKey[i] = propertyKeys.size();
+            try {
+                validateGeometry(location);
+            } catch (const std::invalid_argument&) {
+                steps[i] = refusedGeometry;
+                continue;
+            }
+            const auto existing = slotById.find(location.locationId);
+            if (existing != slotById.end() && sameTexts(entries[existing->second].location, location)) {
+                steps[i] = unchanged;  // unchanged texts need no new words
+                continue;
+            }
+            for (const auto& property : location.properties) {
+                auto [known, isNew] = keyBySpelling.try_emplace(property.key);
+                if (isNew) {
+                    try {
+                        const std::string folded = axsearch::foldedKey(property.key);
+                        known->second = {keys.intern(folded), folded == axsearch::kNameKey, true};
+                    } catch (const std::invalid_argument&) {
+                        // Left invalid: the location is refused when its texts are read.
+                    }
+                }
+                propertyKeys.push_back(known->second);
+            }
+            if (!aliasKey) {
+                aliasKey = keys.intern(axsearch::kAliasesKey);
+            }
+        }
+        firstPropertyKey[locations.size()] = propertyKeys.size();
+
+        std::vector<std::optional<SearchTexts>> prepared(locations.size());
+        std::vector<char> accepted(locations.size(), 1);
+        // A few hundred locations make a range: enough work to pay for handing it to another thread.
+        constexpr std::size_t kLocationsPerRange = 256;
+        platform::spreadOverPool(locations.size(), kLocationsPerRange, [&](std::size_t first, std::size_t end) {
+            for (std::size_t i = first; i < end; ++i) {
+                if (steps[i] == refusedGeometry) {
+                    accepted[i] = 0;
+                } else if (steps[i] == tokenise) {
+                    try {
+                        const PropertyKey* ownKeys = propertyKeys.data() + firstPropertyKey[i];
+                        prepared[i] = Impl::textsOf(
+                            locations[i],
+                            [ownKeys](std::size_t index, const AXTextProperty& /*property*/) {
+                                if (!ownKeys[index].valid) {
+                                    throw std::invalid_argument("property key is not valid UTF-8");
+                                }
+                                return std::pair<KeyId, bool>(ownKeys[index].id, ownKeys[index].isName);
+                            },
+                            [&aliasKey] { return *aliasKey; });
+                    } catch (const std::invalid_argument&) {
+                        accepted[i] = 0;
+                    }
+                }
+            }
+        });
+        std::vector<std::int32_t> refused;
+        for (std::size_t i = 0; i < locations.size(); ++i) {
+            if (accepted[i] == 0) {
+                refused.push_back(locations[i].locationId);
+            }
+        }
+
+        const bool maintainTree = !tree.empty() || locations.size() < 64;
+        // A first load knows its size; a later batch, often of a location or
+        // two, must not cut the stores' growth short.
+        if (entries.empty()) {
+            entries.reserve(locations.size());
+            fields.reserve(locations.size());
+            slotById.reserve(locations.size());
+        }
+        try {
+            for (std::size_t i = 0; i < locations.size(); ++i) {
+                if (!accepted[i]) {
+                    continue;
+                }
+                AXLocation location = owned != nullptr ? std::move((*owned)[i]) : locations[i];
+                const auto existing = slotById.find(location.locationId);
+                if (existing == slotById.end()) {
+                    auto texts = prepared[i] ? std::move(*prepared[i]) : searchTexts(location);
+                    insertNew(std::move(location), std::move(texts), maintainTree);
+                } else {
+                    replace(existing->second, std::move(location), std::move(prepared[i]), maintainTree);
+                }
+            }
+        } catch (...) {
+            // Only running out of memory gets here; whatever went in must at
+            // least be found by bounds.
+            if (!maintainTree) {
+                rebuildTree();
+            }
+            throw;
+        }
+        if (!maintainTree) {
+            rebuildTree();
+        }
+        return refused;
+    }
 };
 
 AXLocationService AXLocationService::create() { return AXLocationService(); }
@@ -474,57 +612,11 @@ AXLocationService& AXLocationService::operator=(AXLocationService&&) noexcept = 
 AXLocationService::~AXLocationService() = default;
 
 std::vector<std::int32_t> AXLocationService::addOrUpdateLocations(const std::vector<AXLocation>& locations) {
-    // Check and tokenise everything before touching the store, so a refused
-    // record changes nothing and the others still go in.
-    std::vector<std::optional<SearchTexts>> prepared;
-    std::vector<bool> accepted(locations.size(), true);
-    std::vector<std::int32_t> refused;
-    prepared.reserve(locations.size());
-    for (std::size_t i = 0; i < locations.size(); ++i) {
-        const auto& location = locations[i];
-        try {
-            validateGeometry(location);
-            const auto existing = impl_->slotById.find(location.locationId);
-            if (existing != impl_->slotById.end() && sameTexts(impl_->entries[existing->second].location, location)) {
-                prepared.emplace_back();  // unchanged texts need no new words
-            } else {
-                prepared.emplace_back(impl_->searchTexts(location));
-            }
-        } catch (const std::invalid_argument&) {
-            prepared.emplace_back();
-            accepted[i] = false;
-            refused.push_back(location.locationId);
-        }
-    }
+    return impl_->addOrUpdate(locations, nullptr);
+}
 
-    // A first load goes in as one packed tree instead of box by box.
-    const bool maintainTree = !impl_->tree.empty() || locations.size() < 64;
-    try {
-        for (std::size_t i = 0; i < locations.size(); ++i) {
-            if (!accepted[i]) {
-                continue;
-            }
-            const auto& location = locations[i];
-            const auto existing = impl_->slotById.find(location.locationId);
-            if (existing == impl_->slotById.end()) {
-                impl_->insertNew(location, prepared[i] ? std::move(*prepared[i]) : impl_->searchTexts(location),
-                                 maintainTree);
-            } else {
-                impl_->replace(existing->second, location, std::move(prepared[i]), maintainTree);
-            }
-        }
-    } catch (...) {
-        // Only running out of memory gets here; whatever went in must at
-        // least be found by bounds.
-        if (!maintainTree) {
-            impl_->rebuildTree();
-        }
-        throw;
-    }
-    if (!maintainTree) {
-        impl_->rebuildTree();
-    }
-    return refused;
+std::vector<std::int32_t> AXLocationService::addOrUpdateLocations(std::vector<AXLocation>&& locations) {
+    return impl_->addOrUpdate(locations, &locations);
 }
 
 void AXLocationService::removeLocationsWithIds(const std::vector<std::int32_t>& locationIds) {

@@ -30,8 +30,12 @@ public:
     // non-finite coordinate or altitude is refused: it is neither added nor
     // does it replace the stored location of its id, while the rest of the
     // batch goes in. Returns the ids of the refused locations, in batch order
-    // (empty when everything went in).
+    // (empty when everything went in). A large batch is tokenised on the
+    // shared thread pool's threads besides the caller's; the store is the
+    // same as one thread would build.
     std::vector<std::int32_t> addOrUpdateLocations(const std::vector<AXLocation>& locations);
+    // The same, taking the records over rather than copying them.
+    std::vector<std::int32_t> addOrUpdateLocations(std::vector<AXLocation>&& locations);
     // Unknown ids are ignored.
     void removeLocationsWithIds(const std::vector<std::int32_t>& locationIds);
     void removeAllLocations();

@@ -1,10 +1,9 @@
 #include "Source/AXCommon/AXSearchText.h"
 
-#include <boost/algorithm/string/classification.hpp>
-#include <boost/algorithm/string/split.hpp>
 #include <utf8proc.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
@@ -12,7 +11,44 @@
 namespace ambrell::axsearch {
 namespace {
 
-constexpr const char* kWordSeparators = " \t\r\n,.;:!?()[]{}\"'/\\-_&+";
+constexpr std::string_view kWordSeparators = " \t\r\n,.;:!?()[]{}\"'/\\-_&+";
+
+// Separators are ASCII, so no byte of a multi-byte UTF-8 sequence is one and
+// folded text splits byte by byte.
+constexpr std::array<bool, 256> kIsWordSeparator = [] {
+    std::array<bool, 256> table{};
+    for (const char c : kWordSeparators) {
+        table[static_cast<unsigned char>(c)] = true;
+    }
+    return table;
+}();
+
+bool isWordSeparator(char c) { return kIsWordSeparator[static_cast<unsigned char>(c)]; }
+
+// Every word of the text, in order, lower-cased as it is copied when the
+// text is not folded yet (plain ASCII needs nothing else).
+void appendWords(std::string_view text, bool lowerCase, std::vector<std::string>& words) {
+    std::size_t at = 0;
+    while (at < text.size()) {
+        while (at < text.size() && isWordSeparator(text[at])) {
+            ++at;
+        }
+        const std::size_t start = at;
+        while (at < text.size() && !isWordSeparator(text[at])) {
+            ++at;
+        }
+        if (at > start) {
+            std::string& word = words.emplace_back(text.substr(start, at - start));
+            if (lowerCase) {
+                for (char& c : word) {
+                    if (c >= 'A' && c <= 'Z') {
+                        c = static_cast<char>(c - 'A' + 'a');
+                    }
+                }
+            }
+        }
+    }
+}
 
 bool isAscii(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -52,11 +88,13 @@ std::string foldedSearchText(std::string_view text) {
 }
 
 std::vector<std::string> searchTokens(std::string_view text) {
-    const std::string folded = foldedSearchText(text);
     std::vector<std::string> tokens;
-    boost::algorithm::split(tokens, folded, boost::algorithm::is_any_of(kWordSeparators),
-                            boost::algorithm::token_compress_on);
-    std::erase_if(tokens, [](const std::string& token) { return token.empty(); });
+    // Split first and lower-cased word by word: plain ASCII needs no folded copy.
+    if (isAscii(text)) {
+        appendWords(text, true, tokens);
+    } else {
+        appendWords(foldedSearchText(text), false, tokens);
+    }
     return tokens;
 }
 

@@ -21,9 +21,12 @@ void AXTokenIndex::add(Slot slot, const std::vector<Term>& terms) {
     assert(handles.empty());
     handles.reserve(terms.size());
     for (const Term& term : terms) {
-        auto word = postings_.lower_bound(term.token);
-        if (word == postings_.end() || word->first != term.token) {
-            word = postings_.emplace_hint(word, term.token, std::vector<Posting>{});
+        auto word = postings_.end();
+        if (const auto known = byWord_.find(term.token); known != byWord_.end()) {
+            word = known->second;
+        } else {
+            word = postings_.emplace(term.token, std::vector<Posting>{}).first;
+            byWord_.emplace(word->first, word);
         }
         const auto ordinal = static_cast<std::uint32_t>(handles.size());
         handles.push_back({word, static_cast<std::uint32_t>(word->second.size())});
@@ -44,6 +47,7 @@ void AXTokenIndex::remove(Slot slot) {
         handles_[moved.slot][moved.ordinal].position = handle.position;
         list.pop_back();
         if (list.empty()) {
+            byWord_.erase(handle.word->first);
             postings_.erase(handle.word);
         }
     }
@@ -64,6 +68,7 @@ std::size_t AXTokenIndex::postingCount(std::string_view prefix, std::size_t limi
 }
 
 void AXTokenIndex::clear() {
+    byWord_.clear();
     postings_.clear();
     handles_.clear();
 }

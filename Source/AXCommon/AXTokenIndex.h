@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace ambrell::axsearch {
@@ -30,6 +31,14 @@ struct Term {
 // (possibly huge) posting lists of common words like "room".
 class AXTokenIndex {
 public:
+    AXTokenIndex() = default;
+    // The word lookup points into the postings, which a copy would not own.
+    AXTokenIndex(const AXTokenIndex&) = delete;
+    AXTokenIndex& operator=(const AXTokenIndex&) = delete;
+    AXTokenIndex(AXTokenIndex&&) noexcept = default;
+    AXTokenIndex& operator=(AXTokenIndex&&) noexcept = default;
+    ~AXTokenIndex() = default;
+
     // The slot must hold no terms yet; terms must be sorted and unique.
     void add(Slot slot, const std::vector<Term>& terms);
     void remove(Slot slot);
@@ -71,6 +80,10 @@ private:
     };
 
     Postings postings_;
+    // Each word of postings_ by its hash: a load adds hundreds of thousands of
+    // words, nearly all of them already there, and a walk down the ordered
+    // map for each costs more than the rest of the adding.
+    std::unordered_map<std::string_view, Postings::iterator> byWord_;
     std::vector<std::vector<Handle>> handles_;  // by slot
 };
 

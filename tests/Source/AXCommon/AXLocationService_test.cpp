@@ -447,6 +447,62 @@ TEST(AXLocationServiceText, CaseAndDiacriticsFold) {
     }
 }
 
+// A batch large enough to be tokenised on several threads builds the store
+// that the same locations taken a hundred at a time (each batch on the
+// caller's thread alone) build: the same refusals, and the same answers in
+// the same order, store order included.
+TEST(AXLocationServiceStore, LargeBatchBuildsWhatSmallBatchesBuild) {
+    const std::vector<std::string> words = {"Lobby",   "Café", "Straße", "Office", "Kitchen",
+                                            "Meeting", "Room", "Stair",  "Lift",   "Desk"};
+    std::vector<AXLocation> locations;
+    for (std::int32_t i = 0; i < 3000; ++i) {
+        const auto word = [&](std::int32_t n) { return words[static_cast<std::size_t>(n % 10)]; };
+        // The last hundred reuse the first hundred ids: a later one replaces the earlier in its place.
+        auto location = pointLocation(i % 2900 + 1, word(i) + " " + word(i / 10) + " " + std::to_string(i % 37),
+                                      55 + (i % 50) * 0.001, 12 + (i / 50) * 0.001);
+        location = withProperty(std::move(location), i % 3 == 0 ? "Description" : "externalId", word(i * 7));
+        location.aliases = {word(i * 3)};
+        location.isIndoor = i % 4 != 0;
+        location.altitude = static_cast<float>(i % 5);
+        location.status = i % 9 == 0 ? 1 : 3;
+        if (i % 500 == 7) location.properties[0].value = "\xFF" + word(i);
+        if (i % 700 == 11) location.geometry.position.lat = kNaN;
+        locations.push_back(std::move(location));
+    }
+    auto whole = AXLocationService::create();
+    const Ids wholeRefused = whole.addOrUpdateLocations(std::vector<AXLocation>(locations));
+    auto piecewise = AXLocationService::create();
+    Ids piecewiseRefused;
+    for (std::size_t first = 0; first < locations.size(); first += 100) {
+        const std::vector<AXLocation> batch(locations.begin() + static_cast<std::ptrdiff_t>(first),
+                                            locations.begin() + static_cast<std::ptrdiff_t>(first + 100));
+        const auto refused = piecewise.addOrUpdateLocations(batch);
+        piecewiseRefused.insert(piecewiseRefused.end(), refused.begin(), refused.end());
+    }
+    EXPECT_EQ(wholeRefused.size(), 11u);
+    EXPECT_EQ(wholeRefused, piecewiseRefused);
+    EXPECT_EQ(whole.count(), piecewise.count());
+
+    std::vector<AXQuery> queries = {{}, {.text = "lobby cafe 3"}, {.text = "room stra"}, {.text = "desk 1"}};
+    for (const auto& word : words) {
+        for (std::size_t length = 1; length <= 3; ++length) {
+            queries.push_back({.text = word.substr(0, length)});
+        }
+        queries.push_back({.text = word, .propertyKeys = {"description"}});
+    }
+    const AXFilter filters[] = {{},
+                                {.ignoreSearchableStatus = true},
+                                {.floor = 2},
+                                {.bounds = box(55.01, 12.01, 55.03, 12.03), .ignoreSearchableStatus = true}};
+    for (const auto& query : queries) {
+        for (const auto& filter : filters) {
+            SCOPED_TRACE(query.text);
+            EXPECT_EQ(ids(whole, query, filter), ids(piecewise, query, filter));
+        }
+    }
+    EXPECT_EQ(ids(whole, {}, {.ignoreSearchableStatus = true}).size(), whole.count());
+}
+
 TEST(AXSearchText, TokensAreFoldedAndSplitOnPunctuation) {
     using Words = std::vector<std::string>;
     const std::pair<const char*, Words> cases[] = {
