@@ -520,13 +520,16 @@ CVDisplayRule::CVDisplayRule() = default;
 CVDisplayRule::CVDisplayRule(CVDisplayRuleData ruleData)
     : data_(std::move(ruleData)), visible_(display_rule::visibleState(data_.visible)) {
     data_.visible.reset();
+    noteWhatIsSet();
 }
 
 CVDisplayRule::CVDisplayRule(const CVDisplayRule& other)
     : data_(other.data_),
       visible_(other.visible_.load(std::memory_order_acquire)),
       base_(other.base_),
-      parent_(other.parent_) {}
+      parent_(other.parent_),
+      ownValuesUnset_(other.ownValuesUnset_),
+      setsNothing_(other.setsNothing_) {}
 
 CVDisplayRule::~CVDisplayRule() = default;
 
@@ -540,13 +543,20 @@ std::shared_ptr<CVDisplayRule> CVDisplayRule::withRule(std::shared_ptr<CVDisplay
     auto made = std::make_shared<CVDisplayRule>();
     made->base_ = std::move(rule);
     made->parent_ = std::move(parent);
+    made->noteWhatIsSet();
     return made;
 }
 
 std::shared_ptr<CVDisplayRule> CVDisplayRule::copy(std::shared_ptr<CVDisplayRule> newParent) const {
     auto made = std::make_shared<CVDisplayRule>(*this);
     made->parent_ = std::move(newParent);
+    made->noteWhatIsSet();
     return made;
+}
+
+void CVDisplayRule::noteWhatIsSet() {
+    ownValuesUnset_ = data_ == CVDisplayRuleData{};
+    setsNothing_ = ownValuesUnset_ && (!base_ || base_->setsNothing_) && (!parent_ || parent_->setsNothing_);
 }
 
 CVDisplayRuleData CVDisplayRule::data() const {

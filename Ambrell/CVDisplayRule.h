@@ -391,14 +391,19 @@ private:
     // The own value, else the base's, else the parent's.
     template <typename T>
     [[nodiscard]] std::optional<T> resolved(std::optional<T> CVDisplayRuleData::*member) const {
-        for (const CVDisplayRule* rule = this; rule != nullptr; rule = rule->parent_.get()) {
-            if (const auto& own = rule->data_.*member) return own;
-            if (rule->base_) {
+        for (const CVDisplayRule* rule = this; rule != nullptr && !rule->setsNothing_; rule = rule->parent_.get()) {
+            if (!rule->ownValuesUnset_) {
+                if (const auto& own = rule->data_.*member) return own;
+            }
+            if (rule->base_ && !rule->base_->setsNothing_) {
                 if (auto fromBase = rule->base_->resolved(member)) return fromBase;
             }
         }
         return std::nullopt;
     }
+    // Sets ownValuesUnset_ and setsNothing_ from the own values, the base
+    // and the parent, once they are given.
+    void noteWhatIsSet();
 
     static constexpr std::int8_t kVisibleUnset = -1;
 
@@ -407,6 +412,12 @@ private:
     std::atomic<std::int8_t> visible_{kVisibleUnset};
     std::shared_ptr<CVDisplayRule> base_;
     std::shared_ptr<CVDisplayRule> parent_;
+    // Whether the rule's own values other than `visible` are all unset, and
+    // whether nothing but `visible` is set anywhere on its chain: most rules
+    // of a location's chain are empty wrappers, which every read would
+    // otherwise walk through value by value.
+    bool ownValuesUnset_ = true;
+    bool setsNothing_ = true;
 };
 
 }  // namespace ambrell

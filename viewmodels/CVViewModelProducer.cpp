@@ -4,6 +4,9 @@
 #include <atomic>
 #include <exception>
 #include <functional>
+#include <limits>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -52,45 +55,155 @@ CVViewModelProducer::CVViewModelProducer(std::vector<std::shared_ptr<CVLocation>
     }
 }
 
-// One chunk's locations being built at once, shared by the threads that
-// build them: each takes the next location left until none is.
+// The run's locations built at once, shared by this run's coroutine and the
+// pool's helpers: each takes the next location left until none is. Helpers
+// run ahead of the chunk being handed out, so that they never wait at a
+// chunk's end; the coroutine takes locations of its own chunk only and hands
+// out the results in location order.
 struct CVViewModelProducer::ImmediateWork {
-    // `produced` and `waits` have room for `count` entries and outlive every
-    // location the work hands out.
-    ImmediateWork(CVViewModelProducer& producer, std::shared_ptr<const Chunk> chunk, ChunkSettings settings,
-                  std::size_t first, std::size_t count, std::optional<ViewModel>* produced, char* waits)
-        : producer(producer),
-          chunk(std::move(chunk)),
-          settings(std::move(settings)),
-          first(first),
-          count(count),
-          produced(produced),
-          waits(waits) {}
+    // What a waiter waits for that is no chunk: every helper has stopped.
+    static constexpr std::size_t kHelpersStopped = std::numeric_limits<std::size_t>::max() - 1;
+    static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
-    // True for the call that finished the chunk's last location.
-    bool buildSome() {
-        bool finishedLast = false;
-        for (std::size_t i = next.fetch_add(1, std::memory_order_relaxed); i < count;
-             i = next.fetch_add(1, std::memory_order_relaxed)) {
-            const auto outcome = producer.immediateStep(producer.locations_[first + i], *chunk, settings, produced[i]);
-            waits[i] = outcome == Immediate::waits ? 1 : 0;
-            finishedLast = finished.fetch_add(1, std::memory_order_acq_rel) + 1 == count;
+    ImmediateWork(CVViewModelProducer& producer, std::size_t count)
+        : producer(producer),
+          count(count),
+          chunkCount((count + kChunkSize - 1) / kChunkSize),
+          produced(count),
+          waits(count, 0),
+          limit(count),
+          chunks(chunkCount),
+          settings(chunkCount),
+          settingsRead(std::make_unique<std::once_flag[]>(chunkCount)),
+          chunkFinished(std::make_unique<std::atomic<std::size_t>[]>(chunkCount)),
+          chunkWaits(std::make_unique<std::atomic<bool>[]>(chunkCount)) {
+        for (auto& chunk : chunks) chunk = std::make_shared<Chunk>();
+    }
+
+    [[nodiscard]] static std::size_t chunkOf(std::size_t index) { return index / kChunkSize; }
+    [[nodiscard]] std::size_t chunkEnd(std::size_t chunk) const { return std::min((chunk + 1) * kChunkSize, count); }
+    [[nodiscard]] std::size_t chunkLength(std::size_t chunk) const { return chunkEnd(chunk) - chunk * kChunkSize; }
+
+    // The next location below `bound` no one has taken, or kNone. Taken
+    // locations are never given back: whoever takes one finishes it.
+    std::size_t take(std::size_t bound) {
+        std::size_t index = next.load();
+        while (index < bound && index < limit.load()) {
+            if (next.compare_exchange_weak(index, index + 1)) return index;
         }
-        return finishedLast;
+        return kNone;
+    }
+
+    // Read once per chunk, by whoever first builds one of its locations, as
+    // the chunk's turn would have read them.
+    const ChunkSettings& settingsOf(std::size_t chunk) {
+        std::call_once(settingsRead[chunk], [&] { settings[chunk] = producer.chunkSettings(); });
+        return settings[chunk];
+    }
+
+    void build(std::size_t index) {
+        const std::size_t chunk = chunkOf(index);
+        const auto outcome =
+            producer.immediateStep(producer.locations_[index], *chunks[chunk], settingsOf(chunk), produced[index]);
+        waits[index] = outcome == Immediate::waits ? 1 : 0;
+        // No one goes past a chunk with a location that waits: those after
+        // it are built once its waits are over, when the images they share
+        // are at hand.
+        if (outcome == Immediate::waits) {
+            chunkWaits[chunk].store(true);
+            stopAt(chunkEnd(chunk));
+        }
+        if (chunkFinished[chunk].fetch_add(1, std::memory_order_acq_rel) + 1 == chunkLength(chunk)) wake(chunk);
+    }
+
+    void stopAt(std::size_t end) {
+        std::size_t current = limit.load();
+        while (end < current && !limit.compare_exchange_weak(current, end)) {
+        }
+    }
+
+    // After the waits of `chunk` are over: the next chunk already found to
+    // have a location that waits is where helpers stop now.
+    void resumeAfter(std::size_t chunk) {
+        std::size_t end = count;
+        const std::size_t reachedChunks = std::min(chunkOf(next.load()) + 1, chunkCount);
+        for (std::size_t later = chunk + 1; later < reachedChunks; ++later) {
+            if (chunkWaits[later].load()) {
+                end = chunkEnd(later);
+                break;
+            }
+        }
+        limit.store(end);
+    }
+
+    // A helper's whole turn. Once no location is left to it, it touches
+    // nothing but this work, which the run may have left by then.
+    void help() {
+        helpers.fetch_add(1);
+        for (std::size_t index = take(count); index != kNone; index = take(count)) build(index);
+        if (helpers.fetch_sub(1) == 1 && stopping.load()) wake(kHelpersStopped);
+    }
+
+    [[nodiscard]] bool reached(std::size_t awaited) const {
+        if (awaited == kHelpersStopped) return helpers.load() == 0;
+        return chunkFinished[awaited].load(std::memory_order_acquire) == chunkLength(awaited);
+    }
+
+    // Leaves `continuation` to be resumed once `awaited` is reached; false,
+    // leaving nothing, when it is reached already.
+    bool waitFor(std::size_t awaited, std::shared_ptr<platform::Continuation> continuation) {
+        std::lock_guard lock(mutex);
+        if (reached(awaited)) return false;
+        waiting = awaited;
+        waiter = std::move(continuation);
+        return true;
+    }
+
+    void wake(std::size_t reachedNow) {
+        std::shared_ptr<platform::Continuation> woken;
+        {
+            std::lock_guard lock(mutex);
+            if (waiter && waiting == reachedNow) woken = std::move(waiter);
+        }
+        if (woken) woken->resume();
     }
 
     CVViewModelProducer& producer;
-    const std::shared_ptr<const Chunk> chunk;
-    const ChunkSettings settings;
-    const std::size_t first;
     const std::size_t count;
-    std::optional<ViewModel>* const produced;
-    char* const waits;
+    const std::size_t chunkCount;
+    std::vector<std::optional<ViewModel>> produced;
+    std::vector<char> waits;
     std::atomic<std::size_t> next{0};
-    std::atomic<std::size_t> finished{0};
-    // Resumed by the helper that finishes the last location.
-    std::shared_ptr<platform::Continuation> allFinished;
+    // No location at or past it is taken: the end of the first chunk with a
+    // location that waits, until its waiting locations, which run alone,
+    // are done.
+    std::atomic<std::size_t> limit;
+    // Helpers in their turn, and whether the run waits for them all to stop.
+    std::atomic<std::size_t> helpers{0};
+    std::atomic<bool> stopping{false};
+    std::vector<std::shared_ptr<Chunk>> chunks;
+    std::vector<ChunkSettings> settings;
+    std::unique_ptr<std::once_flag[]> settingsRead;
+    std::unique_ptr<std::atomic<std::size_t>[]> chunkFinished;
+    std::unique_ptr<std::atomic<bool>[]> chunkWaits;
+
+    std::mutex mutex;
+    std::size_t waiting = kNone;
+    std::shared_ptr<platform::Continuation> waiter;
 };
+
+void CVViewModelProducer::startHelpers(const std::shared_ptr<ImmediateWork>& work) {
+    const std::size_t left = work->count - std::min(work->next.load(), work->count);
+    if (left == 0) return;
+    const std::size_t helpers = std::min<std::size_t>(std::max(platform::ThreadPool::shared().threadCount(), 1U) - 1,
+                                                      (left - 1) / kLocationsPerHelper);
+    const auto pool = platform::ThreadPool::shared().executor();
+    for (std::size_t helper = 0; helper < helpers; ++helper) {
+        std::function<void()> help = [work] { work->help(); };
+        // A pool that has stopped leaves the work to this thread.
+        if (!platform::ThreadPool::shared().tryPost(pool, help)) break;
+    }
+}
 
 platform::Awaitable<std::vector<ViewModel>> CVViewModelProducer::produceViewModels() {
     {
@@ -99,50 +212,55 @@ platform::Awaitable<std::vector<ViewModel>> CVViewModelProducer::produceViewMode
     }
     std::vector<ViewModel> result;
     result.reserve(locations_.size());
-    // One chunk's results at a time, kept from chunk to chunk: a helper that
-    // starts late finds no location left and touches none of it.
-    std::vector<std::optional<ViewModel>> produced(std::min(kChunkSize, locations_.size()));
-    std::vector<char> waits(produced.size(), 0);
+    // Most locations need nothing that waits (their icons are cached): they
+    // are built at once, spread over the pool's threads, without a task
+    // each. Only those that must wait become their chunk's concurrent
+    // children, in their chunk's turn.
+    auto work = std::make_shared<ImmediateWork>(*this, locations_.size());
+    bool withHelpers = locations_.size() > kLocationsPerHelper;
+    if (withHelpers) {
+        try {
+            // Only to learn that this run can wait for helpers.
+            (void)co_await platform::Continuation::makeForCurrentExecutor();
+        } catch (const std::logic_error&) {
+            // Off a serial executor nothing could wait for helpers: this
+            // thread builds them all.
+            withHelpers = false;
+        }
+    }
+    if (withHelpers) startHelpers(work);
 
-    for (std::size_t first = 0; first < locations_.size(); first += kChunkSize) {
-        const std::size_t end = std::min(first + kChunkSize, locations_.size());
-        auto chunk = std::make_shared<Chunk>();
+    for (std::size_t chunkIndex = 0; chunkIndex < work->chunkCount; ++chunkIndex) {
+        const std::size_t first = chunkIndex * kChunkSize;
+        const std::size_t end = work->chunkEnd(chunkIndex);
+        const auto& chunk = work->chunks[chunkIndex];
         {
             std::lock_guard lock(chunkMutex_);
             openChunk_ = chunk;
         }
-        // Most locations need nothing that waits (their icons are cached):
-        // they are built at once, spread over the pool's threads, without a
-        // task each. Only those that must wait become the chunk's concurrent
-        // children.
-        auto work = std::make_shared<ImmediateWork>(*this, chunk, chunkSettings(), first, end - first, produced.data(),
-                                                    waits.data());
-        const std::size_t helpers = std::min<std::size_t>(
-            std::max(platform::ThreadPool::shared().threadCount(), 1U) - 1, (work->count - 1) / kLocationsPerHelper);
-        if (helpers > 0) {
-            try {
-                work->allFinished = co_await platform::Continuation::makeForCurrentExecutor();
-            } catch (const std::logic_error&) {
-                // Off a serial executor nothing could wait for helpers: this
-                // thread builds them all.
-            }
+        for (std::size_t index = work->take(end); index != ImmediateWork::kNone; index = work->take(end)) {
+            work->build(index);
         }
-        if (work->allFinished) {
-            const auto pool = platform::ThreadPool::shared().executor();
-            for (std::size_t helper = 0; helper < helpers; ++helper) {
-                std::function<void()> help = [work] {
-                    if (work->buildSome()) work->allFinished->resume();
-                };
-                // A pool that has stopped leaves the work to this thread.
-                if (!platform::ThreadPool::shared().tryPost(pool, help)) break;
-            }
+        if (!work->reached(chunkIndex)) {
+            auto continuation = co_await platform::Continuation::makeForCurrentExecutor();
+            if (work->waitFor(chunkIndex, continuation)) co_await continuation->waitIgnoringCancellation();
         }
-        if (!work->buildSome()) co_await work->allFinished->waitIgnoringCancellation();
         std::vector<std::size_t> waiting;
         for (std::size_t index = first; index < end; ++index) {
-            if (waits[index - first] != 0) waiting.push_back(index);
+            if (work->waits[index] != 0) waiting.push_back(index);
         }
         if (!waiting.empty()) {
+            // The waiting ones run alone: the helpers stop first, so that no
+            // more than a chunk's locations are ever worked on at once.
+            work->stopAt(end);
+            work->stopping.store(true);
+            if (withHelpers && !work->reached(ImmediateWork::kHelpersStopped)) {
+                auto continuation = co_await platform::Continuation::makeForCurrentExecutor();
+                if (work->waitFor(ImmediateWork::kHelpersStopped, continuation)) {
+                    co_await continuation->waitIgnoringCancellation();
+                }
+            }
+            work->stopping.store(false);
             std::vector<platform::ChildTask<std::optional<ViewModel>>> children;
             children.reserve(waiting.size());
             for (const std::size_t index : waiting) {
@@ -162,11 +280,13 @@ platform::Awaitable<std::vector<ViewModel>> CVViewModelProducer::produceViewMode
                 if (openChunk_ == chunk) openChunk_.reset();
                 co_return std::vector<ViewModel>();
             }
-            for (std::size_t i = 0; i < waiting.size(); ++i) produced[waiting[i] - first] = std::move(awaited[i]);
+            for (std::size_t i = 0; i < waiting.size(); ++i) work->produced[waiting[i]] = std::move(awaited[i]);
+            work->resumeAfter(chunkIndex);
+            if (withHelpers) startHelpers(work);
         }
-        for (std::size_t i = 0; i < end - first; ++i) {
-            if (produced[i]) result.push_back(std::move(*produced[i]));
-            produced[i].reset();
+        for (std::size_t index = first; index < end; ++index) {
+            if (work->produced[index]) result.push_back(std::move(*work->produced[index]));
+            work->produced[index].reset();
         }
         std::lock_guard lock(chunkMutex_);
         if (openChunk_ == chunk) openChunk_.reset();

@@ -95,6 +95,8 @@ private:
     [[nodiscard]] Immediate immediateLocationViewModel(const CVLocation& location, const ChunkSettings& settings,
                                                        std::optional<ViewModel>& viewModel);
     [[nodiscard]] ChunkSettings chunkSettings() const;
+    // Posts helpers for the locations no one has taken yet.
+    static void startHelpers(const std::shared_ptr<ImmediateWork>& work);
     [[nodiscard]] static std::optional<ResolvedLocation> resolvedLocation(const CVLocation& location,
                                                                           const ChunkSettings& settings);
     [[nodiscard]] platform::Awaitable<std::optional<ViewModel>> locationViewModel(const CVLocation& location);

@@ -98,6 +98,34 @@ TEST(DisplayRuleChain, VisibilityResolvesLikeEveryValueAndAnUnsetChainIsVisible)
     EXPECT_FALSE(CVDisplayRule().visible());
 }
 
+TEST(DisplayRuleChain, EmptyRulesOnAChainPassEveryValueThroughAndAnEmptyChainAnswersNothing) {
+    auto empty = [] { return std::make_shared<CVDisplayRule>(); };
+    // Only visibility set: the rule's values still come from above.
+    auto onlyVisible = ruleWith([](CVDisplayRuleData& d) { d.visible = true; });
+    const auto emptyChain = CVDisplayRule::withRule(CVDisplayRule::withRule(empty(), onlyVisible), empty());
+    EXPECT_FALSE(emptyChain->label());
+    EXPECT_FALSE(emptyChain->zoomFrom());
+    EXPECT_EQ(emptyChain->visible(), true);
+
+    auto top = ruleWith([](CVDisplayRuleData& d) {
+        d.label = "top";
+        d.badgeRadius = 5;
+    });
+    // Empty rules between, as base and as parent, at every depth.
+    const auto deep =
+        CVDisplayRule::withRule(empty(), CVDisplayRule::withRule(empty(), CVDisplayRule::withRule(onlyVisible, top)));
+    EXPECT_EQ(deep->label(), "top");
+    EXPECT_EQ(deep->badgeRadius(), 5);
+    // An empty chain given a parent with values by copy, and one with a base
+    // that has them.
+    EXPECT_EQ(emptyChain->copy(top)->label(), "top");
+    EXPECT_FALSE(emptyChain->label()) << "the original keeps its parent";
+    EXPECT_EQ(CVDisplayRule::withRule(CVDisplayRule::withRule(empty(), top))->badgeRadius(), 5);
+    // A value set to NaN is set.
+    auto notANumber = ruleWith([](CVDisplayRuleData& d) { d.zoomFrom = std::numeric_limits<double>::quiet_NaN(); });
+    EXPECT_TRUE(std::isnan(CVDisplayRule::withRule(notANumber, top)->zoomFrom().value_or(0)));
+}
+
 // Every member a document names, under its own name (the icon's URL under
 // "icon", as documents always had it).
 const std::set<std::string> kAllKeys{"visible",

@@ -492,6 +492,47 @@ TEST_F(ViewModelProducer, LocationsWaitingForIconsKeepTheirPlaceAndARenderAfterT
     }
 }
 
+TEST_F(ViewModelProducer, ALaterChunkWaitsItsTurnBehindAnEarlierOnesIcon) {
+    auto images = std::make_shared<GatedImageProvider>();
+    entry_->setImageProvider(images);
+    const auto locations = points(160, "turn-");
+    auto waitingFor = [&](std::size_t index, const std::string& icon) {
+        auto data = drawingData();
+        data.icon.reset();
+        data.iconUrl = "https://icons.example.com/turns/" + icon + ".png";
+        data.iconSize = CGSize{8, 8};
+        entry_->setLocationRule(locations[index]->getLocationId(), std::make_shared<CVDisplayRule>(data));
+    };
+    // Chunk 0 waits for "a"; chunk 1 has every icon at hand; chunk 2 waits
+    // for "b" and shows "a" once more.
+    waitingFor(10, "a");
+    waitingFor(120, "b");
+    waitingFor(130, "a");
+    Ids expected;
+    for (const auto& location : locations) expected.push_back(location->getLocationId());
+
+    CVViewModelProducer producer(locations, adapter_, std::nullopt, {});
+    auto started = test::startTask(producer.produceViewModels());
+    ASSERT_TRUE(test::waitFor([&] { return images->arrivals() == 1; }));
+    EXPECT_FALSE(started.finished());
+    images->open();
+    auto result = started.result();
+    ASSERT_TRUE(result && !result->error());
+    const auto& viewModels = result->get();
+    EXPECT_EQ(idsOf(viewModels), expected);
+    for (const std::size_t index : {10, 120, 130}) {
+        ASSERT_TRUE(viewModels[index].marker) << expected[index];
+        EXPECT_EQ(std::get<bool>(viewModels[index].marker->properties().at(CVModelPropertyKey::hasImage)), true);
+    }
+    // Chunk 2 came after chunk 0's icon arrived: "a" was asked for once, and
+    // "b" never while "a" was awaited.
+    const Ids requests = images->requests();
+    ASSERT_EQ(requests.size(), 2U);
+    EXPECT_TRUE(requests[0].ends_with("/a.png")) << requests[0];
+    EXPECT_TRUE(requests[1].ends_with("/b.png")) << requests[1];
+    EXPECT_EQ(images->mostWaiting(), 1);
+}
+
 }  // namespace
 }  // namespace ambrell::view_model_producer_test
 
