@@ -1,15 +1,18 @@
 #pragma once
 
 // What the benchmarks share: a log sink that writes nothing (the library's
-// own log lines would otherwise be measured with the work) and reading a
-// whole file.
+// own log lines would otherwise be measured with the work), reading a whole
+// file, and the median by which runs in turns are judged.
 
+#include <algorithm>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Logger.h"
 
@@ -24,6 +27,14 @@ inline std::string readText(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) throw std::runtime_error("cannot read " + path.string());
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// 0 for no values: a run stopped by an error has no figures.
+inline double medianOf(std::vector<double> values) {
+    if (values.empty()) return 0.0;
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
 }
 
 }  // namespace ambrell::bench

@@ -300,15 +300,10 @@ void BM_PairedLarge(benchmark::State& state) {
             break;
         }
     }
-    const auto median = [](std::vector<double> values) {
-        if (values.empty()) return 0.0;
-        std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
-        return values[values.size() / 2];
-    };
-    state.counters["manager_ms"] = median(manager);
-    state.counters["bare_ms"] = median(bare);
-    state.counters["provider_ms"] = median(provider);
-    state.counters["ratio"] = median(bare) > 0 ? median(manager) / median(bare) : 0.0;
+    state.counters["manager_ms"] = medianOf(manager);
+    state.counters["bare_ms"] = medianOf(bare);
+    state.counters["provider_ms"] = medianOf(provider);
+    state.counters["ratio"] = medianOf(bare) > 0 ? medianOf(manager) / medianOf(bare) : 0.0;
 }
 BENCHMARK(BM_PairedLarge)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(9);
 

@@ -187,12 +187,8 @@ void BM_DrawAgainstPinsInTurn(benchmark::State& state) {
         draws.push_back(std::chrono::duration<double, std::nano>(drawn - start).count());
         pins.push_back(std::chrono::duration<double, std::nano>(end - drawn).count());
     }
-    const auto median = [](std::vector<double> values) {
-        std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
-        return values[values.size() / 2];
-    };
-    figures().drawNs = median(draws);
-    figures().pinsNs = median(pins);
+    figures().drawNs = bench::medianOf(draws);
+    figures().pinsNs = bench::medianOf(pins);
     state.counters["draw_ms"] = figures().drawNs / 1e6;
     state.counters["pins_ms"] = figures().pinsNs / 1e6;
     state.counters["ratio"] = figures().drawNs / figures().pinsNs;

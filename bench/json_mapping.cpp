@@ -21,6 +21,7 @@
 #include <boost/json/parse.hpp>
 #include <boost/json/value.hpp>
 
+#include "bench/BenchSupport.h"
 #include "jsonmodel/JSONModel/JSONModel.h"
 #include "jsonmodel/JSONModel/JSONModelDeclaration.h"
 
@@ -232,12 +233,6 @@ void BM_MapIntoModels(benchmark::State& state) {
     setThroughput(state);
 }
 BENCHMARK(BM_MapIntoModels)->Unit(benchmark::kMillisecond)->MinTime(3.0);
-
-double medianOf(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
-    return values[values.size() / 2];
-}
 
 // The rounds of the mapping and of the arena parse run in turns, over every
 // repetition: the closing figures are their medians.

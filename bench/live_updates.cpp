@@ -194,12 +194,6 @@ Figures& figures() {
     return measured;
 }
 
-double median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
-    return values[values.size() / 2];
-}
-
 double rate(double nanoseconds) { return nanoseconds > 0 ? static_cast<double>(kMessages) * 1e9 / nanoseconds : 0; }
 
 void BM_ManagerAgainstParseInTurn(benchmark::State& state) {
@@ -268,9 +262,9 @@ void BM_ManagerAgainstParseInTurn(benchmark::State& state) {
     if (delegate->errors() != 0) state.SkipWithError("the manager reported errors");
 
     auto& measured = figures();
-    measured.managerNs = median(managerRounds);
-    measured.parseNs = median(parseRounds);
-    measured.locationsNs = median(locationRounds);
+    measured.managerNs = bench::medianOf(managerRounds);
+    measured.parseNs = bench::medianOf(parseRounds);
+    measured.locationsNs = bench::medianOf(locationRounds);
     measured.bytes = bytes;
     state.counters["manager_per_s"] = rate(measured.managerNs);
     state.counters["parse_per_s"] = rate(measured.parseNs);

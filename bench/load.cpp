@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "Ambrell/AmbrellShared.h"
+#include "bench/BenchSupport.h"
 #include "core/AmbrellInternal.h"
 #include "core/CVAmbrell.h"
 #include "data/AmbrellLegacy.h"
@@ -201,12 +202,6 @@ Figures& figures() {
     return instance;
 }
 
-double median(std::vector<double> values) {
-    if (values.empty()) return 0.0;
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
-    return values[values.size() / 2];
-}
-
 // Made at the first run of the benchmark, kept for the later ones.
 std::unique_ptr<OfflineSolution>& offlineSolution() {
     static std::unique_ptr<OfflineSolution> instance;
@@ -254,8 +249,8 @@ void BM_ColdOfflineLoadAgainstParsing(benchmark::State& state) {
     auto& all = figures();
     all.loadMs.insert(all.loadMs.end(), load.begin(), load.end());
     all.parseMs.insert(all.parseMs.end(), parse.begin(), parse.end());
-    const double loadMs = median(load);
-    const double parseMs = median(parse);
+    const double loadMs = medianOf(load);
+    const double parseMs = medianOf(parse);
     state.counters["load_ms"] = loadMs;
     state.counters["parse_ms"] = parseMs;
     state.counters["ratio"] = parseMs > 0 ? loadMs / parseMs : 0.0;
@@ -281,8 +276,8 @@ int main(int argc, char** argv) {
         benchmark::RunSpecifiedBenchmarks();
         ambrell::bench::offlineSolution().reset();
         const auto& figures = ambrell::bench::figures();
-        const double loadMs = ambrell::bench::median(figures.loadMs);
-        const double parseMs = ambrell::bench::median(figures.parseMs);
+        const double loadMs = ambrell::bench::medianOf(figures.loadMs);
+        const double parseMs = ambrell::bench::medianOf(figures.parseMs);
         if (parseMs > 0) {
             std::printf(
                 "cold offline load to the first search %.1f ms, parsing the documents alone %.1f ms (medians of "

@@ -31,6 +31,7 @@
 #include <boost/json/parse.hpp>
 #include <boost/json/value.hpp>
 
+#include "bench/BenchSupport.h"
 #include "data/CVLocationInternal.h"
 
 namespace ambrell::bench {
@@ -163,12 +164,6 @@ void BM_MapLocationsAndBuildRecords(benchmark::State& state) {
         static_cast<double>(count) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_MapLocationsAndBuildRecords)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-
-double medianOf(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
-    return values[values.size() / 2];
-}
 
 // The rounds of the mapping and of the raw parse run in turns, over every
 // repetition: the closing figures are their medians.

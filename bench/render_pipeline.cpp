@@ -377,12 +377,6 @@ Figures& figures(std::int64_t variant) {
     return perVariant[variant == 0 ? 0 : 1];
 }
 
-double median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
-    return values[values.size() / 2];
-}
-
 void BM_PassAgainstProductionInTurn(benchmark::State& state) {
     Scene scene(variantFolder(state.range(0)));
     if (scene.currentFloor() != static_cast<std::int64_t>(scene.floorIndex())) {
@@ -429,8 +423,8 @@ void BM_PassAgainstProductionInTurn(benchmark::State& state) {
         return;
     }
     auto& figures = render_pipeline_bench::figures(state.range(0));
-    figures.passNs = median(passes);
-    figures.productionNs = median(productions);
+    figures.passNs = bench::medianOf(passes);
+    figures.productionNs = bench::medianOf(productions);
     figures.locations = scene.locationCount();
     figures.viewModels = kept.size();
     state.counters["pass_ms"] = figures.passNs / 1e6;

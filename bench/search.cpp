@@ -24,6 +24,7 @@
 
 #include "Source/AXCommon/AXLocationService.h"
 #include "Source/AXCommon/AXSearchText.h"
+#include "bench/BenchSupport.h"
 #include "data/CVLocationInternal.h"
 
 #include <benchmark/benchmark.h>
@@ -723,14 +724,6 @@ void describeData() {
 
 // ---------------------------------------------------------------------------
 
-double medianOf(std::vector<double> values) {
-    if (values.empty()) {
-        return 0.0;
-    }
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
-    return values[values.size() / 2];
-}
-
 // The three builds in turns within each iteration, the one that goes first
 // changing from iteration to iteration, so that a load that comes and goes on
 // the machine weighs on all alike. Their medians are counters ("store ms",
@@ -768,10 +761,10 @@ void IndexBuild_inTurns(benchmark::State& state) {
         }
         ++turn;
     }
-    state.counters["store ms"] = medianOf(times[0]);
-    state.counters["scan ms"] = medianOf(times[1]);
-    state.counters["fts5 ms"] = medianOf(times[2]);
-    state.counters["store / fts5"] = times[2].empty() ? 0.0 : medianOf(times[0]) / medianOf(times[2]);
+    state.counters["store ms"] = bench::medianOf(times[0]);
+    state.counters["scan ms"] = bench::medianOf(times[1]);
+    state.counters["fts5 ms"] = bench::medianOf(times[2]);
+    state.counters["store / fts5"] = times[2].empty() ? 0.0 : bench::medianOf(times[0]) / bench::medianOf(times[2]);
 }
 
 // One iteration asks every query of a set once, so that the mean weighs each
