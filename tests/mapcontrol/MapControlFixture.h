@@ -195,17 +195,24 @@ inline bool settleMapControl(const CVMapControlInternal& control) {
 }
 
 // Settles the map control and lets it go. The tasks' frames release it after
-// their last step, and it must be gone before the fakes it uses are; the
-// blocks it queues on its way out (removing its views) run too.
+// their last step, and it must be gone before the fakes it uses are. Its
+// last owner may still be in its destructor, which queues the blocks that
+// take its views off the adapter's: they must have run before the adapter
+// goes, so this waits until the adapter's view holds none.
 inline bool releaseMapControl(std::shared_ptr<CVMapControlInternal>& control, RecordingMapAdapter& adapter) {
     if (!control) return true;
     const bool settled = settleMapControl(*control);
     std::weak_ptr<CVMapControlInternal> gone = std::exchange(control, nullptr);
     adapter.setDelegate({});
     const bool released = waitFor([&] { return gone.expired(); });
-    platform::MainQueue::shared().drain();
-    platform::MainQueue::shared().drain();
-    return settled && released;
+    const auto view = adapter.view();
+    const bool viewsRemoved = waitFor([&] {
+        bool none = true;
+        platform::MainQueue::shared().async([&] { none = !view || view->subviews().empty(); });
+        platform::MainQueue::shared().drain();
+        return none;
+    });
+    return settled && released && viewsRemoved;
 }
 
 }  // namespace ambrell::test

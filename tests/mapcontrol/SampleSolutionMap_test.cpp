@@ -58,12 +58,7 @@ protected:
         DisplayRuleManagerSwift::registerWithEntryObject();
     }
     ~SampleSolutionMapTest() override {
-        if (control) {
-            settle();
-            std::weak_ptr<CVMapControlInternal> gone = control;
-            control.reset();
-            EXPECT_TRUE(test::waitFor([&] { return gone.expired(); }));
-        }
+        EXPECT_TRUE(test::releaseMapControl(control, *adapter));
         setMapProvider(config, nullptr);
         platform::MainQueue::shared().drain();
         CVEntryObjectSeam::install(nullptr);
