@@ -2,9 +2,10 @@
 
 // What the benchmarks share: a log sink that writes nothing (the library's
 // own log lines would otherwise be measured with the work), reading a whole
-// file, and the median by which runs in turns are judged.
+// file, two arms timed in turns, and the median by which they are judged.
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
@@ -36,5 +37,32 @@ inline double medianOf(std::vector<double> values) {
     std::nth_element(values.begin(), middle, values.end());
     return *middle;
 }
+
+// The seconds `run` takes.
+template <typename Run>
+double secondsOf(Run&& run) {
+    const auto start = std::chrono::steady_clock::now();
+    run();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Two arms timed in turns, one of each per call and the first of them
+// alternating, so that a load that comes and goes on the machine weighs on
+// both alike. Kept over every repetition: the closing figures are medians.
+struct ArmsInTurns {
+    std::vector<double> firstSeconds;
+    std::vector<double> secondSeconds;
+
+    template <typename First, typename Second>
+    void runBoth(First&& first, Second&& second) {
+        if (firstSeconds.size() % 2 == 0) {
+            firstSeconds.push_back(secondsOf(first));
+            secondSeconds.push_back(secondsOf(second));
+        } else {
+            secondSeconds.push_back(secondsOf(second));
+            firstSeconds.push_back(secondsOf(first));
+        }
+    }
+};
 
 }  // namespace ambrell::bench

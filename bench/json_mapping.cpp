@@ -8,7 +8,6 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -234,55 +233,32 @@ void BM_MapIntoModels(benchmark::State& state) {
 }
 BENCHMARK(BM_MapIntoModels)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
-// The rounds of the mapping and of the arena parse run in turns, over every
-// repetition: the closing figures are their medians.
-struct InTurnRounds {
-    std::vector<double> mappingSeconds;
-    std::vector<double> arenaSeconds;
-};
-
-InTurnRounds& inTurnRounds() {
-    static InTurnRounds rounds;
+// The mapping (first) and the arena parse (second), over every repetition.
+ArmsInTurns& inTurnRounds() {
+    static ArmsInTurns rounds;
     return rounds;
 }
 
-// The mapping and the arena parse in turns, one of each per iteration and
-// the first of them alternating, so that a load that comes and goes on the
-// machine weighs on both alike: the ratio is judged from here.
+// The mapping and the arena parse in turns: the ratio is judged from here.
 void BM_MappingAndArenaParseInTurn(benchmark::State& state) {
     const std::string& text = document();
-    InTurnRounds& rounds = inTurnRounds();
-    const auto timed = [](auto&& run) {
-        const auto start = std::chrono::steady_clock::now();
-        run();
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    };
-    const auto map = [&] {
-        return timed([&] {
-            auto collection = FeatureCollectionModel::fromString(text);
-            benchmark::DoNotOptimize(collection);
-            if (!collection) state.SkipWithError("mapping failed");
-        });
-    };
-    const auto parse = [&] {
-        return timed([&] {
-            boost::json::monotonic_resource arena;
-            boost::json::value parsed = boost::json::parse(text, boost::json::storage_ptr(&arena));
-            benchmark::DoNotOptimize(parsed);
-        });
-    };
+    ArmsInTurns& rounds = inTurnRounds();
     for (auto _ : state) {
-        if (rounds.mappingSeconds.size() % 2 == 0) {
-            rounds.mappingSeconds.push_back(map());
-            rounds.arenaSeconds.push_back(parse());
-        } else {
-            rounds.arenaSeconds.push_back(parse());
-            rounds.mappingSeconds.push_back(map());
-        }
+        rounds.runBoth(
+            [&] {
+                auto collection = FeatureCollectionModel::fromString(text);
+                benchmark::DoNotOptimize(collection);
+                if (!collection) state.SkipWithError("mapping failed");
+            },
+            [&] {
+                boost::json::monotonic_resource arena;
+                boost::json::value parsed = boost::json::parse(text, boost::json::storage_ptr(&arena));
+                benchmark::DoNotOptimize(parsed);
+            });
     }
     const double megabytes = static_cast<double>(text.size()) / 1e6;
-    const double mapping = medianOf(rounds.mappingSeconds);
-    const double arena = medianOf(rounds.arenaSeconds);
+    const double mapping = medianOf(rounds.firstSeconds);
+    const double arena = medianOf(rounds.secondSeconds);
     state.counters["mapping_MB/s"] = mapping > 0 ? megabytes / mapping : 0;
     state.counters["arena_MB/s"] = arena > 0 ? megabytes / arena : 0;
     state.counters["ratio"] = mapping > 0 ? arena / mapping : 0;
@@ -320,15 +296,15 @@ public:
         printThroughput("mapping:             ", map);
         if (map > 0 && parse > 0) std::printf("mapping / raw parse = %.2f\n", map / parse);
         if (map > 0 && arena > 0) std::printf("mapping / raw parse into arena = %.2f (goal >= 0.5)\n", map / arena);
-        const InTurnRounds& rounds = inTurnRounds();
-        const double mappingSeconds = medianOf(rounds.mappingSeconds);
-        const double arenaSeconds = medianOf(rounds.arenaSeconds);
+        const ArmsInTurns& rounds = inTurnRounds();
+        const double mappingSeconds = medianOf(rounds.firstSeconds);
+        const double arenaSeconds = medianOf(rounds.secondSeconds);
         if (mappingSeconds > 0 && arenaSeconds > 0) {
             std::printf(
                 "in turns, medians of %zu rounds: mapping %.1f MB/s (%.1f ms), raw parse into arena %.1f MB/s "
                 "(%.1f ms), mapping / raw parse into arena = %.2f (goal >= 0.5)\n",
-                rounds.mappingSeconds.size(), megabytes / mappingSeconds, mappingSeconds * 1e3,
-                megabytes / arenaSeconds, arenaSeconds * 1e3, arenaSeconds / mappingSeconds);
+                rounds.firstSeconds.size(), megabytes / mappingSeconds, mappingSeconds * 1e3, megabytes / arenaSeconds,
+                arenaSeconds * 1e3, arenaSeconds / mappingSeconds);
         }
     }
 

@@ -18,7 +18,6 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -165,52 +164,29 @@ void BM_MapLocationsAndBuildRecords(benchmark::State& state) {
 }
 BENCHMARK(BM_MapLocationsAndBuildRecords)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-// The rounds of the mapping and of the raw parse run in turns, over every
-// repetition: the closing figures are their medians.
-struct InTurnRounds {
-    std::vector<double> mappingSeconds;
-    std::vector<double> parseSeconds;
-};
-
-InTurnRounds& inTurnRounds() {
-    static InTurnRounds rounds;
+// The mapping (first) and the raw parse (second), over every repetition.
+ArmsInTurns& inTurnRounds() {
+    static ArmsInTurns rounds;
     return rounds;
 }
 
-// The mapping and the raw parse in turns, one of each per iteration and the
-// first of them alternating, so that a load that comes and goes on the
-// machine weighs on both alike: the ratio is judged from here.
+// The mapping and the raw parse in turns: the ratio is judged from here.
 void BM_MappingAndRawParseInTurn(benchmark::State& state) {
-    InTurnRounds& rounds = inTurnRounds();
-    const auto timed = [](auto&& run) {
-        const auto start = std::chrono::steady_clock::now();
-        run();
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    };
-    const auto map = [&] {
-        return timed([&] {
-            auto dataset = CVLocationDataset::fromData(bytes());
-            mappedLocations = dataset && dataset->list ? dataset->list->size() : 0;
-            benchmark::DoNotOptimize(dataset);
-        });
-    };
-    const auto parse = [&] {
-        return timed([&] {
-            boost::json::value parsed = boost::json::parse(document());
-            benchmark::DoNotOptimize(parsed);
-        });
-    };
+    ArmsInTurns& rounds = inTurnRounds();
     for (auto _ : state) {
-        if (rounds.mappingSeconds.size() % 2 == 0) {
-            rounds.mappingSeconds.push_back(map());
-            rounds.parseSeconds.push_back(parse());
-        } else {
-            rounds.parseSeconds.push_back(parse());
-            rounds.mappingSeconds.push_back(map());
-        }
+        rounds.runBoth(
+            [&] {
+                auto dataset = CVLocationDataset::fromData(bytes());
+                mappedLocations = dataset && dataset->list ? dataset->list->size() : 0;
+                benchmark::DoNotOptimize(dataset);
+            },
+            [&] {
+                boost::json::value parsed = boost::json::parse(document());
+                benchmark::DoNotOptimize(parsed);
+            });
     }
-    const double mapping = medianOf(rounds.mappingSeconds);
-    const double parsed = medianOf(rounds.parseSeconds);
+    const double mapping = medianOf(rounds.firstSeconds);
+    const double parsed = medianOf(rounds.secondSeconds);
     state.counters["mapping_ms"] = mapping * 1e3;
     state.counters["parse_ms"] = parsed * 1e3;
     state.counters["ratio"] = parsed > 0 ? mapping / parsed : 0;
@@ -249,16 +225,15 @@ public:
                     mappedLocations);
         printLine("mapping:           ", map, parseTime);
         printLine("mapping + records: ", records, parseTime);
-        const InTurnRounds& rounds = inTurnRounds();
-        const double mappingSeconds = medianOf(rounds.mappingSeconds);
-        const double parseSeconds = medianOf(rounds.parseSeconds);
+        const ArmsInTurns& rounds = inTurnRounds();
+        const double mappingSeconds = medianOf(rounds.firstSeconds);
+        const double parseSeconds = medianOf(rounds.secondSeconds);
         if (mappingSeconds > 0 && parseSeconds > 0) {
             std::printf(
                 "in turns, medians of %zu rounds: mapping %.1f ms (%.0f locations/s), raw parse %.1f ms, "
                 "%.2f x the raw parse's time\n",
-                rounds.mappingSeconds.size(), mappingSeconds * 1e3,
-                static_cast<double>(mappedLocations) / mappingSeconds, parseSeconds * 1e3,
-                mappingSeconds / parseSeconds);
+                rounds.firstSeconds.size(), mappingSeconds * 1e3, static_cast<double>(mappedLocations) / mappingSeconds,
+                parseSeconds * 1e3, mappingSeconds / parseSeconds);
         }
     }
 
