@@ -58,6 +58,12 @@ void printQuery(AmbrellShared& sdk, std::ostream& out, const std::string& headin
     printLocations(out, found, shown);
 }
 
+// A room, area or point of interest: not a venue, building or floor.
+bool isOwnLocation(CVLocationBaseType type) {
+    return type == CVLocationBaseType::room || type == CVLocationBaseType::area ||
+           type == CVLocationBaseType::pointOfInterest;
+}
+
 std::string plural(std::size_t count, const char* one, const char* many) {
     return fmt::format("{} {}", count, count == 1 ? one : many);
 }
@@ -116,7 +122,12 @@ void printSummary(AmbrellShared& sdk, std::ostream& out) {
     out << fmt::format("Locations: {} ({} rooms, {} areas, {} points of interest)", own,
                        count(CVLocationBaseType::room), count(CVLocationBaseType::area),
                        count(CVLocationBaseType::pointOfInterest));
-    out << fmt::format(", searchable now: {}\n", search(sdk, CVQuery{}, CVFilter{}).size());
+    // Of the same locations: a search also finds the venues, buildings and
+    // floors, which the line below counts apart.
+    const auto searchable = search(sdk, CVQuery{}, CVFilter{});
+    out << fmt::format(", searchable now: {}\n",
+                       std::count_if(searchable.begin(), searchable.end(),
+                                     [](const auto& location) { return isOwnLocation(location->baseType()); }));
     out << fmt::format("  and the venues, buildings and floors themselves: {} + {} + {}\n",
                        count(CVLocationBaseType::venue), count(CVLocationBaseType::building),
                        count(CVLocationBaseType::floor));
