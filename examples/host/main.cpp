@@ -360,6 +360,15 @@ void synchronize(AmbrellShared& sdk) {
     }
 }
 
+// The sample holds only documents. A load first checks the key and asks the
+// key's gateway for a session token, so the service answers those too, as the
+// web service would: the key is good and the session needs no sign-in.
+void answerKeyCheckAndSession(test::SampleSolutionService& service) {
+    const std::string gateway = "/" + service.solutionId() + "/api";
+    service.web().respond(gateway + "/validateapikey", {200, "{}", {}});
+    service.web().respond(gateway, {200, R"({"sessionToken":"loopback-session","authRequired":false})", {}});
+}
+
 // The host's work, on a thread of its own while the main thread runs the main queue.
 void run(const Options& options) {
     std::unique_ptr<test::SampleSolutionService> service;
@@ -369,6 +378,7 @@ void run(const Options& options) {
         service = std::make_unique<test::SampleSolutionService>(options.sample);
         ::setenv("AMBRELL_API", service->baseUrl().c_str(), 1);
         key = service->solutionId();
+        answerKeyCheckAndSession(*service);
         std::cout << fmt::format("Serving {} at {}", options.sample.string(), service->baseUrl()) << std::endl;
     } else {
         refusing = std::make_unique<RefusingPort>();
