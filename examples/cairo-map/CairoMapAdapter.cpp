@@ -338,7 +338,7 @@ bool CairoMapAdapter::waitUntilQuiet(std::chrono::milliseconds quiet, std::chron
     return false;
 }
 
-bool CairoMapAdapter::writePng(const std::filesystem::path& path) const {
+std::vector<platform::CGRect> CairoMapAdapter::paint(cairo_t* cr) const {
     std::vector<ViewModel> models;
     std::optional<Route> route;
     WebMercatorCamera camera;
@@ -351,8 +351,6 @@ bool CairoMapAdapter::writePng(const std::filesystem::path& path) const {
         allowOverlap = collisionHandling_ == CVCollisionHandling::allowOverlap;
     }
 
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, camera.width, camera.height);
-    cairo_t* cr = cairo_create(surface);
     cairo_set_source_rgb(cr, 0.93, 0.93, 0.91);
     cairo_paint(cr);
     cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
@@ -389,10 +387,31 @@ bool CairoMapAdapter::writePng(const std::filesystem::path& path) const {
         }
     }
 
+    std::vector<platform::CGRect> boxes;
+    boxes.reserve(labels.size());
+    for (const auto& label : labels) boxes.push_back(platform::CGRect{{label.x, label.y}, {label.width, label.height}});
+    return boxes;
+}
+
+bool CairoMapAdapter::writePng(const std::filesystem::path& path) const {
+    const auto camera = webMercatorCamera();
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, camera.width, camera.height);
+    cairo_t* cr = cairo_create(surface);
+    paint(cr);
     cairo_destroy(cr);
     const bool written = cairo_surface_write_to_png(surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
     cairo_surface_destroy(surface);
     return written;
+}
+
+std::vector<platform::CGRect> CairoMapAdapter::labelBoxes() const {
+    // Painted where nothing is kept: only the boxes are wanted.
+    cairo_surface_t* surface = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, nullptr);
+    cairo_t* cr = cairo_create(surface);
+    auto boxes = paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+    return boxes;
 }
 
 platform::EdgeInsets CairoMapAdapter::padding() const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cairo.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -44,6 +46,9 @@ public:
     // Paints the current view models, then the route, into a PNG of the
     // camera's size; false when cairo could not write it.
     bool writePng(const std::filesystem::path& path) const;
+    // Where the picture's labels stand, in its pixels, also those that run
+    // past its edges; a label kept out by a neighbour's is not among them.
+    [[nodiscard]] std::vector<platform::CGRect> labelBoxes() const;
 
     // CVMapProvider
     [[nodiscard]] std::shared_ptr<platform::View> view() const override { return nullptr; }
@@ -104,6 +109,8 @@ private:
     };
 
     void cameraMoved(WebMercatorCamera camera);
+    // Paints the picture; answers where its labels went.
+    std::vector<platform::CGRect> paint(cairo_t* cr) const;
 
     mutable std::mutex mutex_;
     mutable std::condition_variable rendered_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cmath>
 #include <future>
 #include <map>
 #include <memory>
@@ -174,6 +175,56 @@ void settle(const CVMapControlInternal& control, const cairo_map::CairoMapAdapte
     } while (control.tasksInFlight() != 0 && std::chrono::steady_clock::now() < giveUp);
 }
 
+// The box's corners as the camera draws them, as a rectangle in pixels.
+platform::CGRect pixelsOf(const cairo_map::WebMercatorCamera& camera, const CVGeoBounds& bounds) {
+    double left = INFINITY, top = INFINITY, right = -INFINITY, bottom = -INFINITY;
+    const auto southWest = bounds.southWest();
+    const auto northEast = bounds.northEast();
+    for (const auto& corner :
+         {southWest, northEast, platform::CLLocationCoordinate2D{northEast.latitude, southWest.longitude},
+          platform::CLLocationCoordinate2D{southWest.latitude, northEast.longitude}}) {
+        const auto point = camera.pointFor(corner);
+        left = std::min(left, point.x);
+        right = std::max(right, point.x);
+        top = std::min(top, point.y);
+        bottom = std::max(bottom, point.y);
+    }
+    return {{left, top}, {right - left, bottom - top}};
+}
+
+// The building's labels stand out past its outline (a room's label starts at
+// the room's middle and runs on to the right), so a camera that fits only the
+// outline cuts those of the rooms at its edges. The camera is fitted again,
+// its insets widened by how far they stand out, until every label that
+// touches the building lies inside the picture; another zoom may bring other
+// labels, hence a few rounds.
+void leaveRoomForLabels(const CVMapControlInternal& control, cairo_map::CairoMapAdapter& adapter,
+                        const CVGeoBounds& bounds, const platform::EdgeInsets& insets) {
+    constexpr int kRounds = 4;
+    for (int round = 0; round < kRounds; ++round) {
+        const auto camera = adapter.webMercatorCamera();
+        const auto building = pixelsOf(camera, bounds);
+        platform::EdgeInsets past;
+        bool cut = false;
+        for (const auto& label : adapter.labelBoxes()) {
+            if (label.maxX() < building.minX() || label.minX() > building.maxX() || label.maxY() < building.minY() ||
+                label.minY() > building.maxY()) {
+                continue;
+            }
+            past.left = std::max(past.left, building.minX() - label.minX());
+            past.right = std::max(past.right, label.maxX() - building.maxX());
+            past.top = std::max(past.top, building.minY() - label.minY());
+            past.bottom = std::max(past.bottom, label.maxY() - building.maxY());
+            cut = cut || label.minX() < 0 || label.minY() < 0 || label.maxX() > camera.width ||
+                  label.maxY() > camera.height;
+        }
+        if (!cut) return;
+        adapter.setWebMercatorCamera(camera.fitting(bounds, {insets.top + past.top, insets.left + past.left,
+                                                             insets.bottom + past.bottom, insets.right + past.right}));
+        settle(control, adapter);
+    }
+}
+
 }  // namespace
 }  // namespace map_picture
 
@@ -186,7 +237,9 @@ void writeMapPicture(AmbrellShared& sdk, const std::filesystem::path& path, std:
     cairo_map::WebMercatorCamera camera;
     camera.width = kWidth;
     camera.height = kHeight;
-    if (const auto bounds = scene.building->boundingBox()) camera = camera.fitting(*bounds, {32, 32, 32, 32});
+    constexpr platform::EdgeInsets kMargins{32, 32, 32, 32};
+    const auto bounds = scene.building->boundingBox();
+    if (bounds) camera = camera.fitting(*bounds, kMargins);
     const auto adapter = std::make_shared<cairo_map::CairoMapAdapter>(camera);
 
     // The adapter goes into the slot every map configuration shares.
@@ -210,6 +263,7 @@ void writeMapPicture(AmbrellShared& sdk, const std::filesystem::path& path, std:
         });
         settle(*control, *adapter);
     }
+    if (bounds) leaveRoomForLabels(*control, *adapter, *bounds, kMargins);
 
     if (!adapter->writePng(path)) throw std::runtime_error("the picture could not be written to " + path.string());
     out << fmt::format("Map picture of {}: {}, {} ({} locations){}, in {}\n", scene.venue->getName(),
