@@ -313,14 +313,18 @@ platform::Awaitable<void> CVLiveDataManager::subscribe(Topic topic) {
     if (!topic) co_return;
     auto self = shared_from_this();
     {
+        // A topic whose unsubscription is on its way is as good as gone: its
+        // confirmation will take it out of every set.
         const std::lock_guard lock(self->topicsMutex_);
-        if (self->topics_.contains(topic)) co_return;
+        if (self->topics_.contains(topic) && !self->pendingUnsubscriptions_.contains(topic)) co_return;
     }
     self->observeLocationService();
     {
         const std::lock_guard lock(self->topicsMutex_);
         self->pendingSubscriptions_.insert(topic);
-        self->pendingUnsubscriptions_.erase(topic);
+        // Asked for anew: the broker hears the subscription after the
+        // unsubscription, and the state is fetched again.
+        if (self->pendingUnsubscriptions_.erase(topic) > 0) self->liveStateFetchedForTopics_.erase(topic);
     }
     const auto active = self->activeDomainTypes();
     if (!active) {

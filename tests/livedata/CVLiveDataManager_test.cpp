@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -11,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include <boost/asio/post.hpp>
 #include <boost/json/parse.hpp>
 #include <gtest/gtest.h>
 
@@ -19,12 +22,16 @@
 #include "foundation/CVLogger.h"
 #include "foundation/CVNetworkReachabilityManager.h"
 #include "livedata/CVLiveDataManager.h"
+#include "livedata/CVMQTTSubscriptionClient.h"
 #include "platform/NotificationCenter.h"
 #include "platform/runtime/BlockingWait.h"
 #include "platform/runtime/Task.h"
 #include "platform/runtime/ThreadPool.h"
 #include "tests/foundation/WebServiceFixture.h"
 #include "tests/support/EventRecorder.h"
+#include "tests/support/MosquittoBroker.h"
+#include "tests/support/Subprocess.h"
+#include "tests/support/TestPki.h"
 #include "tests/support/WaitFor.h"
 
 namespace ambrell {
@@ -531,6 +538,76 @@ TEST_F(CVLiveDataManagerTest, ALocationSourceReadyRunsThePendingPass) {
     manager->onStatusChange(CVLocationSourceStatus::initialising, nullptr);
     manager->onStatusChange(CVLocationSourceStatus::available, nullptr);
     EXPECT_TRUE(test::waitFor([&] { return countOf(client->calls, "subscribe ds/f1/+/occupancy") == 2; }));
+}
+
+// MARK: on a real broker
+
+// The manager on the real subscription client and a mosquitto of the test's
+// own over TLS as "localhost"; publishing is mosquitto_pub's.
+class CVLiveDataManagerBrokerTest : public CVLiveDataManagerTest {
+protected:
+    CVLiveDataManagerBrokerTest() {
+        ::setenv("SSL_CERT_FILE", pki.certificate(test::TestPki::Certificate::ca).c_str(), 1);
+        CVMQTTSubscriptionClient::setBrokerForTesting(
+            CVMQTTSubscriptionClient::Broker{"localhost", static_cast<std::uint32_t>(broker.tlsPort())});
+    }
+    ~CVLiveDataManagerBrokerTest() override {
+        if (manager) {
+            manager->subscriptionClient()->setDelegate(nullptr);
+            manager->subscriptionClient()->disconnect();
+        }
+        CVMQTTSubscriptionClient::setBrokerForTesting(std::nullopt);
+        ::unsetenv("SSL_CERT_FILE");
+    }
+
+    // Connected, every topic confirmed at the broker.
+    void connectWithTopics(const std::vector<std::shared_ptr<const CVLiveTopic>>& wanted) {
+        ASSERT_TRUE(broker.ready());
+        manager = CVLiveDataManager::make(CVMQTTSubscriptionClient::make(), liveDataService,
+                                          CVNetworkReachabilityManager::sharedManager(), std::chrono::milliseconds(50),
+                                          [](auto completion) { completion(nullptr, std::nullopt); });
+        manager->setDelegate(delegate);
+        run(manager->fetchLiveDataInfo("ds"));
+        for (const auto& each : wanted) subscribe(each);
+        ASSERT_TRUE(test::waitFor([&] {
+            const auto topics = manager->topicsForTesting().topics;
+            return manager->state() == CVLiveDataManagerState::connected &&
+                   std::all_of(wanted.begin(), wanted.end(), [&](const auto& each) { return topics.contains(each); });
+        })) << broker.log();
+    }
+    bool confirmed(const std::shared_ptr<const CVLiveTopic>& wanted) const {
+        return test::waitFor([&] { return manager->topicsForTesting().topics.contains(wanted); });
+    }
+    // An update of room `id` on the floor, at QoS 2.
+    bool publish(const std::string& floor, const std::string& id) {
+        return test::runProgram({"mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(broker.port()), "-q", "2",
+                                 "-t", "ds/" + floor + "/" + id + "/occupancy", "-m",
+                                 message(id, "2026-01-01T00:00:00Z")})
+            .succeeded();
+    }
+
+    const test::TestPki pki;
+    test::MosquittoBroker broker{{.pki = &pki, .persistence = false, .extraConfig = {}}};
+};
+
+TEST_F(CVLiveDataManagerBrokerTest, ATopicAskedForAgainBeforeItsUnsubscriptionIsConfirmedStaysSubscribed) {
+    const auto floor = topic("occupancy");
+    connectWithTopics({floor});
+
+    // The client's queue held, so that neither request reaches the broker
+    // before both were made: a floor left and returned to within one round
+    // trip.
+    std::promise<void> hold;
+    boost::asio::post(CVMQTTSubscriptionClient::queue().executor(),
+                      [held = hold.get_future().share()] { held.wait(); });
+    unsubscribe(floor);
+    subscribe(floor);
+    hold.set_value();
+
+    ASSERT_TRUE(eventually(delegate->events, "unsubscribed ds/f1/+/occupancy"));
+    ASSERT_TRUE(confirmed(floor));
+    ASSERT_TRUE(publish("f1", "r1"));
+    EXPECT_TRUE(eventually(delegate->events, "update r1 2026-01-01T00:00:00Z"));
 }
 
 TEST(CVLiveDataManagerSharedTest, OneSharedManagerUntilReset) {
