@@ -355,8 +355,10 @@ platform::Awaitable<void> CVLiveDataManager::unsubscribe(Topic topic) {
     if (!topic) co_return;
     {
         const std::lock_guard lock(topicsMutex_);
-        if (!topics_.contains(topic)) co_return;
+        // Also a topic that waits for the next connect only (confirmed ones
+        // wait there while the connection is down): it is no longer wanted.
         pendingSubscriptions_.erase(topic);
+        if (!topics_.contains(topic)) co_return;
         pendingUnsubscriptions_.insert(topic);
     }
     if (state() == CVLiveDataManagerState::connected) {
@@ -369,6 +371,8 @@ void CVLiveDataManager::unsubscribeAll() {
     {
         const std::lock_guard lock(topicsMutex_);
         snapshot.assign(topics_.begin(), topics_.end());
+        // Nothing waiting is asked for at the next connect either.
+        pendingSubscriptions_.clear();
     }
     for (auto& topic : snapshot) {
         platform::Task::start([self = shared_from_this(), topic] { return self->unsubscribe(topic); });

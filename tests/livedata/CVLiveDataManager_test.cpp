@@ -610,6 +610,35 @@ TEST_F(CVLiveDataManagerBrokerTest, ATopicAskedForAgainBeforeItsUnsubscriptionIs
     EXPECT_TRUE(eventually(delegate->events, "update r1 2026-01-01T00:00:00Z"));
 }
 
+TEST_F(CVLiveDataManagerBrokerTest, TopicsDroppedWhileTheConnectionIsDownAreNotAskedForAgain) {
+    const auto dropped = topic("occupancy", "f1");
+    const auto second = topic("occupancy", "f2");
+    const auto third = topic("occupancy", "f3");
+    connectWithTopics({dropped, second, third});
+
+    // With the connection every confirmed topic goes back to pending.
+    broker.stop();
+    ASSERT_TRUE(test::waitFor([&] { return manager->topicsForTesting().pendingSubscriptions.size() == 3; }));
+    unsubscribe(dropped);
+    EXPECT_FALSE(manager->topicsForTesting().pendingSubscriptions.contains(dropped));
+    manager->unsubscribeAll();
+    EXPECT_TRUE(test::waitFor([&] { return manager->topicsForTesting().pendingSubscriptions.empty(); }));
+
+    // Connected again, only a topic asked for since is subscribed.
+    ASSERT_TRUE(broker.restart());
+    ASSERT_TRUE(test::waitFor([&] { return manager->state() == CVLiveDataManagerState::connected; })) << broker.log();
+    const auto wanted = topic("occupancy", "f4");
+    subscribe(wanted);
+    ASSERT_TRUE(confirmed(wanted));
+    for (const auto* floor : {"f1", "f2", "f3", "f4"}) ASSERT_TRUE(publish(floor, std::string("r") + floor));
+    ASSERT_TRUE(eventually(delegate->events, "update rf4 2026-01-01T00:00:00Z"));
+    // Delivered in arrival order: any of the others would have come first.
+    for (const auto* id : {"rf1", "rf2", "rf3"}) {
+        EXPECT_FALSE(contains(delegate->events, std::string("update ") + id + " 2026-01-01T00:00:00Z")) << id;
+    }
+    EXPECT_EQ(manager->topicsForTesting().topics.size(), 1U);
+}
+
 TEST(CVLiveDataManagerSharedTest, OneSharedManagerUntilReset) {
     CVLiveDataManager::resetSharedForTesting();
     EXPECT_EQ(CVLiveDataManager::existingSharedInstance(), nullptr);
