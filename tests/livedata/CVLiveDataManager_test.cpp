@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <future>
+#include <latch>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "Ambrell/CVError.h"
+#include "data/AmbrellLegacy.h"
 #include "data/CVSolutionInternal.h"
 #include "foundation/CVLogger.h"
 #include "foundation/CVNetworkReachabilityManager.h"
@@ -28,6 +30,7 @@
 #include "platform/runtime/Task.h"
 #include "platform/runtime/ThreadPool.h"
 #include "tests/foundation/WebServiceFixture.h"
+#include "tests/support/CapturingLogSink.h"
 #include "tests/support/EventRecorder.h"
 #include "tests/support/MosquittoBroker.h"
 #include "tests/support/Subprocess.h"
@@ -637,6 +640,38 @@ TEST_F(CVLiveDataManagerBrokerTest, TopicsDroppedWhileTheConnectionIsDownAreNotA
         EXPECT_FALSE(contains(delegate->events, std::string("update ") + id + " 2026-01-01T00:00:00Z")) << id;
     }
     EXPECT_EQ(manager->topicsForTesting().topics.size(), 1U);
+}
+
+TEST(CVLiveDataManagerSharedTest, FirstUsesAtOnceMakeOneManager) {
+    // Each manager made asks for the solution once; without a key that
+    // request ends at once with a line of its own.
+    AmbrellLegacy::setApiKey(std::nullopt);
+    constexpr int kRounds = 20;
+    constexpr int kThreads = 8;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE(round);
+        CVLiveDataManager::resetSharedForTesting();
+        const test::ScopedLogCapture logs;
+        std::latch start(kThreads);
+        std::vector<std::shared_ptr<CVLiveDataManager>> got(kThreads);
+        std::vector<std::thread> threads;
+        for (int index = 0; index < kThreads; ++index) {
+            threads.emplace_back([&, index] {
+                start.arrive_and_wait();
+                got[static_cast<std::size_t>(index)] = CVLiveDataManager::sharedInstance();
+            });
+        }
+        for (auto& thread : threads) thread.join();
+        EXPECT_TRUE(std::all_of(got.begin(), got.end(), [&](const auto& each) { return each && each == got[0]; }));
+        const auto lines = logs.sink().messages();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const auto& line) {
+                                    return line.message.find("getSolutionAsync") != std::string::npos &&
+                                           line.message.find("Invalid parameter") != std::string::npos;
+                                }),
+                  1);
+    }
+    CVLiveDataManager::resetSharedForTesting();
 }
 
 TEST(CVLiveDataManagerSharedTest, OneSharedManagerUntilReset) {
