@@ -438,6 +438,11 @@ TEST_F(CVLiveDataManagerTest, SubscribesAndTheNetworkReturningWhileIdleConnectOn
 }
 
 TEST_F(CVLiveDataManagerTest, ConfirmationsAreUsageEventsByDomainType) {
+    // The logger is the process's: the events of earlier tests are not ours to read.
+    struct FreshLogger {
+        FreshLogger() { CVLogger::resetSharedForTesting(); }
+        ~FreshLogger() { CVLogger::resetSharedForTesting(); }
+    } freshLogger;
     makeManagerWithDetails();
     const std::shared_ptr<const CVLiveTopic> anyDomain =
         std::make_shared<CVLiveTopicCriteria>(CVLiveTopicCriteria(std::nullopt).floorId("f1").datasetId("ds"));
