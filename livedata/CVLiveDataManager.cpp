@@ -55,6 +55,16 @@ std::shared_ptr<CVLiveDataManager> CVLiveDataManager::make(std::shared_ptr<CVSub
                                                            std::shared_ptr<CVNetworkReachabilityManager> reachability,
                                                            std::chrono::duration<double> reconnectDelay,
                                                            SolutionRequest solutionRequest) {
+    auto manager = makeUnstarted(std::move(subscriptionClient), std::move(liveDataService), std::move(reachability),
+                                 reconnectDelay, std::move(solutionRequest));
+    manager->start();
+    return manager;
+}
+
+std::shared_ptr<CVLiveDataManager> CVLiveDataManager::makeUnstarted(
+    std::shared_ptr<CVSubscriptionClient> subscriptionClient, std::shared_ptr<CVLiveDataService> liveDataService,
+    std::shared_ptr<CVNetworkReachabilityManager> reachability, std::chrono::duration<double> reconnectDelay,
+    SolutionRequest solutionRequest) {
     if (!solutionRequest) {
         solutionRequest = [](auto completion) {
             auto provider = std::make_shared<CVSolutionProvider>();
@@ -75,9 +85,12 @@ std::shared_ptr<CVLiveDataManager> CVLiveDataManager::make(std::shared_ptr<CVSub
         [weakManager = std::weak_ptr<CVLiveDataManager>(manager)](const platform::Notification&) {
             if (auto self = weakManager.lock()) self->reachabilityDidChange();
         });
-    manager->observeLocationService();
-    manager->requestSolution();
     return manager;
+}
+
+void CVLiveDataManager::start() {
+    observeLocationService();
+    requestSolution();
 }
 
 CVLiveDataManager::CVLiveDataManager(std::shared_ptr<CVSubscriptionClient> subscriptionClient,
@@ -93,21 +106,21 @@ CVLiveDataManager::CVLiveDataManager(std::shared_ptr<CVSubscriptionClient> subsc
 CVLiveDataManager::~CVLiveDataManager() = default;
 
 std::shared_ptr<CVLiveDataManager> CVLiveDataManager::sharedInstance() {
+    std::shared_ptr<CVLiveDataManager> made;
     {
+        // Made under the lock, so that callers that all find none make only
+        // one between them: a manager made and thrown away would already have
+        // asked for the solution and joined the location service.
         const std::lock_guard lock(live_data_manager::sharedMutex());
-        if (auto& manager = live_data_manager::sharedManager()) return manager;
+        auto& manager = live_data_manager::sharedManager();
+        if (manager) return manager;
+        manager = makeUnstarted(CVMQTTSubscriptionClient::make(), std::make_shared<CVLiveDataService>(),
+                                CVNetworkReachabilityManager::sharedManager(), kReconnectDelay, {});
+        made = manager;
     }
-    // Made outside the lock: making it asks for the solution, which may call back.
-    auto made = make(CVMQTTSubscriptionClient::make(), std::make_shared<CVLiveDataService>(),
-                     CVNetworkReachabilityManager::sharedManager());
-    const std::lock_guard lock(live_data_manager::sharedMutex());
-    auto& manager = live_data_manager::sharedManager();
-    if (!manager) {
-        manager = std::move(made);
-    } else {
-        made->client_->setDelegate(nullptr);
-    }
-    return manager;
+    // Started outside it: asking for the solution may answer at once and call back.
+    made->start();
+    return made;
 }
 
 std::shared_ptr<CVLiveDataManager> CVLiveDataManager::existingSharedInstance() {
@@ -313,14 +326,18 @@ platform::Awaitable<void> CVLiveDataManager::subscribe(Topic topic) {
     if (!topic) co_return;
     auto self = shared_from_this();
     {
+        // A topic whose unsubscription is on its way is as good as gone: its
+        // confirmation will take it out of every set.
         const std::lock_guard lock(self->topicsMutex_);
-        if (self->topics_.contains(topic)) co_return;
+        if (self->topics_.contains(topic) && !self->pendingUnsubscriptions_.contains(topic)) co_return;
     }
     self->observeLocationService();
     {
         const std::lock_guard lock(self->topicsMutex_);
         self->pendingSubscriptions_.insert(topic);
-        self->pendingUnsubscriptions_.erase(topic);
+        // Asked for anew: the broker hears the subscription after the
+        // unsubscription, and the state is fetched again.
+        if (self->pendingUnsubscriptions_.erase(topic) > 0) self->liveStateFetchedForTopics_.erase(topic);
     }
     const auto active = self->activeDomainTypes();
     if (!active) {
@@ -351,8 +368,10 @@ platform::Awaitable<void> CVLiveDataManager::unsubscribe(Topic topic) {
     if (!topic) co_return;
     {
         const std::lock_guard lock(topicsMutex_);
-        if (!topics_.contains(topic)) co_return;
+        // Also a topic that waits for the next connect only (confirmed ones
+        // wait there while the connection is down): it is no longer wanted.
         pendingSubscriptions_.erase(topic);
+        if (!topics_.contains(topic)) co_return;
         pendingUnsubscriptions_.insert(topic);
     }
     if (state() == CVLiveDataManagerState::connected) {
@@ -365,6 +384,8 @@ void CVLiveDataManager::unsubscribeAll() {
     {
         const std::lock_guard lock(topicsMutex_);
         snapshot.assign(topics_.begin(), topics_.end());
+        // Nothing waiting is asked for at the next connect either.
+        pendingSubscriptions_.clear();
     }
     for (auto& topic : snapshot) {
         platform::Task::start([self = shared_from_this(), topic] { return self->unsubscribe(topic); });

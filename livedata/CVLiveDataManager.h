@@ -152,6 +152,13 @@ private:
                       std::shared_ptr<CVNetworkReachabilityManager> reachability,
                       std::chrono::duration<double> reconnectDelay, SolutionRequest solutionRequest);
 
+    // Made and wired to its client and to the reachability changes; start()
+    // then observes the location service and asks for the solution.
+    [[nodiscard]] static std::shared_ptr<CVLiveDataManager> makeUnstarted(
+        std::shared_ptr<CVSubscriptionClient> subscriptionClient, std::shared_ptr<CVLiveDataService> liveDataService,
+        std::shared_ptr<CVNetworkReachabilityManager> reachability, std::chrono::duration<double> reconnectDelay,
+        SolutionRequest solutionRequest);
+    void start();
     // Stores the state, tells the delegate and delivers what is pending.
     void setState(CVLiveDataManagerState state);
     void requestSolution();

@@ -333,7 +333,7 @@ void MQTTSession::releaseForgottenIncoming() {
 }
 
 void MQTTSession::refuseMalformedPublish(const MQTTMessage& message) {
-    if (message.qos == 0 || protocolLevel_ != 5) {
+    if (message.qos == 0) {
         // Nothing acknowledges it, so nothing can ask for it again.
         session_flows::flowsLog().error("Dropped a malformed PUBLISH at QoS {} (message {})", message.qos, message.mid);
         return;
@@ -342,8 +342,12 @@ void MQTTSession::refuseMalformedPublish(const MQTTMessage& message) {
     // the broker send it again after a reconnect.
     session_flows::flowsLog().error("Malformed PUBLISH at QoS {} (message {}): disconnecting", message.qos,
                                     message.mid);
-    if (auto disconnect = MQTTMessage::disconnectMessage(5, 0x81, std::nullopt, std::nullopt, std::nullopt)) {
-        encode(*disconnect);
+    // Below level 5 a DISCONNECT carries no reason and tells the broker all
+    // is well: the connection is only closed.
+    if (protocolLevel_ == 5) {
+        if (auto disconnect = MQTTMessage::disconnectMessage(5, 0x81, std::nullopt, std::nullopt, std::nullopt)) {
+            encode(*disconnect);
+        }
     }
     protocolError(makeMQTTError(kMQTTErrorIllegalMessage, kMQTTErrorIllegalMessageText));
 }

@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <future>
+#include <latch>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -11,20 +14,27 @@
 #include <thread>
 #include <vector>
 
+#include <boost/asio/post.hpp>
 #include <boost/json/parse.hpp>
 #include <gtest/gtest.h>
 
 #include "Ambrell/CVError.h"
+#include "data/AmbrellLegacy.h"
 #include "data/CVSolutionInternal.h"
 #include "foundation/CVLogger.h"
 #include "foundation/CVNetworkReachabilityManager.h"
 #include "livedata/CVLiveDataManager.h"
+#include "livedata/CVMQTTSubscriptionClient.h"
 #include "platform/NotificationCenter.h"
 #include "platform/runtime/BlockingWait.h"
 #include "platform/runtime/Task.h"
 #include "platform/runtime/ThreadPool.h"
 #include "tests/foundation/WebServiceFixture.h"
+#include "tests/support/CapturingLogSink.h"
 #include "tests/support/EventRecorder.h"
+#include "tests/support/MosquittoBroker.h"
+#include "tests/support/Subprocess.h"
+#include "tests/support/TestPki.h"
 #include "tests/support/WaitFor.h"
 
 namespace ambrell {
@@ -428,6 +438,11 @@ TEST_F(CVLiveDataManagerTest, SubscribesAndTheNetworkReturningWhileIdleConnectOn
 }
 
 TEST_F(CVLiveDataManagerTest, ConfirmationsAreUsageEventsByDomainType) {
+    // The logger is the process's: the events of earlier tests are not ours to read.
+    struct FreshLogger {
+        FreshLogger() { CVLogger::resetSharedForTesting(); }
+        ~FreshLogger() { CVLogger::resetSharedForTesting(); }
+    } freshLogger;
     makeManagerWithDetails();
     const std::shared_ptr<const CVLiveTopic> anyDomain =
         std::make_shared<CVLiveTopicCriteria>(CVLiveTopicCriteria(std::nullopt).floorId("f1").datasetId("ds"));
@@ -531,6 +546,137 @@ TEST_F(CVLiveDataManagerTest, ALocationSourceReadyRunsThePendingPass) {
     manager->onStatusChange(CVLocationSourceStatus::initialising, nullptr);
     manager->onStatusChange(CVLocationSourceStatus::available, nullptr);
     EXPECT_TRUE(test::waitFor([&] { return countOf(client->calls, "subscribe ds/f1/+/occupancy") == 2; }));
+}
+
+// MARK: on a real broker
+
+// The manager on the real subscription client and a mosquitto of the test's
+// own over TLS as "localhost"; publishing is mosquitto_pub's.
+class CVLiveDataManagerBrokerTest : public CVLiveDataManagerTest {
+protected:
+    CVLiveDataManagerBrokerTest() {
+        ::setenv("SSL_CERT_FILE", pki.certificate(test::TestPki::Certificate::ca).c_str(), 1);
+        CVMQTTSubscriptionClient::setBrokerForTesting(
+            CVMQTTSubscriptionClient::Broker{"localhost", static_cast<std::uint32_t>(broker.tlsPort())});
+    }
+    ~CVLiveDataManagerBrokerTest() override {
+        if (manager) {
+            manager->subscriptionClient()->setDelegate(nullptr);
+            manager->subscriptionClient()->disconnect();
+        }
+        CVMQTTSubscriptionClient::setBrokerForTesting(std::nullopt);
+        ::unsetenv("SSL_CERT_FILE");
+    }
+
+    // Connected, every topic confirmed at the broker.
+    void connectWithTopics(const std::vector<std::shared_ptr<const CVLiveTopic>>& wanted) {
+        ASSERT_TRUE(broker.ready());
+        manager = CVLiveDataManager::make(CVMQTTSubscriptionClient::make(), liveDataService,
+                                          CVNetworkReachabilityManager::sharedManager(), std::chrono::milliseconds(50),
+                                          [](auto completion) { completion(nullptr, std::nullopt); });
+        manager->setDelegate(delegate);
+        run(manager->fetchLiveDataInfo("ds"));
+        for (const auto& each : wanted) subscribe(each);
+        ASSERT_TRUE(test::waitFor([&] {
+            const auto topics = manager->topicsForTesting().topics;
+            return manager->state() == CVLiveDataManagerState::connected &&
+                   std::all_of(wanted.begin(), wanted.end(), [&](const auto& each) { return topics.contains(each); });
+        })) << broker.log();
+    }
+    bool confirmed(const std::shared_ptr<const CVLiveTopic>& wanted) const {
+        return test::waitFor([&] { return manager->topicsForTesting().topics.contains(wanted); });
+    }
+    // An update of room `id` on the floor, at QoS 2.
+    bool publish(const std::string& floor, const std::string& id) {
+        return test::runProgram({"mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(broker.port()), "-q", "2",
+                                 "-t", "ds/" + floor + "/" + id + "/occupancy", "-m",
+                                 message(id, "2026-01-01T00:00:00Z")})
+            .succeeded();
+    }
+
+    const test::TestPki pki;
+    test::MosquittoBroker broker{{.pki = &pki, .persistence = false, .extraConfig = {}}};
+};
+
+TEST_F(CVLiveDataManagerBrokerTest, ATopicAskedForAgainBeforeItsUnsubscriptionIsConfirmedStaysSubscribed) {
+    const auto floor = topic("occupancy");
+    connectWithTopics({floor});
+
+    // The client's queue held, so that neither request reaches the broker
+    // before both were made: a floor left and returned to within one round
+    // trip.
+    std::promise<void> hold;
+    boost::asio::post(CVMQTTSubscriptionClient::queue().executor(),
+                      [held = hold.get_future().share()] { held.wait(); });
+    unsubscribe(floor);
+    subscribe(floor);
+    hold.set_value();
+
+    ASSERT_TRUE(eventually(delegate->events, "unsubscribed ds/f1/+/occupancy"));
+    ASSERT_TRUE(confirmed(floor));
+    ASSERT_TRUE(publish("f1", "r1"));
+    EXPECT_TRUE(eventually(delegate->events, "update r1 2026-01-01T00:00:00Z"));
+}
+
+TEST_F(CVLiveDataManagerBrokerTest, TopicsDroppedWhileTheConnectionIsDownAreNotAskedForAgain) {
+    const auto dropped = topic("occupancy", "f1");
+    const auto second = topic("occupancy", "f2");
+    const auto third = topic("occupancy", "f3");
+    connectWithTopics({dropped, second, third});
+
+    // With the connection every confirmed topic goes back to pending.
+    broker.stop();
+    ASSERT_TRUE(test::waitFor([&] { return manager->topicsForTesting().pendingSubscriptions.size() == 3; }));
+    unsubscribe(dropped);
+    EXPECT_FALSE(manager->topicsForTesting().pendingSubscriptions.contains(dropped));
+    manager->unsubscribeAll();
+    EXPECT_TRUE(test::waitFor([&] { return manager->topicsForTesting().pendingSubscriptions.empty(); }));
+
+    // Connected again, only a topic asked for since is subscribed.
+    ASSERT_TRUE(broker.restart());
+    ASSERT_TRUE(test::waitFor([&] { return manager->state() == CVLiveDataManagerState::connected; })) << broker.log();
+    const auto wanted = topic("occupancy", "f4");
+    subscribe(wanted);
+    ASSERT_TRUE(confirmed(wanted));
+    for (const auto* floor : {"f1", "f2", "f3", "f4"}) ASSERT_TRUE(publish(floor, std::string("r") + floor));
+    ASSERT_TRUE(eventually(delegate->events, "update rf4 2026-01-01T00:00:00Z"));
+    // Delivered in arrival order: any of the others would have come first.
+    for (const auto* id : {"rf1", "rf2", "rf3"}) {
+        EXPECT_FALSE(contains(delegate->events, std::string("update ") + id + " 2026-01-01T00:00:00Z")) << id;
+    }
+    EXPECT_EQ(manager->topicsForTesting().topics.size(), 1U);
+}
+
+TEST(CVLiveDataManagerSharedTest, FirstUsesAtOnceMakeOneManager) {
+    // Each manager made asks for the solution once; without a key that
+    // request ends at once with a line of its own.
+    AmbrellLegacy::setApiKey(std::nullopt);
+    constexpr int kRounds = 20;
+    constexpr int kThreads = 8;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE(round);
+        CVLiveDataManager::resetSharedForTesting();
+        const test::ScopedLogCapture logs;
+        std::latch start(kThreads);
+        std::vector<std::shared_ptr<CVLiveDataManager>> got(kThreads);
+        std::vector<std::thread> threads;
+        for (int index = 0; index < kThreads; ++index) {
+            threads.emplace_back([&, index] {
+                start.arrive_and_wait();
+                got[static_cast<std::size_t>(index)] = CVLiveDataManager::sharedInstance();
+            });
+        }
+        for (auto& thread : threads) thread.join();
+        EXPECT_TRUE(std::all_of(got.begin(), got.end(), [&](const auto& each) { return each && each == got[0]; }));
+        const auto lines = logs.sink().messages();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const auto& line) {
+                                    return line.message.find("getSolutionAsync") != std::string::npos &&
+                                           line.message.find("Invalid parameter") != std::string::npos;
+                                }),
+                  1);
+    }
+    CVLiveDataManager::resetSharedForTesting();
 }
 
 TEST(CVLiveDataManagerSharedTest, OneSharedManagerUntilReset) {

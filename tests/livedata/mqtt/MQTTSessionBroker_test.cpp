@@ -122,6 +122,43 @@ TEST(MQTTSessionBrokerTest, AnswersALyingBrokerSoundlyAndDeliversOnce) {
               (Lines{"event 0", "connected", "connected present 0", "message t 'hi' q2 mid 7"}));
 }
 
+TEST(MQTTSessionBrokerTest, AMalformedQoSOneOrTwoPublishAtLevelsThreeAndFourEndsTheConnection) {
+    struct Case {
+        const char* name;
+        std::uint8_t level;
+        Frame publish;
+    };
+    // QoS 1 without its packet identifier; QoS 2 whose topic runs past the packet.
+    const std::vector<Case> cases = {
+        {"level 3, QoS 1", 3, parseHex("32 03 00 01 74")},
+        {"level 3, QoS 2", 3, parseHex("34 05 00 09 74 00 01")},
+        {"level 4, QoS 1", 4, parseHex("32 03 00 01 74")},
+        {"level 4, QoS 2", 4, parseHex("34 05 00 09 74 00 01")},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        ScriptedBroker broker;
+        // Nothing acknowledges it, and no DISCONNECT: at these levels that
+        // would tell the broker all is well.
+        broker.addConnection(ScriptedBroker::Script()
+                                 .expectFrame([](const Frame& f) { return isType(f, 0x10); }, "CONNECT")
+                                 .write(parseHex("20 02 00 00"))
+                                 .write(row.publish)
+                                 .expectClosed());
+        StrandSession client(broker.port());
+        client.run([&] { client.session->setProtocolLevel(row.level); });
+        client.connect();
+        EXPECT_TRUE(broker.waitForScriptEnd(0));
+        EXPECT_TRUE(broker.failures().empty()) << broker.failures().front();
+        EXPECT_TRUE(client.waitForStatus(MQTTSessionStatus::closed));
+        const auto lines = client.delegate->lines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "event 4 -7 MQTT illegal message received"), lines.end())
+            << ::testing::PrintToString(lines);
+        EXPECT_TRUE(
+            std::none_of(lines.begin(), lines.end(), [](const auto& line) { return line.starts_with("message"); }));
+    }
+}
+
 TEST(MQTTSessionBrokerTest, PingsOnTheSystemClock) {
     ScriptedBroker broker;
     broker.addConnection(ScriptedBroker::Script()
