@@ -31,7 +31,8 @@ using Corner = std::pair<ScreenPoint, std::uint32_t>;
 using CornerTree = bgi::rtree<Corner, bgi::quadratic<4>>;
 
 // A double beyond the float range has no float to convert to: it is held to
-// the largest finite one. NaN cannot reach here (positions are above 0).
+// the largest finite one. NaN and infinity cannot reach here (positions are
+// finite and above 0).
 float saturated(double value) {
     constexpr double largest = std::numeric_limits<float>::max();
     return static_cast<float>(std::clamp(value, -largest, largest));
@@ -101,7 +102,12 @@ platform::Awaitable<std::optional<RTreeEntry>> makeEntry(const ViewModel& viewMo
                                                          CVProjection& projection) {
     if (!viewModel.marker) co_return std::nullopt;
     const auto* point = std::get_if<CVPoint>(&viewModel.marker->geometry().coordinates());
-    if (point == nullptr) co_return std::nullopt;
+    // A cluster sits at the mean of its members: one member off the finite
+    // numbers puts it there too, where no GeoJSON can hold it.
+    if (point == nullptr || !std::isfinite(point->coordinate().latitude) ||
+        !std::isfinite(point->coordinate().longitude)) {
+        co_return std::nullopt;
+    }
     const auto* icon = viewModelImage(viewModel, CVModelData::icon);
     if (icon == nullptr || icon->scale() <= 0) co_return std::nullopt;
     const auto& properties = viewModel.marker->properties();
@@ -111,8 +117,11 @@ platform::Awaitable<std::optional<RTreeEntry>> makeEntry(const ViewModel& viewMo
     if (type == nullptr) co_return std::nullopt;
 
     const CGPoint position = co_await projection.pointFor(point->coordinate());
-    // NaN fails both tests too.
-    if (!(position.x > 0 && position.y > 0)) co_return std::nullopt;
+    // An infinite point would overlap every other one out there; NaN fails
+    // the tests above 0 too.
+    if (!std::isfinite(position.x) || !std::isfinite(position.y) || !(position.x > 0 && position.y > 0)) {
+        co_return std::nullopt;
+    }
     co_return RTreeEntry{viewModel.id, *type,
                          position,     CGSize{icon->width() / icon->scale(), icon->height() / icon->scale()},
                          index,        isClusterable(viewModel)};

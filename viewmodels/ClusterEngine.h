@@ -45,10 +45,10 @@ struct RTreeEntry {
     bool clusterable = false;
 };
 
-// The entry of a view model with a point marker, an icon image and a text
-// "axType", whose projected point lies right of and below the screen's
-// origin (x and y above 0); none otherwise. The projection is asked only
-// once everything else is known.
+// The entry of a view model with a point marker at a finite coordinate, an
+// icon image and a text "axType", whose projected point is finite and lies
+// right of and below the screen's origin (x and y above 0); none otherwise.
+// The projection is asked only once everything else is known.
 [[nodiscard]] platform::Awaitable<std::optional<RTreeEntry>> makeEntry(const ViewModel& viewModel, std::size_t index,
                                                                        CVProjection& projection);
 
