@@ -95,7 +95,9 @@ public:
     // number), with the markers of every cluster member removed, followed by
     // one view model per cluster in the order the clusters formed. Passes
     // repeat while one merges anything, up to the limit. Projection calls are
-    // awaited one at a time; nothing is thrown.
+    // awaited one at a time; nothing is thrown: when the projection or the
+    // host's cluster images fail, that is logged and the list comes back as
+    // it came, unclustered.
     [[nodiscard]] platform::Awaitable<std::vector<ViewModel>> cluster(std::vector<ViewModel> viewModels);
 
     [[nodiscard]] int splitStrategy() const { return splitStrategy_; }
