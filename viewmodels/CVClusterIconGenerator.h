@@ -11,7 +11,8 @@ namespace ambrell {
 
 // Draws a cluster's image: the location type's icon at the top left of a
 // canvas 1.2 times `clusterIconSize`, overlapped on its right by a disc of
-// `colorOfCluster` with a thin white ring and the count in white bold.
+// `colorOfCluster` with a thin white ring and the count in white bold, drawn
+// smaller when it would not fit inside the disc.
 class CVClusterIconGenerator {
 public:
     CVClusterIconGenerator(CGSize clusterIconSize, std::int64_t clusterCount, platform::Color colorOfCluster,

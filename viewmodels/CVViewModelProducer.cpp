@@ -301,16 +301,28 @@ platform::Awaitable<std::vector<ViewModel>> CVViewModelProducer::clusteredViewMo
     if (!entry || !entry->enableClustering()) co_return viewModels;
     auto mapControl = mapControl_.lock();
     if (!mapControl) co_return std::vector<ViewModel>();
-    const auto map = mapControl->map();
-    const auto camera = map ? map->cameraOperator() : nullptr;
-    mapControl.reset();
     std::shared_ptr<CVProjection> projection;
-    if (camera) projection = co_await camera->projection();
-    if (!projection) co_return std::vector<ViewModel>();
-    mapControl = mapControl_.lock();
+    std::shared_ptr<CVCustomClusterIcon> customClusterIcon;
+    // The adapter's code, which may fail: the render then shows its view
+    // models unclustered rather than nothing. The engine itself never throws.
+    try {
+        const auto map = mapControl->map();
+        const auto camera = map ? map->cameraOperator() : nullptr;
+        mapControl.reset();
+        if (camera) projection = co_await camera->projection();
+        if (!projection) co_return std::vector<ViewModel>();
+        mapControl = mapControl_.lock();
+        customClusterIcon = mapControl ? mapControl->customClusterIcon() : nullptr;
+        mapControl.reset();
+    } catch (const std::exception& error) {
+        CVLog::core().error("Clustering failed, the view models go out unclustered: {}", error.what());
+        co_return viewModels;
+    } catch (...) {
+        CVLog::core().error("Clustering failed, the view models go out unclustered");
+        co_return viewModels;
+    }
     ClusterEngine engine(kClusterSplitStrategy, kMaxClusterRunLimit, std::move(projection), CVClusterRelation(),
-                         mapControl ? mapControl->customClusterIcon() : nullptr);
-    mapControl.reset();
+                         std::move(customClusterIcon));
     co_return co_await engine.cluster(std::move(viewModels));
 }
 

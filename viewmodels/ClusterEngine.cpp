@@ -4,6 +4,7 @@
 #include <any>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <iterator>
 #include <limits>
 #include <unordered_set>
@@ -14,6 +15,7 @@
 #include <boost/geometry/index/rtree.hpp>
 #include <boost/geometry/strategies/strategies.hpp>
 
+#include "Ambrell/CVLog.h"
 #include "viewmodels/CVCluster.h"
 
 namespace ambrell {
@@ -31,7 +33,8 @@ using Corner = std::pair<ScreenPoint, std::uint32_t>;
 using CornerTree = bgi::rtree<Corner, bgi::quadratic<4>>;
 
 // A double beyond the float range has no float to convert to: it is held to
-// the largest finite one. NaN cannot reach here (positions are above 0).
+// the largest finite one. NaN and infinity cannot reach here (positions are
+// finite and above 0).
 float saturated(double value) {
     constexpr double largest = std::numeric_limits<float>::max();
     return static_cast<float>(std::clamp(value, -largest, largest));
@@ -101,7 +104,12 @@ platform::Awaitable<std::optional<RTreeEntry>> makeEntry(const ViewModel& viewMo
                                                          CVProjection& projection) {
     if (!viewModel.marker) co_return std::nullopt;
     const auto* point = std::get_if<CVPoint>(&viewModel.marker->geometry().coordinates());
-    if (point == nullptr) co_return std::nullopt;
+    // A cluster sits at the mean of its members: one member off the finite
+    // numbers puts it there too, where no GeoJSON can hold it.
+    if (point == nullptr || !std::isfinite(point->coordinate().latitude) ||
+        !std::isfinite(point->coordinate().longitude)) {
+        co_return std::nullopt;
+    }
     const auto* icon = viewModelImage(viewModel, CVModelData::icon);
     if (icon == nullptr || icon->scale() <= 0) co_return std::nullopt;
     const auto& properties = viewModel.marker->properties();
@@ -111,8 +119,11 @@ platform::Awaitable<std::optional<RTreeEntry>> makeEntry(const ViewModel& viewMo
     if (type == nullptr) co_return std::nullopt;
 
     const CGPoint position = co_await projection.pointFor(point->coordinate());
-    // NaN fails both tests too.
-    if (!(position.x > 0 && position.y > 0)) co_return std::nullopt;
+    // An infinite point would overlap every other one out there; NaN fails
+    // the tests above 0 too.
+    if (!std::isfinite(position.x) || !std::isfinite(position.y) || !(position.x > 0 && position.y > 0)) {
+        co_return std::nullopt;
+    }
     co_return RTreeEntry{viewModel.id, *type,
                          position,     CGSize{icon->width() / icon->scale(), icon->height() / icon->scale()},
                          index,        isClusterable(viewModel)};
@@ -152,6 +163,9 @@ ClusterEngine::ClusterEngine(int splitStrategy, int maxClusterRunLimit, std::sha
 
 platform::Awaitable<std::vector<ViewModel>> ClusterEngine::cluster(std::vector<ViewModel> viewModels) {
     statistics_ = {};
+    // Where each view model stood before the sort, to hand the list back as
+    // it came should the run fail.
+    std::vector<std::size_t> arrival;
     // The coordinates are read once rather than in every comparison.
     {
         std::vector<std::pair<CLLocationCoordinate2D, std::size_t>> keys;
@@ -164,40 +178,66 @@ platform::Awaitable<std::vector<ViewModel>> ClusterEngine::cluster(std::vector<V
         });
         std::vector<ViewModel> sorted;
         sorted.reserve(viewModels.size());
-        for (const auto& key : keys) sorted.push_back(std::move(viewModels[key.second]));
+        arrival.reserve(viewModels.size());
+        for (const auto& key : keys) {
+            sorted.push_back(std::move(viewModels[key.second]));
+            arrival.push_back(key.second);
+        }
         viewModels = std::move(sorted);
     }
 
-    while (true) {
-        // Each view model's entry serves both the index and its own query.
-        std::vector<RTreeEntry> entries;
-        if (projection_) {
-            for (std::size_t index = 0; index < viewModels.size(); ++index) {
-                auto entry = co_await makeEntry(viewModels[index], index, *projection_);
-                if (entry) entries.push_back(std::move(*entry));
+    // The projection and the host's cluster images are the adapter's and the
+    // app's code, and may fail. No marker goes before both have answered for
+    // the whole run, so that a failure leaves every view model as it came and
+    // the map still shows them, unclustered.
+    std::vector<bool> markerRemoved(viewModels.size(), false);
+    std::vector<ViewModel> clusterViewModels;
+    std::optional<std::string> failure;
+    try {
+        while (true) {
+            // Each view model's entry serves both the index and its own query.
+            std::vector<RTreeEntry> entries;
+            if (projection_) {
+                for (std::size_t index = 0; index < viewModels.size(); ++index) {
+                    // A marker that joined a cluster in an earlier pass is gone.
+                    if (markerRemoved[index]) continue;
+                    auto entry = co_await makeEntry(viewModels[index], index, *projection_);
+                    if (entry) entries.push_back(std::move(*entry));
+                }
             }
+            ++statistics_.passes;
+            const std::size_t merges = runPass(viewModels, entries, markerRemoved);
+            statistics_.merges += merges;
+            if (merges == 0 || statistics_.passes >= maxClusterRunLimit_) break;
         }
-        ++statistics_.passes;
-        std::vector<bool> markerRemoved(viewModels.size(), false);
-        const std::size_t merges = runPass(viewModels, entries, markerRemoved);
-        statistics_.merges += merges;
+        for (const auto& cluster : relation_.distinctClusters()) {
+            auto clusterViewModel = co_await cluster->viewModel();
+            if (clusterViewModel) clusterViewModels.push_back(std::move(*clusterViewModel));
+        }
+    } catch (const std::exception& error) {
+        failure = error.what();
+    } catch (...) {
+        failure = "an exception that is no std::exception";
+    }
+    if (failure) {
+        CVLog::core().error("Clustering failed, the view models go out unclustered: {}", *failure);
+        std::vector<ViewModel> unclustered(viewModels.size());
         for (std::size_t index = 0; index < viewModels.size(); ++index) {
-            if (markerRemoved[index]) removeMarker(viewModels[index]);
+            unclustered[arrival[index]] = std::move(viewModels[index]);
         }
-        if (merges == 0 || statistics_.passes >= maxClusterRunLimit_) break;
+        co_return unclustered;
     }
 
-    // A small icon inside a large one finds no corner in its own rectangle
-    // and would stay drawn while counted in the cluster.
+    // Every member of a cluster loses its marker here, also a small icon
+    // inside a large one, which finds no corner in its own rectangle and
+    // would otherwise stay drawn while counted in the cluster.
     if (!relation_.empty()) {
         for (auto& viewModel : viewModels) {
             if (relation_.contains(viewModel.id)) removeMarker(viewModel);
         }
     }
-    for (const auto& cluster : relation_.distinctClusters()) {
-        auto clusterViewModel = co_await cluster->viewModel();
-        if (clusterViewModel) viewModels.push_back(std::move(*clusterViewModel));
-    }
+    viewModels.insert(viewModels.end(), std::make_move_iterator(clusterViewModels.begin()),
+                      std::make_move_iterator(clusterViewModels.end()));
     co_return viewModels;
 }
 

@@ -45,10 +45,10 @@ struct RTreeEntry {
     bool clusterable = false;
 };
 
-// The entry of a view model with a point marker, an icon image and a text
-// "axType", whose projected point lies right of and below the screen's
-// origin (x and y above 0); none otherwise. The projection is asked only
-// once everything else is known.
+// The entry of a view model with a point marker at a finite coordinate, an
+// icon image and a text "axType", whose projected point is finite and lies
+// right of and below the screen's origin (x and y above 0); none otherwise.
+// The projection is asked only once everything else is known.
 [[nodiscard]] platform::Awaitable<std::optional<RTreeEntry>> makeEntry(const ViewModel& viewModel, std::size_t index,
                                                                        CVProjection& projection);
 
@@ -95,7 +95,9 @@ public:
     // number), with the markers of every cluster member removed, followed by
     // one view model per cluster in the order the clusters formed. Passes
     // repeat while one merges anything, up to the limit. Projection calls are
-    // awaited one at a time; nothing is thrown.
+    // awaited one at a time; nothing is thrown: when the projection or the
+    // host's cluster images fail, that is logged and the list comes back as
+    // it came, unclustered.
     [[nodiscard]] platform::Awaitable<std::vector<ViewModel>> cluster(std::vector<ViewModel> viewModels);
 
     [[nodiscard]] int splitStrategy() const { return splitStrategy_; }

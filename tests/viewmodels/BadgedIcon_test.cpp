@@ -98,6 +98,8 @@ TEST_F(BadgedIcon, EachLiveValueChoosesItsTextAndColour) {
         {{availability(true), occupancy(0)}, "\u2713", "#56C281"},
         {{availability(false), occupancy(0)}, "-", "#AD5F00"},
         {{availability(false), occupancy(2)}, "X", "#DE1B1B"},
+        // One person is an occupied room already.
+        {{availability(false), occupancy(1)}, "X", "#DE1B1B"},
         {{occupancy(0)}, "-", "#1E2025"},
         {{temperature(19), occupancy(4)}, "4", "#1E2025"},
         {{temperature(21.4)}, "21 °C", "#1E2025"},

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -80,6 +81,42 @@ TEST(CVClusterIconGenerator, DrawsTheIconTheRingTheDiscAndTheCount) {
             }
         }
         EXPECT_GT(white, 4 * scale * scale);
+    }
+}
+
+TEST(CVClusterIconGenerator, LongCountsStayWholeInsideTheDisc) {
+    // The disc of diameter 15.6 at (15.6, 3.12) and its white ring half a
+    // point wide.
+    constexpr double centreX = 15.6 + 7.8;
+    constexpr double centreY = 3.12 + 7.8;
+    constexpr double ringRadius = 7.8 + 0.5;
+    constexpr double scale = 2;
+    for (const std::int64_t count : {123, 1234, 10000, 99999}) {
+        SCOPED_TRACE(count);
+        const auto image = generatorFor(count, scale).generate(scale);
+        ASSERT_NE(image, nullptr);
+        int spilled = 0;
+        double leftmostWhite = centreX;
+        double rightmostWhite = centreX;
+        for (int y = 0; y < image->height(); ++y) {
+            for (int x = 0; x < image->width(); ++x) {
+                const double pointX = (x + 0.5) / scale;
+                const double pointY = (y + 0.5) / scale;
+                const auto colour = colourAt(*image, pointX, pointY);
+                const double distance = std::hypot(pointX - centreX, pointY - centreY);
+                // A pixel and a half beyond the ring there is only the blue
+                // icon or nothing; white there is count spilled out.
+                if (distance > ringRadius + 1.5 / scale) {
+                    if (colour.alpha > 0.5 && !near(colour, 0x20 / 255.0, 0x60 / 255.0, 0xC0 / 255.0, 0.1)) ++spilled;
+                } else if (distance < 7.8 && colour.alpha == 1 && near(colour, 1, 1, 1, 0.1)) {
+                    leftmostWhite = std::min(leftmostWhite, pointX);
+                    rightmostWhite = std::max(rightmostWhite, pointX);
+                }
+            }
+        }
+        EXPECT_EQ(spilled, 0);
+        // Still across most of the disc, not shrunk to a dot.
+        EXPECT_GT(rightmostWhite - leftmostWhite, 0.6 * 15.6);
     }
 }
 

@@ -200,6 +200,7 @@ TEST(ClusterEngine, SeparateClustersComeInTheOrderTheyFormed) {
 
 TEST(ClusterEngine, ProjectedPointsNotAboveZeroStayOut) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
     struct Case {
         const char* name;
         double x;
@@ -213,6 +214,9 @@ TEST(ClusterEngine, ProjectedPointsNotAboveZeroStayOut) {
         {"y negative", 100, -0.5, false},
         {"x NaN", nan, 100, false},
         {"y NaN", 100, nan, false},
+        // Their cluster would sit at an infinite point no GeoJSON can hold.
+        {"x infinite", inf, 100, false},
+        {"y infinite", 100, inf, false},
         {"beyond the view", 5000, 9000, true},
         {"beyond float", 1e40, 1e40, true},
     };

@@ -42,6 +42,8 @@ TEST(LabelTemplate, PlaceholdersTakeTheNameAndTheExternalIdVerbatim) {
              Case{"{{name}} ({{roomId}})", "Kitchen", "", "Kitchen ({{roomId}})"},
              Case{"{{Name}}/{{RoomId}}/{{ExternalId}}/{{externalid}}", "Kitchen", "K-12", "Kitchen/K-12/K-12/K-12"},
              Case{"{{NAME}} {{nAme}} {{roomID}}", "Kitchen", "K-12", "{{NAME}} {{nAme}} {{roomID}}"},
+             // The second word's first letter may vary as well as the first's.
+             Case{"{{roomid}}/{{Roomid}}", "Kitchen", "K-12", "K-12/K-12"},
              Case{"{{name}}{{name}}", "Ab", "", "AbAb"},
              Case{"{{name", "Kitchen", "", "{{name"},
              Case{"", "Kitchen", "", ""},

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <string>
 
 #include "Ambrell/CVError.h"
@@ -18,6 +19,7 @@
 #include "platform/runtime/BlockingWait.h"
 #include "platform/runtime/ThreadPool.h"
 #include "tests/support/AsyncTesting.h"
+#include "tests/support/CapturingLogSink.h"
 #include "tests/support/FakeImageProvider.h"
 #include "tests/support/ManagedRulesEntry.h"
 #include "tests/support/RecordingMapAdapter.h"
@@ -450,6 +452,42 @@ TEST_F(ViewModelProducer, ClusteringWithoutAProjectionGivesNothing) {
     });
     EXPECT_EQ(produce(locations).size(), 3U);
     EXPECT_FALSE(adapter_->pointRequestsOverlapped());
+}
+
+// A host app's cluster-image source that fails.
+class ThrowingClusterIcons final : public CVCustomClusterIcon {
+public:
+    std::shared_ptr<const platform::Image> clusterIconForType(const std::string& /*type*/, int /*size*/) override {
+        throw std::runtime_error("cluster images unavailable");
+    }
+};
+
+TEST_F(ViewModelProducer, AFailingProjectionOrClusterIconSourceHandsOutTheViewModelsUnclustered) {
+    entry_->setSolution(switches(true, true));
+    const auto locations = points(3);
+    const Ids expected = {"poi-0", "poi-1", "poi-2"};
+    const auto expectUnclustered = [&](const std::vector<ViewModel>& viewModels) {
+        EXPECT_EQ(idsOf(viewModels), expected);
+        for (const auto& viewModel : viewModels) {
+            EXPECT_TRUE(viewModel.marker) << viewModel.id;
+            EXPECT_TRUE(viewModel.data.contains(CVModelData::icon)) << viewModel.id;
+        }
+    };
+    {
+        test::ScopedLogCapture log;
+        adapter_->setProjection(
+            [](CLLocationCoordinate2D) -> platform::CGPoint { throw std::runtime_error("projection lost"); });
+        expectUnclustered(produce(locations));
+        EXPECT_TRUE(log.sink().contains("projection lost"));
+    }
+    {
+        // All on one spot, so that a cluster forms and its image is asked for.
+        test::ScopedLogCapture log;
+        adapter_->setProjection([](CLLocationCoordinate2D) { return platform::CGPoint{100, 100}; });
+        adapter_->setCustomClusterIcon(std::make_shared<ThrowingClusterIcons>());
+        expectUnclustered(produce(locations));
+        EXPECT_TRUE(log.sink().contains("cluster images unavailable"));
+    }
 }
 
 TEST_F(ViewModelProducer, LocationsWaitingForIconsKeepTheirPlaceAndARenderAfterThemGivesTheSame) {
