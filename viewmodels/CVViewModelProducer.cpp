@@ -314,6 +314,8 @@ platform::Awaitable<std::vector<ViewModel>> CVViewModelProducer::clusteredViewMo
         mapControl = mapControl_.lock();
         customClusterIcon = mapControl ? mapControl->customClusterIcon() : nullptr;
         mapControl.reset();
+    } catch (const platform::CancellationError&) {
+        throw;
     } catch (const std::exception& error) {
         CVLog::core().error("Clustering failed, the view models go out unclustered: {}", error.what());
         co_return viewModels;

@@ -16,6 +16,7 @@
 #include <boost/geometry/strategies/strategies.hpp>
 
 #include "Ambrell/CVLog.h"
+#include "platform/Error.h"
 #include "viewmodels/CVCluster.h"
 
 namespace ambrell {
@@ -214,6 +215,9 @@ platform::Awaitable<std::vector<ViewModel>> ClusterEngine::cluster(std::vector<V
             auto clusterViewModel = co_await cluster->viewModel();
             if (clusterViewModel) clusterViewModels.push_back(std::move(*clusterViewModel));
         }
+    } catch (const platform::CancellationError&) {
+        // A cancelled render hands out nothing: that is no failure to log.
+        throw;
     } catch (const std::exception& error) {
         failure = error.what();
     } catch (...) {
