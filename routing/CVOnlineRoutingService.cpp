@@ -63,7 +63,8 @@ std::optional<std::string> CVOnlineRoutingService::requestUrl(
             if (stopTexts->back().empty()) return std::nullopt;
         }
     }
-    auto request = CVDirectionsRequest::withPath("/" + solutionId + "/api/directions/" + graphId);
+    auto request = CVDirectionsRequest::withPath("/" + CVDirectionsRequest::pathSegment(solutionId) +
+                                                 "/api/directions/" + CVDirectionsRequest::pathSegment(graphId));
     if (!request) return std::nullopt;
     request->add("v", "6");
     request->add("origin", origin);
