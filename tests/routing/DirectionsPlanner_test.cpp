@@ -416,6 +416,22 @@ TEST_F(DirectionsPlanner, APrunedAndReorderedListIsUsedInItsOrder) {
     };
     EXPECT_FALSE(route(kMeridian, kLondon)) << "nothing chosen: no route";
     EXPECT_FALSE(planner_->bestOriginEntry);
+
+    // A null, or a point with no finite place, handed back is left out of the
+    // candidates as it is out of the texts sent: column i still names door i.
+    planner_.reset();
+    service_.web().clearRequests();
+    matrix_->prune = [](Points origins, Points destinations) {
+        const auto nowhere = std::make_shared<CVPoint>(std::nan(""), 0.0);
+        return std::pair(Points{nullptr, origins.at(0), nowhere, origins.at(1)}, destinations);
+    };
+    setVenueCost([](const std::string&, std::size_t, std::size_t column) -> std::optional<long long> {
+        return column == 1 ? 1 : 10;
+    });
+    ASSERT_TRUE(route(kMeridian, kLondon));
+    ASSERT_EQ(planner_->originEntryPoints.size(), 2u);
+    EXPECT_EQ(matrixList(0, "destinations"), texts(planner_->originEntryPoints));
+    EXPECT_EQ(planner_->bestOriginEntry, planner_->originEntryPoints[1]);
 }
 
 TEST_F(DirectionsPlanner, FromOutsideIntoAVenue) {
