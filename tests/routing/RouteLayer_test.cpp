@@ -378,8 +378,42 @@ TEST_F(RouteLayerService, FailuresKeepTheObstacles) {
         EXPECT_EQ(layer_.allObstacles(), held);
         EXPECT_EQ(CVModelCache::memoryCache()->objectForKey<const Obstacles>(key()), held);
     }
-    // The garbage kept no date to revalidate against: the next download is unconditional.
+    // Nothing of the garbage was kept, nor a date to revalidate against: the
+    // next download is unconditional.
     EXPECT_EQ(xattr_lastModified(dataSetFile()), std::nullopt);
+}
+
+// A 200 whose body is no layer leaves the stored copy and its date as they
+// were: the next start without the network still has its obstacles.
+TEST_F(RouteLayerService, AGarbageAnswerLeavesTheStoredLayer) {
+    storeInDataSet(sampleDocument());
+    const auto storedDate = test::httpDate(service_.lastModified());
+    ASSERT_TRUE(xattr_setLastModified(dataSetFile(), storedDate));
+    const auto laterDate = test::httpDate(service_.lastModified() + std::chrono::hours(1));
+    service_.web().respond(
+        route(), test::LoopbackWebService::Response{200, "{\"not\": \"a layer\"}", {{"Last-Modified", laterDate}}});
+    LayerCalls calls;
+    layer_.synchronizeObstacles(calls.completion());
+    EXPECT_FALSE(calls.first().error);
+    waitForRefreshEnd();
+    EXPECT_TRUE(logs_.sink().contains(url() + " ended: status 200, no route layer"));
+    EXPECT_EQ(service_.web().lastRequest("/sync/routelayer")->header("If-Modified-Since"), storedDate);
+    EXPECT_TRUE(platform::readTextFile(dataSetFile()) == sampleDocument()) << "the stored layer was replaced";
+    EXPECT_EQ(xattr_lastModified(dataSetFile()), storedDate);
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(dataSetFile().parent_path())) files.push_back(entry.path());
+    EXPECT_EQ(files, std::vector<fs::path>{dataSetFile()}) << "nothing of the answer is left beside it";
+
+    CVModelCache::resetMemoryCacheForTesting();
+    setOnline(false);
+    CVRouteLayerService nextStart;
+    LayerCalls offline;
+    nextStart.synchronizeObstacles(offline.completion());
+    EXPECT_FALSE(offline.first().error);
+    ASSERT_TRUE(nextStart.allObstacles());
+    EXPECT_EQ(nextStart.allObstacles()->size(), sampleCount());
+    waitForRefreshEnd(2);
+    EXPECT_EQ(offline.count(), 1U);
 }
 
 TEST_F(RouteLayerService, AnEmptyLayerEmptiesTheObstacles) {
