@@ -193,6 +193,29 @@ void synchronize(const LayerAnswer& answer, const std::function<void(ObstaclesPt
                                      });
 }
 
+// A call whose block the queue refused: the runtime stopped between the look
+// at it and the post, and the block never runs. The call still gets its one
+// answer, the error, when the last copy of the block goes.
+class PostedCall {
+public:
+    explicit PostedCall(LayerAnswer answer) : answer_(std::move(answer)) {}
+    ~PostedCall() {
+        if (!ran_) answer_.failure();
+    }
+    PostedCall(const PostedCall&) = delete;
+    PostedCall& operator=(const PostedCall&) = delete;
+
+    void run(const std::function<void(ObstaclesPtr)>& store) {
+        ran_ = true;
+        synchronize(answer_, store);
+    }
+
+private:
+    LayerAnswer answer_;
+    // Written by the block, read when the last copy of it goes.
+    bool ran_ = false;
+};
+
 }  // namespace
 }  // namespace route_layer_service
 
@@ -269,7 +292,8 @@ void CVRouteLayerService::synchronizeObstacles(Completion completion) {
         std::lock_guard lock(state->mutex);
         state->allObstacles = std::move(obstacles);
     };
-    sharedQueue().async([answer, store = std::move(store)] { route_layer_service::synchronize(answer, store); });
+    auto call = std::make_shared<route_layer_service::PostedCall>(answer);
+    sharedQueue().async([call = std::move(call), store = std::move(store)] { call->run(store); });
 }
 
 }  // namespace ambrell
