@@ -27,7 +27,10 @@ const CVPoint kMeridianUpstairs(51.4782, -0.0025, 1);
 
 class DirectionsService : public test::SampleServiceFixture {
 protected:
+    // Usage events go to the process-wide logger: each test starts with a
+    // fresh one, so that it reads only its own.
     DirectionsService() {
+        CVLogger::resetSharedForTesting();
         entry_->key = id();
         CVEntryObjectSeam::install(entry_);
         CVPlaceLookup::install(std::make_shared<test::NowherePlaces>());
@@ -42,6 +45,7 @@ protected:
     ~DirectionsService() override {
         CVEntryObjectSeam::install(nullptr);
         CVPlaceLookup::install(nullptr);
+        CVLogger::resetSharedForTesting();
     }
 
     std::shared_ptr<CVRoute> route(CVDirectionsQuery query) {
