@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 #include <system_error>
 
@@ -9,12 +10,29 @@ namespace ambrell {
 
 namespace {
 
-// Shortest text that reads back as the same double, independent of the
-// process locale.
+// The shortest plain decimal that reads back as the same double, independent
+// of the process locale: a web service reads "0.0000144" where it may not
+// read "1.44e-05". Zero has no sign, so a point on the equator or the prime
+// meridian never goes out as "-0". The number must be finite.
 void appendNumber(std::string& text, double number) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, number);
+    if (number == 0) number = 0;
+    // The longest is the smallest subnormal: "0.", 323 zeros and 1 digit,
+    // with its sign.
+    char buffer[400];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::fixed);
     if (result.ec == std::errc()) text.append(buffer, result.ptr);
+}
+
+// The numbers as "a,b,c"; empty when one is not finite: such a point has no
+// text a request could carry.
+std::string joinedNumbers(std::initializer_list<double> numbers) {
+    std::string text;
+    for (const double number : numbers) {
+        if (!std::isfinite(number)) return {};
+        if (!text.empty()) text += ',';
+        appendNumber(text, number);
+    }
+    return text;
 }
 
 }  // namespace
@@ -26,19 +44,8 @@ int CVPoint::zIndex() const {
     return static_cast<int>(z_);
 }
 
-std::string CVPoint::latLongString() const {
-    std::string text;
-    appendNumber(text, latitude_);
-    text += ',';
-    appendNumber(text, longitude_);
-    return text;
-}
+std::string CVPoint::latLongString() const { return joinedNumbers({latitude_, longitude_}); }
 
-std::string CVPoint::description() const {
-    std::string text = latLongString();
-    text += ',';
-    appendNumber(text, z_);
-    return text;
-}
+std::string CVPoint::description() const { return joinedNumbers({latitude_, longitude_, z_}); }
 
 }  // namespace ambrell

@@ -30,9 +30,11 @@ public:
 
     [[nodiscard]] CLLocationCoordinate2D coordinate() const { return {latitude_, longitude_}; }
 
-    // "latitude,longitude" and "latitude,longitude,z", each number in its
-    // shortest exact decimal form ("55.6761,12.5683,2"). These are the texts
-    // directions and distance-matrix requests send for a point.
+    // "latitude,longitude" and "latitude,longitude,z", each number as the
+    // shortest plain decimal that reads back exactly ("55.6761,12.5683,2",
+    // "0.0000144,0,100000": no exponent, no negative zero). These are the
+    // texts directions and distance-matrix requests send for a point. Empty
+    // when a number in it is not finite: such a point cannot be sent.
     [[nodiscard]] std::string latLongString() const;
     [[nodiscard]] std::string description() const;
 

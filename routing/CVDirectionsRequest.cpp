@@ -47,10 +47,24 @@ std::optional<CVDirectionsRequest> CVDirectionsRequest::withPath(std::string_vie
     const auto parsed = boost::urls::parse_absolute_uri(base);
     if (!parsed || !parsed->has_authority()) return std::nullopt;
     boost::urls::url url(*parsed);
-    url.set_path(path);
+    boost::system::result<boost::urls::pct_string_view> encoded = boost::urls::make_pct_string_view(path);
+    if (!encoded) return std::nullopt;
+    url.set_encoded_path(*encoded);
     url.remove_query();
     url.remove_fragment();
     return CVDirectionsRequest(std::string(url.buffer()));
+}
+
+std::string CVDirectionsRequest::pathSegment(std::string_view id) {
+    // Dots are unreserved, so a dot segment would pass through as it is.
+    if (id == "." || id == "..") {
+        std::string segment;
+        for (std::size_t i = 0; i < id.size(); ++i) segment += "%2E";
+        return segment;
+    }
+    std::string segment;
+    directions_request::appendEncoded(segment, id);
+    return segment;
 }
 
 void CVDirectionsRequest::add(std::string_view name, std::string_view value) {

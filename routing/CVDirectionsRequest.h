@@ -19,8 +19,14 @@ namespace ambrell {
 // no value can split an item.
 class CVDirectionsRequest {
 public:
+    // `path` is already percent-encoded: ids go in through pathSegment().
     // None when the base URL of CVAXAPI does not parse as an absolute URL.
     [[nodiscard]] static std::optional<CVDirectionsRequest> withPath(std::string_view path);
+
+    // An id as exactly one path segment: encoded outside the unreserved
+    // characters, and "." or ".." as "%2E" and "%2E%2E", so that no id
+    // ("../../admin", "a/b") reaches another path of the service.
+    [[nodiscard]] static std::string pathSegment(std::string_view id);
 
     void add(std::string_view name, std::string_view value);
     // The texts joined by the separator, as one value.

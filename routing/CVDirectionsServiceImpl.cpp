@@ -1,5 +1,6 @@
 #include "routing/CVDirectionsServiceImpl.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <mutex>
@@ -68,6 +69,12 @@ CVDirectionsServiceImpl::CVDirectionsServiceImpl() {
     routingProvider->language = language;
 }
 
+bool CVDirectionsServiceImpl::canBeSent(const CVPoint& from, const CVPoint& to,
+                                        const std::optional<std::vector<CVPoint>>& stops) {
+    const auto sendable = [](const CVPoint& point) { return !point.description().empty(); };
+    return sendable(from) && sendable(to) && (!stops || std::ranges::all_of(*stops, sendable));
+}
+
 CVDirectionsConfig CVDirectionsServiceImpl::directionsConfig() const {
     CVDirectionsConfig config;
     config.travelMode = travelModeText;
@@ -82,6 +89,7 @@ platform::Awaitable<std::shared_ptr<CVRoute>> CVDirectionsServiceImpl::route(
     CVPoint from, CVPoint to, std::optional<std::vector<CVPoint>> stopPoints, bool optimizeStops, std::string mode,
     std::optional<std::vector<CVHighway>> avoidTypes, std::optional<std::vector<CVHighway>> excludeTypes,
     std::optional<Date> departure, std::optional<Date> arrival, std::optional<std::vector<CVUserRole>> roles) {
+    if (!canBeSent(from, to, stopPoints)) throw CVError(CVErrorCase::invalidRouteQuery);
     origin = std::move(from);
     destination = std::move(to);
     stops = std::move(stopPoints);

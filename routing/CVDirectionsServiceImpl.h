@@ -54,14 +54,20 @@ public:
     //   Completes: on the caller's executor, which must be serial; the route
     //     networks' answer (on the main queue) is awaited, never blocked on.
     //   Errors: CVError.routeNotFound (no route networks, no entry point
-    //     chosen, no outdoor leg), CVError.invalidRouteQuery (no usable
-    //     distance matrix); errors of the web service, the matrix client and
-    //     the adapter pass through.
+    //     chosen, no outdoor leg), CVError.invalidRouteQuery (a point that
+    //     cannot be sent, before anything is asked; no usable distance
+    //     matrix); errors of the web service, the matrix client and the
+    //     adapter pass through.
     //   Cancelling: a request under way is aborted and CancellationError thrown.
     platform::Awaitable<std::shared_ptr<CVRoute>> route(
         CVPoint from, CVPoint to, std::optional<std::vector<CVPoint>> stops, bool optimize, std::string travelMode,
         std::optional<std::vector<CVHighway>> avoid, std::optional<std::vector<CVHighway>> exclude,
         std::optional<Date> departure, std::optional<Date> arrival, std::optional<std::vector<CVUserRole>> userRoles);
+
+    // Whether every point of a query has a text a request can carry: a point
+    // with a coordinate or floor that is not finite has none.
+    [[nodiscard]] static bool canBeSent(const CVPoint& from, const CVPoint& to,
+                                        const std::optional<std::vector<CVPoint>>& stops);
 
     // A new configuration of the query for the adapter's outdoor services.
     [[nodiscard]] CVDirectionsConfig directionsConfig() const;

@@ -69,6 +69,10 @@ platform::Awaitable<std::shared_ptr<CVRoute>> CVDirectionsServiceInternal::routi
     } else {
         stops = query.stopsPoints;
     }
+    // Refused before it is recorded: nothing of it can be sent.
+    if (!CVDirectionsServiceImpl::canBeSent(*origin, *destination, stops)) {
+        throw CVError(CVErrorCase::invalidRouteQuery);
+    }
     const auto mode = travelModeText(query.travelMode);
     const auto entry = CVEntryObjectSeam::installed();
     auto userRoles = entry ? entry->userRoles() : std::vector<CVUserRole>{};

@@ -14,7 +14,8 @@ std::optional<std::string> CVDistanceMatrixProvider::requestUrl(
     const std::vector<std::string>& destinations, const std::string& travelMode,
     const std::optional<std::vector<CVHighway>>& avoid, const std::optional<std::vector<CVHighway>>& exclude,
     const std::optional<std::vector<CVUserRole>>& userRoles) {
-    auto request = CVDirectionsRequest::withPath("/" + solutionId + "/api/distancematrix");
+    auto request =
+        CVDirectionsRequest::withPath("/" + CVDirectionsRequest::pathSegment(solutionId) + "/api/distancematrix");
     if (!request) return std::nullopt;
     request->add("v", "6");
     request->add("graphId", graphId);

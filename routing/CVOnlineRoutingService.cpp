@@ -50,19 +50,28 @@ std::optional<std::string> CVOnlineRoutingService::requestUrl(
     const std::optional<std::vector<CVHighway>>& exclude, const std::optional<Date>& depart,
     const std::optional<Date>& arrive, const std::string& solutionId, const std::string& graphId,
     const std::optional<std::vector<CVUserRole>>& userRoles) {
-    auto request = CVDirectionsRequest::withPath("/" + solutionId + "/api/directions/" + graphId);
+    // A point that is not finite has no text: no request is made for it.
+    const auto origin = from.description();
+    const auto destination = to.description();
+    if (origin.empty() || destination.empty()) return std::nullopt;
+    std::optional<std::vector<std::string>> stopTexts;
+    if (stops) {
+        stopTexts.emplace();
+        stopTexts->reserve(stops->size());
+        for (const auto& stop : *stops) {
+            stopTexts->push_back(stop.description());
+            if (stopTexts->back().empty()) return std::nullopt;
+        }
+    }
+    auto request = CVDirectionsRequest::withPath("/" + CVDirectionsRequest::pathSegment(solutionId) +
+                                                 "/api/directions/" + CVDirectionsRequest::pathSegment(graphId));
     if (!request) return std::nullopt;
     request->add("v", "6");
-    request->add("origin", from.description());
-    request->add("destination", to.description());
+    request->add("origin", origin);
+    request->add("destination", destination);
     request->add("optimize", optimize ? "true" : "false");
     request->add("mode", travelMode);
-    if (stops) {
-        std::vector<std::string> texts;
-        texts.reserve(stops->size());
-        for (const auto& stop : *stops) texts.push_back(stop.description());
-        request->add("stops", texts, "|");
-    }
+    if (stopTexts) request->add("stops", *stopTexts, "|");
     if (avoid) request->addHighways("avoid", *avoid);
     if (exclude) request->addHighways("exclude", *exclude);
     if (userRoles) request->addUserRoles("appUserRoleIds", *userRoles);

@@ -37,8 +37,8 @@ public:
 // for leg addresses. Holds no state; any number of requests may run at once.
 class CVOnlineRoutingService final : public CVRoutingService {
 public:
-    // No solution or graph id, or a base URL that does not parse: null, and
-    // nothing is sent.
+    // No solution or graph id, a point that is not finite, or a base URL
+    // that does not parse: null, and nothing is sent.
     //   Completes: on the caller's executor.
     //   Errors: CVError.routeNotFound for a failed request (logged; the
     //     transport's error is not passed on), an unreadable answer (logged),
@@ -50,7 +50,8 @@ public:
         std::optional<Date> depart, std::optional<Date> arrive, std::optional<std::string> solutionId,
         std::optional<std::string> graphId, std::optional<std::vector<CVUserRole>> userRoles) override;
 
-    // The request's URL; none when the base URL does not parse.
+    // The request's URL; none when the base URL does not parse or a point is
+    // not finite.
     [[nodiscard]] static std::optional<std::string> requestUrl(
         const CVPoint& from, const CVPoint& to, const std::optional<std::vector<CVPoint>>& stops, bool optimize,
         const std::string& travelMode, const std::optional<std::vector<CVHighway>>& avoid,

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <exception>
 #include <filesystem>
+#include <system_error>
 
 #include <boost/json/parse.hpp>
 #include <boost/json/value.hpp>
@@ -18,6 +19,7 @@
 #include "foundation/CVDataProvider.h"
 #include "foundation/CVExtendedFileAttributes.h"
 #include "platform/FileSystem.h"
+#include "platform/UUID.h"
 #include "platform/runtime/DispatchQueue.h"
 #include "platform/runtime/MainQueue.h"
 #include "platform/runtime/ThreadPool.h"
@@ -79,7 +81,23 @@ struct LayerRefresh {
     std::string dataSetId;
     LayerAnswer answer;
     std::function<void(ObstaclesPtr)> store;
+    // The data set's copy; none when the data set keeps nothing.
+    std::optional<fs::path> stored;
 };
+
+// Where a download waits until it reads as a layer: a file of its own beside
+// the stored copy, so that it replaces that copy by a rename, and refreshes
+// that overlap never share one.
+fs::path incomingFileFor(const fs::path& stored) {
+    // Shortened, so that the name stays within the file system's limit.
+    const auto name = stored.filename().native().substr(0, 100);
+    return stored.parent_path() / ("." + name + ".incoming-" + platform::UUID::random().uuidString());
+}
+
+void removeQuietly(const fs::path& file) {
+    std::error_code ignored;
+    fs::remove(file, ignored);
+}
 
 // Takes a layer read after the download: it becomes the obstacles, in memory
 // too, and answers a caller still waiting.
@@ -97,11 +115,10 @@ std::string settleRefresh(const LayerRefresh& refresh, const std::optional<fs::p
         return "download failed";
     }
     const int status = response->statusCode;
-    const auto stored = file ? file : CVDataSetSeams::pathForCachingUrl(refresh.url, refresh.dataSetId);
     if (status == 304) {
         // The stored file is current: it answers a caller nothing else has.
         if (!refresh.answer.answered()) {
-            if (auto layer = readStoredLayer(stored)) {
+            if (auto layer = readStoredLayer(refresh.stored)) {
                 acceptLayer(refresh, std::move(*layer));
             } else {
                 refresh.answer.failure();
@@ -109,17 +126,28 @@ std::string settleRefresh(const LayerRefresh& refresh, const std::optional<fs::p
         }
         return "status 304";
     }
-    if (status < 200 || status > 299) {
+    if (status < 200 || status > 299 || !file || !refresh.stored) {
+        if (file) removeQuietly(*file);
         refresh.answer.failure();
         return fmt::format("status {}", status);
     }
-    if (auto layer = readStoredLayer(stored)) {
-        acceptLayer(refresh, std::move(*layer));
-        return fmt::format("status {}", status);
+    const auto bytes = platform::readFile(*file);
+    auto layer = bytes ? CVRouteLayerService::readRouteLayer(*bytes) : std::nullopt;
+    if (!layer) {
+        // Garbage keeps the obstacles there were, and the stored copy with
+        // them, for the next start without the network.
+        removeQuietly(*file);
+        refresh.answer.failure();
+        return fmt::format("status {}, no route layer", status);
     }
-    // Garbage keeps the obstacles there were.
-    refresh.answer.failure();
-    return fmt::format("status {}, no route layer", status);
+    std::string outcome = fmt::format("status {}", status);
+    // The download's dates and attributes move with it.
+    if (const auto error = platform::replaceItem(*refresh.stored, *file)) {
+        removeQuietly(*file);
+        outcome += ", not stored: " + error.message();
+    }
+    acceptLayer(refresh, std::move(*layer));
+    return outcome;
 }
 
 void finishRefresh(const LayerRefresh& refresh, const std::optional<fs::path>& file,
@@ -146,20 +174,47 @@ void synchronize(const LayerAnswer& answer, const std::function<void(ObstaclesPt
     store(obstacles);
     if (obstacles) answer.success();
 
-    LayerRefresh refresh{std::move(url), std::move(key), std::move(dataSetId), answer, store};
-    auto target = CVDataSetSeams::pathForCachingUrl(refresh.url, refresh.dataSetId);
-    if (!target) {
+    auto stored = CVDataSetSeams::pathForCachingUrl(url, dataSetId);
+    LayerRefresh refresh{std::move(url), std::move(key), std::move(dataSetId), answer, store, stored};
+    if (!stored) {
         finishRefresh(refresh, std::nullopt, std::nullopt, true);
         return;
     }
+    // The download lands beside the stored copy and replaces it only once it
+    // reads as a layer; it is asked for as of the stored copy's date.
+    auto incoming = incomingFileFor(*stored);
+    auto since = xattr_lastModified(*stored);
     auto download = refresh.url;
-    CVDataProvider::downloadContents(std::move(download), std::move(*target), std::nullopt,
+    CVDataProvider::downloadContents(std::move(download), std::move(incoming), std::move(since),
                                      [refresh = std::move(refresh)](std::optional<fs::path> file,
                                                                     std::optional<platform::HttpResponse> response,
                                                                     const std::exception_ptr& error) {
                                          finishRefresh(refresh, file, response, error != nullptr);
                                      });
 }
+
+// A call whose block the queue refused: the runtime stopped between the look
+// at it and the post, and the block never runs. The call still gets its one
+// answer, the error, when the last copy of the block goes.
+class PostedCall {
+public:
+    explicit PostedCall(LayerAnswer answer) : answer_(std::move(answer)) {}
+    ~PostedCall() {
+        if (!ran_) answer_.failure();
+    }
+    PostedCall(const PostedCall&) = delete;
+    PostedCall& operator=(const PostedCall&) = delete;
+
+    void run(const std::function<void(ObstaclesPtr)>& store) {
+        ran_ = true;
+        synchronize(answer_, store);
+    }
+
+private:
+    LayerAnswer answer_;
+    // Written by the block, read when the last copy of it goes.
+    bool ran_ = false;
+};
 
 }  // namespace
 }  // namespace route_layer_service
@@ -237,7 +292,8 @@ void CVRouteLayerService::synchronizeObstacles(Completion completion) {
         std::lock_guard lock(state->mutex);
         state->allObstacles = std::move(obstacles);
     };
-    sharedQueue().async([answer, store = std::move(store)] { route_layer_service::synchronize(answer, store); });
+    auto call = std::make_shared<route_layer_service::PostedCall>(answer);
+    sharedQueue().async([call = std::move(call), store = std::move(store)] { call->run(store); });
 }
 
 }  // namespace ambrell

@@ -41,8 +41,10 @@ public:
 // with no error as soon as obstacles are at hand (from memory, the data set,
 // a download, or the stored file after a 304), else with the error
 // kRouteLayerUnavailable (103010, no user info). A refresh after the answer
-// still replaces the obstacles. Calls cannot be cancelled; once the runtime
-// is down a call is answered with the error.
+// still replaces the obstacles. A download replaces the data set's copy only
+// once it reads as a layer. Calls cannot be cancelled; once the runtime is
+// down, or stops before the call's work is queued, a call is answered with
+// the error.
 //
 // Loads run on the serial queue "com.ambrell.CVRouteLayerService"; a
 // download's answer is handled on the HTTP data provider's thread. The

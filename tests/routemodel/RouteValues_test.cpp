@@ -1,5 +1,11 @@
+#include <charconv>
 #include <limits>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <system_error>
 #include <tuple>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -18,19 +24,42 @@ namespace {
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+// Plain decimals, never an exponent or a negative zero, that read back as
+// the same numbers; no text at all for a number that is not finite.
 TEST(Points, TextsAreShortestExactDecimals) {
     const std::tuple<double, double, double, const char*, const char*> cases[] = {
         {55.6761, 12.5683, 0, "55.6761,12.5683", "55.6761,12.5683,0"},
         {57.0431, 9.9187, 2, "57.0431,9.9187", "57.0431,9.9187,2"},
         {-33.8568, 151.2153, -1, "-33.8568,151.2153", "-33.8568,151.2153,-1"},
-        {0.1 + 0.2, -0.0, 1.5, "0.30000000000000004,-0", "0.30000000000000004,-0,1.5"},
-        {1e-7, 180, 10, "1e-07,180", "1e-07,180,10"},
+        {0.1 + 0.2, -0.0, 1.5, "0.30000000000000004,0", "0.30000000000000004,0,1.5"},
+        {1e-7, 180, 10, "0.0000001,180", "0.0000001,180,10"},
+        {0.0000144, -0.0000144, 100000, "0.0000144,-0.0000144", "0.0000144,-0.0000144,100000"},
+        {-0.0, 1e21, -0.0, "0,1000000000000000000000", "0,1000000000000000000000,0"},
+        {51.4777653, -1.23456789e-10, 1e-3, "51.4777653,-0.000000000123456789",
+         "51.4777653,-0.000000000123456789,0.001"},
+        {kNaN, 0, 0, "", ""},
+        {0, -kInfinity, 0, "", ""},
+        {51.5, -0.12, kNaN, "51.5,-0.12", ""},
+    };
+    const auto readsBack = [](std::string_view text, double number) {
+        double read = 0;
+        const auto result = std::from_chars(text.data(), text.data() + text.size(), read);
+        return result.ec == std::errc() && result.ptr == text.data() + text.size() && read == number;
     };
     for (const auto& [latitude, longitude, z, latLong, description] : cases) {
         SCOPED_TRACE(description);
         const CVPoint point(latitude, longitude, z);
         EXPECT_EQ(point.latLongString(), latLong);
         EXPECT_EQ(point.description(), description);
+        const auto parts = point.description().empty() ? std::vector<std::string>{} : [&] {
+            std::vector<std::string> found;
+            std::stringstream text(point.description());
+            for (std::string part; std::getline(text, part, ',');) found.push_back(part);
+            return found;
+        }();
+        if (parts.size() == 3) {
+            EXPECT_TRUE(readsBack(parts[0], latitude) && readsBack(parts[1], longitude) && readsBack(parts[2], z));
+        }
     }
     // The floor index is the whole part of z.
     for (const auto& [z, zIndex] : {std::pair(2.9, 2),

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <map>
 #include <mutex>
+#include <tuple>
 
 #include "Ambrell/CVError.h"
 #include "platform/FileSystem.h"
@@ -359,6 +360,26 @@ TEST_F(DirectionsPlanner, TheCheapestCombinationWinsAndUnusableElementsAreSkippe
     ASSERT_TRUE(route(kMeridian, kHarbour));
     EXPECT_EQ(planner_->bestOriginEntry, planner_->originEntryPoints.at(0));
     EXPECT_EQ(planner_->bestDestinationEntry, planner_->destinationEntryPoints.at(1));
+
+    // An outdoor element that is not "OK" has no duration and never wins:
+    // between the doors (three matrices) and from outside into a venue (the
+    // outdoor matrix first). Costs are otherwise equal, so the next in order does.
+    const auto unreachableFirst = [](const auto& origins, const auto& destinations) {
+        auto result = CVDistanceMatrixResult::decode(
+            test::matrixDocument(origins.size(), destinations.size(), [](std::size_t, std::size_t) { return 100; }));
+        auto& element = (*result.rows).at(0).elements->at(0);
+        element.status = "ZERO_RESULTS";
+        element.duration.reset();
+        return std::optional(result);
+    };
+    matrix_->answer = unreachableFirst;
+    planner_.reset();
+    ASSERT_TRUE(route(kMeridian, kHarbour));
+    EXPECT_EQ(planner_->bestOriginEntry, planner_->originEntryPoints.at(0));
+    EXPECT_EQ(planner_->bestDestinationEntry, planner_->destinationEntryPoints.at(1));
+    planner_.reset();
+    ASSERT_TRUE(route(kLondon, kMeridian));
+    EXPECT_EQ(planner_->bestOriginEntry, planner_->destinationEntryPoints.at(1));
 }
 
 TEST_F(DirectionsPlanner, ADrivingDoorIsLeftOnFoot) {
@@ -416,6 +437,52 @@ TEST_F(DirectionsPlanner, APrunedAndReorderedListIsUsedInItsOrder) {
     };
     EXPECT_FALSE(route(kMeridian, kLondon)) << "nothing chosen: no route";
     EXPECT_FALSE(planner_->bestOriginEntry);
+
+    // A null, or a point with no finite place, handed back is left out of the
+    // candidates as it is out of the texts sent: column i still names door i.
+    planner_.reset();
+    service_.web().clearRequests();
+    matrix_->prune = [](Points origins, Points destinations) {
+        const auto nowhere = std::make_shared<CVPoint>(std::nan(""), 0.0);
+        return std::pair(Points{nullptr, origins.at(0), nowhere, origins.at(1)}, destinations);
+    };
+    setVenueCost([](const std::string&, std::size_t, std::size_t column) -> std::optional<long long> {
+        return column == 1 ? 1 : 10;
+    });
+    ASSERT_TRUE(route(kMeridian, kLondon));
+    ASSERT_EQ(planner_->originEntryPoints.size(), 2u);
+    EXPECT_EQ(matrixList(0, "destinations"), texts(planner_->originEntryPoints));
+    EXPECT_EQ(planner_->bestOriginEntry, planner_->originEntryPoints[1]);
+}
+
+// Driving and transit doors are ordered by the distance to their own side's
+// end point, the others by the distance to the other end.
+TEST(EntryPointFilter, OrdersEachModesDoorsByTheRightEnd) {
+    // Two doors of each kind: the "near" one of each pair lies by the side's
+    // own end point, the "far" one by the other end.
+    const CVPoint own(50, 5);
+    const CVPoint other(50, 6);
+    const auto door = [](const char* label, CVBoundaryType boundary, double longitude) {
+        return std::make_shared<CVRouteNetworkEntryPoint>(label, boundary, 50.0, longitude, 0.0);
+    };
+    const Points candidates{
+        door("walk far", CVBoundaryType::walking, 5.9),   door("walk near", CVBoundaryType::walking, 5.1),
+        door("bike far", CVBoundaryType::bicycling, 5.9), door("bike near", CVBoundaryType::bicycling, 5.1),
+        door("car far", CVBoundaryType::driving, 5.9),    door("car near", CVBoundaryType::driving, 5.1),
+        door("stop far", CVBoundaryType::transit, 5.9),   door("stop near", CVBoundaryType::transit, 5.1)};
+    const std::tuple<CVTravelMode, std::vector<std::string>> rows[] = {
+        {CVTravelMode::walking, {"walk far", "walk near"}},
+        {CVTravelMode::bicycling, {"bike far", "bike near"}},
+        {CVTravelMode::driving, {"car near", "car far"}},
+        {CVTravelMode::transit, {"stop near", "stop far"}},
+    };
+    for (const auto& [mode, expected] : rows) {
+        std::vector<std::string> labels;
+        for (const auto& point : CVDirectionsServiceImpl::filterEntryPoints(candidates, mode, own, other)) {
+            labels.push_back(labelOf(std::dynamic_pointer_cast<CVRouteNetworkEntryPoint>(point)));
+        }
+        EXPECT_EQ(labels, expected) << static_cast<int>(mode);
+    }
 }
 
 TEST_F(DirectionsPlanner, FromOutsideIntoAVenue) {

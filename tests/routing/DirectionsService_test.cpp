@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <limits>
+#include <utility>
+#include <vector>
 
 #include "Ambrell/CVError.h"
 #include "core/CVSubsystemSeams.h"
@@ -23,7 +27,10 @@ const CVPoint kMeridianUpstairs(51.4782, -0.0025, 1);
 
 class DirectionsService : public test::SampleServiceFixture {
 protected:
+    // Usage events go to the process-wide logger: each test starts with a
+    // fresh one, so that it reads only its own.
     DirectionsService() {
+        CVLogger::resetSharedForTesting();
         entry_->key = id();
         CVEntryObjectSeam::install(entry_);
         CVPlaceLookup::install(std::make_shared<test::NowherePlaces>());
@@ -38,6 +45,7 @@ protected:
     ~DirectionsService() override {
         CVEntryObjectSeam::install(nullptr);
         CVPlaceLookup::install(nullptr);
+        CVLogger::resetSharedForTesting();
     }
 
     std::shared_ptr<CVRoute> route(CVDirectionsQuery query) {
@@ -108,6 +116,46 @@ TEST_F(DirectionsService, NoEndIsRouteNotFoundBeforeAnything) {
     }
     EXPECT_FALSE(request());
     EXPECT_TRUE(usageEvents().empty());
+}
+
+// A point that is not finite has no text a request could carry: the query
+// is refused before anything is recorded or asked. Finite points near the
+// equator and the prime meridian go out as plain decimals.
+TEST_F(DirectionsService, ANonFinitePointIsRefusedBeforeAnything) {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    const std::vector<std::pair<const char*, std::function<void(CVDirectionsQuery&)>>> rows{
+        {"origin", [&](CVDirectionsQuery& query) { query.originPoint = CVPoint(kNaN, -0.0015, 0); }},
+        {"destination", [&](CVDirectionsQuery& query) { query.destinationPoint = CVPoint(51.4782, kInfinity, 1); }},
+        {"floor", [&](CVDirectionsQuery& query) { query.originPoint = CVPoint(51.4779, -0.0015, -kInfinity); }},
+        {"stop", [&](CVDirectionsQuery& query) { query.stopsPoints = std::vector<CVPoint>{CVPoint(51.478, kNaN)}; }},
+        {"location",
+         [&](CVDirectionsQuery& query) {
+             query.destination = std::make_shared<CVLocationInternal>(CVPoint(kInfinity, -0.002, 3), "Lift");
+         }},
+        {"stop location",
+         [&](CVDirectionsQuery& query) {
+             query.stops = std::vector<std::shared_ptr<CVLocation>>{
+                 std::make_shared<CVLocationInternal>(CVPoint(51.478, -0.001, kNaN), "Desk")};
+         }},
+    };
+    for (const auto& [name, spoil] : rows) {
+        auto query = inMeridian();
+        spoil(query);
+        try {
+            route(query);
+            ADD_FAILURE() << "routed with a point that is not finite: " << name;
+        } catch (const CVError& error) {
+            EXPECT_EQ(error.errorCase(), CVErrorCase::invalidRouteQuery) << name;
+        }
+    }
+    EXPECT_TRUE(service_.web().requests().empty());
+    EXPECT_TRUE(usageEvents().empty());
+
+    auto query = inMeridian();
+    query.stopsPoints = std::vector<CVPoint>{CVPoint(51.478, -0.0000144, 0), CVPoint(0.0000144, -0.0, 100000)};
+    ASSERT_TRUE(route(query));
+    EXPECT_EQ(test::queryValue(*request(), "stops"), "51.478,-0.0000144,0|0.0000144,0,100000");
 }
 
 TEST_F(DirectionsService, RecordsOneUsageEvent) {

@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "Ambrell/CVError.h"
+#include "routing/CVDistanceMatrixProvider.h"
 #include "routing/CVOnlineRoutingService.h"
 #include "routing/CVRoutingProvider.h"
 #include "tests/routing/DirectionsTesting.h"
@@ -107,6 +108,48 @@ TEST_F(OnlineRoutingService, EscapesEveryValueSoNoneCanSplitAnItem) {
     EXPECT_NE(target().find("&mode=walk%7Cing%23%3F%2F&appUserRoleIds=a%26b%3Dc%2Cd%20e%2Bf"), std::string::npos)
         << target();
     EXPECT_EQ(test::queryValue(*api_.web.lastRequest(kPath), "appUserRoleIds"), "a&b=c,d e+f");
+}
+
+// The solution and graph ids go into the directions and matrix paths as one
+// percent-encoded segment each: nothing in them reaches another path.
+TEST_F(OnlineRoutingService, IdsAreOneEscapedPathSegmentEach) {
+    const struct {
+        std::string solution;
+        std::string graph;
+        std::string directions;
+        std::string matrix;
+    } rows[] = {
+        {"../../admin", "a/b?c#d", "/..%2F..%2Fadmin/api/directions/a%2Fb%3Fc%23d",
+         "/..%2F..%2Fadmin/api/distancematrix"},
+        {"..", ".", "/%2E%2E/api/directions/%2E", "/%2E%2E/api/distancematrix"},
+        {"sol 1;v=2", "m\xC3\xBCnster%2F", "/sol%201%3Bv%3D2/api/directions/m%C3%BCnster%252F",
+         "/sol%201%3Bv%3D2/api/distancematrix"},
+    };
+    const auto pathOf = [](const test::RecordedRequest& request) {
+        return request.target.substr(0, request.target.find('?'));
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.solution);
+        api_.web.clearRequests();
+        try {
+            route(std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, "walking",
+                  row.solution, row.graph);
+        } catch (const CVError&) {
+        }
+        CVDistanceMatrixProvider matrix;
+        matrix.solutionId = row.solution;
+        matrix.graphId = row.graph;
+        try {
+            test::run(matrix.distanceMatrix({"o"}, {"d"}, "walking", std::nullopt, std::nullopt, std::nullopt,
+                                            std::nullopt, std::nullopt));
+        } catch (const CVError&) {
+        }
+        const auto requests = api_.web.requests();
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_EQ(pathOf(requests[0]), row.directions);
+        EXPECT_EQ(pathOf(requests[1]), row.matrix);
+        EXPECT_EQ(test::queryValue(requests[1], "graphId"), row.graph);
+    }
 }
 
 TEST_F(OnlineRoutingService, SendsNothingWithoutSolutionOrGraph) {

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -20,9 +23,12 @@
 #include "foundation/CVNetworkReachabilityManager.h"
 #include "platform/FileSystem.h"
 #include "platform/runtime/MainQueue.h"
+#include "platform/runtime/Runtime.h"
+#include "platform/runtime/ThreadPool.h"
 #include "routing/CVRouteLayerService.h"
 #include "tests/routing/TempDataSet.h"
 #include "tests/support/CapturingLogSink.h"
+#include "tests/support/ChildTest.h"
 #include "tests/support/SampleSolutionService.h"
 #include "tests/support/TempDirectory.h"
 #include "tests/support/WaitFor.h"
@@ -378,8 +384,42 @@ TEST_F(RouteLayerService, FailuresKeepTheObstacles) {
         EXPECT_EQ(layer_.allObstacles(), held);
         EXPECT_EQ(CVModelCache::memoryCache()->objectForKey<const Obstacles>(key()), held);
     }
-    // The garbage kept no date to revalidate against: the next download is unconditional.
+    // Nothing of the garbage was kept, nor a date to revalidate against: the
+    // next download is unconditional.
     EXPECT_EQ(xattr_lastModified(dataSetFile()), std::nullopt);
+}
+
+// A 200 whose body is no layer leaves the stored copy and its date as they
+// were: the next start without the network still has its obstacles.
+TEST_F(RouteLayerService, AGarbageAnswerLeavesTheStoredLayer) {
+    storeInDataSet(sampleDocument());
+    const auto storedDate = test::httpDate(service_.lastModified());
+    ASSERT_TRUE(xattr_setLastModified(dataSetFile(), storedDate));
+    const auto laterDate = test::httpDate(service_.lastModified() + std::chrono::hours(1));
+    service_.web().respond(
+        route(), test::LoopbackWebService::Response{200, "{\"not\": \"a layer\"}", {{"Last-Modified", laterDate}}});
+    LayerCalls calls;
+    layer_.synchronizeObstacles(calls.completion());
+    EXPECT_FALSE(calls.first().error);
+    waitForRefreshEnd();
+    EXPECT_TRUE(logs_.sink().contains(url() + " ended: status 200, no route layer"));
+    EXPECT_EQ(service_.web().lastRequest("/sync/routelayer")->header("If-Modified-Since"), storedDate);
+    EXPECT_TRUE(platform::readTextFile(dataSetFile()) == sampleDocument()) << "the stored layer was replaced";
+    EXPECT_EQ(xattr_lastModified(dataSetFile()), storedDate);
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(dataSetFile().parent_path())) files.push_back(entry.path());
+    EXPECT_EQ(files, std::vector<fs::path>{dataSetFile()}) << "nothing of the answer is left beside it";
+
+    CVModelCache::resetMemoryCacheForTesting();
+    setOnline(false);
+    CVRouteLayerService nextStart;
+    LayerCalls offline;
+    nextStart.synchronizeObstacles(offline.completion());
+    EXPECT_FALSE(offline.first().error);
+    ASSERT_TRUE(nextStart.allObstacles());
+    EXPECT_EQ(nextStart.allObstacles()->size(), sampleCount());
+    waitForRefreshEnd(2);
+    EXPECT_EQ(offline.count(), 1U);
 }
 
 TEST_F(RouteLayerService, AnEmptyLayerEmptiesTheObstacles) {
@@ -419,6 +459,81 @@ TEST_F(RouteLayerService, AnswersEveryOneOfManyCallsOnce) {
     waitForRefreshEnd(calls.size());
     for (const auto& each : calls) EXPECT_EQ(each.count(), 1U);
     EXPECT_EQ(layer_.allObstacles()->size(), sampleCount());
+}
+
+// Counts the blocks of the service's queue that ran (each ends its refresh
+// with a line) and the posts the queue refused.
+class QueueCounts final : public platform::LogSink {
+public:
+    void write(platform::LogLevel /*level*/, std::string_view /*channel*/, std::string_view message) override {
+        if (message.find("[CVRouteLayerService] Refresh of") != std::string_view::npos) ++ran;
+        if (message.find("queue com.ambrell.CVRouteLayerService was refused") != std::string_view::npos) ++refused;
+    }
+    std::atomic<int> ran{0};
+    std::atomic<int> refused{0};
+};
+
+// Callers that ask while the runtime shuts down, a few calls at a time so
+// that the queue runs dry and the pool stops with them still asking: the
+// calls made as it stops meet it between the service's look at the runtime
+// and its post, and each must still be answered once. The calls are bounded,
+// so the pool runs dry before the shutdown's deadline drops queued blocks.
+int synchronizeAcrossTheShutdown(int /*run*/) {
+    const auto counts = std::make_shared<QueueCounts>();
+    const auto previousSink = platform::Logger::sink();
+    platform::Logger::setSink(counts);
+    constexpr int kCallers = 4;
+    constexpr int kCallsWhileStopping = 200;
+    constexpr int kCallsOnceStopped = 8;
+    CVRouteLayerService layer;
+    std::atomic<int> calls{0};
+    std::atomic<int> posted{0};
+    std::atomic<int> answers{0};
+    const auto ask = [&] {
+        ++calls;
+        layer.synchronizeObstacles([&answers](const std::optional<platform::NSError>&) { ++answers; });
+    };
+    std::atomic<int> asking{0};
+    std::vector<std::thread> callers;
+    for (int i = 0; i < kCallers; ++i) {
+        callers.emplace_back([&] {
+            ++asking;
+            while (!platform::Runtime::shared().isShuttingDown()) std::this_thread::yield();
+            for (int made = 0; made < kCallsWhileStopping && !platform::ThreadPool::shared().isStopped();) {
+                // No more than one call per caller waits on the queue.
+                if (posted - counts->ran - counts->refused >= kCallers) {
+                    std::this_thread::yield();
+                    continue;
+                }
+                ++posted;
+                ++made;
+                ask();
+            }
+            while (!platform::ThreadPool::shared().isStopped()) std::this_thread::yield();
+            for (int call = 0; call < kCallsOnceStopped; ++call) ask();
+        });
+    }
+    int code = 0;
+    if (!test::waitFor([&] { return asking == kCallers; })) code = 2;
+    platform::Runtime::shared().shutdown(std::chrono::seconds(20));
+    for (auto& caller : callers) caller.join();
+    // Shorter than the run's bound, so that a run that lost an answer says so.
+    if (code == 0 && !test::waitFor([&] { return answers >= calls; }, std::chrono::seconds(10))) {
+        std::fprintf(stderr, "%d of %d calls were answered; %d posts were refused\n", answers.load(), calls.load(),
+                     counts->refused.load());
+        code = 1;
+    } else if (code == 0 && answers != calls) {
+        std::fprintf(stderr, "%d answers to %d calls\n", answers.load(), calls.load());
+        code = 1;
+    }
+    platform::Logger::setSink(previousSink);
+    return code;
+}
+
+TEST(CVRouteLayerServiceShutdown, EveryCallIsAnsweredOnceAcrossTheRuntimesShutdown) {
+    using namespace std::chrono_literals;
+    EXPECT_EQ(test::failureOfForkedRuns(50, 45s, synchronizeAcrossTheShutdown), "")
+        << "a call to synchronizeObstacles went unanswered while the runtime shut down";
 }
 
 }  // namespace
