@@ -66,9 +66,12 @@ std::vector<std::string> usageEvents(std::size_t count) {
 class DirectionsRendererTest : public testing::Test {
 protected:
     void SetUp() override {
+        // Usage events are read from the process's logger: only this test's count.
+        CVLogger::resetSharedForTesting();
         platform::Screen::setScale(2);
         renderer = CVDirectionsRendererInternal::create(map);
     }
+    void TearDown() override { CVLogger::resetSharedForTesting(); }
 
     [[nodiscard]] test::RecordingRouteRenderer& routes() const { return *provider->routes; }
     [[nodiscard]] test::RecordingRouteRenderer::Applied lastApplied() const {
