@@ -217,6 +217,15 @@ TEST_F(DirectionsRendererTest, DrawingClearsAppliesSetsTheDelegateAndFitsTheCame
     EXPECT_TRUE(routes().calls().empty());
 }
 
+TEST_F(DirectionsRendererTest, TheCameraFitPadsByTheMapViewsSafeAreaPlusThePadding) {
+    provider->mapView->setSafeAreaInsets(UIEdgeInsets{47, 10, 34, 20});
+    renderer->setRoute(threeLegRoute());
+    renderer->setPadding(UIEdgeInsets{1, 2, 3, 4});
+    renderer->render();
+    ASSERT_EQ(routes().cameraMoves().size(), 1U);
+    EXPECT_EQ(routes().cameraMoves()[0].padding, (UIEdgeInsets{48, 12, 37, 24}));
+}
+
 TEST_F(DirectionsRendererTest, ConsecutiveDuplicatePointsAreDroppedAndCounted) {
     const test::ScopedLogCapture log;
     renderer->setRoute(RouteDocument::route({RouteDocument::leg(0, {{1, 1}, {1, 1}, {2, 2}, {1, 1}})}));
