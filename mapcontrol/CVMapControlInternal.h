@@ -294,7 +294,8 @@ private:
     void makePositionController();
     // Redraws the last known position, above what a render just drew.
     void redrawPosition();
-    // The current directions renderer follows the floor; on the caller's thread.
+    // The current directions renderer follows the floor, on the main thread:
+    // at once there, queued from any other.
     void directionsFloorHook();
     void installLogo();
     [[nodiscard]] static platform::Awaitable<void> installDefaultFloorSelector(

@@ -432,6 +432,8 @@ TEST_F(FloorSelector, ATextSizeChangeRebuildsTheColumn) {
     f.control->setFloorIndex(1);
     const auto before = f.control->buttons();
     platform::ContentSize::setPreferredCategory(platform::ContentSizeCategory::AccessibilityLarge);
+    // The column is rebuilt on the main queue.
+    platform::MainQueue::shared().runReady();
     const auto& after = f.control->buttons();
     ASSERT_EQ(after.size(), 3U);
     for (std::size_t i = 0; i < after.size(); ++i) EXPECT_NE(after[i], before[i]);
@@ -448,6 +450,7 @@ TEST_F(FloorSelector, ATextSizeChangeRebuildsTheColumn) {
     f.control.reset();
     ASSERT_TRUE(gone.expired());
     platform::ContentSize::setPreferredCategory(platform::ContentSizeCategory::Small);
+    platform::MainQueue::shared().runReady();
     EXPECT_EQ(offscreen.control->buttons(), kept);
 }
 
