@@ -39,6 +39,11 @@ void CVMapControlInternal::setCurrentVenue(std::shared_ptr<CVVenue> venue) {
         std::lock_guard lock(mutex_);
         previous = std::exchange(currentVenue_, venue);
     }
+    venueChanged(previous, venue);
+}
+
+void CVMapControlInternal::venueChanged(const std::shared_ptr<CVVenue>& previous,
+                                        const std::shared_ptr<CVVenue>& venue) {
     if (map_control_changes::venueKey(previous) == map_control_changes::venueKey(venue)) return;
     updateLiveDataSubscriptions();
     auto self = shared_from_this();
@@ -62,6 +67,11 @@ void CVMapControlInternal::setCurrentBuilding(std::shared_ptr<CVBuilding> buildi
         std::lock_guard lock(mutex_);
         previous = std::exchange(currentBuilding_, building);
     }
+    buildingChanged(previous, building);
+}
+
+void CVMapControlInternal::buildingChanged(const std::shared_ptr<CVBuilding>& previous,
+                                           const std::shared_ptr<CVBuilding>& building) {
     if (map_control_changes::buildingKey(previous) == map_control_changes::buildingKey(building)) return;
     auto self = shared_from_this();
     onMain([self] {

@@ -220,8 +220,14 @@ private:
     [[nodiscard]] static platform::Awaitable<void> detection(std::shared_ptr<CVMapControlInternal> self,
                                                              std::uint64_t number);
     [[nodiscard]] platform::Awaitable<CVMapControlEntry::Locations> lookUp(CVFilter filter) const;
-    // True, and the detection applied, unless a later one was applied already.
-    [[nodiscard]] bool claimDetection(std::uint64_t number);
+    // Unless a later detection was applied already: claims the detection
+    // and assigns what it found in the same step (so no newer one can land
+    // in between), runs the change and returns true.
+    [[nodiscard]] bool applyDetectedVenue(std::uint64_t number, const std::shared_ptr<CVVenue>& venue);
+    [[nodiscard]] bool applyDetectedBuilding(std::uint64_t number, const std::shared_ptr<CVBuilding>& building);
+    // What follows an assignment of the venue or the building.
+    void venueChanged(const std::shared_ptr<CVVenue>& previous, const std::shared_ptr<CVVenue>& venue);
+    void buildingChanged(const std::shared_ptr<CVBuilding>& previous, const std::shared_ptr<CVBuilding>& building);
     void floorFit(const std::shared_ptr<CVBuilding>& building);
     void floorSelectorVisibilityStep();
     void updateTileProvider();

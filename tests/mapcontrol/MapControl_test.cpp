@@ -343,6 +343,93 @@ TEST_F(MapControlTest, AnOlderDetectionReleasedAfterANewerOneChangesNothing) {
     EXPECT_EQ(control->currentBuilding(), nullptr);
 }
 
+// The entry object, with its venue lists held while the test asks: each
+// held list is answered when the test releases it, with the list it gives.
+class HeldVenuesEntry : public FakeMapEntry {
+public:
+    using Answer = std::function<void(std::vector<std::shared_ptr<CVVenue>>)>;
+
+    void venues(Answer completion) const override {
+        {
+            std::lock_guard lock(mutex_);
+            if (hold_) {
+                held_.push_back(std::move(completion));
+                return;
+            }
+        }
+        FakeMapEntry::venues(std::move(completion));
+    }
+    void holdVenues(bool hold) {
+        std::lock_guard lock(mutex_);
+        hold_ = hold;
+    }
+    [[nodiscard]] std::size_t heldVenues() const {
+        std::lock_guard lock(mutex_);
+        return held_.size();
+    }
+    // Takes every held answer, in arrival order.
+    [[nodiscard]] std::vector<Answer> takeHeld() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(held_, {});
+    }
+
+private:
+    mutable std::mutex mutex_;
+    bool hold_ = false;
+    mutable std::vector<Answer> held_;
+};
+
+TEST_F(MapControlTest, DetectionsFinishingTogetherLeaveTheNewestOnesVenue) {
+    const auto held = std::make_shared<HeldVenuesEntry>();
+    entry = held;
+    const std::vector<std::shared_ptr<CVVenue>> first{test::makeVenue("first", {12.0, 55.0, 12.2, 55.2})};
+    const std::vector<std::shared_ptr<CVVenue>> second{test::makeVenue("second", {12.0, 55.0, 12.2, 55.2})};
+    held->venueList = first;
+    ASSERT_TRUE(make());
+    settle();
+    ASSERT_TRUE(control->currentVenue());
+
+    // Detections numbered in order, their venue lists answered all at once
+    // from threads of their own: whichever claims last, the newest one's
+    // venue is the one shown.
+    constexpr int kRounds = 300;
+    constexpr std::size_t kDetections = 6;
+    for (int round = 0; round < kRounds; ++round) {
+        held->holdVenues(true);
+        for (std::size_t i = 0; i < kDetections; ++i) {
+            control->detectVenueAndBuilding();
+            ASSERT_TRUE(test::waitFor([&] { return held->heldVenues() == i + 1; }));
+        }
+        held->holdVenues(false);
+        const auto answers = held->takeHeld();
+        std::atomic<bool> go{false};
+        std::atomic<bool> answered{false};
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < answers.size(); ++i) {
+            threads.emplace_back([&, i] {
+                while (!go.load()) std::this_thread::yield();
+                answers[i]((i + static_cast<std::size_t>(round)) % 2 == 0 ? first : second);
+            });
+        }
+        // Readers of the map's state contend for its lock meanwhile.
+        std::vector<std::thread> readers;
+        for (int reader = 0; reader < 3; ++reader) {
+            readers.emplace_back([&] {
+                while (!answered.load()) (void)control->currentFloorIndex();
+            });
+        }
+        go = true;
+        for (auto& thread : threads) thread.join();
+        ASSERT_TRUE(test::waitFor([&] { return control->tasksInFlight() == 0; }));
+        answered = true;
+        for (auto& reader : readers) reader.join();
+        settle();
+        const auto newest = (kDetections - 1 + static_cast<std::size_t>(round)) % 2 == 0 ? "first" : "second";
+        ASSERT_TRUE(control->currentVenue());
+        ASSERT_EQ(control->currentVenue()->getVenueId(), newest) << "round " << round;
+    }
+}
+
 TEST_F(MapControlTest, FloorChangeRefreshesAndNotifiesOnceAndEqualValuesDoNothing) {
     ASSERT_TRUE(make());
     settle();
