@@ -91,7 +91,11 @@ void CVMapControlInternal::onStatusChange(CVLocationSourceStatus /*status*/,
                                           const std::shared_ptr<CVLocationSource>& /*source*/) {}
 
 void CVMapControlInternal::onFloorIndexChanged(double floorIndex) {
-    if (const auto number = floorNumber(floorIndex)) setCurrentFloorIndex(*number);
+    const auto number = floorNumber(floorIndex);
+    // The map's own floor reported back while it is shown: the floor may
+    // have moved on since, and taking it again would undo that.
+    if (!number || isSelectorEcho(*number)) return;
+    setCurrentFloorIndex(*number);
 }
 
 void CVMapControlInternal::detectVenueAndBuilding() {
@@ -215,7 +219,7 @@ void CVMapControlInternal::floorFit(const std::shared_ptr<CVBuilding>& building)
     }
     const auto selector = floorSelector();
     if (selector) {
-        selector->setFloorIndex(static_cast<double>(currentFloorIndex()));
+        showFloorOn(selector);
         selector->setBuilding(building);
     }
 }

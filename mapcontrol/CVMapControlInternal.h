@@ -228,6 +228,10 @@ private:
     // What follows an assignment of the venue or the building.
     void venueChanged(const std::shared_ptr<CVVenue>& previous, const std::shared_ptr<CVVenue>& venue);
     void buildingChanged(const std::shared_ptr<CVBuilding>& previous, const std::shared_ptr<CVBuilding>& building);
+    // Main thread: shows the map's floor as it is now on the selector. The
+    // selector's report of that floor is its echo, not a choice.
+    void showFloorOn(const std::shared_ptr<CVCustomFloorSelector>& selector);
+    [[nodiscard]] bool isSelectorEcho(std::int64_t floorIndex) const;
     void floorFit(const std::shared_ptr<CVBuilding>& building);
     void floorSelectorVisibilityStep();
     void updateTileProvider();

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "mapcontrol/CVFloorNumber.h"
+#include "mapcontrol/CVFloorSelectorControl.h"
 #include "platform/runtime/BlockingWait.h"
 #include "platform/runtime/ThreadPool.h"
 #include "tests/mapcontrol/MapControlFixture.h"
@@ -593,6 +594,83 @@ TEST_F(MapControlTest, AFloorSelectorIsInstalledHiddenReplacedAndRemovedWithTheM
     ASSERT_TRUE(test::waitFor([&] { return gone.expired(); }));
     platform::MainQueue::shared().drain();
     EXPECT_EQ(second->events().back(), "remove");
+}
+
+// A host floor selector that, like the default one, reports the floor it is
+// shown; `meanwhile` runs once before its next report.
+class EchoingFloorSelector : public RecordingFloorSelector {
+public:
+    std::function<void()> meanwhile;
+
+    void setFloorIndex(std::optional<double> floorIndex) override {
+        RecordingFloorSelector::setFloorIndex(floorIndex);
+        if (const auto work = std::exchange(meanwhile, nullptr)) work();
+        if (const auto listener = delegate(); listener && floorIndex) listener->onFloorIndexChanged(*floorIndex);
+    }
+};
+
+TEST_F(MapControlTest, AFloorTapAndQuickCallsFromAnotherThreadSettleOnTheLastFloorAskedFor) {
+    adapter->attachView({400, 800});
+    entry->venueList = {test::makeVenue("v", {12.0, 55.0, 12.2, 55.2})};
+    entry->buildings = {threeFloorBuilding("b", std::nullopt)};
+    entry->locations = {test::makeBuildingLocation("b", 55.1, 12.1)};
+    ASSERT_TRUE(make());
+    settle();
+    const auto selector = std::dynamic_pointer_cast<CVFloorSelectorControl>(control->floorSelector());
+    ASSERT_TRUE(selector);
+    const auto onMain = [](const std::function<void()>& work) {
+        platform::MainQueue::shared().async(work);
+        platform::MainQueue::shared().drain();
+    };
+    const auto selectedFloor = [&] {
+        std::optional<double> floor;
+        onMain([&] { floor = selector->floorIndex(); });
+        return floor;
+    };
+    const auto floorNotices = [&] {
+        const auto events = delegate->events();
+        return std::count_if(events.begin(), events.end(),
+                             [](const auto& event) { return event.starts_with("floor "); });
+    };
+
+    // Two changes asked for before the main queue runs the first's work.
+    auto notices = floorNotices();
+    const auto busy = std::make_shared<test::ThreadGate>();
+    platform::MainQueue::shared().async([busy] { busy->pass(); });
+    ASSERT_TRUE(busy->waitForArrivals(1));
+    control->setCurrentFloorIndex(1);
+    control->setCurrentFloorIndex(2);
+    busy->open();
+    settle();
+    EXPECT_EQ(control->currentFloorIndex(), 2);
+    EXPECT_EQ(selectedFloor(), 2);
+    EXPECT_EQ(floorNotices() - notices, 2);
+
+    // A tap: one main-queue block sets the floor, then the selector reports
+    // the tapped one.
+    notices = floorNotices();
+    onMain([&] {
+        control->setCurrentFloorIndex(0);
+        for (const auto& button : selector->buttons()) {
+            if (button->floorIndex() == 1) button->sendActions(platform::ControlEvent::TouchUpInside);
+        }
+    });
+    settle();
+    EXPECT_EQ(control->currentFloorIndex(), 1);
+    EXPECT_EQ(selectedFloor(), 1);
+    EXPECT_EQ(floorNotices() - notices, 2);
+
+    // A selector that reports the floor it is shown, as the default one does,
+    // while another change lands: its report is an echo, not a change.
+    const auto echoing = std::make_shared<EchoingFloorSelector>();
+    control->setFloorSelector(echoing);
+    settle();
+    echoing->meanwhile = [&] { control->setCurrentFloorIndex(0); };
+    notices = floorNotices();
+    control->setCurrentFloorIndex(2);
+    settle();
+    EXPECT_EQ(control->currentFloorIndex(), 0);
+    EXPECT_EQ(floorNotices() - notices, 2);
 }
 
 TEST_F(MapControlTest, OutdoorServicesStayThoseOfTheAdapterTheMapWasMadeWith) {
