@@ -431,6 +431,20 @@ TEST_F(MapControlTest, DetectionsFinishingTogetherLeaveTheNewestOnesVenue) {
     }
 }
 
+TEST_F(MapControlTest, WithClusteringOnARenderClearsWhatTheMapDrewBefore) {
+    CVSolutionConfig solution;
+    solution.enableClustering = true;
+    entry->config = solution;
+    ASSERT_TRUE(make());
+    settle();
+    const auto before = renders();
+    control->requestRender(false);
+    settle();
+    const auto calls = adapter->setViewModelsCalls();
+    ASSERT_EQ(calls.size(), before + 1);
+    EXPECT_TRUE(calls.back().forceClear);
+}
+
 TEST_F(MapControlTest, FloorChangeRefreshesAndNotifiesOnceAndEqualValuesDoNothing) {
     ASSERT_TRUE(make());
     settle();
