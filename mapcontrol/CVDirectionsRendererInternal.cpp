@@ -121,11 +121,11 @@ ViewModel markerViewModel(MarkerSpec spec) {
     return model;
 }
 
-// The safe area of the adapter's map view; none while it has no view. A
-// view of the retained tree is drawn whole: nothing covers any of it.
+// The safe area of the adapter's map view; none while it has no view.
 std::optional<UIEdgeInsets> mapViewSafeArea(const std::shared_ptr<CVMapProvider>& map) {
-    if (!map || !map->view()) return std::nullopt;
-    return UIEdgeInsets{};
+    const auto view = map ? map->view() : nullptr;
+    if (!view) return std::nullopt;
+    return view->safeAreaInsets();
 }
 
 std::optional<std::string> lastRouteContext(const CVRouteLeg& leg) {

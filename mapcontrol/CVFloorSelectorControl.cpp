@@ -194,11 +194,19 @@ void CVFloorSelectorControl::buildViewStructure() {
 
     const std::weak_ptr<CVFloorSelectorControl> weakSelf = self;
     cvsdk_onContentSizeChange([weakSelf](CVDynamicTextSize) {
-        const auto control = weakSelf.lock();
-        if (!control || !control->superview()) return;
-        control->setupAutoLayout();
-        control->updateLayout();
-        control->updateFloors(control->currentBuilding(), true);
+        // The size is set on any thread; the views are rebuilt on the main one.
+        const auto rebuild = [weakSelf] {
+            const auto control = weakSelf.lock();
+            if (!control || !control->superview()) return;
+            control->setupAutoLayout();
+            control->updateLayout();
+            control->updateFloors(control->currentBuilding(), true);
+        };
+        if (platform::MainQueue::shared().isCurrent()) {
+            rebuild();
+        } else {
+            platform::MainQueue::shared().async(rebuild);
+        }
     });
 }
 

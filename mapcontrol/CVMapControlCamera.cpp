@@ -91,7 +91,11 @@ void CVMapControlInternal::onStatusChange(CVLocationSourceStatus /*status*/,
                                           const std::shared_ptr<CVLocationSource>& /*source*/) {}
 
 void CVMapControlInternal::onFloorIndexChanged(double floorIndex) {
-    if (const auto number = floorNumber(floorIndex)) setCurrentFloorIndex(*number);
+    const auto number = floorNumber(floorIndex);
+    // The map's own floor reported back while it is shown: the floor may
+    // have moved on since, and taking it again would undo that.
+    if (!number || isSelectorEcho(*number)) return;
+    setCurrentFloorIndex(*number);
 }
 
 void CVMapControlInternal::detectVenueAndBuilding() {
@@ -104,10 +108,28 @@ void CVMapControlInternal::detectVenueAndBuilding() {
     startTracked([self, number] { return detection(self, number); });
 }
 
-bool CVMapControlInternal::claimDetection(std::uint64_t number) {
-    std::lock_guard lock(mutex_);
-    if (number < lastAppliedDetection_) return false;
-    lastAppliedDetection_ = number;
+bool CVMapControlInternal::applyDetectedVenue(std::uint64_t number, const std::shared_ptr<CVVenue>& venue) {
+    std::shared_ptr<CVVenue> previous;
+    {
+        std::lock_guard lock(mutex_);
+        if (number < lastAppliedDetection_) return false;
+        lastAppliedDetection_ = number;
+        previous = std::exchange(currentVenue_, venue);
+        if (!venue) mapState_.currentSelectionBehavior = CVSelectionBehavior::defaultBehavior();
+    }
+    venueChanged(previous, venue);
+    return true;
+}
+
+bool CVMapControlInternal::applyDetectedBuilding(std::uint64_t number, const std::shared_ptr<CVBuilding>& building) {
+    std::shared_ptr<CVBuilding> previous;
+    {
+        std::lock_guard lock(mutex_);
+        if (number < lastAppliedDetection_) return false;
+        lastAppliedDetection_ = number;
+        previous = std::exchange(currentBuilding_, building);
+    }
+    buildingChanged(previous, building);
     return true;
 }
 
@@ -132,12 +154,7 @@ platform::Awaitable<void> CVMapControlInternal::detection(std::shared_ptr<CVMapC
             break;
         }
     }
-    if (!self->claimDetection(number)) co_return;
-    self->setCurrentVenue(venue);
-    if (!venue) {
-        std::lock_guard lock(self->mutex_);
-        self->mapState_.currentSelectionBehavior = CVSelectionBehavior::defaultBehavior();
-    }
+    if (!self->applyDetectedVenue(number, venue)) co_return;
 
     CVFilter buildingFilter;
     buildingFilter.bounds = bounds;
@@ -160,8 +177,7 @@ platform::Awaitable<void> CVMapControlInternal::detection(std::shared_ptr<CVMapC
     // compiler destroys non-trivial temporaries of a co_await twice.
     const auto building = co_await awaitCallback<std::shared_ptr<CVBuilding>>(
         [&self, &buildingId](auto answer) { self->entry_->buildingWithId(buildingId, std::move(answer)); });
-    if (!self->claimDetection(number)) co_return;
-    self->setCurrentBuilding(building);
+    if (!self->applyDetectedBuilding(number, building)) co_return;
     if (building) {
         co_await platform::runOn(platform::SerialExecutor::mainQueue(),
                                  [&self, &building]() -> platform::Awaitable<void> {
@@ -203,7 +219,7 @@ void CVMapControlInternal::floorFit(const std::shared_ptr<CVBuilding>& building)
     }
     const auto selector = floorSelector();
     if (selector) {
-        selector->setFloorIndex(static_cast<double>(currentFloorIndex()));
+        showFloorOn(selector);
         selector->setBuilding(building);
     }
 }

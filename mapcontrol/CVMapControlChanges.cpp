@@ -25,6 +25,28 @@ std::optional<std::string> buildingKey(const std::shared_ptr<CVBuilding>& buildi
     return building->getBuildingId();
 }
 
+// The floor a map control is showing on its selector on this thread: the
+// selector's report of it, made while it is being told, is no choice.
+struct SelectorEcho {
+    const CVMapControlInternal* control = nullptr;
+    std::int64_t floorIndex = 0;
+};
+thread_local SelectorEcho selectorEcho;
+
+// Marks the floor as being shown for as long as it lives.
+class ShowingFloor {
+public:
+    ShowingFloor(const CVMapControlInternal* control, std::int64_t floorIndex) : outer_(selectorEcho) {
+        selectorEcho = {control, floorIndex};
+    }
+    ~ShowingFloor() { selectorEcho = outer_; }
+    ShowingFloor(const ShowingFloor&) = delete;
+    ShowingFloor& operator=(const ShowingFloor&) = delete;
+
+private:
+    SelectorEcho outer_;
+};
+
 }  // namespace
 }  // namespace map_control_changes
 
@@ -39,6 +61,11 @@ void CVMapControlInternal::setCurrentVenue(std::shared_ptr<CVVenue> venue) {
         std::lock_guard lock(mutex_);
         previous = std::exchange(currentVenue_, venue);
     }
+    venueChanged(previous, venue);
+}
+
+void CVMapControlInternal::venueChanged(const std::shared_ptr<CVVenue>& previous,
+                                        const std::shared_ptr<CVVenue>& venue) {
     if (map_control_changes::venueKey(previous) == map_control_changes::venueKey(venue)) return;
     updateLiveDataSubscriptions();
     auto self = shared_from_this();
@@ -62,6 +89,11 @@ void CVMapControlInternal::setCurrentBuilding(std::shared_ptr<CVBuilding> buildi
         std::lock_guard lock(mutex_);
         previous = std::exchange(currentBuilding_, building);
     }
+    buildingChanged(previous, building);
+}
+
+void CVMapControlInternal::buildingChanged(const std::shared_ptr<CVBuilding>& previous,
+                                           const std::shared_ptr<CVBuilding>& building) {
     if (map_control_changes::buildingKey(previous) == map_control_changes::buildingKey(building)) return;
     auto self = shared_from_this();
     onMain([self] {
@@ -89,9 +121,9 @@ void CVMapControlInternal::setCurrentFloorIndex(std::int64_t floorIndex) {
     }
     refresh();
     auto self = shared_from_this();
-    if (selector) {
-        onMain([selector, floorIndex] { selector->setFloorIndex(static_cast<double>(floorIndex)); });
-    }
+    // The floor as it is when the block runs: a value captured now could
+    // come back from the selector as a change after later ones.
+    if (selector) onMain([self, selector] { self->showFloorOn(selector); });
     updateLiveDataSubscriptions();
     directionsFloorHook();
     onMain([self] {
@@ -100,6 +132,17 @@ void CVMapControlInternal::setCurrentFloorIndex(std::int64_t floorIndex) {
             delegate->didChangeFloorIndex(self->currentFloorIndex());
         }
     });
+}
+
+void CVMapControlInternal::showFloorOn(const std::shared_ptr<CVCustomFloorSelector>& selector) {
+    const std::int64_t floorIndex = currentFloorIndex();
+    const map_control_changes::ShowingFloor showing(this, floorIndex);
+    selector->setFloorIndex(static_cast<double>(floorIndex));
+}
+
+bool CVMapControlInternal::isSelectorEcho(std::int64_t floorIndex) const {
+    return map_control_changes::selectorEcho.control == this &&
+           map_control_changes::selectorEcho.floorIndex == floorIndex;
 }
 
 void CVMapControlInternal::refresh() {

@@ -4,6 +4,7 @@
 #include "mapcontrol/CVDirectionsRendererInternal.h"
 #include "mapcontrol/CVFloorSelectorControl.h"
 #include "mapcontrol/CVMapControlInternal.h"
+#include "platform/runtime/MainQueue.h"
 #include "viewmodels/CVPositionPresenter.h"
 #include "viewmodels/DisplayRuleImages.h"
 
@@ -89,6 +90,13 @@ std::shared_ptr<CVDirectionsRenderer> CVMapControlInternal::newDirectionsRendere
 }
 
 void CVMapControlInternal::directionsFloorHook() {
+    // The renderer draws through the adapter's views: a floor changed on
+    // another thread (a tap on the adapter's, a host's call) is followed on
+    // the main thread, by the renderer current then.
+    if (!platform::MainQueue::shared().isCurrent()) {
+        onMain([self = shared_from_this()] { self->directionsFloorHook(); });
+        return;
+    }
     std::shared_ptr<CVDirectionsRendererInternal> renderer;
     {
         std::lock_guard lock(mutex_);

@@ -17,7 +17,8 @@ public:
     // The floor the map shows.
     [[nodiscard]] virtual int currentFloorIndex() const = 0;
     // Shows the floor. When that changes the map's floor, the current
-    // directions renderer's floorChanged() runs before this returns.
+    // directions renderer's floorChanged() runs on the main thread: before
+    // this returns when called there, queued when called on another.
     virtual void selectWithFloorIndex(int floorIndex) = 0;
     // The adapter the map draws through; null when the map control is not
     // the library's own, which draws nothing through an adapter.

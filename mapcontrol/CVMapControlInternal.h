@@ -220,8 +220,18 @@ private:
     [[nodiscard]] static platform::Awaitable<void> detection(std::shared_ptr<CVMapControlInternal> self,
                                                              std::uint64_t number);
     [[nodiscard]] platform::Awaitable<CVMapControlEntry::Locations> lookUp(CVFilter filter) const;
-    // True, and the detection applied, unless a later one was applied already.
-    [[nodiscard]] bool claimDetection(std::uint64_t number);
+    // Unless a later detection was applied already: claims the detection
+    // and assigns what it found in the same step (so no newer one can land
+    // in between), runs the change and returns true.
+    [[nodiscard]] bool applyDetectedVenue(std::uint64_t number, const std::shared_ptr<CVVenue>& venue);
+    [[nodiscard]] bool applyDetectedBuilding(std::uint64_t number, const std::shared_ptr<CVBuilding>& building);
+    // What follows an assignment of the venue or the building.
+    void venueChanged(const std::shared_ptr<CVVenue>& previous, const std::shared_ptr<CVVenue>& venue);
+    void buildingChanged(const std::shared_ptr<CVBuilding>& previous, const std::shared_ptr<CVBuilding>& building);
+    // Main thread: shows the map's floor as it is now on the selector. The
+    // selector's report of that floor is its echo, not a choice.
+    void showFloorOn(const std::shared_ptr<CVCustomFloorSelector>& selector);
+    [[nodiscard]] bool isSelectorEcho(std::int64_t floorIndex) const;
     void floorFit(const std::shared_ptr<CVBuilding>& building);
     void floorSelectorVisibilityStep();
     void updateTileProvider();
@@ -294,7 +304,8 @@ private:
     void makePositionController();
     // Redraws the last known position, above what a render just drew.
     void redrawPosition();
-    // The current directions renderer follows the floor; on the caller's thread.
+    // The current directions renderer follows the floor, on the main thread:
+    // at once there, queued from any other.
     void directionsFloorHook();
     void installLogo();
     [[nodiscard]] static platform::Awaitable<void> installDefaultFloorSelector(

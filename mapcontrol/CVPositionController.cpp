@@ -60,6 +60,9 @@ bool CVPositionController::enabled() const {
 }
 
 void CVPositionController::setEnabled(bool enabled) {
+    // Waits for a drawing reaching the presenter: once switched off, the
+    // caller's clearing of the marker is the last word.
+    std::lock_guard drawing(presenterMutex_);
     std::lock_guard lock(mutex_);
     enabled_ = enabled;
 }
@@ -102,7 +105,8 @@ platform::Awaitable<void> CVPositionController::drawWhenIconLoaded(CVPositionRes
     const double strokeWidth = rule->polygonStrokeWidth().value_or(0);
 
     std::lock_guard lock(presenterMutex_);
-    if (number < lastDrawn_) co_return;
+    // Switched off while the icon loaded: the marker is no longer wanted.
+    if (number < lastDrawn_ || !enabled()) co_return;
     lastDrawn_ = number;
     presenter->apply(position.coordinate, std::move(icon), position.bearing, opacity, position.accuracy, fill, stroke,
                      strokeWidth);

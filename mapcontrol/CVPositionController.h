@@ -45,7 +45,9 @@ public:
 
     // The last fix drawn while enabled.
     [[nodiscard]] std::optional<CVPositionResult> latestPosition() const;
-    // Whether fixes are drawn; off at first.
+    // Whether fixes are drawn; off at first. A drawing still loading its
+    // icon when they are switched off draws nothing; switching off waits for
+    // one reaching the presenter.
     [[nodiscard]] bool enabled() const;
     void setEnabled(bool enabled);
 
@@ -65,8 +67,8 @@ private:
     bool enabled_ = false;
     std::uint64_t drawsStarted_ = 0;
 
-    // Held while a drawing reaches the presenter, so that the check of its
-    // number and its drawing are one step.
+    // Held while a drawing reaches the presenter, so that the checks of its
+    // number and of the switch and its drawing are one step.
     std::mutex presenterMutex_;
     std::uint64_t lastDrawn_ = 0;
 };

@@ -66,9 +66,12 @@ std::vector<std::string> usageEvents(std::size_t count) {
 class DirectionsRendererTest : public testing::Test {
 protected:
     void SetUp() override {
+        // Usage events are read from the process's logger: only this test's count.
+        CVLogger::resetSharedForTesting();
         platform::Screen::setScale(2);
         renderer = CVDirectionsRendererInternal::create(map);
     }
+    void TearDown() override { CVLogger::resetSharedForTesting(); }
 
     [[nodiscard]] test::RecordingRouteRenderer& routes() const { return *provider->routes; }
     [[nodiscard]] test::RecordingRouteRenderer::Applied lastApplied() const {
@@ -212,6 +215,15 @@ TEST_F(DirectionsRendererTest, DrawingClearsAppliesSetsTheDelegateAndFitsTheCame
     routes().forgetCalls();
     renderer->update();
     EXPECT_TRUE(routes().calls().empty());
+}
+
+TEST_F(DirectionsRendererTest, TheCameraFitPadsByTheMapViewsSafeAreaPlusThePadding) {
+    provider->mapView->setSafeAreaInsets(UIEdgeInsets{47, 10, 34, 20});
+    renderer->setRoute(threeLegRoute());
+    renderer->setPadding(UIEdgeInsets{1, 2, 3, 4});
+    renderer->render();
+    ASSERT_EQ(routes().cameraMoves().size(), 1U);
+    EXPECT_EQ(routes().cameraMoves()[0].padding, (UIEdgeInsets{48, 12, 37, 24}));
 }
 
 TEST_F(DirectionsRendererTest, ConsecutiveDuplicatePointsAreDroppedAndCounted) {

@@ -252,6 +252,25 @@ TEST_F(PositionControllerTest, AHeldFirstDrawingReleasedAfterASecondNeverApplies
     EXPECT_EQ(presenter().applied()[1].position.latitude, 3);
 }
 
+TEST_F(PositionControllerTest, ADrawingStillLoadingItsIconWhenSwitchedOffNeverApplies) {
+    test::AsyncGate icon;
+    const auto controller = CVPositionController::create(
+        map, [] { return styledRule(); },
+        [&icon](std::shared_ptr<const CVDisplayRule>) -> platform::Awaitable<std::shared_ptr<const platform::Image>> {
+            co_await icon.wait();
+            co_return dot();
+        });
+    controller->setEnabled(true);
+    controller->draw(fix(55, 0));
+    ASSERT_TRUE(test::waitFor([&] { return icon.arrivals() == 1; }));
+    // Switched off as the map control does it: disabled, then the marker cleared.
+    controller->setEnabled(false);
+    presenter().clear();
+    icon.open();
+    ASSERT_TRUE(drawingsEnded(controller));
+    EXPECT_TRUE(presenter().applied().empty());
+}
+
 TEST_F(PositionControllerTest, FixesFromManyThreadsLeaveTheNewestDrawnLast) {
     const auto controller = makeController(styledRule());
     controller->setEnabled(true);

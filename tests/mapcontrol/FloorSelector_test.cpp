@@ -108,7 +108,27 @@ struct Fixture {
     }
 };
 
-TEST(FloorSelector, ShowsTheFloorsHighestFirstWithSixteenPointTitles) {
+// The class-wide settings and the text size are the process's: each test
+// starts from their defaults and leaves them so.
+class FloorSelector : public testing::Test {
+protected:
+    void SetUp() override { resetSharedSettings(); }
+    void TearDown() override { resetSharedSettings(); }
+
+    static void resetSharedSettings() {
+        CVFloorSelectorControl::setSelectedColor(std::nullopt);
+        CVFloorSelectorControl::setTintColor(std::nullopt);
+        CVFloorSelectorControl::setFloorButtonTitleColor(std::nullopt);
+        CVFloorSelectorControl::setSelectedFloorButtonTitleColor(std::nullopt);
+        CVFloorSelectorControl::setFloorButtonBackgroundColor(std::nullopt);
+        CVFloorSelectorControl::setSelectedFloorButtonBackgroundColor(std::nullopt);
+        CVFloorSelectorControl::setFloorButtonBorderPadding(1);
+        CVFloorSelectorControl::setUserFloorColor(std::nullopt);
+        platform::ContentSize::setPreferredCategory(platform::ContentSizeCategory::Large);
+    }
+};
+
+TEST_F(FloorSelector, ShowsTheFloorsHighestFirstWithSixteenPointTitles) {
     Fixture f;
     f.show(makeBuilding({{0, "G"}, {1, "1"}, {2, "2"}}));
     EXPECT_EQ(f.titles(), (std::vector<std::string>{"2", "1", "G"}));
@@ -129,7 +149,7 @@ TEST(FloorSelector, ShowsTheFloorsHighestFirstWithSixteenPointTitles) {
     EXPECT_EQ(f.button(2)->currentTitleColor(), SystemColors::gray());
 }
 
-TEST(FloorSelector, AFloorWithoutANameShowsItsIndexAndLongNamesShrinkWhenRestyled) {
+TEST_F(FloorSelector, AFloorWithoutANameShowsItsIndexAndLongNamesShrinkWhenRestyled) {
     Fixture f;
     f.show(makeBuilding({{-1, ""}, {0, "Lobby"}, {1, "Mezzanine"}}));
     EXPECT_EQ(f.titles(), (std::vector<std::string>{"Mezzanine", "Lobby", "-1"}));
@@ -142,7 +162,7 @@ TEST(FloorSelector, AFloorWithoutANameShowsItsIndexAndLongNamesShrinkWhenRestyle
     EXPECT_EQ(f.button(1)->titleLabel()->font().size, 12);
 }
 
-TEST(FloorSelector, SizesFollowTheButtonSizeAndPadding) {
+TEST_F(FloorSelector, SizesFollowTheButtonSizeAndPadding) {
     Fixture f;
     const double s = expectedButtonSize();
     EXPECT_DOUBLE_EQ(f.control->getDynamicButtonSize(), s);
@@ -169,7 +189,7 @@ TEST(FloorSelector, SizesFollowTheButtonSizeAndPadding) {
     EXPECT_EQ(f.control->heightConstraint(), height);
 }
 
-TEST(FloorSelector, ThePaddingSettingSpacesTheButtons) {
+TEST_F(FloorSelector, ThePaddingSettingSpacesTheButtons) {
     CVFloorSelectorControl::setFloorButtonBorderPadding(3);
     Fixture f;
     f.show(floorsUpTo(2));
@@ -178,7 +198,7 @@ TEST(FloorSelector, ThePaddingSettingSpacesTheButtons) {
     EXPECT_EQ(f.control->buttons()[1]->frame().origin, (platform::CGPoint{3, (s + 3) + 3}));
 }
 
-TEST(FloorSelector, MaxHeightComesFromTheMapViewOnlyWhenUnset) {
+TEST_F(FloorSelector, MaxHeightComesFromTheMapViewOnlyWhenUnset) {
     Fixture f;
     f.show(floorsUpTo(3));
     EXPECT_DOUBLE_EQ(f.control->maxHeight(), 0.8 * 800);
@@ -189,7 +209,7 @@ TEST(FloorSelector, MaxHeightComesFromTheMapViewOnlyWhenUnset) {
     EXPECT_DOUBLE_EQ(preset.control->maxHeight(), 400);
 }
 
-TEST(FloorSelector, TheHeightShowsAsManyButtonsAsFit) {
+TEST_F(FloorSelector, TheHeightShowsAsManyButtonsAsFit) {
     Fixture f;
     f.control->setMaxHeight(150);
     f.show(floorsUpTo(10));
@@ -203,7 +223,7 @@ TEST(FloorSelector, TheHeightShowsAsManyButtonsAsFit) {
     EXPECT_EQ(scroll->frame(), (platform::CGRect{{0, 1}, {s + 2, f.control->frame().size.height - 1}}));
 }
 
-TEST(FloorSelector, ATapReportsTheNewFloorTwiceAndTheSelectedFloorNothing) {
+TEST_F(FloorSelector, ATapReportsTheNewFloorTwiceAndTheSelectedFloorNothing) {
     Fixture f;
     f.show(floorsUpTo(3));
     f.tap(0);
@@ -214,7 +234,7 @@ TEST(FloorSelector, ATapReportsTheNewFloorTwiceAndTheSelectedFloorNothing) {
     EXPECT_EQ(f.selected(), std::vector<double>{2});
 }
 
-TEST(FloorSelector, SettingTheSameFloorDoesNothing) {
+TEST_F(FloorSelector, SettingTheSameFloorDoesNothing) {
     Fixture f;
     f.show(floorsUpTo(3));
     f.control->setFloorIndex(0);
@@ -226,7 +246,7 @@ TEST(FloorSelector, SettingTheSameFloorDoesNothing) {
 }
 
 // An index that came before the buttons is kept, and the column follows it.
-TEST(FloorSelector, AnIndexSetBeforeTheBuildingLeavesNoStaleIndex) {
+TEST_F(FloorSelector, AnIndexSetBeforeTheBuildingLeavesNoStaleIndex) {
     Fixture f;
     f.control->setFloorIndex(2);
     EXPECT_EQ(f.control->floorIndex(), 2);
@@ -238,7 +258,7 @@ TEST(FloorSelector, AnIndexSetBeforeTheBuildingLeavesNoStaleIndex) {
     EXPECT_EQ(f.control->floorIndex(), 1);
 }
 
-TEST(FloorSelector, ABuildingWithoutFloorZeroLeavesNoStaleIndex) {
+TEST_F(FloorSelector, ABuildingWithoutFloorZeroLeavesNoStaleIndex) {
     Fixture f;
     f.show(makeBuilding({{1, "1"}, {2, "2"}, {3, "3"}}));
     EXPECT_TRUE(f.selected().empty());
@@ -257,7 +277,7 @@ TEST(FloorSelector, ABuildingWithoutFloorZeroLeavesNoStaleIndex) {
     EXPECT_EQ(f.selected(), std::vector<double>{1});
 }
 
-TEST(FloorSelector, NoIndexSelectsNothingAndTellsNoOne) {
+TEST_F(FloorSelector, NoIndexSelectsNothingAndTellsNoOne) {
     Fixture f;
     f.show(floorsUpTo(2));
     f.control->setFloorIndex(std::nullopt);
@@ -267,7 +287,7 @@ TEST(FloorSelector, NoIndexSelectsNothingAndTellsNoOne) {
     EXPECT_EQ(f.selected(), std::vector<double>{1});
 }
 
-TEST(FloorSelector, TheUserFloorIsMarkedAndItsColourBecomesGrayForLaterControls) {
+TEST_F(FloorSelector, TheUserFloorIsMarkedAndItsColourBecomesGrayForLaterControls) {
     ASSERT_FALSE(CVFloorSelectorControl::userFloorColor().has_value());
     Fixture f;
     f.show(floorsUpTo(3));
@@ -295,7 +315,7 @@ TEST(FloorSelector, TheUserFloorIsMarkedAndItsColourBecomesGrayForLaterControls)
     EXPECT_EQ(later.button(0)->currentTitleColor(), SystemColors::white());
 }
 
-TEST(FloorSelector, ClassColoursFallBackInTheirOrder) {
+TEST_F(FloorSelector, ClassColoursFallBackInTheirOrder) {
     Fixture f;
     f.show(floorsUpTo(3));
     const Color tint{0, 0.5, 0, 1};
@@ -329,7 +349,7 @@ TEST(FloorSelector, ClassColoursFallBackInTheirOrder) {
     EXPECT_EQ(f.control->backgroundColor(), tint);
 }
 
-TEST(FloorSelector, UpAndDownStopAtTheEnds) {
+TEST_F(FloorSelector, UpAndDownStopAtTheEnds) {
     Fixture f;
     f.show(floorsUpTo(3));
     f.control->setFloorIndex(2);
@@ -350,7 +370,7 @@ TEST(FloorSelector, UpAndDownStopAtTheEnds) {
     EXPECT_EQ(f.control->floorIndex(), 9);
 }
 
-TEST(FloorSelector, ScrollsToKeepTheSelectedFloorInView) {
+TEST_F(FloorSelector, ScrollsToKeepTheSelectedFloorInView) {
     Fixture f;
     f.show(floorsUpTo(10));
     const double s = expectedButtonSize();
@@ -371,7 +391,7 @@ TEST(FloorSelector, ScrollsToKeepTheSelectedFloorInView) {
     }
 }
 
-TEST(FloorSelector, TheFadingStripsShowWhatLiesBeyondEachEnd) {
+TEST_F(FloorSelector, TheFadingStripsShowWhatLiesBeyondEachEnd) {
     Fixture f;
     f.control->setMaxHeight(150);
     f.show(floorsUpTo(10));
@@ -406,12 +426,14 @@ TEST(FloorSelector, TheFadingStripsShowWhatLiesBeyondEachEnd) {
     EXPECT_EQ(bottom->frame().origin.y, f.control->bounds().size.height - s);
 }
 
-TEST(FloorSelector, ATextSizeChangeRebuildsTheColumn) {
+TEST_F(FloorSelector, ATextSizeChangeRebuildsTheColumn) {
     Fixture f;
     f.show(floorsUpTo(3));
     f.control->setFloorIndex(1);
     const auto before = f.control->buttons();
     platform::ContentSize::setPreferredCategory(platform::ContentSizeCategory::AccessibilityLarge);
+    // The column is rebuilt on the main queue.
+    platform::MainQueue::shared().runReady();
     const auto& after = f.control->buttons();
     ASSERT_EQ(after.size(), 3U);
     for (std::size_t i = 0; i < after.size(); ++i) EXPECT_NE(after[i], before[i]);
@@ -428,10 +450,11 @@ TEST(FloorSelector, ATextSizeChangeRebuildsTheColumn) {
     f.control.reset();
     ASSERT_TRUE(gone.expired());
     platform::ContentSize::setPreferredCategory(platform::ContentSizeCategory::Small);
+    platform::MainQueue::shared().runReady();
     EXPECT_EQ(offscreen.control->buttons(), kept);
 }
 
-TEST(FloorSelector, TheSameBuildingRebuildsOnlyWhenItsFloorMoved) {
+TEST_F(FloorSelector, TheSameBuildingRebuildsOnlyWhenItsFloorMoved) {
     Fixture f;
     const auto building = floorsUpTo(3);
     f.show(building);
@@ -449,7 +472,7 @@ TEST(FloorSelector, TheSameBuildingRebuildsOnlyWhenItsFloorMoved) {
     EXPECT_TRUE(f.control->container()->subviews().empty());
 }
 
-TEST(FloorSelector, ShowHideRemoveAndTheTopIcon) {
+TEST_F(FloorSelector, ShowHideRemoveAndTheTopIcon) {
     Fixture f;
     f.show(floorsUpTo(2));
     f.control->onHide();
@@ -473,7 +496,7 @@ TEST(FloorSelector, ShowHideRemoveAndTheTopIcon) {
     EXPECT_EQ(f.control->superview(), nullptr);
 }
 
-TEST(FloorSelector, MatchesTheGoldenImage) {
+TEST_F(FloorSelector, MatchesTheGoldenImage) {
     Fixture f;
     f.show(makeBuilding({{0, "G"}, {1, "1"}, {2, "2"}}));
     f.control->setFloorIndex(1);

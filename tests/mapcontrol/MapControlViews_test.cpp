@@ -10,6 +10,7 @@
 
 #include "data/CVSolutionInternal.h"
 #include "mapcontrol/CVFloorSelectorControl.h"
+#include "platform/ContentSizeCategory.h"
 #include "tests/mapcontrol/DrawingFakes.h"
 #include "tests/mapcontrol/MapControlFixture.h"
 #include "tests/support/WaitFor.h"
@@ -262,6 +263,53 @@ TEST_F(MapControlViewsTest, TheNewestDirectionsRendererFollowsTheMapsFloor) {
     onMain([&] { control->setCurrentFloorIndex(1); });
     EXPECT_TRUE(first->isRouteShown());
     settle();
+}
+
+TEST_F(MapControlViewsTest, AFloorChangeAndATextSizeChangeFromAnotherThreadRedrawOnTheMainQueue) {
+    adapter->attachView({400, 800});
+    ASSERT_TRUE(make());
+    settle();
+    const auto selector = std::dynamic_pointer_cast<CVFloorSelectorControl>(control->floorSelector());
+    ASSERT_TRUE(selector);
+    const auto renderer = std::dynamic_pointer_cast<CVDirectionsRendererInternal>(control->newDirectionsRenderer());
+    ASSERT_TRUE(renderer);
+    auto building = std::make_shared<CVBuildingInternal>();
+    building->buildingId = "b";
+    building->floors = {{"0", test::makeFloor(0)}, {"1", test::makeFloor(1)}};
+    std::vector<std::shared_ptr<CVFloorButton>> buttons;
+    onMain([&] {
+        selector->setBuilding(building);
+        buttons = selector->buttons();
+        renderer->setRoute(test::RouteDocument::route({test::RouteDocument::leg(0, {{55.0, 12.0}, {55.0, 12.1}})}));
+        renderer->render();
+    });
+    ASSERT_EQ(buttons.size(), 2U);
+    ASSERT_TRUE(renderer->isRouteShown());
+    auto& routes = adapter->recordingRouteRenderer();
+    const auto drawn = routes.calls().size();
+
+    // The text size is the process's: this test leaves it as it found it.
+    struct TextSizeRestored {
+        platform::ContentSizeCategory category = platform::ContentSize::preferredCategory();
+        ~TextSizeRestored() { platform::ContentSize::setPreferredCategory(category); }
+    } restored;
+    // Asked for from this thread while the main queue is busy: neither the
+    // route nor the floor buttons are touched here.
+    const auto busy = std::make_shared<test::ThreadGate>();
+    platform::MainQueue::shared().async([busy] { busy->pass(); });
+    ASSERT_TRUE(busy->waitForArrivals(1));
+    control->setCurrentFloorIndex(1);
+    platform::ContentSize::setPreferredCategory(platform::ContentSizeCategory::AccessibilityLarge);
+    EXPECT_EQ(routes.calls().size(), drawn);
+    EXPECT_TRUE(selector->buttons() == buttons) << "rebuilt on this thread";
+    busy->open();
+    settle();
+    EXPECT_GT(routes.calls().size(), drawn);
+    EXPECT_FALSE(renderer->isRouteShown());
+    onMain([&] {
+        EXPECT_EQ(selector->buttons().size(), 2U);
+        EXPECT_TRUE(selector->buttons() != buttons) << "not rebuilt";
+    });
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "mapcontrol/CVFloorNumber.h"
+#include "mapcontrol/CVFloorSelectorControl.h"
 #include "platform/runtime/BlockingWait.h"
 #include "platform/runtime/ThreadPool.h"
 #include "tests/mapcontrol/MapControlFixture.h"
@@ -343,6 +344,107 @@ TEST_F(MapControlTest, AnOlderDetectionReleasedAfterANewerOneChangesNothing) {
     EXPECT_EQ(control->currentBuilding(), nullptr);
 }
 
+// The entry object, with its venue lists held while the test asks: each
+// held list is answered when the test releases it, with the list it gives.
+class HeldVenuesEntry : public FakeMapEntry {
+public:
+    using Answer = std::function<void(std::vector<std::shared_ptr<CVVenue>>)>;
+
+    void venues(Answer completion) const override {
+        {
+            std::lock_guard lock(mutex_);
+            if (hold_) {
+                held_.push_back(std::move(completion));
+                return;
+            }
+        }
+        FakeMapEntry::venues(std::move(completion));
+    }
+    void holdVenues(bool hold) {
+        std::lock_guard lock(mutex_);
+        hold_ = hold;
+    }
+    [[nodiscard]] std::size_t heldVenues() const {
+        std::lock_guard lock(mutex_);
+        return held_.size();
+    }
+    // Takes every held answer, in arrival order.
+    [[nodiscard]] std::vector<Answer> takeHeld() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(held_, {});
+    }
+
+private:
+    mutable std::mutex mutex_;
+    bool hold_ = false;
+    mutable std::vector<Answer> held_;
+};
+
+TEST_F(MapControlTest, DetectionsFinishingTogetherLeaveTheNewestOnesVenue) {
+    const auto held = std::make_shared<HeldVenuesEntry>();
+    entry = held;
+    const std::vector<std::shared_ptr<CVVenue>> first{test::makeVenue("first", {12.0, 55.0, 12.2, 55.2})};
+    const std::vector<std::shared_ptr<CVVenue>> second{test::makeVenue("second", {12.0, 55.0, 12.2, 55.2})};
+    held->venueList = first;
+    ASSERT_TRUE(make());
+    settle();
+    ASSERT_TRUE(control->currentVenue());
+
+    // Detections numbered in order, their venue lists answered all at once
+    // from threads of their own: whichever claims last, the newest one's
+    // venue is the one shown.
+    constexpr int kRounds = 300;
+    constexpr std::size_t kDetections = 6;
+    for (int round = 0; round < kRounds; ++round) {
+        held->holdVenues(true);
+        for (std::size_t i = 0; i < kDetections; ++i) {
+            control->detectVenueAndBuilding();
+            ASSERT_TRUE(test::waitFor([&] { return held->heldVenues() == i + 1; }));
+        }
+        held->holdVenues(false);
+        const auto answers = held->takeHeld();
+        std::atomic<bool> go{false};
+        std::atomic<bool> answered{false};
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < answers.size(); ++i) {
+            threads.emplace_back([&, i] {
+                while (!go.load()) std::this_thread::yield();
+                answers[i]((i + static_cast<std::size_t>(round)) % 2 == 0 ? first : second);
+            });
+        }
+        // Readers of the map's state contend for its lock meanwhile.
+        std::vector<std::thread> readers;
+        for (int reader = 0; reader < 3; ++reader) {
+            readers.emplace_back([&] {
+                while (!answered.load()) (void)control->currentFloorIndex();
+            });
+        }
+        go = true;
+        for (auto& thread : threads) thread.join();
+        ASSERT_TRUE(test::waitFor([&] { return control->tasksInFlight() == 0; }));
+        answered = true;
+        for (auto& reader : readers) reader.join();
+        settle();
+        const auto newest = (kDetections - 1 + static_cast<std::size_t>(round)) % 2 == 0 ? "first" : "second";
+        ASSERT_TRUE(control->currentVenue());
+        ASSERT_EQ(control->currentVenue()->getVenueId(), newest) << "round " << round;
+    }
+}
+
+TEST_F(MapControlTest, WithClusteringOnARenderClearsWhatTheMapDrewBefore) {
+    CVSolutionConfig solution;
+    solution.enableClustering = true;
+    entry->config = solution;
+    ASSERT_TRUE(make());
+    settle();
+    const auto before = renders();
+    control->requestRender(false);
+    settle();
+    const auto calls = adapter->setViewModelsCalls();
+    ASSERT_EQ(calls.size(), before + 1);
+    EXPECT_TRUE(calls.back().forceClear);
+}
+
 TEST_F(MapControlTest, FloorChangeRefreshesAndNotifiesOnceAndEqualValuesDoNothing) {
     ASSERT_TRUE(make());
     settle();
@@ -506,6 +608,83 @@ TEST_F(MapControlTest, AFloorSelectorIsInstalledHiddenReplacedAndRemovedWithTheM
     ASSERT_TRUE(test::waitFor([&] { return gone.expired(); }));
     platform::MainQueue::shared().drain();
     EXPECT_EQ(second->events().back(), "remove");
+}
+
+// A host floor selector that, like the default one, reports the floor it is
+// shown; `meanwhile` runs once before its next report.
+class EchoingFloorSelector : public RecordingFloorSelector {
+public:
+    std::function<void()> meanwhile;
+
+    void setFloorIndex(std::optional<double> floorIndex) override {
+        RecordingFloorSelector::setFloorIndex(floorIndex);
+        if (const auto work = std::exchange(meanwhile, nullptr)) work();
+        if (const auto listener = delegate(); listener && floorIndex) listener->onFloorIndexChanged(*floorIndex);
+    }
+};
+
+TEST_F(MapControlTest, AFloorTapAndQuickCallsFromAnotherThreadSettleOnTheLastFloorAskedFor) {
+    adapter->attachView({400, 800});
+    entry->venueList = {test::makeVenue("v", {12.0, 55.0, 12.2, 55.2})};
+    entry->buildings = {threeFloorBuilding("b", std::nullopt)};
+    entry->locations = {test::makeBuildingLocation("b", 55.1, 12.1)};
+    ASSERT_TRUE(make());
+    settle();
+    const auto selector = std::dynamic_pointer_cast<CVFloorSelectorControl>(control->floorSelector());
+    ASSERT_TRUE(selector);
+    const auto onMain = [](const std::function<void()>& work) {
+        platform::MainQueue::shared().async(work);
+        platform::MainQueue::shared().drain();
+    };
+    const auto selectedFloor = [&] {
+        std::optional<double> floor;
+        onMain([&] { floor = selector->floorIndex(); });
+        return floor;
+    };
+    const auto floorNotices = [&] {
+        const auto events = delegate->events();
+        return std::count_if(events.begin(), events.end(),
+                             [](const auto& event) { return event.starts_with("floor "); });
+    };
+
+    // Two changes asked for before the main queue runs the first's work.
+    auto notices = floorNotices();
+    const auto busy = std::make_shared<test::ThreadGate>();
+    platform::MainQueue::shared().async([busy] { busy->pass(); });
+    ASSERT_TRUE(busy->waitForArrivals(1));
+    control->setCurrentFloorIndex(1);
+    control->setCurrentFloorIndex(2);
+    busy->open();
+    settle();
+    EXPECT_EQ(control->currentFloorIndex(), 2);
+    EXPECT_EQ(selectedFloor(), 2);
+    EXPECT_EQ(floorNotices() - notices, 2);
+
+    // A tap: one main-queue block sets the floor, then the selector reports
+    // the tapped one.
+    notices = floorNotices();
+    onMain([&] {
+        control->setCurrentFloorIndex(0);
+        for (const auto& button : selector->buttons()) {
+            if (button->floorIndex() == 1) button->sendActions(platform::ControlEvent::TouchUpInside);
+        }
+    });
+    settle();
+    EXPECT_EQ(control->currentFloorIndex(), 1);
+    EXPECT_EQ(selectedFloor(), 1);
+    EXPECT_EQ(floorNotices() - notices, 2);
+
+    // A selector that reports the floor it is shown, as the default one does,
+    // while another change lands: its report is an echo, not a change.
+    const auto echoing = std::make_shared<EchoingFloorSelector>();
+    control->setFloorSelector(echoing);
+    settle();
+    echoing->meanwhile = [&] { control->setCurrentFloorIndex(0); };
+    notices = floorNotices();
+    control->setCurrentFloorIndex(2);
+    settle();
+    EXPECT_EQ(control->currentFloorIndex(), 0);
+    EXPECT_EQ(floorNotices() - notices, 2);
 }
 
 TEST_F(MapControlTest, OutdoorServicesStayThoseOfTheAdapterTheMapWasMadeWith) {
