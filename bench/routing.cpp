@@ -326,7 +326,10 @@ std::map<std::pair<std::int64_t, std::int64_t>, InTurns>& inTurns() {
 // Args: side, query.
 void BM_FindPathAgainstBoostInTurn(benchmark::State& state) {
     auto& grid = ambrell::grid(static_cast<int>(state.range(0)));
-    const auto [from, to] = ends(grid, state.range(1));
+    // Named apart: the arms' lambdas take them, which structured bindings do not allow everywhere.
+    const auto query = ends(grid, state.range(1));
+    const auto from = query.first;
+    const auto to = query.second;
     const SearchGraph search = searchGraphOf(grid, from, to);
     const auto start = grid.graph->nodeAtIndex(from);
     const auto end = grid.graph->nodeAtIndex(to);
