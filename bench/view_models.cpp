@@ -16,15 +16,13 @@
 // in ten a live occupancy, whose badge is drawn on every render. Each reports
 // locations per second, its share of a 60 Hz frame (16.7 ms) and the threads
 // of the pool the locations are worked on by. BM_WarmRenderAgainstGeoJsonInTurn
-// runs a warm render and the baseline in turns, one each a round; every
-// round's render is checked, outside the timing, to hold the very features
-// the baseline wrote. The closing line gives the warm render's time as a
-// multiple of the baseline's: the median of the rounds' ratios over every
-// repetition.
+// runs a warm render and the baseline in turns, one each a round; both arms
+// are checked every round to make the features of a render made beforehand.
+// The closing line gives the warm render's time as a multiple of the
+// baseline's: the median of the rounds' ratios over every repetition.
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
