@@ -24,19 +24,22 @@
 // right after another, whose folders were just removed, pays the same way:
 // leave a few minutes between runs whose figures are compared. The passes are
 // few, so the folders stay within a couple of gigabytes. BM_PairedLarge runs
-// the manager and the bare transport in turns, and its medians and ratio are
-// the ones to judge by; BM_UnpackTilePackage shows the tile package's share.
+// the manager and the bare transport in turns, and its closing line is the
+// one verdict: the median of the rounds' ratios, each round's files checked
+// first (every URL's file holding the bytes the other arms fetched for it,
+// the manager's unpacked tiles the sample's). BM_UnpackTilePackage shows the
+// tile package's share.
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -118,11 +121,15 @@ public:
         const auto collection =
             CVUrlResourceCollection::initWithJsonValue(boost::json::parse(service_.syncDocument("dataset", "en")));
         if (!collection) throw std::runtime_error("the sample has no size response");
+        const auto counts = platform::readTextFile(sample / "expected-counts.json");
+        if (!counts) throw std::runtime_error("the sample has no expected counts");
+        expectedTiles_ = boost::json::parse(*counts).at("tiles").at("total").to_number<std::size_t>();
         urls_ = api->allEndpointUrlsForSyncingSolutionId(service_.solutionId(), "en");
         urls_.push_back(api->derivedGeometrySyncUrlForSolutionId(service_.solutionId(), "en"));
         for (const auto* type : {"images", "externalimages", "tiles"}) {
             for (const auto& url : collection->resources().at(type).urls().value_or(std::vector<std::string>{})) {
                 urls_.push_back(url);
+                if (std::string_view(type) == "tiles") packageUrls_.insert(url);
             }
         }
     }
@@ -132,8 +139,10 @@ public:
         ::unsetenv("AMBRELL_API");
     }
 
-    // A fresh data set of the sample, synchronised at the full scope; the item's result.
-    std::optional<platform::NSError> managerSync(const fs::path& root) {
+    // A fresh data set of the sample, synchronised at the full scope; the
+    // item's result. The manager is handed out through `kept` when asked for.
+    std::optional<platform::NSError> managerSync(const fs::path& root,
+                                                 std::shared_ptr<CVDataSetCacheManagerInternal>* kept = nullptr) {
         const auto manager =
             std::make_shared<CVDataSetCacheManagerInternal>(CVDataSetCacheManagerInternal::Options{root, nullptr, {}});
         const auto dataSet = manager->addDataSet(service_.solutionId(), rawValue(CVDataSetCachingScope::full));
@@ -143,7 +152,49 @@ public:
         manager->synchronizeCacheItems(
             {dataSet->cacheItem()}, [&](auto) { run.done(); }, [&](const auto&, auto error) { result = error; });
         run.wait();
+        if (kept != nullptr) *kept = manager;
         return result;
+    }
+
+    // What a round wrote, read back: the manager's data set holds each URL
+    // with the bytes the bare transport fetched for it (into `bare`, files
+    // named as bareSync names them), but for the tile package, which it
+    // keeps emptied once unpacked; the HTTP provider's copy in `provider` is
+    // the same; and the unpacked tiles are the sample's, as many as its
+    // expected counts say. Empty when all is so.
+    [[nodiscard]] std::string checkWritten(const CVDataSetCacheManagerInternal& manager, const fs::path& bare,
+                                           const fs::path& provider) const {
+        const auto check = [&](const std::string& url, const fs::path& name) -> std::string {
+            const auto fetched = platform::readFile(bare / name);
+            if (!fetched) return "the bare transport wrote no file for " + url;
+            if (platform::readFile(provider / name) != fetched) return "the HTTP provider wrote other bytes for " + url;
+            const auto kept = manager.dataForCachedUrl(url, service_.solutionId());
+            if (packageUrls_.contains(url) ? (!kept || !kept->empty()) : kept != fetched) {
+                return "the data set holds other bytes for " + url;
+            }
+            return {};
+        };
+        if (auto wrong = check(sizeUrls_.front(), "0"); !wrong.empty()) return wrong;
+        for (std::size_t index = 0; index < urls_.size(); ++index) {
+            if (auto wrong = check(urls_[index], std::to_string(index + 1)); !wrong.empty()) return wrong;
+        }
+        std::size_t tiles = 0;
+        const auto package = manager.pathForCachingDataSetId(service_.solutionId()) / "tilecache-package";
+        std::error_code error;
+        for (fs::recursive_directory_iterator entry(package, error), end; !error && entry != end;
+             entry.increment(error)) {
+            if (!entry->is_regular_file()) continue;
+            const auto name = entry->path().lexically_relative(package);
+            if (platform::readFile(entry->path()) != platform::readFile(service_.sample() / "bundle" / "res" / name)) {
+                return "the unpacked tile " + name.generic_string() + " is not the sample's";
+            }
+            ++tiles;
+        }
+        if (tiles != expectedTiles_) {
+            return "the data set has " + std::to_string(tiles) + " unpacked tiles, not " +
+                   std::to_string(expectedTiles_);
+        }
+        return {};
     }
 
     // The size response, then the same URLs the manager fetches, six at a
@@ -216,6 +267,8 @@ private:
     test::SampleSolutionService service_;
     std::vector<std::string> sizeUrls_;
     std::vector<std::string> urls_;
+    std::set<std::string> packageUrls_;
+    std::size_t expectedTiles_ = 0;
     std::atomic<std::size_t> failures_{0};
 };
 
@@ -234,76 +287,61 @@ void runManager(benchmark::State& state, const fs::path& sample) {
     state.counters["urls"] = static_cast<double>(setup.urlCount());
 }
 
-void BM_ManagerSyncLarge(benchmark::State& state) { runManager(state, variantFolder()); }
-BENCHMARK(BM_ManagerSyncLarge)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5)->Repetitions(3);
+// The manager (first) and the bare transport (second) in turns, and the
+// HTTP provider against the manager's round, over every repetition.
+struct Paired {
+    ArmsInTurns managerAndBare;
+    std::vector<double> providerSeconds;
+};
 
-void runBare(benchmark::State& state, bool throughProvider) {
-    SyncSetup setup(variantFolder());
-    PassFolders folders;
-    for (auto _ : state) {
-        state.PauseTiming();
-        const auto& folder = folders.fresh("ambrell-bench-bare");
-        state.ResumeTiming();
-        if (const auto failed = setup.bareSync(folder, throughProvider); failed != 0) {
-            state.SkipWithError((std::to_string(failed) + " downloads failed").c_str());
-            break;
-        }
-    }
-    state.counters["urls"] = static_cast<double>(setup.urlCount());
+Paired& paired() {
+    static Paired rounds;
+    return rounds;
 }
 
-void BM_BareTransportLarge(benchmark::State& state) { runBare(state, false); }
-BENCHMARK(BM_BareTransportLarge)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5)->Repetitions(3);
-
-void BM_HttpProviderLarge(benchmark::State& state) { runBare(state, true); }
-BENCHMARK(BM_HttpProviderLarge)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5)->Repetitions(3);
-
 // Both arms in turns, one synchronisation each per iteration, so that a load
-// that comes and goes on the machine weighs on both alike: the medians of
-// the two and their ratio are the figures the goal is judged by. The same
-// URLs through the library's HTTP provider run in turn too, to tell the
-// provider's share of the gap from the manager's own.
+// that comes and goes on the machine weighs on both alike: the median of the
+// rounds' ratios is the figure the goal is judged by. The same URLs through
+// the library's HTTP provider run in turn too, to tell the provider's share
+// of the gap from the manager's own. Each round's files are read back and
+// checked, outside the timing, before its times count.
 void BM_PairedLarge(benchmark::State& state) {
     SyncSetup setup(variantFolder());
-    std::vector<double> manager;
-    std::vector<double> bare;
+    Paired& rounds = paired();
+    ArmsInTurns repetition;
     std::vector<double> provider;
-    const auto timed = [](auto&& run) {
-        const auto start = std::chrono::steady_clock::now();
-        run();
-        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    };
     PassFolders folders;
     for (auto _ : state) {
         const auto& root = folders.fresh("ambrell-bench-sync");
         const auto& folder = folders.fresh("ambrell-bench-bare");
         const auto& providerFolder = folders.fresh("ambrell-bench-provider");
         std::optional<platform::NSError> error;
+        std::shared_ptr<CVDataSetCacheManagerInternal> manager;
         std::size_t failed = 0;
-        // The arm that goes first alternates too.
-        const bool managerFirst = manager.size() % 2 == 0;
-        const auto runManager = [&] {
-            manager.push_back(timed([&] { error = setup.managerSync(root / "datasets"); }));
-        };
-        const auto runBare = [&] { bare.push_back(timed([&] { failed = setup.bareSync(folder, false); })); };
-        if (managerFirst) {
-            runManager();
-            runBare();
+        repetition.runBoth([&] { error = setup.managerSync(root / "datasets", &manager); },
+                           [&] { failed = setup.bareSync(folder, false); });
+        provider.push_back(secondsOf([&] { failed += setup.bareSync(providerFolder, true); }));
+        std::string fault;
+        if (error) {
+            fault = "the synchronisation failed: " + error->localizedDescription();
+        } else if (failed != 0) {
+            fault = std::to_string(failed) + " downloads failed";
         } else {
-            runBare();
-            runManager();
+            fault = setup.checkWritten(*manager, folder, providerFolder);
         }
-        provider.push_back(timed([&] { failed += setup.bareSync(providerFolder, true); }));
-        if (error || failed != 0) {
-            state.SkipWithError(error ? ("the synchronisation failed: " + error->localizedDescription()).c_str()
-                                      : (std::to_string(failed) + " downloads failed").c_str());
+        if (!fault.empty()) {
+            rounds.managerAndBare.fail(fault);
+            state.SkipWithError(fault.c_str());
             break;
         }
+        rounds.managerAndBare.firstSeconds.push_back(repetition.firstSeconds.back());
+        rounds.managerAndBare.secondSeconds.push_back(repetition.secondSeconds.back());
+        rounds.providerSeconds.push_back(provider.back());
     }
-    state.counters["manager_ms"] = medianOf(manager);
-    state.counters["bare_ms"] = medianOf(bare);
-    state.counters["provider_ms"] = medianOf(provider);
-    state.counters["ratio"] = medianOf(bare) > 0 ? medianOf(manager) / medianOf(bare) : 0.0;
+    state.counters["manager_ms"] = medianOf(repetition.firstSeconds) * 1e3;
+    state.counters["bare_ms"] = medianOf(repetition.secondSeconds) * 1e3;
+    state.counters["provider_ms"] = medianOf(provider) * 1e3;
+    state.counters["ratio"] = repetition.medianRatio();
 }
 BENCHMARK(BM_PairedLarge)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(9);
 
@@ -331,63 +369,40 @@ void BM_ManagerSyncSample(benchmark::State& state) {
 }
 BENCHMARK(BM_ManagerSyncSample)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 
-// Prints the manager's time against the bare transport's after the table.
+// After the table: the sample's synchronisation and the tile package's
+// share, which have no arm to be set against; the provider's figures from
+// the rounds in turns; last the one verdict, from the same rounds.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             // With repetitions the median stands for the benchmark.
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+            if (run.error_occurred) continue;
             const std::string name = run.benchmark_name();
             const double milliseconds = run.GetAdjustedRealTime();
-            if (name.starts_with("BM_ManagerSyncLarge")) manager_ = milliseconds;
-            if (name.starts_with("BM_BareTransportLarge")) bare_ = milliseconds;
-            if (name.starts_with("BM_HttpProviderLarge")) provider_ = milliseconds;
             if (name.starts_with("BM_ManagerSyncSample")) sample_ = milliseconds;
             if (name.starts_with("BM_UnpackTilePackage")) unpack_ = milliseconds;
-            if (name.starts_with("BM_PairedLarge")) {
-                // A run that stopped with an error has no figures.
-                const auto manager = run.counters.find("manager_ms");
-                const auto bare = run.counters.find("bare_ms");
-                const auto provider = run.counters.find("provider_ms");
-                if (manager != run.counters.end() && bare != run.counters.end() && provider != run.counters.end()) {
-                    pairedManager_ = manager->second;
-                    pairedBare_ = bare->second;
-                    pairedProvider_ = provider->second;
-                }
-            }
         }
         ConsoleReporter::ReportRuns(runs);
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        if (manager_ > 0 && bare_ > 0) {
-            std::printf("large variant: manager %.1f ms, bare transport %.1f ms, ratio %.2f (goal <= 1.3)\n", manager_,
-                        bare_, manager_ / bare_);
-        }
-        if (manager_ > 0 && provider_ > 0) {
-            std::printf("large variant: manager %.1f ms, HTTP provider %.1f ms, ratio %.2f\n", manager_, provider_,
-                        manager_ / provider_);
-        }
-        if (pairedManager_ > 0 && pairedBare_ > 0) {
-            std::printf(
-                "large variant, in turns: manager %.1f ms, bare transport %.1f ms, ratio %.2f (goal <= 1.3); "
-                "HTTP provider %.1f ms\n",
-                pairedManager_, pairedBare_, pairedManager_ / pairedBare_, pairedProvider_);
-        }
         if (sample_ > 0) std::printf("sample solution: end-to-end synchronisation %.1f ms\n", sample_);
-        if (unpack_ > 0) std::printf("of which the tile package's unpacking alone takes %.1f ms\n", unpack_);
+        if (unpack_ > 0) std::printf("large variant: the tile package's unpacking alone takes %.1f ms\n", unpack_);
+        const Paired& rounds = paired();
+        if (!rounds.managerAndBare.failed() && !rounds.providerSeconds.empty()) {
+            std::printf("large variant, in the same rounds: HTTP provider %.1f ms, manager / HTTP provider %.2f\n",
+                        medianOf(rounds.providerSeconds) * 1e3,
+                        medianOfRatios(rounds.managerAndBare.firstSeconds, rounds.providerSeconds));
+        }
+        printVerdict("large variant, manager against the bare transport", rounds.managerAndBare, "manager",
+                     "bare transport", "<= 1.3");
     }
 
 private:
-    double manager_ = 0;
-    double bare_ = 0;
-    double provider_ = 0;
     double sample_ = 0;
     double unpack_ = 0;
-    double pairedManager_ = 0;
-    double pairedBare_ = 0;
-    double pairedProvider_ = 0;
 };
 
 }  // namespace ambrell::bench

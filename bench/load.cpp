@@ -13,10 +13,16 @@
 // down. Each iteration resets the entry object (untimed), which drops what a
 // load keeps in memory (models, caches, the location store), and loads again
 // offline: every document comes from the data set. The two arms run in turns, so that
-// a load that comes and goes on the machine weighs on both alike; their
-// medians and ratio are the figures to judge by (goal: ratio < 1.5).
+// a load that comes and goes on the machine weighs on both alike. Every
+// round is checked: the load's search answers as many locations as the
+// online load's did, the parse maps as many locations as the sample has.
+// The closing line is the median of the rounds' ratios over every
+// repetition (goal: ratio < 1.5).
 
 #include <benchmark/benchmark.h>
+
+#include <boost/json/parse.hpp>
+#include <boost/json/value.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -97,6 +103,11 @@ public:
         if (!dataSet) throw std::runtime_error("the solution has no data set");
         answerOf<Error>("The synchronisation", [&](auto done) { manager->synchronizeContent(done); });
         check(dataSet->syncResult(), "the synchronisation failed");
+        // What every offline load must answer again.
+        onlineFound_ = search();
+        const auto counts = platform::readTextFile(sample / "expected-counts.json");
+        if (!counts) throw std::runtime_error("the sample has no expected counts");
+        sampleLocations_ = boost::json::parse(*counts).at("locations").at("total").to_number<std::size_t>();
 
         // The documents an offline load reads, as the data set holds them.
         const auto api = CVAXAPI::sharedInstance();
@@ -142,12 +153,12 @@ public:
     std::size_t loadAndSearch() {
         check(answerOf<Error>("The load", [&](auto done) { sdk_->load(key_, std::nullopt, done); }),
               "the offline load failed");
-        CVQuery query;
-        query.query = "office";
-        return answerOf<std::vector<std::shared_ptr<CVLocation>>>(
-                   "The search", [&](auto done) { sdk_->locationsWithQuery(query, CVFilter{}, done); })
-            .size();
+        return search();
     }
+
+    // The first search's answer count after the online load, and the sample's locations.
+    [[nodiscard]] std::size_t onlineFound() const { return onlineFound_; }
+    [[nodiscard]] std::size_t sampleLocations() const { return sampleLocations_; }
 
     // The same documents read and mapped into their models, each once; the
     // number of locations.
@@ -175,8 +186,18 @@ public:
     }
 
 private:
+    std::size_t search() {
+        CVQuery query;
+        query.query = "office";
+        return answerOf<std::vector<std::shared_ptr<CVLocation>>>(
+                   "The search", [&](auto done) { sdk_->locationsWithQuery(query, CVFilter{}, done); })
+            .size();
+    }
+
     test::SampleSolutionService service_;
     std::string key_;
+    std::size_t onlineFound_ = 0;
+    std::size_t sampleLocations_ = 0;
     std::shared_ptr<AmbrellShared> sdk_;
     std::vector<fs::path> documents_;
 };
@@ -191,15 +212,11 @@ public:
     }
 };
 
-// Every timed run of each arm, over all repetitions: the closing line gives
-// their medians, not those of the last repetition.
-struct Figures {
-    std::vector<double> loadMs;
-    std::vector<double> parseMs;
-};
-Figures& figures() {
-    static Figures instance;
-    return instance;
+// The load (first) and the parse (second), over every repetition: the
+// closing line is the median of the rounds' ratios, not the last repetition's.
+ArmsInTurns& loadAndParse() {
+    static ArmsInTurns rounds;
+    return rounds;
 }
 
 // Made at the first run of the benchmark, kept for the later ones.
@@ -210,50 +227,50 @@ std::unique_ptr<OfflineSolution>& offlineSolution() {
 
 void BM_ColdOfflineLoadAgainstParsing(benchmark::State& state) {
     auto& solution = offlineSolution();
+    ArmsInTurns& all = loadAndParse();
     try {
         if (!solution) solution = std::make_unique<OfflineSolution>(variantFolder());
     } catch (const std::exception& error) {
+        all.fail(error.what());
         state.SkipWithError(error.what());
         return;
     }
-    std::vector<double> load;
-    std::vector<double> parse;
+    ArmsInTurns repetition;
     std::size_t found = 0;
     std::size_t locations = 0;
-    const auto timed = [](auto&& run) {
-        const auto start = std::chrono::steady_clock::now();
-        run();
-        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    };
     for (auto _ : state) {
         try {
-            // The arm that goes first alternates too.
-            const auto runLoad = [&] {
-                solution->reset();
-                load.push_back(timed([&] { found = solution->loadAndSearch(); }));
-            };
-            const auto runParse = [&] { parse.push_back(timed([&] { locations = solution->parse(); })); };
-            if (load.size() % 2 == 0) {
-                runLoad();
-                runParse();
-            } else {
-                runParse();
-                runLoad();
-            }
+            // The reset that empties the memory, right before the load, is no part of it.
+            repetition.runBothTimed(
+                [&] {
+                    solution->reset();
+                    return secondsOf([&] { found = solution->loadAndSearch(); });
+                },
+                [&] { return secondsOf([&] { locations = solution->parse(); }); });
         } catch (const std::exception& error) {
+            all.fail(error.what());
             state.SkipWithError(error.what());
             break;
         }
+        std::string fault;
+        if (found == 0 || found != solution->onlineFound()) {
+            fault = "the offline load's search found " + std::to_string(found) + " locations, the online load's " +
+                    std::to_string(solution->onlineFound());
+        } else if (locations != solution->sampleLocations()) {
+            fault = "the parse mapped " + std::to_string(locations) + " of the sample's " +
+                    std::to_string(solution->sampleLocations()) + " locations";
+        }
+        if (!fault.empty()) {
+            all.fail(fault);
+            state.SkipWithError(fault.c_str());
+            break;
+        }
+        all.firstSeconds.push_back(repetition.firstSeconds.back());
+        all.secondSeconds.push_back(repetition.secondSeconds.back());
     }
-    // A repetition's own figures; the closing line takes every repetition's runs.
-    auto& all = figures();
-    all.loadMs.insert(all.loadMs.end(), load.begin(), load.end());
-    all.parseMs.insert(all.parseMs.end(), parse.begin(), parse.end());
-    const double loadMs = medianOf(load);
-    const double parseMs = medianOf(parse);
-    state.counters["load_ms"] = loadMs;
-    state.counters["parse_ms"] = parseMs;
-    state.counters["ratio"] = parseMs > 0 ? loadMs / parseMs : 0.0;
+    state.counters["load_ms"] = medianOf(repetition.firstSeconds) * 1e3;
+    state.counters["parse_ms"] = medianOf(repetition.secondSeconds) * 1e3;
+    state.counters["ratio"] = repetition.medianRatio();
     state.counters["locations"] = static_cast<double>(locations);
     state.counters["found"] = static_cast<double>(found);
 }
@@ -275,15 +292,8 @@ int main(int argc, char** argv) {
         ambrell::platform::MainQueueThread mainThread;
         benchmark::RunSpecifiedBenchmarks();
         ambrell::bench::offlineSolution().reset();
-        const auto& figures = ambrell::bench::figures();
-        const double loadMs = ambrell::bench::medianOf(figures.loadMs);
-        const double parseMs = ambrell::bench::medianOf(figures.parseMs);
-        if (parseMs > 0) {
-            std::printf(
-                "cold offline load to the first search %.1f ms, parsing the documents alone %.1f ms (medians of "
-                "%zu runs each, all repetitions), ratio %.2f (goal < 1.5)\n",
-                loadMs, parseMs, figures.loadMs.size(), loadMs / parseMs);
-        }
+        ambrell::bench::printVerdict("cold offline load to the first search, against parsing the documents alone",
+                                     ambrell::bench::loadAndParse(), "load", "parse", "< 1.5");
     }
     benchmark::Shutdown();
     ambrell::platform::Runtime::shared().shutdown();

@@ -1,14 +1,23 @@
 // Small PUBLISH frames, as live data brings them: encoding (build and frame)
 // and decoding (framing of a received stream, parsing, topic split), each
-// beside a plain memcpy of the same bytes.
+// beside a plain memcpy of the same bytes. Each also runs in turns with its
+// memcpy over a stream of 1,000 frames, every round's result checked (the
+// encoded stream and the copy are the known stream; the decoder gave every
+// frame's topic and payload, the copy the stream's bytes); the closing lines
+// give the median of the rounds' ratios over every repetition.
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchSupport.h"
 #include "livedata/mqtt/MQTTDecoder.h"
 #include "livedata/mqtt/MQTTMessage.h"
 
@@ -71,16 +80,28 @@ class ParsingDelegate : public ambrell::MQTTDecoderDelegate {
 public:
     explicit ParsingDelegate(std::uint8_t level) : level_(level) {}
     std::size_t payloadBytes = 0;
+    // Frames whose topic or payload is not the one sent, counted when asked for.
+    bool checking = false;
+    std::size_t frames = 0;
+    std::size_t wrong = 0;
 
     void decoderDidReceiveMessage(ambrell::MQTTDecoder& /*decoder*/, std::span<const std::uint8_t> frame) override {
         const auto message = MQTTMessage::messageFromData(frame, level_);
         const auto content = ambrell::publishContent(*message, level_);
         benchmark::DoNotOptimize(content->topic.data());
         payloadBytes += content->payload.size();
+        if (checking) {
+            ++frames;
+            if (content->topic != kTopic ||
+                !std::equal(content->payload.begin(), content->payload.end(), expected_.begin(), expected_.end())) {
+                ++wrong;
+            }
+        }
     }
 
 private:
     std::uint8_t level_;
+    const Bytes expected_ = payload();
 };
 
 Bytes stream(std::uint8_t qos, std::uint8_t level) {
@@ -126,6 +147,115 @@ void BM_DecodeMemcpy(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeMemcpy)->Args({0, 4})->Args({1, 4})->Args({1, 5});
 
+// The codec (first) and its memcpy (second) in turns, per operation, QoS and
+// level, over every repetition.
+std::map<std::tuple<std::string, std::int64_t, std::int64_t>, ambrell::bench::ArmsInTurns>& inTurns() {
+    static std::map<std::tuple<std::string, std::int64_t, std::int64_t>, ambrell::bench::ArmsInTurns> all;
+    return all;
+}
+
+void keepChecked(benchmark::State& state, ambrell::bench::ArmsInTurns& all,
+                 const ambrell::bench::ArmsInTurns& repetition, bool checked, const std::string& fault) {
+    if (!checked) {
+        all.fail(fault);
+        state.SkipWithError(all.fault.c_str());
+        return;
+    }
+    all.firstSeconds.push_back(repetition.firstSeconds.back());
+    all.secondSeconds.push_back(repetition.secondSeconds.back());
+}
+
+// A stream of 1,000 frames encoded, each built and appended as the session
+// does, against copying the frame 1,000 times.
+void BM_EncodeAgainstMemcpyInTurn(benchmark::State& state) {
+    const auto qos = static_cast<std::uint8_t>(state.range(0));
+    const auto level = static_cast<std::uint8_t>(state.range(1));
+    const Bytes body = payload();
+    const Bytes one = frame(qos, level);
+    const Bytes expected = stream(qos, level);
+    auto& all = inTurns()[{"encode", state.range(0), state.range(1)}];
+    ambrell::bench::ArmsInTurns repetition;
+    Bytes encoded;
+    Bytes copied(expected.size());
+    encoded.reserve(expected.size());
+    for (auto _ : state) {
+        encoded.clear();
+        std::fill(copied.begin(), copied.end(), 0);
+        repetition.runBoth(
+            [&] {
+                for (std::size_t index = 0; index < kFramesPerStream; ++index) {
+                    MQTTMessage::publishMessageWithData(body, kTopic, qos, 7, false, false, level)
+                        ->appendWireFormat(encoded);
+                }
+                benchmark::DoNotOptimize(encoded.data());
+            },
+            [&] {
+                for (std::size_t index = 0; index < kFramesPerStream; ++index) {
+                    std::memcpy(copied.data() + index * one.size(), one.data(), one.size());
+                }
+                benchmark::DoNotOptimize(copied.data());
+                benchmark::ClobberMemory();
+            });
+        keepChecked(state, all, repetition, encoded == expected && copied == expected,
+                    "the encoded stream or its copy is not the stream");
+        if (all.failed()) break;
+    }
+    state.counters["ratio"] = repetition.medianRatio();
+}
+BENCHMARK(BM_EncodeAgainstMemcpyInTurn)->Args({0, 4})->Args({1, 4})->Args({1, 5});
+
+// A stream of 1,000 frames decoded in socket-sized chunks, every frame parsed
+// and split, against copying the stream in the same chunks.
+void BM_DecodeAgainstMemcpyInTurn(benchmark::State& state) {
+    const auto qos = static_cast<std::uint8_t>(state.range(0));
+    const auto level = static_cast<std::uint8_t>(state.range(1));
+    const Bytes bytes = stream(qos, level);
+    auto delegate = std::make_shared<ParsingDelegate>(level);
+    delegate->checking = true;
+    auto decoder = std::make_shared<ambrell::MQTTDecoder>();
+    decoder->setDelegate(delegate);
+    decoder->open();
+    auto& all = inTurns()[{"decode", state.range(0), state.range(1)}];
+    ambrell::bench::ArmsInTurns repetition;
+    Bytes copied(bytes.size());
+    for (auto _ : state) {
+        delegate->frames = 0;
+        delegate->wrong = 0;
+        std::fill(copied.begin(), copied.end(), 0);
+        repetition.runBoth(
+            [&] {
+                for (std::size_t at = 0; at < bytes.size(); at += kChunkSize) {
+                    decoder->decodeMessage(std::span(bytes).subspan(at, std::min(kChunkSize, bytes.size() - at)));
+                }
+            },
+            [&] {
+                for (std::size_t at = 0; at < bytes.size(); at += kChunkSize) {
+                    std::memcpy(copied.data() + at, bytes.data() + at, std::min(kChunkSize, bytes.size() - at));
+                }
+                benchmark::DoNotOptimize(copied.data());
+                benchmark::ClobberMemory();
+            });
+        keepChecked(state, all, repetition,
+                    delegate->frames == kFramesPerStream && delegate->wrong == 0 && copied == bytes,
+                    "the decoder did not give every frame as sent, or the copy is not the stream");
+        if (all.failed()) break;
+    }
+    state.counters["ratio"] = repetition.medianRatio();
+}
+BENCHMARK(BM_DecodeAgainstMemcpyInTurn)->Args({0, 4})->Args({1, 4})->Args({1, 5});
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    for (const auto& [key, arms] : inTurns()) {
+        const auto& [operation, qos, level] = key;
+        const std::string subject =
+            operation + " 1,000 PUBLISH frames (QoS " + std::to_string(qos) + ", level " + std::to_string(level) + ")";
+        ambrell::bench::printVerdict(subject, arms, operation == "encode" ? "encoding" : "decoding", "memcpy", "");
+    }
+    benchmark::Shutdown();
+    return 0;
+}

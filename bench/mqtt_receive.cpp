@@ -2,7 +2,10 @@
 // beside mosquitto_sub, both subscribed to the same topic while one raw
 // publisher sends N pre-encoded 100-byte messages once. The rate of each is
 // N over the time from the first byte published to its N-th message; the
-// "ratio" counter is ours over mosquitto_sub's (above 1: we are faster).
+// "ratio" counter is ours over mosquitto_sub's (above 1: we are faster), the
+// median of the runs' ratios. Every run checks that each subscriber got the N
+// messages with the payload sent, and the closing line per setting gives the
+// median of the runs' ratios over every repetition.
 // At QoS 2 the broker takes only a few unfinished messages from the
 // publisher at a time, so the publisher's round trips pace the stream.
 // Argument "store" picks our session's flow store: 0 its default (SQLite in
@@ -15,23 +18,27 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 #include <boost/asio/post.hpp>
 
+#include "bench/BenchSupport.h"
 #include "livedata/mqtt/MQTTCFSocketTransport.h"
 #include "livedata/mqtt/MQTTInMemoryPersistence.h"
 #include "livedata/mqtt/MQTTMessage.h"
@@ -54,6 +61,20 @@ constexpr std::size_t kPayloadSize = 100;
 constexpr auto kBound = std::chrono::seconds(30);
 
 [[noreturn]] void fail(const std::string& what) { throw std::runtime_error(what); }
+
+// What every message carries: printable, so that mosquitto_sub prints it on one line.
+Bytes payload() {
+    Bytes bytes(kPayloadSize);
+    for (std::size_t index = 0; index < bytes.size(); ++index) {
+        bytes[index] = static_cast<std::uint8_t>('a' + index % 26);
+    }
+    return bytes;
+}
+
+std::string payloadText() {
+    const Bytes bytes = payload();
+    return {bytes.begin(), bytes.end()};
+}
 
 // A moment that is set once and waited for.
 class Moment {
@@ -204,13 +225,22 @@ public:
         if (spawned != 0) fail("spawn");
         ::close(fds[1]);
         reader_ = std::thread([this, fd = fds[0], count] {
+            const std::string expected = payloadText();
             std::vector<char> buffer(1 << 16);
+            std::string line;
             std::size_t lines = 0;
             ssize_t got = 0;
             while ((got = ::read(fd, buffer.data(), buffer.size())) > 0) {
                 for (ssize_t index = 0; index < got; ++index) {
-                    if (buffer[static_cast<std::size_t>(index)] != '\n') continue;
-                    if (++lines == 1) ready.set();
+                    const char next = buffer[static_cast<std::size_t>(index)];
+                    if (next != '\n') {
+                        line += next;
+                        continue;
+                    }
+                    // The first line is the ready message.
+                    if (++lines > 1 && line != expected) ++wrong;
+                    line.clear();
+                    if (lines == 1) ready.set();
                     if (lines == count + 1) done.set();
                     received = lines;
                 }
@@ -232,6 +262,8 @@ public:
     Moment ready;
     Moment done;
     std::atomic<std::size_t> received{0};
+    // Messages whose payload was not the one sent.
+    std::atomic<std::size_t> wrong{0};
 
 private:
     pid_t pid_ = -1;
@@ -273,8 +305,10 @@ public:
         // Store 0: the session's own (SQLite in memory); 1: the plain
         // in-memory store.
         if (store == 1) session_->setPersistence(std::make_shared<ambrell::MQTTInMemoryPersistence>());
-        session_->setMessageHandler([this](std::span<const std::uint8_t>, const std::string& topic) {
-            if (topic == kTopic && ++received_ == expected_.load()) done.set();
+        session_->setMessageHandler([this](std::span<const std::uint8_t> data, const std::string& topic) {
+            if (topic != kTopic) return;
+            if (!std::equal(data.begin(), data.end(), payload_.begin(), payload_.end())) ++wrong_;
+            if (++received_ == expected_.load()) done.set();
         });
         Moment subscribed;
         post([&] {
@@ -303,9 +337,11 @@ public:
     OurSubscriber& operator=(const OurSubscriber&) = delete;
 
     [[nodiscard]] std::size_t received() const { return received_.load(); }
+    [[nodiscard]] std::size_t wrong() const { return wrong_.load(); }
     void expect(std::size_t count) {
         done.reset();
         received_ = 0;
+        wrong_ = 0;
         expected_ = count;
     }
 
@@ -319,20 +355,26 @@ private:
     }
 
     std::shared_ptr<ambrell::MQTTSession> session_ = std::make_shared<ambrell::MQTTSession>();
+    const Bytes payload_ = payload();
     std::atomic<std::size_t> received_{0};
+    std::atomic<std::size_t> wrong_{0};
     std::atomic<std::size_t> expected_{0};
 };
 
 Bytes stream(std::size_t count, std::uint8_t qos) {
-    Bytes payload(kPayloadSize);
-    for (std::size_t index = 0; index < payload.size(); ++index)
-        payload[index] = static_cast<std::uint8_t>('a' + index % 26);
+    const Bytes body = payload();
     Bytes bytes;
     for (std::size_t index = 0; index < count; ++index) {
         const auto mid = qos == 0 ? std::uint16_t{0} : static_cast<std::uint16_t>(index % 65'535 + 1);
-        MQTTMessage::publishMessageWithData(payload, kTopic, qos, mid, false, false, 4)->appendWireFormat(bytes);
+        MQTTMessage::publishMessageWithData(body, kTopic, qos, mid, false, false, 4)->appendWireFormat(bytes);
     }
     return bytes;
+}
+
+// Per QoS, message count and flow store, over every repetition.
+std::map<std::tuple<std::uint8_t, std::size_t, std::int64_t>, ambrell::bench::ArmsInTurns>& runs() {
+    static std::map<std::tuple<std::uint8_t, std::size_t, std::int64_t>, ambrell::bench::ArmsInTurns> all;
+    return all;
 }
 
 void BM_Receive(benchmark::State& state) {
@@ -350,43 +392,45 @@ void BM_Receive(benchmark::State& state) {
     const Bytes frames = stream(count, qos);
     OurSubscriber ours(port, qos, state.range(2));
 
-    double ratios = 0;
-    double oursSeconds = 0;
-    double peerSeconds = 0;
-    std::size_t peerDelivered = 0;
+    // Ours (first) and mosquitto_sub's (second), side by side on one stream each run.
+    ambrell::bench::ArmsInTurns& all = runs()[{qos, count, state.range(2)}];
+    ambrell::bench::ArmsInTurns repetition;
     for (auto _ : state) {
         ours.expect(count);
         PeerSubscriber peer(port, count, qos);
         if (!peer.ready.wait()) {
-            state.SkipWithError("mosquitto_sub did not subscribe");
+            all.fail("mosquitto_sub did not subscribe");
+            state.SkipWithError(all.fault.c_str());
             return;
         }
         const auto start = Clock::now();
         publishStream(port, frames, count, qos);
         const auto oursDone = ours.done.wait();
         const auto peerDone = peer.done.wait();
-        if (!oursDone || !peerDone) {
-            const auto message = "received: ours " + std::to_string(ours.received()) + ", mosquitto_sub " +
-                                 std::to_string(peer.received.load()) + ours.counter->text();
-            state.SkipWithError(message.c_str());
+        if (!oursDone || !peerDone || ours.wrong() != 0 || peer.wrong.load() != 0) {
+            // Its first line is the ready message.
+            all.fail("received: ours " + std::to_string(ours.received()) + " (" + std::to_string(ours.wrong()) +
+                     " wrong), mosquitto_sub " + std::to_string(std::max<std::size_t>(peer.received.load(), 1) - 1) +
+                     " (" + std::to_string(peer.wrong.load()) + " wrong) of " + std::to_string(count) +
+                     ours.counter->text());
+            state.SkipWithError(all.fault.c_str());
             return;
         }
-        // Its first line is the ready message.
-        peerDelivered = peer.received.load() - 1;
         const std::chrono::duration<double> oursTime = *oursDone - start;
         const std::chrono::duration<double> peerTime = *peerDone - start;
         state.SetIterationTime(oursTime.count());
-        ratios += peerTime.count() / oursTime.count();
-        oursSeconds += oursTime.count();
-        peerSeconds += peerTime.count();
+        repetition.firstSeconds.push_back(oursTime.count());
+        repetition.secondSeconds.push_back(peerTime.count());
+        all.firstSeconds.push_back(oursTime.count());
+        all.secondSeconds.push_back(peerTime.count());
     }
-    const auto runs = static_cast<double>(state.iterations());
-    state.counters["ratio"] = ratios / runs;
-    // Of the last run; a run that misses one ends above with an error.
-    state.counters["ours_delivered"] = static_cast<double>(ours.received());
-    state.counters["mosquitto_sub_delivered"] = static_cast<double>(peerDelivered);
-    state.counters["ours_msgs_per_s"] = static_cast<double>(count) * runs / oursSeconds;
-    state.counters["mosquitto_sub_msgs_per_s"] = static_cast<double>(count) * runs / peerSeconds;
+    const auto rate = [count](const std::vector<double>& seconds) {
+        const double median = ambrell::bench::medianOf(seconds);
+        return median > 0 ? static_cast<double>(count) / median : 0.0;
+    };
+    state.counters["ratio"] = repetition.medianInverseRatio();
+    state.counters["ours_msgs_per_s"] = rate(repetition.firstSeconds);
+    state.counters["mosquitto_sub_msgs_per_s"] = rate(repetition.secondSeconds);
     state.SetItemsProcessed(static_cast<std::int64_t>(count * state.iterations()));
 }
 BENCHMARK(BM_Receive)
@@ -399,6 +443,32 @@ BENCHMARK(BM_Receive)
     ->Iterations(5)
     ->Unit(benchmark::kMillisecond);
 
+// Ours over mosquitto_sub's rate: mosquitto_sub's time over ours, run by run.
+void printClosingLines() {
+    for (const auto& [setting, arms] : runs()) {
+        const auto& [qos, count, store] = setting;
+        const std::string subject = "QoS " + std::to_string(qos) + ", " + std::to_string(count) + " messages, " +
+                                    (store == 1 ? "in-memory store" : "SQLite store");
+        if (arms.failed()) {
+            std::printf("%s: no ratio, a round went wrong: %s\n", subject.c_str(), arms.fault.c_str());
+        } else if (arms.rounds() > 0) {
+            std::printf(
+                "%s, side by side, medians: ours %.0f msgs/s, mosquitto_sub %.0f msgs/s; ours / mosquitto_sub %.2f of "
+                "its rate (median of %zu runs' ratios; above 1: ours faster)\n",
+                subject.c_str(), static_cast<double>(count) / ambrell::bench::medianOf(arms.firstSeconds),
+                static_cast<double>(count) / ambrell::bench::medianOf(arms.secondSeconds), arms.medianInverseRatio(),
+                arms.rounds());
+        }
+    }
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    printClosingLines();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -18,7 +18,9 @@
 // within 1.5 times the production alone. Both arms run in turn, one each per
 // iteration, so that a busy machine slows both alike, the first of the two
 // in turns; the models of earlier rounds are let go of outside the timing.
-// The medians and the ratio printed at the end are the figures to judge by.
+// After every round, outside the timing, the models the adapter was handed
+// are checked to be the very ones the producer made alone. The closing line
+// per solution is the median of the rounds' ratios over every repetition.
 
 #include <benchmark/benchmark.h>
 
@@ -41,6 +43,7 @@
 
 #include "Ambrell/CVMapConfig.h"
 #include "bench/BenchSupport.h"
+#include "bench/ViewModelText.h"
 #include "data/CVEntrySeams.h"
 #include "data/CVLocationInternal.h"
 #include "data/CVSolutionInternal.h"
@@ -149,9 +152,10 @@ public:
         std::lock_guard lock(mutex_);
         return handOvers_;
     }
-    [[nodiscard]] std::size_t lastModelCount() const {
+    // The last hand-over's models, written out.
+    [[nodiscard]] std::string lastModelsText() const {
         std::lock_guard lock(mutex_);
-        return models_.size();
+        return bench::textOf(models_);
     }
 
     // CVMapProvider
@@ -365,9 +369,10 @@ private:
     double floorIndex_ = 0;
 };
 
+// Per solution, over every repetition: the pass (first) and the production
+// alone (second), and what the floor held.
 struct Figures {
-    double passNs = 0;
-    double productionNs = 0;
+    bench::ArmsInTurns passAndProduction;
     std::size_t locations = 0;
     std::size_t viewModels = 0;
 };
@@ -378,9 +383,11 @@ Figures& figures(std::int64_t variant) {
 }
 
 void BM_PassAgainstProductionInTurn(benchmark::State& state) {
+    auto& figures = render_pipeline_bench::figures(state.range(0));
     Scene scene(variantFolder(state.range(0)));
     if (scene.currentFloor() != static_cast<std::int64_t>(scene.floorIndex())) {
-        state.SkipWithError("the map control left the busiest floor");
+        figures.passAndProduction.fail("the map control left the busiest floor");
+        state.SkipWithError(figures.passAndProduction.fault.c_str());
         return;
     }
     // Icons and display rules warm, as on every render after the first.
@@ -388,48 +395,33 @@ void BM_PassAgainstProductionInTurn(benchmark::State& state) {
     scene.settle();
     std::vector<ViewModel> kept = scene.produce();
 
-    std::vector<double> passes;
-    std::vector<double> productions;
     // Whichever arm runs second in a round is slowed by the first one's
     // aftermath on the pool: the order alternates from round to round.
-    const auto passRound = [&] {
-        const auto start = std::chrono::steady_clock::now();
-        scene.pass();
-        passes.push_back(std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count());
-    };
-    const auto productionRound = [&] {
-        const auto start = std::chrono::steady_clock::now();
-        auto produced = scene.produce();
-        productions.push_back(
-            std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count());
-        // As the adapter's, the earlier models are let go of out of the timing.
-        std::swap(kept, produced);
-    };
+    bench::ArmsInTurns repetition;
     for (auto _ : state) {
-        if (passes.size() % 2 == 0) {
-            passRound();
-            productionRound();
-        } else {
-            productionRound();
-            passRound();
-        }
+        std::vector<ViewModel> produced;
+        repetition.runBoth([&] { scene.pass(); }, [&] { produced = scene.produce(); });
         state.PauseTiming();
         scene.settle();
+        const bool same = bench::textOf(produced) == scene.adapter().lastModelsText();
+        // As the adapter's, the earlier models are let go of out of the timing.
+        std::swap(kept, produced);
+        produced.clear();
         scene.adapter().releaseSpentModels();
         state.ResumeTiming();
+        if (!same) {
+            figures.passAndProduction.fail("the pass and the producer made different view models");
+            state.SkipWithError(figures.passAndProduction.fault.c_str());
+            return;
+        }
+        figures.passAndProduction.firstSeconds.push_back(repetition.firstSeconds.back());
+        figures.passAndProduction.secondSeconds.push_back(repetition.secondSeconds.back());
     }
-    if (kept.size() != scene.adapter().lastModelCount()) {
-        state.SkipWithError("the pass and the producer made different view models");
-        return;
-    }
-    auto& figures = render_pipeline_bench::figures(state.range(0));
-    figures.passNs = bench::medianOf(passes);
-    figures.productionNs = bench::medianOf(productions);
     figures.locations = scene.locationCount();
     figures.viewModels = kept.size();
-    state.counters["pass_ms"] = figures.passNs / 1e6;
-    state.counters["production_ms"] = figures.productionNs / 1e6;
-    state.counters["ratio"] = figures.productionNs > 0 ? figures.passNs / figures.productionNs : 0.0;
+    state.counters["pass_ms"] = bench::medianOf(repetition.firstSeconds) * 1e3;
+    state.counters["production_ms"] = bench::medianOf(repetition.secondSeconds) * 1e3;
+    state.counters["ratio"] = repetition.medianRatio();
     state.counters["locations"] = static_cast<double>(figures.locations);
     state.counters["viewModels"] = static_cast<double>(figures.viewModels);
 }
@@ -462,12 +454,11 @@ int main(int argc, char** argv) {
     const char* names[] = {"sample solution", "large variant"};
     for (std::int64_t variant = 0; variant < 2; ++variant) {
         const auto& figures = ambrell::render_pipeline_bench::figures(variant);
-        if (figures.productionNs <= 0) continue;
-        std::printf(
-            "%s, busiest floor (%zu locations, %zu view models), in turn, medians: pass %.3f ms, production alone "
-            "%.3f ms, ratio %.2f (goal <= 1.5)\n",
-            names[variant], figures.locations, figures.viewModels, figures.passNs / 1e6, figures.productionNs / 1e6,
-            figures.passNs / figures.productionNs);
+        if (figures.passAndProduction.rounds() == 0 && !figures.passAndProduction.failed()) continue;
+        const std::string subject = std::string(names[variant]) + ", busiest floor (" +
+                                    std::to_string(figures.locations) + " locations, " +
+                                    std::to_string(figures.viewModels) + " view models)";
+        ambrell::bench::printVerdict(subject, figures.passAndProduction, "pass", "production alone", "<= 1.5");
     }
     benchmark::Shutdown();
     ambrell::platform::Runtime::shared().shutdown();

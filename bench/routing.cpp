@@ -9,9 +9,16 @@
 // (a few cells on one floor) and a long one (corner to corner across every
 // floor), with a steady and an alternating avoid list; and, as the floor any
 // search must beat, Boost's dijkstra_shortest_paths alone on an adjacency list
-// built once from the same weighted arcs. The "settled" counter is the number
-// of vertices a search took from its queue.
+// built once from the same weighted arcs, stopped as ours is once the goal is
+// taken from the queue, and its path walked back. The "settled" counter is
+// the number of vertices a search took from its queue.
+//
+// Ours (Dijkstra, nothing avoided) and Boost's run in turns too, one search
+// each a round; every round's two paths are checked to join the same ends at
+// the same cost, the shortest one. The closing lines, one per network and
+// query, give the median of the rounds' ratios over every repetition.
 
+#include "bench/BenchSupport.h"
 #include "platform/Logger.h"
 #include "routing/CVRouteNetwork.h"
 #include "routing/CVRouteNetworkData.h"
@@ -25,12 +32,18 @@
 #include <boost/json/serialize.hpp>
 #include <boost/json/value.hpp>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ambrell {
@@ -192,26 +205,163 @@ void BM_FindPath(benchmark::State& state) {
 
 using SearchGraph = boost::adjacency_list<boost::vecS, boost::vecS, boost::directedS, boost::no_property,
                                           boost::property<boost::edge_weight_t, double>>;
+using Vertex = SearchGraph::vertex_descriptor;
 
-// Args: side, query.
-void BM_BoostBaseline(benchmark::State& state) {
-    auto& grid = ambrell::grid(static_cast<int>(state.range(0)));
-    const auto [from, to] = ends(grid, state.range(1));
-    // Weights as the graph holds them with nothing avoided.
+// Weights as the graph holds them with nothing avoided.
+SearchGraph searchGraphOf(Grid& grid, std::uint64_t from, std::uint64_t to) {
     benchmark::DoNotOptimize(
         grid.graph->findPathFromNode(grid.graph->nodeAtIndex(from), grid.graph->nodeAtIndex(to), std::nullopt, {}));
     SearchGraph search(grid.graph->nodes().size());
     for (const auto& edge : grid.graph->edges()) {
         boost::add_edge(edge->u(), edge->v(), static_cast<double>(edge->weight()), search);
     }
-    std::vector<SearchGraph::vertex_descriptor> predecessors(boost::num_vertices(search));
-    std::vector<double> distances(boost::num_vertices(search));
-    for (auto _ : state) {
-        boost::dijkstra_shortest_paths(search, from,
-                                       boost::predecessor_map(predecessors.data()).distance_map(distances.data()));
-        benchmark::DoNotOptimize(distances[to]);
+    return search;
+}
+
+struct FoundGoal {};
+
+// Stops the search once the goal is taken from the queue: its distance and
+// predecessor are final then.
+class StopAtGoal : public boost::default_dijkstra_visitor {
+public:
+    StopAtGoal(Vertex goal, std::uint64_t& examined) : goal_(goal), examined_(&examined) {}
+    void examine_vertex(Vertex vertex, const SearchGraph& /*graph*/) const {  // NOLINT(readability-identifier-naming)
+        ++*examined_;
+        if (vertex == goal_) throw FoundGoal();
     }
-    state.counters["settled"] = static_cast<double>(boost::num_vertices(search));
+
+private:
+    Vertex goal_;
+    std::uint64_t* examined_;
+};
+
+// Boost's search from `from` to `to`, stopped at the goal, with the arrays a
+// search of its own allocates; the path from start to goal (empty when the
+// goal was not reached) and its cost.
+struct BoostPath {
+    std::vector<Vertex> vertices;
+    double cost = 0;
+    std::uint64_t examined = 0;
+};
+
+BoostPath boostSearch(const SearchGraph& search, Vertex from, Vertex to) {
+    BoostPath found;
+    std::vector<Vertex> predecessors(boost::num_vertices(search));
+    std::vector<double> distances(boost::num_vertices(search));
+    try {
+        boost::dijkstra_shortest_paths(search, from,
+                                       boost::predecessor_map(predecessors.data())
+                                           .distance_map(distances.data())
+                                           .visitor(StopAtGoal(to, found.examined)));
+    } catch (const FoundGoal&) {
+        for (Vertex vertex = to; vertex != from; vertex = predecessors[vertex]) found.vertices.push_back(vertex);
+        found.vertices.push_back(from);
+        std::reverse(found.vertices.begin(), found.vertices.end());
+        found.cost = distances[to];
+    }
+    return found;
+}
+
+// The cost of a path of node ids over the same arcs, the cheapest arc between
+// each two; infinite when two of them are not joined.
+double costOf(const SearchGraph& search, const std::vector<Vertex>& path) {
+    double cost = 0;
+    const auto weights = boost::get(boost::edge_weight, search);
+    for (std::size_t i = 1; i < path.size(); ++i) {
+        double cheapest = std::numeric_limits<double>::infinity();
+        for (auto [arc, last] = boost::out_edges(path[i - 1], search); arc != last; ++arc) {
+            if (boost::target(*arc, search) == path[i]) cheapest = std::min(cheapest, boost::get(weights, *arc));
+        }
+        cost += cheapest;
+    }
+    return cost;
+}
+
+// Empty when both paths join `from` to `to` at the shortest cost.
+std::string checkPaths(const SearchGraph& search, const std::optional<CVGraph::Nodes>& ours, const BoostPath& theirs,
+                       Vertex from, Vertex to) {
+    if (!ours || ours->empty()) return "ours found no path";
+    if (theirs.vertices.empty()) return "Boost's found no path";
+    std::vector<Vertex> path;
+    for (const auto& node : *ours) path.push_back(static_cast<Vertex>(node->nodeId()));
+    if (path.front() != from || path.back() != to) return "our path does not join the ends";
+    const double cost = costOf(search, path);
+    if (std::abs(cost - theirs.cost) > 1e-9 * std::max(1.0, theirs.cost)) {
+        return "our path costs " + std::to_string(cost) + ", Boost's " + std::to_string(theirs.cost);
+    }
+    if (std::abs(costOf(search, theirs.vertices) - theirs.cost) > 1e-9 * std::max(1.0, theirs.cost)) {
+        return "Boost's path does not cost its distance";
+    }
+    return {};
+}
+
+// Args: side, query.
+void BM_BoostBaseline(benchmark::State& state) {
+    auto& grid = ambrell::grid(static_cast<int>(state.range(0)));
+    const auto [from, to] = ends(grid, state.range(1));
+    const SearchGraph search = searchGraphOf(grid, from, to);
+    std::uint64_t settled = 0;
+    for (auto _ : state) {
+        const auto found = boostSearch(search, from, to);
+        if (found.vertices.empty()) state.SkipWithError("no path");
+        settled = found.examined;
+        benchmark::DoNotOptimize(found);
+    }
+    state.counters["settled"] = static_cast<double>(settled);
+}
+
+// Ours (first) and Boost's (second) in turns, per network and query, over
+// every repetition, with what each settled.
+struct InTurns {
+    bench::ArmsInTurns arms;
+    std::uint64_t oursSettled = 0;
+    std::uint64_t boostSettled = 0;
+};
+
+std::map<std::pair<std::int64_t, std::int64_t>, InTurns>& inTurns() {
+    static std::map<std::pair<std::int64_t, std::int64_t>, InTurns> all;
+    return all;
+}
+
+// Args: side, query.
+void BM_FindPathAgainstBoostInTurn(benchmark::State& state) {
+    auto& grid = ambrell::grid(static_cast<int>(state.range(0)));
+    // Named apart: the arms' lambdas take them, which structured bindings do not allow everywhere.
+    const auto query = ends(grid, state.range(1));
+    const auto from = query.first;
+    const auto to = query.second;
+    const SearchGraph search = searchGraphOf(grid, from, to);
+    const auto start = grid.graph->nodeAtIndex(from);
+    const auto end = grid.graph->nodeAtIndex(to);
+    CVGraphPathFinder::setPreferredPathfindingAlgorithm(CVGraphPathFinder::kDijkstra);
+    InTurns& all = inTurns()[{state.range(0), state.range(1)}];
+    bench::ArmsInTurns repetition;
+    for (auto _ : state) {
+        // Each arm's path is copied out of its time; letting go of it is in it.
+        std::optional<CVGraph::Nodes> ours;
+        BoostPath theirs;
+        repetition.runBothTimed(
+            [&] {
+                return bench::secondsToMake([&] { return grid.graph->findPathFromNode(start, end, std::nullopt, {}); },
+                                            [&](const std::optional<CVGraph::Nodes>& path) { ours = path; });
+            },
+            [&] {
+                return bench::secondsToMake([&] { return boostSearch(search, from, to); },
+                                            [&](const BoostPath& path) { theirs = path; });
+            });
+        all.oursSettled = CVGraphPathFinder::lastSearchSettledCount();
+        all.boostSettled = theirs.examined;
+        if (const auto fault = checkPaths(search, ours, theirs, from, to); !fault.empty()) {
+            all.arms.fail(fault);
+            state.SkipWithError(fault.c_str());
+            break;
+        }
+        all.arms.firstSeconds.push_back(repetition.firstSeconds.back());
+        all.arms.secondSeconds.push_back(repetition.secondSeconds.back());
+    }
+    state.counters["ours_ms"] = bench::medianOf(repetition.firstSeconds) * 1e3;
+    state.counters["boost_ms"] = bench::medianOf(repetition.secondSeconds) * 1e3;
+    state.counters["ratio"] = repetition.medianRatio();
 }
 
 void searches(benchmark::internal::Benchmark* benchmark) {
@@ -237,8 +387,34 @@ BENCHMARK(BM_BoostBaseline)
     ->Args({kLarge, kShort})
     ->Args({kLarge, kLong})
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindPathAgainstBoostInTurn)
+    ->ArgNames({"side", "long"})
+    ->Args({kSmall, kShort})
+    ->Args({kSmall, kLong})
+    ->Args({kLarge, kShort})
+    ->Args({kLarge, kLong})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
+
+void printClosingLines() {
+    for (const auto& [key, figures] : inTurns()) {
+        const auto& grid = ambrell::grid(static_cast<int>(key.first));
+        const std::string subject = std::to_string(grid.graph->nodes().size()) + " nodes, " +
+                                    (key.second == kShort ? "short" : "long") + " query (settled: ours " +
+                                    std::to_string(figures.oursSettled) + ", Boost's " +
+                                    std::to_string(figures.boostSettled) + ")";
+        bench::printVerdict(subject, figures.arms, "ours (Dijkstra)", "Boost's Dijkstra stopped at the goal", "");
+    }
+}
 
 }  // namespace
 }  // namespace ambrell
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    ambrell::printClosingLines();
+    benchmark::Shutdown();
+    return 0;
+}

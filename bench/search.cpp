@@ -1,11 +1,14 @@
 // Search over the sample solution's 100,000-location variant: the location
 // store against a plain linear scan of the same data (the floor any index must
 // beat), and its index build and text queries against SQLite FTS5 over the
-// same texts (the yardstick of a ready-made full-text index). Each iteration
-// asks a whole set of queries once and the figures are given per query; the
-// closing table gives the scan's and FTS5's times divided by the store's, and
-// whether FTS5 answered each text query with as many locations as the store;
-// the closing line, the index build's ratio against FTS5's and its goal. The
+// same texts (the yardstick of a ready-made full-text index). Each pair of
+// arms runs in turns, one whole set of queries each a round, and every
+// round's answers are checked: the scan must give the store's very answer;
+// FTS5, asked for the same work, the store's locations (a ranked best few
+// where the store is asked for its best few, every match in no order where
+// the store answers in store order). The closing table gives, per query, the
+// store's time and the other arm's and the median of the rounds' ratios; the
+// closing line, the index build's ratio against FTS5's and its goal. The
 // three index builds run in turns within each iteration.
 //
 //     search [benchmark flags] [locations.json]
@@ -23,6 +26,7 @@
 // types that occur together.
 
 #include "Source/AXCommon/AXLocationService.h"
+#include "Source/AXCommon/AXOrdering.h"
 #include "Source/AXCommon/AXSearchText.h"
 #include "bench/BenchSupport.h"
 #include "data/CVLocationInternal.h"
@@ -37,9 +41,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <numbers>
+#include <optional>
 #include <span>
 #include <string>
 #include <tuple>
@@ -462,10 +469,17 @@ void checkScanAgreesWithStore() {
 // SQLite FTS5 over the same texts: the yardstick for the index build and the
 // text queries. One row per record, its texts in columns weighed as the store
 // weighs them (name, aliases, external id, the rest); every query word is a
-// prefix, as it is for the store, and the answers are ranked by bm25. A column
-// FTS5 does not tokenise keeps the hidden locations out, as the store does.
-// The query words are the store's own folded tokens, so that both engines are
-// asked for the same words and any difference in the answers lies in the index.
+// prefix, as it is for the store. A column FTS5 does not tokenise keeps the
+// hidden locations out, as the store does. The query words are the store's
+// own folded tokens, so that both engines are asked for the same words and
+// any difference in the answers lies in the index.
+//
+// Each engine is asked for the same work: the best few ranked (the store
+// with a take, FTS5 by bm25 with a limit), or every match in no particular
+// order (the store in store order, FTS5 in rowid order).
+
+// The answers of a ranked text query a search list shows first.
+constexpr std::uint32_t kTopAnswers = 20;
 
 struct FtsRow {
     std::int64_t id = 0;
@@ -482,7 +496,10 @@ void appendFtsText(std::string& column, const std::string& text) {
 }
 
 // Sorting the texts into columns is not indexing, so it is done once here and
-// the build is measured from these rows.
+// the build is measured from these rows. They go in in rowid order, as a bulk
+// load into FTS5 should: rows in random rowid order make it flush its pending
+// index again and again, which slows its build and leaves its index in many
+// segments that every query then reads.
 std::vector<FtsRow> prepareFtsRows(const std::vector<AXLocation>& locations) {
     std::vector<FtsRow> rows;
     rows.reserve(locations.size());
@@ -503,6 +520,7 @@ std::vector<FtsRow> prepareFtsRows(const std::vector<AXLocation>& locations) {
         }
         rows.push_back(std::move(row));
     }
+    std::sort(rows.begin(), rows.end(), [](const FtsRow& a, const FtsRow& b) { return a.id < b.id; });
     return rows;
 }
 
@@ -511,7 +529,7 @@ const std::vector<FtsRow>& ftsRows() {
     return rows;
 }
 
-// An in-memory database holding one FTS5 table, and its ranked text query.
+// An in-memory database holding one FTS5 table, and its text queries.
 class FtsIndex {
 public:
     FtsIndex() {
@@ -524,7 +542,8 @@ public:
     }
 
     ~FtsIndex() {
-        sqlite3_finalize(query_);
+        sqlite3_finalize(all_);
+        sqlite3_finalize(top_);
         sqlite3_close_v2(db_);
     }
 
@@ -558,30 +577,55 @@ public:
         execute("COMMIT");
     }
 
-    // The ids of the visible rows that match, best first.
-    std::vector<std::int32_t> match(const std::string& expression) {
-        if (query_ == nullptr) {
-            const char* sql =
-                "SELECT rowid FROM places WHERE places MATCH ?1 AND visible = 1 "
-                "ORDER BY bm25(places, 4.0, 3.0, 2.0, 1.0)";
-            if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &query_, nullptr) != SQLITE_OK) {
-                failed("cannot prepare the query");
-            }
+    // The rows the index holds.
+    std::size_t rowCount() {
+        sqlite3_stmt* count = nullptr;
+        if (sqlite3_prepare_v2(db_, "SELECT count(*) FROM places", -1, &count, nullptr) != SQLITE_OK ||
+            sqlite3_step(count) != SQLITE_ROW) {
+            sqlite3_finalize(count);
+            failed("cannot count the rows");
         }
-        bindText(query_, 1, expression);
+        const auto rows = static_cast<std::size_t>(sqlite3_column_int64(count, 0));
+        sqlite3_finalize(count);
+        return rows;
+    }
+
+    // The ids of every visible row that matches, in rowid order.
+    std::vector<std::int32_t> matchAll(const std::string& expression) {
+        return run(all_, "SELECT rowid FROM places WHERE places MATCH ?1 AND visible = 1", expression, 0);
+    }
+
+    // The ids of the best `limit` visible rows that match, best first.
+    std::vector<std::int32_t> matchTop(const std::string& expression, std::uint32_t limit) {
+        return run(top_,
+                   "SELECT rowid FROM places WHERE places MATCH ?1 AND visible = 1 "
+                   "ORDER BY bm25(places, 4.0, 3.0, 2.0, 1.0) LIMIT ?2",
+                   expression, limit);
+    }
+
+private:
+    std::vector<std::int32_t> run(sqlite3_stmt*& statement, const char* sql, const std::string& expression,
+                                  std::uint32_t limit) {
+        if (statement == nullptr &&
+            sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
+            failed("cannot prepare the query");
+        }
+        bindText(statement, 1, expression);
+        if (limit > 0) {
+            sqlite3_bind_int64(statement, 2, limit);
+        }
         std::vector<std::int32_t> ids;
         int step = SQLITE_ROW;
-        while ((step = sqlite3_step(query_)) == SQLITE_ROW) {
-            ids.push_back(static_cast<std::int32_t>(sqlite3_column_int64(query_, 0)));
+        while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+            ids.push_back(static_cast<std::int32_t>(sqlite3_column_int64(statement, 0)));
         }
-        sqlite3_reset(query_);
+        sqlite3_reset(statement);
         if (step != SQLITE_DONE) {
             failed("cannot query " + expression);
         }
         return ids;
     }
 
-private:
     static void bindText(sqlite3_stmt* statement, int index, const std::string& text) {
         sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_STATIC, SQLITE_UTF8);
     }
@@ -597,7 +641,8 @@ private:
     }
 
     sqlite3* db_ = nullptr;
-    sqlite3_stmt* query_ = nullptr;
+    sqlite3_stmt* all_ = nullptr;
+    sqlite3_stmt* top_ = nullptr;
 };
 
 FtsIndex& ftsIndex() {
@@ -622,56 +667,66 @@ std::string ftsExpression(const std::string& text) {
     return expression;
 }
 
-std::vector<std::string> ftsExpressions(const std::vector<std::string>& texts) {
-    std::vector<std::string> expressions;
-    for (const auto& text : texts) {
-        expressions.push_back(ftsExpression(text));
-    }
-    return expressions;
+std::vector<std::int32_t> sorted(std::vector<std::int32_t> ids) {
+    std::sort(ids.begin(), ids.end());
+    return ids;
 }
 
-// How many answers each engine gives to each text query of a set.
-struct AnswerCounts {
-    std::vector<std::size_t> store;
-    std::vector<std::size_t> fts;
+// The store's ranked answer, the first `take` of it.
+std::vector<std::int32_t> storeRanked(const std::string& text, std::uint32_t take) {
+    AXFilter filter;
+    filter.take = take;
+    return store().locationIdsForQuery({.text = text}, filter);
+}
 
-    std::size_t mismatches() const {
-        std::size_t differing = 0;
-        for (std::size_t i = 0; i < store.size(); ++i) {
-            differing += store[i] != fts[i] ? 1 : 0;
-        }
-        return differing;
-    }
-    double meanStore() const { return mean(store); }
-    double meanFts() const { return mean(fts); }
+// The store's answer in store order: no text ranking, and with no point to
+// be near, no distance either.
+std::vector<std::int32_t> storeUnordered(const std::string& text) {
+    return store().locationIdsForQuery({.text = text, .ordering = AXOrdering::distance}, {});
+}
 
-private:
-    static double mean(const std::vector<std::size_t>& counts) {
-        double sum = 0;
-        for (const auto count : counts) {
-            sum += static_cast<double>(count);
-        }
-        return counts.empty() ? 0.0 : sum / static_cast<double>(counts.size());
-    }
+// A set of text queries as both engines are asked it. Only the queries that
+// FTS5 answers with the store's very locations are compared: for the others
+// the two indexes tokenise differently, and their times would be of
+// different work. The rest are listed with both counts.
+struct TextQueries {
+    std::vector<std::string> texts;
+    std::vector<std::string> expressions;
+    // Each text's matching locations, sorted by id: what both engines give.
+    std::vector<std::vector<std::int32_t>> matches;
+    struct Differing {
+        std::string text;
+        std::size_t store = 0;
+        std::size_t fts = 0;
+    };
+    std::vector<Differing> differing;
 };
 
-AnswerCounts countAnswers(const std::vector<std::string>& texts) {
-    AnswerCounts counts;
+TextQueries agreedQueries(const std::vector<std::string>& texts) {
+    TextQueries queries;
     for (const auto& text : texts) {
-        counts.store.push_back(store().locationIdsForQuery({.text = text}, {}).size());
-        counts.fts.push_back(ftsIndex().match(ftsExpression(text)).size());
+        auto storeIds = sorted(storeUnordered(text));
+        const std::string expression = ftsExpression(text);
+        const auto ftsIds = sorted(ftsIndex().matchAll(expression));
+        if (storeIds != ftsIds) {
+            queries.differing.push_back({text, storeIds.size(), ftsIds.size()});
+            continue;
+        }
+        queries.texts.push_back(text);
+        queries.expressions.push_back(expression);
+        queries.matches.push_back(std::move(storeIds));
     }
-    return counts;
+    return queries;
 }
 
-const AnswerCounts& prefixAnswerCounts() {
-    static const auto counts = countAnswers(prefixQueries());
-    return counts;
+const TextQueries& agreedPrefixQueries() {
+    static const auto queries = agreedQueries(prefixQueries());
+    return queries;
 }
 
-const AnswerCounts& exactAnswerCounts() {
-    static const auto counts = countAnswers(exactQueries());
-    return counts;
+const TextQueries& agreedExactQueries() {
+    static const auto queries = agreedQueries(exactQueries());
+    return queries;
 }
 
 // What the queries are, so that a reader can judge the times.
@@ -683,10 +738,8 @@ void describeData() {
         std::printf(" (%zu ids hashed to one an earlier location had: the store kept the later)", data.replaced);
     }
     // The table below gives the mean over all prefixes; these are each one's.
-    std::printf("\nprefix queries (answers, mean time of 10 runs; store, then FTS5):");
-    const auto& prefixCounts = prefixAnswerCounts();
-    for (std::size_t i = 0; i < prefixQueries().size(); ++i) {
-        const std::string& text = prefixQueries()[i];
+    std::printf("\nprefix queries (answers; the store's ranked answer, mean time of 10 runs):");
+    for (const auto& text : prefixQueries()) {
         std::size_t answers = 0;
         const auto start = std::chrono::steady_clock::now();
         for (int run = 0; run < 10; ++run) {
@@ -694,23 +747,15 @@ void describeData() {
         }
         const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
         std::printf("\n  %-6s %7zu answers %9.3f ms", text.c_str(), answers, elapsed.count() / 10);
-        const std::string expression = ftsExpression(text);
-        const auto ftsStart = std::chrono::steady_clock::now();
-        for (int run = 0; run < 10; ++run) {
-            benchmark::DoNotOptimize(ftsIndex().match(expression).data());
-        }
-        const std::chrono::duration<double, std::milli> ftsElapsed = std::chrono::steady_clock::now() - ftsStart;
-        std::printf("  | FTS5 %7zu answers %9.3f ms%s", prefixCounts.fts[i], ftsElapsed.count() / 10,
-                    prefixCounts.fts[i] != prefixCounts.store[i] ? "  <- the counts differ" : "");
     }
     std::printf("\nexact queries: %zu names, such as \"%s\"\n", exactQueries().size(), exactQueries().back().c_str());
-    const auto& exactCounts = exactAnswerCounts();
-    std::printf("  FTS5 gives the store's answer count to %zu of them\n",
-                exactQueries().size() - exactCounts.mismatches());
-    for (std::size_t i = 0; i < exactQueries().size(); ++i) {
-        if (exactCounts.fts[i] != exactCounts.store[i]) {
-            std::printf("  \"%s\": store %zu answers, FTS5 %zu <- the counts differ\n", exactQueries()[i].c_str(),
-                        exactCounts.store[i], exactCounts.fts[i]);
+    for (const auto* set : {&agreedPrefixQueries(), &agreedExactQueries()}) {
+        const bool prefixes = set == &agreedPrefixQueries();
+        std::printf("FTS5 finds the store's locations for %zu of the %zu %s queries\n", set->texts.size(),
+                    set->texts.size() + set->differing.size(), prefixes ? "prefix" : "exact");
+        for (const auto& differing : set->differing) {
+            std::printf("  \"%s\": store %zu answers, FTS5 %zu: left out of the comparison with FTS5\n",
+                        differing.text.c_str(), differing.store, differing.fts);
         }
     }
     for (const auto& venue : data.venues) {
@@ -723,222 +768,323 @@ void describeData() {
 }
 
 // ---------------------------------------------------------------------------
+// Each comparison runs its two arms in turns, the store first in one round
+// and second in the next, each arm asking the whole set of queries once a
+// round, so that the mean weighs each query alike. Every round's answers are
+// checked, outside the timing, against what both arms must give (the scan's,
+// the very answers the store gave before anything was measured, which the
+// scan was found to give too); the closing table gives the median of the
+// rounds' ratios, kept over every repetition.
 
-// The three builds in turns within each iteration, the one that goes first
-// changing from iteration to iteration, so that a load that comes and goes on
-// the machine weighs on all alike. Their medians are counters ("store ms",
-// "scan ms", "fts5 ms"); the closing table and line are made from them.
-void IndexBuild_inTurns(benchmark::State& state) {
-    const auto& locations = solution();
-    const auto& rows = ftsRows();
-    std::vector<double> times[3];
-    const auto timed = [](auto&& build) {
-        const auto start = std::chrono::steady_clock::now();
-        build();
-        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+using Answers = std::vector<std::vector<std::int32_t>>;
+
+struct Comparison {
+    std::string operation;
+    std::string other;  // the arm set against the store
+    std::size_t queries = 0;
+    bench::ArmsInTurns arms;  // the store first
+};
+
+// In the order they first ran.
+std::vector<std::unique_ptr<Comparison>>& comparisons() {
+    static std::vector<std::unique_ptr<Comparison>> all;
+    return all;
+}
+
+Comparison& comparison(const std::string& operation, const std::string& other, std::size_t queries) {
+    auto& all = comparisons();
+    for (const auto& known : all) {
+        if (known->operation == operation) {
+            return *known;
+        }
+    }
+    all.push_back(std::make_unique<Comparison>(Comparison{operation, other, queries, {}}));
+    return *all.back();
+}
+
+// An empty text when every answer of an arm's round is as it should be;
+// else what is wrong.
+using Check = std::function<std::string(const Answers& answers)>;
+
+// Each arm checks its round's answers before letting them go: the check is
+// left out of its time, the letting go is not.
+template <class Store, class Other>
+void compareInTurns(benchmark::State& state, Comparison& comparison, Store askStore, Other askOther,
+                    const Check& check) {
+    const std::size_t queries = comparison.queries;
+    std::string fault;
+    const auto arm = [&](auto ask) {
+        return bench::secondsToMake(
+            [&] {
+                Answers answers;
+                answers.reserve(queries);
+                for (std::size_t i = 0; i < queries; ++i) {
+                    answers.push_back(ask(i));
+                }
+                return answers;
+            },
+            [&](const Answers& answers) {
+                if (std::string wrong = check(answers); !wrong.empty() && fault.empty()) {
+                    fault = std::move(wrong);
+                }
+            });
     };
-    std::size_t turn = 0;
+    bench::ArmsInTurns repetition;
     for (auto _ : state) {
-        for (std::size_t step = 0; step < 3; ++step) {
-            const std::size_t arm = (turn + step) % 3;
-            if (arm == 0) {
-                times[0].push_back(timed([&] {
-                    auto service = AXLocationService::create();
-                    service.addOrUpdateLocations(locations);
-                    benchmark::DoNotOptimize(service.count());
-                }));
-            } else if (arm == 1) {
-                times[1].push_back(timed([&] {
-                    auto scanned = prepareScan(locations);
-                    benchmark::DoNotOptimize(scanned.data());
-                }));
-            } else {
-                times[2].push_back(timed([&] {
-                    FtsIndex index{rows};
-                    benchmark::DoNotOptimize(&index);
-                }));
+        repetition.runBothTimed([&] { return arm(askStore); }, [&] { return arm(askOther); });
+        if (!fault.empty()) {
+            comparison.arms.fail(fault);
+            state.SkipWithError(fault.c_str());
+            return;
+        }
+        // Kept in the comparison only once checked.
+        comparison.arms.firstSeconds.push_back(repetition.firstSeconds.back());
+        comparison.arms.secondSeconds.push_back(repetition.secondSeconds.back());
+    }
+    const auto perQuery = [&](const std::vector<double>& seconds) {
+        return bench::medianOf(seconds) * 1e6 / static_cast<double>(queries);
+    };
+    state.counters["queries"] = static_cast<double>(queries);
+    state.counters["store us/query"] = perQuery(repetition.firstSeconds);
+    state.counters[comparison.other + " us/query"] = perQuery(repetition.secondSeconds);
+    state.counters[comparison.other + " / store"] = repetition.medianInverseRatio();
+}
+
+// The very answers given, which the scan and the store were found to agree
+// on before anything was measured.
+Check sameAnswers(const Answers& expected) {
+    return [&expected](const Answers& answers) -> std::string {
+        for (std::size_t i = 0; i < answers.size(); ++i) {
+            if (answers[i] != expected[i]) {
+                return "query " + std::to_string(i) + ": the answers differ";
             }
         }
-        ++turn;
-    }
-    state.counters["store ms"] = bench::medianOf(times[0]);
-    state.counters["scan ms"] = bench::medianOf(times[1]);
-    state.counters["fts5 ms"] = bench::medianOf(times[2]);
-    state.counters["store / fts5"] = times[2].empty() ? 0.0 : bench::medianOf(times[0]) / bench::medianOf(times[2]);
+        return {};
+    };
 }
 
-// One iteration asks every query of a set once, so that the mean weighs each
-// query alike; a count of single queries that stopped inside a set would
-// weigh its first queries more. Figures are still given per query: items are
-// queries, and "queries" lets the closing table turn time per set into time per query.
-template <class Query>
-void measure(benchmark::State& state, std::size_t queries, Query query) {
-    std::size_t answered = 0;
-    for (auto _ : state) {
-        for (std::size_t i = 0; i < queries; ++i) {
-            const auto ids = query(i);
-            answered += ids.size();
-            benchmark::DoNotOptimize(ids.data());
+// The same locations both engines match, in whatever order.
+Check sameLocations(const TextQueries& queries) {
+    return [&queries](const Answers& answers) -> std::string {
+        for (std::size_t i = 0; i < answers.size(); ++i) {
+            if (sorted(answers[i]) != queries.matches[i]) {
+                return "\"" + queries.texts[i] + "\": the locations differ";
+            }
         }
-    }
-    const auto asked = static_cast<double>(state.iterations()) * static_cast<double>(queries);
-    state.SetItemsProcessed(static_cast<std::int64_t>(asked));
-    state.counters["ids/query"] = static_cast<double>(answered) / asked;
-    state.counters["queries"] = static_cast<double>(queries);
+        return {};
+    };
 }
 
-void PrefixQuery_store(benchmark::State& state) {
-    measure(state, prefixQueries().size(),
-            [](std::size_t i) { return store().locationIdsForQuery({.text = prefixQueries()[i]}, {}); });
+// As many as were asked for (or every match when fewer), all of them
+// matches: which of equally good matches comes first is each ranking's own.
+Check bestMatches(const TextQueries& queries) {
+    return [&queries](const Answers& answers) -> std::string {
+        for (std::size_t i = 0; i < answers.size(); ++i) {
+            const auto& matches = queries.matches[i];
+            const std::size_t expected = std::min<std::size_t>(kTopAnswers, matches.size());
+            const auto ids = sorted(answers[i]);
+            const bool allMatch = std::all_of(ids.begin(), ids.end(), [&](std::int32_t id) {
+                return std::binary_search(matches.begin(), matches.end(), id);
+            });
+            if (ids.size() != expected || !allMatch || std::adjacent_find(ids.begin(), ids.end()) != ids.end()) {
+                return "\"" + queries.texts[i] + "\": not the best " + std::to_string(expected) + " matches";
+            }
+        }
+        return {};
+    };
 }
+
+// The store's answers to a set of queries, asked once before the timing.
+template <class Queries, class Ask>
+Answers storeAnswers(const Queries& queries, Ask ask) {
+    Answers answers;
+    for (const auto& query : queries) {
+        answers.push_back(ask(query));
+    }
+    return answers;
+}
+
+void compareTextWithScan(benchmark::State& state, const std::string& operation, const std::vector<std::string>& texts,
+                         const Answers& expected) {
+    compareInTurns(
+        state, comparison(operation, "scan", texts.size()),
+        [&](std::size_t i) { return store().locationIdsForQuery({.text = texts[i]}, {}); },
+        [&](std::size_t i) { return scanText(texts[i]); }, sameAnswers(expected));
+}
+
+void compareFilterWithScan(benchmark::State& state, const std::string& operation, const std::vector<AXFilter>& filters,
+                           const Answers& expected) {
+    compareInTurns(
+        state, comparison(operation, "scan", filters.size()),
+        [&](std::size_t i) { return store().locationIdsForQuery({}, filters[i]); },
+        [&](std::size_t i) { return scanFilter(filters[i]); }, sameAnswers(expected));
+}
+
+void compareTopWithFts(benchmark::State& state, const std::string& operation, const TextQueries& queries) {
+    compareInTurns(
+        state, comparison(operation, "FTS5", queries.texts.size()),
+        [&](std::size_t i) { return storeRanked(queries.texts[i], kTopAnswers); },
+        [&](std::size_t i) { return ftsIndex().matchTop(queries.expressions[i], kTopAnswers); }, bestMatches(queries));
+}
+
+void compareUnorderedWithFts(benchmark::State& state, const std::string& operation, const TextQueries& queries) {
+    compareInTurns(
+        state, comparison(operation, "FTS5", queries.texts.size()),
+        [&](std::size_t i) { return storeUnordered(queries.texts[i]); },
+        [&](std::size_t i) { return ftsIndex().matchAll(queries.expressions[i]); }, sameLocations(queries));
+}
+
+const std::string kPrefixRanked = "prefix, every answer ranked";
+const std::string kPrefixTop = "prefix, best " + std::to_string(kTopAnswers);
+const std::string kPrefixUnordered = "prefix, unordered";
+const std::string kExactRanked = "exact, every answer ranked";
+const std::string kExactTop = "exact, best " + std::to_string(kTopAnswers);
+const std::string kExactUnordered = "exact, unordered";
+
+// The store's every answer ranked, and its answers to filters.
+Answers rankedAnswers(const std::vector<std::string>& texts) {
+    return storeAnswers(texts, [](const std::string& text) { return store().locationIdsForQuery({.text = text}, {}); });
+}
+
+Answers filterAnswers(const std::vector<AXFilter>& filters) {
+    return storeAnswers(filters, [](const AXFilter& filter) { return store().locationIdsForQuery({}, filter); });
+}
+
 void PrefixQuery_scan(benchmark::State& state) {
-    measure(state, prefixQueries().size(), [](std::size_t i) { return scanText(prefixQueries()[i]); });
+    static const Answers expected = rankedAnswers(prefixQueries());
+    compareTextWithScan(state, kPrefixRanked, prefixQueries(), expected);
 }
-void ExactQuery_store(benchmark::State& state) {
-    measure(state, exactQueries().size(),
-            [](std::size_t i) { return store().locationIdsForQuery({.text = exactQueries()[i]}, {}); });
+void PrefixQuery_fts5Top(benchmark::State& state) { compareTopWithFts(state, kPrefixTop, agreedPrefixQueries()); }
+void PrefixQuery_fts5Unordered(benchmark::State& state) {
+    compareUnorderedWithFts(state, kPrefixUnordered, agreedPrefixQueries());
 }
 void ExactQuery_scan(benchmark::State& state) {
-    measure(state, exactQueries().size(), [](std::size_t i) { return scanText(exactQueries()[i]); });
+    static const Answers expected = rankedAnswers(exactQueries());
+    compareTextWithScan(state, kExactRanked, exactQueries(), expected);
 }
-// Besides its own answers, the count the store gives, so that a difference
-// shows beside the time.
-void measureFts(benchmark::State& state, const std::vector<std::string>& texts, const AnswerCounts& counts) {
-    const auto expressions = ftsExpressions(texts);
-    measure(state, expressions.size(), [&](std::size_t i) { return ftsIndex().match(expressions[i]); });
-    state.counters["store ids/query"] = counts.meanStore();
-    state.counters["count mismatches"] = static_cast<double>(counts.mismatches());
-}
-
-void PrefixQuery_fts5(benchmark::State& state) { measureFts(state, prefixQueries(), prefixAnswerCounts()); }
-void ExactQuery_fts5(benchmark::State& state) { measureFts(state, exactQueries(), exactAnswerCounts()); }
-void BoundsQuery_store(benchmark::State& state) {
-    static const auto filters = boundsFilters();
-    measure(state, filters.size(), [](std::size_t i) { return store().locationIdsForQuery({}, filters[i]); });
+void ExactQuery_fts5Top(benchmark::State& state) { compareTopWithFts(state, kExactTop, agreedExactQueries()); }
+void ExactQuery_fts5Unordered(benchmark::State& state) {
+    compareUnorderedWithFts(state, kExactUnordered, agreedExactQueries());
 }
 void BoundsQuery_scan(benchmark::State& state) {
     static const auto filters = boundsFilters();
-    measure(state, filters.size(), [](std::size_t i) { return scanFilter(filters[i]); });
-}
-void FilterOnlyQuery_store(benchmark::State& state) {
-    static const auto filters = categoryFilters();
-    measure(state, filters.size(), [](std::size_t i) { return store().locationIdsForQuery({}, filters[i]); });
+    static const Answers expected = filterAnswers(filters);
+    compareFilterWithScan(state, "map window", filters, expected);
 }
 void FilterOnlyQuery_scan(benchmark::State& state) {
     static const auto filters = categoryFilters();
-    measure(state, filters.size(), [](std::size_t i) { return scanFilter(filters[i]); });
+    static const Answers expected = filterAnswers(filters);
+    compareFilterWithScan(state, "category menu", filters, expected);
+}
+
+// The three index builds, over every repetition: the store's, the scan's
+// preparation and FTS5's.
+struct BuildTimes {
+    std::vector<double> store;
+    std::vector<double> scan;
+    std::vector<double> fts;
+    std::string fault;
+};
+
+BuildTimes& buildTimes() {
+    static BuildTimes times;
+    return times;
+}
+
+// The three builds in turns within each iteration, the one that goes first
+// changing from iteration to iteration, so that a load that comes and goes on
+// the machine weighs on all alike. Each build is checked to hold every record
+// before it is let go of: the check is left out of its time, the letting go
+// is not.
+void IndexBuild_inTurns(benchmark::State& state) {
+    const auto& locations = solution();
+    const auto& rows = ftsRows();
+    BuildTimes& times = buildTimes();
+    std::size_t turn = 0;
+    for (auto _ : state) {
+        bool sound = true;
+        double seconds[3] = {};
+        for (std::size_t step = 0; step < 3; ++step) {
+            const std::size_t arm = (turn + step) % 3;
+            if (arm == 0) {
+                seconds[0] = bench::secondsToMake(
+                    [&] {
+                        auto service = AXLocationService::create();
+                        service.addOrUpdateLocations(locations);
+                        return service;
+                    },
+                    [&](const AXLocationService& service) { sound = service.count() == store().count() && sound; });
+            } else if (arm == 1) {
+                seconds[1] = bench::secondsToMake([&] { return prepareScan(locations); },
+                                                  [&](const std::vector<ScannedLocation>& scanned) {
+                                                      sound = scanned.size() == locations.size() && sound;
+                                                  });
+            } else {
+                seconds[2] = bench::secondsToMake(
+                    [&] { return std::make_unique<FtsIndex>(rows); },
+                    [&](const std::unique_ptr<FtsIndex>& index) { sound = index->rowCount() == rows.size() && sound; });
+            }
+        }
+        ++turn;
+        if (!sound) {
+            times.fault = "an index does not hold every record";
+            state.SkipWithError(times.fault.c_str());
+            return;
+        }
+        times.store.push_back(seconds[0]);
+        times.scan.push_back(seconds[1]);
+        times.fts.push_back(seconds[2]);
+    }
+    state.counters["store ms"] = bench::medianOf(times.store) * 1e3;
+    state.counters["scan ms"] = bench::medianOf(times.scan) * 1e3;
+    state.counters["fts5 ms"] = bench::medianOf(times.fts) * 1e3;
+    state.counters["store / fts5"] = bench::medianOfRatios(times.store, times.fts);
 }
 
 BENCHMARK(IndexBuild_inTurns)->Unit(benchmark::kMillisecond)->Iterations(5);
-BENCHMARK(PrefixQuery_store)->Unit(benchmark::kMicrosecond);
-BENCHMARK(PrefixQuery_scan)->Unit(benchmark::kMicrosecond);
-BENCHMARK(PrefixQuery_fts5)->Unit(benchmark::kMicrosecond);
-BENCHMARK(ExactQuery_store)->Unit(benchmark::kMicrosecond);
-BENCHMARK(ExactQuery_scan)->Unit(benchmark::kMicrosecond);
-BENCHMARK(ExactQuery_fts5)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BoundsQuery_store)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BoundsQuery_scan)->Unit(benchmark::kMicrosecond);
-BENCHMARK(FilterOnlyQuery_store)->Unit(benchmark::kMicrosecond);
-BENCHMARK(FilterOnlyQuery_scan)->Unit(benchmark::kMicrosecond);
+BENCHMARK(PrefixQuery_scan)->Unit(benchmark::kMillisecond);
+BENCHMARK(PrefixQuery_fts5Top)->Unit(benchmark::kMillisecond);
+BENCHMARK(PrefixQuery_fts5Unordered)->Unit(benchmark::kMillisecond);
+BENCHMARK(ExactQuery_scan)->Unit(benchmark::kMillisecond);
+BENCHMARK(ExactQuery_fts5Top)->Unit(benchmark::kMillisecond);
+BENCHMARK(ExactQuery_fts5Unordered)->Unit(benchmark::kMillisecond);
+BENCHMARK(BoundsQuery_scan)->Unit(benchmark::kMillisecond);
+BENCHMARK(FilterOnlyQuery_scan)->Unit(benchmark::kMillisecond);
 
-// Prints the usual table, then each operation's store time per query beside
-// the scan's and FTS5's, and whether FTS5 gave the store's answer counts,
-// and last the index build's ratio against FTS5 and its goal. Under
-// repetitions the table takes each benchmark's median row, which is there
-// also when only the aggregates are reported; without them, its one run.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs) {
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" &&
-                                run.aggregate_unit == benchmark::kTime;
-            if ((run.run_type != Run::RT_Iteration && !median) || run.error_occurred) {
-                continue;
-            }
-            const std::string& name = run.run_name.function_name;
-            const auto split = name.rfind('_');
-            if (split == std::string::npos) {
-                continue;
-            }
-            const std::string operation = name.substr(0, split);
-            if (name.substr(split + 1) == "inTurns") {
-                for (const char* arm : {"store", "scan", "fts5"}) {
-                    const auto counter = run.counters.find(std::string(arm) + " ms");
-                    if (counter != run.counters.end()) {
-                        note(operation, arm, counter->second.value * 1000.0, median);
-                    }
-                }
-                continue;
-            }
-            const auto queries = run.counters.find("queries");
-            const double perIteration = queries == run.counters.end() ? 1.0 : queries->second.value;
-            const double micros =
-                run.GetAdjustedRealTime() * (run.time_unit == benchmark::kMillisecond ? 1000.0 : 1.0) / perIteration;
-            note(operation, name.substr(split + 1), micros, median);
-            const auto mismatches = run.counters.find("count mismatches");
-            if (mismatches != run.counters.end()) {
-                mismatches_[operation] = mismatches->second.value;
-            }
+// After the usual table: for each comparison, the store's time per query
+// beside the other arm's and the median of the rounds' ratios, other arm over
+// store, over every repetition's rounds; last the index build's ratio against
+// FTS5 and its goal.
+void printClosingFigures() {
+    std::printf("\n%-28s %7s %12s %-6s %12s %14s\n", "operation", "queries", "store (us)", "arm", "arm (us)",
+                "arm / store");
+    std::printf("(per query, medians of the rounds in turns; the ratio the median of the rounds' ratios)\n");
+    for (const auto& compared : comparisons()) {
+        const auto& arms = compared->arms;
+        if (arms.failed()) {
+            std::printf("%-28s no figures, the answers were wrong: %s\n", compared->operation.c_str(),
+                        arms.fault.c_str());
+            continue;
         }
+        if (arms.rounds() == 0 || compared->queries == 0) {
+            continue;
+        }
+        const double queries = static_cast<double>(compared->queries);
+        std::printf("%-28s %7zu %12.1f %-6s %12.1f %14.2f\n", compared->operation.c_str(), compared->queries,
+                    bench::medianOf(arms.firstSeconds) * 1e6 / queries, compared->other.c_str(),
+                    bench::medianOf(arms.secondSeconds) * 1e6 / queries, arms.medianInverseRatio());
     }
-
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        std::printf("\n%-18s %14s %14s %14s %14s %14s  %s\n", "operation", "store (us)", "scan (us)", "scan / store",
-                    "FTS5 (us)", "FTS5 / store", "FTS5's answer counts");
-        std::printf("(per query; the index builds per build)\n");
-        for (const auto& [operation, times] : times_) {
-            const auto store = times.find("store");
-            const auto scan = times.find("scan");
-            if (store != times.end() && scan != times.end()) {
-                std::printf("%-18s %14.1f %14.1f %14.2f", operation.c_str(), store->second.value(),
-                            scan->second.value(), scan->second.value() / store->second.value());
-                const auto fts = times.find("fts5");
-                if (fts != times.end()) {
-                    std::printf(" %14.1f %14.2f", fts->second.value(), fts->second.value() / store->second.value());
-                    const auto mismatches = mismatches_.find(operation);
-                    if (mismatches == mismatches_.end()) {
-                        std::printf("\n");
-                    } else if (mismatches->second == 0) {
-                        std::printf("  the store's\n");
-                    } else {
-                        std::printf("  DIFFER for %.0f queries\n", mismatches->second);
-                    }
-                } else {
-                    std::printf(" %14s %14s\n", "-", "-");
-                }
-            }
-        }
-        const auto build = times_.find("IndexBuild");
-        if (build != times_.end() && build->second.contains("store") && build->second.contains("fts5")) {
-            const double store = build->second.at("store").value() / 1000.0;
-            const double fts = build->second.at("fts5").value() / 1000.0;
-            std::printf("\nindex build: store %.1f ms, FTS5 %.1f ms, ratio %.2f (goal <= 1: no slower than FTS5)\n",
-                        store, fts, store / fts);
-        }
+    const BuildTimes& build = buildTimes();
+    if (!build.fault.empty()) {
+        std::printf("\nindex build: no ratio, a round went wrong: %s\n", build.fault.c_str());
+    } else if (!build.store.empty()) {
+        std::printf(
+            "\nindex build, in turns, medians: store %.1f ms, linear scan's preparation %.1f ms, FTS5 %.1f ms; "
+            "store / FTS5 %.2f (median of %zu rounds' ratios; goal <= 1: no slower than FTS5)\n",
+            bench::medianOf(build.store) * 1e3, bench::medianOf(build.scan) * 1e3, bench::medianOf(build.fts) * 1e3,
+            bench::medianOfRatios(build.store, build.fts), build.store.size());
     }
-
-private:
-    // A median row, once one comes, replaces what the runs gave.
-    struct Mean {
-        double sum = 0;
-        int count = 0;
-        bool fromMedian = false;
-        double value() const { return sum / count; }
-    };
-    void note(const std::string& operation, const std::string& arm, double micros, bool median) {
-        Mean& mean = times_[operation][arm];
-        if (median) {
-            mean = {micros, 1, true};
-        } else if (!mean.fromMedian) {
-            mean.sum += micros;
-            ++mean.count;
-        }
-    }
-    std::map<std::string, std::map<std::string, Mean>> times_;
-    std::map<std::string, double> mismatches_;
-};
+}
 
 }  // namespace
 }  // namespace ambrell
@@ -952,8 +1098,8 @@ int main(int argc, char** argv) {
     ambrell::load(argc == 2 ? argv[1] : AMBRELL_SEARCH_DOCUMENT);
     ambrell::checkScanAgreesWithStore();
     ambrell::describeData();
-    ambrell::RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::RunSpecifiedBenchmarks();
+    ambrell::printClosingFigures();
     benchmark::Shutdown();
     return 0;
 }

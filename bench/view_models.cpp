@@ -15,8 +15,11 @@
 // empties the image caches first, BM_RenderWarmLiveBadges gives one location
 // in ten a live occupancy, whose badge is drawn on every render. Each reports
 // locations per second, its share of a 60 Hz frame (16.7 ms) and the threads
-// of the pool the locations are worked on by. The last line gives the warm
-// render's time as a multiple of the baseline's.
+// of the pool the locations are worked on by. BM_WarmRenderAgainstGeoJsonInTurn
+// runs a warm render and the baseline in turns, one each a round; both arms
+// are checked every round to make the features of a render made beforehand.
+// The closing line gives the warm render's time as a multiple of the
+// baseline's: the median of the rounds' ratios over every repetition.
 
 #include <benchmark/benchmark.h>
 
@@ -145,6 +148,15 @@ void BM_RenderWarmLiveBadges(benchmark::State& state) {
     report(state, produced);
 }
 
+// The features an adapter reading GeoJSON writes for a render's view models,
+// markers then polygons of each, in the list's order.
+void writeGeoJson(const std::vector<ViewModel>& viewModels, std::vector<std::string>& texts) {
+    for (const auto& viewModel : viewModels) {
+        if (viewModel.marker) texts.push_back(viewModel.marker->toGeoJson());
+        if (viewModel.polygon) texts.push_back(viewModel.polygon->toGeoJson());
+    }
+}
+
 // What an adapter reading GeoJSON does with a warm render's result.
 void BM_GeoJsonBaseline(benchmark::State& state) {
     const auto viewModels = render(scene());
@@ -161,35 +173,87 @@ void BM_GeoJsonBaseline(benchmark::State& state) {
     state.counters["bytes"] = static_cast<double>(bytes);
 }
 
+// The warm render (first) and the baseline (second), over every repetition.
+ArmsInTurns& warmAndBaseline() {
+    static ArmsInTurns rounds;
+    return rounds;
+}
+
+// A warm render and the baseline's writing of the same render in turns: the
+// ratio is judged from here. Both arms' work is checked against the features
+// of a render made beforehand: the render's once it is made, its check left
+// out of its time but not the letting go of its models; each of the
+// baseline's texts as it is written.
+void BM_WarmRenderAgainstGeoJsonInTurn(benchmark::State& state) {
+    const Scene& warm = scene();
+    const auto reference = render(warm);
+    std::vector<std::string> expected;
+    writeGeoJson(reference, expected);
+    ArmsInTurns& all = warmAndBaseline();
+    ArmsInTurns repetition;
+    for (auto _ : state) {
+        std::string fault;
+        repetition.runBothTimed(
+            [&] {
+                return secondsToMake([&] { return render(warm); },
+                                     [&](const std::vector<ViewModel>& rendered) {
+                                         std::vector<std::string> features;
+                                         writeGeoJson(rendered, features);
+                                         if (features != expected) {
+                                             fault = "the render's features are not those the baseline writes";
+                                         }
+                                     });
+            },
+            [&] {
+                // Each text is compared as it is written, and let go of as the baseline did.
+                std::size_t next = 0;
+                bool same = true;
+                const auto write = [&](const CVViewModelFeature& feature) {
+                    const std::string text = feature.toGeoJson();
+                    same = same && next < expected.size() && text == expected[next];
+                    ++next;
+                };
+                const double seconds = secondsOf([&] {
+                    for (const auto& viewModel : reference) {
+                        if (viewModel.marker) write(*viewModel.marker);
+                        if (viewModel.polygon) write(*viewModel.polygon);
+                    }
+                });
+                if ((!same || next != expected.size()) && fault.empty()) fault = "the baseline wrote other features";
+                return seconds;
+            });
+        if (!fault.empty()) {
+            all.fail(fault);
+            state.SkipWithError(all.fault.c_str());
+            break;
+        }
+        all.firstSeconds.push_back(repetition.firstSeconds.back());
+        all.secondSeconds.push_back(repetition.secondSeconds.back());
+    }
+    state.counters["viewModels"] = static_cast<double>(reference.size());
+    state.counters["render_ms"] = medianOf(repetition.firstSeconds) * 1e3;
+    state.counters["baseline_ms"] = medianOf(repetition.secondSeconds) * 1e3;
+    state.counters["ratio"] = repetition.medianRatio();
+}
+
+// The live badges last: they stay on the scene's locations.
 BENCHMARK(BM_GeoJsonBaseline)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RenderWarm)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WarmRenderAgainstGeoJsonInTurn)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_RenderCold)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RenderWarmLiveBadges)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The console's table, then the warm render's time over the baseline's (the
-// medians when the runs are repeated).
+// The console's table, then the warm render's time over the baseline's from
+// the rounds in turns.
 class RatioReporter final : public benchmark::ConsoleReporter {
 public:
     RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) != 0 ? OO_ColorTabular : OO_Tabular) {}
 
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs) {
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (run.run_type == Run::RT_Aggregate && !median) continue;
-            const std::string name = run.run_name.function_name;
-            if (name == "BM_GeoJsonBaseline") baseline_ = run.GetAdjustedRealTime();
-            if (name == "BM_RenderWarm") warm_ = run.GetAdjustedRealTime();
-        }
-    }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        if (baseline_ > 0 && warm_ > 0) std::printf("warm render / GeoJSON baseline: %.2fx\n", warm_ / baseline_);
+        printVerdict(std::to_string(kRenderedLocations) + " locations", warmAndBaseline(), "warm render",
+                     "GeoJSON baseline", "");
     }
-
-private:
-    double baseline_ = 0;
-    double warm_ = 0;
 };
 
 }  // namespace ambrell::bench
