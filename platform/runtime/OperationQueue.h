@@ -61,12 +61,12 @@ public:
     void setName(std::string name);
 
     // The operation starts only when every dependency is finished and its
-    // completion block has run (one cancelled before it began counts as
-    // finished, whether or not a queue holds it; one that began counts only
-    // then, cancelled or not). A dependency that finished already, even one
-    // whose completion block is still running, is waited for as any other. Dependencies are held
-    // strongly until removed. Adding the operation itself is refused with
-    // std::invalid_argument.
+    // completion block has run. One cancelled before it began counts as
+    // finished at once, whether or not a queue holds it; one that began,
+    // cancelled or not, counts only then. A dependency that finished already,
+    // even one whose completion block is still running, is waited for as any
+    // other. Dependencies are held strongly until removed. Adding the
+    // operation itself is refused with std::invalid_argument.
     void addDependency(const std::shared_ptr<Operation>& operation);
     void removeDependency(const std::shared_ptr<Operation>& operation);
     [[nodiscard]] std::vector<std::shared_ptr<Operation>> dependencies() const;
@@ -92,10 +92,10 @@ public:
     [[nodiscard]] virtual bool isExecuting() const;
     [[nodiscard]] virtual bool isFinished() const;
     [[nodiscard]] virtual bool isAsynchronous() const;
-    // Every dependency that began (its start() was called, or it executes) is
-    // finished and its completion block has run, even when it was cancelled
-    // after it began; every other one was cancelled. Or the operation itself
-    // is cancelled.
+    // Every dependency that began (the base start() was called, or it
+    // executes) is finished and its completion block has run, even when it
+    // was cancelled after it began; every other one was cancelled. Or the
+    // operation itself is cancelled.
     [[nodiscard]] bool isReady() const;
 
     // Called by the queue on one of its threads. The base runs main() unless
