@@ -56,6 +56,26 @@ std::mutex& solutionBuildingsMutex() {
     return mutex;
 }
 
+struct BuildingListObserver {
+    std::mutex mutex;
+    std::function<void(CVVenueHandler::BuildingListStep)> observer;
+};
+
+BuildingListObserver& buildingListObserver() {
+    static BuildingListObserver observer;
+    return observer;
+}
+
+void observeBuildingList(CVVenueHandler::BuildingListStep step) {
+    auto& shared = buildingListObserver();
+    std::function<void(CVVenueHandler::BuildingListStep)> observer;
+    {
+        std::lock_guard lock(shared.mutex);
+        observer = shared.observer;
+    }
+    if (observer) observer(step);
+}
+
 }  // namespace
 
 CVVenueHandler::CVVenueHandler(std::string solutionId, std::string venueId,
@@ -136,15 +156,27 @@ void CVVenueHandler::shareBuildings(const Buildings& buildings, const std::strin
     }
     const auto key = CVVenueProvider::buildingsCacheKeyForSolutionId(solutionId_, language);
     const auto cache = CVModelCache::memoryCache();
-    std::lock_guard lock(solutionBuildingsMutex());
+    // Tried first, so that a test's observer learns of a load that waits.
+    std::unique_lock lock(solutionBuildingsMutex(), std::try_to_lock);
+    if (!lock.owns_lock()) {
+        observeBuildingList(BuildingListStep::waitingForAnotherLoad);
+        lock.lock();
+    }
     // A new collection replaces the held one: the venue provider may be
     // reading the held one's list on another thread.
     auto grown = std::make_shared<CVBuildingCollection>();
     if (const auto held = cache->objectForKey<CVBuildingCollection>(key)) grown->buildings = held->buildings;
     grown->buildings.insert(grown->buildings.end(), buildings.begin(), buildings.end());
+    observeBuildingList(BuildingListStep::aboutToStore);
     cache->setObject(std::move(grown), key);
     std::lock_guard own(mutex_);
     sharedBuildingsKey_ = key;
+}
+
+void CVVenueHandler::setBuildingListObserverForTesting(std::function<void(BuildingListStep)> observer) {
+    auto& shared = buildingListObserver();
+    std::lock_guard lock(shared.mutex);
+    shared.observer = std::move(observer);
 }
 
 void CVVenueHandler::withdrawBuildings() {

@@ -88,6 +88,13 @@ public:
     // id whose route network holds at least one network.
     [[nodiscard]] static bool determineHasGraph(const CVVenueInternal& venue);
 
+    // Test-only. Where a load grows the solution-wide building collection: it
+    // waits while another load grows it, or it has read the collection and is
+    // about to store it grown. The observer, none by default, is called on the
+    // load's thread at each step, so that a test can hold loads there.
+    enum class BuildingListStep { waitingForAnotherLoad, aboutToStore };
+    static void setBuildingListObserverForTesting(std::function<void(BuildingListStep)> observer);
+
 private:
     // The building step's bookkeeping in the shared caches.
     void shareBuildings(const Buildings& buildings, const std::string& language);

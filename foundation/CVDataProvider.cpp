@@ -7,8 +7,11 @@
 #include <boost/json/value.hpp>
 #include <cmath>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <variant>
+#include <vector>
 
 #include "Ambrell/CVError.h"
 #include "Ambrell/CVLog.h"
@@ -202,6 +205,35 @@ void completeFromTask(Awaitable<Result> work, Completion completion, Deliver del
         [completion](std::exception_ptr error) mutable { completion(std::nullopt, std::nullopt, error); });
 }
 
+// Never destroyed, as a request may use its session until the process ends.
+// A test that builds a new one leaves the one before to what still uses it.
+struct UrlSessions {
+    std::mutex mutex;
+    std::vector<std::unique_ptr<platform::HttpSession>> built;
+    platform::HttpSession* current = nullptr;
+};
+
+UrlSessions& urlSessions() {
+    static auto* const sessions = new UrlSessions();
+    return *sessions;
+}
+
+std::unique_ptr<platform::HttpSession> makeUrlSession() {
+    platform::HttpSession::Configuration configuration;
+    if (auto proxy = CVAXAPI::sharedInstance()->proxySettings()) {
+        configuration.proxy = platform::HttpProxy{proxy->host, proxy->port};
+    }
+    try {
+        return std::make_unique<platform::HttpSession>(configuration);
+    } catch (const std::invalid_argument& unusableProxy) {
+        // A mistyped proxy in the environment must not take every request
+        // down with it: go direct and say why.
+        CVLog::core().error(std::string(unusableProxy.what()) + "; connecting without a proxy");
+        configuration.proxy.reset();
+        return std::make_unique<platform::HttpSession>(std::move(configuration));
+    }
+}
+
 void completeWithData(Awaitable<CVDataProvider::DataResult> work, CVDataProvider::DataCompletion completion) {
     completeFromTask(std::move(work), std::move(completion),
                      [](CVDataProvider::DataCompletion& done, CVDataProvider::DataResult result) {
@@ -213,22 +245,19 @@ void completeWithData(Awaitable<CVDataProvider::DataResult> work, CVDataProvider
 
 platform::HttpSession& CVDataProvider::urlSession() {
     // Built once: a proxy configured after the first request has no effect.
-    static platform::HttpSession* const session = [] {
-        platform::HttpSession::Configuration configuration;
-        if (auto proxy = CVAXAPI::sharedInstance()->proxySettings()) {
-            configuration.proxy = platform::HttpProxy{proxy->host, proxy->port};
-        }
-        try {
-            return new platform::HttpSession(configuration);
-        } catch (const std::invalid_argument& unusableProxy) {
-            // A mistyped proxy in the environment must not take every request
-            // down with it: go direct and say why.
-            CVLog::core().error(std::string(unusableProxy.what()) + "; connecting without a proxy");
-            configuration.proxy.reset();
-            return new platform::HttpSession(std::move(configuration));
-        }
-    }();
-    return *session;
+    auto& sessions = urlSessions();
+    std::lock_guard lock(sessions.mutex);
+    if (sessions.current == nullptr) {
+        sessions.built.push_back(makeUrlSession());
+        sessions.current = sessions.built.back().get();
+    }
+    return *sessions.current;
+}
+
+void CVDataProvider::resetUrlSessionForTesting() {
+    auto& sessions = urlSessions();
+    std::lock_guard lock(sessions.mutex);
+    sessions.current = nullptr;
 }
 
 HttpRequest CVDataProvider::makeRequest(std::string url) {

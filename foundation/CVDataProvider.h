@@ -100,7 +100,12 @@ public:
     // or CancellationError when the task is cancelled meanwhile.
     static platform::Awaitable<void> waitForSessionToken();
 
+    // The one session of the process, built on first use from the proxy
+    // settings of that moment.
     static platform::HttpSession& urlSession();
+    // Test-only: the next urlSession() builds a new session from the proxy
+    // settings of then. The one before lives on for what still uses it.
+    static void resetUrlSessionForTesting();
 };
 
 }  // namespace ambrell

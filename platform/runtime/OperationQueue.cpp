@@ -347,10 +347,14 @@ bool Operation::isReady() const {
     const auto dependencies = this->dependencies();
     return std::all_of(dependencies.begin(), dependencies.end(), [](const auto& dependency) {
         if (dependency->isFinished()) return dependency->completed_.load();
-        // One cancelled before it ran never runs its work: it counts as
-        // finished at once, even when no queue will ever start it. One
-        // cancelled while it runs is only told, and is waited for.
-        return dependency->isCancelled() && !dependency->isExecuting();
+        // One cancelled before it began never runs its work: it counts as
+        // finished at once, even when no queue will ever start it. One that
+        // began is waited for until it finished and its completion block ran,
+        // also when it is cancelled between its cancel check and its work or
+        // between the end of its work and its finish. Cancelled is read
+        // first: start() marks itself begun before it checks, so a cancel
+        // seen here before the mark is one that start() sees too.
+        return dependency->isCancelled() && !dependency->started_ && !dependency->isExecuting();
     });
 }
 

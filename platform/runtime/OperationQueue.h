@@ -47,7 +47,9 @@ inline constexpr int kQueuePriorityVeryHigh = 8;
 //
 // Cancelling marks the operation cancelled. One that has not started is ready
 // at once, whatever its dependencies, and its start() finishes it without
-// running main(). One that runs is only told: main() may check isCancelled().
+// running main(); its dependants need not wait for it. One that began is only
+// told (main() may check isCancelled()), and its dependants wait for it as for
+// any other that began: until it finished and its completion block ran.
 class Operation : public std::enable_shared_from_this<Operation> {
 public:
     Operation();
@@ -58,12 +60,13 @@ public:
     [[nodiscard]] std::string name() const;
     void setName(std::string name);
 
-    // The operation starts only when every dependency is finished (a
-    // cancelled one counts as finished, whether or not a queue holds it). A
-    // dependency that finished already, even one whose completion block is
-    // still running, is waited for as any other. Dependencies are held
-    // strongly until removed. Adding the operation itself is refused with
-    // std::invalid_argument.
+    // The operation starts only when every dependency is finished and its
+    // completion block has run. One cancelled before it began counts as
+    // finished at once, whether or not a queue holds it; one that began,
+    // cancelled or not, counts only then. A dependency that finished already,
+    // even one whose completion block is still running, is waited for as any
+    // other. Dependencies are held strongly until removed. Adding the
+    // operation itself is refused with std::invalid_argument.
     void addDependency(const std::shared_ptr<Operation>& operation);
     void removeDependency(const std::shared_ptr<Operation>& operation);
     [[nodiscard]] std::vector<std::shared_ptr<Operation>> dependencies() const;
@@ -89,8 +92,10 @@ public:
     [[nodiscard]] virtual bool isExecuting() const;
     [[nodiscard]] virtual bool isFinished() const;
     [[nodiscard]] virtual bool isAsynchronous() const;
-    // Every dependency is finished and its completion block has run, or was
-    // cancelled before it began to execute; or the operation is cancelled.
+    // Every dependency that began (the base start() was called, or it
+    // executes) is finished and its completion block has run, even when it
+    // was cancelled after it began; every other one was cancelled. Or the
+    // operation itself is cancelled.
     [[nodiscard]] bool isReady() const;
 
     // Called by the queue on one of its threads. The base runs main() unless

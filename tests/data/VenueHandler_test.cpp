@@ -150,6 +150,7 @@ protected:
         CVRouteNetworkSeams::resetForTesting();
         CVVenueInternal::resetForTesting();
         CVMemoryCache::clearAllCaches();
+        CVVenueHandler::setBuildingListObserverForTesting(nullptr);
     }
 
     std::shared_ptr<CVVenueHandler> makeHandler(const std::string& venueId,
@@ -375,6 +376,19 @@ TEST_F(VenueHandler, CancellingWhileTheBuildingsLoadEndsTheLoadAndDropsTheLateAn
 
 TEST_F(VenueHandler, OverlappingLoadsAppendToTheSolutionWideBuildingListOneAtATime) {
     constexpr int kLoads = 6;
+    // The first load to have read the list holds there, before it stores the
+    // list grown, until another load comes to the list too: waiting for it,
+    // or, were the loads not one at a time, having read the same list.
+    std::atomic<int> aboutToStore{0};
+    std::atomic<int> waiting{0};
+    std::atomic<bool> anotherCame{false};
+    CVVenueHandler::setBuildingListObserverForTesting([&](CVVenueHandler::BuildingListStep step) {
+        if (step == CVVenueHandler::BuildingListStep::waitingForAnotherLoad) {
+            ++waiting;
+            return;
+        }
+        if (++aboutToStore == 1) anotherCame = test::waitFor([&] { return waiting > 0 || aboutToStore > 1; });
+    });
     std::vector<std::shared_ptr<CVVenueHandler>> handlers;
     std::vector<test::StartedTask<void>> loads;
     for (int k = 0; k < kLoads; ++k) {
@@ -394,6 +408,7 @@ TEST_F(VenueHandler, OverlappingLoadsAppendToTheSolutionWideBuildingListOneAtATi
     EXPECT_EQ(count("Meridian Hall;"), kLoads / 2U);
     EXPECT_EQ(count("Observatory Annex;"), kLoads / 2U);
     EXPECT_EQ(count(kHarbourNames), kLoads / 2U);
+    EXPECT_TRUE(anotherCame) << "no other load came to the list while the first held it";
 }
 
 }  // namespace

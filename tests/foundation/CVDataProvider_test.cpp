@@ -99,13 +99,17 @@ TEST_F(CVDataProviderTest, GetSendsTheSdkHeaders) {
     }
 }
 
-// The shared session is built once per process: this test relies on running in a process of its own.
+// The shared session reads the proxy when it is built: this test builds one
+// for itself, and leaves the next to be built without the proxy.
 TEST_F(CVDataProviderTest, AnUnusableProxyIsReportedAndRequestsGoDirect) {
     ::setenv("AMBRELL_PROXY_HOST", "no such/host", 1);
     CVAXAPI::resetSharedForTesting();
+    CVDataProvider::resetUrlSessionForTesting();
     service_.serveBody("/get", R"({"direct": true})");
     const auto result = run(get("/get", {}, false));
     ::unsetenv("AMBRELL_PROXY_HOST");
+    CVAXAPI::resetSharedForTesting();
+    CVDataProvider::resetUrlSessionForTesting();
     ASSERT_TRUE(result.data);
     EXPECT_EQ(std::string(result.data->begin(), result.data->end()), R"({"direct": true})");
     EXPECT_TRUE(logs_.sink().contains("Unusable HTTP proxy host \"no such/host\"; connecting without a proxy"));

@@ -48,6 +48,7 @@ TEST_F(GoldenImage, ToleratesTwoStepsPerChannelAndOnePercentOfPixels) {
     test::expectMatchesGolden(image, golden);
     image.setPixel(3, 7, 0xFF838080);
     EXPECT_NONFATAL_FAILURE(test::expectMatchesGolden(image, golden), "3 of 200 pixels off");
+    std::filesystem::remove(std::filesystem::current_path() / "golden-actual" / "grey.png");
 }
 
 TEST_F(GoldenImage, ComparesColoursWithAlphaDividedOut) {
@@ -58,6 +59,7 @@ TEST_F(GoldenImage, ComparesColoursWithAlphaDividedOut) {
     EXPECT_NONFATAL_FAILURE(test::expectMatchesGolden(filled(4, 4, 0x84848484), golden), "16 of 16");
     // Premultiplied bytes one step apart are two steps apart unpremultiplied.
     test::expectMatchesGolden(filled(4, 4, 0x807F807F), golden);
+    std::filesystem::remove(std::filesystem::current_path() / "golden-actual" / "faint.png");
 }
 
 TEST_F(GoldenImage, AFailureWritesTheDrawnImageForALook) {

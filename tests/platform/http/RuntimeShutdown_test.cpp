@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/http/HttpSession.h"
@@ -39,7 +40,7 @@ bool refusedAsStopped(const TaskResult<int>& result) {
     }
 }
 
-TEST(RuntimeShutdown, EndsEverythingInFlightCallingEachCompletionOnceAndRefusesWhatComesAfter) {
+void endEverythingInFlightAndRefuseWhatComesAfter() {
     test::TempDirectory downloads;
     test::LoopbackWebService service;
     // An answer that takes far longer than the test: the downloads are in flight.
@@ -112,6 +113,18 @@ TEST(RuntimeShutdown, EndsEverythingInFlightCallingEachCompletionOnceAndRefusesW
     session.download(requestFor(service.url("/slow")), downloads.path(),
                      [&](TaskResult<HttpDownloadResult> result) { lateDownload += result.error() ? 1 : 100; });
     EXPECT_EQ(lateDownload.load(), 1);
+}
+
+// The shutdown ends the process's runtime for good, so it runs in a child
+// process of its own: the tests that run after it in this process need theirs.
+TEST(RuntimeShutdown, EndsEverythingInFlightCallingEachCompletionOnceAndRefusesWhatComesAfter) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            endEverythingInFlightAndRefuseWhatComesAfter();
+            std::exit(::testing::Test::HasFailure() ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

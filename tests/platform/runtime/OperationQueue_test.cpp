@@ -364,6 +364,62 @@ TEST(OperationQueue, ACancelledDependencyCountsAsFinishedInNoQueueOrInASuspended
     EXPECT_EQ(journal.entries().size(), 2U);
 }
 
+// A plain operation whose flags the test reads through, so that a dependant's
+// readiness check is made exactly when the operation, cancelled while its work
+// runs, has returned from that work but has not finished: the check lets the
+// work return and waits until it has.
+class CancelledAsItEndsOperation : public Operation {
+public:
+    [[nodiscard]] bool isExecuting() const override {
+        if (isCancelled()) {
+            letEnd_ = true;
+            (void)test::waitFor([this] { return !Operation::isExecuting(); });
+        }
+        return Operation::isExecuting();
+    }
+    [[nodiscard]] bool running() const { return running_; }
+    void letEnd() { letEnd_ = true; }
+
+protected:
+    void main() override {
+        running_ = true;
+        (void)test::waitFor([this] { return letEnd_.load(); });
+    }
+
+private:
+    std::atomic<bool> running_{false};
+    mutable std::atomic<bool> letEnd_{false};
+};
+
+TEST(OperationQueue, AnOperationCancelledAfterItBeganHoldsItsDependantsUntilItsCompletionBlockRan) {
+    OperationQueue queue("test.cancelled-as-it-ends", 2, false);
+    Journal journal;
+    auto dependency = std::make_shared<CancelledAsItEndsOperation>();
+    std::promise<void> completionMayEnd;
+    auto mayEnd = completionMayEnd.get_future().share();
+    std::atomic<bool> inCompletion{false};
+    dependency->setCompletionBlock([&journal, &inCompletion, mayEnd] {
+        inCompletion = true;
+        mayEnd.wait_for(test::kWaitBound);
+        journal.add("dependency completed");
+    });
+    auto dependant = std::make_shared<RecordingOperation>(journal, "dependant");
+    dependant->addDependency(dependency);
+    queue.addOperations({dependency, dependant});
+    ASSERT_TRUE(test::waitFor([&] { return dependency->running(); }));
+
+    dependency->cancel();
+    dependency->letEnd();
+    ASSERT_TRUE(test::waitFor([&] { return inCompletion.load(); }));
+    // The dependency has left the queue by now: what executes is the dependant.
+    const bool dependantStarted = queue.executingOperationCount() > 0 || !journal.entries().empty();
+    EXPECT_FALSE(dependantStarted) << "the dependant started before the dependency's completion block ran";
+    completionMayEnd.set_value();
+
+    ASSERT_TRUE(test::waitFor([&] { return queue.operationCount() == 0; }));
+    EXPECT_EQ(journal.entries(), (std::vector<std::string>{"dependency completed", "dependant"}));
+}
+
 // The runtime's shutdown ends the process's runtime, so it runs in a child
 // process of its own.
 TEST(OperationQueueDeathTest, RuntimeShutdownFinishesWhatDidNotStartAndRefusesNewWork) {
