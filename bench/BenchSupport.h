@@ -104,6 +104,18 @@ struct ArmsInTurns {
         return failed() ? 0.0 : medianOfRatios(secondSeconds, firstSeconds);
     }
 
+    // Ends a checked round of `round`, one repetition's arms: keeps its
+    // times here, or, when its results were wrong, the fault, and says so.
+    [[nodiscard]] bool keepRound(const ArmsInTurns& round, const std::string& roundFault) {
+        if (!roundFault.empty()) {
+            fail(roundFault);
+            return false;
+        }
+        firstSeconds.push_back(round.firstSeconds.back());
+        secondSeconds.push_back(round.secondSeconds.back());
+        return true;
+    }
+
     template <typename First, typename Second>
     void runBoth(First&& first, Second&& second) {
         runBothTimed([&] { return secondsOf(first); }, [&] { return secondsOf(second); });

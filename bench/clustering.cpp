@@ -320,14 +320,13 @@ void BM_EngineAgainstGridInTurn(benchmark::State& state) {
                                             [&](const References& made) { gridClusters = partitionOf(made); });
             });
         all.overlapping = static_cast<double>(membersOf(gridClusters)) / static_cast<double>(markers.size());
-        if (engineClusters != gridClusters) {
-            all.arms.fail("the engine and the grid made different clusters of " + std::to_string(markers.size()) +
-                          " markers");
+        std::string fault;
+        if (engineClusters != gridClusters)
+            fault = "the engine and the grid made different clusters of " + std::to_string(markers.size()) + " markers";
+        if (!all.arms.keepRound(repetition, fault)) {
             state.SkipWithError(all.arms.fault.c_str());
             break;
         }
-        all.arms.firstSeconds.push_back(repetition.firstSeconds.back());
-        all.arms.secondSeconds.push_back(repetition.secondSeconds.back());
     }
     state.counters["engine_ms"] = bench::medianOf(repetition.firstSeconds) * 1e3;
     state.counters["grid_ms"] = bench::medianOf(repetition.secondSeconds) * 1e3;

@@ -329,13 +329,10 @@ void BM_PairedLarge(benchmark::State& state) {
         } else {
             fault = setup.checkWritten(*manager, folder, providerFolder);
         }
-        if (!fault.empty()) {
-            rounds.managerAndBare.fail(fault);
-            state.SkipWithError(fault.c_str());
+        if (!rounds.managerAndBare.keepRound(repetition, fault)) {
+            state.SkipWithError(rounds.managerAndBare.fault.c_str());
             break;
         }
-        rounds.managerAndBare.firstSeconds.push_back(repetition.firstSeconds.back());
-        rounds.managerAndBare.secondSeconds.push_back(repetition.secondSeconds.back());
         rounds.providerSeconds.push_back(provider.back());
     }
     state.counters["manager_ms"] = medianOf(repetition.firstSeconds) * 1e3;

@@ -235,13 +235,10 @@ void BM_DrawAgainstPinsInTurn(benchmark::State& state) {
                         }
                     });
             });
-        if (!fault.empty()) {
-            all.fail(fault);
-            state.SkipWithError(fault.c_str());
+        if (!all.keepRound(repetition, fault)) {
+            state.SkipWithError(all.fault.c_str());
             break;
         }
-        all.firstSeconds.push_back(repetition.firstSeconds.back());
-        all.secondSeconds.push_back(repetition.secondSeconds.back());
     }
     state.counters["draw_ms"] = bench::medianOf(repetition.firstSeconds) * 1e3;
     state.counters["pins_ms"] = bench::medianOf(repetition.secondSeconds) * 1e3;

@@ -260,13 +260,10 @@ void BM_ColdOfflineLoadAgainstParsing(benchmark::State& state) {
             fault = "the parse mapped " + std::to_string(locations) + " of the sample's " +
                     std::to_string(solution->sampleLocations()) + " locations";
         }
-        if (!fault.empty()) {
-            all.fail(fault);
-            state.SkipWithError(fault.c_str());
+        if (!all.keepRound(repetition, fault)) {
+            state.SkipWithError(all.fault.c_str());
             break;
         }
-        all.firstSeconds.push_back(repetition.firstSeconds.back());
-        all.secondSeconds.push_back(repetition.secondSeconds.back());
     }
     state.counters["load_ms"] = medianOf(repetition.firstSeconds) * 1e3;
     state.counters["parse_ms"] = medianOf(repetition.secondSeconds) * 1e3;

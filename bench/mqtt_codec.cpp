@@ -156,13 +156,7 @@ std::map<std::tuple<std::string, std::int64_t, std::int64_t>, ambrell::bench::Ar
 
 void keepChecked(benchmark::State& state, ambrell::bench::ArmsInTurns& all,
                  const ambrell::bench::ArmsInTurns& repetition, bool checked, const std::string& fault) {
-    if (!checked) {
-        all.fail(fault);
-        state.SkipWithError(all.fault.c_str());
-        return;
-    }
-    all.firstSeconds.push_back(repetition.firstSeconds.back());
-    all.secondSeconds.push_back(repetition.secondSeconds.back());
+    if (!all.keepRound(repetition, checked ? std::string() : fault)) state.SkipWithError(all.fault.c_str());
 }
 
 // A stream of 1,000 frames encoded, each built and appended as the session

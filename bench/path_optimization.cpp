@@ -193,13 +193,10 @@ void BM_WholeCallAgainstEngineInTurn(benchmark::State& state) {
             fault = "the whole call gave " + std::to_string(wholeEdges.size()) + " edges, the engine " +
                     std::to_string(engineEdges.size()) + ", not the same";
         }
-        if (!fault.empty()) {
-            all.fail(fault);
-            state.SkipWithError(fault.c_str());
+        if (!all.keepRound(repetition, fault)) {
+            state.SkipWithError(all.fault.c_str());
             break;
         }
-        all.firstSeconds.push_back(repetition.firstSeconds.back());
-        all.secondSeconds.push_back(repetition.secondSeconds.back());
     }
     state.counters["whole_us"] = bench::medianOf(repetition.firstSeconds) * 1e6;
     state.counters["engine_us"] = bench::medianOf(repetition.secondSeconds) * 1e6;

@@ -409,13 +409,11 @@ void BM_PassAgainstProductionInTurn(benchmark::State& state) {
         produced.clear();
         scene.adapter().releaseSpentModels();
         state.ResumeTiming();
-        if (!same) {
-            figures.passAndProduction.fail("the pass and the producer made different view models");
+        if (!figures.passAndProduction.keepRound(
+                repetition, same ? std::string() : "the pass and the producer made different view models")) {
             state.SkipWithError(figures.passAndProduction.fault.c_str());
             return;
         }
-        figures.passAndProduction.firstSeconds.push_back(repetition.firstSeconds.back());
-        figures.passAndProduction.secondSeconds.push_back(repetition.secondSeconds.back());
     }
     figures.locations = scene.locationCount();
     figures.viewModels = kept.size();

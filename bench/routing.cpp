@@ -351,13 +351,10 @@ void BM_FindPathAgainstBoostInTurn(benchmark::State& state) {
             });
         all.oursSettled = CVGraphPathFinder::lastSearchSettledCount();
         all.boostSettled = theirs.examined;
-        if (const auto fault = checkPaths(search, ours, theirs, from, to); !fault.empty()) {
-            all.arms.fail(fault);
-            state.SkipWithError(fault.c_str());
+        if (!all.arms.keepRound(repetition, checkPaths(search, ours, theirs, from, to))) {
+            state.SkipWithError(all.arms.fault.c_str());
             break;
         }
-        all.arms.firstSeconds.push_back(repetition.firstSeconds.back());
-        all.arms.secondSeconds.push_back(repetition.secondSeconds.back());
     }
     state.counters["ours_ms"] = bench::medianOf(repetition.firstSeconds) * 1e3;
     state.counters["boost_ms"] = bench::medianOf(repetition.secondSeconds) * 1e3;

@@ -832,14 +832,10 @@ void compareInTurns(benchmark::State& state, Comparison& comparison, Store askSt
     bench::ArmsInTurns repetition;
     for (auto _ : state) {
         repetition.runBothTimed([&] { return arm(askStore); }, [&] { return arm(askOther); });
-        if (!fault.empty()) {
-            comparison.arms.fail(fault);
-            state.SkipWithError(fault.c_str());
+        if (!comparison.arms.keepRound(repetition, fault)) {
+            state.SkipWithError(comparison.arms.fault.c_str());
             return;
         }
-        // Kept in the comparison only once checked.
-        comparison.arms.firstSeconds.push_back(repetition.firstSeconds.back());
-        comparison.arms.secondSeconds.push_back(repetition.secondSeconds.back());
     }
     const auto perQuery = [&](const std::vector<double>& seconds) {
         return bench::medianOf(seconds) * 1e6 / static_cast<double>(queries);

@@ -222,13 +222,10 @@ void BM_WarmRenderAgainstGeoJsonInTurn(benchmark::State& state) {
                 if ((!same || next != expected.size()) && fault.empty()) fault = "the baseline wrote other features";
                 return seconds;
             });
-        if (!fault.empty()) {
-            all.fail(fault);
+        if (!all.keepRound(repetition, fault)) {
             state.SkipWithError(all.fault.c_str());
             break;
         }
-        all.firstSeconds.push_back(repetition.firstSeconds.back());
-        all.secondSeconds.push_back(repetition.secondSeconds.back());
     }
     state.counters["viewModels"] = static_cast<double>(reference.size());
     state.counters["render_ms"] = medianOf(repetition.firstSeconds) * 1e3;
