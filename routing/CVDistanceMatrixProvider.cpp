@@ -14,8 +14,10 @@ std::optional<std::string> CVDistanceMatrixProvider::requestUrl(
     const std::vector<std::string>& destinations, const std::string& travelMode,
     const std::optional<std::vector<CVHighway>>& avoid, const std::optional<std::vector<CVHighway>>& exclude,
     const std::optional<std::vector<CVUserRole>>& userRoles) {
-    auto request =
-        CVDirectionsRequest::withPath("/" + CVDirectionsRequest::pathSegment(solutionId) + "/api/distancematrix");
+    std::string path = "/";
+    path += CVDirectionsRequest::pathSegment(solutionId);
+    path += "/api/distancematrix";
+    auto request = CVDirectionsRequest::withPath(path);
     if (!request) return std::nullopt;
     request->add("v", "6");
     request->add("graphId", graphId);

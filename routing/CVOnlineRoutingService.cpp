@@ -63,8 +63,11 @@ std::optional<std::string> CVOnlineRoutingService::requestUrl(
             if (stopTexts->back().empty()) return std::nullopt;
         }
     }
-    auto request = CVDirectionsRequest::withPath("/" + CVDirectionsRequest::pathSegment(solutionId) +
-                                                 "/api/directions/" + CVDirectionsRequest::pathSegment(graphId));
+    std::string path = "/";
+    path += CVDirectionsRequest::pathSegment(solutionId);
+    path += "/api/directions/";
+    path += CVDirectionsRequest::pathSegment(graphId);
+    auto request = CVDirectionsRequest::withPath(path);
     if (!request) return std::nullopt;
     request->add("v", "6");
     request->add("origin", origin);
