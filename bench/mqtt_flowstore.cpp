@@ -40,14 +40,24 @@ std::shared_ptr<ambrell::MQTTPersistence> makeStore(StoreKind kind) {
     return store;
 }
 
-void BM_FlowCycle(benchmark::State& state) {
-    const auto kind = static_cast<StoreKind>(state.range(0));
-    const auto held = static_cast<std::uint16_t>(state.range(1));
-    const auto root = std::filesystem::temp_directory_path() / ("mqtt-flowstore-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(root / "Documents");
-    ambrell::platform::Paths::setContainerRoot(root);
+std::filesystem::path containerRoot() {
+    return std::filesystem::temp_directory_path() / ("mqtt-flowstore-" + std::to_string(::getpid()));
+}
 
-    const auto store = makeStore(kind);
+// Empties the store and removes its container.
+void leave(ambrell::MQTTPersistence& store) {
+    store.deleteAllFlowsForClientId(kClient);
+    std::filesystem::remove_all(containerRoot());
+    ambrell::platform::Paths::resetForTesting();
+}
+
+// A store of `kind` in a container of this process's own, holding `held`
+// unfinished incoming QoS 2 flows, numbered from 1.
+std::shared_ptr<ambrell::MQTTPersistence> storeHolding(StoreKind kind, std::uint16_t held) {
+    std::filesystem::create_directories(containerRoot() / "Documents");
+    ambrell::platform::Paths::setContainerRoot(containerRoot());
+
+    auto store = makeStore(kind);
     store->setMaxMessages(5000);
     store->deleteAllFlowsForClientId(kClient);
     const std::vector<std::uint8_t> payload(64, 'x');
@@ -56,6 +66,13 @@ void BM_FlowCycle(benchmark::State& state) {
         store->storeMessageForClientId(kClient, "live/a", payload, false, 2, mid, true, 5, now);
     }
     store->sync();
+    return store;
+}
+
+void BM_FlowCycle(benchmark::State& state) {
+    const auto store = storeHolding(static_cast<StoreKind>(state.range(0)), static_cast<std::uint16_t>(state.range(1)));
+    const std::vector<std::uint8_t> payload(64, 'x');
+    const auto now = std::chrono::system_clock::now();
 
     std::uint16_t next = 10000;
     for (auto _ : state) {
@@ -73,9 +90,7 @@ void BM_FlowCycle(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations());
 
-    store->deleteAllFlowsForClientId(kClient);
-    std::filesystem::remove_all(root);
-    ambrell::platform::Paths::resetForTesting();
+    leave(*store);
 }
 
 BENCHMARK(BM_FlowCycle)
@@ -110,20 +125,9 @@ std::map<std::int64_t, ambrell::bench::ArmsInTurns>& inTurns() {
 }
 
 void BM_ManyAgainstFewHeldInTurn(benchmark::State& state) {
-    const auto kind = static_cast<StoreKind>(state.range(0));
-    const auto root = std::filesystem::temp_directory_path() / ("mqtt-flowstore-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(root / "Documents");
-    ambrell::platform::Paths::setContainerRoot(root);
-
-    const auto store = makeStore(kind);
-    store->setMaxMessages(5000);
-    store->deleteAllFlowsForClientId(kClient);
+    const auto store = storeHolding(static_cast<StoreKind>(state.range(0)), kFewHeld);
     const std::vector<std::uint8_t> payload(64, 'x');
     const auto now = std::chrono::system_clock::now();
-    for (std::uint16_t mid = 1; mid <= kFewHeld; ++mid) {
-        store->storeMessageForClientId(kClient, "live/a", payload, false, 2, mid, true, 5, now);
-    }
-    store->sync();
 
     auto& all = inTurns()[state.range(0)];
     ambrell::bench::ArmsInTurns repetition;
@@ -163,9 +167,7 @@ void BM_ManyAgainstFewHeldInTurn(benchmark::State& state) {
     }
     state.counters["ratio"] = repetition.medianRatio();
 
-    store->deleteAllFlowsForClientId(kClient);
-    std::filesystem::remove_all(root);
-    ambrell::platform::Paths::resetForTesting();
+    leave(*store);
 }
 BENCHMARK(BM_ManyAgainstFewHeldInTurn)->ArgName("store")->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond);
 // On file a round's untimed setting up takes about a second: a fixed few.
