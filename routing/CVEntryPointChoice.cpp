@@ -80,16 +80,16 @@ void CVDirectionsServiceImpl::prepareEntryPoints(const std::optional<EntryPoints
     if (!destinationVenueGraphId) destinationEntryPoints.push_back(std::make_shared<CVPoint>(*destination));
     if (externalMatrix) {
         auto [origins, destinations] = externalMatrix->pruneMatrixDimensions(originEntryPoints, destinationEntryPoints);
-        // Column i of a matrix names candidate i: what cannot be sent (a null,
-        // a point with no finite place) leaves the candidates too.
-        const auto unsendable = [](const std::shared_ptr<CVPoint>& point) {
-            return !point || point->latLongString().empty();
-        };
-        std::erase_if(origins, unsendable);
-        std::erase_if(destinations, unsendable);
         originEntryPoints = std::move(origins);
         destinationEntryPoints = std::move(destinations);
     }
+    // Column i of a matrix names candidate i: what cannot be sent (a null, a
+    // point with no finite place) leaves the candidates too.
+    const auto unsendable = [](const std::shared_ptr<CVPoint>& point) {
+        return !point || point->latLongString().empty();
+    };
+    std::erase_if(originEntryPoints, unsendable);
+    std::erase_if(destinationEntryPoints, unsendable);
     for (const auto& point : destinationEntryPoints) {
         destinationEntryPointStringsExternal.push_back(point->latLongString());
         destinationEntryPointExternal.push_back(point->coordinate());
