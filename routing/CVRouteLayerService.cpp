@@ -4,7 +4,6 @@
 #include <atomic>
 #include <exception>
 #include <filesystem>
-#include <system_error>
 
 #include <boost/json/parse.hpp>
 #include <boost/json/value.hpp>
@@ -19,10 +18,10 @@
 #include "foundation/CVDataProvider.h"
 #include "foundation/CVExtendedFileAttributes.h"
 #include "platform/FileSystem.h"
-#include "platform/UUID.h"
 #include "platform/runtime/DispatchQueue.h"
 #include "platform/runtime/MainQueue.h"
 #include "platform/runtime/ThreadPool.h"
+#include "routing/IncomingDownload.h"
 
 namespace ambrell {
 
@@ -85,20 +84,6 @@ struct LayerRefresh {
     std::optional<fs::path> stored;
 };
 
-// Where a download waits until it reads as a layer: a file of its own beside
-// the stored copy, so that it replaces that copy by a rename, and refreshes
-// that overlap never share one.
-fs::path incomingFileFor(const fs::path& stored) {
-    // Shortened, so that the name stays within the file system's limit.
-    const auto name = stored.filename().native().substr(0, 100);
-    return stored.parent_path() / ("." + name + ".incoming-" + platform::UUID::random().uuidString());
-}
-
-void removeQuietly(const fs::path& file) {
-    std::error_code ignored;
-    fs::remove(file, ignored);
-}
-
 // Takes a layer read after the download: it becomes the obstacles, in memory
 // too, and answers a caller still waiting.
 void acceptLayer(const LayerRefresh& refresh, Obstacles layer) {
@@ -127,7 +112,7 @@ std::string settleRefresh(const LayerRefresh& refresh, const std::optional<fs::p
         return "status 304";
     }
     if (status < 200 || status > 299 || !file || !refresh.stored) {
-        if (file) removeQuietly(*file);
+        if (file) discardIncomingFile(*file);
         refresh.answer.failure();
         return fmt::format("status {}", status);
     }
@@ -136,16 +121,12 @@ std::string settleRefresh(const LayerRefresh& refresh, const std::optional<fs::p
     if (!layer) {
         // Garbage keeps the obstacles there were, and the stored copy with
         // them, for the next start without the network.
-        removeQuietly(*file);
+        discardIncomingFile(*file);
         refresh.answer.failure();
         return fmt::format("status {}, no route layer", status);
     }
     std::string outcome = fmt::format("status {}", status);
-    // The download's dates and attributes move with it.
-    if (const auto error = platform::replaceItem(*refresh.stored, *file)) {
-        removeQuietly(*file);
-        outcome += ", not stored: " + error.message();
-    }
+    if (const auto error = acceptIncomingFile(*refresh.stored, *file)) outcome += ", not stored: " + error.message();
     acceptLayer(refresh, std::move(*layer));
     return outcome;
 }

@@ -18,8 +18,12 @@ namespace json = boost::json;
 
 CVRouteNetworkData::CVRouteNetworkData(Networks networks) : networks_(std::move(networks)) {}
 
-std::shared_ptr<CVRouteNetworkData> CVRouteNetworkData::initWithData(std::span<const std::uint8_t> data,
-                                                                     platform::NSError* error) {
+namespace {
+
+enum class TopLevel { anyValue, arrayOnly };
+
+std::shared_ptr<CVRouteNetworkData> readDocument(std::span<const std::uint8_t> data, platform::NSError* error,
+                                                 TopLevel topLevel) {
     json::error_code parseError;
     json::value document =
         json::parse(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), parseError);
@@ -31,8 +35,16 @@ std::shared_ptr<CVRouteNetworkData> CVRouteNetworkData::initWithData(std::span<c
         }
         return nullptr;
     }
-    Networks networks;
-    if (auto* elements = document.if_array()) {
+    auto* elements = document.if_array();
+    if (elements == nullptr && topLevel == TopLevel::arrayOnly) {
+        if (error != nullptr) {
+            *error = errorWithDescription("NSCocoaErrorDomain", 3840,
+                                          "The data is not a route-network document: its top level is not an array");
+        }
+        return nullptr;
+    }
+    CVRouteNetworkData::Networks networks;
+    if (elements != nullptr) {
         for (auto& element : *elements) {
             auto* object = element.if_object();
             if (object == nullptr) continue;
@@ -40,6 +52,18 @@ std::shared_ptr<CVRouteNetworkData> CVRouteNetworkData::initWithData(std::span<c
         }
     }
     return std::make_shared<CVRouteNetworkData>(std::move(networks));
+}
+
+}  // namespace
+
+std::shared_ptr<CVRouteNetworkData> CVRouteNetworkData::initWithData(std::span<const std::uint8_t> data,
+                                                                     platform::NSError* error) {
+    return readDocument(data, error, TopLevel::anyValue);
+}
+
+std::shared_ptr<CVRouteNetworkData> CVRouteNetworkData::initWithDownloadedData(std::span<const std::uint8_t> data,
+                                                                               platform::NSError* error) {
+    return readDocument(data, error, TopLevel::arrayOnly);
 }
 
 CVRouteNetworkData::Networks CVRouteNetworkData::networks() const {

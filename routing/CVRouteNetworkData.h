@@ -45,6 +45,12 @@ public:
     // not an array holds no network (no error).
     [[nodiscard]] static std::shared_ptr<CVRouteNetworkData> initWithData(std::span<const std::uint8_t> data,
                                                                           platform::NSError* error = nullptr);
+    // As initWithData, for a download that is to replace the stored copy: only
+    // a top-level array reads (an empty one as a solution without networks).
+    // Anything else, an error page or an object that merely parses, gives null
+    // and an error, so that it never stands in for a network set.
+    [[nodiscard]] static std::shared_ptr<CVRouteNetworkData> initWithDownloadedData(std::span<const std::uint8_t> data,
+                                                                                    platform::NSError* error = nullptr);
 
     [[nodiscard]] Networks networks() const;
     // Also forgets the look-up by graph id, which is built again on next use.

@@ -26,6 +26,7 @@
 #include "platform/runtime/ThreadPool.h"
 #include "routing/CVRouteNetwork.h"
 #include "routing/CVRouteNetworkData.h"
+#include "routing/IncomingDownload.h"
 
 namespace ambrell {
 
@@ -78,14 +79,27 @@ DataPtr parse(const std::optional<Bytes>& bytes, std::string_view origin) {
     return data;
 }
 
-// A stored copy that does not parse must not be revalidated against its old
+// The networks of a stored copy, or null when there is no file or it holds no
+// document. A copy that does not parse must not be revalidated against its old
 // date, or the web service would answer 304 to it for ever.
-void forgetLastModified(const fs::path& file) { xattr_setLastModified(file, std::nullopt); }
+DataPtr readStoredCopy(const std::optional<fs::path>& file, std::string_view origin) {
+    if (!file) return nullptr;
+    const auto bytes = platform::readFile(*file);
+    if (!bytes) return nullptr;
+    auto data = parse(bytes, origin);
+    if (!data) xattr_setLastModified(*file, std::nullopt);
+    return data;
+}
 
-std::optional<Bytes> cachedData(std::string_view url, std::string_view dataSetId) {
-    const auto file = CVDataSetSeams::pathForCachedUrl(url, dataSetId);
-    if (!file) return std::nullopt;
-    return platform::readFile(*file);
+// A download reads only as a route-network document: an answer that merely
+// parses as JSON must not stand in for the networks.
+DataPtr readDownload(const fs::path& file) {
+    const auto bytes = platform::readFile(file);
+    if (!bytes) return nullptr;
+    platform::NSError error;
+    auto data = CVRouteNetworkData::initWithDownloadedData(*bytes, &error);
+    if (!data) CVLog::core().debug("[CVRouteNetworkService] The download does not read: {}", errorDescription(error));
+    return data;
 }
 
 std::string graphUrl(const std::optional<std::string>& solutionId) {
@@ -105,56 +119,83 @@ struct Refresh {
     bool answered = false;
     // The venue load's last resort when the download fails.
     std::function<DataPtr()> offlineFallback;
+    // The data set's copy; none when the data set keeps nothing.
+    std::optional<fs::path> stored;
 };
 
-void settleRefresh(const Refresh& refresh, const std::optional<fs::path>& file,
-                   const std::optional<platform::HttpResponse>& response, bool failed) {
-    if (failed || !response) {
-        if (refresh.answered) return;
-        if (refresh.offlineFallback) {
-            if (auto data = refresh.offlineFallback()) {
-                refresh.answer.data(std::move(data));
-                return;
-            }
-        }
-        refresh.answer.failure();
-        return;
-    }
-    const int status = response->statusCode;
-    if (status == 304 && refresh.answered) return;
-    if (status >= 300 && status != 304) {
-        // A redirect that was not followed leaves nothing to read.
-        if (!refresh.answered) refresh.answer.failure();
-        return;
-    }
-    const auto path = file ? file : CVDataSetSeams::pathForCachingUrl(refresh.url, refresh.dataSetId);
-    auto data = path ? parse(platform::readFile(*path), "the downloaded document") : nullptr;
-    if (!data) {
-        if (path) forgetLastModified(*path);
-        if (!refresh.answered) refresh.answer.failure();
-        return;
-    }
+// Takes networks read after the download: they replace what the memory holds
+// and answer a caller still waiting.
+void acceptNetworks(const Refresh& refresh, DataPtr data) {
     CVModelCache::memoryCache()->setObject(data, refresh.key);
     if (!refresh.answered) refresh.answer.data(std::move(data));
 }
 
+// Settles the request and says how the refresh ended, for the log.
+std::string settleRefresh(const Refresh& refresh, const std::optional<fs::path>& file,
+                          const std::optional<platform::HttpResponse>& response, bool failed) {
+    if (failed || !response) {
+        if (refresh.answered) return "download failed";
+        if (refresh.offlineFallback) {
+            if (auto data = refresh.offlineFallback()) {
+                refresh.answer.data(std::move(data));
+                return "download failed";
+            }
+        }
+        refresh.answer.failure();
+        return "download failed";
+    }
+    const int status = response->statusCode;
+    if (status == 304) {
+        // The stored copy is current: it answers a caller nothing else has.
+        if (!refresh.answered) {
+            if (auto data = readStoredCopy(refresh.stored, "the stored document")) {
+                acceptNetworks(refresh, std::move(data));
+            } else {
+                refresh.answer.failure();
+            }
+        }
+        return "status 304";
+    }
+    // A redirect that was not followed leaves nothing to read.
+    if (status < 200 || status > 299 || !file || !refresh.stored) {
+        if (file) discardIncomingFile(*file);
+        if (!refresh.answered) refresh.answer.failure();
+        return fmt::format("status {}", status);
+    }
+    auto data = readDownload(*file);
+    if (!data) {
+        // Garbage keeps the stored copy, and the networks in memory, for the
+        // next start without the network.
+        discardIncomingFile(*file);
+        if (!refresh.answered) refresh.answer.failure();
+        return fmt::format("status {}, no route network", status);
+    }
+    std::string outcome = fmt::format("status {}", status);
+    if (const auto error = acceptIncomingFile(*refresh.stored, *file)) outcome += ", not stored: " + error.message();
+    acceptNetworks(refresh, std::move(data));
+    return outcome;
+}
+
 void finishRefresh(const Refresh& refresh, const std::optional<fs::path>& file,
                    const std::optional<platform::HttpResponse>& response, bool failed) {
-    settleRefresh(refresh, file, response, failed);
+    const auto outcome = settleRefresh(refresh, file, response, failed);
     // Written once the caller's answer, if any, is on its way.
-    CVLog::core().debug("[CVRouteNetworkService] Refresh of {} ended: {}", refresh.url,
-                        failed || !response ? std::string("download failed")
-                                            : fmt::format("status {}", response->statusCode));
+    CVLog::core().debug("[CVRouteNetworkService] Refresh of {} ended: {}", refresh.url, outcome);
 }
 
 void startRefresh(Refresh refresh) {
-    auto target = CVDataSetSeams::pathForCachingUrl(refresh.url, refresh.dataSetId);
-    if (!target) {
+    refresh.stored = CVDataSetSeams::pathForCachingUrl(refresh.url, refresh.dataSetId);
+    if (!refresh.stored) {
         finishRefresh(refresh, std::nullopt, std::nullopt, true);
         return;
     }
+    // The download lands beside the stored copy and replaces it only once it
+    // reads as a route-network document; it is asked for as of the stored
+    // copy's date.
+    auto incoming = incomingFileFor(*refresh.stored);
+    auto since = xattr_lastModified(*refresh.stored);
     auto url = refresh.url;
-    CVDataProvider::downloadContents(std::move(url), std::move(*target), std::nullopt,
+    CVDataProvider::downloadContents(std::move(url), std::move(incoming), std::move(since),
                                      [refresh = std::move(refresh)](std::optional<fs::path> file,
                                                                     std::optional<platform::HttpResponse> response,
                                                                     const std::exception_ptr& error) {
@@ -171,18 +212,13 @@ void solutionLoad(const std::optional<std::string>& solutionId, const Answer& an
     const auto cache = CVModelCache::memoryCache();
     DataPtr data = cache->objectForKey<CVRouteNetworkData>(key);
     if (!data) {
-        if (auto cached = cachedData(url, dataSetId)) {
-            data = parse(cached, "the data set's document");
-            if (!data) {
-                if (const auto file = CVDataSetSeams::pathForCachedUrl(url, dataSetId)) forgetLastModified(*file);
-            }
-        }
+        data = readStoredCopy(CVDataSetSeams::pathForCachedUrl(url, dataSetId), "the data set's document");
         if (!data) data = parse(platform::readFile(platform::Paths::resources() / kGraphResource), "the resource");
         if (data) cache->setObject(data, key);
     }
     const bool answered = data != nullptr;
     if (answered) answer.data(std::move(data));
-    startRefresh(Refresh{url, key, dataSetId, answer, answered, nullptr});
+    startRefresh(Refresh{url, key, dataSetId, answer, answered, nullptr, std::nullopt});
 }
 
 // The venue's network taken out of the host app's bundled document of every
@@ -204,13 +240,14 @@ void venueLoad(const std::string& solutionId, const std::optional<std::string>& 
     auto url = venueGraphUrl(solutionId, venueId);
     auto key = CVRouteNetworkService::cacheKeyForSolutionIdAndVenueId(solutionId, venueId);
     auto fallback = [url, key, solutionId, venueId]() -> DataPtr {
-        if (auto data = parse(cachedData(url, solutionId), "the data set's venue document")) {
+        if (auto data =
+                readStoredCopy(CVDataSetSeams::pathForCachedUrl(url, solutionId), "the data set's venue document")) {
             CVModelCache::memoryCache()->setObject(data, key);
             return data;
         }
         return bundledVenueNetwork(solutionId, venueId);
     };
-    startRefresh(Refresh{std::move(url), std::move(key), solutionId, answer, false, std::move(fallback)});
+    startRefresh(Refresh{std::move(url), std::move(key), solutionId, answer, false, std::move(fallback), std::nullopt});
 }
 
 }  // namespace

@@ -291,6 +291,62 @@ TEST_F(RouteNetworkService, HealsACorruptCopyAfterA304) {
     EXPECT_EQ(wide.count(), 1u);
 }
 
+// A download that is no route-network document, an error page or an object
+// that merely parses, never takes the place of the stored networks: not on
+// disk for the next start without the network, not in memory, and a venue
+// load that waits for it hears the error.
+TEST_F(RouteNetworkService, AnAnswerThatIsNoRouteNetworkLeavesTheStoredOne) {
+    storeInDataSet(sampleDocument());
+    storeInDataSet(sampleDocument(kMeridian), kMeridian);
+    const auto refreshesEnded = [&](std::optional<std::string_view> venueId) {
+        const auto line = "Refresh of " + url(venueId) + " ended";
+        return std::ranges::count_if(logs_.sink().messages(),
+                                     [&](const auto& entry) { return entry.message.find(line) != std::string::npos; });
+    };
+    const auto waitForNextRefreshEnd = [&](std::optional<std::string_view> venueId, std::ptrdiff_t before) {
+        ASSERT_TRUE(test::waitFor([&] { return refreshesEnded(venueId) > before; }, std::chrono::seconds(20)));
+        platform::MainQueue::shared().drain();
+    };
+    for (const std::string body : {"<html><body>Please sign in</body></html>", R"({"not": "a graph"})"}) {
+        SCOPED_TRACE(body);
+        service_.web().respond(route(), {200, body, {}});
+        service_.web().respond(route(kMeridian), {200, body, {}});
+        setOnline(true);
+
+        auto before = refreshesEnded(std::nullopt);
+        Calls wide;
+        CVRouteNetworkService::getRouteNetworkForSolution(id(), wide.completion());
+        const auto answer = wide.first();
+        EXPECT_EQ(networkCount(answer), 2u);
+        waitForNextRefreshEnd(std::nullopt, before);
+        EXPECT_EQ(wide.count(), 1u);
+        EXPECT_EQ(CVModelCache::memoryCache()->objectForKey<CVRouteNetworkData>(url()), answer.data);
+
+        before = refreshesEnded(kMeridian);
+        Calls venue;
+        CVRouteNetworkService::getRouteNetworkForSolutionAsync(id(), std::string(kMeridian), venue.completion());
+        const auto refused = venue.first();
+        EXPECT_FALSE(refused.data);
+        ASSERT_TRUE(refused.error);
+        EXPECT_EQ(refused.error->code, 101400);
+        waitForNextRefreshEnd(kMeridian, before);
+
+        // The next start, without the network, finds the stored networks.
+        setOnline(false);
+        CVModelCache::resetMemoryCacheForTesting();
+        Calls offline;
+        CVRouteNetworkService::getRouteNetworkForSolution(id(), offline.completion());
+        EXPECT_EQ(networkCount(offline.first()), 2u);
+        Calls offlineVenue;
+        CVRouteNetworkService::getRouteNetworkForSolutionAsync(id(), std::string(kMeridian), offlineVenue.completion());
+        EXPECT_EQ(networkCount(offlineVenue.first()), 1u);
+    }
+    // Nothing of the downloads is left beside the stored copies.
+    for (const auto& entry : fs::recursive_directory_iterator(dataSets_.path())) {
+        EXPECT_EQ(entry.path().filename().string().find(".incoming-"), std::string::npos) << entry.path();
+    }
+}
+
 TEST_F(RouteNetworkService, RefusesVenueRequestsWithoutSolution) {
     const std::regex message(
         R"(Invalid parameter not satisfying: (solutionId(\.length)?) in \+\[CVRouteNetworkService )"
