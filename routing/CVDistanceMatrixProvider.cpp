@@ -14,6 +14,8 @@ std::optional<std::string> CVDistanceMatrixProvider::requestUrl(
     const std::vector<std::string>& destinations, const std::string& travelMode,
     const std::optional<std::vector<CVHighway>>& avoid, const std::optional<std::vector<CVHighway>>& exclude,
     const std::optional<std::vector<CVUserRole>>& userRoles) {
+    // An empty id would go out as an empty path segment, another path of the service.
+    if (solutionId.empty()) return std::nullopt;
     std::string path = "/";
     path += CVDirectionsRequest::pathSegment(solutionId);
     path += "/api/distancematrix";

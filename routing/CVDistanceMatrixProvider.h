@@ -36,7 +36,8 @@ public:
         std::optional<std::vector<CVHighway>> avoid, std::optional<std::vector<CVHighway>> exclude,
         std::optional<Date> depart, std::optional<Date> arrive, std::optional<std::vector<CVUserRole>> userRoles);
 
-    // The request's URL; none when the base URL does not parse.
+    // The request's URL; none when the base URL does not parse or the
+    // solution id is empty.
     [[nodiscard]] static std::optional<std::string> requestUrl(
         const std::string& solutionId, const std::string& graphId, const std::vector<std::string>& origins,
         const std::vector<std::string>& destinations, const std::string& travelMode,

@@ -50,6 +50,8 @@ std::optional<std::string> CVOnlineRoutingService::requestUrl(
     const std::optional<std::vector<CVHighway>>& exclude, const std::optional<Date>& depart,
     const std::optional<Date>& arrive, const std::string& solutionId, const std::string& graphId,
     const std::optional<std::vector<CVUserRole>>& userRoles) {
+    // An empty id would go out as an empty path segment, another path of the service.
+    if (solutionId.empty() || graphId.empty()) return std::nullopt;
     // A point that is not finite has no text: no request is made for it.
     const auto origin = from.description();
     const auto destination = to.description();

@@ -50,8 +50,8 @@ public:
         std::optional<Date> depart, std::optional<Date> arrive, std::optional<std::string> solutionId,
         std::optional<std::string> graphId, std::optional<std::vector<CVUserRole>> userRoles) override;
 
-    // The request's URL; none when the base URL does not parse or a point is
-    // not finite.
+    // The request's URL; none when the base URL does not parse, an id is
+    // empty or a point is not finite.
     [[nodiscard]] static std::optional<std::string> requestUrl(
         const CVPoint& from, const CVPoint& to, const std::optional<std::vector<CVPoint>>& stops, bool optimize,
         const std::string& travelMode, const std::optional<std::vector<CVHighway>>& avoid,
