@@ -138,7 +138,8 @@ void MQTTSession::checkConnectArguments() const {
     if (userName_ && !platform::isValidUTF8(*userName_)) {
         refuse("userName must not contain non-UTF8 characters", "userName = " + *userName_);
     }
-    if (password_ && !userName_) refuse("password specified without userName", "password = " + *password_);
+    // The reason names what is missing, never the secret: callers log these.
+    if (password_ && !userName_) refuse("password specified without userName", "userName = (null)");
     if (protocolLevel_ < 3 || protocolLevel_ > 5) {
         refuse("Illegal protocolLevel", numberText(protocolLevel_) + " is not 3, 4, or 5");
     }

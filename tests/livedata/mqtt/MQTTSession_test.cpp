@@ -277,7 +277,8 @@ TEST_F(MQTTSessionConnectionTest, RefusesUnsoundSettingsUnderStrictChecking) {
          "clientId = a\xFF"},
         {"userName may not be longer than 65535 bytes in UTF8 representation",
          [](MQTTSession& s) { s.setUserName(std::string(65536, 'u')); }, "userName length = 65536"},
-        {"password specified without userName", [](MQTTSession& s) { s.setPassword("pw"); }, "password = pw"},
+        {"password specified without userName", [](MQTTSession& s) { s.setPassword("secret-pw"); },
+         "userName = (null)"},
         {"Illegal protocolLevel", [](MQTTSession& s) { s.setProtocolLevel(6); }, "6 is not 3, 4, or 5"},
         {"Will topic must be nil if willFlag is false", [](MQTTSession& s) { s.setWillTopic("w"); }, "w"},
         {"Will retain must be false if willFlag is false", [](MQTTSession& s) { s.setWillRetainFlag(true); }, "1"},
@@ -313,6 +314,7 @@ TEST_F(MQTTSessionConnectionTest, RefusesUnsoundSettingsUnderStrictChecking) {
         } catch (const MQTTStrictError& error) {
             EXPECT_EQ(error.name(), row.name);
             EXPECT_EQ(error.reason(), row.reason);
+            EXPECT_EQ(std::string(error.what()).find("secret-pw"), std::string::npos) << "the password is a secret";
         }
         EXPECT_EQ(fixture.transport->opens, 0);
     }
