@@ -13,8 +13,9 @@ class CVCustomClusterIcon {
 public:
     virtual ~CVCustomClusterIcon() = default;
 
-    // The image for a cluster of `size` locations of the type, or null to
-    // let the map draw its own.
+    // The image for a cluster of `size` locations of the type. Null hides
+    // the cluster: the map shows no marker for it, and does not fall back to
+    // the drawn count disc.
     [[nodiscard]] virtual std::shared_ptr<const platform::Image> clusterIconForType(const std::string& type,
                                                                                     int size) = 0;
 };
