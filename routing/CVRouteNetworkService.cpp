@@ -134,14 +134,13 @@ void acceptNetworks(const Refresh& refresh, DataPtr data) {
 std::string settleRefresh(const Refresh& refresh, const std::optional<fs::path>& file,
                           const std::optional<platform::HttpResponse>& response, bool failed) {
     if (failed || !response) {
-        if (refresh.answered) return "download failed";
-        if (refresh.offlineFallback) {
-            if (auto data = refresh.offlineFallback()) {
+        if (!refresh.answered) {
+            if (auto data = refresh.offlineFallback ? refresh.offlineFallback() : nullptr) {
                 refresh.answer.data(std::move(data));
-                return "download failed";
+            } else {
+                refresh.answer.failure();
             }
         }
-        refresh.answer.failure();
         return "download failed";
     }
     const int status = response->statusCode;
