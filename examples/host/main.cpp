@@ -22,10 +22,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -79,8 +81,30 @@ constexpr std::string_view kUsage =
     "  --map FILE    draw the busiest floor of the largest building, with a route, into a PNG\n"
     "  --verbose     show the SDK's log as it comes, not only a count of its errors\n";
 
-std::optional<Options> parse(int argc, char** argv) {
+// A command line the host does not understand: the usage follows its message.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The picture is written only after the whole report, so a folder it cannot
+// go into is refused before anything starts.
+void checkMapFolder(const fs::path& map) {
+    const auto folder = map.parent_path();
+    if (::access(folder.c_str(), W_OK) != 0) {
+        throw std::runtime_error(
+            fmt::format("the map picture cannot be written into {}: {}", folder.string(), std::strerror(errno)));
+    }
+}
+
+Options parse(int argc, char** argv) {
     Options options;
+    // Made absolute at once: a path means the folder the host was started
+    // in, whatever later changes the working folder.
+    const auto pathAfter = [&](int& i, std::string_view option) {
+        if (i + 1 == argc || *argv[i + 1] == '\0') throw UsageError(fmt::format("option '{}' needs a value", option));
+        return fs::absolute(argv[++i]);
+    };
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -89,12 +113,13 @@ std::optional<Options> parse(int argc, char** argv) {
             options.serve = true;
         } else if (arg == "--verbose") {
             options.verbose = true;
-        } else if (arg == "--sample" && i + 1 < argc) {
-            options.sample = argv[++i];
-        } else if (arg == "--map" && i + 1 < argc) {
-            options.map = argv[++i];
+        } else if (arg == "--sample") {
+            options.sample = pathAfter(i, arg);
+        } else if (arg == "--map") {
+            options.map = pathAfter(i, arg);
+            checkMapFolder(*options.map);
         } else {
-            return std::nullopt;
+            throw UsageError(fmt::format("unknown option '{}'", arg));
         }
     }
     return options;
@@ -424,10 +449,19 @@ void run(const Options& options) {
 
 int main(int argc, char** argv) {
     using namespace ambrell;
-    const auto options = host::parse(argc, argv);
-    if (!options || options->help) {
-        (options ? std::cout : std::cerr) << host::kUsage;
-        return options ? 0 : 2;
+    std::optional<host::Options> options;
+    try {
+        options = host::parse(argc, argv);
+    } catch (const host::UsageError& error) {
+        std::cerr << "ambrell-host: " << error.what() << '\n' << host::kUsage;
+        return 2;
+    } catch (const std::exception& error) {
+        std::cerr << "ambrell-host: " << error.what() << '\n';
+        return 1;
+    }
+    if (options->help) {
+        std::cout << host::kUsage;
+        return 0;
     }
     const auto log = std::make_shared<host::QuietLog>();
     if (!options->verbose) platform::Logger::setSink(log);
