@@ -25,6 +25,10 @@ class CVDataSetCacheManager;
 // location sources and forward its settings. The one object implementing it
 // is reached through CVAmbrell::shared().
 //
+// The host's main thread must run platform::MainQueue::shared().run(): the
+// content providers answer through the main queue inside every load, search
+// and look-up, so without the loop none of them completes.
+//
 // Completion handlers are called exactly once, from the task that did the
 // work: never on the main queue and never on the SDK's internal executors,
 // so a handler may block or start the next call; it must not wait for a
