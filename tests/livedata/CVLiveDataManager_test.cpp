@@ -279,6 +279,7 @@ TEST_F(CVLiveDataManagerTest, AnErrorWhileIdleReconnectsAfterTheDelayButNotWhile
 TEST_F(CVLiveDataManagerTest, UnreachableWaitsForTheNetworkThenConnects) {
     makeManagerWithDetails();
     connectClient();
+    subscribe(topic("occupancy"));
     manager->didSubscribe(topic("occupancy"));
     CVNetworkReachabilityManager::setForcedStatusForTesting(CVNetworkReachabilityStatusNotReachable);
     client->currentState = CVSubscriptionState::disconnected;
@@ -446,6 +447,9 @@ TEST_F(CVLiveDataManagerTest, ConfirmationsAreUsageEventsByDomainType) {
     makeManagerWithDetails();
     const std::shared_ptr<const CVLiveTopic> anyDomain =
         std::make_shared<CVLiveTopicCriteria>(CVLiveTopicCriteria(std::nullopt).floorId("f1").datasetId("ds"));
+    connectClient();
+    subscribe(topic("occupancy"));
+    subscribe(anyDomain);
     manager->didSubscribe(topic("occupancy"));
     manager->didSubscribe(anyDomain);
     manager->didUnsubscribe(topic("occupancy"));
@@ -616,6 +620,34 @@ TEST_F(CVLiveDataManagerBrokerTest, ATopicAskedForAgainBeforeItsUnsubscriptionIs
     ASSERT_TRUE(confirmed(floor));
     ASSERT_TRUE(publish("f1", "r1"));
     EXPECT_TRUE(eventually(delegate->events, "update r1 2026-01-01T00:00:00Z"));
+}
+
+TEST_F(CVLiveDataManagerBrokerTest, AFloorLeftBeforeItsSubscriptionIsConfirmedIsDroppedAtTheBroker) {
+    connectWithTopics({topic("occupancy", "f3")});
+    const auto left = topic("occupancy", "f1");
+    const auto returned = topic("occupancy", "f2");
+
+    // The client's queue held, so that no SUBSCRIBE reaches the broker, and
+    // no SUBACK comes back, before the floors were shown and left (and one
+    // of them shown again) within one round trip.
+    std::promise<void> hold;
+    boost::asio::post(CVMQTTSubscriptionClient::queue().executor(),
+                      [held = hold.get_future().share()] { held.wait(); });
+    subscribe(left);
+    subscribe(returned);
+    unsubscribe(left);
+    unsubscribe(returned);
+    subscribe(returned);
+    hold.set_value();
+
+    ASSERT_TRUE(eventually(delegate->events, "unsubscribed ds/f1/+/occupancy"));
+    ASSERT_TRUE(confirmed(returned));
+    for (const auto* floor : {"f1", "f2"}) ASSERT_TRUE(publish(floor, std::string("r") + floor));
+    ASSERT_TRUE(eventually(delegate->events, "update rf2 2026-01-01T00:00:00Z"));
+    // Delivered in arrival order: the left floor's would have come first.
+    EXPECT_FALSE(contains(delegate->events, "update rf1 2026-01-01T00:00:00Z"));
+    EXPECT_FALSE(contains(delegate->events, "subscribed ds/f1/+/occupancy"));
+    EXPECT_FALSE(manager->topicsForTesting().topics.contains(left));
 }
 
 TEST_F(CVLiveDataManagerBrokerTest, TopicsDroppedWhileTheConnectionIsDownAreNotAskedForAgain) {
