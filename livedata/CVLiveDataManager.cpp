@@ -368,8 +368,10 @@ platform::Awaitable<void> CVLiveDataManager::unsubscribe(Topic topic) {
     if (!topic) co_return;
     {
         const std::lock_guard lock(topicsMutex_);
-        // Also a topic that waits for the next connect only (confirmed ones
-        // wait there while the connection is down): it is no longer wanted.
+        // A topic not yet confirmed is only no longer wanted: one waiting for
+        // the next connect (as confirmed ones do while the connection is
+        // down) is not asked for, and one whose SUBSCRIBE is on its way is
+        // dropped when its confirmation comes.
         pendingSubscriptions_.erase(topic);
         if (!topics_.contains(topic)) co_return;
         pendingUnsubscriptions_.insert(topic);
@@ -421,10 +423,24 @@ void CVLiveDataManager::invalidateSubscriptionState() {
 void CVLiveDataManager::didSubscribe(const std::shared_ptr<const CVSubscriptionTopic>& subscriptionTopic) {
     const auto topic = liveTopicOf(subscriptionTopic);
     if (!topic) return;
+    bool wanted = false;
+    bool withdraw = false;
     {
         const std::lock_guard lock(topicsMutex_);
-        topics_.insert(topic);
-        pendingSubscriptions_.erase(topic);
+        // Wanted: asked for (perhaps again after being dropped) or confirmed already.
+        wanted = pendingSubscriptions_.erase(topic) > 0 || topics_.contains(topic);
+        if (wanted) {
+            topics_.insert(topic);
+        } else if (state() == CVLiveDataManagerState::connected) {
+            // Dropped while its SUBSCRIBE was on its way: the broker would
+            // send its updates for good. Withdrawn once, however many
+            // confirmations come; a connection that goes takes it along.
+            withdraw = pendingUnsubscriptions_.insert(topic).second;
+        }
+    }
+    if (!wanted) {
+        if (withdraw) serialQueue_.async([client = client_, topic] { client->unsubscribe(topic); });
+        return;
     }
     if (auto delegate = this->delegate()) delegate->didSubscribeWithTopic(topic);
     deliverPendingLiveUpdates();

@@ -107,9 +107,13 @@ public:
     //   Completes: on the caller's executor once the request is queued or the
     //   topic left pending. Errors: none (reported to the delegate).
     platform::Awaitable<void> subscribe(Topic topic);
-    // Only a confirmed topic is dropped; a pending one is left as it is.
+    // A confirmed topic is unsubscribed at the broker while connected, and
+    // otherwise waits to be; one not yet confirmed is no longer asked for,
+    // and if its SUBSCRIBE is already on its way, its confirmation is
+    // answered with an UNSUBSCRIBE and not counted.
     platform::Awaitable<void> unsubscribe(Topic topic);
-    // Starts the unsubscription of every confirmed topic and returns.
+    // Starts the unsubscription of every confirmed topic and returns; topics
+    // not yet confirmed are dropped as unsubscribe() drops them.
     void unsubscribeAll();
     // The pending pass: every pending topic asked for again; returns at once.
     void updateSubscriptions();

@@ -183,12 +183,16 @@ void CVMQTTSubscriptionClient::connected(MQTTSession& /*session*/) { setState(CV
 
 void CVMQTTSubscriptionClient::handleEvent(MQTTSession& /*session*/, MQTTSessionEvent event,
                                            const MQTTOptionalError& error) {
+    // Every failure before the CONNACK also ends the pending connect, whose
+    // handler reports it, even a close whose event carries no error: told
+    // here too, the delegate would hear one failure twice and reconnect twice.
+    const bool connecting = state() == CVSubscriptionState::connecting;
     const auto code = static_cast<std::int64_t>(event);
     if (code >= 0 && code < 6) {
         setState(event == MQTTSessionEvent::connected ? CVSubscriptionState::connected
                                                       : CVSubscriptionState::disconnected);
     }
-    if (error) {
+    if (error && !connecting) {
         if (auto delegate = this->delegate()) delegate->onError(*error);
     }
 }

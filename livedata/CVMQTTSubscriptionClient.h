@@ -15,7 +15,9 @@ namespace ambrell {
 
 // The live-data broker connection: one MQTT 3.1.1 session over TLS, clean,
 // without credentials, every topic at QoS 2. It keeps no topics and never
-// retries; the live-data manager does both.
+// retries; the live-data manager does both. A failed connect is reported
+// once, as the connect's own answer; the session's events report the
+// failures of an established connection.
 //
 // All session work, and every delegate callback but the report of
 // "connecting" (made on the caller of connect), runs on the one strand that

@@ -33,6 +33,7 @@
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/EventRecorder.h"
 #include "tests/support/MosquittoBroker.h"
+#include "tests/support/ScriptedBroker.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestPki.h"
 #include "tests/support/WaitFor.h"
@@ -279,6 +280,7 @@ TEST_F(CVLiveDataManagerTest, AnErrorWhileIdleReconnectsAfterTheDelayButNotWhile
 TEST_F(CVLiveDataManagerTest, UnreachableWaitsForTheNetworkThenConnects) {
     makeManagerWithDetails();
     connectClient();
+    subscribe(topic("occupancy"));
     manager->didSubscribe(topic("occupancy"));
     CVNetworkReachabilityManager::setForcedStatusForTesting(CVNetworkReachabilityStatusNotReachable);
     client->currentState = CVSubscriptionState::disconnected;
@@ -446,6 +448,9 @@ TEST_F(CVLiveDataManagerTest, ConfirmationsAreUsageEventsByDomainType) {
     makeManagerWithDetails();
     const std::shared_ptr<const CVLiveTopic> anyDomain =
         std::make_shared<CVLiveTopicCriteria>(CVLiveTopicCriteria(std::nullopt).floorId("f1").datasetId("ds"));
+    connectClient();
+    subscribe(topic("occupancy"));
+    subscribe(anyDomain);
     manager->didSubscribe(topic("occupancy"));
     manager->didSubscribe(anyDomain);
     manager->didUnsubscribe(topic("occupancy"));
@@ -616,6 +621,68 @@ TEST_F(CVLiveDataManagerBrokerTest, ATopicAskedForAgainBeforeItsUnsubscriptionIs
     ASSERT_TRUE(confirmed(floor));
     ASSERT_TRUE(publish("f1", "r1"));
     EXPECT_TRUE(eventually(delegate->events, "update r1 2026-01-01T00:00:00Z"));
+}
+
+TEST_F(CVLiveDataManagerBrokerTest, AFloorLeftBeforeItsSubscriptionIsConfirmedIsDroppedAtTheBroker) {
+    connectWithTopics({topic("occupancy", "f3")});
+    const auto left = topic("occupancy", "f1");
+    const auto returned = topic("occupancy", "f2");
+
+    // The client's queue held, so that no SUBSCRIBE reaches the broker, and
+    // no SUBACK comes back, before the floors were shown and left (and one
+    // of them shown again) within one round trip.
+    std::promise<void> hold;
+    boost::asio::post(CVMQTTSubscriptionClient::queue().executor(),
+                      [held = hold.get_future().share()] { held.wait(); });
+    subscribe(left);
+    subscribe(returned);
+    unsubscribe(left);
+    unsubscribe(returned);
+    subscribe(returned);
+    hold.set_value();
+
+    ASSERT_TRUE(eventually(delegate->events, "unsubscribed ds/f1/+/occupancy"));
+    ASSERT_TRUE(confirmed(returned));
+    for (const auto* floor : {"f1", "f2"}) ASSERT_TRUE(publish(floor, std::string("r") + floor));
+    ASSERT_TRUE(eventually(delegate->events, "update rf2 2026-01-01T00:00:00Z"));
+    // Delivered in arrival order: the left floor's would have come first.
+    EXPECT_FALSE(contains(delegate->events, "update rf1 2026-01-01T00:00:00Z"));
+    EXPECT_FALSE(contains(delegate->events, "subscribed ds/f1/+/occupancy"));
+    EXPECT_FALSE(manager->topicsForTesting().topics.contains(left));
+}
+
+TEST_F(CVLiveDataManagerBrokerTest, ARefusedConnectIsOneErrorAndOneReconnection) {
+    using Bytes = test::ScriptedBroker::Bytes;
+    test::ScriptedBroker scripted(test::ScriptedBroker::Tls{pki.chain(test::TestPki::Certificate::localhost),
+                                                            pki.key(test::TestPki::Certificate::localhost)});
+    const auto connack = [](std::uint8_t returnCode) {
+        return [returnCode](const Bytes& frame) {
+            return frame[0] == 0x10 ? Bytes{0x20, 0x02, 0x00, returnCode} : Bytes{};
+        };
+    };
+    // Refused as not authorised, then let in.
+    scripted.addConnection(test::ScriptedBroker::Script().answerFrame(connack(5), "CONNECT"));
+    scripted.addConnection(test::ScriptedBroker::Script()
+                               .answerFrame(connack(0), "CONNECT")
+                               .answerFrame(
+                                   [](const Bytes& frame) {
+                                       return Bytes{0x90, 0x03, frame[2], frame[3], 2};
+                                   },
+                                   "SUBSCRIBE"));
+    CVMQTTSubscriptionClient::setBrokerForTesting(
+        CVMQTTSubscriptionClient::Broker{"localhost", static_cast<std::uint32_t>(scripted.port())});
+
+    connectWithTopics({topic("occupancy")});
+    const auto events = delegate->events.events();
+    EXPECT_EQ(std::count_if(events.begin(), events.end(), [](const auto& each) { return each.starts_with("error "); }),
+              1)
+        << ::testing::PrintToString(events);
+    const auto lines = logs_.sink().messages();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const auto& line) { return line.message == "Trying to reconnect in 10 seconds"; }),
+              1);
+    EXPECT_EQ(scripted.connectionCount(), 2U);
+    EXPECT_TRUE(scripted.failures().empty()) << ::testing::PrintToString(scripted.failures());
 }
 
 TEST_F(CVLiveDataManagerBrokerTest, TopicsDroppedWhileTheConnectionIsDownAreNotAskedForAgain) {
