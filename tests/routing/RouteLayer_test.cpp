@@ -479,7 +479,7 @@ public:
 // that the queue runs dry and the pool stops with them still asking: the
 // calls made as it stops meet it between the service's look at the runtime
 // and its post, and each must still be answered once. The calls are bounded,
-// so the pool runs dry before the shutdown's deadline drops queued blocks.
+// so the pool runs dry before the shutdown's deadline.
 int synchronizeAcrossTheShutdown(int /*run*/) {
     const auto counts = std::make_shared<QueueCounts>();
     const auto previousSink = platform::Logger::sink();
