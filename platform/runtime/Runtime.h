@@ -38,7 +38,8 @@ public:
     //      queued while they stop runs too, on this thread);
     //   6. calls what is still queued for the main queue, once, and closes it
     //      (on this thread once the host's loop has stopped).
-    // Waits past `deadline` only for blocks already running. A second call
+    // Past `deadline` it waits only for blocks already running, and runs
+    // what is still queued on this thread, the tasks cancelled. A second call
     // does nothing. Process exit makes one: when the main thread used the
     // runtime and returns from main() or calls exit(), before any static
     // object is destroyed; otherwise later, among the exit handlers. Throws BlockingCallError on a pool

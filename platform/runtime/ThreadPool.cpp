@@ -112,19 +112,39 @@ void ThreadPool::stopAndJoin(std::chrono::steady_clock::time_point deadline) {
     }
     if (!ranOut) impl_->context.stop();
     for (auto& thread : impl_->threads) thread.join();
-    if (ranOut) runLeftovers();
+    // Past the deadline the threads left work behind. Dropping it would leave
+    // completions uncalled for good, and destroying it would not call them
+    // either: an unrun coroutine step takes its task's completion with it.
+    // The runtime cancelled every task before it stopped the pools, so what
+    // is left ends at its next cancellation point; run alone on this thread,
+    // serial queues keep their order.
+    joinedPools().push_back(this);
+    runLeftovers();
 }
 
-// Runs what came between the threads' end and the closing, and whatever that
-// queues in turn, as a pool thread would.
+std::vector<ThreadPool*>& ThreadPool::joinedPools() {
+    // Touched by the runtime's shutdown only, on its one thread; never
+    // destroyed, as that shutdown may run among the exit handlers.
+    static auto* const pools = new std::vector<ThreadPool*>();
+    return *pools;
+}
+
+// Runs what is still queued, and whatever that queues in turn, as a pool
+// thread would. Work crosses the pools (file work resumes its task on the
+// shared pool), and nothing else runs a pool whose threads have ended: every
+// such pool is run until none has work left.
 void ThreadPool::runLeftovers() {
-    currentPool = this;
-    for (;;) {
-        try {
-            impl_->context.restart();
-            if (impl_->context.poll() == 0) break;
-        } catch (...) {
-            logEscapedException("A block on " + name_);
+    for (bool ranAny = true; ranAny;) {
+        ranAny = false;
+        for (ThreadPool* pool : joinedPools()) {
+            currentPool = pool;
+            try {
+                pool->impl_->context.restart();
+                if (pool->impl_->context.poll() > 0) ranAny = true;
+            } catch (...) {
+                logEscapedException("A block on " + pool->name_);
+                ranAny = true;
+            }
         }
     }
     currentPool = nullptr;

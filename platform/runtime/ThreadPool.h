@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/runtime/Executor.h"
 
@@ -36,18 +37,21 @@ public:
     bool tryPost(const Executor& target, std::function<void()>& work);
 
     // Lets the queued work run until nothing is left or the deadline passes,
-    // then stops the pool and joins its threads. What was queued in between,
-    // after the threads ran out of work, runs on the calling thread; what is
-    // queued afterwards is dropped, and tryPost() refuses it. Past the
-    // deadline what was queued is dropped. Called by the runtime's shutdown
-    // only.
+    // then stops the pool and joins its threads (a block running at the
+    // deadline is waited for). What is still queued then, whether the threads
+    // ran out of work or the deadline stopped them, runs on the calling
+    // thread, and so does what that queues in turn, here or on a pool stopped
+    // before. tryPost() refuses work from the closing on; what is queued
+    // otherwise once the call has returned is dropped. Called by the
+    // runtime's shutdown only, after it cancelled every task.
     void stopAndJoin(std::chrono::steady_clock::time_point deadline);
     // True once stopAndJoin() began refusing work.
     [[nodiscard]] bool isStopped() const;
 
 private:
     ThreadPool(std::string name, unsigned threads);
-    void runLeftovers();
+    static std::vector<ThreadPool*>& joinedPools();
+    static void runLeftovers();
     struct Impl;
     Impl* impl_;  // never destroyed: see shared()
     std::string name_;

@@ -10,7 +10,9 @@
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include <boost/json/parse.hpp>
@@ -477,7 +479,7 @@ public:
 // that the queue runs dry and the pool stops with them still asking: the
 // calls made as it stops meet it between the service's look at the runtime
 // and its post, and each must still be answered once. The calls are bounded,
-// so the pool runs dry before the shutdown's deadline drops queued blocks.
+// so the pool runs dry before the shutdown's deadline.
 int synchronizeAcrossTheShutdown(int /*run*/) {
     const auto counts = std::make_shared<QueueCounts>();
     const auto previousSink = platform::Logger::sink();
@@ -534,6 +536,48 @@ TEST(CVRouteLayerServiceShutdown, EveryCallIsAnsweredOnceAcrossTheRuntimesShutdo
     using namespace std::chrono_literals;
     EXPECT_EQ(test::failureOfForkedRuns(50, 45s, synchronizeAcrossTheShutdown), "")
         << "a call to synchronizeObstacles went unanswered while the runtime shut down";
+}
+
+// Every pool thread is held by a block until the pool has closed, so the
+// call's block waits in the queue when a shutdown without time to spare
+// passes its deadline: it must still run, or its call is never answered.
+int synchronizeBehindABusyPoolPastTheDeadline(int /*run*/) {
+    auto& pool = platform::ThreadPool::shared();
+    std::atomic<unsigned> holding{0};
+    std::atomic<bool> release{false};
+    for (unsigned thread = 0; thread < pool.threadCount(); ++thread) {
+        std::function<void()> hold = [&] {
+            ++holding;
+            while (!release) std::this_thread::yield();
+        };
+        if (!pool.tryPost(pool.executor(), hold)) return 2;
+    }
+    if (!test::waitFor([&] { return holding == pool.threadCount(); })) return 2;
+    CVRouteLayerService layer;
+    std::atomic<int> answers{0};
+    layer.synchronizeObstacles([&answers](const std::optional<platform::NSError>&) { ++answers; });
+    // The pool closes once the deadline has passed, and only then are its
+    // threads joined: what holds them lets go then.
+    std::thread releaser([&] {
+        while (!pool.isStopped()) std::this_thread::yield();
+        release = true;
+    });
+    platform::Runtime::shared().shutdown(std::chrono::milliseconds(0));
+    releaser.join();
+    if (!test::waitFor([&] { return answers > 0; }, std::chrono::seconds(10))) {
+        std::fprintf(stderr, "the call queued behind the busy pool was not answered\n");
+        return 1;
+    }
+    if (answers != 1) {
+        std::fprintf(stderr, "%d answers to one call\n", answers.load());
+        return 1;
+    }
+    return 0;
+}
+
+TEST(CVRouteLayerServiceShutdown, ACallQueuedBehindABusyPoolIsAnsweredOncePastTheDeadline) {
+    using namespace std::chrono_literals;
+    EXPECT_EQ(test::failureOfForkedRuns(1, 45s, synchronizeBehindABusyPoolPastTheDeadline), "");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -16,10 +17,12 @@
 #include "platform/runtime/DispatchQueue.h"
 #include "platform/runtime/MainQueue.h"
 #include "platform/runtime/OperationQueue.h"
+#include "platform/runtime/RunBlocking.h"
 #include "platform/runtime/Runtime.h"
 #include "platform/runtime/RuntimeErrors.h"
 #include "platform/runtime/Sleep.h"
 #include "platform/runtime/Task.h"
+#include "platform/runtime/ThreadPool.h"
 #include "tests/support/ChildTest.h"
 #include "tests/support/WaitFor.h"
 
@@ -147,6 +150,39 @@ int closeTheMainQueueWhileTheHostStopsItsLoop(int /*run*/) {
     return calls == kBlocks ? 0 : failRun("a block queued before the shutdown was not called once");
 }
 
+// A task's file work waits behind a blocking pool held busy until that pool
+// closes, past the shutdown's deadline, when the shared pool has stopped
+// already: the work runs only once the threads are joined, and the task it
+// resumes must still finish and call its completion.
+int fileWorkQueuedBehindABusyBlockingPoolPastTheDeadline(int /*run*/) {
+    auto& blocking = ThreadPool::blockingIO();
+    std::atomic<unsigned> holding{0};
+    std::atomic<bool> release{false};
+    for (unsigned thread = 0; thread < blocking.threadCount(); ++thread) {
+        std::function<void()> hold = [&] {
+            ++holding;
+            while (!release) std::this_thread::yield();
+        };
+        if (!blocking.tryPost(blocking.executor(), hold)) return failRun("the blocking pool refused work");
+    }
+    if (!test::waitFor([&] { return holding == blocking.threadCount(); })) {
+        return failRun("the blocking pool's threads were not all held");
+    }
+    std::atomic<int> completions{0};
+    Task::start([]() -> Awaitable<void> { co_await runBlocking([] {}); },
+                [&completions](const TaskResult<void>& /*outcome*/) { ++completions; });
+    std::thread releaser([&] {
+        while (!blocking.isStopped()) std::this_thread::yield();
+        release = true;
+    });
+    Runtime::shared().shutdown(0ms);
+    releaser.join();
+    if (!test::waitFor([&] { return completions > 0; }, kCompletionBound)) {
+        return failRun("the task whose file work was queued past the deadline never completed");
+    }
+    return completions == 1 ? 0 : failRun("the task completed more than once");
+}
+
 TEST(RuntimeShutdownRace, ProcessExitWithoutShutdownStopsThePoolsBeforeAnyStaticDies) {
     EXPECT_EQ(test::failureOfForkedRuns(kExitRuns, kRunBound, exitWhilePoolTasksUseStatics), "")
         << "the exit-time shutdown must run before the statics built after the runtime are destroyed";
@@ -165,6 +201,11 @@ TEST(RuntimeShutdownRace, OperationsAddedDuringShutdownEachRunTheirCompletionBlo
 TEST(RuntimeShutdownRace, ClosingTheMainQueueEndsWhenTheHostStopsItsLoopFirst) {
     EXPECT_EQ(test::failureOfForkedRuns(kShutdownRuns, kRunBound, closeTheMainQueueWhileTheHostStopsItsLoop), "")
         << "the shutdown waited for a main queue whose loop had stopped";
+}
+
+TEST(RuntimeShutdownRace, FileWorkQueuedPastTheDeadlineStillCompletesItsTask) {
+    EXPECT_EQ(test::failureOfForkedRuns(1, kRunBound, fileWorkQueuedBehindABusyBlockingPoolPastTheDeadline), "")
+        << "work left queued when the shutdown's deadline passed";
 }
 
 }  // namespace
