@@ -4,6 +4,7 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
+#include <cstddef>
 #include <future>
 #include <mutex>
 #include <optional>
@@ -19,13 +20,13 @@ namespace {
 constexpr std::string_view kMainQueueBlock = "A block on the main queue";
 
 // Runs `step` on the loop until it returns normally: a block that throws is
-// logged, never allowed to end the host's main loop.
+// logged, never allowed to end the host's main loop. Answers how many threw.
 template <typename Step>
-void runLoggedOnMainLoop(Step&& step) {
-    for (;;) {
+std::size_t runLoggedOnMainLoop(Step&& step) {
+    for (std::size_t threw = 0;; ++threw) {
         try {
             step();
-            return;
+            return threw;
         } catch (...) {
             logEscapedException(kMainQueueBlock);
         }
@@ -51,9 +52,12 @@ struct MainQueue::Impl {
         std::lock_guard lock(mutex);
         return closed;
     }
-    void poll() {
+    // Runs the ready blocks; whether any ran.
+    bool poll() {
         if (context.stopped()) context.restart();
-        runLoggedOnMainLoop([this] { context.poll(); });
+        std::size_t ran = 0;
+        const auto threw = runLoggedOnMainLoop([&] { ran += context.poll(); });
+        return ran + threw > 0;
     }
 };
 
@@ -114,8 +118,10 @@ void MainQueue::drain() {
 bool MainQueue::canRunHere() const { return isCurrent() || impl_->runners == 0; }
 
 void MainQueue::runReady() {
-    if (canRunHere()) impl_->poll();
+    if (canRunHere()) (void)impl_->poll();
 }
+
+bool MainQueue::runLeftovers() { return canRunHere() && impl_->poll(); }
 
 void MainQueue::close(std::chrono::steady_clock::time_point deadline) {
     {
@@ -142,7 +148,7 @@ void MainQueue::close(std::chrono::steady_clock::time_point deadline) {
         }
     }
     if (canRunHere()) {
-        while (impl_->pending > 0) impl_->poll();
+        while (impl_->pending > 0) (void)impl_->poll();
     }
     impl_->guard.reset();
     impl_->context.stop();

@@ -50,6 +50,10 @@ public:
     // once `deadline` passes (the loop is then stopped after the block it
     // runs), the calling thread runs what is left.
     void close(std::chrono::steady_clock::time_point deadline);
+    // Once closed: runs what is still ready here, coroutine steps that
+    // resume their tasks included, when canRunHere(); whether anything ran.
+    // The runtime's shutdown calls it until no queue has work left.
+    bool runLeftovers();
 
 private:
     MainQueue();

@@ -163,9 +163,21 @@ void Runtime::shutdown(std::chrono::milliseconds deadline) {
     tasks.clear();
     for (const auto& stop : services) runGuarded("Stopping a service", stop);
     waitForTasks(until);
-    ThreadPool::shared().stopAndJoin(until);
-    ThreadPool::blockingIO().stopAndJoin(until);
-    MainQueue::shared().close(until);
+    auto& pool = ThreadPool::shared();
+    auto& blockingIO = ThreadPool::blockingIO();
+    auto& mainQueue = MainQueue::shared();
+    pool.stopAndJoin(until);
+    blockingIO.stopAndJoin(until);
+    mainQueue.close(until);
+    // Only this thread runs the queues now, and work still crosses them: file
+    // work resumes its task on the shared pool, a main-queue step resumes its
+    // task on the pool. Every task is cancelled, so each ends at its next
+    // cancellation point, and its completion is called once it does.
+    for (bool ran = true; ran;) {
+        ran = pool.runLeftovers();
+        ran = blockingIO.runLeftovers() || ran;
+        ran = mainQueue.runLeftovers() || ran;
+    }
     impl_->stopped = true;
 }
 

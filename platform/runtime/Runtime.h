@@ -37,9 +37,11 @@ public:
     //   5. lets the pools run what is queued, then joins their threads (work
     //      queued while they stop runs too, on this thread);
     //   6. calls what is still queued for the main queue, once, and closes it
-    //      (on this thread once the host's loop has stopped).
-    // Past `deadline` it waits only for blocks already running, and runs
-    // what is still queued on this thread, the tasks cancelled. A second call
+    //      (on this thread once the host's loop has stopped);
+    //   7. runs on this thread what the pools and the main queue still hold,
+    //      until none has work left.
+    // Past `deadline` it waits only for blocks already running; what is still
+    // queued then runs on this thread, the tasks cancelled. A second call
     // does nothing. Process exit makes one: when the main thread used the
     // runtime and returns from main() or calls exit(), before any static
     // object is destroyed; otherwise later, among the exit handlers. Throws BlockingCallError on a pool

@@ -118,36 +118,24 @@ void ThreadPool::stopAndJoin(std::chrono::steady_clock::time_point deadline) {
     // The runtime cancelled every task before it stopped the pools, so what
     // is left ends at its next cancellation point; run alone on this thread,
     // serial queues keep their order.
-    joinedPools().push_back(this);
     runLeftovers();
 }
 
-std::vector<ThreadPool*>& ThreadPool::joinedPools() {
-    // Touched by the runtime's shutdown only, on its one thread; never
-    // destroyed, as that shutdown may run among the exit handlers.
-    static auto* const pools = new std::vector<ThreadPool*>();
-    return *pools;
-}
-
-// Runs what is still queued, and whatever that queues in turn, as a pool
-// thread would. Work crosses the pools (file work resumes its task on the
-// shared pool), and nothing else runs a pool whose threads have ended: every
-// such pool is run until none has work left.
-void ThreadPool::runLeftovers() {
-    for (bool ranAny = true; ranAny;) {
-        ranAny = false;
-        for (ThreadPool* pool : joinedPools()) {
-            currentPool = pool;
-            try {
-                pool->impl_->context.restart();
-                if (pool->impl_->context.poll() > 0) ranAny = true;
-            } catch (...) {
-                logEscapedException("A block on " + pool->name_);
-                ranAny = true;
-            }
+bool ThreadPool::runLeftovers() {
+    bool ranAny = false;
+    currentPool = this;
+    for (;;) {
+        try {
+            impl_->context.restart();
+            if (impl_->context.poll() == 0) break;
+            ranAny = true;
+        } catch (...) {
+            logEscapedException("A block on " + name_);
+            ranAny = true;
         }
     }
     currentPool = nullptr;
+    return ranAny;
 }
 
 bool ThreadPool::isStopped() const {

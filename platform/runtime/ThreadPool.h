@@ -3,7 +3,6 @@
 #include <chrono>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "platform/runtime/Executor.h"
 
@@ -38,20 +37,22 @@ public:
 
     // Lets the queued work run until nothing is left or the deadline passes,
     // then stops the pool and joins its threads (a block running at the
-    // deadline is waited for). What is still queued then, whether the threads
-    // ran out of work or the deadline stopped them, runs on the calling
-    // thread, and so does what that queues in turn, here or on a pool stopped
-    // before. tryPost() refuses work from the closing on; what is queued
-    // otherwise once the call has returned is dropped. Called by the
+    // deadline is waited for), and runs what is still queued on the calling
+    // thread, whether the threads ran out of work or the deadline stopped
+    // them. tryPost() refuses work from the closing on. Called by the
     // runtime's shutdown only, after it cancelled every task.
     void stopAndJoin(std::chrono::steady_clock::time_point deadline);
     // True once stopAndJoin() began refusing work.
     [[nodiscard]] bool isStopped() const;
+    // Once the threads are joined: runs what is queued, and whatever that
+    // queues in turn, on the calling thread as a pool thread would; whether
+    // anything ran. Nothing else runs the pool any more, and work still comes
+    // from the other pool and the main queue: the runtime's shutdown calls
+    // this until no queue has work left.
+    bool runLeftovers();
 
 private:
     ThreadPool(std::string name, unsigned threads);
-    static std::vector<ThreadPool*>& joinedPools();
-    static void runLeftovers();
     struct Impl;
     Impl* impl_;  // never destroyed: see shared()
     std::string name_;

@@ -150,11 +150,13 @@ int closeTheMainQueueWhileTheHostStopsItsLoop(int /*run*/) {
     return calls == kBlocks ? 0 : failRun("a block queued before the shutdown was not called once");
 }
 
-// A task's file work waits behind a blocking pool held busy until that pool
-// closes, past the shutdown's deadline, when the shared pool has stopped
-// already: the work runs only once the threads are joined, and the task it
-// resumes must still finish and call its completion.
-int fileWorkQueuedBehindABusyBlockingPoolPastTheDeadline(int /*run*/) {
+// Work that crosses the queues when the shutdown's deadline has passed: one
+// task's file work waits behind a blocking pool held busy until that pool
+// closes, when the shared pool has stopped already; another task waits for a
+// turn on the main queue, which no loop runs. Each runs only once the pools
+// are joined, and resumes its task on a joined pool: both tasks must still
+// finish and call their completions, once.
+int workCrossingTheQueuesPastTheDeadline(int /*run*/) {
     auto& blocking = ThreadPool::blockingIO();
     std::atomic<unsigned> holding{0};
     std::atomic<bool> release{false};
@@ -168,19 +170,30 @@ int fileWorkQueuedBehindABusyBlockingPoolPastTheDeadline(int /*run*/) {
     if (!test::waitFor([&] { return holding == blocking.threadCount(); })) {
         return failRun("the blocking pool's threads were not all held");
     }
-    std::atomic<int> completions{0};
+    std::atomic<int> fileWorkCompletions{0};
+    std::atomic<int> mainQueueCompletions{0};
+    std::atomic<bool> askedForTheMainQueue{false};
     Task::start([]() -> Awaitable<void> { co_await runBlocking([] {}); },
-                [&completions](const TaskResult<void>& /*outcome*/) { ++completions; });
+                [&](const TaskResult<void>& /*outcome*/) { ++fileWorkCompletions; });
+    Task::start(
+        [&]() -> Awaitable<void> {
+            askedForTheMainQueue = true;
+            co_await runOn(MainQueue::shared().serialExecutor(), []() -> Awaitable<void> { co_return; });
+        },
+        [&](const TaskResult<void>& /*outcome*/) { ++mainQueueCompletions; });
+    if (!test::waitFor([&] { return askedForTheMainQueue.load(); })) return failRun("the task did not start");
     std::thread releaser([&] {
         while (!blocking.isStopped()) std::this_thread::yield();
         release = true;
     });
     Runtime::shared().shutdown(0ms);
     releaser.join();
-    if (!test::waitFor([&] { return completions > 0; }, kCompletionBound)) {
-        return failRun("the task whose file work was queued past the deadline never completed");
+    if (!test::waitFor([&] { return fileWorkCompletions > 0 && mainQueueCompletions > 0; }, kCompletionBound)) {
+        return failRun(fileWorkCompletions == 0
+                           ? "the task whose file work was queued past the deadline never completed"
+                           : "the task whose main-queue turn came past the deadline never completed");
     }
-    return completions == 1 ? 0 : failRun("the task completed more than once");
+    return fileWorkCompletions == 1 && mainQueueCompletions == 1 ? 0 : failRun("a task completed more than once");
 }
 
 TEST(RuntimeShutdownRace, ProcessExitWithoutShutdownStopsThePoolsBeforeAnyStaticDies) {
@@ -203,8 +216,8 @@ TEST(RuntimeShutdownRace, ClosingTheMainQueueEndsWhenTheHostStopsItsLoopFirst) {
         << "the shutdown waited for a main queue whose loop had stopped";
 }
 
-TEST(RuntimeShutdownRace, FileWorkQueuedPastTheDeadlineStillCompletesItsTask) {
-    EXPECT_EQ(test::failureOfForkedRuns(1, kRunBound, fileWorkQueuedBehindABusyBlockingPoolPastTheDeadline), "")
+TEST(RuntimeShutdownRace, WorkCrossingTheQueuesPastTheDeadlineStillCompletesItsTasks) {
+    EXPECT_EQ(test::failureOfForkedRuns(1, kRunBound, workCrossingTheQueuesPastTheDeadline), "")
         << "work left queued when the shutdown's deadline passed";
 }
 
