@@ -10,7 +10,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -31,6 +30,7 @@
 #include "tests/routing/TempDataSet.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/ChildTest.h"
+#include "tests/support/HeldPool.h"
 #include "tests/support/SampleSolutionService.h"
 #include "tests/support/TempDirectory.h"
 #include "tests/support/WaitFor.h"
@@ -542,28 +542,12 @@ TEST(CVRouteLayerServiceShutdown, EveryCallIsAnsweredOnceAcrossTheRuntimesShutdo
 // call's block waits in the queue when a shutdown without time to spare
 // passes its deadline: it must still run, or its call is never answered.
 int synchronizeBehindABusyPoolPastTheDeadline(int /*run*/) {
-    auto& pool = platform::ThreadPool::shared();
-    std::atomic<unsigned> holding{0};
-    std::atomic<bool> release{false};
-    for (unsigned thread = 0; thread < pool.threadCount(); ++thread) {
-        std::function<void()> hold = [&] {
-            ++holding;
-            while (!release) std::this_thread::yield();
-        };
-        if (!pool.tryPost(pool.executor(), hold)) return 2;
-    }
-    if (!test::waitFor([&] { return holding == pool.threadCount(); })) return 2;
+    const test::PoolHeldUntilClosed held(platform::ThreadPool::shared());
+    if (!held.holdsEveryThread()) return 2;
     CVRouteLayerService layer;
     std::atomic<int> answers{0};
     layer.synchronizeObstacles([&answers](const std::optional<platform::NSError>&) { ++answers; });
-    // The pool closes once the deadline has passed, and only then are its
-    // threads joined: what holds them lets go then.
-    std::thread releaser([&] {
-        while (!pool.isStopped()) std::this_thread::yield();
-        release = true;
-    });
     platform::Runtime::shared().shutdown(std::chrono::milliseconds(0));
-    releaser.join();
     if (!test::waitFor([&] { return answers > 0; }, std::chrono::seconds(10))) {
         std::fprintf(stderr, "the call queued behind the busy pool was not answered\n");
         return 1;

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -24,6 +23,7 @@
 #include "platform/runtime/Task.h"
 #include "platform/runtime/ThreadPool.h"
 #include "tests/support/ChildTest.h"
+#include "tests/support/HeldPool.h"
 #include "tests/support/WaitFor.h"
 
 namespace ambrell::platform {
@@ -157,19 +157,8 @@ int closeTheMainQueueWhileTheHostStopsItsLoop(int /*run*/) {
 // are joined, and resumes its task on a joined pool: both tasks must still
 // finish and call their completions, once.
 int workCrossingTheQueuesPastTheDeadline(int /*run*/) {
-    auto& blocking = ThreadPool::blockingIO();
-    std::atomic<unsigned> holding{0};
-    std::atomic<bool> release{false};
-    for (unsigned thread = 0; thread < blocking.threadCount(); ++thread) {
-        std::function<void()> hold = [&] {
-            ++holding;
-            while (!release) std::this_thread::yield();
-        };
-        if (!blocking.tryPost(blocking.executor(), hold)) return failRun("the blocking pool refused work");
-    }
-    if (!test::waitFor([&] { return holding == blocking.threadCount(); })) {
-        return failRun("the blocking pool's threads were not all held");
-    }
+    const test::PoolHeldUntilClosed held(ThreadPool::blockingIO());
+    if (!held.holdsEveryThread()) return failRun("the blocking pool's threads were not all held");
     std::atomic<int> fileWorkCompletions{0};
     std::atomic<int> mainQueueCompletions{0};
     std::atomic<bool> askedForTheMainQueue{false};
@@ -182,12 +171,7 @@ int workCrossingTheQueuesPastTheDeadline(int /*run*/) {
         },
         [&](const TaskResult<void>& /*outcome*/) { ++mainQueueCompletions; });
     if (!test::waitFor([&] { return askedForTheMainQueue.load(); })) return failRun("the task did not start");
-    std::thread releaser([&] {
-        while (!blocking.isStopped()) std::this_thread::yield();
-        release = true;
-    });
     Runtime::shared().shutdown(0ms);
-    releaser.join();
     if (!test::waitFor([&] { return fileWorkCompletions > 0 && mainQueueCompletions > 0; }, kCompletionBound)) {
         return failRun(fileWorkCompletions == 0
                            ? "the task whose file work was queued past the deadline never completed"
