@@ -161,17 +161,14 @@ void synchronize(const LayerAnswer& answer, const std::function<void(ObstaclesPt
         finishRefresh(refresh, std::nullopt, std::nullopt, true);
         return;
     }
-    // The download lands beside the stored copy and replaces it only once it
-    // reads as a layer; it is asked for as of the stored copy's date.
-    auto incoming = incomingFileFor(*stored);
-    auto since = xattr_lastModified(*stored);
+    // The download replaces the stored copy only once it reads.
     auto download = refresh.url;
-    CVDataProvider::downloadContents(std::move(download), std::move(incoming), std::move(since),
-                                     [refresh = std::move(refresh)](std::optional<fs::path> file,
-                                                                    std::optional<platform::HttpResponse> response,
-                                                                    const std::exception_ptr& error) {
-                                         finishRefresh(refresh, file, response, error != nullptr);
-                                     });
+    downloadBesideStoredCopy(std::move(download), *stored,
+                             [refresh = std::move(refresh)](std::optional<fs::path> file,
+                                                            std::optional<platform::HttpResponse> response,
+                                                            const std::exception_ptr& error) {
+                                 finishRefresh(refresh, file, response, error != nullptr);
+                             });
 }
 
 // A call whose block the queue refused: the runtime stopped between the look

@@ -188,18 +188,16 @@ void startRefresh(Refresh refresh) {
         finishRefresh(refresh, std::nullopt, std::nullopt, true);
         return;
     }
-    // The download lands beside the stored copy and replaces it only once it
-    // reads as a route-network document; it is asked for as of the stored
-    // copy's date.
-    auto incoming = incomingFileFor(*refresh.stored);
-    auto since = xattr_lastModified(*refresh.stored);
+    // The download replaces the stored copy only once it reads. Copied: the
+    // refresh moves into the completion.
     auto url = refresh.url;
-    CVDataProvider::downloadContents(std::move(url), std::move(incoming), std::move(since),
-                                     [refresh = std::move(refresh)](std::optional<fs::path> file,
-                                                                    std::optional<platform::HttpResponse> response,
-                                                                    const std::exception_ptr& error) {
-                                         finishRefresh(refresh, file, response, error != nullptr);
-                                     });
+    const auto stored = *refresh.stored;
+    downloadBesideStoredCopy(std::move(url), stored,
+                             [refresh = std::move(refresh)](std::optional<fs::path> file,
+                                                            std::optional<platform::HttpResponse> response,
+                                                            const std::exception_ptr& error) {
+                                 finishRefresh(refresh, file, response, error != nullptr);
+                             });
 }
 
 bool runtimeStopped() { return platform::ThreadPool::shared().isStopped(); }

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <system_error>
+
+#include "foundation/CVDataProvider.h"
 
 namespace ambrell {
 
@@ -11,9 +14,12 @@ namespace ambrell {
 // another kind) must not cost the copy that the next start without network
 // depends on.
 
-// A file of its own beside the stored copy, so that refreshes that overlap
-// never share one and the download replaces the copy by a rename.
-[[nodiscard]] std::filesystem::path incomingFileFor(const std::filesystem::path& stored);
+// Downloads `url` into a file of its own beside the stored copy (refreshes
+// that overlap never share one, and the download replaces the copy by a
+// rename), asked for as of the stored copy's date. The completion gets that
+// file, for the caller to accept or discard once it has read it.
+void downloadBesideStoredCopy(std::string url, const std::filesystem::path& stored,
+                              CVDataProvider::FileCompletion completion);
 
 // Puts a download that read in the stored copy's place, its dates and
 // attributes with it. On failure the download is removed and the stored copy
