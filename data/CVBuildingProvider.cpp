@@ -179,35 +179,48 @@ void CVBuildingProvider::getBuildingsAsync(std::string requestVenueId, std::opti
     auto wideUrl = CVAXAPI::sharedInstance()->buildingSyncUrlForSolutionId(solutionId, language);
     auto key = buildingsCacheKeyForSolutionId(solutionId, language);
     auto dataSetId = solutionId.value_or("");
+    struct ReadDownload {
+        std::shared_ptr<CVBuildingCollection> collection;
+        std::optional<JSONModelError> failure;
+    };
+    // The download is parsed once, as it is read before it replaces the data
+    // set's copy: that collection is the one answered.
+    auto read = std::make_shared<ReadDownload>();
+    auto reader = [read](const std::filesystem::path& incoming) {
+        if (const auto bytes = platform::readFile(incoming)) read->collection = parseCollection(*bytes, read->failure);
+        return read->collection != nullptr;
+    };
     auto finish = [self, url, wideUrl = std::move(wideUrl), key, dataSetId, requestVenueId = std::move(requestVenueId),
-                   completion, failed](detail::DownloadOutcome outcome) {
+                   completion, failed,
+                   read](const StoredCopyRefresh& refresh, const std::optional<std::filesystem::path>& stored) {
+        using Outcome = StoredCopyRefresh::Outcome;
         const auto cache = CVModelCache::memoryCache();
         auto held = cache->objectForKey<CVBuildingCollection>(key);
-        if (outcome.failed) {
+        if (refresh.outcome == Outcome::failed) {
             // Offline, a venue whose data set is complete still loads.
             if (!held && (held = readHeldCopy(url, wideUrl, dataSetId, requestVenueId))) cache->setObject(held, key);
             if (!held) return failed(kBuildingsUnavailable);
             return answerBuildings(self, held->buildings, completion);
         }
-        if (outcome.status == 304 && held) return answerBuildings(self, held->buildings, completion);
-        auto file =
-            outcome.file ? outcome.file : AmbrellLegacy::dataSetCacheManager()->pathForCachingUrl(url, dataSetId);
-        const auto bytes = file ? platform::readFile(*file) : std::nullopt;
-        std::optional<JSONModelError> failure;
-        auto collection = bytes ? parseCollection(*bytes, failure) : nullptr;
-        if (!collection) {
-            const auto reason =
-                failure ? errorDescription(*failure) : std::string("The buildings file cannot be read.");
-            CVLog::core().debug("{} {}", kListOperation, reason);
+        if (refresh.outcome == Outcome::notModified) {
+            if (held) return answerBuildings(self, held->buildings, completion);
+            const auto bytes = stored ? platform::readFile(*stored) : std::nullopt;
+            if (bytes) read->collection = parseCollection(*bytes, read->failure);
             // Revalidated against its old date, a copy that does not read would come back as 304 for good.
-            if (file) detail::forgetLastModified(*file);
+            if (!read->collection && stored) detail::forgetLastModified(*stored);
+        }
+        if (!read->collection) {
+            const auto reason =
+                read->failure ? errorDescription(*read->failure) : std::string("The buildings file cannot be read.");
+            CVLog::core().debug("{} {}", kListOperation, reason);
             return failed(AmbrellErrorCode::kBuildingsUnreadable);
         }
-        cache->setObject(collection, key);
-        answerBuildings(self, collection->buildings, completion);
+        cache->setObject(read->collection, key);
+        answerBuildings(self, read->collection->buildings, completion);
     };
-    queue().async([url = std::move(url), dataSetId = std::move(dataSetId), finish = std::move(finish)]() mutable {
-        detail::downloadIntoDataSet(url, dataSetId, std::move(finish));
+    queue().async([url = std::move(url), dataSetId = std::move(dataSetId), reader = std::move(reader),
+                   finish = std::move(finish)]() mutable {
+        detail::refreshDataSetCopy(url, dataSetId, std::move(reader), std::move(finish));
     });
 }
 

@@ -13,7 +13,7 @@
 #include "data/CVOfflineBundleHelper.h"
 #include "data/DataSetManager/CVDataSetCacheManagerInternal.h"
 #include "foundation/CVAXAPI.h"
-#include "foundation/CVDataProvider.h"
+#include "foundation/StoredCopyRefresh.h"
 #include "jsonmodel/JSONModel/JSONParsing.h"
 #include "platform/FileSystem.h"
 #include "platform/NSErrorException.h"
@@ -92,7 +92,6 @@ std::shared_ptr<CVCategories> readDownload(const std::filesystem::path& file) {
         failure ? failure->localizedDescription()
                 : fileSystemError(std::make_error_code(std::errc::illegal_byte_sequence)).localizedDescription();
     CVLog::core().debug("{} {}", kCategoriesOperation, reason);
-    detail::forgetLastModified(file);
     return nullptr;
 }
 
@@ -116,26 +115,21 @@ platform::Awaitable<CVCategoriesProvider::List> fetchCategories() {
         auto entry = CVModelCache::memoryCache()->objectForKey<CVCategories>(key);
         return entry ? entry : local;
     };
-    std::optional<CVDataProvider::FileResult> download;
+    // The download replaces the data set's copy only once it reads; what it
+    // read is the answer.
+    std::shared_ptr<CVCategories> downloaded;
     if (target) {
-        try {
-            download = co_await CVDataProvider::downloadContents(url, *target, std::nullopt);
-        } catch (const platform::CancellationError&) {
-            throw;
-        } catch (...) {
-        }
+        auto read = [&downloaded](const std::filesystem::path& incoming) {
+            return (downloaded = readDownload(incoming)) != nullptr;
+        };
+        auto refreshing = refreshStoredCopy(url, *target, std::move(read));
+        [[maybe_unused]] const auto outcome = co_await std::move(refreshing);
     }
-    if (!download || (download->response && download->response->statusCode == 304)) {
-        if (auto categories = held()) co_return listOf(*categories);
-        throw CVError(CVErrorCase::categoriesUnavailable);
+    if (downloaded) {
+        CVModelCache::memoryCache()->setObject(downloaded, key);
+        co_return listOf(*downloaded);
     }
-    auto readFile = [file = download->filePath] { return readDownload(file); };
-    auto categories = co_await platform::runBlocking(std::move(readFile));
-    if (categories) {
-        CVModelCache::memoryCache()->setObject(categories, key);
-        co_return listOf(*categories);
-    }
-    if (auto fallback = held()) co_return listOf(*fallback);
+    if (auto categories = held()) co_return listOf(*categories);
     throw CVError(CVErrorCase::categoriesUnavailable);
 }
 

@@ -1,14 +1,11 @@
 #include "data/CVContentProviderChain.h"
 
-#include <exception>
-
 #include "Ambrell/CVErrorCodes.h"
 #include "Ambrell/CVLog.h"
 #include "Ambrell/ErrorObjects.h"
 #include "data/AmbrellLegacy.h"
 #include "data/CVOfflineBundleHelper.h"
 #include "data/DataSetManager/CVDataSetCacheManagerInternal.h"
-#include "foundation/CVDataProvider.h"
 #include "foundation/CVExtendedFileAttributes.h"
 #include "foundation/CVNetworkReachabilityManager.h"
 #include "platform/FileSystem.h"
@@ -68,25 +65,18 @@ bool networkReachable() { return CVNetworkReachabilityManager::sharedManager()->
 
 bool runtimeStopped() { return platform::ThreadPool::shared().isStopped(); }
 
-void downloadIntoDataSet(const std::string& url, const std::string& solutionId,
-                         std::function<void(DownloadOutcome)> done) {
-    auto target = AmbrellLegacy::dataSetCacheManager()->pathForCachingUrl(url, solutionId);
-    if (!target) {
-        done(DownloadOutcome{});
+void refreshDataSetCopy(const std::string& url, const std::string& solutionId, IncomingReader read,
+                        std::function<void(StoredCopyRefresh, std::optional<std::filesystem::path>)> done) {
+    auto stored = AmbrellLegacy::dataSetCacheManager()->pathForCachingUrl(url, solutionId);
+    if (!stored) {
+        done(StoredCopyRefresh{}, std::nullopt);
         return;
     }
-    CVDataProvider::downloadContents(url, std::move(*target), std::nullopt,
-                                     [done = std::move(done)](std::optional<std::filesystem::path> file,
-                                                              std::optional<platform::HttpResponse> response,
-                                                              const std::exception_ptr& error) {
-                                         DownloadOutcome outcome;
-                                         if (!error && response) {
-                                             outcome.failed = false;
-                                             outcome.status = response->statusCode;
-                                             outcome.file = std::move(file);
-                                         }
-                                         done(std::move(outcome));
-                                     });
+    auto file = *stored;
+    refreshStoredCopy(url, std::move(file), std::move(read),
+                      [done = std::move(done), stored = std::move(stored)](StoredCopyRefresh refresh) {
+                          done(std::move(refresh), stored);
+                      });
 }
 
 std::optional<ContentBytes> readContentFile(const std::filesystem::path& file) { return platform::readFile(file); }

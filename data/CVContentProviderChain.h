@@ -12,6 +12,7 @@
 
 #include "Ambrell/CVErrorCodes.h"
 #include "data/CVModelCache.h"
+#include "foundation/StoredCopyRefresh.h"
 #include "platform/Error.h"
 #include "platform/runtime/DispatchQueue.h"
 
@@ -72,16 +73,12 @@ void forgetLastModified(const std::filesystem::path& file);
 [[nodiscard]] bool networkReachable();
 [[nodiscard]] bool runtimeStopped();
 
-struct DownloadOutcome {
-    bool failed = true;
-    int status = 0;
-    std::optional<std::filesystem::path> file;
-};
-// The conditional download of `url` into its file of the data set; `done`
-// runs once, on the HTTP data provider's thread (at once, on the caller's
-// thread, when the data set has no file for the URL).
-void downloadIntoDataSet(const std::string& url, const std::string& solutionId,
-                         std::function<void(DownloadOutcome)> done);
+// The refresh of `url`'s file in the data set: the download lands there only
+// once `read` reads it. `done` runs once, from a task of its own, with the
+// data set's file (at once, on the caller's thread, failed and with no file,
+// when the data set has no file for the URL).
+void refreshDataSetCopy(const std::string& url, const std::string& solutionId, IncomingReader read,
+                        std::function<void(StoredCopyRefresh, std::optional<std::filesystem::path>)> done);
 
 [[nodiscard]] std::optional<ContentBytes> readContentFile(const std::filesystem::path& file);
 
@@ -184,41 +181,58 @@ private:
         }
         const bool answered = departures->answerLocalAtOnce && (inMemory || local);
         if (answered) answer(request, inMemory ? inMemory : local);
+        // The download is parsed once, as it is read before it replaces the
+        // data set's copy: that model is the one answered.
+        auto read = std::make_shared<ReadDownload>();
+        auto reader = [departures, read](const std::filesystem::path& incoming) {
+            if (auto bytes = detail::readContentFile(incoming))
+                read->model = departures->parseDownload(*bytes, read->error);
+            return read->model != nullptr;
+        };
         const auto url = request.url;
         const auto solutionId = request.solutionId;
-        detail::downloadIntoDataSet(url, solutionId,
-                                    [departures = std::move(departures), request = std::move(request),
-                                     key = std::move(key), local = std::move(local),
-                                     answered](detail::DownloadOutcome outcome) {
-                                        finish(*departures, request, key, local, answered, std::move(outcome));
-                                    });
+        detail::refreshDataSetCopy(
+            url, solutionId, std::move(reader),
+            [departures = std::move(departures), request = std::move(request), key = std::move(key),
+             local = std::move(local), answered,
+             read](const StoredCopyRefresh& refresh, const std::optional<std::filesystem::path>& stored) {
+                finish(*departures, request, key, local, answered, refresh, stored, *read);
+            });
     }
 
+    struct ReadDownload {
+        ModelPtr model;
+        std::optional<platform::NSError> error;
+    };
+
     static void finish(const Departures& departures, const Request& request, const std::string& key,
-                       const ModelPtr& local, bool answered, detail::DownloadOutcome outcome) {
+                       const ModelPtr& local, bool answered, const StoredCopyRefresh& refresh,
+                       const std::optional<std::filesystem::path>& stored, ReadDownload read) {
+        using Outcome = StoredCopyRefresh::Outcome;
         const auto cache = CVModelCache::memoryCache();
         ModelPtr held = cache->template objectForKey<Model>(key);
         if (!held) held = local;
         const auto unusableCode =
             departures.unusableErrorCode != 0 ? departures.unusableErrorCode : departures.errorCode;
-        if (outcome.failed || (outcome.status == 304 && (held || !departures.parseFileOn304WithoutMemory))) {
+        if (refresh.outcome == Outcome::notModified && !held && departures.parseFileOn304WithoutMemory && stored) {
+            read = {};
+            if (auto bytes = detail::readContentFile(*stored))
+                read.model = departures.parseDownload(*bytes, read.error);
+            // Revalidated against its old date, a copy that does not read
+            // would come back as 304 for good.
+            if (!read.model) detail::forgetLastModified(*stored);
+        } else if (refresh.outcome == Outcome::failed || refresh.outcome == Outcome::notModified) {
             if (answered) return;
-            answer(request, held, outcome.failed ? departures.errorCode : unusableCode);
+            answer(request, held, refresh.outcome == Outcome::failed ? departures.errorCode : unusableCode);
             return;
         }
-        std::optional<platform::NSError> error;
-        ModelPtr model;
-        if (outcome.file) {
-            if (auto bytes = detail::readContentFile(*outcome.file)) model = departures.parseDownload(*bytes, error);
-        }
-        if (model) {
-            if (departures.beforeStoringDownload) departures.beforeStoringDownload(*model);
-            cache->setObject(model, key);
-            if (!answered) answer(request, model);
+        if (read.model) {
+            if (departures.beforeStoringDownload) departures.beforeStoringDownload(*read.model);
+            cache->setObject(read.model, key);
+            if (!answered) answer(request, read.model);
             return;
         }
-        if (error) detail::logParseFailure(request.operation, *error);
-        if (outcome.file) detail::forgetLastModified(*outcome.file);
+        if (read.error) detail::logParseFailure(request.operation, *read.error);
         if (answered) return;
         answer(request, departures.unusableDownloadAnswersMemory ? held : nullptr, unusableCode);
     }

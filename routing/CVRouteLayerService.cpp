@@ -15,13 +15,12 @@
 #include "data/CVDataSetSeams.h"
 #include "data/CVModelCache.h"
 #include "foundation/CVAXAPI.h"
-#include "foundation/CVDataProvider.h"
 #include "foundation/CVExtendedFileAttributes.h"
+#include "foundation/StoredCopyRefresh.h"
 #include "platform/FileSystem.h"
 #include "platform/runtime/DispatchQueue.h"
 #include "platform/runtime/MainQueue.h"
 #include "platform/runtime/ThreadPool.h"
-#include "routing/IncomingDownload.h"
 
 namespace ambrell {
 
@@ -93,47 +92,40 @@ void acceptLayer(const LayerRefresh& refresh, Obstacles layer) {
     CVModelCache::memoryCache()->setObject(std::move(obstacles), refresh.key);
 }
 
-std::string settleRefresh(const LayerRefresh& refresh, const std::optional<fs::path>& file,
-                          const std::optional<platform::HttpResponse>& response, bool failed) {
-    if (failed || !response) {
-        refresh.answer.failure();
-        return "download failed";
-    }
-    const int status = response->statusCode;
-    if (status == 304) {
-        // The stored file is current: it answers a caller nothing else has.
-        if (!refresh.answer.answered()) {
-            if (auto layer = readStoredLayer(refresh.stored)) {
-                acceptLayer(refresh, std::move(*layer));
-            } else {
-                refresh.answer.failure();
+// Settles the request and says how the refresh ended, for the log. `layer` is
+// what the download read, when it read.
+std::string settleRefresh(const LayerRefresh& refresh, const StoredCopyRefresh& download,
+                          std::optional<Obstacles> layer) {
+    using Outcome = StoredCopyRefresh::Outcome;
+    switch (download.outcome) {
+        case Outcome::failed:
+            refresh.answer.failure();
+            return download.status != 0 ? fmt::format("status {}", download.status) : "download failed";
+        case Outcome::notModified:
+            // The stored file is current: it answers a caller nothing else has.
+            if (!refresh.answer.answered()) {
+                if (auto stored = readStoredLayer(refresh.stored)) {
+                    acceptLayer(refresh, std::move(*stored));
+                } else {
+                    refresh.answer.failure();
+                }
             }
-        }
-        return "status 304";
+            return "status 304";
+        case Outcome::unreadable:
+            // Garbage keeps the obstacles there were, and the stored copy with
+            // them, for the next start without the network.
+            refresh.answer.failure();
+            return fmt::format("status {}, no route layer", download.status);
+        case Outcome::replaced: break;
     }
-    if (status < 200 || status > 299 || !file || !refresh.stored) {
-        if (file) discardIncomingFile(*file);
-        refresh.answer.failure();
-        return fmt::format("status {}", status);
-    }
-    const auto bytes = platform::readFile(*file);
-    auto layer = bytes ? CVRouteLayerService::readRouteLayer(*bytes) : std::nullopt;
-    if (!layer) {
-        // Garbage keeps the obstacles there were, and the stored copy with
-        // them, for the next start without the network.
-        discardIncomingFile(*file);
-        refresh.answer.failure();
-        return fmt::format("status {}, no route layer", status);
-    }
-    std::string outcome = fmt::format("status {}", status);
-    if (const auto error = acceptIncomingFile(*refresh.stored, *file)) outcome += ", not stored: " + error.message();
+    std::string outcome = fmt::format("status {}", download.status);
+    if (download.storeError) outcome += ", not stored: " + download.storeError.message();
     acceptLayer(refresh, std::move(*layer));
     return outcome;
 }
 
-void finishRefresh(const LayerRefresh& refresh, const std::optional<fs::path>& file,
-                   const std::optional<platform::HttpResponse>& response, bool failed) {
-    const auto outcome = settleRefresh(refresh, file, response, failed);
+void finishRefresh(const LayerRefresh& refresh, const StoredCopyRefresh& download, std::optional<Obstacles> layer) {
+    const auto outcome = settleRefresh(refresh, download, std::move(layer));
     // Written once the caller's answer, if any, is on its way.
     CVLog::core().debug("[CVRouteLayerService] Refresh of {} ended: {}", refresh.url, outcome);
 }
@@ -158,17 +150,21 @@ void synchronize(const LayerAnswer& answer, const std::function<void(ObstaclesPt
     auto stored = CVDataSetSeams::pathForCachingUrl(url, dataSetId);
     LayerRefresh refresh{std::move(url), std::move(key), std::move(dataSetId), answer, store, stored};
     if (!stored) {
-        finishRefresh(refresh, std::nullopt, std::nullopt, true);
+        finishRefresh(refresh, StoredCopyRefresh{}, std::nullopt);
         return;
     }
-    // The download replaces the stored copy only once it reads.
+    auto read = std::make_shared<std::optional<Obstacles>>();
     auto download = refresh.url;
-    downloadBesideStoredCopy(std::move(download), *stored,
-                             [refresh = std::move(refresh)](std::optional<fs::path> file,
-                                                            std::optional<platform::HttpResponse> response,
-                                                            const std::exception_ptr& error) {
-                                 finishRefresh(refresh, file, response, error != nullptr);
-                             });
+    refreshStoredCopy(
+        std::move(download), *stored,
+        [read](const fs::path& incoming) {
+            const auto bytes = platform::readFile(incoming);
+            if (bytes) *read = CVRouteLayerService::readRouteLayer(*bytes);
+            return read->has_value();
+        },
+        [refresh = std::move(refresh), read](const StoredCopyRefresh& outcome) {
+            finishRefresh(refresh, outcome, std::move(*read));
+        });
 }
 
 // A call whose block the queue refused: the runtime stopped between the look

@@ -16,9 +16,9 @@
 #include "data/CVOfflineBundleHelper.h"
 #include "data/CVVenueInternal.h"
 #include "foundation/CVAXAPI.h"
-#include "foundation/CVDataProvider.h"
 #include "foundation/CVExtendedFileAttributes.h"
 #include "foundation/CVTextCase.h"
+#include "foundation/StoredCopyRefresh.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/runtime/DispatchQueue.h"
@@ -26,7 +26,6 @@
 #include "platform/runtime/ThreadPool.h"
 #include "routing/CVRouteNetwork.h"
 #include "routing/CVRouteNetworkData.h"
-#include "routing/IncomingDownload.h"
 
 namespace ambrell {
 
@@ -130,54 +129,45 @@ void acceptNetworks(const Refresh& refresh, DataPtr data) {
     if (!refresh.answered) refresh.answer.data(std::move(data));
 }
 
-// Settles the request and says how the refresh ended, for the log.
-std::string settleRefresh(const Refresh& refresh, const std::optional<fs::path>& file,
-                          const std::optional<platform::HttpResponse>& response, bool failed) {
-    if (failed || !response) {
-        if (!refresh.answered) {
-            if (auto data = refresh.offlineFallback ? refresh.offlineFallback() : nullptr) {
-                refresh.answer.data(std::move(data));
-            } else {
-                refresh.answer.failure();
+// Settles the request and says how the refresh ended, for the log. `data` is
+// what the download read, when it read.
+std::string settleRefresh(const Refresh& refresh, const StoredCopyRefresh& download, DataPtr data) {
+    using Outcome = StoredCopyRefresh::Outcome;
+    switch (download.outcome) {
+        case Outcome::failed:
+            if (!refresh.answered) {
+                if (auto fallback = refresh.offlineFallback ? refresh.offlineFallback() : nullptr) {
+                    refresh.answer.data(std::move(fallback));
+                } else {
+                    refresh.answer.failure();
+                }
             }
-        }
-        return "download failed";
-    }
-    const int status = response->statusCode;
-    if (status == 304) {
-        // The stored copy is current: it answers a caller nothing else has.
-        if (!refresh.answered) {
-            if (auto data = readStoredCopy(refresh.stored, "the stored document")) {
-                acceptNetworks(refresh, std::move(data));
-            } else {
-                refresh.answer.failure();
+            return download.status != 0 ? fmt::format("status {}", download.status) : "download failed";
+        case Outcome::notModified:
+            // The stored copy is current: it answers a caller nothing else has.
+            if (!refresh.answered) {
+                if (auto stored = readStoredCopy(refresh.stored, "the stored document")) {
+                    acceptNetworks(refresh, std::move(stored));
+                } else {
+                    refresh.answer.failure();
+                }
             }
-        }
-        return "status 304";
+            return "status 304";
+        case Outcome::unreadable:
+            // Garbage keeps the stored copy, and the networks in memory, for the
+            // next start without the network.
+            if (!refresh.answered) refresh.answer.failure();
+            return fmt::format("status {}, no route network", download.status);
+        case Outcome::replaced: break;
     }
-    // A redirect that was not followed leaves nothing to read.
-    if (status < 200 || status > 299 || !file || !refresh.stored) {
-        if (file) discardIncomingFile(*file);
-        if (!refresh.answered) refresh.answer.failure();
-        return fmt::format("status {}", status);
-    }
-    auto data = readDownload(*file);
-    if (!data) {
-        // Garbage keeps the stored copy, and the networks in memory, for the
-        // next start without the network.
-        discardIncomingFile(*file);
-        if (!refresh.answered) refresh.answer.failure();
-        return fmt::format("status {}, no route network", status);
-    }
-    std::string outcome = fmt::format("status {}", status);
-    if (const auto error = acceptIncomingFile(*refresh.stored, *file)) outcome += ", not stored: " + error.message();
+    std::string outcome = fmt::format("status {}", download.status);
+    if (download.storeError) outcome += ", not stored: " + download.storeError.message();
     acceptNetworks(refresh, std::move(data));
     return outcome;
 }
 
-void finishRefresh(const Refresh& refresh, const std::optional<fs::path>& file,
-                   const std::optional<platform::HttpResponse>& response, bool failed) {
-    const auto outcome = settleRefresh(refresh, file, response, failed);
+void finishRefresh(const Refresh& refresh, const StoredCopyRefresh& download, DataPtr data) {
+    const auto outcome = settleRefresh(refresh, download, std::move(data));
     // Written once the caller's answer, if any, is on its way.
     CVLog::core().debug("[CVRouteNetworkService] Refresh of {} ended: {}", refresh.url, outcome);
 }
@@ -185,19 +175,19 @@ void finishRefresh(const Refresh& refresh, const std::optional<fs::path>& file,
 void startRefresh(Refresh refresh) {
     refresh.stored = CVDataSetSeams::pathForCachingUrl(refresh.url, refresh.dataSetId);
     if (!refresh.stored) {
-        finishRefresh(refresh, std::nullopt, std::nullopt, true);
+        finishRefresh(refresh, StoredCopyRefresh{}, nullptr);
         return;
     }
-    // The download replaces the stored copy only once it reads. Copied: the
-    // refresh moves into the completion.
+    auto read = std::make_shared<DataPtr>();
+    // Copied: the refresh moves into the completion.
     auto url = refresh.url;
-    const auto stored = *refresh.stored;
-    downloadBesideStoredCopy(std::move(url), stored,
-                             [refresh = std::move(refresh)](std::optional<fs::path> file,
-                                                            std::optional<platform::HttpResponse> response,
-                                                            const std::exception_ptr& error) {
-                                 finishRefresh(refresh, file, response, error != nullptr);
-                             });
+    auto stored = *refresh.stored;
+    refreshStoredCopy(
+        std::move(url), std::move(stored),
+        [read](const fs::path& incoming) { return (*read = readDownload(incoming)) != nullptr; },
+        [refresh = std::move(refresh), read](const StoredCopyRefresh& download) {
+            finishRefresh(refresh, download, *read);
+        });
 }
 
 bool runtimeStopped() { return platform::ThreadPool::shared().isStopped(); }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <future>
 #include <mutex>
@@ -12,13 +13,16 @@
 #include "Ambrell/CVError.h"
 #include "data/AmbrellLegacy.h"
 #include "data/CVAppDataProvider.h"
+#include "data/CVBuildingProvider.h"
 #include "data/CVCategories.h"
 #include "data/CVCategoriesProvider.h"
 #include "data/CVContentProviderChain.h"
+#include "data/CVDerivedGeometryProvider.h"
 #include "data/CVLanguageSupport.h"
 #include "data/CVModelCache.h"
 #include "data/CVSolutionProvider.h"
 #include "data/CVUserRoleProvider.h"
+#include "data/CVVenueProvider.h"
 #include "foundation/CVExtendedFileAttributes.h"
 #include "platform/FileSystem.h"
 #include "platform/NSErrorException.h"
@@ -27,6 +31,7 @@
 #include "tests/support/AsyncTesting.h"
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/EventRecorder.h"
+#include "tests/support/WaitFor.h"
 
 namespace ambrell::content_providers_test {
 namespace {
@@ -350,9 +355,159 @@ TEST_F(ContentProviders, UnusableDownloadsAnswerEachProvidersRule) {
         } else {
             expectError(outcome, provider.errorCode, provider.name);
         }
-        EXPECT_FALSE(xattr_lastModified(dataSetFile(provider.endpoint, kOtherId))) << provider.name;
+        // The good copy and its date stay in the data set: without the memory
+        // entry, it is read again before the download fails once more.
+        EXPECT_EQ(platform::readTextFile(dataSetFile(provider.endpoint, kOtherId)),
+                  service_.syncDocument(provider.endpoint, "en"))
+            << provider.name;
+        EXPECT_TRUE(xattr_lastModified(dataSetFile(provider.endpoint, kOtherId))) << provider.name;
         CVModelCache::memoryCache()->clearCache();
-        expectError(fetch(provider, std::string(kOtherId)), provider.errorCode, provider.name);
+        const auto again = fetch(provider, std::string(kOtherId));
+        if (provider.endpoint == "appuserroles") {
+            EXPECT_EQ(again.content, served(provider));
+        } else {
+            expectError(again, provider.errorCode, provider.name);
+        }
+    }
+}
+
+// Every provider whose content goes through the chain, its answer described
+// by names (or the error's code).
+struct StoredCopyCase {
+    std::string name;
+    std::function<std::string(const std::string& solutionId)> url;
+    // A name in the document that the description shows; the stored copy
+    // marks it, to tell that copy's answer from the bundle's. None where the
+    // answer tells them apart already.
+    std::string token;
+    std::function<void(const std::string& solutionId, std::function<void(std::string)>)> fetch;
+};
+
+template <typename List>
+std::string namesOf(const List& list) {
+    std::string names;
+    for (const auto& element : list) names += element->name + ";";
+    return names;
+}
+
+template <typename Describe>
+auto describing(std::function<void(std::string)> done, Describe describe) {
+    return [done = std::move(done), describe](const auto& answer, const std::optional<NSError>& error) {
+        done(error ? "error " + std::to_string(error->code) : describe(answer));
+    };
+}
+
+const std::vector<StoredCopyCase>& storedCopyCases() {
+    static constexpr std::string_view kMeridian = "c4c33ed16a328b160781e953";
+    const auto sync = [](std::string endpoint) {
+        return [endpoint](const std::string& solutionId) {
+            return CVAXAPI::sharedInstance()->urlStringForSyncEndpoint(endpoint, solutionId, "en");
+        };
+    };
+    static const std::vector<StoredCopyCase> cases = {
+        {"solution", sync("solutions"), "Ambrell Sample Campuses",
+         [](const std::string& id, auto done) {
+             std::make_shared<CVSolutionProvider>()->getSolutionAsync(
+                 id, describing(done, [](const auto& solution) { return solution->name; }));
+         }},
+        {"app data", sync("appconfig"), "#1F3A5F",
+         [](const std::string& id, auto done) {
+             std::make_shared<CVAppDataProvider>()->getAppDataAsync(
+                 id, std::nullopt,
+                 describing(done, [](const auto& appData) { return appData->colorPrimary.value_or(""); }));
+         }},
+        {"user roles", sync("appuserroles"), "Staff",
+         [](const std::string& id, auto done) {
+             std::make_shared<CVUserRoleProvider>()->getUserRolesAsync(
+                 id, std::nullopt, describing(done, [](const auto& roles) { return describe(*roles); }));
+         }},
+        {"derived geometry",
+         [](const std::string& id) {
+             return CVAXAPI::sharedInstance()->derivedGeometrySyncUrlForSolutionId(id, "en", kMeridian);
+         },
+         "",
+         [](const std::string& id, auto done) {
+             std::make_shared<CVDerivedGeometryProvider>(std::string(kMeridian))
+                 ->getDerivedGeometryAsync(id, describing(done, [](const auto& geometries) {
+                                               return std::to_string(geometries->size()) + " geometries";
+                                           }));
+         }},
+        {"venues", sync("venues"), "Meridian Campus",
+         [](const std::string& id, auto done) {
+             std::make_shared<CVVenueProvider>()->getVenuesAsync(
+                 id, "en", describing(done, [](const auto& venues) { return namesOf(venues); }));
+         }},
+        {"buildings of all venues", sync("buildings"), "Meridian Hall",
+         [](const std::string& id, auto done) {
+             std::make_shared<CVVenueProvider>()->getBuildingsAsync(
+                 "all", id, "en", describing(done, [](const auto& buildings) { return namesOf(buildings); }));
+         }},
+        {"buildings of one venue",
+         [](const std::string& id) {
+             return CVAXAPI::sharedInstance()->buildingSyncUrlForSolutionId(id, "en", kMeridian);
+         },
+         "Meridian Hall",
+         [](const std::string& id, auto done) {
+             CVBuildingProvider::initWithVenueId(std::string(kMeridian))
+                 ->getBuildingsAsync(std::string(kMeridian), id, "en",
+                                     describing(done, [](const auto& buildings) { return namesOf(buildings); }));
+         }},
+    };
+    return cases;
+}
+
+TEST_F(ContentProviders, AnAnswerThatDoesNotReadLeavesTheStoredCopyForTheNextStartWithoutNetwork) {
+    const auto answerOf = [](const StoredCopyCase& provider, const std::string& solutionId) {
+        auto promise = std::make_shared<std::promise<std::string>>();
+        auto answered = promise->get_future();
+        provider.fetch(solutionId, [promise](std::string text) { promise->set_value(std::move(text)); });
+        return answered.wait_for(kBound) == std::future_status::ready ? answered.get() : "no answer";
+    };
+    const auto linesAbout = [this](const std::string& url) {
+        const auto messages = logs_.sink().messages();
+        return std::ranges::count_if(messages, [&](const auto& entry) {
+            return entry.message.find("The answer to " + url + " ") != std::string::npos;
+        });
+    };
+    for (const auto& provider : storedCopyCases()) {
+        const auto url = provider.url(id());
+        const auto file = *AmbrellLegacy::dataSetCacheManager()->pathForCachingUrl(url, id());
+        // A good copy, downloaded, then marked as the data set's own.
+        CVModelCache::memoryCache()->clearCache();
+        ASSERT_NE(answerOf(provider, id()).rfind("error", 0), 0U) << provider.name;
+        // The venue list answers before its download ends.
+        ASSERT_TRUE(test::waitFor([&] { return xattr_lastModified(file).has_value(); }, kBound)) << provider.name;
+        const auto date = xattr_lastModified(file);
+        auto stored = platform::readTextFile(file).value_or("");
+        if (!provider.token.empty()) {
+            const auto at = stored.find(provider.token);
+            ASSERT_NE(at, std::string::npos) << provider.name;
+            stored.insert(at + provider.token.size(), " (stored)");
+        }
+        ASSERT_FALSE(platform::writeFileAtomically(file, stored));
+        xattr_setLastModified(file, date);
+        setOnline(false);
+        CVModelCache::memoryCache()->clearCache();
+        const auto storedAnswer = answerOf(provider, id());
+        ASSERT_NE(storedAnswer.rfind("error", 0), 0U) << provider.name;
+        setOnline(true);
+
+        const std::string loginPage = "<!DOCTYPE html><html><body><form action=\"/login\">Sign in</form></body></html>";
+        for (const auto& body : {loginPage, stored.substr(0, stored.size() / 2)}) {
+            SCOPED_TRACE(provider.name + (body == loginPage ? ": a login page" : ": a body cut short"));
+            const auto before = linesAbout(url);
+            service_.web().respond(url.substr(service_.baseUrl().size() - 1), {200, body, {}});
+            CVModelCache::memoryCache()->clearCache();
+            answerOf(provider, id());
+            ASSERT_TRUE(test::waitFor([&] { return linesAbout(url) > before; }, kBound));
+            EXPECT_EQ(platform::readTextFile(file), stored);
+            EXPECT_EQ(xattr_lastModified(file), date);
+
+            setOnline(false);
+            CVModelCache::memoryCache()->clearCache();
+            EXPECT_EQ(answerOf(provider, id()), storedAnswer);
+            setOnline(true);
+        }
     }
 }
 
@@ -490,9 +645,10 @@ TEST_F(CategoriesProvider, AnUnusableDownloadFallsBackToTheMemoryEntry) {
     AmbrellLegacy::setApiKey(std::string(kOtherId));
     service_.web().respond(route("categories", kOtherId), {200, R"({"list": 7})", {}});
     EXPECT_EQ(categories(), "Ambrell.CVError 8");
+    // The unusable download did not stay in the data set: offline there is nothing to answer.
+    EXPECT_FALSE(fs::exists(dataSetFile("categories", kOtherId)));
     setOnline(false);
-    // The unusable download stayed in the data set; offline it is the answer's error.
-    EXPECT_EQ(categories(), "JSONModelErrorDomain 1");
+    EXPECT_EQ(categories(), "Ambrell.CVError 8");
     setOnline(true);
     CVModelCache::memoryCache()->setObject(std::make_shared<CVCategories>(),
                                            CVModelCache::cacheKeyForUrl(url("categories", kOtherId)));
