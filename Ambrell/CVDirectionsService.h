@@ -25,9 +25,10 @@ public:
     // Returns at once; the work runs in a task of its own.
     //   Completes: exactly once, from that task (never on the main queue).
     //   Errors: CVError.routeNotFound (no origin or destination, no route
-    //     networks, no way through an entry point), CVError.invalidRouteQuery
-    //     (no usable distance matrix), or the web service's or the map
-    //     adapter's error, as error objects.
+    //     networks, no way through an entry point, or any failure of the web
+    //     service's routing, whose cause goes to the log only),
+    //     CVError.invalidRouteQuery (no usable distance matrix), or the error
+    //     the map adapter's outdoor directions throw, as error objects.
     //   Cancelling: not possible.
     virtual void routingWithQuery(CVDirectionsQuery query, Completion completion) = 0;
 };
