@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <set>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -21,10 +22,10 @@
 #include "data/CVVenueInternal.h"
 #include "data/DataSetManager/CVDataSetCacheManagerInternal.h"
 #include "foundation/CVAXAPI.h"
-#include "foundation/CVDataProvider.h"
 #include "foundation/CVExtendedFileAttributes.h"
 #include "foundation/CVNetworkReachabilityManager.h"
 #include "foundation/CVTextCase.h"
+#include "foundation/StoredCopyRefresh.h"
 #include "platform/FileSystem.h"
 
 namespace ambrell {
@@ -43,6 +44,21 @@ Document parsed(const Bytes& bytes) {
     auto document = CVLocationDataset::fromData(bytes);
     if (!document || !document->list) return nullptr;
     return std::make_shared<const CVLocationDocuments::Locations>(std::move(*document->list));
+}
+
+// Why a refresh brought no document, for the log.
+std::string failureText(const StoredCopyRefresh& refresh) {
+    if (refresh.error) {
+        try {
+            std::rethrow_exception(refresh.error);
+        } catch (const std::exception& failure) {
+            return failure.what();
+        } catch (...) {
+        }
+    }
+    auto text = "status " + std::to_string(refresh.status);
+    if (refresh.outcome == StoredCopyRefresh::Outcome::unreadable) text += ", not a locations document";
+    return text;
 }
 
 // Each location's type object of the current solution, by name in any case.
@@ -219,16 +235,26 @@ platform::Awaitable<std::shared_ptr<const CVVenueLocationSource::Locations>> CVV
     std::string url) const {
     const auto manager = AmbrellLegacy::dataSetCacheManager();
     const auto dataSetFile = manager ? manager->pathForCachingUrl(url, solutionId_) : std::nullopt;
+    // A download takes the data set's copy's place only once it reads as a
+    // locations document: a login page or a body cut short must not cost
+    // the copy the next start without the network reads. Parsed once, it is
+    // the answer.
+    Document downloaded;
     if (dataSetFile && CVNetworkReachabilityManager::sharedManager()->isReachable()) {
-        try {
-            co_await CVDataProvider::downloadContents(url, *dataSetFile, std::nullopt);
-        } catch (const platform::CancellationError&) {
-            throw;
-        } catch (const std::exception& failure) {
+        auto read = [&downloaded](const std::filesystem::path& incoming) {
+            const auto bytes = platform::readFile(incoming);
+            downloaded = bytes ? parsed(*bytes) : nullptr;
+            return downloaded != nullptr;
+        };
+        auto refreshing = refreshStoredCopy(url, *dataSetFile, std::move(read));
+        const auto refresh = co_await std::move(refreshing);
+        if (refresh.outcome == StoredCopyRefresh::Outcome::failed ||
+            refresh.outcome == StoredCopyRefresh::Outcome::unreadable) {
             // What the data set or the app's resources hold still answers.
-            CVLog::core().debug("{} [W] Download of {} failed: {}", kLoadOperation, url, failure.what());
+            CVLog::core().debug("{} [W] Download of {} failed: {}", kLoadOperation, url, failureText(refresh));
         }
     }
+    if (downloaded) co_return downloaded;
 
     Document all;
     if (manager) {

@@ -36,17 +36,17 @@ public:
 
     // Pseudo-locations first (which fills the readable-id index the parent
     // ids need), then the locations document of the locations sync URL of
-    // the source's solution, language and roles: downloaded into the data
-    // set's file when changed, else read from that file, else from the host
-    // app's resources. Sets the locations and status 4, then tells the
-    // observers the ids the earlier list had and this one has not (when
-    // any), the whole list, and the status.
+    // the source's solution, language and roles: downloaded when changed
+    // and put in place of the data set's file once it reads, else read from
+    // that file, else from the host app's resources. Sets the locations and
+    // status 4, then tells the observers the ids the earlier list had and
+    // this one has not (when any), the whole list, and the status.
     //   Completes: on the caller's executor.
     //   Errors: CVError.dataUnavailable (10) when the venue is not in the
     //     venue cache, or no document can be had or read; the status is then
     //     2 and the earlier locations stay.
-    //   Cancelling: CancellationError; the download's file stays as the
-    //     data provider leaves it, the source unchanged.
+    //   Cancelling: CancellationError; the data set's file stays as it
+    //     was, the source unchanged.
     platform::Awaitable<void> loadLocations() override;
     // Takes the roles and loads as above, so the observers hear of the ids
     // the new roles no longer show before the new list. Same completion,
@@ -85,9 +85,11 @@ private:
     [[nodiscard]] Locations pseudoLocations(const CVVenueInternal& venue) const;
     // The venue's own locations of the document, with their types resolved.
     platform::Awaitable<Locations> documentLocations(std::string administrativeId) const;
-    // The whole locations document of that URL: downloaded into the data
-    // set's file when changed, else read from that file, else from the app's
-    // resources. Errors: CVError.dataUnavailable when none of them reads.
+    // The whole locations document of that URL: downloaded when changed and
+    // put in place of the data set's file once it reads (a download that
+    // does not read leaves that file as it was), else read from that file,
+    // else from the app's resources. Errors: CVError.dataUnavailable when
+    // none of them reads.
     platform::Awaitable<std::shared_ptr<const Locations>> readDocument(std::string url) const;
     void setStatus(CVLocationSourceStatus status);
     [[nodiscard]] std::vector<std::shared_ptr<CVLocationsObserver>> observers() const;

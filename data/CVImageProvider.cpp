@@ -12,10 +12,9 @@
 #include "data/AmbrellLegacy.h"
 #include "data/CVImageUrls.h"
 #include "data/DataSetManager/CVDataSetCacheManagerInternal.h"
-#include "foundation/CVDataProvider.h"
+#include "foundation/StoredCopyRefresh.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
-#include "platform/runtime/Cancellation.h"
 #include "platform/runtime/CompletionForm.h"
 #include "platform/runtime/RunBlocking.h"
 
@@ -64,19 +63,23 @@ platform::Awaitable<OptionalImage> remoteImage(std::string urlString, CVImageSiz
     const auto requested = size.width != 0 || size.height != 0 ? withImageSize(url, size.width, size.height) : url;
     const auto target =
         AmbrellLegacy::dataSetCacheManager()->pathForCachingUrl(requested, CVImageProviderImpl::imageDataSetId());
-    std::optional<CVDataProvider::FileResult> download;
     if (target) {
-        try {
-            download = co_await CVDataProvider::downloadContents(requested, *target, std::nullopt);
-        } catch (const platform::CancellationError&) {
-            throw;
-        } catch (...) {
-            // The device's copies decide the answer.
+        // Only a download that decodes as an image takes the stored copy's
+        // place: a login page or a body cut short must not cost the image
+        // the next start without the network shows. Decoded once, answered.
+        OptionalImage downloaded;
+        auto read = [&downloaded](const std::filesystem::path& incoming) {
+            downloaded = readImageFile(incoming);
+            return downloaded.has_value();
+        };
+        auto refreshing = refreshStoredCopy(requested, *target, std::move(read));
+        const auto refresh = co_await std::move(refreshing);
+        if (refresh.outcome == StoredCopyRefresh::Outcome::replaced) co_return std::move(downloaded);
+        if (refresh.outcome == StoredCopyRefresh::Outcome::notModified) {
+            auto readStored = [file = *target] { return readImageFile(file); };
+            co_return co_await platform::runBlocking(std::move(readStored));
         }
-    }
-    if (download) {
-        auto read = [file = download->filePath] { return readImageFile(file); };
-        co_return co_await platform::runBlocking(std::move(read));
+        // Otherwise the device's copies decide the answer.
     }
     // The copy of this very size, fetched before, is a better answer than the
     // image at its own size.

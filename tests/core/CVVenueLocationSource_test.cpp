@@ -20,8 +20,10 @@
 #include "data/CVSolutionInternal.h"
 #include "data/CVVenueInternal.h"
 #include "foundation/CVTextCase.h"
+#include "platform/FileSystem.h"
 #include "tests/core/LocationTesting.h"
 #include "tests/data/SampleServiceFixture.h"
+#include "tests/support/LoopbackWebService.h"
 
 namespace ambrell {
 namespace {
@@ -164,6 +166,47 @@ TEST_F(VenueLocationSource, ReadsTheDataSetFileWhenTheDownloadFailsAndTheAppsRes
     awaited(fromResources->loadLocations());
     EXPECT_EQ(fromResources->getLocations().size(), expected);
     EXPECT_EQ(fromResources->getStatus(), CVLocationSourceStatus::available);
+}
+
+TEST_F(VenueLocationSource, ADownloadThatIsNoDocumentKeepsTheStoredOneForTheNextStartWithoutNetwork) {
+    const auto file = dataSetFile("locations", id());
+    const auto route =
+        CVAXAPI::sharedInstance()->locationSyncUrlForSolutionId(id(), "en", {}).substr(service_.baseUrl().size() - 1);
+    // An earlier download stores a document two of the venue's locations
+    // short of the bundled one, so that their answers differ.
+    const auto storeEarlierDownload = [&] {
+        std::filesystem::remove(file);
+        setOnline(true);
+        serveLocationsHiding(2, "MERIDIAN", {});
+        awaited(makeSource()->loadLocations());
+        return platform::readFile(file).value();
+    };
+    const auto stored = storeEarlierDownload();
+    const std::string document(stored.begin(), stored.end());
+    const auto expected = pseudoLocationCount() + kMeridianDocumentLocations - 2;
+    const struct {
+        std::string what;
+        std::string body;
+        std::string type;
+    } bodies[] = {
+        {"login page", "<html><body><form action=\"/login\">Sign in</form></body></html>", "text/html"},
+        {"cut short", document.substr(0, document.size() / 2), "application/json"},
+    };
+    for (const auto& body : bodies) {
+        SCOPED_TRACE(body.what);
+        EXPECT_TRUE(storeEarlierDownload() == stored);
+        service_.web().respond(route, {200, body.body, {{"Content-Type", body.type}}});
+        auto online = makeSource();
+        awaited(online->loadLocations());
+        EXPECT_EQ(online->getLocations().size(), expected);
+
+        CVDataSetCacheManagerInternal::resetSharedInstanceForTesting();
+        setOnline(false);
+        auto nextStart = makeSource();
+        awaited(nextStart->loadLocations());
+        EXPECT_EQ(nextStart->getLocations().size(), expected);
+        EXPECT_TRUE(platform::readFile(file) == stored);
+    }
 }
 
 TEST_F(VenueLocationSource, WithoutAnyDocumentOrVenueTheLoadFailsWithDataUnavailable) {

@@ -104,10 +104,14 @@ protected:
                               const std::string& dataSet = CVImageProviderImpl::imageDataSetId()) {
         return *AmbrellLegacy::dataSetCacheManager()->pathForCachingUrl(url, dataSet);
     }
-    // A one-colour image written as the data-set file of a URL.
-    static Image cacheImage(const std::string& url, std::uint32_t argb) {
+    static Image oneColour(std::uint32_t argb) {
         auto image = *Image::create(3, 2);
         for (auto& pixel : image.pixels()) pixel = argb;
+        return image;
+    }
+    // A one-colour image written as the data-set file of a URL.
+    static Image cacheImage(const std::string& url, std::uint32_t argb) {
+        const auto image = oneColour(argb);
         const auto png = *image.pngData();
         fs::create_directories(cacheFile(url).parent_path());
         EXPECT_FALSE(platform::writeFileAtomically(
@@ -190,11 +194,35 @@ TEST_F(ImageProvider, AFailedDownloadFallsBackToTheSizedFileTheUnsizedFileAndThe
     EXPECT_EQ(service_.web().requestsTo("/icons/gone.png").size(), 2U);
 }
 
-TEST_F(ImageProvider, ADownloadThatIsNoImageAnswersNoImageAndNoError) {
+TEST_F(ImageProvider, ADownloadThatIsNoImageIsAFailedDownload) {
+    const auto broken = service_.url("/icons/broken.png");
     service_.web().respond("/icons/broken.png", {200, "not a png", {{"Content-Type", "image/png"}}});
-    const auto answer = remote(service_.url("/icons/broken.png"), {30, 30});
-    EXPECT_FALSE(answer.image);
-    EXPECT_FALSE(answer.error);
+    expectNotFound(remote(broken, {30, 30}), "nothing stored");
+    EXPECT_FALSE(fs::exists(cacheFile(broken + "?width=30&height=30&fitMode=cover")));
+}
+
+TEST_F(ImageProvider, ALoginPageKeepsTheStoredImageForTheNextStartWithoutNetwork) {
+    // An earlier download stored an image unlike the bundled one.
+    const auto earlier = oneColour(0xFF00FF00);
+    const auto png = *earlier.pngData();
+    service_.web().serveBody("/icons/meeting.png", std::string(reinterpret_cast<const char*>(png.data()), png.size()),
+                             "image/png");
+    expectImage(remote(icon_, {30, 30}), earlier, "earlier download");
+    const auto stored = platform::readFile(cacheFile(sized_));
+    ASSERT_TRUE(stored);
+
+    service_.web().respond(
+        "/icons/meeting.png",
+        {200, "<html><body><form action=\"/login\">Sign in</form></body></html>", {{"Content-Type", "text/html"}}});
+    expectImage(remote(icon_, {30, 30}), earlier, "login page");
+
+    CVModelCache::resetMemoryCacheForTesting();
+    CVDataSetCacheManagerInternal::resetSharedInstanceForTesting();
+    setOnline(false);
+    const CVImageProviderImpl restarted;
+    const auto answer = wait([&](auto handler) { restarted.imageFromUrlString(icon_, {30, 30}, std::move(handler)); });
+    expectImage(answer, earlier, "next start");
+    EXPECT_EQ(platform::readFile(cacheFile(sized_)), stored);
 }
 
 TEST_F(ImageProvider, LocalImagesComeFromTheDataSetOrTheResourcesOnly) {
