@@ -10,6 +10,7 @@
 #include "Ambrell/CVLog.h"
 #include "Ambrell/ErrorObjects.h"
 #include "data/CVOfflineBundleHelper.h"
+#include "data/DataSetManager/CVDataSetDownloadReaders.h"
 #include "data/DataSetManager/CVDataSetUrlDownloadTask.h"
 #include "data/DataSetManager/NSOperationCorvay.h"
 #include "foundation/CVAXAPI.h"
@@ -150,7 +151,8 @@ std::shared_ptr<CVDataSetCacheTask> CVDataSetCacheInternal::getOrCreateTaskForSc
         since = std::chrono::system_clock::time_point(std::chrono::seconds(0));
     }
     const std::shared_ptr<const void> owner = shared_from_this();
-    auto task = CVDataSetUrlDownloadTask::newWithOwner(owner, url, *path, since, std::nullopt);
+    auto task = CVDataSetUrlDownloadTask::newWithOwner(owner, url, *path, since, std::nullopt,
+                                                       CVDataSetDownloadReaders::forDescription());
     task->setPriority(kSizeTaskPriority);
     const std::weak_ptr<CVDataSetCacheInternal> weakSelf = shared_from_this();
     const std::weak_ptr<CVDataSetUrlDownloadTask> weakTask = task;

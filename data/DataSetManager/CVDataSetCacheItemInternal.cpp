@@ -18,6 +18,7 @@
 #include "data/DataSetManager/CVDataSetCacheInternal.h"
 #include "data/DataSetManager/CVDataSetCacheTask.h"
 #include "data/DataSetManager/CVDataSetCacheTrimTask.h"
+#include "data/DataSetManager/CVDataSetDownloadReaders.h"
 #include "data/DataSetManager/CVDataSetUrlDownloadTask.h"
 #include "data/DataSetManager/CVSwitchToOnlineTilesTask.h"
 #include "data/DataSetManager/CVTileCache.h"
@@ -356,6 +357,7 @@ std::vector<std::shared_ptr<CVDataSetCacheTask>> CVDataSetCacheItemInternal::get
         const unsigned priority = index < priorities.size() ? priorities[index] : kAggregatePriority;
         const auto maxAge = maxAgeForResourceGroup(group);
         const bool isTiles = group.type() == std::string(CVUrlResourceGroup::kTypeTiles);
+        const auto type = group.type().value_or(std::string());
         for (const auto& url : group.urls().value_or(std::vector<std::string>{})) {
             const auto path = pathFor(url);
             if (!path) {
@@ -363,7 +365,8 @@ std::vector<std::shared_ptr<CVDataSetCacheTask>> CVDataSetCacheItemInternal::get
                 continue;
             }
             const auto since = CVOfflineBundleHelper::ifModifiedSinceForBundledUrl(url, *path, ownerId);
-            auto download = CVDataSetUrlDownloadTask::newWithOwner(self, url, *path, since, maxAge);
+            auto download = CVDataSetUrlDownloadTask::newWithOwner(self, url, *path, since, maxAge,
+                                                                   CVDataSetDownloadReaders::forResource(type, url));
             download->setPriority(priority);
             download->addDependency(start);
             work.push_back(download);

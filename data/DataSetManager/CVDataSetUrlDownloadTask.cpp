@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <functional>
 #include <system_error>
 #include <utility>
 
@@ -14,6 +15,7 @@
 #include "foundation/DateFormats.h"
 #include "platform/Logger.h"
 #include "platform/UUID.h"
+#include "platform/runtime/ThreadPool.h"
 
 namespace ambrell {
 
@@ -43,20 +45,22 @@ void removeDownloadStaging(const std::filesystem::path& staging) {
 CVDataSetUrlDownloadTask::CVDataSetUrlDownloadTask(const std::shared_ptr<const void>& owner, std::string url,
                                                    std::filesystem::path targetFilePath,
                                                    std::optional<std::chrono::system_clock::time_point> ifModifiedSince,
-                                                   std::optional<std::chrono::seconds> maxAge)
+                                                   std::optional<std::chrono::seconds> maxAge, IncomingReader read)
     : CVDataSetCacheTask(owner, true),
       url_(std::move(url)),
       targetFilePath_(std::move(targetFilePath)),
       ifModifiedSince_(ifModifiedSince),
-      maxAge_(maxAge) {
+      maxAge_(maxAge),
+      read_(std::move(read)) {
     setName(taskName(url_, ifModifiedSince_));
 }
 
 std::shared_ptr<CVDataSetUrlDownloadTask> CVDataSetUrlDownloadTask::newWithOwner(
     const std::shared_ptr<const void>& owner, std::string url, std::filesystem::path targetFilePath,
-    std::optional<std::chrono::system_clock::time_point> ifModifiedSince, std::optional<std::chrono::seconds> maxAge) {
-    return std::shared_ptr<CVDataSetUrlDownloadTask>(
-        new CVDataSetUrlDownloadTask(owner, std::move(url), std::move(targetFilePath), ifModifiedSince, maxAge));
+    std::optional<std::chrono::system_clock::time_point> ifModifiedSince, std::optional<std::chrono::seconds> maxAge,
+    IncomingReader read) {
+    return std::shared_ptr<CVDataSetUrlDownloadTask>(new CVDataSetUrlDownloadTask(
+        owner, std::move(url), std::move(targetFilePath), ifModifiedSince, maxAge, std::move(read)));
 }
 
 std::optional<platform::HttpResponse> CVDataSetUrlDownloadTask::urlResponse() const {
@@ -118,35 +122,67 @@ void CVDataSetUrlDownloadTask::executeWork() {
                 self->setStatus(CVDataSetCacheTaskStatus::finished);
                 return;
             }
-            const int code = response ? response->statusCode : 0;
-            std::optional<platform::NSError> landingError;
-            bool landed = false;
-            if (code >= 200 && code <= 299 && code != 304) {
-                std::error_code error;
-                if (!std::filesystem::exists(staging, error)) {
-                    // Nothing to land; the file in place stays.
-                } else if (self->land(staging)) {
-                    landed = true;
-                    self->didUpdateTargetFile_ = true;
-                    CVModelCache::memoryCache()->removeObjectForKey(CVModelCache::cacheKeyForUrl(self->url_));
-                } else if (self->status() == CVDataSetCacheTaskStatus::executing) {
-                    landingError =
-                        errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::kDataLoadingFailed,
-                                             "Could not store " + self->targetFilePath_.string());
-                }
-            }
-            // A landed file left nothing behind to remove.
-            if (!landed) removeDownloadStaging(staging);
-            if (self->status() != CVDataSetCacheTaskStatus::executing) return;
-            {
-                // Stored before the finish, so whoever the finish wakes sees it.
-                std::lock_guard lock(self->responseMutex_);
-                self->urlResponse_ = std::move(response);
-            }
-            if (landingError) dataSetManagerLog().error("[E] error {}", errorDescription(*landingError));
-            self->setError(std::move(landingError));
-            self->setStatus(CVDataSetCacheTaskStatus::finished);
+            // Read, landed or dropped on the blocking I/O pool: a document of
+            // megabytes is not parsed on the pool that runs the coroutines.
+            std::function<void()> settling = [self, staging, response = std::move(response)]() mutable {
+                self->settle(staging, std::move(response));
+            };
+            auto& pool = platform::ThreadPool::blockingIO();
+            // Refused only once the runtime shuts down; the task still ends.
+            if (!pool.tryPost(pool.executor(), settling)) settling();
         });
+}
+
+void CVDataSetUrlDownloadTask::settle(const std::filesystem::path& staging,
+                                      std::optional<platform::HttpResponse> response) {
+    const int code = response ? response->statusCode : 0;
+    std::optional<platform::NSError> error;
+    bool landed = false;
+    bool unreadable = false;
+    if (code >= 200 && code <= 299 && code != 304) {
+        std::error_code missing;
+        if (!std::filesystem::exists(staging, missing)) {
+            // Nothing to land; the file in place stays.
+        } else if (status() != CVDataSetCacheTaskStatus::executing) {
+            // Cancelled: nothing of the answer lands, so it is not read either.
+        } else if (!reads(staging)) {
+            // A proxy's login page or a body cut short: the stored copy, its
+            // dates and the model in memory are what the next start reads.
+            unreadable = true;
+            error = errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::kDataLoadingFailed,
+                                         "Unreadable answer for " + url_);
+        } else if (land(staging)) {
+            landed = true;
+            didUpdateTargetFile_ = true;
+            CVModelCache::memoryCache()->removeObjectForKey(CVModelCache::cacheKeyForUrl(url_));
+        } else if (status() == CVDataSetCacheTaskStatus::executing) {
+            error = errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::kDataLoadingFailed,
+                                         "Could not store " + targetFilePath_.string());
+        }
+    }
+    // A landed file left nothing behind to remove.
+    if (!landed) removeDownloadStaging(staging);
+    // A cancelled task has ended: what the request brought changes nothing of it.
+    if (status() != CVDataSetCacheTaskStatus::executing) return;
+    if (!unreadable) {
+        // Stored before the finish, so whoever the finish wakes sees it. An
+        // unreadable answer is a failed download, which leaves none.
+        std::lock_guard lock(responseMutex_);
+        urlResponse_ = std::move(response);
+    }
+    if (error) dataSetManagerLog().error("[E] error {}", errorDescription(*error));
+    setError(std::move(error));
+    setStatus(CVDataSetCacheTaskStatus::finished);
+}
+
+bool CVDataSetUrlDownloadTask::reads(const std::filesystem::path& staging) const {
+    if (!read_) return true;
+    try {
+        return read_(staging);
+    } catch (const std::exception& failure) {
+        dataSetManagerLog().error("[E] Failed to read {}: {}", staging.string(), failure.what());
+        return false;
+    }
 }
 
 void CVDataSetUrlDownloadTask::cancelWork() {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "data/DataSetManager/CVDataSetCacheTask.h"
+#include "foundation/StoredCopyRefresh.h"
 #include "platform/http/HttpTypes.h"
 
 namespace ambrell {
@@ -19,27 +20,34 @@ namespace ambrell {
 // With a maximum age, a target file that carries no stored last-modified text
 // is kept, without a request, until its stored download date plus the age has
 // passed. Otherwise the request is conditional on the file's stored
-// last-modified text; a 2xx answer other than 304 replaces the file, sets
+// last-modified text; a 2xx answer other than 304 that the task's reader
+// reads (every one, without a reader) replaces the file, sets
 // didUpdateTargetFile() and drops the model memory cache's entry for the URL.
 //
 // The answer is fetched into a staging file beside the target's folder (a
 // data set's folder is never created again by a download of a removed data
-// set) and moved into place only while the task is not cancelled.
+// set), read there, and moved into place only while the task is not
+// cancelled.
 //
-// Completes: on the provider's thread, with status finished. A failed request
-// is logged and recorded in error() (the task still finishes; the data set's
-// sync reports it). Cancelling ends the task at once; once cancel() has
-// returned, the request's late answer never lands.
+// Completes: with status finished; on the blocking I/O pool when an answer
+// came (it is read and landed there), else on the provider's thread. A failed
+// request, and an answer the reader refuses, is logged and recorded in
+// error(), and leaves the file, its stored dates and the memory cache as they
+// were (the task still finishes; the data set's sync reports it). Cancelling
+// ends the task at once; once cancel() has returned, the request's late
+// answer never lands.
 class CVDataSetUrlDownloadTask : public CVDataSetCacheTask {
 public:
     // Ends the names of staging files; what a killed process left is removed
     // by the data-set manager at start.
     static constexpr std::string_view kStagingSuffix = ".download";
 
+    // A 2xx answer lands once `read` reads it as the stored copy will be read
+    // (see CVDataSetDownloadReaders); without a reader every one lands.
     static std::shared_ptr<CVDataSetUrlDownloadTask> newWithOwner(
         const std::shared_ptr<const void>& owner, std::string url, std::filesystem::path targetFilePath,
         std::optional<std::chrono::system_clock::time_point> ifModifiedSince,
-        std::optional<std::chrono::seconds> maxAge);
+        std::optional<std::chrono::seconds> maxAge, IncomingReader read = {});
 
     [[nodiscard]] const std::string& url() const { return url_; }
     [[nodiscard]] const std::filesystem::path& targetFilePath() const { return targetFilePath_; }
@@ -54,13 +62,18 @@ protected:
     CVDataSetUrlDownloadTask(const std::shared_ptr<const void>& owner, std::string url,
                              std::filesystem::path targetFilePath,
                              std::optional<std::chrono::system_clock::time_point> ifModifiedSince,
-                             std::optional<std::chrono::seconds> maxAge);
+                             std::optional<std::chrono::seconds> maxAge, IncomingReader read);
     void executeWork() override;
     void cancelWork() override;
     [[nodiscard]] std::string_view className() const override { return "CVDataSetUrlDownloadTask"; }
 
 private:
     [[nodiscard]] bool isFreshEnough() const;
+    // On the blocking I/O pool: reads the staged answer of a request that
+    // answered, lands it or drops it, and finishes the task.
+    void settle(const std::filesystem::path& staging, std::optional<platform::HttpResponse> response);
+    // A reader that throws refuses the answer.
+    [[nodiscard]] bool reads(const std::filesystem::path& staging) const;
     // Moves the staged answer onto the target unless the task was cancelled;
     // the staging file is gone afterwards either way. True when it landed.
     bool land(const std::filesystem::path& staging);
@@ -69,6 +82,7 @@ private:
     const std::filesystem::path targetFilePath_;
     const std::optional<std::chrono::system_clock::time_point> ifModifiedSince_;
     const std::optional<std::chrono::seconds> maxAge_;
+    const IncomingReader read_;
     std::atomic<bool> didUpdateTargetFile_{false};
     // Held while an answer lands; cancelling closes the landing under it.
     std::mutex landingMutex_;

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <boost/json/serialize.hpp>
@@ -17,6 +18,7 @@
 #include "data/DataSetManager/CVTileCache.h"
 #include "foundation/CVAXAPI.h"
 #include "foundation/CVFileCache.h"
+#include "platform/Image.h"
 #include "platform/runtime/MainQueue.h"
 #include "tests/support/LoopbackWebService.h"
 #include "tests/support/TempDirectory.h"
@@ -31,6 +33,23 @@ inline const std::vector<std::string>& syncEndpoints() {
                                                     "appconfig", "categories",     "appuserroles", "routelayer",
                                                     "locations", "derivedGeometry"};
     return endpoints;
+}
+
+// A document of the sync endpoint that reads as its provider reads it: the
+// lists empty, the solution and the app configuration with what they need.
+inline std::string syncDocument(std::string_view endpoint) {
+    if (endpoint == "solutions") {
+        return R"({"id":"real-fixture","name":"Fixture Solution","defaultLanguage":"da",)"
+               R"("availableLanguages":["da"],"modules":[]})";
+    }
+    if (endpoint == "appconfig") return R"({"menuInfo":{}})";
+    return "[]";
+}
+
+// One transparent pixel: images are kept only when they decode as PNG.
+inline std::string pngImage() {
+    const auto png = platform::Image::create(1, 1)->pngData();
+    return {reinterpret_cast<const char*>(png->data()), png->size()};
 }
 
 // The "dataset" description of a small solution whose resources the loopback
@@ -85,9 +104,9 @@ protected:
     void serveSolution() {
         service_->serveBody("/sync/dataset", datasetDocument(*service_));
         service_->addResponseHeader("/sync/dataset", "Content-Language", "da");
-        for (const auto& endpoint : syncEndpoints()) service_->serveBody("/sync/" + endpoint, "[]");
-        service_->serveBody("/img/icon.png", "icon", "image/png");
-        service_->serveBody("/ext/photo.jpg", "photo", "image/jpeg");
+        for (const auto& endpoint : syncEndpoints()) service_->serveBody("/sync/" + endpoint, syncDocument(endpoint));
+        service_->serveBody("/img/icon.png", pngImage(), "image/png");
+        service_->serveBody("/ext/photo.jpg", pngImage(), "image/png");
     }
 
     std::optional<LoopbackWebService> service_{std::in_place};

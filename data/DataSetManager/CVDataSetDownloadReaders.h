@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string_view>
+
+#include "foundation/StoredCopyRefresh.h"
+
+namespace ambrell {
+
+// How a data set's download must read before it may replace the stored copy:
+// the way the next start reads that copy. An error page answered with 200 (a
+// proxy's login page) or a body cut short would otherwise replace a good
+// copy, and the next start without network would find nothing to show.
+class CVDataSetDownloadReaders {
+public:
+    CVDataSetDownloadReaders() = delete;
+
+    // The reader of one URL of a resource group ("json", "images", ...): a
+    // sync document as its provider parses it (graph and route layer, read
+    // by the routing layer above this one, as JSON arrays), an image as the
+    // image provider decodes it. None, so that every answer lands, for the
+    // tile package (its unzip task checks it) and for what is not known here.
+    [[nodiscard]] static IncomingReader forResource(std::string_view groupType, std::string_view url);
+
+    // The data set's description (the "dataset" sync document): a JSON object,
+    // as the data set reads it.
+    [[nodiscard]] static IncomingReader forDescription();
+};
+
+}  // namespace ambrell
