@@ -23,8 +23,10 @@ public:
 
     // Runs the loop on the calling thread until stop() or the runtime's
     // shutdown. The host calls this from its main thread. A block that throws
-    // is logged and the loop goes on.
+    // is logged and the loop goes on. Returns at once when closed.
     void run();
+    // Ends the loop after the block it runs. Once the queue is closed it
+    // stops only a loop still running.
     void stop();
     // True on the thread currently running the loop.
     [[nodiscard]] bool isCurrent() const;
@@ -41,19 +43,27 @@ public:
     void drain();
 
     // For the runtime's shutdown: true when the calling thread may run queued
-    // blocks itself (it is the main thread, or no thread runs the loop).
+    // blocks itself (it runs the queue's blocks already, or no thread does).
     [[nodiscard]] bool canRunHere() const;
-    // Runs the blocks that are ready, when canRunHere().
+    // Runs the blocks that are ready, when canRunHere(). Meanwhile run()
+    // waits to start the loop: one thread at a time runs the queue.
     void runReady();
     // Refuses new blocks, calls every block queued before once, and stops the
     // loop. The host's loop runs them while it goes on; once it stops, or
     // once `deadline` passes (the loop is then stopped after the block it
-    // runs), the calling thread runs what is left.
+    // runs), the calling thread runs what is left, as soon as the host's
+    // loop has ended: its thread may still be inside run(), running nothing.
     void close(std::chrono::steady_clock::time_point deadline);
     // Once closed: runs what is still ready here, coroutine steps that
-    // resume their tasks included, when canRunHere(); whether anything ran.
-    // The runtime's shutdown calls it until no queue has work left.
+    // resume their tasks included, waiting for a block another thread still
+    // runs; whether anything ran. The runtime's shutdown calls it until no
+    // queue has work left.
     bool runLeftovers();
+
+    // For tests only: called on the host's thread once its loop has ended,
+    // before run() returns, so that a test can hold the thread there. None by
+    // default.
+    void setLoopEndedHookForTesting(std::function<void()> hook);
 
 private:
     MainQueue();

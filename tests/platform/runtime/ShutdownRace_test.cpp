@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <boost/asio/post.hpp>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -42,6 +44,9 @@ constexpr int kShutdownRuns = 50;
 // An exit also runs the leak check: fewer runs, each of which failed without
 // the exit-time shutdown in the right place.
 constexpr int kExitRuns = 30;
+// Each of these runs holds the host's thread by design, so one would do; a
+// few let the stop fall at different points of the host's blocks.
+constexpr int kHeldHostRuns = 10;
 
 int failRun(const char* what) {
     std::fprintf(stderr, "%s\n", what);
@@ -150,6 +155,39 @@ int closeTheMainQueueWhileTheHostStopsItsLoop(int /*run*/) {
     return calls == kBlocks ? 0 : failRun("a block queued before the shutdown was not called once");
 }
 
+// The host's thread stays inside run() after its loop has ended, for as long
+// as the shutdown takes, as a preempted main thread may. A chain of blocks
+// that queue their successor while the host's loop runs them, as a coroutine
+// busy on the main queue does, has one queued whenever the loop stops: the
+// shutdown must run that one on its own thread, which ends the chain.
+int closeTheMainQueueWhileTheHostIsStillInsideRun(int /*run*/) {
+    auto& mainQueue = MainQueue::shared();
+    std::atomic<bool> shutdownOver{false};
+    // Held past the run's bound: a shutdown that waits for the thread to
+    // return from run() shows as a hung run.
+    static_assert(test::kWaitBound > kRunBound);
+    mainQueue.setLoopEndedHookForTesting([&] { (void)test::waitFor([&] { return shutdownOver.load(); }); });
+    std::thread host([&] { mainQueue.run(); });
+    const auto hostThread = host.get_id();
+    std::atomic<int> steps{0};
+    std::atomic<bool> chainEnded{false};
+    std::function<void()> step = [&] {
+        ++steps;
+        if (std::this_thread::get_id() == hostThread) {
+            boost::asio::post(mainQueue.executor(), step);
+        } else {
+            chainEnded = true;
+        }
+    };
+    boost::asio::post(mainQueue.executor(), step);
+    if (!test::waitFor([&] { return steps > 2; })) return failRun("the host's loop did not start");
+    Runtime::shared().shutdown(test::kWaitBound);
+    shutdownOver = true;
+    host.join();
+    mainQueue.setLoopEndedHookForTesting({});
+    return chainEnded ? 0 : failRun("a block queued while the host's loop ran was never called");
+}
+
 // Work that crosses the queues when the shutdown's deadline has passed: one
 // task's file work waits behind a blocking pool held busy until that pool
 // closes, when the shared pool has stopped already; another task waits for a
@@ -198,6 +236,11 @@ TEST(RuntimeShutdownRace, OperationsAddedDuringShutdownEachRunTheirCompletionBlo
 TEST(RuntimeShutdownRace, ClosingTheMainQueueEndsWhenTheHostStopsItsLoopFirst) {
     EXPECT_EQ(test::failureOfForkedRuns(kShutdownRuns, kRunBound, closeTheMainQueueWhileTheHostStopsItsLoop), "")
         << "the shutdown waited for a main queue whose loop had stopped";
+}
+
+TEST(RuntimeShutdownRace, ClosingTheMainQueueRunsWhatIsLeftWhileTheHostIsStillInsideRun) {
+    EXPECT_EQ(test::failureOfForkedRuns(kHeldHostRuns, kRunBound, closeTheMainQueueWhileTheHostIsStillInsideRun), "")
+        << "the shutdown ended while the host's thread was inside run(), with a block still queued";
 }
 
 TEST(RuntimeShutdownRace, WorkCrossingTheQueuesPastTheDeadlineStillCompletesItsTasks) {
