@@ -90,7 +90,8 @@ void answerOnMainQueue(std::function<void()> answer);
 
 // The one chain every completion-handler provider loads its content through:
 // the memory cache, the data set's copy, the host app's resource, then a
-// conditional download into the data set.
+// conditional download, which replaces the data set's copy only once it
+// parses.
 //
 //   Completes: on the main queue; a model first goes to the request's ready
 //     callback (the provider's delegate), then to the completion with no
@@ -185,8 +186,9 @@ private:
         // data set's copy: that model is the one answered.
         auto read = std::make_shared<ReadDownload>();
         auto reader = [departures, read](const std::filesystem::path& incoming) {
-            if (auto bytes = detail::readContentFile(incoming))
+            if (auto bytes = detail::readContentFile(incoming)) {
                 read->model = departures->parseDownload(*bytes, read->error);
+            }
             return read->model != nullptr;
         };
         const auto url = request.url;
@@ -216,8 +218,9 @@ private:
             departures.unusableErrorCode != 0 ? departures.unusableErrorCode : departures.errorCode;
         if (refresh.outcome == Outcome::notModified && !held && departures.parseFileOn304WithoutMemory && stored) {
             read = {};
-            if (auto bytes = detail::readContentFile(*stored))
+            if (auto bytes = detail::readContentFile(*stored)) {
                 read.model = departures.parseDownload(*bytes, read.error);
+            }
             // Revalidated against its old date, a copy that does not read
             // would come back as 304 for good.
             if (!read.model) detail::forgetLastModified(*stored);
