@@ -29,24 +29,8 @@ namespace {
 
 constexpr std::string_view kCategoriesOperation = "-[CVCategoriesProvider categories]";
 
-using CategoryBytes = std::vector<std::uint8_t>;
-
 CVCategoriesProvider::List listOf(const CVCategories& categories) {
     return {categories.list.begin(), categories.list.end()};
-}
-
-// The model reads bytes that are not JSON as no categories at all; here they
-// are a failure, so that a damaged copy is fetched afresh instead of being
-// answered as an empty list, and revalidated as such, for good.
-std::shared_ptr<CVCategories> parseCategories(const CategoryBytes& bytes, std::optional<JSONModelError>& failure) {
-    JSONParseFailure unreadable;
-    if (!parseJSON(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), unreadable)) {
-        failure = JSONModelError::errorBadJSON(unreadable);
-        return nullptr;
-    }
-    auto categories = std::make_shared<CVCategories>();
-    if (!categories->initWithData(bytes, &failure)) return nullptr;
-    return categories;
 }
 
 // The local start, on a blocking-I/O thread: the model read from the data
@@ -67,7 +51,7 @@ std::shared_ptr<CVCategories> readLocalCopy(const std::string& url, const std::s
     }
     if (!data || data->empty()) return nullptr;
     std::optional<JSONModelError> failure;
-    auto categories = parseCategories(*data, failure);
+    auto categories = CVCategoriesProvider::categoriesFromData(*data, failure);
     if (categories) {
         cache->setObject(categories, key);
         return categories;
@@ -85,7 +69,7 @@ std::shared_ptr<CVCategories> readDownload(const std::filesystem::path& file) {
     std::optional<JSONModelError> failure;
     std::shared_ptr<CVCategories> categories;
     if (bytes && platform::isValidUTF8(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()))) {
-        categories = parseCategories(*bytes, failure);
+        categories = CVCategoriesProvider::categoriesFromData(*bytes, failure);
         if (categories) return categories;
     }
     const auto reason =
@@ -149,6 +133,18 @@ void CVCategoriesProvider::categoriesWithCompletionHandler(Completion completion
         [shared](const std::exception_ptr& error) {
             if (*shared) (*shared)(std::nullopt, errorObjectFor(error));
         });
+}
+
+std::shared_ptr<CVCategories> CVCategoriesProvider::categoriesFromData(const std::vector<std::uint8_t>& data,
+                                                                       std::optional<JSONModelError>& failure) {
+    JSONParseFailure unreadable;
+    if (!parseJSON(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), unreadable)) {
+        failure = JSONModelError::errorBadJSON(unreadable);
+        return nullptr;
+    }
+    auto categories = std::make_shared<CVCategories>();
+    if (!categories->initWithData(data, &failure)) return nullptr;
+    return categories;
 }
 
 bool CVCategoriesProvider::isOfflineDataAvailableForSolutionId(std::string_view solutionId,

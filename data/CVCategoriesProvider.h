@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Ambrell/CVLocation.h"
+#include "data/CVCategories.h"
 #include "platform/Error.h"
 #include "platform/runtime/Executor.h"
 
@@ -32,6 +33,13 @@ public:
     // Calls the completion once, from a task of its own (not on the main
     // queue), with the list or the thrown error as an error object.
     void categoriesWithCompletionHandler(Completion completion) const;
+
+    // The categories of a document as this provider reads its copies: bytes
+    // that are not JSON fail (the model alone would read them as no
+    // categories), so that a damaged copy is fetched afresh. None with the
+    // failure when they do not read.
+    [[nodiscard]] static std::shared_ptr<CVCategories> categoriesFromData(const std::vector<std::uint8_t>& data,
+                                                                          std::optional<JSONModelError>& failure);
 
     // From the memory cache or the host app's resources only; logs nothing.
     [[nodiscard]] static bool isOfflineDataAvailableForSolutionId(std::string_view solutionId,

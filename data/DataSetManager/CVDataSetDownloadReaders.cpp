@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,7 +15,7 @@
 
 #include "data/CVAppData.h"
 #include "data/CVBuildingCollection.h"
-#include "data/CVCategories.h"
+#include "data/CVCategoriesProvider.h"
 #include "data/CVDerivedGeometryProvider.h"
 #include "data/CVSolutionInternal.h"
 #include "data/CVUrlResourceCollection.h"
@@ -55,13 +56,9 @@ bool isSolution(const Bytes& bytes) { return CVSolutionInternal::fromData(bytes)
 
 bool isAppData(const Bytes& bytes) { return CVAppData::fromData(bytes) != nullptr; }
 
-// The model reads what is not JSON as no categories at all; the provider
-// refuses it, and so does this.
 bool isCategoryList(const Bytes& bytes) {
-    const auto parsed = parseJSON(textOf(bytes));
-    if (!parsed || !(parsed->is_object() || parsed->is_array())) return false;
-    CVCategories categories;
-    return categories.initWithData(bytes);
+    std::optional<JSONModelError> ignored;
+    return CVCategoriesProvider::categoriesFromData(bytes, ignored) != nullptr;
 }
 
 bool isUserRoleList(const Bytes& bytes) { return CVUserRoleProvider::userRolesFromData(bytes) != nullptr; }
