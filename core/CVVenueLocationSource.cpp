@@ -12,6 +12,7 @@
 
 #include "Ambrell/CVError.h"
 #include "Ambrell/CVLog.h"
+#include "Ambrell/ErrorObjects.h"
 #include "core/CVLocationDocuments.h"
 #include "data/AmbrellLegacy.h"
 #include "data/CVLocationInternal.h"
@@ -48,14 +49,7 @@ Document parsed(const Bytes& bytes) {
 
 // Why a refresh brought no document, for the log.
 std::string failureText(const StoredCopyRefresh& refresh) {
-    if (refresh.error) {
-        try {
-            std::rethrow_exception(refresh.error);
-        } catch (const std::exception& failure) {
-            return failure.what();
-        } catch (...) {
-        }
-    }
+    if (refresh.error) return errorObjectFor(refresh.error).localizedDescription();
     auto text = "status " + std::to_string(refresh.status);
     if (refresh.outcome == StoredCopyRefresh::Outcome::unreadable) text += ", not a locations document";
     return text;

@@ -178,11 +178,6 @@ void MainQueue::drain() {
     finished.wait();
 }
 
-bool MainQueue::canRunHere() const {
-    std::lock_guard lock(impl_->mutex);
-    return impl_->isFree() || impl_->runsHere();
-}
-
 void MainQueue::runReady() { (void)impl_->runReadyHere(false); }
 
 bool MainQueue::runLeftovers() {

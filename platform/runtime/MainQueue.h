@@ -42,11 +42,9 @@ public:
     // thread it runs the ready work itself. Returns at once when closed.
     void drain();
 
-    // For the runtime's shutdown: true when the calling thread may run queued
-    // blocks itself (it runs the queue's blocks already, or no thread does).
-    [[nodiscard]] bool canRunHere() const;
-    // Runs the blocks that are ready, when canRunHere(). Meanwhile run()
-    // waits to start the loop: one thread at a time runs the queue.
+    // For the runtime's shutdown: runs the blocks that are ready, unless
+    // another thread runs the queue's blocks. Meanwhile run() waits to start
+    // the loop: one thread at a time runs the queue.
     void runReady();
     // Refuses new blocks, calls every block queued before once, and stops the
     // loop. The host's loop runs them while it goes on; once it stops, or
