@@ -37,7 +37,14 @@ std::size_t runLoggedOnMainLoop(Step&& step) {
 }  // namespace
 
 struct MainQueue::Impl {
-    boost::asio::io_context context{1};
+    // Not made with the hint that one thread runs it, although one does: with
+    // that hint a block queued from inside a running block goes to that
+    // thread's own list, its count of outstanding work with it, and a block
+    // that runs the queue within itself (a drain, a shutdown) takes those
+    // blocks but not their count. The count then reaches zero while blocks
+    // are still queued, which stops the loop; no later run of the queue runs
+    // them.
+    boost::asio::io_context context;
     // Keeps run() going while the queue is idle, as a host's main loop does.
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> guard{
         context.get_executor()};

@@ -1,5 +1,7 @@
-// Races with the runtime's shutdown. A process shuts its runtime down once, so
-// each run is a child process of its own, forked afresh from the test.
+// Races with the runtime's shutdown, and a block on the host's loop that runs
+// the queue within itself (a drain, a shutdown, the host's exit()). A process
+// shuts its runtime down once, and its main thread is the host's, so each run
+// is a child process of its own, forked afresh from the test.
 
 #include <gtest/gtest.h>
 
@@ -218,6 +220,68 @@ int workCrossingTheQueuesPastTheDeadline(int /*run*/) {
     return fileWorkCompletions == 1 && mainQueueCompletions == 1 ? 0 : failRun("a task completed more than once");
 }
 
+// A block on the host's loop that queues two blocks, then runs the queue
+// within itself. The loop runs on the process's main thread, as a host's does.
+// Statics, so that an exit hook can read them; each child starts from zeros.
+using Queueing = void (MainQueue::*)(std::function<void()>);
+std::atomic<int> queuedCalls[2];
+std::atomic<bool> blockWentOn{false};
+
+void queueTwoBlocks(Queueing queueing) {
+    for (auto& calls : queuedCalls) (MainQueue::shared().*queueing)([&calls] { ++calls; });
+}
+
+bool eachQueuedBlockRanOnce() { return queuedCalls[0] == 1 && queuedCalls[1] == 1; }
+
+// The shutdown must return, and the host's loop after the block.
+int shutDownFromAHostBlock(Queueing queueing) {
+    (MainQueue::shared().*queueing)([queueing] {
+        queueTwoBlocks(queueing);
+        Runtime::shared().shutdown();
+        blockWentOn = true;
+    });
+    MainQueue::shared().run();
+    if (!blockWentOn) return failRun("the host's loop returned before the block that shut down had");
+    return eachQueuedBlockRanOnce() ? 0 : failRun("a block queued before the shutdown was not called once");
+}
+
+void failUnlessEachQueuedBlockRanOnce() {
+    if (eachQueuedBlockRanOnce()) return;
+    std::fprintf(stderr, "a block queued before exit() was not called once\n");
+    std::_Exit(1);
+}
+
+int exitFromAHostBlock(int /*run*/) {
+    // The main thread has used the runtime, so exit() shuts the runtime down
+    // before it calls this hook.
+    Runtime::shared();
+    std::atexit(failUnlessEachQueuedBlockRanOnce);
+    MainQueue::shared().deliver([] {
+        queueTwoBlocks(&MainQueue::deliver);
+        std::exit(0);
+    });
+    MainQueue::shared().run();
+    return failRun("the host's loop returned instead of the process ending");
+}
+
+int drainFromAHostBlock(int /*run*/) {
+    auto& mainQueue = MainQueue::shared();
+    std::atomic<bool> drainedBoth{false};
+    std::atomic<bool> stopped{false};
+    mainQueue.deliver([&] {
+        queueTwoBlocks(&MainQueue::deliver);
+        mainQueue.drain();
+        drainedBoth = eachQueuedBlockRanOnce();
+        mainQueue.deliver([&] {
+            stopped = true;
+            mainQueue.stop();
+        });
+    });
+    mainQueue.run();
+    if (!stopped) return failRun("the host's loop returned although nothing stopped it");
+    return drainedBoth && eachQueuedBlockRanOnce() ? 0 : failRun("the drain did not call each queued block once");
+}
+
 TEST(RuntimeShutdownRace, ProcessExitWithoutShutdownStopsThePoolsBeforeAnyStaticDies) {
     EXPECT_EQ(test::failureOfForkedRuns(kExitRuns, kRunBound, exitWhilePoolTasksUseStatics), "")
         << "the exit-time shutdown must run before the statics built after the runtime are destroyed";
@@ -246,6 +310,26 @@ TEST(RuntimeShutdownRace, ClosingTheMainQueueRunsWhatIsLeftWhileTheHostIsStillIn
 TEST(RuntimeShutdownRace, WorkCrossingTheQueuesPastTheDeadlineStillCompletesItsTasks) {
     EXPECT_EQ(test::failureOfForkedRuns(1, kRunBound, workCrossingTheQueuesPastTheDeadline), "")
         << "work left queued when the shutdown's deadline passed";
+}
+
+TEST(MainQueueFromItsOwnBlock, AShutdownAfterDeliveringBlocksReturnsAndCallsEachOnce) {
+    EXPECT_EQ(test::failureOfForkedRuns(1, kRunBound, [](int) { return shutDownFromAHostBlock(&MainQueue::deliver); }),
+              "");
+}
+
+TEST(MainQueueFromItsOwnBlock, AnExitAfterDeliveringBlocksEndsTheProcessAndCallsEachOnce) {
+    EXPECT_EQ(test::failureOfForkedRuns(1, kRunBound, exitFromAHostBlock), "");
+}
+
+TEST(MainQueueFromItsOwnBlock, ADrainAfterDeliveringBlocksCallsEachOnceAndTheLoopGoesOnUntilStopped) {
+    EXPECT_EQ(test::failureOfForkedRuns(1, kRunBound, drainFromAHostBlock), "");
+}
+
+// The shutdown waits for the blocks queued through async() that have not
+// started yet: one still counted while it runs would wait for itself.
+TEST(MainQueueFromItsOwnBlock, AShutdownFromABlockQueuedWithAsyncReturns) {
+    EXPECT_EQ(test::failureOfForkedRuns(1, kRunBound, [](int) { return shutDownFromAHostBlock(&MainQueue::async); }),
+              "");
 }
 
 }  // namespace
