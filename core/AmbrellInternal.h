@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "Ambrell/AmbrellShared.h"
+// A host that reaches the directions service through the entry object gets
+// its whole type with this header.
+#include "core/CVSubsystemSeams.h"
 #include "data/CVEntrySeams.h"
 #include "foundation/CVThreadSafeDictionary.h"
 #include "platform/runtime/Executor.h"
@@ -17,8 +20,6 @@ namespace ambrell {
 class AsyncSemaphore;
 class CVAppData;
 class CVDerivedGeometryCollection;
-class CVDirectionsServicing;
-class CVDisplayRuleManaging;
 class CVImageProviderImpl;
 class CVLocationService;
 class CVMapConfig;
