@@ -14,6 +14,7 @@
 #include "data/DataSetManager/CVDataSetCacheManagerInternal.h"
 #include "foundation/StoredCopyRefresh.h"
 #include "platform/FileSystem.h"
+#include "platform/ImageFormat.h"
 #include "platform/Paths.h"
 #include "platform/runtime/CompletionForm.h"
 #include "platform/runtime/RunBlocking.h"
@@ -29,7 +30,19 @@ using OptionalImage = std::optional<Image>;
 OptionalImage readImageFile(const std::filesystem::path& file) {
     const auto bytes = platform::readFile(file);
     if (!bytes) return std::nullopt;
-    return Image::fromPngData(std::as_bytes(std::span(*bytes)));
+    return Image::fromData(std::as_bytes(std::span(*bytes)));
+}
+
+// Runs on the blocking I/O pool. Whether a download is an image: one that
+// decodes (into `decoded`), or one in a format recognised but not decoded
+// here, stored for the host to read and answered as no image.
+bool readDownloadedImage(const std::filesystem::path& file, OptionalImage& decoded) {
+    const auto bytes = platform::readFile(file);
+    if (!bytes) return false;
+    const auto data = std::as_bytes(std::span(*bytes));
+    decoded = Image::fromData(data);
+    const auto format = platform::imageFormatOf(data);
+    return decoded.has_value() || (format != platform::ImageFormat::none && !platform::isDecodable(format));
 }
 
 std::string urlFromString(std::string_view text) {
@@ -64,13 +77,12 @@ platform::Awaitable<OptionalImage> remoteImage(std::string urlString, CVImageSiz
     const auto target =
         AmbrellLegacy::dataSetCacheManager()->pathForCachingUrl(requested, CVImageProviderImpl::imageDataSetId());
     if (target) {
-        // Only a download that decodes as an image takes the stored copy's
-        // place: a login page or a body cut short must not cost the image
-        // the next start without the network shows. Decoded once, answered.
+        // Only a download that is an image takes the stored copy's place: a
+        // login page or a body cut short must not cost the image the next
+        // start without the network shows. Decoded once, answered.
         OptionalImage downloaded;
         auto read = [&downloaded](const std::filesystem::path& incoming) {
-            downloaded = readImageFile(incoming);
-            return downloaded.has_value();
+            return readDownloadedImage(incoming, downloaded);
         };
         auto refreshing = refreshStoredCopy(requested, *target, std::move(read));
         const auto refresh = co_await std::move(refreshing);

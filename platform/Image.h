@@ -17,6 +17,10 @@ public:
     [[nodiscard]] static std::optional<Image> create(int width, int height, double scale = 1.0);
     // Decodes PNG bytes; anything that is not a complete PNG gives none.
     [[nodiscard]] static std::optional<Image> fromPngData(std::span<const std::byte> data, double scale = 1.0);
+    // Decodes PNG, JPEG, WebP or GIF bytes (of an animation, its first frame),
+    // told apart by their signature (ImageFormat.h). Anything else, or a file
+    // cut short or damaged, gives none: never half an image.
+    [[nodiscard]] static std::optional<Image> fromData(std::span<const std::byte> data, double scale = 1.0);
 
     [[nodiscard]] int width() const { return width_; }
     [[nodiscard]] int height() const { return height_; }

@@ -24,6 +24,7 @@
 #include "jsonmodel/JSONModel/JSONParsing.h"
 #include "platform/FileSystem.h"
 #include "platform/Image.h"
+#include "platform/ImageFormat.h"
 
 namespace ambrell {
 
@@ -81,7 +82,14 @@ bool isDerivedGeometryList(const Bytes& bytes) {
     return CVDerivedGeometryProvider::derivedGeometriesFromData(bytes) != nullptr;
 }
 
-bool isPng(const Bytes& bytes) { return platform::Image::fromPngData(std::as_bytes(std::span(bytes))).has_value(); }
+// An image the image provider decodes, or one in a format it only recognises,
+// which is kept for the host to read itself.
+bool isImage(const Bytes& bytes) {
+    const auto data = std::as_bytes(std::span(bytes));
+    const auto format = platform::imageFormatOf(data);
+    if (format == platform::ImageFormat::none) return false;
+    return !platform::isDecodable(format) || platform::Image::fromData(data).has_value();
+}
 
 // As the data set reads its cached description: any depth up to the one
 // cached documents are read with, then an object.
@@ -130,7 +138,7 @@ IncomingReader CVDataSetDownloadReaders::forResource(std::string_view groupType,
         return {};
     }
     if (groupType == CVUrlResourceGroup::kTypeImages || groupType == CVUrlResourceGroup::kTypeExternalImages) {
-        return reading(isPng);
+        return reading(isImage);
     }
     return {};
 }

@@ -17,8 +17,10 @@ public:
     // The reader of one URL of a resource group ("json", "images", ...): a
     // sync document as its provider parses it (graph and route layer, read
     // by the routing layer above this one, as JSON arrays), an image as the
-    // image provider decodes it. None, so that every answer lands, for the
-    // tile package (its unzip task checks it) and for what is not known here.
+    // image provider decodes it or, in a format recognised but not decoded
+    // here (SVG, AVIF, ...), by its signature alone. None, so that every
+    // answer lands, for the tile package (its unzip task checks it) and for
+    // what is not known here.
     [[nodiscard]] static IncomingReader forResource(std::string_view groupType, std::string_view url);
 
     // The data set's description (the "dataset" sync document): a JSON object,

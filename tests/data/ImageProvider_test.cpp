@@ -13,6 +13,7 @@
 #include "platform/FileSystem.h"
 #include "platform/runtime/MainQueue.h"
 #include "tests/data/SampleServiceFixture.h"
+#include "tests/support/EncodedImages.h"
 
 namespace ambrell::image_provider_test {
 namespace {
@@ -199,6 +200,47 @@ TEST_F(ImageProvider, ADownloadThatIsNoImageIsAFailedDownload) {
     service_.web().respond("/icons/broken.png", {200, "not a png", {{"Content-Type", "image/png"}}});
     expectNotFound(remote(broken, {30, 30}), "nothing stored");
     EXPECT_FALSE(fs::exists(cacheFile(broken + "?width=30&height=30&fitMode=cover")));
+}
+
+// What is served decides the answer: an image of every decoded format at its
+// own size, no image and no error for a format recognised only (kept for the
+// host), and for what is no image or is cut short the local look-up, which
+// finds nothing here.
+TEST_F(ImageProvider, EachFormatServedIsAnsweredAsWhatItIs) {
+    enum class Expected { image, noImage, failed };
+    const auto jpeg = test::jpegFile(16, 12, 0xFF3A7BC8);
+    const struct {
+        std::string path, body, type;
+        Expected expected;
+        int width = 0, height = 0;
+    } rows[] = {
+        {"/photos/a.jpg", jpeg, "image/jpeg", Expected::image, 16, 12},
+        {"/photos/a.webp", test::webpFile(15, 10, 0xFF3A7BC8), "image/webp", Expected::image, 15, 10},
+        {"/icons/a.gif", test::gifFile(9, 7, {0xFF3A7BC8, 0xFFC00000}), "image/gif", Expected::image, 9, 7},
+        {"/icons/a.svg", R"(<svg xmlns="http://www.w3.org/2000/svg" width="8" height="8"/>)", "image/svg+xml",
+         Expected::noImage},
+        {"/photos/login.jpg", "<html><body><form action=\"/login\">Sign in</form></body></html>", "text/html",
+         Expected::failed},
+        {"/photos/cut.jpg", jpeg.substr(0, jpeg.size() / 2), "image/jpeg", Expected::failed},
+    };
+    for (const auto& row : rows) {
+        service_.web().serveBody(row.path, row.body, row.type);
+        const auto url = service_.url(row.path);
+        const auto answer = remote(url);
+        if (row.expected == Expected::failed) {
+            expectNotFound(answer, row.path);
+            EXPECT_FALSE(fs::exists(cacheFile(url))) << row.path;
+            continue;
+        }
+        EXPECT_FALSE(answer.error) << row.path;
+        EXPECT_EQ(platform::readFile(cacheFile(url)), std::vector<std::uint8_t>(row.body.begin(), row.body.end()))
+            << row.path;
+        EXPECT_EQ(answer.image.has_value(), row.expected == Expected::image) << row.path;
+        if (answer.image) {
+            EXPECT_EQ(answer.image->width(), row.width) << row.path;
+            EXPECT_EQ(answer.image->height(), row.height) << row.path;
+        }
+    }
 }
 
 TEST_F(ImageProvider, ALoginPageKeepsTheStoredImageForTheNextStartWithoutNetwork) {

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
 
 #include "Ambrell/CVErrorCodes.h"
 #include "data/CVDataSetSeams.h"
@@ -19,6 +20,7 @@
 #include "data/DataSetManager/CVDataSetCacheWorkScheduler.h"
 #include "foundation/CVExtendedFileAttributes.h"
 #include "foundation/CVLogger.h"
+#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/runtime/BlockingWait.h"
 #include "platform/runtime/ThreadPool.h"
@@ -373,6 +375,62 @@ TEST_F(DataSetManagerTest, ALoginPageAnsweredWith200KeepsTheStoredVenuesForTheNe
     ASSERT_TRUE(read);
     ASSERT_EQ(read->venues.size(), 1u);
     EXPECT_EQ(read->venues.front()->venueId, "v-harbour");
+}
+
+// An image in any format recognised is kept as served, for the image provider
+// or the host to read; a page in its place is a failed download.
+TEST_F(DataSetManagerTest, ImagesAreStoredAsServedAndAPageInPlaceOfOneFailsItsUrl) {
+    serveSolution();
+    const struct {
+        std::string dataSet, group, path, body, type;
+        bool stored;
+    } rows[] = {
+        {"ds-jpeg", "externalimages", "/ext/photo.jpg", test::jpegFile(16, 16, 0xFF3A7BC8), "image/jpeg", true},
+        {"ds-webp", "externalimages", "/ext/photo.webp", test::webpFile(16, 16, 0xFF3A7BC8), "image/webp", true},
+        {"ds-svg", "images", "/img/icon.svg",
+         R"(<?xml version="1.0"?><svg xmlns="http://www.w3.org/2000/svg" width="8" height="8"/>)", "image/svg+xml",
+         true},
+        {"ds-page", "externalimages", "/ext/login.jpg",
+         "<html><body><form action=\"/login\">Sign in</form></body></html>", "text/html", false},
+    };
+    // Each data set's description lists its one image.
+    service_->handle("/sync/dataset", [rows, this](const test::RecordedRequest& request) {
+        for (const auto& row : rows) {
+            if (request.query.find("solutionId=" + row.dataSet + "&") == std::string::npos) continue;
+            const json::value document = {
+                {"id", row.dataSet},
+                {"name", row.dataSet},
+                {"resources", {{{"type", row.group}, {"urls", {service_->url(row.path)}}, {"estimatedSize", 10}}}}};
+            return test::LoopbackWebService::Response{200, json::serialize(document), {}};
+        }
+        return test::LoopbackWebService::Response{404, "", {}};
+    });
+    // The descriptions of the URLs a sync failed.
+    auto failures = [](const std::optional<platform::NSError>& result) {
+        std::vector<std::string> texts;
+        if (!result) return texts;
+        for (const auto& cause : std::get<std::vector<std::shared_ptr<const platform::NSError>>>(
+                 result->userInfo.at("syncContent::underlyingError"))) {
+            texts.push_back(cause->localizedDescription());
+        }
+        return texts;
+    };
+    const auto manager = makeManager();
+    for (const auto& row : rows) {
+        service_->serveBody(row.path, row.body, row.type);
+        const auto url = service_->url(row.path);
+        const auto dataSet = manager->addDataSet(row.dataSet, rawValue(CVDataSetCachingScope::full));
+        const auto result = synchronize(*manager, dataSet->cacheItem());
+        const auto stored = manager->pathForCachedUrl(url, row.dataSet);
+        if (row.stored) {
+            EXPECT_EQ(failures(result), std::vector<std::string>{}) << row.path;
+            const auto bytes = stored ? platform::readFile(*stored) : std::nullopt;
+            EXPECT_TRUE(bytes && std::string(bytes->begin(), bytes->end()) == row.body) << row.path;
+        } else {
+            EXPECT_EQ(failures(result), std::vector<std::string>{"Unreadable answer for " + url});
+            EXPECT_FALSE(stored) << row.path;
+        }
+    }
 }
 
 TEST_F(DataSetManagerTest, ASynchronisationJoinsTheSizeFetchUnderWay) {

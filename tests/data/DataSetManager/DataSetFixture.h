@@ -20,6 +20,7 @@
 #include "foundation/CVFileCache.h"
 #include "platform/Image.h"
 #include "platform/runtime/MainQueue.h"
+#include "tests/support/EncodedImages.h"
 #include "tests/support/LoopbackWebService.h"
 #include "tests/support/TempDirectory.h"
 
@@ -46,7 +47,7 @@ inline std::string syncDocument(std::string_view endpoint) {
     return "[]";
 }
 
-// One transparent pixel: images are kept only when they decode as PNG.
+// One transparent pixel.
 inline std::string pngImage() {
     const auto png = platform::Image::create(1, 1)->pngData();
     return {reinterpret_cast<const char*>(png->data()), png->size()};
@@ -106,7 +107,7 @@ protected:
         service_->addResponseHeader("/sync/dataset", "Content-Language", "da");
         for (const auto& endpoint : syncEndpoints()) service_->serveBody("/sync/" + endpoint, syncDocument(endpoint));
         service_->serveBody("/img/icon.png", pngImage(), "image/png");
-        service_->serveBody("/ext/photo.jpg", pngImage(), "image/png");
+        service_->serveBody("/ext/photo.jpg", jpegFile(16, 16, 0xFF3A7BC8), "image/jpeg");
     }
 
     std::optional<LoopbackWebService> service_{std::in_place};
