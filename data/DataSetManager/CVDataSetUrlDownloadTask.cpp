@@ -182,6 +182,9 @@ bool CVDataSetUrlDownloadTask::reads(const std::filesystem::path& staging) const
     } catch (const std::exception& failure) {
         dataSetManagerLog().error("[E] Failed to read {}: {}", staging.string(), failure.what());
         return false;
+    } catch (...) {
+        dataSetManagerLog().error("[E] Failed to read {}", staging.string());
+        return false;
     }
 }
 

@@ -72,7 +72,7 @@ private:
     // On the blocking I/O pool: reads the staged answer of a request that
     // answered, lands it or drops it, and finishes the task.
     void settle(const std::filesystem::path& staging, std::optional<platform::HttpResponse> response);
-    // A reader that throws refuses the answer.
+    // A reader that throws, whatever it throws, refuses the answer.
     [[nodiscard]] bool reads(const std::filesystem::path& staging) const;
     // Moves the staged answer onto the target unless the task was cancelled;
     // the staging file is gone afterwards either way. True when it landed.

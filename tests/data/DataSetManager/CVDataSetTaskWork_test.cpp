@@ -6,8 +6,10 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -193,6 +195,31 @@ TEST_F(CVDataSetTaskWorkTest, FailedDownloadsAreLoggedRecordedAndStillFinish) {
         EXPECT_EQ(readFile(target()), "kept") << route;
     }
     EXPECT_TRUE(logs_.sink().contains("[E] error "));
+}
+
+// A reader fails however it fails: whatever it throws refuses the answer,
+// which is then reported as one that did not read and leaves nothing staged.
+TEST_F(CVDataSetTaskWorkTest, AReaderThatThrowsAnythingRefusesTheAnswer) {
+    service_.serveBody("/sync/venues", R"(["v1"])");
+    writeFile(target(), "kept");
+    const std::function<void()> failures[] = {
+        [] { throw std::runtime_error("unreadable"); },
+        [] { throw 42; },
+    };
+    for (const auto& fail : failures) {
+        auto task = CVDataSetUrlDownloadTask::newWithOwner(owner_, service_.url("/sync/venues"), target(), {}, {},
+                                                           [fail](const fs::path&) {
+                                                               fail();
+                                                               return true;
+                                                           });
+        run(task);
+        EXPECT_EQ(task->status(), Status::finished);
+        EXPECT_EQ(task->error().value_or(platform::NSError{}).localizedDescription(),
+                  "Unreadable answer for " + service_.url("/sync/venues"));
+        EXPECT_FALSE(task->didUpdateTargetFile());
+        EXPECT_EQ(readFile(target()), "kept");
+        EXPECT_TRUE(stagedFiles().empty());
+    }
 }
 
 TEST_F(CVDataSetTaskWorkTest, ACancelledDownloadIsNotFinishedByItsLateAnswer) {
