@@ -19,7 +19,9 @@
 #include "data/DataSetManager/CVDataSetCacheWorkScheduler.h"
 #include "foundation/CVExtendedFileAttributes.h"
 #include "foundation/CVLogger.h"
+#include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "platform/UUID.h"
 #include "platform/runtime/BlockingWait.h"
 #include "platform/runtime/ThreadPool.h"
 #include "tests/data/DataSetManager/DataSetFixture.h"
@@ -173,6 +175,52 @@ TEST_F(DataSetManagerTest, LoadsDataSetFoldersFoundAtStartWithAndWithoutInfoFile
     EXPECT_EQ(info.at("realDatasetId"), "");
     EXPECT_EQ(info.at("cachingStrategy"), 1);
     EXPECT_EQ(info.at("cacheItem").as_object().size(), 12u);
+}
+
+// A process killed while it refreshed a stored copy left its incoming file
+// beside the copy, and the HTTP layer's temporary file with it; every content
+// download goes through such files. A start removes them at any depth of a
+// data set's folder, and the staged downloads beside the folders, and nothing
+// else.
+TEST_F(DataSetManagerTest, AStartRemovesWhatAKilledProcessLeftOfItsDownloadsAndNothingElse) {
+    const auto uuid = platform::UUID::random().uuidString();
+    const struct {
+        std::string path;
+        bool leftover;
+    } files[] = {
+        {"ds-key/.venues.json.incoming-" + uuid, true},
+        {"ds-key/images/.icon.png.incoming-" + uuid, true},
+        {"ds-key/ambrell-download-a1B2c3.tmp", true},
+        {"ds-key/images/deep/ambrell-download-Zz9Yy8.tmp", true},
+        {"other/.x.incoming-" + uuid, true},
+        {"ds-key." + uuid + ".download", true},
+        {"ds-key." + platform::UUID::random().uuidString() + ".download/15_1_2.png", true},
+        {"ds-key/venues.json", false},
+        {"ds-key/.venues.json.incoming-unfinished", false},
+        {"ds-key/venues.json.incoming-" + uuid, false},
+        {"ds-key/.incoming-" + uuid, false},
+        {"ds-key/ambrell-download-a1B2c3.png", false},
+        {"ds-key/images/icon.png", false},
+        {"ds-key/tilecache-package/15_1_2.png", false},
+        {"ds-key/.hidden", false},
+    };
+    for (const auto& file : files) {
+        fs::create_directories((root() / file.path).parent_path());
+        ASSERT_FALSE(platform::writeFileAtomically(root() / file.path, file.path));
+    }
+    const auto manager = makeManager();
+    for (const auto& file : files) {
+        const auto path = root() / file.path;
+        if (file.leftover) {
+            EXPECT_FALSE(fs::exists(path)) << file.path;
+            EXPECT_FALSE(fs::exists(path.parent_path()) && path.parent_path().extension() == ".download") << file.path;
+        } else {
+            EXPECT_EQ(platform::readTextFile(path), file.path);
+        }
+    }
+    std::vector<std::string> ids;
+    for (const auto& dataSet : manager->internalDataSets()) ids.push_back(dataSet->dataSetId());
+    EXPECT_EQ(ids, (std::vector<std::string>{"ds-key", "other"}));
 }
 
 // The usage events recorded so far, once there are `count`.

@@ -17,6 +17,7 @@
 #include "data/CVModelCache.h"
 #include "data/DataSetManager/CVDataSetCacheTrimTask.h"
 #include "data/DataSetManager/CVDataSetCacheWorkScheduler.h"
+#include "data/DataSetManager/CVDataSetStaging.h"
 #include "data/DataSetManager/CVDataSetUrlDownloadTask.h"
 #include "data/DataSetManager/CVSwitchToOnlineTilesTask.h"
 #include "data/DataSetManager/CVTileCache.h"
@@ -100,7 +101,7 @@ protected:
         std::vector<fs::path> staged;
         std::error_code error;
         for (const auto& entry : fs::directory_iterator(folder().parent_path(), error)) {
-            if (entry.path().filename().string().ends_with(CVDataSetUrlDownloadTask::kStagingSuffix)) {
+            if (entry.path().filename().string().ends_with(CVDataSetStaging::kSuffix)) {
                 staged.push_back(entry.path());
             }
         }
