@@ -326,9 +326,10 @@ TEST_F(CVTilePackageTest, UnpacksTruncatesKeepingTheAttributesAndSwitchesTheTile
     EXPECT_FALSE(fs::exists(packageFolder()));
 }
 
-TEST_F(CVTilePackageTest, AnUnpackCutShortIsDoneAgainOverWhatItLeft) {
+TEST_F(CVTilePackageTest, APackageLeftWholeIsUnpackedAgainInPlaceOfTheTilesThere) {
     const auto package = makePackage();
-    // What an interrupted unpack leaves: a part of one tile, the package untouched.
+    // What a process killed before the package's tiles took their place
+    // leaves: the package whole, the tiles of an older one.
     writeFile(packageFolder() / "15" / "1" / "2.png", "ti");
     auto task = CVTilePackageUnzipTask::newWithOwner(owner_, package, folder());
     EXPECT_EQ(task->name(), "Unzip Tiles https://tiles.example/package.zip");
@@ -338,8 +339,12 @@ TEST_F(CVTilePackageTest, AnUnpackCutShortIsDoneAgainOverWhatItLeft) {
     EXPECT_EQ(readFile(packageFolder() / "15" / "1" / "3.png"), "tile-b");
 }
 
+// A broken package keeps the tiles in place, and loses its date: asked for as
+// of it, the next sync would be answered 304 for good.
 TEST_F(CVTilePackageTest, AMissingOrBrokenPackageIsUnavailable) {
     writeFile(folder() / "broken.zip", "not a zip archive");
+    xattr_setLastModified(folder() / "broken.zip", kLastModifiedText);
+    writeFile(packageFolder() / "15" / "1" / "2.png", "tile-a");
     for (const auto& input : {folder() / "missing.zip", folder() / "broken.zip"}) {
         auto task = CVTilePackageUnzipTask::newWithOwner(owner_, input, folder());
         EXPECT_EQ(task->name(), "Unzip Tiles " + input.filename().string());
@@ -352,6 +357,9 @@ TEST_F(CVTilePackageTest, AMissingOrBrokenPackageIsUnavailable) {
     }
     // A broken package is kept for the next sync to replace.
     EXPECT_EQ(readFile(folder() / "broken.zip"), "not a zip archive");
+    EXPECT_FALSE(xattr_lastModified(folder() / "broken.zip"));
+    EXPECT_EQ(readFile(packageFolder() / "15" / "1" / "2.png"), "tile-a");
+    EXPECT_TRUE(stagedFiles().empty());
 }
 
 TEST_F(CVTilePackageTest, SwitchingToOnlineTilesLeavesThePackageStrategy) {
