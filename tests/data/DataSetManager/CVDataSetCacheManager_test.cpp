@@ -1,7 +1,6 @@
 // The data-set cache manager against the loopback web service: data sets on
 // disk at start, size fetches, a whole synchronisation online and offline,
-// the delegate's order, an answer that does not read, and the removal of
-// unused data sets.
+// the delegate's order, and the removal of unused data sets.
 
 #include <gtest/gtest.h>
 
@@ -13,9 +12,7 @@
 
 #include "Ambrell/CVErrorCodes.h"
 #include "data/CVDataSetSeams.h"
-#include "data/CVModelCache.h"
 #include "data/CVOfflineBundleHelper.h"
-#include "data/CVVenueCollection.h"
 #include "data/DataSetManager/CVDataSetCacheWorkScheduler.h"
 #include "foundation/CVExtendedFileAttributes.h"
 #include "foundation/CVLogger.h"
@@ -384,43 +381,6 @@ TEST_F(DataSetManagerTest, SynchronisesAWholeSolutionThenFailsCleanlyOffline) {
     EXPECT_EQ(CVFileCache::initWithFolder(folder)->cachedDataForItem(
                   CVAXAPI::sharedInstance()->venueSyncUrlForSolutionId(kDataSetKey, "da")),
               (std::vector<std::uint8_t>{'[', ']'}));
-}
-
-// A proxy's login page answered with 200 must not cost the copy that the next
-// start without network reads.
-TEST_F(DataSetManagerTest, ALoginPageAnsweredWith200KeepsTheStoredVenuesForTheNextStartOffline) {
-    serveSolution();
-    const std::string venues = R"([{"id":"v-harbour","venueInfo":{"name":"Harbour"}}])";
-    const auto published = std::chrono::system_clock::from_time_t(784111777);
-    service_->serveBody("/sync/venues", venues, "application/json", published);
-    const auto manager = makeManager();
-    const auto dataSet = manager->addDataSet(kDataSetKey);
-    ASSERT_FALSE(synchronize(*manager, dataSet->cacheItem()));
-    const auto url = CVAXAPI::sharedInstance()->venueSyncUrlForSolutionId(kDataSetKey, "da");
-    const auto stored = manager->pathForCachedUrl(url, kDataSetKey);
-    ASSERT_TRUE(stored);
-    const auto storedDate = xattr_lastModified(*stored);
-    ASSERT_TRUE(storedDate);
-
-    service_->serveBody("/sync/venues", "<html><body><form action=\"/login\">Sign in</form></body></html>",
-                        "text/html");
-    // Reported as a download that failed.
-    EXPECT_EQ(synchronize(*manager, dataSet->cacheItem()).value_or(platform::NSError{}).code,
-              AmbrellErrorCode::kDataLoadingFailed);
-    EXPECT_EQ(service_->requestsTo("/sync/venues").size(), 2u);
-
-    // The next start: a fresh manager, nothing in memory, no network.
-    service_.reset();
-    CVModelCache::memoryCache()->clearCache();
-    const auto restarted = makeManager();
-    const auto data = restarted->dataForCachedUrl(url, kDataSetKey);
-    ASSERT_TRUE(data);
-    EXPECT_EQ(std::string(data->begin(), data->end()), venues);
-    EXPECT_EQ(xattr_lastModified(*stored), storedDate);
-    const auto read = CVVenueCollection::fromData(*data);
-    ASSERT_TRUE(read);
-    ASSERT_EQ(read->venues.size(), 1u);
-    EXPECT_EQ(read->venues.front()->venueId, "v-harbour");
 }
 
 TEST_F(DataSetManagerTest, ASynchronisationJoinsTheSizeFetchUnderWay) {

@@ -68,6 +68,21 @@ protected:
     [[nodiscard]] std::string packageUrl() const { return service_->url("/tiles/package.zip"); }
     [[nodiscard]] fs::path folder(std::string_view dataSetId) const { return root() / std::string(dataSetId); }
 
+    // The data set's URL served at the route (the description's among them).
+    [[nodiscard]] std::string urlServedAt(const CVDataSetCacheInternal& dataSet, std::string_view route) const {
+        std::vector<std::string> urls{datasetUrl()};
+        for (const auto& group : dataSet.item()->syncResources()) {
+            const auto groupUrls = group.urls().value_or(std::vector<std::string>{});
+            urls.insert(urls.end(), groupUrls.begin(), groupUrls.end());
+        }
+        const auto prefix = service_->url(route);
+        for (const auto& url : urls) {
+            if (url == prefix || url.starts_with(prefix + "?")) return url;
+        }
+        ADD_FAILURE() << "no URL of the data set is served at " << route;
+        return {};
+    }
+
     // What the sync staged beside the data sets' folders and left there.
     [[nodiscard]] std::vector<fs::path> stagedEntries() const {
         std::vector<fs::path> staged;
@@ -79,6 +94,62 @@ protected:
 
     const test::TempDirectory work_;
 };
+
+// Every URL kind the sync fetches, each with an answer its reader refuses:
+// one of another shape where the reader checks the shape, else a login page.
+TEST_F(RefusedAnswers, EachUrlKindKeepsItsStoredCopyAndIsReportedByName) {
+    const struct {
+        const char* route;
+        std::string_view body;
+        const char* type;
+    } cases[] = {
+        {"/sync/solutions", "[]", "application/json"},
+        {"/sync/appconfig", "[]", "application/json"},
+        {"/sync/appuserroles", R"({"list":[]})", "application/json"},
+        {"/sync/categories", R"({"categories":[]})", "application/json"},
+        {"/sync/venues", "{}", "application/json"},
+        {"/sync/buildings", "{}", "application/json"},
+        {"/sync/locations", R"({"locations":[]})", "application/json"},
+        {"/sync/derivedGeometry", R"({"list":[]})", "application/json"},
+        {"/sync/graph", R"({"networks":[]})", "application/json"},
+        {"/sync/routelayer", R"({"layers":[]})", "application/json"},
+        {"/sync/dataset", "[]", "application/json"},
+        {"/img/icon.png", kLoginPage, "text/html"},
+        {"/ext/photo.jpg", kLoginPage, "text/html"},
+        {"/tiles/package.zip", kLoginPage, "text/html"},
+    };
+    const auto package = test::writeTilePackage(work_.path(), {"15_1_2.png"});
+    const auto serveAll = [&] {
+        serveSolution();
+        service_->serveFile("/tiles/package.zip", package);
+    };
+    serveAll();
+    const auto manager = makeManager();
+    const auto dataSet = manager->internalDataSetWithId(
+        manager->addDataSet(kDataSetKey, rawValue(CVDataSetCachingScope::full))->dataSetId());
+    ASSERT_FALSE(synchronizeOnce(*manager, dataSet->item()));
+    const auto tile = folder(kDataSetKey) / "tilecache-package" / "15_1_2.png";
+    const auto tileBytes = readBytes(tile);
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.route);
+        const auto url = urlServedAt(*dataSet, c.route);
+        const auto stored = manager->pathForCachedUrl(url, kDataSetKey);
+        ASSERT_TRUE(stored);
+        const auto before = storedCopy(*stored);
+        ASSERT_TRUE(before.date);
+        const auto requests = service_->requestsTo(c.route).size();
+        service_->respond(c.route, answer(c.body, c.type));
+
+        const auto result = synchronizeOnce(*manager, dataSet->item());
+        EXPECT_EQ(service_->requestsTo(c.route).size(), requests + 1);
+        EXPECT_EQ(result.value_or(platform::NSError{}).code, AmbrellErrorCode::kDataLoadingFailed);
+        EXPECT_TRUE(test::reportsUnreadable(result, url)) << "reported: " << result->localizedDescription();
+        EXPECT_EQ(storedCopy(*stored), before);
+        EXPECT_EQ(readBytes(tile), tileBytes);
+        serveAll();
+    }
+}
 
 // The tile package is the stored copy whose loss shows most: without it the
 // floor plans are blank offline. A bad answer keeps it and its tiles, and must
