@@ -22,6 +22,7 @@
 #include "data/DataSetManager/CVDataSetUrlDownloadTask.h"
 #include "data/DataSetManager/CVSwitchToOnlineTilesTask.h"
 #include "data/DataSetManager/CVTileCache.h"
+#include "data/DataSetManager/CVTilePackageStaging.h"
 #include "data/DataSetManager/CVTilePackageUnzipTask.h"
 #include "foundation/CVFileCache.h"
 
@@ -365,13 +366,18 @@ std::vector<std::shared_ptr<CVDataSetCacheTask>> CVDataSetCacheItemInternal::get
                 continue;
             }
             const auto since = CVOfflineBundleHelper::ifModifiedSinceForBundledUrl(url, *path, ownerId);
-            auto download = CVDataSetUrlDownloadTask::newWithOwner(self, url, *path, since, maxAge,
-                                                                   CVDataSetDownloadReaders::forResource(type, url));
+            // A package's tiles are unpacked as its check, and wait there
+            // until the package has landed.
+            const auto staging = isTiles ? std::make_shared<CVTilePackageStaging>(folderCache->cacheFolder()) : nullptr;
+            auto read = staging ? CVDataSetDownloadReaders::forTilePackage(staging)
+                                : CVDataSetDownloadReaders::forResource(type, url);
+            auto download = CVDataSetUrlDownloadTask::newWithOwner(self, url, *path, since, maxAge, std::move(read));
             download->setPriority(priority);
             download->addDependency(start);
             work.push_back(download);
-            if (isTiles && folderCache) {
-                auto unzip = CVTilePackageUnzipTask::newWithOwner(self, *path, folderCache->cacheFolder());
+            if (staging) {
+                auto unzip =
+                    CVTilePackageUnzipTask::newAfterDownload(self, download, staging, folderCache->cacheFolder());
                 unzip->addDependency(download);
                 work.push_back(unzip);
             }

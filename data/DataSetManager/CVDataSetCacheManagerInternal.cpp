@@ -10,7 +10,7 @@
 #include "data/AmbrellLegacy.h"
 #include "data/DataSetManager/CVDataSetCacheTask.h"
 #include "data/DataSetManager/CVDataSetCacheWorkScheduler.h"
-#include "data/DataSetManager/CVDataSetUrlDownloadTask.h"
+#include "data/DataSetManager/CVDataSetStaging.h"
 #include "data/DataSetManager/CVTileCache.h"
 #include "data/DataSetManager/NSOperationCorvay.h"
 #include "foundation/CVFileCache.h"
@@ -105,27 +105,16 @@ std::shared_ptr<CVDataSetCacheWorkScheduler> CVDataSetCacheManagerInternal::work
 // MARK: - Data sets
 
 void CVDataSetCacheManagerInternal::loadExistingCaches() {
+    // A process killed while it downloaded left files no reader looks at;
+    // staged tiles would even pass for data sets.
+    CVDataSetStaging::removeLeftovers(rootFolder_);
     std::error_code error;
     std::filesystem::directory_iterator entries(rootFolder_, error);
     if (error) return;
     std::vector<std::string> names;
-    std::vector<Path> strayDownloads;
     for (const auto& entry : entries) {
         std::error_code typeError;
-        if (!entry.is_directory(typeError)) {
-            // Downloads are staged here; a process that died left them.
-            const auto name = entry.path().filename().string();
-            if (name.ends_with(CVDataSetUrlDownloadTask::kStagingSuffix) ||
-                (name.starts_with("ambrell-download-") && name.ends_with(".tmp"))) {
-                strayDownloads.push_back(entry.path());
-            }
-            continue;
-        }
-        names.push_back(entry.path().filename().string());
-    }
-    for (const auto& stray : strayDownloads) {
-        std::error_code removeError;
-        std::filesystem::remove(stray, removeError);
+        if (entry.is_directory(typeError)) names.push_back(entry.path().filename().string());
     }
     // Directory order is the file system's; a sorted start is the same on
     // every machine.
@@ -201,7 +190,9 @@ std::shared_ptr<CVDataSetCacheInternal> CVDataSetCacheManagerInternal::iAddDataS
                                                                                    std::int64_t cachingScope) {
     if (internalDataSetWithId(dataSetId)) return nullptr;
     // The id names the folder: one that would leave the root is refused.
-    if (!CVFileCache::isPlainFilename(dataSetId) || dataSetId.ends_with(".DELETED")) {
+    // Folders of those names are removed, or being removed, at start.
+    if (!CVFileCache::isPlainFilename(dataSetId) || dataSetId.ends_with(".DELETED") ||
+        dataSetId.ends_with(CVDataSetStaging::kSuffix)) {
         CVLog::core().error("[DSM] [E] Refusing data set id '{}': it names no folder of {}", dataSetId,
                             rootFolder_.string());
         return nullptr;

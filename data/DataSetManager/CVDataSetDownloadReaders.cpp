@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <boost/json/monotonic_resource.hpp>
@@ -21,6 +22,7 @@
 #include "data/CVUrlResourceCollection.h"
 #include "data/CVUserRoleProvider.h"
 #include "data/CVVenueCollection.h"
+#include "data/DataSetManager/CVTilePackageStaging.h"
 #include "jsonmodel/JSONModel/JSONParsing.h"
 #include "platform/FileSystem.h"
 #include "platform/Image.h"
@@ -144,5 +146,9 @@ IncomingReader CVDataSetDownloadReaders::forResource(std::string_view groupType,
 }
 
 IncomingReader CVDataSetDownloadReaders::forDescription() { return reading(isDescription); }
+
+IncomingReader CVDataSetDownloadReaders::forTilePackage(std::shared_ptr<CVTilePackageStaging> staging) {
+    return [staging = std::move(staging)](const std::filesystem::path& incoming) { return staging->unpack(incoming); };
+}
 
 }  // namespace ambrell

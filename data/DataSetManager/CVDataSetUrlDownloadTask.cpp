@@ -8,13 +8,13 @@
 
 #include "Ambrell/ErrorObjects.h"
 #include "data/CVModelCache.h"
+#include "data/DataSetManager/CVDataSetStaging.h"
 #include "data/DataSetManager/DataSetManagerLog.h"
 #include "foundation/CVDataProvider.h"
 #include "foundation/CVExtendedFileAttributes.h"
 #include "foundation/CVPercentEncoding.h"
 #include "foundation/DateFormats.h"
 #include "platform/Logger.h"
-#include "platform/UUID.h"
 #include "platform/runtime/ThreadPool.h"
 
 namespace ambrell {
@@ -25,14 +25,6 @@ std::string taskName(const std::string& url, std::optional<std::chrono::system_c
     std::string name = fmt::format("Fetch {}", url);
     if (since) name += fmt::format(" (since {})", cv_asHTTPDate(*since));
     return name;
-}
-
-// Beside the target's folder, so that a download never creates that folder.
-std::filesystem::path downloadStagingPathFor(const std::filesystem::path& target) {
-    const auto folder = target.parent_path();
-    return folder.parent_path() / fmt::format("{}.{}{}", folder.filename().string(),
-                                              platform::UUID::random().uuidString(),
-                                              CVDataSetUrlDownloadTask::kStagingSuffix);
 }
 
 void removeDownloadStaging(const std::filesystem::path& staging) {
@@ -97,7 +89,7 @@ void CVDataSetUrlDownloadTask::executeWork() {
     // The staging file has no stored date: the condition is the target's.
     std::optional<std::string> since =
         ifModifiedSince_ ? cv_asHTTPDate(*ifModifiedSince_) : xattr_lastModified(targetFilePath_);
-    const auto staging = downloadStagingPathFor(targetFilePath_);
+    const auto staging = CVDataSetStaging::newPathBeside(targetFilePath_.parent_path());
 
     auto weak =
         std::weak_ptr<CVDataSetUrlDownloadTask>(std::static_pointer_cast<CVDataSetUrlDownloadTask>(shared_from_this()));
@@ -181,6 +173,9 @@ bool CVDataSetUrlDownloadTask::reads(const std::filesystem::path& staging) const
         return read_(staging);
     } catch (const std::exception& failure) {
         dataSetManagerLog().error("[E] Failed to read {}: {}", staging.string(), failure.what());
+        return false;
+    } catch (...) {
+        dataSetManagerLog().error("[E] Failed to read {}", staging.string());
         return false;
     }
 }

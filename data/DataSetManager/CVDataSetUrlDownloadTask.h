@@ -24,10 +24,9 @@ namespace ambrell {
 // reads (every one, without a reader) replaces the file, sets
 // didUpdateTargetFile() and drops the model memory cache's entry for the URL.
 //
-// The answer is fetched into a staging file beside the target's folder (a
-// data set's folder is never created again by a download of a removed data
-// set), read there, and moved into place only while the task is not
-// cancelled.
+// The answer is fetched into a staging file beside the target's folder (see
+// CVDataSetStaging), read there, and moved into place only while the task is
+// not cancelled.
 //
 // Completes: with status finished; on the blocking I/O pool when an answer
 // came (it is read and landed there), else on the provider's thread. A failed
@@ -38,10 +37,6 @@ namespace ambrell {
 // answer never lands.
 class CVDataSetUrlDownloadTask : public CVDataSetCacheTask {
 public:
-    // Ends the names of staging files; what a killed process left is removed
-    // by the data-set manager at start.
-    static constexpr std::string_view kStagingSuffix = ".download";
-
     // A 2xx answer lands once `read` reads it as the stored copy will be read
     // (see CVDataSetDownloadReaders); without a reader every one lands.
     static std::shared_ptr<CVDataSetUrlDownloadTask> newWithOwner(
@@ -72,7 +67,7 @@ private:
     // On the blocking I/O pool: reads the staged answer of a request that
     // answered, lands it or drops it, and finishes the task.
     void settle(const std::filesystem::path& staging, std::optional<platform::HttpResponse> response);
-    // A reader that throws refuses the answer.
+    // A reader that throws, whatever it throws, refuses the answer.
     [[nodiscard]] bool reads(const std::filesystem::path& staging) const;
     // Moves the staged answer onto the target unless the task was cancelled;
     // the staging file is gone afterwards either way. True when it landed.

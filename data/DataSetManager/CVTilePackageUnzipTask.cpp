@@ -7,12 +7,12 @@
 
 #include "Ambrell/CVErrorCodes.h"
 #include "Ambrell/ErrorObjects.h"
+#include "data/DataSetManager/CVDataSetUrlDownloadTask.h"
 #include "data/DataSetManager/CVTileCache.h"
+#include "data/DataSetManager/CVTilePackageStaging.h"
 #include "data/DataSetManager/DataSetManagerLog.h"
 #include "foundation/CVExtendedFileAttributes.h"
-#include "platform/FileSystem.h"
 #include "platform/Logger.h"
-#include "zip/SSZipArchive.h"
 
 namespace ambrell {
 
@@ -26,13 +26,17 @@ platform::NSError packageUnavailable() {
 
 CVTilePackageUnzipTask::CVTilePackageUnzipTask(const std::shared_ptr<const void>& owner,
                                                std::filesystem::path inputFile,
-                                               const std::filesystem::path& dataSetFolder)
+                                               const std::filesystem::path& dataSetFolder,
+                                               std::shared_ptr<const CVDataSetUrlDownloadTask> download,
+                                               std::shared_ptr<CVTilePackageStaging> staging)
     : CVDataSetCacheTask(owner, true),
       inputFile_(std::move(inputFile)),
       dataSetFolder_(dataSetFolder),
       targetFolder_(CVTileCache::pathForTilePackageCacheInFolder(dataSetFolder)),
-      onlineTilesFolder_(CVTileCache::pathForOnlineTileCacheInFolder(dataSetFolder)) {
-    const auto url = xattr_downloadUrl(inputFile_);
+      onlineTilesFolder_(CVTileCache::pathForOnlineTileCacheInFolder(dataSetFolder)),
+      download_(std::move(download)),
+      staging_(staging ? std::move(staging) : std::make_shared<CVTilePackageStaging>(dataSetFolder)) {
+    const auto url = download_ ? std::optional<std::string>(download_->url()) : xattr_downloadUrl(inputFile_);
     setName(fmt::format("Unzip Tiles {}", url ? *url : inputFile_.filename().string()));
 }
 
@@ -40,28 +44,55 @@ std::shared_ptr<CVTilePackageUnzipTask> CVTilePackageUnzipTask::newWithOwner(con
                                                                              std::filesystem::path inputFile,
                                                                              std::filesystem::path targetFolder) {
     return std::shared_ptr<CVTilePackageUnzipTask>(
-        new CVTilePackageUnzipTask(owner, std::move(inputFile), targetFolder));
+        new CVTilePackageUnzipTask(owner, std::move(inputFile), targetFolder, nullptr, nullptr));
+}
+
+std::shared_ptr<CVTilePackageUnzipTask> CVTilePackageUnzipTask::newAfterDownload(
+    const std::shared_ptr<const void>& owner, std::shared_ptr<const CVDataSetUrlDownloadTask> download,
+    std::shared_ptr<CVTilePackageStaging> staging, const std::filesystem::path& dataSetFolder) {
+    auto inputFile = download->targetFilePath();
+    return std::shared_ptr<CVTilePackageUnzipTask>(new CVTilePackageUnzipTask(
+        owner, std::move(inputFile), dataSetFolder, std::move(download), std::move(staging)));
 }
 
 void CVTilePackageUnzipTask::executeWork() {
-    std::error_code error;
-    const bool isFile = std::filesystem::is_regular_file(inputFile_, error);
-    const auto size = isFile ? std::filesystem::file_size(inputFile_, error) : 0;
-    if (!isFile || error) {
-        setError(packageUnavailable());
-    } else if (size > 0) {
-        // An empty package was unpacked before and emptied afterwards.
-        unzipPackage();
+    if (download_ && download_->didUpdateTargetFile() && staging_->holdsTiles()) {
+        // Unpacked once, as the download's check.
+        putTilesInPlace();
+    } else {
+        // Unpacked as the check of an answer that then did not land.
+        staging_->discard();
+        unpackStoredPackage();
     }
     CVDataSetCacheTask::executeWork();
 }
 
-void CVTilePackageUnzipTask::unzipPackage() {
-    // Entries overwrite what an earlier, interrupted unpack left behind; the
-    // package is emptied only after this unpack completed, so an interrupted
-    // one is simply done again by the next sync.
-    if (!SSZipArchive::unzipFileAtPath(inputFile_.string(), targetFolder_.string())) {
+void CVTilePackageUnzipTask::unpackStoredPackage() {
+    std::error_code error;
+    const bool isFile = std::filesystem::is_regular_file(inputFile_, error);
+    const auto size = isFile ? std::filesystem::file_size(inputFile_, error) : 0;
+    if (!isFile || error) {
+        // A download that failed has said so already, naming its URL.
+        if (!download_ || !download_->error()) setError(packageUnavailable());
+        return;
+    }
+    // An empty package was unpacked before and emptied afterwards.
+    if (size == 0) return;
+    if (!staging_->unpack(inputFile_)) {
+        // Asked for as of its date, a package stored before its answers were
+        // checked would be answered 304 for good.
+        xattr_setLastModified(inputFile_, std::nullopt);
         setError(packageUnavailable());
+        return;
+    }
+    putTilesInPlace();
+}
+
+void CVTilePackageUnzipTask::putTilesInPlace() {
+    if (const auto error = staging_->putInPlace()) {
+        dataSetManagerLog().error("[E] Failed to put the tiles of {} in place: {}", inputFile_.string(),
+                                  error.message());
+        setError(fileSystemError(error));
         return;
     }
     truncateZipFile();
@@ -74,16 +105,14 @@ void CVTilePackageUnzipTask::unzipPackage() {
 }
 
 void CVTilePackageUnzipTask::truncateZipFile() const {
-    // The attributes let the next sync ask for the package conditionally.
-    const auto lastModified = xattr_lastModified(inputFile_);
-    const auto downloadUrl = xattr_downloadUrl(inputFile_);
-    if (const auto error = platform::writeFileAtomically(inputFile_, std::string_view())) {
+    // In place, so the attributes that let the next sync ask for the package
+    // conditionally stay; and never a file where the data set's folder is gone.
+    std::error_code error;
+    std::filesystem::resize_file(inputFile_, 0, error);
+    if (error) {
         dataSetManagerLog().error("[E] Failed to truncate file {}, err={}", inputFile_.string(),
                                   errorDescription(fileSystemError(error)));
-        return;
     }
-    xattr_setLastModified(inputFile_, lastModified);
-    xattr_setDownloadUrl(inputFile_, downloadUrl);
 }
 
 }  // namespace ambrell

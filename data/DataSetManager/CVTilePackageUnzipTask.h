@@ -7,25 +7,39 @@
 
 namespace ambrell {
 
-// Unpacks a downloaded tile package into the data set's "tilecache-package"
-// folder, on a queue thread, then empties the package file (keeping its
-// stored last-modified text and download URL, so the next sync's conditional
+class CVDataSetUrlDownloadTask;
+class CVTilePackageStaging;
+
+// Puts a tile package's tiles in the data set's "tilecache-package" folder,
+// on a queue thread, then empties the package file (keeping its stored
+// last-modified text and download URL, so the next sync's conditional
 // request still answers 304) and switches the tile cache to the package.
 //
-// An empty package file was unpacked before and is skipped. A package is only
-// emptied after a complete unpack, so one whose unpacking was cut short is
-// unpacked again by the next sync, over whatever the cut left.
+// After the package's download, the tiles its check unpacked (see
+// CVTilePackageStaging) take their place once the package has landed; a
+// package that did not land changes nothing. A package file still whole (a
+// process killed before its tiles took their place) is unpacked again; an
+// empty one was unpacked before and is skipped. The tiles in place are only
+// ever replaced by a whole set.
 //
-// Completes: finished on the main queue. Errors (in error()): a missing or
-// unreadable package gives kAmbrellErrorDomain / kTilePackageUnavailable. A
-// missing online-tiles folder is not an error. Cancelling ends the task at
-// once; an unpack under way runs to its end.
+// Completes: finished on the main queue. Errors (in error()): a package
+// that does not unpack gives kAmbrellErrorDomain / kTilePackageUnavailable,
+// and loses its stored date, so the next sync fetches it whatever the server
+// says of it; so does a missing package, unless its download reported its
+// own failure. Tiles that cannot be put in place give the file system's
+// error. A missing online-tiles folder is not an error. Cancelling ends the
+// task at once; work under way runs to its end.
 class CVTilePackageUnzipTask : public CVDataSetCacheTask {
 public:
-    // `targetFolder` is the data set's folder.
+    // The package already in the data set's folder, `targetFolder`.
     static std::shared_ptr<CVTilePackageUnzipTask> newWithOwner(const std::shared_ptr<const void>& owner,
                                                                 std::filesystem::path inputFile,
                                                                 std::filesystem::path targetFolder);
+    // After `download` of the package, whose reader unpacks into `staging`
+    // (CVDataSetDownloadReaders::forTilePackage); it must depend on it.
+    static std::shared_ptr<CVTilePackageUnzipTask> newAfterDownload(
+        const std::shared_ptr<const void>& owner, std::shared_ptr<const CVDataSetUrlDownloadTask> download,
+        std::shared_ptr<CVTilePackageStaging> staging, const std::filesystem::path& dataSetFolder);
 
     [[nodiscard]] const std::filesystem::path& inputFile() const { return inputFile_; }
     // "tilecache-package" and "tilecache-online" in the data set's folder.
@@ -34,18 +48,23 @@ public:
 
 protected:
     CVTilePackageUnzipTask(const std::shared_ptr<const void>& owner, std::filesystem::path inputFile,
-                           const std::filesystem::path& dataSetFolder);
+                           const std::filesystem::path& dataSetFolder,
+                           std::shared_ptr<const CVDataSetUrlDownloadTask> download,
+                           std::shared_ptr<CVTilePackageStaging> staging);
     void executeWork() override;
     [[nodiscard]] std::string_view className() const override { return "CVTilePackageUnzipTask"; }
 
 private:
-    void unzipPackage();
+    void unpackStoredPackage();
+    void putTilesInPlace();
     void truncateZipFile() const;
 
     const std::filesystem::path inputFile_;
     const std::filesystem::path dataSetFolder_;
     const std::filesystem::path targetFolder_;
     const std::filesystem::path onlineTilesFolder_;
+    const std::shared_ptr<const CVDataSetUrlDownloadTask> download_;
+    const std::shared_ptr<CVTilePackageStaging> staging_;
 };
 
 }  // namespace ambrell

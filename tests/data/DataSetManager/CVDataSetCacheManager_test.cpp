@@ -1,7 +1,6 @@
 // The data-set cache manager against the loopback web service: data sets on
 // disk at start, size fetches, a whole synchronisation online and offline,
-// the delegate's order, an answer that does not read, and the removal of
-// unused data sets.
+// the delegate's order, and the removal of unused data sets.
 
 #include <gtest/gtest.h>
 
@@ -14,14 +13,13 @@
 
 #include "Ambrell/CVErrorCodes.h"
 #include "data/CVDataSetSeams.h"
-#include "data/CVModelCache.h"
 #include "data/CVOfflineBundleHelper.h"
-#include "data/CVVenueCollection.h"
 #include "data/DataSetManager/CVDataSetCacheWorkScheduler.h"
 #include "foundation/CVExtendedFileAttributes.h"
 #include "foundation/CVLogger.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "platform/UUID.h"
 #include "platform/runtime/BlockingWait.h"
 #include "platform/runtime/ThreadPool.h"
 #include "tests/data/DataSetManager/DataSetFixture.h"
@@ -175,6 +173,52 @@ TEST_F(DataSetManagerTest, LoadsDataSetFoldersFoundAtStartWithAndWithoutInfoFile
     EXPECT_EQ(info.at("realDatasetId"), "");
     EXPECT_EQ(info.at("cachingStrategy"), 1);
     EXPECT_EQ(info.at("cacheItem").as_object().size(), 12u);
+}
+
+// A process killed while it refreshed a stored copy left its incoming file
+// beside the copy, and the HTTP layer's temporary file with it; every content
+// download goes through such files. A start removes them at any depth of a
+// data set's folder, and the staged downloads beside the folders, and nothing
+// else.
+TEST_F(DataSetManagerTest, AStartRemovesWhatAKilledProcessLeftOfItsDownloadsAndNothingElse) {
+    const auto uuid = platform::UUID::random().uuidString();
+    const struct {
+        std::string path;
+        bool leftover;
+    } files[] = {
+        {"ds-key/.venues.json.incoming-" + uuid, true},
+        {"ds-key/images/.icon.png.incoming-" + uuid, true},
+        {"ds-key/ambrell-download-a1B2c3.tmp", true},
+        {"ds-key/images/deep/ambrell-download-Zz9Yy8.tmp", true},
+        {"other/.x.incoming-" + uuid, true},
+        {"ds-key." + uuid + ".download", true},
+        {"ds-key." + platform::UUID::random().uuidString() + ".download/15_1_2.png", true},
+        {"ds-key/venues.json", false},
+        {"ds-key/.venues.json.incoming-unfinished", false},
+        {"ds-key/venues.json.incoming-" + uuid, false},
+        {"ds-key/.incoming-" + uuid, false},
+        {"ds-key/ambrell-download-a1B2c3.png", false},
+        {"ds-key/images/icon.png", false},
+        {"ds-key/tilecache-package/15_1_2.png", false},
+        {"ds-key/.hidden", false},
+    };
+    for (const auto& file : files) {
+        fs::create_directories((root() / file.path).parent_path());
+        ASSERT_FALSE(platform::writeFileAtomically(root() / file.path, file.path));
+    }
+    const auto manager = makeManager();
+    for (const auto& file : files) {
+        const auto path = root() / file.path;
+        if (file.leftover) {
+            EXPECT_FALSE(fs::exists(path)) << file.path;
+            EXPECT_FALSE(fs::exists(path.parent_path()) && path.parent_path().extension() == ".download") << file.path;
+        } else {
+            EXPECT_EQ(platform::readTextFile(path), file.path);
+        }
+    }
+    std::vector<std::string> ids;
+    for (const auto& dataSet : manager->internalDataSets()) ids.push_back(dataSet->dataSetId());
+    EXPECT_EQ(ids, (std::vector<std::string>{"ds-key", "other"}));
 }
 
 // The usage events recorded so far, once there are `count`.
@@ -338,43 +382,6 @@ TEST_F(DataSetManagerTest, SynchronisesAWholeSolutionThenFailsCleanlyOffline) {
     EXPECT_EQ(CVFileCache::initWithFolder(folder)->cachedDataForItem(
                   CVAXAPI::sharedInstance()->venueSyncUrlForSolutionId(kDataSetKey, "da")),
               (std::vector<std::uint8_t>{'[', ']'}));
-}
-
-// A proxy's login page answered with 200 must not cost the copy that the next
-// start without network reads.
-TEST_F(DataSetManagerTest, ALoginPageAnsweredWith200KeepsTheStoredVenuesForTheNextStartOffline) {
-    serveSolution();
-    const std::string venues = R"([{"id":"v-harbour","venueInfo":{"name":"Harbour"}}])";
-    const auto published = std::chrono::system_clock::from_time_t(784111777);
-    service_->serveBody("/sync/venues", venues, "application/json", published);
-    const auto manager = makeManager();
-    const auto dataSet = manager->addDataSet(kDataSetKey);
-    ASSERT_FALSE(synchronize(*manager, dataSet->cacheItem()));
-    const auto url = CVAXAPI::sharedInstance()->venueSyncUrlForSolutionId(kDataSetKey, "da");
-    const auto stored = manager->pathForCachedUrl(url, kDataSetKey);
-    ASSERT_TRUE(stored);
-    const auto storedDate = xattr_lastModified(*stored);
-    ASSERT_TRUE(storedDate);
-
-    service_->serveBody("/sync/venues", "<html><body><form action=\"/login\">Sign in</form></body></html>",
-                        "text/html");
-    // Reported as a download that failed.
-    EXPECT_EQ(synchronize(*manager, dataSet->cacheItem()).value_or(platform::NSError{}).code,
-              AmbrellErrorCode::kDataLoadingFailed);
-    EXPECT_EQ(service_->requestsTo("/sync/venues").size(), 2u);
-
-    // The next start: a fresh manager, nothing in memory, no network.
-    service_.reset();
-    CVModelCache::memoryCache()->clearCache();
-    const auto restarted = makeManager();
-    const auto data = restarted->dataForCachedUrl(url, kDataSetKey);
-    ASSERT_TRUE(data);
-    EXPECT_EQ(std::string(data->begin(), data->end()), venues);
-    EXPECT_EQ(xattr_lastModified(*stored), storedDate);
-    const auto read = CVVenueCollection::fromData(*data);
-    ASSERT_TRUE(read);
-    ASSERT_EQ(read->venues.size(), 1u);
-    EXPECT_EQ(read->venues.front()->venueId, "v-harbour");
 }
 
 // An image in any format recognised is kept as served, for the image provider

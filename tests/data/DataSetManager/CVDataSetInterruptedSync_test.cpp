@@ -83,13 +83,7 @@ TEST_F(InterruptedSynchronisation, LeavesNoHalfWrittenFileAndTheNextSyncComplete
     ASSERT_TRUE(dataSet);
     manager->setCachingScope(rawValue(CVDataSetCachingScope::full), dataSet->cacheItem());
     const auto synchronize = [&] {
-        std::atomic<bool> done{false};
-        std::optional<platform::NSError> result{platform::NSError{}};
-        manager->synchronizeCacheItems({dataSet->cacheItem()}, nullptr, [&](const auto&, auto error) {
-            result = std::move(error);
-            done = true;
-        });
-        EXPECT_TRUE(waitFor([&] { return done.load(); }, std::chrono::seconds(30)));
+        const auto result = synchronizeOnce(*manager, dataSet->cacheItem());
         EXPECT_FALSE(result) << result->localizedDescription();
     };
     synchronize();
@@ -98,8 +92,9 @@ TEST_F(InterruptedSynchronisation, LeavesNoHalfWrittenFileAndTheNextSyncComplete
     EXPECT_TRUE(dataSet->isCached());
     EXPECT_EQ(fs::file_size(*target), 0u) << "an unpacked package is kept as an empty marker";
 
-    // Unpacking cut short: the package is still whole, the folder partial. The
-    // server has nothing newer (304), and the package is unpacked again.
+    // Killed before the package's tiles took their place: the package is
+    // still whole, the tiles are not all there. The server has nothing newer
+    // (304), and the package is unpacked again.
     const auto requests = service_->requestsTo("/tiles/package.zip").size();
     std::ofstream(*target, std::ios::binary | std::ios::trunc) << bytes;
     fs::remove(folder / "tilecache-package" / "15_1_3.png");

@@ -6,8 +6,10 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "data/CVModelCache.h"
 #include "data/DataSetManager/CVDataSetCacheTrimTask.h"
 #include "data/DataSetManager/CVDataSetCacheWorkScheduler.h"
+#include "data/DataSetManager/CVDataSetStaging.h"
 #include "data/DataSetManager/CVDataSetUrlDownloadTask.h"
 #include "data/DataSetManager/CVSwitchToOnlineTilesTask.h"
 #include "data/DataSetManager/CVTileCache.h"
@@ -98,7 +101,7 @@ protected:
         std::vector<fs::path> staged;
         std::error_code error;
         for (const auto& entry : fs::directory_iterator(folder().parent_path(), error)) {
-            if (entry.path().filename().string().ends_with(CVDataSetUrlDownloadTask::kStagingSuffix)) {
+            if (entry.path().filename().string().ends_with(CVDataSetStaging::kSuffix)) {
                 staged.push_back(entry.path());
             }
         }
@@ -193,6 +196,31 @@ TEST_F(CVDataSetTaskWorkTest, FailedDownloadsAreLoggedRecordedAndStillFinish) {
         EXPECT_EQ(readFile(target()), "kept") << route;
     }
     EXPECT_TRUE(logs_.sink().contains("[E] error "));
+}
+
+// A reader fails however it fails: whatever it throws refuses the answer,
+// which is then reported as one that did not read and leaves nothing staged.
+TEST_F(CVDataSetTaskWorkTest, AReaderThatThrowsAnythingRefusesTheAnswer) {
+    service_.serveBody("/sync/venues", R"(["v1"])");
+    writeFile(target(), "kept");
+    const std::function<void()> failures[] = {
+        [] { throw std::runtime_error("unreadable"); },
+        [] { throw 42; },
+    };
+    for (const auto& fail : failures) {
+        auto task = CVDataSetUrlDownloadTask::newWithOwner(owner_, service_.url("/sync/venues"), target(), {}, {},
+                                                           [fail](const fs::path&) {
+                                                               fail();
+                                                               return true;
+                                                           });
+        run(task);
+        EXPECT_EQ(task->status(), Status::finished);
+        EXPECT_EQ(task->error().value_or(platform::NSError{}).localizedDescription(),
+                  "Unreadable answer for " + service_.url("/sync/venues"));
+        EXPECT_FALSE(task->didUpdateTargetFile());
+        EXPECT_EQ(readFile(target()), "kept");
+        EXPECT_TRUE(stagedFiles().empty());
+    }
 }
 
 TEST_F(CVDataSetTaskWorkTest, ACancelledDownloadIsNotFinishedByItsLateAnswer) {
@@ -298,9 +326,10 @@ TEST_F(CVTilePackageTest, UnpacksTruncatesKeepingTheAttributesAndSwitchesTheTile
     EXPECT_FALSE(fs::exists(packageFolder()));
 }
 
-TEST_F(CVTilePackageTest, AnUnpackCutShortIsDoneAgainOverWhatItLeft) {
+TEST_F(CVTilePackageTest, APackageLeftWholeIsUnpackedAgainInPlaceOfTheTilesThere) {
     const auto package = makePackage();
-    // What an interrupted unpack leaves: a part of one tile, the package untouched.
+    // What a process killed before the package's tiles took their place
+    // leaves: the package whole, the tiles of an older one.
     writeFile(packageFolder() / "15" / "1" / "2.png", "ti");
     auto task = CVTilePackageUnzipTask::newWithOwner(owner_, package, folder());
     EXPECT_EQ(task->name(), "Unzip Tiles https://tiles.example/package.zip");
@@ -310,8 +339,12 @@ TEST_F(CVTilePackageTest, AnUnpackCutShortIsDoneAgainOverWhatItLeft) {
     EXPECT_EQ(readFile(packageFolder() / "15" / "1" / "3.png"), "tile-b");
 }
 
+// A broken package keeps the tiles in place, and loses its date: asked for as
+// of it, the next sync would be answered 304 for good.
 TEST_F(CVTilePackageTest, AMissingOrBrokenPackageIsUnavailable) {
     writeFile(folder() / "broken.zip", "not a zip archive");
+    xattr_setLastModified(folder() / "broken.zip", kLastModifiedText);
+    writeFile(packageFolder() / "15" / "1" / "2.png", "tile-a");
     for (const auto& input : {folder() / "missing.zip", folder() / "broken.zip"}) {
         auto task = CVTilePackageUnzipTask::newWithOwner(owner_, input, folder());
         EXPECT_EQ(task->name(), "Unzip Tiles " + input.filename().string());
@@ -324,6 +357,9 @@ TEST_F(CVTilePackageTest, AMissingOrBrokenPackageIsUnavailable) {
     }
     // A broken package is kept for the next sync to replace.
     EXPECT_EQ(readFile(folder() / "broken.zip"), "not a zip archive");
+    EXPECT_FALSE(xattr_lastModified(folder() / "broken.zip"));
+    EXPECT_EQ(readFile(packageFolder() / "15" / "1" / "2.png"), "tile-a");
+    EXPECT_TRUE(stagedFiles().empty());
 }
 
 TEST_F(CVTilePackageTest, SwitchingToOnlineTilesLeavesThePackageStrategy) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -7,10 +9,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include <boost/json/serialize.hpp>
 #include <boost/json/value.hpp>
+#include <gtest/gtest.h>
 
 #include "data/AmbrellLegacy.h"
 #include "data/DataSetManager/CVDataSetCacheInternal.h"
@@ -23,6 +27,7 @@
 #include "tests/support/EncodedImages.h"
 #include "tests/support/LoopbackWebService.h"
 #include "tests/support/TempDirectory.h"
+#include "tests/support/WaitFor.h"
 
 namespace ambrell::test {
 
@@ -68,6 +73,18 @@ inline std::string datasetDocument(const LoopbackWebService& service) {
     return boost::json::serialize(document);
 }
 
+// Whether the sync's result reports the URL's answer as one that did not read,
+// named as the sync names it.
+inline bool reportsUnreadable(const std::optional<platform::NSError>& result, const std::string& url) {
+    if (!result) return false;
+    const auto found = result->userInfo.find("syncContent::underlyingError");
+    if (found == result->userInfo.end()) return false;
+    const auto* errors = std::get_if<std::vector<std::shared_ptr<const platform::NSError>>>(&found->second);
+    if (!errors) return false;
+    return std::ranges::any_of(
+        *errors, [&](const auto& error) { return error->localizedDescription() == "Unreadable answer for " + url; });
+}
+
 // The shared settings point at a loopback web service, a session token is
 // there (downloads wait for one), the main queue runs, and the container is a
 // temp folder.
@@ -99,6 +116,23 @@ protected:
 
     [[nodiscard]] static std::string datasetUrl() {
         return CVAXAPI::sharedInstance()->dataSetSyncUrlForSolutionId(kDataSetKey, std::nullopt);
+    }
+
+    // One synchronisation of the item: its result, once the run has ended.
+    static std::optional<platform::NSError> synchronizeOnce(CVDataSetCacheManagerInternal& manager,
+                                                            const std::shared_ptr<CVDataSetCacheItem>& item) {
+        std::atomic<bool> done{false};
+        std::mutex mutex;
+        std::optional<platform::NSError> result;
+        manager.synchronizeCacheItems({item}, nullptr, [&](const auto&, auto error) {
+            std::lock_guard lock(mutex);
+            result = std::move(error);
+            done = true;
+        });
+        EXPECT_TRUE(waitFor([&] { return done.load(); }));
+        platform::MainQueue::shared().drain();
+        std::lock_guard lock(mutex);
+        return result;
     }
 
     // Every URL of the small solution answers.

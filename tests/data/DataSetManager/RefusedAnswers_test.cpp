@@ -1,0 +1,213 @@
+// Answers of 200 that do not read as their URL's kind (a proxy's login page,
+// a document of another shape, a tile package that does not unpack): the
+// sync takes each for a failed download, names its URL, and keeps the stored
+// copy that the next start without network reads.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <ostream>
+
+#include "Ambrell/CVErrorCodes.h"
+#include "data/DataSetManager/CVDataSetStaging.h"
+#include "foundation/CVExtendedFileAttributes.h"
+#include "platform/FileSystem.h"
+#include "tests/data/DataSetManager/DataSetFixture.h"
+#include "tests/data/DataSetManager/TilePackage.h"
+
+namespace ambrell::refused_answers_test {
+namespace {
+
+namespace fs = std::filesystem;
+using test::kDataSetKey;
+using Response = test::LoopbackWebService::Response;
+
+constexpr std::string_view kLoginPage = R"(<html><body><form action="/login">Sign in</form></body></html>)";
+
+Response answer(std::string_view body, std::string type, std::optional<std::string> lastModified = {}) {
+    Response response{200, std::string(body), {{"Content-Type", std::move(type)}}};
+    if (lastModified) response.headers.emplace_back("Last-Modified", *lastModified);
+    return response;
+}
+
+std::string readBytes(const fs::path& path) { return platform::readTextFile(path).value_or("(none)"); }
+
+// The package with a byte of one entry's data changed: it opens and lists
+// its entries, and that entry fails its checksum when it is extracted.
+std::string withDamagedEntry(std::string package, std::string_view entryName) {
+    // The local header's copy of the name comes first; its extra field's
+    // length sits in the header's last two bytes.
+    const auto name = package.find(entryName);
+    const auto header = name - 30;
+    const auto extraLength = static_cast<unsigned char>(package.at(header + 28)) |
+                             static_cast<std::size_t>(static_cast<unsigned char>(package.at(header + 29))) << 8;
+    package.at(name + entryName.size() + extraLength) ^= 0x20;
+    return package;
+}
+
+// A file as the next start finds it: its bytes and the date it is asked for as of.
+struct StoredCopy {
+    std::string bytes;
+    std::optional<std::string> date;
+    friend bool operator==(const StoredCopy&, const StoredCopy&) = default;
+    friend std::ostream& operator<<(std::ostream& out, const StoredCopy& copy) {
+        return out << copy.bytes.size() << " bytes dated " << copy.date.value_or("(none)");
+    }
+};
+
+StoredCopy storedCopy(const fs::path& path) {
+    if (!fs::exists(path)) return {"(absent)", std::nullopt};
+    return {readBytes(path), xattr_lastModified(path)};
+}
+
+class RefusedAnswers : public test::DataSetFixture {
+protected:
+    RefusedAnswers() { AmbrellLegacy::setApiKey(std::string(kDataSetKey)); }
+
+    [[nodiscard]] std::string packageUrl() const { return service_->url("/tiles/package.zip"); }
+    [[nodiscard]] fs::path folder(std::string_view dataSetId) const { return root() / std::string(dataSetId); }
+
+    // The data set's URL served at the route (the description's among them).
+    [[nodiscard]] std::string urlServedAt(const CVDataSetCacheInternal& dataSet, std::string_view route) const {
+        std::vector<std::string> urls{datasetUrl()};
+        for (const auto& group : dataSet.item()->syncResources()) {
+            const auto groupUrls = group.urls().value_or(std::vector<std::string>{});
+            urls.insert(urls.end(), groupUrls.begin(), groupUrls.end());
+        }
+        const auto prefix = service_->url(route);
+        for (const auto& url : urls) {
+            if (url == prefix || url.starts_with(prefix + "?")) return url;
+        }
+        ADD_FAILURE() << "no URL of the data set is served at " << route;
+        return {};
+    }
+
+    // What the sync staged beside the data sets' folders and left there.
+    [[nodiscard]] std::vector<fs::path> stagedEntries() const {
+        std::vector<fs::path> staged;
+        for (const auto& entry : fs::directory_iterator(root())) {
+            if (entry.path().filename().string().ends_with(CVDataSetStaging::kSuffix)) staged.push_back(entry.path());
+        }
+        return staged;
+    }
+
+    const test::TempDirectory work_;
+};
+
+// Every URL kind the sync fetches, each with an answer its reader refuses:
+// one of another shape where the reader checks the shape, else a login page.
+TEST_F(RefusedAnswers, EachUrlKindKeepsItsStoredCopyAndIsReportedByName) {
+    const struct {
+        const char* route;
+        std::string_view body;
+        const char* type;
+    } cases[] = {
+        {"/sync/solutions", "[]", "application/json"},
+        {"/sync/appconfig", "[]", "application/json"},
+        {"/sync/appuserroles", R"({"list":[]})", "application/json"},
+        {"/sync/categories", R"({"categories":[]})", "application/json"},
+        {"/sync/venues", "{}", "application/json"},
+        {"/sync/buildings", "{}", "application/json"},
+        {"/sync/locations", R"({"locations":[]})", "application/json"},
+        {"/sync/derivedGeometry", R"({"list":[]})", "application/json"},
+        {"/sync/graph", R"({"networks":[]})", "application/json"},
+        {"/sync/routelayer", R"({"layers":[]})", "application/json"},
+        {"/sync/dataset", "[]", "application/json"},
+        {"/img/icon.png", kLoginPage, "text/html"},
+        {"/ext/photo.jpg", kLoginPage, "text/html"},
+        {"/tiles/package.zip", kLoginPage, "text/html"},
+    };
+    const auto package = test::writeTilePackage(work_.path(), {"15_1_2.png"});
+    const auto serveAll = [&] {
+        serveSolution();
+        service_->serveFile("/tiles/package.zip", package);
+    };
+    serveAll();
+    const auto manager = makeManager();
+    const auto dataSet = manager->internalDataSetWithId(
+        manager->addDataSet(kDataSetKey, rawValue(CVDataSetCachingScope::full))->dataSetId());
+    ASSERT_FALSE(synchronizeOnce(*manager, dataSet->item()));
+    const auto tile = folder(kDataSetKey) / "tilecache-package" / "15_1_2.png";
+    const auto tileBytes = readBytes(tile);
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.route);
+        const auto url = urlServedAt(*dataSet, c.route);
+        const auto stored = manager->pathForCachedUrl(url, kDataSetKey);
+        ASSERT_TRUE(stored);
+        const auto before = storedCopy(*stored);
+        ASSERT_TRUE(before.date);
+        const auto requests = service_->requestsTo(c.route).size();
+        service_->respond(c.route, answer(c.body, c.type));
+
+        const auto result = synchronizeOnce(*manager, dataSet->item());
+        EXPECT_EQ(service_->requestsTo(c.route).size(), requests + 1);
+        EXPECT_EQ(result.value_or(platform::NSError{}).code, AmbrellErrorCode::kDataLoadingFailed);
+        EXPECT_TRUE(test::reportsUnreadable(result, url)) << "reported: " << result->localizedDescription();
+        EXPECT_EQ(storedCopy(*stored), before);
+        EXPECT_EQ(readBytes(tile), tileBytes);
+        serveAll();
+    }
+}
+
+// The tile package is the stored copy whose loss shows most: without it the
+// floor plans are blank offline. A bad answer keeps it and its tiles, and must
+// not leave a copy that the next sync is answered 304 for.
+TEST_F(RefusedAnswers, ATilePackageThatDoesNotUnpackKeepsTheStoredOneAndTheNextGoodSyncCompletesIt) {
+    const auto published = std::chrono::system_clock::from_time_t(784111777);
+    const auto republished = published + std::chrono::hours(24);
+    const auto older = test::writeTilePackage(work_.path() / "older", {"15_1_2.png", "15_1_3.png"});
+    const auto newer = test::writeTilePackage(work_.path() / "newer", {"15_1_2.png", "15_1_3.png", "15_1_4.png"});
+    std::ifstream in(newer, std::ios::binary);
+    const std::string newerBytes{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_GT(newerBytes.size(), 100u);
+    const struct {
+        const char* name;
+        bool storedFirst;
+        Response bad;
+    } cases[] = {
+        {"a login page", true, answer(kLoginPage, "text/html")},
+        {"a package cut in half, answered with its date", true,
+         answer(newerBytes.substr(0, newerBytes.size() / 2), "application/zip", test::httpDate(republished))},
+        {"a package whose last tile does not extract", true,
+         answer(withDamagedEntry(newerBytes, "15_1_4.png"), "application/zip", test::httpDate(republished))},
+        {"an empty body on a new data set", false, answer("", "application/zip")},
+    };
+    serveSolution();
+    const auto manager = makeManager();
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto id = "tiles-" + std::to_string(index++);
+        const auto dataSet = manager->addDataSet(id, rawValue(CVDataSetCachingScope::full));
+        const auto package = CVFileCache::pathForCachingItem(packageUrl(), folder(id));
+        ASSERT_TRUE(package);
+        const auto tiles = folder(id) / "tilecache-package";
+        if (c.storedFirst) {
+            service_->serveFile("/tiles/package.zip", older, published);
+            ASSERT_FALSE(synchronizeOnce(*manager, dataSet->cacheItem()));
+            ASSERT_TRUE(fs::is_regular_file(tiles / "15_1_3.png"));
+        }
+        const auto before = storedCopy(*package);
+        const auto tilesBefore = readBytes(tiles / "15_1_3.png");
+
+        service_->respond("/tiles/package.zip", c.bad);
+        const auto result = synchronizeOnce(*manager, dataSet->cacheItem());
+        EXPECT_TRUE(test::reportsUnreadable(result, packageUrl()))
+            << "reported: " << (result ? result->localizedDescription() : "success");
+        EXPECT_EQ(storedCopy(*package), before);
+        EXPECT_EQ(readBytes(tiles / "15_1_3.png"), tilesBefore);
+        EXPECT_EQ(stagedEntries(), std::vector<fs::path>{});
+
+        service_->serveFile("/tiles/package.zip", newer, republished);
+        const auto healed = synchronizeOnce(*manager, dataSet->cacheItem());
+        EXPECT_FALSE(healed) << healed->localizedDescription();
+        for (const auto* name : {"15_1_2.png", "15_1_3.png", "15_1_4.png"}) {
+            EXPECT_TRUE(fs::is_regular_file(tiles / name)) << name;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ambrell::refused_answers_test
