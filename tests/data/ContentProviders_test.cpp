@@ -450,13 +450,14 @@ const std::vector<StoredCopyCase>& storedCopyCases() {
     return cases;
 }
 
+std::string answerOf(const StoredCopyCase& provider, const std::string& solutionId) {
+    auto promise = std::make_shared<std::promise<std::string>>();
+    auto answered = promise->get_future();
+    provider.fetch(solutionId, [promise](std::string text) { promise->set_value(std::move(text)); });
+    return answered.wait_for(kBound) == std::future_status::ready ? answered.get() : "no answer";
+}
+
 TEST_F(ContentProviders, AnAnswerThatDoesNotReadLeavesTheStoredCopyForTheNextStartWithoutNetwork) {
-    const auto answerOf = [](const StoredCopyCase& provider, const std::string& solutionId) {
-        auto promise = std::make_shared<std::promise<std::string>>();
-        auto answered = promise->get_future();
-        provider.fetch(solutionId, [promise](std::string text) { promise->set_value(std::move(text)); });
-        return answered.wait_for(kBound) == std::future_status::ready ? answered.get() : "no answer";
-    };
     const auto linesAbout = [this](const std::string& url) {
         const auto messages = logs_.sink().messages();
         return std::ranges::count_if(messages, [&](const auto& entry) {
@@ -534,6 +535,28 @@ TEST_F(ContentProviders, ACorruptCachedCopyHealsWithAnUnconditionalDownload) {
         EXPECT_EQ(platform::readTextFile(dataSetFile(provider.endpoint, id())),
                   service_.syncDocument(provider.endpoint, "en"));
     }
+
+    // The building list of one venue reads its copy only once a 304 says it
+    // is current: the copy must lose its date then, or it would come back as
+    // 304 for good.
+    const auto& oneVenue = storedCopyCases().back();
+    const auto url = oneVenue.url(id());
+    const auto file = *AmbrellLegacy::dataSetCacheManager()->pathForCachingUrl(url, id());
+    const auto names = answerOf(oneVenue, id());
+    ASSERT_EQ(names.rfind("error", 0), std::string::npos);
+    const auto document = platform::readTextFile(file);
+    ASSERT_TRUE(document);
+    ASSERT_FALSE(platform::writeFileAtomically(file, "{corrupt"));
+    xattr_setLastModified(file, test::httpDate(service_.lastModified()));
+    CVModelCache::memoryCache()->clearCache();
+    service_.web().clearRequests();
+
+    (void)answerOf(oneVenue, id());
+    EXPECT_EQ(answerOf(oneVenue, id()), names);
+    const auto last = service_.web().lastRequest("/sync/buildings");
+    ASSERT_TRUE(last);
+    EXPECT_FALSE(last->header("If-Modified-Since"));
+    EXPECT_EQ(platform::readTextFile(file), document);
 }
 
 TEST_F(ContentProviders, ASolutionInALanguageItDoesNotOfferSwitchesToItsDefaultOnce) {
