@@ -31,8 +31,8 @@ inline constexpr std::int64_t kVenuesUnavailable = 100210;
 // No building with the asked id in the building list.
 inline constexpr std::int64_t kBuildingNotFound = 100300;
 
-// The downloaded building list does not read, or was not modified while no
-// list is in memory.
+// The downloaded building list does not read and no list is held, or it was
+// not modified while no list is in memory.
 inline constexpr std::int64_t kBuildingsUnreadable = 100310;
 
 // No solution to answer: the download failed and nothing is on the device;

@@ -25,7 +25,6 @@ std::shared_ptr<const AppDataChain::Departures> appDataDepartures() {
         .parseDownload = parseAppData,
         .beforeStoringDownload = {},
         .parseFileOn304WithoutMemory = false,
-        .unusableDownloadAnswersMemory = false,
     });
     return instance;
 }

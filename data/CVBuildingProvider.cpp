@@ -196,11 +196,20 @@ void CVBuildingProvider::getBuildingsAsync(std::string requestVenueId, std::opti
         using Outcome = StoredCopyRefresh::Outcome;
         const auto cache = CVModelCache::memoryCache();
         auto held = cache->objectForKey<CVBuildingCollection>(key);
-        if (refresh.outcome == Outcome::failed) {
-            // Offline, a venue whose data set is complete still loads.
+        const auto logRefusal = [&read] {
+            const auto reason =
+                read->failure ? errorDescription(*read->failure) : std::string("The buildings file cannot be read.");
+            CVLog::core().debug("{} {}", kListOperation, reason);
+        };
+        if (refresh.outcome == Outcome::failed || refresh.outcome == Outcome::unreadable) {
+            if (refresh.outcome == Outcome::unreadable) logRefusal();
+            // A download that does not read (a proxy's login page, a body cut
+            // short) is a failed one: offline or behind such a page, a venue
+            // whose data set is complete still loads.
             if (!held && (held = readHeldCopy(url, wideUrl, dataSetId, requestVenueId))) cache->setObject(held, key);
-            if (!held) return failed(kBuildingsUnavailable);
-            return answerBuildings(self, held->buildings, completion);
+            if (held) return answerBuildings(self, held->buildings, completion);
+            return failed(refresh.outcome == Outcome::failed ? kBuildingsUnavailable
+                                                             : AmbrellErrorCode::kBuildingsUnreadable);
         }
         if (refresh.outcome == Outcome::notModified) {
             if (held) return answerBuildings(self, held->buildings, completion);
@@ -210,9 +219,7 @@ void CVBuildingProvider::getBuildingsAsync(std::string requestVenueId, std::opti
             if (!read->collection && stored) detail::forgetLastModified(*stored);
         }
         if (!read->collection) {
-            const auto reason =
-                read->failure ? errorDescription(*read->failure) : std::string("The buildings file cannot be read.");
-            CVLog::core().debug("{} {}", kListOperation, reason);
+            logRefusal();
             return failed(AmbrellErrorCode::kBuildingsUnreadable);
         }
         cache->setObject(read->collection, key);

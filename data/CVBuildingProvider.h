@@ -69,8 +69,11 @@ public:
     //   Completes: on the main queue, the delegate's onBuildingsReady first,
     //     only after the download has ended.
     //   Errors: 100410 when the download failed and nothing is held; 100310
-    //     when the downloaded file (or, on a 304, the earlier copy) does not
-    //     read.
+    //     when the downloaded file does not read and nothing is held, or, on
+    //     a 304 with nothing in memory, the earlier copy does not read. What
+    //     is held (the memory entry, the data set's copies, the host app's
+    //     resource) answers a download that does not read as it answers a
+    //     failed one.
     //   Cancelling: not possible.
     void getBuildingsAsync(std::string requestVenueId, std::optional<std::string> solutionId, std::string language,
                            BuildingsCompletion completion = {});

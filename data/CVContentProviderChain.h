@@ -99,7 +99,9 @@ void answerOnMainQueue(std::function<void()> answer);
 //   Errors: the provider's code (Departures::errorCode, or unusableErrorCode
 //     for a document that does not read); the transport error
 //     itself is never passed on. A memory entry, or a model parsed from the
-//     local copy by the same request, hides transport errors and 304s.
+//     local copy by the same request, hides transport errors, 304s and
+//     downloads that do not read alike: behind a proxy's login page a
+//     request answers what it answers with no network.
 //   Cancelling: a request cannot be cancelled.
 //
 // Offline (the network not reachable), a local copy that parses answers at
@@ -125,8 +127,6 @@ public:
         std::function<void(const Model&)> beforeStoringDownload;
         // A 304 with nothing in memory parses the file as a download.
         bool parseFileOn304WithoutMemory = false;
-        // A download that holds no model answers the memory entry when there is one.
-        bool unusableDownloadAnswersMemory = false;
         // The code for a download that does not parse and for a 304 with
         // nothing to answer, when it is not errorCode.
         std::int64_t unusableErrorCode = 0;
@@ -237,7 +237,10 @@ private:
         }
         if (read.error) detail::logParseFailure(request.operation, *read.error);
         if (answered) return;
-        answer(request, departures.unusableDownloadAnswersMemory ? held : nullptr, unusableCode);
+        // A download that does not read (a proxy's login page, a body cut
+        // short) is a failed download for the caller too: what is held
+        // answers it as it answers a transport error.
+        answer(request, held, unusableCode);
     }
 
     // The model, or the provider's error when there is none.

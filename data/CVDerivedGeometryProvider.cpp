@@ -33,7 +33,6 @@ std::shared_ptr<const GeometryChain::Departures> geometryDepartures() {
         .parseDownload = parseDerivedGeometries,
         .beforeStoringDownload = {},
         .parseFileOn304WithoutMemory = false,
-        .unusableDownloadAnswersMemory = false,
     });
     return instance;
 }
@@ -42,8 +41,8 @@ std::shared_ptr<const GeometryChain::Departures> geometryDepartures() {
 // solution-wide document (downloaded by a provider without a venue) stands in
 // for it ahead of the host app's resource. The geometries name only their
 // location, not its venue, so the document is taken whole, as the resource
-// is. The memory entry makes the chain answer it when the download fails; a
-// download that succeeds replaces it.
+// is. The memory entry makes the chain answer it when the download fails or
+// does not read; a download that reads replaces it.
 void holdDataSetWideCopy(const std::string& url, const std::string& wideUrl, const std::string& dataSetId) {
     const auto cache = CVModelCache::memoryCache();
     const auto key = CVModelCache::cacheKeyForUrl(url);

@@ -30,8 +30,9 @@ public:
 // Every get... operation:
 //   Completes: on the main queue (the delegate first). There is no check of
 //     the solution id: an absent one stands for the bound API key.
-//   Errors: 100920 when there is no derived geometry to answer, also when the
-//     downloaded document is not an array of derived geometries.
+//   Errors: 100920 when there is no derived geometry to answer: the
+//     download failed or is not an array of derived geometries, and nothing
+//     is held.
 //   Cancelling: not possible.
 class CVDerivedGeometryProvider : public std::enable_shared_from_this<CVDerivedGeometryProvider> {
 public:

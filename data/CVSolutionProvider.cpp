@@ -33,7 +33,6 @@ std::shared_ptr<const SolutionChain::Departures> solutionDepartures() {
             },
         .beforeStoringDownload = CVSolutionProvider::validateAmbrellLanguage,
         .parseFileOn304WithoutMemory = true,
-        .unusableDownloadAnswersMemory = false,
     });
     return instance;
 }

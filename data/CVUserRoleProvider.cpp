@@ -26,7 +26,6 @@ std::shared_ptr<const UserRoleChain::Departures> userRoleDepartures() {
             .parseDownload = parse,
             .beforeStoringDownload = {},
             .parseFileOn304WithoutMemory = false,
-            .unusableDownloadAnswersMemory = true,
         });
     }();
     return instance;

@@ -47,7 +47,6 @@ std::shared_ptr<const VenueChain::Departures> venueDepartures() {
         .parseDownload = collectionParser<CVVenueCollection>(),
         .beforeStoringDownload = {},
         .parseFileOn304WithoutMemory = false,
-        .unusableDownloadAnswersMemory = false,
         .unusableErrorCode = 0,
         .answerLocalAtOnce = true,
     });
@@ -62,7 +61,6 @@ std::shared_ptr<const BuildingChain::Departures> buildingDepartures() {
         .parseDownload = collectionParser<CVBuildingCollection>(),
         .beforeStoringDownload = {},
         .parseFileOn304WithoutMemory = false,
-        .unusableDownloadAnswersMemory = false,
         .unusableErrorCode = AmbrellErrorCode::kBuildingsUnreadable,
         .answerLocalAtOnce = false,
     });

@@ -54,8 +54,8 @@ public:
 //     venue list: 100210 when there is no list to answer (download failed,
 //       not modified, or unreadable, and nothing on the device);
 //     building list: 100410 when the download failed and there is no list,
-//       100310 when the downloaded document is unreadable or not modified
-//       with no list;
+//       100310 when the downloaded document is unreadable, or not modified,
+//       and there is no list;
 //     venue by id: 100200 for an id not in the list; building by id: 100300;
 //     building within bounds: an error with an empty domain and code 0 when
 //       no building's box touches the bounds;

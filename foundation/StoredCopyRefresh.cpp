@@ -31,10 +31,12 @@ void discardIncomingFile(const fs::path& incoming) {
     fs::remove(incoming, ignored);
 }
 
+// Whatever a reader throws refuses the file: the refresh still settles, so
+// that the file is removed and the outcome says what happened.
 bool reads(const IncomingReader& read, const fs::path& incoming) {
     try {
         return read && read(incoming);
-    } catch (const std::exception&) {
+    } catch (...) {
         return false;
     }
 }

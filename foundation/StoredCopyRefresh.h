@@ -41,7 +41,8 @@ struct StoredCopyRefresh {
 // Reads a downloaded file the way the stored copy will be read at the next
 // start, and answers whether it reads. What it reads is the caller's to keep
 // (the reader captures it), so a download is parsed once. Runs on the
-// blocking I/O pool; a reader that throws refuses the file.
+// blocking I/O pool; a reader that throws, whatever it throws, refuses the
+// file.
 using IncomingReader = std::function<bool(const std::filesystem::path& incoming)>;
 
 // Downloads `url` into a file of its own beside `stored` (refreshes that

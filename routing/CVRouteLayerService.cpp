@@ -99,7 +99,14 @@ std::string settleRefresh(const LayerRefresh& refresh, const StoredCopyRefresh& 
     using Outcome = StoredCopyRefresh::Outcome;
     switch (download.outcome) {
         case Outcome::failed:
+        case Outcome::unreadable:
+            // Obstacles already at hand answered the call; an answer that
+            // does not read keeps them, and the stored copy with them, for
+            // the next start without the network, as a failed download does.
             refresh.answer.failure();
+            if (download.outcome == Outcome::unreadable) {
+                return fmt::format("status {}, no route layer", download.status);
+            }
             return download.status != 0 ? fmt::format("status {}", download.status) : "download failed";
         case Outcome::notModified:
             // The stored file is current: it answers a caller nothing else has.
@@ -111,11 +118,6 @@ std::string settleRefresh(const LayerRefresh& refresh, const StoredCopyRefresh& 
                 }
             }
             return "status 304";
-        case Outcome::unreadable:
-            // Garbage keeps the obstacles there were, and the stored copy with
-            // them, for the next start without the network.
-            refresh.answer.failure();
-            return fmt::format("status {}, no route layer", download.status);
         case Outcome::replaced: break;
     }
     std::string outcome = fmt::format("status {}", download.status);

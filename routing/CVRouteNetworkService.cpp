@@ -116,7 +116,7 @@ struct Refresh {
     std::string dataSetId;
     Answer answer;
     bool answered = false;
-    // The venue load's last resort when the download fails.
+    // The venue load's last resort when the download fails or does not read.
     std::function<DataPtr()> offlineFallback;
     // The data set's copy; none when the data set keeps nothing.
     std::optional<fs::path> stored;
@@ -135,12 +135,20 @@ std::string settleRefresh(const Refresh& refresh, const StoredCopyRefresh& downl
     using Outcome = StoredCopyRefresh::Outcome;
     switch (download.outcome) {
         case Outcome::failed:
+        case Outcome::unreadable:
+            // An answer that does not read (a proxy's login page, a body cut
+            // short) is a failed download: it keeps the stored copy and the
+            // networks in memory for the next start without the network,
+            // and what the device holds answers a caller nothing else has.
             if (!refresh.answered) {
                 if (auto fallback = refresh.offlineFallback ? refresh.offlineFallback() : nullptr) {
                     refresh.answer.data(std::move(fallback));
                 } else {
                     refresh.answer.failure();
                 }
+            }
+            if (download.outcome == Outcome::unreadable) {
+                return fmt::format("status {}, no route network", download.status);
             }
             return download.status != 0 ? fmt::format("status {}", download.status) : "download failed";
         case Outcome::notModified:
@@ -153,11 +161,6 @@ std::string settleRefresh(const Refresh& refresh, const StoredCopyRefresh& downl
                 }
             }
             return "status 304";
-        case Outcome::unreadable:
-            // Garbage keeps the stored copy, and the networks in memory, for the
-            // next start without the network.
-            if (!refresh.answered) refresh.answer.failure();
-            return fmt::format("status {}, no route network", download.status);
         case Outcome::replaced: break;
     }
     std::string outcome = fmt::format("status {}", download.status);

@@ -22,7 +22,8 @@ class CVRouteNetworkData;
 // document (the memory cache, the data set, the host app's resource
 // "res/ax_sync_graph.json") and refreshes it from the web service behind the
 // caller's back; the venue load always asks the web service, and falls back
-// on the device's copies only when the download fails.
+// on the device's copies only when the download fails or its answer does not
+// read as route networks (a proxy's login page, a body cut short).
 //
 // Every operation completes:
 //   - on the main queue, asynchronously, exactly once per request, with the

@@ -188,15 +188,19 @@ TEST_F(BuildingProvider, UnreadableDownloadsAnd304sWithNothingInMemory) {
     });
     EXPECT_EQ(list(*CVBuildingProvider::initWithVenueId(kMeridian), kMeridian, kOtherId).names,
               "Meridian Hall (earlier run);Observatory Annex;");
-    // A download that does not read answers 100310 even with a list in memory, and keeps the list.
+    // A download that does not read is a failed one: the list in memory answers it and stays.
     for (const std::string body : {"{\"buildings\": ", "\xff\xfe not text"}) {
         service_.web().respond(route(kMeridian, kOtherId), {200, body, {}});
-        expectError(list(*CVBuildingProvider::initWithVenueId(kMeridian), kMeridian, kOtherId), 100310);
+        EXPECT_EQ(list(*CVBuildingProvider::initWithVenueId(kMeridian), kMeridian, kOtherId).names,
+                  "Meridian Hall (earlier run);Observatory Annex;");
         EXPECT_TRUE(logs_.sink().contains("-[CVBuildingProvider getBuildingsAsync:arg:language:completionHandler:] "));
     }
+    // With nothing held it is 100310, where a transport error is 100410.
+    CVModelCache::memoryCache()->clearCache();
+    fs::remove(dataSetFile(kMeridian, kOtherId));
+    expectError(list(*CVBuildingProvider::initWithVenueId(kMeridian), kMeridian, kOtherId), 100310);
     service_.web().respond(route(kMeridian, kOtherId), {503, "", {}});
-    EXPECT_EQ(list(*CVBuildingProvider::initWithVenueId(kMeridian), kMeridian, kOtherId).names,
-              "Meridian Hall (earlier run);Observatory Annex;");
+    expectError(list(*CVBuildingProvider::initWithVenueId(kMeridian), kMeridian, kOtherId), 100410);
 }
 
 TEST_F(BuildingProvider, TheCurrentKeyFormsAskForAllVenuesAndKeepTheListUnderTheProvidersVenue) {

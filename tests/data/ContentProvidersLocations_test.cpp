@@ -47,7 +47,6 @@ std::shared_ptr<const Chain::Departures> departures() {
         .parseDownload = parse,
         .beforeStoringDownload = {},
         .parseFileOn304WithoutMemory = false,
-        .unusableDownloadAnswersMemory = false,
         .unusableErrorCode = 0,
         .answerLocalAtOnce = false,
     });

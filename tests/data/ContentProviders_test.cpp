@@ -340,34 +340,28 @@ TEST_F(ContentProviders, OfflineAvailabilityLooksInMemoryTheDataSetAndTheResourc
     EXPECT_TRUE(CVAppDataProvider::isOfflineDataAvailableForSolutionId("memory-only", "en"));
 }
 
-TEST_F(ContentProviders, UnusableDownloadsAnswerEachProvidersRule) {
+TEST_F(ContentProviders, UnusableDownloadsAreHiddenByWhatIsHeldOnly) {
     const std::string broken = R"({"not": "what the provider reads")";
     for (const auto& provider : providers()) {
-        // Held in memory first; an unusable download then leaves the entry in place.
+        // Held in memory first; an unusable download then answers the entry and leaves it in place.
         service_.web().respond(route(provider.endpoint, kOtherId),
                                {200, service_.syncDocument(provider.endpoint, "en"), {}});
         EXPECT_EQ(fetch(provider, std::string(kOtherId)).content, served(provider)) << provider.name;
         service_.web().respond(route(provider.endpoint, kOtherId),
                                {200, broken, {{"Last-Modified", test::httpDate(service_.lastModified())}}});
-        const auto outcome = fetch(provider, std::string(kOtherId));
-        if (provider.endpoint == "appuserroles") {
-            EXPECT_EQ(outcome.content, served(provider));
-        } else {
-            expectError(outcome, provider.errorCode, provider.name);
-        }
+        EXPECT_EQ(fetch(provider, std::string(kOtherId)).content, served(provider)) << provider.name;
         // The good copy and its date stay in the data set: without the memory
-        // entry, it is read again before the download fails once more.
+        // entry, it is read again and answers the download that fails once more.
         EXPECT_EQ(platform::readTextFile(dataSetFile(provider.endpoint, kOtherId)),
                   service_.syncDocument(provider.endpoint, "en"))
             << provider.name;
         EXPECT_TRUE(xattr_lastModified(dataSetFile(provider.endpoint, kOtherId))) << provider.name;
         CVModelCache::memoryCache()->clearCache();
-        const auto again = fetch(provider, std::string(kOtherId));
-        if (provider.endpoint == "appuserroles") {
-            EXPECT_EQ(again.content, served(provider));
-        } else {
-            expectError(again, provider.errorCode, provider.name);
-        }
+        EXPECT_EQ(fetch(provider, std::string(kOtherId)).content, served(provider)) << provider.name;
+        // With nothing held, the provider's error.
+        CVModelCache::memoryCache()->clearCache();
+        fs::remove(dataSetFile(provider.endpoint, kOtherId));
+        expectError(fetch(provider, std::string(kOtherId)), provider.errorCode, provider.name);
     }
 }
 
@@ -456,13 +450,14 @@ const std::vector<StoredCopyCase>& storedCopyCases() {
     return cases;
 }
 
-TEST_F(ContentProviders, AnAnswerThatDoesNotReadLeavesTheStoredCopyForTheNextStartWithoutNetwork) {
-    const auto answerOf = [](const StoredCopyCase& provider, const std::string& solutionId) {
-        auto promise = std::make_shared<std::promise<std::string>>();
-        auto answered = promise->get_future();
-        provider.fetch(solutionId, [promise](std::string text) { promise->set_value(std::move(text)); });
-        return answered.wait_for(kBound) == std::future_status::ready ? answered.get() : "no answer";
-    };
+std::string answerOf(const StoredCopyCase& provider, const std::string& solutionId) {
+    auto promise = std::make_shared<std::promise<std::string>>();
+    auto answered = promise->get_future();
+    provider.fetch(solutionId, [promise](std::string text) { promise->set_value(std::move(text)); });
+    return answered.wait_for(kBound) == std::future_status::ready ? answered.get() : "no answer";
+}
+
+TEST_F(ContentProviders, AnAnswerThatDoesNotReadLeavesTheStoredCopyWhichAnswersItAndTheNextStart) {
     const auto linesAbout = [this](const std::string& url) {
         const auto messages = logs_.sink().messages();
         return std::ranges::count_if(messages, [&](const auto& entry) {
@@ -498,7 +493,8 @@ TEST_F(ContentProviders, AnAnswerThatDoesNotReadLeavesTheStoredCopyForTheNextSta
             const auto before = linesAbout(url);
             service_.web().respond(url.substr(service_.baseUrl().size() - 1), {200, body, {}});
             CVModelCache::memoryCache()->clearCache();
-            answerOf(provider, id());
+            // A failed download for the caller too: the stored copy answers it.
+            EXPECT_EQ(answerOf(provider, id()), storedAnswer);
             ASSERT_TRUE(test::waitFor([&] { return linesAbout(url) > before; }, kBound));
             EXPECT_TRUE(platform::readTextFile(file) == stored) << "the stored copy changed";
             EXPECT_EQ(xattr_lastModified(file), date);
@@ -540,6 +536,28 @@ TEST_F(ContentProviders, ACorruptCachedCopyHealsWithAnUnconditionalDownload) {
         EXPECT_EQ(platform::readTextFile(dataSetFile(provider.endpoint, id())),
                   service_.syncDocument(provider.endpoint, "en"));
     }
+
+    // The building list of one venue reads its copy only once a 304 says it
+    // is current: the copy must lose its date then, or it would come back as
+    // 304 for good.
+    const auto& oneVenue = storedCopyCases().back();
+    const auto url = oneVenue.url(id());
+    const auto file = *AmbrellLegacy::dataSetCacheManager()->pathForCachingUrl(url, id());
+    const auto names = answerOf(oneVenue, id());
+    ASSERT_EQ(names.rfind("error", 0), std::string::npos);
+    const auto document = platform::readTextFile(file);
+    ASSERT_TRUE(document);
+    ASSERT_FALSE(platform::writeFileAtomically(file, "{corrupt"));
+    xattr_setLastModified(file, test::httpDate(service_.lastModified()));
+    CVModelCache::memoryCache()->clearCache();
+    service_.web().clearRequests();
+
+    (void)answerOf(oneVenue, id());
+    EXPECT_EQ(answerOf(oneVenue, id()), names);
+    const auto last = service_.web().lastRequest("/sync/buildings");
+    ASSERT_TRUE(last);
+    EXPECT_FALSE(last->header("If-Modified-Since"));
+    EXPECT_EQ(platform::readTextFile(file), document);
 }
 
 TEST_F(ContentProviders, ASolutionInALanguageItDoesNotOfferSwitchesToItsDefaultOnce) {

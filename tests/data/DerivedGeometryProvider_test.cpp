@@ -128,25 +128,25 @@ TEST_F(DerivedGeometryProvider, OfflineEachVenueReadsItsDataSetCopyElseTheBundle
     EXPECT_EQ(fetch(kHarbour), geometries(2));
 }
 
-TEST_F(DerivedGeometryProvider, AnUnusableAnswerIs100920AndLeavesTheMemoryEntry) {
+TEST_F(DerivedGeometryProvider, AnUnusableAnswerIsAFailedDownloadThatTheMemoryEntryAnswers) {
     const std::string other = "other-solution";
     const auto venueRoute = route(kMeridian, other);
     service_.web().respond(venueRoute, {200, service_.syncDocument("derivedGeometry", "en"), {}});
     EXPECT_EQ(fetch(kMeridian, other), geometries(kBundledCount));
-    for (const std::string body : {R"({"geodataId": "r-1"})", "[", "\xff\xfe[]"}) {
+    const std::vector<std::string> unusable = {R"({"geodataId": "r-1"})", "[", "\xff\xfe[]"};
+    for (const auto& body : unusable) {
         service_.web().respond(venueRoute, {200, body, {}});
-        EXPECT_EQ(fetch(kMeridian, other), failure()) << body;
-        setOnline(false);
         EXPECT_EQ(fetch(kMeridian, other), geometries(kBundledCount)) << body << ": the memory entry";
-        setOnline(true);
     }
 
-    // Without a memory entry, neither a 304 nor a transport error has an answer.
+    // Without a memory entry, neither a 304, a transport error nor an unusable answer has an answer.
     CVModelCache::memoryCache()->clearCache();
     fs::remove(dataSetFile(kMeridian, other));
     service_.web().respond(venueRoute, {304, "", {}});
     EXPECT_EQ(fetch(kMeridian, other), failure());
     service_.web().respond(venueRoute, {503, "", {}});
+    EXPECT_EQ(fetch(kMeridian, other), failure());
+    service_.web().respond(venueRoute, {200, unusable.front(), {}});
     EXPECT_EQ(fetch(kMeridian, other), failure());
     EXPECT_EQ(fetch(kMeridian, ""), failure()) << "no data set";
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <future>
 #include <map>
 #include <mutex>
@@ -23,9 +24,11 @@
 #include "data/CVVenueHandler.h"
 #include "data/CVVenueInternal.h"
 #include "data/CVVenueProvider.h"
+#include "platform/Paths.h"
 #include "tests/data/SampleServiceFixture.h"
 #include "tests/support/AsyncTesting.h"
 #include "tests/support/EventRecorder.h"
+#include "tests/support/TempDirectory.h"
 #include "tests/support/WaitFor.h"
 
 namespace ambrell::venue_handler_test {
@@ -279,9 +282,16 @@ TEST_F(VenueHandler, TheFailingStepsErrorEndsTheLoadUnchangedKeepingWhatWasLoade
         // What the handler holds afterwards, and what the fakes were asked.
         bool buildings, geometries, locations, graph;
     };
-    const auto derivedGeometryRoute = [this] {
+    // Nothing on the device answers for the venue's derived geometry, and its download does not read.
+    const test::TempDirectory noResources;
+    const auto derivedGeometryRoute = [this, &noResources] {
         const auto url =
             CVAXAPI::sharedInstance()->derivedGeometrySyncUrlForSolutionId(service_.solutionId(), "en", kMeridian);
+        platform::Paths::setResourcesFolder(noResources.path());
+        CVOfflineBundleHelper::resetForTesting();
+        if (const auto copy = AmbrellLegacy::dataSetCacheManager()->pathForCachingUrl(url, service_.solutionId())) {
+            std::filesystem::remove(*copy);
+        }
         service_.web().respond(url.substr(service_.baseUrl().size() - 1), {200, "[", {}});
     };
     const std::vector<Case> cases = {

@@ -41,6 +41,7 @@ namespace fs = std::filesystem;
 using DataPtr = std::shared_ptr<CVRouteNetworkData>;
 
 constexpr std::string_view kMeridian = "c4c33ed16a328b160781e953";
+constexpr std::string_view kHarbour = "fa9667907de4ca4e499511cb";
 
 using test::TempDataSet;
 
@@ -293,8 +294,9 @@ TEST_F(RouteNetworkService, HealsACorruptCopyAfterA304) {
 
 // A download that is no route-network document, an error page or an object
 // that merely parses, never takes the place of the stored networks: not on
-// disk for the next start without the network, not in memory, and a venue
-// load that waits for it hears the error.
+// disk for the next start without the network, not in memory. It is a failed
+// download for the caller too: a venue load that waits for it gets what the
+// device holds, and the error only when the device holds nothing.
 TEST_F(RouteNetworkService, AnAnswerThatIsNoRouteNetworkLeavesTheStoredOne) {
     storeInDataSet(sampleDocument());
     storeInDataSet(sampleDocument(kMeridian), kMeridian);
@@ -311,6 +313,7 @@ TEST_F(RouteNetworkService, AnAnswerThatIsNoRouteNetworkLeavesTheStoredOne) {
         SCOPED_TRACE(body);
         service_.web().respond(route(), {200, body, {}});
         service_.web().respond(route(kMeridian), {200, body, {}});
+        service_.web().respond(route(kHarbour), {200, body, {}});
         setOnline(true);
 
         auto before = refreshesEnded(std::nullopt);
@@ -325,11 +328,14 @@ TEST_F(RouteNetworkService, AnAnswerThatIsNoRouteNetworkLeavesTheStoredOne) {
         before = refreshesEnded(kMeridian);
         Calls venue;
         CVRouteNetworkService::getRouteNetworkForSolutionAsync(id(), std::string(kMeridian), venue.completion());
-        const auto refused = venue.first();
+        EXPECT_EQ(networkCount(venue.first()), 1u);
+        waitForNextRefreshEnd(kMeridian, before);
+        Calls nothingStored;
+        CVRouteNetworkService::getRouteNetworkForSolutionAsync(id(), std::string(kHarbour), nothingStored.completion());
+        const auto refused = nothingStored.first();
         EXPECT_FALSE(refused.data);
         ASSERT_TRUE(refused.error);
         EXPECT_EQ(refused.error->code, 101400);
-        waitForNextRefreshEnd(kMeridian, before);
 
         // The next start, without the network, finds the stored networks.
         setOnline(false);
