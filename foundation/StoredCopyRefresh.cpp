@@ -20,10 +20,13 @@ namespace {
 
 using Outcome = StoredCopyRefresh::Outcome;
 
+// "." + the stored copy's name + ".incoming-" + a UUID.
+constexpr std::string_view kIncomingMarker = ".incoming-";
+
 fs::path incomingFileFor(const fs::path& stored) {
     // Shortened, so that the name stays within the file system's limit.
     const auto name = stored.filename().native().substr(0, 100);
-    return stored.parent_path() / ("." + name + ".incoming-" + platform::UUID::random().uuidString());
+    return stored.parent_path() / ("." + name + std::string(kIncomingMarker) + platform::UUID::random().uuidString());
 }
 
 void discardIncomingFile(const fs::path& incoming) {
@@ -98,6 +101,12 @@ void refreshStoredCopy(std::string url, fs::path stored, IncomingReader read,
             failed.error = error;
             if (*shared) (*shared)(std::move(failed));
         });
+}
+
+bool isIncomingFileName(std::string_view fileName) {
+    const auto marker = fileName.rfind(kIncomingMarker);
+    return fileName.starts_with('.') && marker != std::string_view::npos && marker >= 2 &&
+           platform::UUID::fromString(fileName.substr(marker + kIncomingMarker.size())).has_value();
 }
 
 }  // namespace ambrell

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "platform/runtime/Executor.h"
@@ -58,5 +59,9 @@ using IncomingReader = std::function<bool(const std::filesystem::path& incoming)
                                                                        IncomingReader read);
 void refreshStoredCopy(std::string url, std::filesystem::path stored, IncomingReader read,
                        std::function<void(StoredCopyRefresh)> done);
+
+// Whether a file name is that of a refresh's download beside a stored copy: a
+// process killed during a refresh leaves it there.
+[[nodiscard]] bool isIncomingFileName(std::string_view fileName);
 
 }  // namespace ambrell

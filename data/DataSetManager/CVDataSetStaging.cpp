@@ -6,27 +6,15 @@
 #include <system_error>
 #include <vector>
 
+#include "foundation/StoredCopyRefresh.h"
 #include "platform/UUID.h"
+#include "platform/http/HttpSession.h"
 
 namespace ambrell {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// As foundation/StoredCopyRefresh.cpp names the file a refresh downloads
-// into: "." + the stored copy's name + ".incoming-" + a UUID.
-bool isIncomingFileOfARefresh(std::string_view name) {
-    constexpr std::string_view kMarker = ".incoming-";
-    const auto marker = name.rfind(kMarker);
-    return name.starts_with('.') && marker != std::string_view::npos && marker >= 2 &&
-           platform::UUID::fromString(name.substr(marker + kMarker.size())).has_value();
-}
-
-// As platform/http/CurlTransfer.cpp names a download under way.
-bool isTemporaryFileOfADownload(std::string_view name) {
-    return name.starts_with("ambrell-download-") && name.ends_with(".tmp");
-}
 
 bool isFolder(const fs::directory_entry& entry) {
     std::error_code ignored;
@@ -39,7 +27,7 @@ void collectLeftoversInside(const fs::path& dataSetFolder, std::vector<fs::path>
     fs::recursive_directory_iterator entries(dataSetFolder, fs::directory_options::skip_permission_denied, error);
     for (; !error && entries != fs::recursive_directory_iterator(); entries.increment(error)) {
         const auto name = entries->path().filename().string();
-        if (!isFolder(*entries) && (isIncomingFileOfARefresh(name) || isTemporaryFileOfADownload(name))) {
+        if (!isFolder(*entries) && (isIncomingFileName(name) || platform::isDownloadFileName(name))) {
             leftovers.push_back(entries->path());
         }
     }
@@ -60,7 +48,7 @@ void CVDataSetStaging::removeLeftovers(const fs::path& rootFolder) {
         std::error_code typeError;
         // Every folder the manager takes for a data set, links included.
         const bool isDataSetFolder = entry.is_directory(typeError) && !name.ends_with(".DELETED");
-        if (name.ends_with(kSuffix) || (!isDataSetFolder && isTemporaryFileOfADownload(name))) {
+        if (name.ends_with(kSuffix) || (!isDataSetFolder && platform::isDownloadFileName(name))) {
             leftovers.push_back(entry.path());
         } else if (isDataSetFolder) {
             collectLeftoversInside(entry.path(), leftovers);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -63,6 +64,9 @@ std::string_view trim(std::string_view text) {
 }
 
 std::string systemErrorText(int error) { return std::strerror(error); }
+
+constexpr std::string_view kDownloadFilePrefix = "ambrell-download-";
+constexpr std::string_view kDownloadFileSuffix = ".tmp";
 
 std::int64_t openErrorCode(int error) {
     switch (error) {
@@ -254,8 +258,9 @@ void CurlTransfer::createDownloadFile() {
     if (temporaryFolder_.empty()) {
         throw NSErrorException(error(NSURLErrorCannotCreateFile, "The download names no temporary folder"));
     }
-    std::string pattern = (temporaryFolder_ / "ambrell-download-XXXXXX.tmp").string();
-    const int fd = ::mkostemps(pattern.data(), 4, O_CLOEXEC);
+    std::string pattern = (temporaryFolder_ / (std::string(kDownloadFilePrefix) + "XXXXXX")).string();
+    pattern += kDownloadFileSuffix;
+    const int fd = ::mkostemps(pattern.data(), static_cast<int>(kDownloadFileSuffix.size()), O_CLOEXEC);
     if (fd < 0) {
         const int failure = errno;
         throw NSErrorException(
@@ -434,3 +439,11 @@ void CurlTransfer::discardDownloadFile() noexcept {
 }
 
 }  // namespace ambrell::platform::detail
+
+namespace ambrell::platform {
+
+bool isDownloadFileName(std::string_view fileName) {
+    return fileName.starts_with(detail::kDownloadFilePrefix) && fileName.ends_with(detail::kDownloadFileSuffix);
+}
+
+}  // namespace ambrell::platform

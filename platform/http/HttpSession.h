@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/http/HttpTypes.h"
 #include "platform/runtime/Executor.h"
@@ -110,5 +111,9 @@ private:
     std::shared_ptr<detail::HttpSessionCore> core_;
     Runtime::ServiceRegistration stopAtShutdown_;
 };
+
+// Whether a file name is that of a download's file in its temporary folder: a
+// process killed during a download leaves it there.
+[[nodiscard]] bool isDownloadFileName(std::string_view fileName);
 
 }  // namespace ambrell::platform
