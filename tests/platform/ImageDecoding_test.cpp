@@ -99,6 +99,21 @@ TEST(ImageDecoding, EachFormatDecodesToItsSizeAndColour) {
     }
 }
 
+// An interlaced GIF's rows come in four passes, and each must land on its own row.
+TEST(ImageDecoding, AGifsRowsLandWhereTheyBelongInterlacedOrNot) {
+    const std::vector<std::uint32_t> stripes{0xFF3A7BC8, 0xFFC00000, 0xFF00C000};
+    for (const bool interlaced : {false, true}) {
+        const auto image = Image::fromData(bytesOf(test::gifStripes(3, 11, stripes, interlaced)));
+        ASSERT_TRUE(image) << interlaced;
+        for (int y = 0; y < 11; ++y) {
+            for (int x = 0; x < 3; ++x) {
+                EXPECT_EQ(image->pixel(x, y), stripes[static_cast<std::size_t>(y) % stripes.size()])
+                    << "interlaced " << interlaced << " at " << x << ", " << y;
+            }
+        }
+    }
+}
+
 // libjpeg fills a cut JPEG with grey and only warns; a cut WebP or GIF leaves
 // the rest of the frame blank: each must answer no image at all.
 TEST(ImageDecoding, AFileCutShortOrDamagedDoesNotDecode) {

@@ -5,8 +5,11 @@
 #include <webp/encode.h>
 #include <webp/mux.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 namespace ambrell::test {
 
@@ -87,7 +90,11 @@ std::string animatedWebpFile(int width, int height, const std::vector<std::uint3
     return file;
 }
 
-std::string gifFile(int width, int height, const std::vector<std::uint32_t>& frames) {
+namespace {
+
+// A GIF89a of one colour map, whose frames `putFrames` writes.
+std::string encodeGif(int width, int height, const std::vector<std::uint32_t>& colours,
+                      const std::function<bool(GifFileType*)>& putFrames) {
     std::string file;
     auto write = [](GifFileType* gif, const GifByteType* data, int length) {
         static_cast<std::string*>(gif->UserData)->append(reinterpret_cast<const char*>(data), length);
@@ -98,23 +105,55 @@ std::string gifFile(int width, int height, const std::vector<std::uint32_t>& fra
     check(gif != nullptr, "EGifOpen");
     // A colour map's size is a power of two.
     int size = 2;
-    while (size < static_cast<int>(frames.size())) size *= 2;
-    const std::unique_ptr<ColorMapObject, void (*)(ColorMapObject*)> colours(GifMakeMapObject(size, nullptr),
-                                                                             &GifFreeMapObject);
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        colours->Colors[i] = {channel(frames[i], 16), channel(frames[i], 8), channel(frames[i], 0)};
+    while (size < static_cast<int>(colours.size())) size *= 2;
+    const std::unique_ptr<ColorMapObject, void (*)(ColorMapObject*)> map(GifMakeMapObject(size, nullptr),
+                                                                         &GifFreeMapObject);
+    for (std::size_t i = 0; i < colours.size(); ++i) {
+        map->Colors[i] = {channel(colours[i], 16), channel(colours[i], 8), channel(colours[i], 0)};
     }
     EGifSetGifVersion(gif, true);
-    bool ok = EGifPutScreenDesc(gif, width, height, 8, 0, colours.get()) == GIF_OK;
-    std::vector<GifPixelType> row(static_cast<std::size_t>(width));
-    for (std::size_t i = 0; ok && i < frames.size(); ++i) {
-        ok = EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr) == GIF_OK;
-        std::fill(row.begin(), row.end(), static_cast<GifPixelType>(i));
-        for (int y = 0; ok && y < height; ++y) ok = EGifPutLine(gif, row.data(), width) == GIF_OK;
-    }
+    bool ok = EGifPutScreenDesc(gif, width, height, 8, 0, map.get()) == GIF_OK && putFrames(gif);
     ok = EGifCloseFile(gif, &error) == GIF_OK && ok;
     check(ok, "giflib's encoder");
     return file;
+}
+
+}  // namespace
+
+std::string gifFile(int width, int height, const std::vector<std::uint32_t>& frames) {
+    return encodeGif(width, height, frames, [&](GifFileType* gif) {
+        std::vector<GifPixelType> row(static_cast<std::size_t>(width));
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            if (EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr) != GIF_OK) return false;
+            std::fill(row.begin(), row.end(), static_cast<GifPixelType>(i));
+            for (int y = 0; y < height; ++y) {
+                if (EGifPutLine(gif, row.data(), width) != GIF_OK) return false;
+            }
+        }
+        return true;
+    });
+}
+
+std::string gifStripes(int width, int height, const std::vector<std::uint32_t>& colours, bool interlaced) {
+    return encodeGif(width, height, colours, [&](GifFileType* gif) {
+        if (EGifPutImageDesc(gif, 0, 0, width, height, interlaced, nullptr) != GIF_OK) return false;
+        // The encoder writes rows in the order given: an interlaced frame's
+        // are every eighth from 0, every eighth from 4, every fourth from 2,
+        // then every second from 1.
+        std::vector<int> rows;
+        const std::vector<std::pair<int, int>> passes =
+            interlaced ? std::vector<std::pair<int, int>>{{0, 8}, {4, 8}, {2, 4}, {1, 2}}
+                       : std::vector<std::pair<int, int>>{{0, 1}};
+        for (const auto& [first, step] : passes) {
+            for (int y = first; y < height; y += step) rows.push_back(y);
+        }
+        std::vector<GifPixelType> row(static_cast<std::size_t>(width));
+        for (const int y : rows) {
+            std::fill(row.begin(), row.end(), static_cast<GifPixelType>(y % static_cast<int>(colours.size())));
+            if (EGifPutLine(gif, row.data(), width) != GIF_OK) return false;
+        }
+        return true;
+    });
 }
 
 }  // namespace ambrell::test

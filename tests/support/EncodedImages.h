@@ -18,5 +18,8 @@ namespace ambrell::test {
 [[nodiscard]] std::string animatedWebpFile(int width, int height, const std::vector<std::uint32_t>& frames);
 // A GIF89a whose frames fill the canvas, all from one colour map.
 [[nodiscard]] std::string gifFile(int width, int height, const std::vector<std::uint32_t>& frames);
+// One frame whose row y has colour colours[y % colours.size()], its rows
+// interlaced or in order.
+[[nodiscard]] std::string gifStripes(int width, int height, const std::vector<std::uint32_t>& colours, bool interlaced);
 
 }  // namespace ambrell::test
