@@ -14,7 +14,6 @@
 #include "data/DataSetManager/CVDataSetCacheManagerInternal.h"
 #include "foundation/StoredCopyRefresh.h"
 #include "platform/FileSystem.h"
-#include "platform/ImageFormat.h"
 #include "platform/Paths.h"
 #include "platform/runtime/CompletionForm.h"
 #include "platform/runtime/RunBlocking.h"
@@ -39,10 +38,9 @@ OptionalImage readImageFile(const std::filesystem::path& file) {
 bool readDownloadedImage(const std::filesystem::path& file, OptionalImage& decoded) {
     const auto bytes = platform::readFile(file);
     if (!bytes) return false;
-    const auto data = std::as_bytes(std::span(*bytes));
-    decoded = Image::fromData(data);
-    const auto format = platform::imageFormatOf(data);
-    return decoded.has_value() || (format != platform::ImageFormat::none && !platform::isDecodable(format));
+    auto reading = platform::readImageBytes(std::as_bytes(std::span(*bytes)));
+    decoded = std::move(reading.decoded);
+    return reading.isImage;
 }
 
 std::string urlFromString(std::string_view text) {

@@ -51,4 +51,13 @@ private:
     std::vector<std::uint32_t> pixels_;
 };
 
+// Bytes read as an image file: an image when they decode, or when their
+// format is one recognised but not decoded here (SVG, AVIF, ...), which is
+// kept for a host to read itself; `decoded` holds what decoded.
+struct ImageFileReading {
+    bool isImage = false;
+    std::optional<Image> decoded;
+};
+[[nodiscard]] ImageFileReading readImageBytes(std::span<const std::byte> data, double scale = 1.0);
+
 }  // namespace ambrell::platform

@@ -15,4 +15,11 @@ std::optional<Image> Image::fromData(std::span<const std::byte> data, double sca
     }
 }
 
+ImageFileReading readImageBytes(std::span<const std::byte> data, double scale) {
+    ImageFileReading reading{.isImage = false, .decoded = Image::fromData(data, scale)};
+    const auto format = imageFormatOf(data);
+    reading.isImage = reading.decoded.has_value() || (format != ImageFormat::none && !isDecodable(format));
+    return reading;
+}
+
 }  // namespace ambrell::platform

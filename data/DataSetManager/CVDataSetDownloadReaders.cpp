@@ -26,7 +26,6 @@
 #include "jsonmodel/JSONModel/JSONParsing.h"
 #include "platform/FileSystem.h"
 #include "platform/Image.h"
-#include "platform/ImageFormat.h"
 
 namespace ambrell {
 
@@ -86,12 +85,7 @@ bool isDerivedGeometryList(const Bytes& bytes) {
 
 // An image the image provider decodes, or one in a format it only recognises,
 // which is kept for the host to read itself.
-bool isImage(const Bytes& bytes) {
-    const auto data = std::as_bytes(std::span(bytes));
-    const auto format = platform::imageFormatOf(data);
-    if (format == platform::ImageFormat::none) return false;
-    return !platform::isDecodable(format) || platform::Image::fromData(data).has_value();
-}
+bool isImage(const Bytes& bytes) { return platform::readImageBytes(std::as_bytes(std::span(bytes))).isImage; }
 
 // As the data set reads its cached description: any depth up to the one
 // cached documents are read with, then an object.

@@ -127,17 +127,6 @@ protected:
         return loaded;
     }
 
-    void synchronizeDataSet() {
-        const auto manager = AmbrellLegacy::dataSetCacheManager();
-        const auto dataSet = manager->dataSetWithId(id());
-        ASSERT_TRUE(dataSet);
-        auto completions = std::make_shared<std::atomic<int>>(0);
-        manager->synchronizeCacheItems({dataSet->cacheItem()}, [completions](auto) { ++*completions; });
-        ASSERT_TRUE(test::waitFor([&] { return completions->load() == 1; }, kBound));
-        platform::MainQueue::shared().drain();
-        ASSERT_TRUE(dataSet->isCached());
-    }
-
     // As a new start of the host with the same container: nothing in memory,
     // and an app that carries no copy of its own, so that only what the data
     // set holds can answer.

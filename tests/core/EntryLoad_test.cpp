@@ -68,16 +68,6 @@ protected:
         EXPECT_EQ(entry_->language(), "en");
     }
 
-    void synchronizeDataSet() {
-        const auto manager = AmbrellLegacy::dataSetCacheManager();
-        const auto dataSet = manager->dataSetWithId(id());
-        ASSERT_TRUE(dataSet);
-        auto completions = std::make_shared<std::atomic<int>>(0);
-        manager->synchronizeCacheItems({dataSet->cacheItem()}, [completions](auto) { ++*completions; });
-        ASSERT_TRUE(test::waitFor([&] { return completions->load() == 1; }, test::kBound));
-        platform::MainQueue::shared().drain();
-        EXPECT_TRUE(dataSet->isCached());
-    }
     // Nothing can be downloaded and the app carries nothing.
     void goOfflineWithoutBundle() {
         service_.stop();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +13,7 @@
 
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
+#include <gtest/gtest.h>
 
 #include "Ambrell/CVUserRole.h"
 #include "data/AmbrellLegacy.h"
@@ -28,6 +31,7 @@
 #include "tests/support/CapturingLogSink.h"
 #include "tests/support/SampleSolutionService.h"
 #include "tests/support/TempDirectory.h"
+#include "tests/support/WaitFor.h"
 
 namespace ambrell::test {
 
@@ -133,6 +137,17 @@ protected:
             names.push_back(std::move(name));
         }
         return names;
+    }
+    // Synchronises the bound key's data set once, whole; it is then cached.
+    void synchronizeDataSet() {
+        const auto manager = AmbrellLegacy::dataSetCacheManager();
+        const auto dataSet = manager->dataSetWithId(id());
+        ASSERT_TRUE(dataSet);
+        auto completions = std::make_shared<std::atomic<int>>(0);
+        manager->synchronizeCacheItems({dataSet->cacheItem()}, [completions](auto) { ++*completions; });
+        ASSERT_TRUE(waitFor([&] { return completions->load() == 1; }, std::chrono::seconds(60)));
+        platform::MainQueue::shared().drain();
+        EXPECT_TRUE(dataSet->isCached());
     }
     // How many times the service was asked for the endpoint's document.
     std::size_t requestsTo(const std::string& endpoint) {
