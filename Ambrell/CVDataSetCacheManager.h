@@ -70,6 +70,8 @@ public:
 //   Errors: the overall completion never gets one. An item's sync result is
 //     kDataLoadingFailed with the failures under
 //     "syncContent::underlyingError", or kDataSyncCancelled when cancelled.
+//     Each failure names the URL it failed in its description and under
+//     NSErrorFailingURLStringKey.
 //   Cancelling: stops the items' tasks that have not finished; their items
 //     finish with kDataSyncCancelled and the run ends as usual.
 class CVDataSetCacheManager {

@@ -15,6 +15,7 @@
 #include "foundation/CVPercentEncoding.h"
 #include "foundation/DateFormats.h"
 #include "platform/Logger.h"
+#include "platform/http/HttpErrors.h"
 #include "platform/runtime/ThreadPool.h"
 
 namespace ambrell {
@@ -30,6 +31,15 @@ std::string taskName(const std::string& url, std::optional<std::chrono::system_c
 void removeDownloadStaging(const std::filesystem::path& staging) {
     std::error_code ignored;
     std::filesystem::remove(staging, ignored);
+}
+
+// Neither a status nor most transport errors say which URL failed, and a
+// sync fetches hundreds: the description names it. The domain and code stay,
+// so that callers that read them still can.
+platform::NSError namingUrl(platform::NSError error, const std::string& url) {
+    auto description = fmt::format("Could not download {}: {}", url, error.localizedDescription());
+    error.userInfo.insert_or_assign(std::string(platform::NSLocalizedDescriptionKey), std::move(description));
+    return error;
 }
 
 }  // namespace
@@ -79,10 +89,8 @@ void CVDataSetUrlDownloadTask::executeWork() {
     }
     const auto encoded = URLByPercentEncodingPath(url_);
     if (!encoded) {
-        auto error = errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::kDataLoadingFailed,
-                                          "Not a URL: " + url_);
-        dataSetManagerLog().error("[E] error {}", errorDescription(error));
-        setError(std::move(error));
+        fail(errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::kDataLoadingFailed,
+                                  "Not a URL: " + url_));
         setStatus(CVDataSetCacheTaskStatus::finished);
         return;
     }
@@ -108,9 +116,7 @@ void CVDataSetUrlDownloadTask::executeWork() {
                 removeDownloadStaging(staging);
                 if (ended) return;
                 // Recorded, so the data set's sync reports what it could not fetch.
-                auto error = errorObjectFor(failure);
-                dataSetManagerLog().error("[E] error {}", errorDescription(error));
-                self->setError(std::move(error));
+                self->fail(namingUrl(errorObjectFor(failure), self->url_));
                 self->setStatus(CVDataSetCacheTaskStatus::finished);
                 return;
             }
@@ -149,7 +155,7 @@ void CVDataSetUrlDownloadTask::settle(const std::filesystem::path& staging,
             CVModelCache::memoryCache()->removeObjectForKey(CVModelCache::cacheKeyForUrl(url_));
         } else if (status() == CVDataSetCacheTaskStatus::executing) {
             error = errorWithDescription(std::string(kAmbrellErrorDomain), AmbrellErrorCode::kDataLoadingFailed,
-                                         "Could not store " + targetFilePath_.string());
+                                         fmt::format("Could not store {} at {}", url_, targetFilePath_.string()));
         }
     }
     // A landed file left nothing behind to remove.
@@ -162,9 +168,16 @@ void CVDataSetUrlDownloadTask::settle(const std::filesystem::path& staging,
         std::lock_guard lock(responseMutex_);
         urlResponse_ = std::move(response);
     }
-    if (error) dataSetManagerLog().error("[E] error {}", errorDescription(*error));
-    setError(std::move(error));
+    if (error) fail(std::move(*error));
     setStatus(CVDataSetCacheTaskStatus::finished);
+}
+
+void CVDataSetUrlDownloadTask::fail(platform::NSError error) {
+    // Where the transport has not named the URL already (after a redirect, it
+    // names the one that failed).
+    error.userInfo.try_emplace(std::string(platform::NSErrorFailingURLStringKey), url_);
+    dataSetManagerLog().error("[E] error {}", errorDescription(error));
+    setError(std::move(error));
 }
 
 bool CVDataSetUrlDownloadTask::reads(const std::filesystem::path& staging) const {

@@ -32,7 +32,10 @@ namespace ambrell {
 // came (it is read and landed there), else on the provider's thread. A failed
 // request, and an answer the reader refuses, is logged and recorded in
 // error(), and leaves the file, its stored dates and the memory cache as they
-// were (the task still finishes; the data set's sync reports it). Cancelling
+// were (the task still finishes; the data set's sync reports it). Every such
+// error names the URL in its description and under
+// NSErrorFailingURLStringKey; a failed request's keeps the domain and code it
+// came with. Cancelling
 // ends the task at once; once cancel() has returned, the request's late
 // answer never lands.
 class CVDataSetUrlDownloadTask : public CVDataSetCacheTask {
@@ -67,6 +70,8 @@ private:
     // On the blocking I/O pool: reads the staged answer of a request that
     // answered, lands it or drops it, and finishes the task.
     void settle(const std::filesystem::path& staging, std::optional<platform::HttpResponse> response);
+    // Logs the error and records it, with the URL under the failing-URL key.
+    void fail(platform::NSError error);
     // A reader that throws, whatever it throws, refuses the answer.
     [[nodiscard]] bool reads(const std::filesystem::path& staging) const;
     // Moves the staged answer onto the target unless the task was cancelled;

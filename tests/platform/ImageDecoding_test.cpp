@@ -137,6 +137,12 @@ TEST(ImageDecoding, AFileCutShortOrDamagedDoesNotDecode) {
         // The image descriptor's LZW code size: no GIF has one of 15 bits.
         {"GIF whose frame has a bad code size", damaged(gif, ",", 10, '\x0F')},
         {"GIF signature alone", "GIF89a"},
+        // A screen of 64 by 64 with a colour table of two, and the trailer at once.
+        {"GIF with no frame", std::string("GIF89a"
+                                          "\x40\x00\x40\x00\x80\x00\x00"
+                                          "\x00\x00\x00\xFF\xFF\xFF"
+                                          ";",
+                                          20)},
     };
     for (const auto& [name, file] : cases) EXPECT_FALSE(Image::fromData(bytesOf(file))) << name;
 }

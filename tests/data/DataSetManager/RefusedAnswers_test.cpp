@@ -1,18 +1,23 @@
-// Answers of 200 that do not read as their URL's kind (a proxy's login page,
-// a document of another shape, a tile package that does not unpack): the
-// sync takes each for a failed download, names its URL, and keeps the stored
-// copy that the next start without network reads.
+// Answers the sync cannot use: answers of 200 that do not read as their URL's
+// kind (a proxy's login page, a document of another shape, a tile package
+// that does not unpack), error statuses and connections closed unanswered.
+// The sync reports each by its URL and keeps the stored copy that the next
+// start without network reads.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <ostream>
+#include <variant>
 
+#include "Ambrell/CVError.h"
 #include "Ambrell/CVErrorCodes.h"
 #include "data/DataSetManager/CVDataSetStaging.h"
 #include "foundation/CVExtendedFileAttributes.h"
 #include "platform/FileSystem.h"
+#include "platform/http/HttpErrors.h"
 #include "tests/data/DataSetManager/DataSetFixture.h"
 #include "tests/data/DataSetManager/TilePackage.h"
 
@@ -59,6 +64,20 @@ struct StoredCopy {
 StoredCopy storedCopy(const fs::path& path) {
     if (!fs::exists(path)) return {"(absent)", std::nullopt};
     return {readBytes(path), xattr_lastModified(path)};
+}
+
+// The underlying error of the sync's result that names the URL under the
+// failing-URL key, or null.
+std::shared_ptr<const platform::NSError> errorFor(const std::optional<platform::NSError>& result,
+                                                  const std::string& url) {
+    if (!result) return nullptr;
+    const auto found = result->userInfo.find("syncContent::underlyingError");
+    if (found == result->userInfo.end()) return nullptr;
+    const auto* errors = std::get_if<std::vector<std::shared_ptr<const platform::NSError>>>(&found->second);
+    if (!errors) return nullptr;
+    const auto named = std::ranges::find_if(
+        *errors, [&](const auto& error) { return error->stringForKey(platform::NSErrorFailingURLStringKey) == url; });
+    return named == errors->end() ? nullptr : *named;
 }
 
 class RefusedAnswers : public test::DataSetFixture {
@@ -145,8 +164,64 @@ TEST_F(RefusedAnswers, EachUrlKindKeepsItsStoredCopyAndIsReportedByName) {
         EXPECT_EQ(service_->requestsTo(c.route).size(), requests + 1);
         EXPECT_EQ(result.value_or(platform::NSError{}).code, AmbrellErrorCode::kDataLoadingFailed);
         EXPECT_TRUE(test::reportsUnreadable(result, url)) << "reported: " << result->localizedDescription();
+        EXPECT_TRUE(errorFor(result, url)) << "no underlying error holds " << url << " as its failing URL";
         EXPECT_EQ(storedCopy(*stored), before);
         EXPECT_EQ(readBytes(tile), tileBytes);
+        serveAll();
+    }
+}
+
+// One failed URL among the many a sync fetches must be found by the host:
+// each kind of failure names its URL, with the domain and code it had.
+TEST_F(RefusedAnswers, AFailedDownloadIsReportedByItsUrlWithItsOwnDomainAndCode) {
+    const auto requestFailed = CVError(CVErrorCase::requestFailed).rawValue();
+    const struct {
+        const char* route;
+        std::optional<int> status;  // none: the connection closes unanswered
+        std::string_view domain;
+        std::int64_t code;
+    } cases[] = {
+        {"/img/icon.png", 404, "Ambrell.CVError", requestFailed},
+        {"/sync/locations", 500, "Ambrell.CVError", requestFailed},
+        {"/tiles/package.zip", 503, "Ambrell.CVError", requestFailed},
+        {"/ext/photo.jpg", 403, "Ambrell.CVError", CVError(CVErrorCase::invalidApiKey).rawValue()},
+        {"/sync/venues", std::nullopt, platform::NSURLErrorDomain, platform::NSURLErrorNetworkConnectionLost},
+    };
+    const auto package = test::writeTilePackage(work_.path(), {"15_1_2.png"});
+    const auto serveAll = [&] {
+        serveSolution();
+        service_->serveFile("/tiles/package.zip", package);
+    };
+    serveAll();
+    const auto manager = makeManager();
+    const auto dataSet = manager->internalDataSetWithId(
+        manager->addDataSet(kDataSetKey, rawValue(CVDataSetCachingScope::full))->dataSetId());
+    ASSERT_FALSE(synchronizeOnce(*manager, dataSet->item()));
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.route);
+        const auto url = urlServedAt(*dataSet, c.route);
+        const auto stored = manager->pathForCachedUrl(url, kDataSetKey);
+        ASSERT_TRUE(stored);
+        const auto before = storedCopy(*stored);
+        ASSERT_TRUE(before.date);
+        if (c.status) {
+            service_->respond(c.route, {*c.status, "failed", {{"Content-Type", "text/plain"}}});
+        } else {
+            service_->dropConnection(c.route);
+        }
+
+        const auto result = synchronizeOnce(*manager, dataSet->item());
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->code, AmbrellErrorCode::kDataLoadingFailed);
+        EXPECT_EQ(storedCopy(*stored), before);
+        const auto error = errorFor(result, url);
+        EXPECT_TRUE(error) << "no underlying error names " << url;
+        if (error) {
+            EXPECT_EQ(error->domain, c.domain);
+            EXPECT_EQ(error->code, c.code);
+            EXPECT_NE(error->localizedDescription().find(url), std::string::npos) << error->localizedDescription();
+        }
         serveAll();
     }
 }
