@@ -73,16 +73,22 @@ inline std::string datasetDocument(const LoopbackWebService& service) {
     return boost::json::serialize(document);
 }
 
+// The errors a sync's result gathers; none without a result.
+inline std::vector<std::shared_ptr<const platform::NSError>> underlyingErrors(
+    const std::optional<platform::NSError>& result) {
+    if (!result) return {};
+    const auto found = result->userInfo.find("syncContent::underlyingError");
+    if (found == result->userInfo.end()) return {};
+    const auto* errors = std::get_if<std::vector<std::shared_ptr<const platform::NSError>>>(&found->second);
+    return errors ? *errors : std::vector<std::shared_ptr<const platform::NSError>>{};
+}
+
 // Whether the sync's result reports the URL's answer as one that did not read,
 // named as the sync names it.
 inline bool reportsUnreadable(const std::optional<platform::NSError>& result, const std::string& url) {
-    if (!result) return false;
-    const auto found = result->userInfo.find("syncContent::underlyingError");
-    if (found == result->userInfo.end()) return false;
-    const auto* errors = std::get_if<std::vector<std::shared_ptr<const platform::NSError>>>(&found->second);
-    if (!errors) return false;
-    return std::ranges::any_of(
-        *errors, [&](const auto& error) { return error->localizedDescription() == "Unreadable answer for " + url; });
+    return std::ranges::any_of(underlyingErrors(result), [&](const auto& error) {
+        return error->localizedDescription() == "Unreadable answer for " + url;
+    });
 }
 
 // The shared settings point at a loopback web service, a session token is

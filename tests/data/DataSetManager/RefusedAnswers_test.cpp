@@ -10,7 +10,6 @@
 #include <fstream>
 #include <iterator>
 #include <ostream>
-#include <variant>
 
 #include "Ambrell/CVError.h"
 #include "Ambrell/CVErrorCodes.h"
@@ -70,14 +69,10 @@ StoredCopy storedCopy(const fs::path& path) {
 // failing-URL key, or null.
 std::shared_ptr<const platform::NSError> errorFor(const std::optional<platform::NSError>& result,
                                                   const std::string& url) {
-    if (!result) return nullptr;
-    const auto found = result->userInfo.find("syncContent::underlyingError");
-    if (found == result->userInfo.end()) return nullptr;
-    const auto* errors = std::get_if<std::vector<std::shared_ptr<const platform::NSError>>>(&found->second);
-    if (!errors) return nullptr;
+    const auto errors = test::underlyingErrors(result);
     const auto named = std::ranges::find_if(
-        *errors, [&](const auto& error) { return error->stringForKey(platform::NSErrorFailingURLStringKey) == url; });
-    return named == errors->end() ? nullptr : *named;
+        errors, [&](const auto& error) { return error->stringForKey(platform::NSErrorFailingURLStringKey) == url; });
+    return named == errors.end() ? nullptr : *named;
 }
 
 class RefusedAnswers : public test::DataSetFixture {
@@ -102,6 +97,21 @@ protected:
         return {};
     }
 
+    // Every URL of the small solution answers, a tile package of one tile among them.
+    void serveAll() {
+        serveSolution();
+        service_->serveFile("/tiles/package.zip", package_);
+    }
+
+    // The data set at the full scope, synchronised once; null when that failed.
+    std::shared_ptr<CVDataSetCacheInternal> synchronisedDataSet(CVDataSetCacheManagerInternal& manager) const {
+        auto dataSet = manager.internalDataSetWithId(
+            manager.addDataSet(kDataSetKey, rawValue(CVDataSetCachingScope::full))->dataSetId());
+        const auto failed = synchronizeOnce(manager, dataSet->item());
+        EXPECT_FALSE(failed) << failed->localizedDescription();
+        return failed ? nullptr : dataSet;
+    }
+
     // What the sync staged beside the data sets' folders and left there.
     [[nodiscard]] std::vector<fs::path> stagedEntries() const {
         std::vector<fs::path> staged;
@@ -112,6 +122,7 @@ protected:
     }
 
     const test::TempDirectory work_;
+    const fs::path package_ = test::writeTilePackage(work_.path(), {"15_1_2.png"});
 };
 
 // Every URL kind the sync fetches, each with an answer its reader refuses:
@@ -137,16 +148,10 @@ TEST_F(RefusedAnswers, EachUrlKindKeepsItsStoredCopyAndIsReportedByName) {
         {"/ext/photo.jpg", kLoginPage, "text/html"},
         {"/tiles/package.zip", kLoginPage, "text/html"},
     };
-    const auto package = test::writeTilePackage(work_.path(), {"15_1_2.png"});
-    const auto serveAll = [&] {
-        serveSolution();
-        service_->serveFile("/tiles/package.zip", package);
-    };
     serveAll();
     const auto manager = makeManager();
-    const auto dataSet = manager->internalDataSetWithId(
-        manager->addDataSet(kDataSetKey, rawValue(CVDataSetCachingScope::full))->dataSetId());
-    ASSERT_FALSE(synchronizeOnce(*manager, dataSet->item()));
+    const auto dataSet = synchronisedDataSet(*manager);
+    ASSERT_TRUE(dataSet);
     const auto tile = folder(kDataSetKey) / "tilecache-package" / "15_1_2.png";
     const auto tileBytes = readBytes(tile);
 
@@ -187,16 +192,10 @@ TEST_F(RefusedAnswers, AFailedDownloadIsReportedByItsUrlWithItsOwnDomainAndCode)
         {"/ext/photo.jpg", 403, "Ambrell.CVError", CVError(CVErrorCase::invalidApiKey).rawValue()},
         {"/sync/venues", std::nullopt, platform::NSURLErrorDomain, platform::NSURLErrorNetworkConnectionLost},
     };
-    const auto package = test::writeTilePackage(work_.path(), {"15_1_2.png"});
-    const auto serveAll = [&] {
-        serveSolution();
-        service_->serveFile("/tiles/package.zip", package);
-    };
     serveAll();
     const auto manager = makeManager();
-    const auto dataSet = manager->internalDataSetWithId(
-        manager->addDataSet(kDataSetKey, rawValue(CVDataSetCachingScope::full))->dataSetId());
-    ASSERT_FALSE(synchronizeOnce(*manager, dataSet->item()));
+    const auto dataSet = synchronisedDataSet(*manager);
+    ASSERT_TRUE(dataSet);
 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.route);
