@@ -33,11 +33,10 @@ namespace ambrell {
 // request, and an answer the reader refuses, is logged and recorded in
 // error(), and leaves the file, its stored dates and the memory cache as they
 // were (the task still finishes; the data set's sync reports it). Every such
-// error names the URL in its description and under
-// NSErrorFailingURLStringKey; a failed request's keeps the domain and code it
-// came with. Cancelling
-// ends the task at once; once cancel() has returned, the request's late
-// answer never lands.
+// error names the URL in its description and under NSErrorFailingURLStringKey;
+// a failed request's keeps the domain and code it came with. Cancelling ends
+// the task at once; once cancel() has returned, the request's late answer
+// never lands.
 class CVDataSetUrlDownloadTask : public CVDataSetCacheTask {
 public:
     // A 2xx answer lands once `read` reads it as the stored copy will be read
