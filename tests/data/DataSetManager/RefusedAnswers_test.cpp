@@ -97,6 +97,32 @@ protected:
         return {};
     }
 
+    // A URL of the data set with the copy a sync stored of it.
+    struct StoredUrl {
+        std::string url;
+        fs::path path;
+        StoredCopy before;
+    };
+
+    // The data set's URL served at the route and its stored copy as it is
+    // now; none, with a failure, when no dated copy is stored.
+    [[nodiscard]] std::optional<StoredUrl> storedUrlAt(const CVDataSetCacheManagerInternal& manager,
+                                                       const CVDataSetCacheInternal& dataSet,
+                                                       std::string_view route) const {
+        auto url = urlServedAt(dataSet, route);
+        const auto path = manager.pathForCachedUrl(url, kDataSetKey);
+        if (!path) {
+            ADD_FAILURE() << "no copy is stored for " << url;
+            return std::nullopt;
+        }
+        auto before = storedCopy(*path);
+        if (!before.date) {
+            ADD_FAILURE() << "the copy of " << url << " has no date";
+            return std::nullopt;
+        }
+        return StoredUrl{std::move(url), *path, std::move(before)};
+    }
+
     // Every URL of the small solution answers, a tile package of one tile among them.
     void serveAll() {
         serveSolution();
@@ -157,11 +183,9 @@ TEST_F(RefusedAnswers, EachUrlKindKeepsItsStoredCopyAndIsReportedByName) {
 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.route);
-        const auto url = urlServedAt(*dataSet, c.route);
-        const auto stored = manager->pathForCachedUrl(url, kDataSetKey);
+        const auto stored = storedUrlAt(*manager, *dataSet, c.route);
         ASSERT_TRUE(stored);
-        const auto before = storedCopy(*stored);
-        ASSERT_TRUE(before.date);
+        const auto& url = stored->url;
         const auto requests = service_->requestsTo(c.route).size();
         service_->respond(c.route, answer(c.body, c.type));
 
@@ -170,7 +194,7 @@ TEST_F(RefusedAnswers, EachUrlKindKeepsItsStoredCopyAndIsReportedByName) {
         EXPECT_EQ(result.value_or(platform::NSError{}).code, AmbrellErrorCode::kDataLoadingFailed);
         EXPECT_TRUE(test::reportsUnreadable(result, url)) << "reported: " << result->localizedDescription();
         EXPECT_TRUE(errorFor(result, url)) << "no underlying error holds " << url << " as its failing URL";
-        EXPECT_EQ(storedCopy(*stored), before);
+        EXPECT_EQ(storedCopy(stored->path), stored->before);
         EXPECT_EQ(readBytes(tile), tileBytes);
         serveAll();
     }
@@ -199,11 +223,9 @@ TEST_F(RefusedAnswers, AFailedDownloadIsReportedByItsUrlWithItsOwnDomainAndCode)
 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.route);
-        const auto url = urlServedAt(*dataSet, c.route);
-        const auto stored = manager->pathForCachedUrl(url, kDataSetKey);
+        const auto stored = storedUrlAt(*manager, *dataSet, c.route);
         ASSERT_TRUE(stored);
-        const auto before = storedCopy(*stored);
-        ASSERT_TRUE(before.date);
+        const auto& url = stored->url;
         if (c.status) {
             service_->respond(c.route, {*c.status, "failed", {{"Content-Type", "text/plain"}}});
         } else {
@@ -213,7 +235,7 @@ TEST_F(RefusedAnswers, AFailedDownloadIsReportedByItsUrlWithItsOwnDomainAndCode)
         const auto result = synchronizeOnce(*manager, dataSet->item());
         ASSERT_TRUE(result);
         EXPECT_EQ(result->code, AmbrellErrorCode::kDataLoadingFailed);
-        EXPECT_EQ(storedCopy(*stored), before);
+        EXPECT_EQ(storedCopy(stored->path), stored->before);
         const auto error = errorFor(result, url);
         EXPECT_TRUE(error) << "no underlying error names " << url;
         if (error) {
