@@ -258,19 +258,27 @@ TEST_F(BuildingProvider, LookUpsFetchAMissingListOnceAndEndSilentlyWhenItFails) 
     EXPECT_EQ(name.get(), "Meridian Hall");
 
     // The list cannot be had: neither look-up answers, and nothing is asked without a solution id.
+    // A look-up that ends silently is over once the provider lets go of its completion.
     std::atomic<int> calls{0};
+    auto token = std::make_shared<int>();
+    const std::weak_ptr<int> released = token;
+    const auto counted = [&calls, &token] { return [&calls, token](auto, auto) { ++calls; }; };
     const auto lost = CVBuildingProvider::initWithVenueId("no-such-venue");
-    lost->getBuildingDetailsAsync("e25a2ec7577c56c555f146d9", std::nullopt, "en", [&](auto, auto) { ++calls; });
-    lost->getBuildingDetailsAsync("e25a2ec7577c56c555f146d9", std::string(kOtherId), "en",
-                                  [&](auto, auto) { ++calls; });
-    lost->getBuildingWithinBoundsAsync(CVGeoBounds({-90, -180}, {90, 180}), std::string(kOtherId), "en",
-                                       [&](auto, auto) { ++calls; });
+    lost->getBuildingDetailsAsync("e25a2ec7577c56c555f146d9", std::nullopt, "en", counted());
+    lost->getBuildingDetailsAsync("e25a2ec7577c56c555f146d9", std::string(kOtherId), "en", counted());
+    lost->getBuildingWithinBoundsAsync(CVGeoBounds({-90, -180}, {90, 180}), std::string(kOtherId), "en", counted());
+    token.reset();
     const auto asked = [&] { return service_.web().requestsTo("/sync/buildings").size(); };
     ASSERT_TRUE(test::waitFor([&] { return asked() == 3; }, kBound));
     expectError(list(*lost, "all", kOtherId), 100410);
     // No data set for an empty solution id: nothing to download into.
     expectError(list(*lost, "all", ""), 100410);
-    platform::MainQueue::shared().drain();
+    ASSERT_TRUE(test::waitFor(
+        [&] {
+            platform::MainQueue::shared().drain();
+            return released.expired();
+        },
+        kBound));
     EXPECT_EQ(calls.load(), 0);
     EXPECT_EQ(asked(), 4U);
 }
